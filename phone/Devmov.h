@@ -1,0 +1,37 @@
+#pragma once
+// Owns the phone connection: finds the phone, switches it into test-command
+// mode, opens it, reports it, waits for it to go away, and searches again.
+
+#include "PhoneLink.h"
+#include "TThread.h"
+
+#include <functional>
+
+namespace orv::phone {
+
+class TDevMon : public TThread {
+public:
+    // 1 connected, 0 not connected. Called on the monitor thread.
+    using StateCallback = std::function<void(int state)>;
+
+    // Calls the callback with 0 on the constructing thread, then starts the
+    // monitor thread. The object frees itself when the thread ends.
+    explicit TDevMon(StateCallback callback, PhoneLink& link = PhoneLink::Instance());
+    ~TDevMon() override;
+
+    // Asks the monitor to stop: sends the detach request when a phone is
+    // connected and wakes the wait for the phone to go away.
+    void Disconnect();
+
+    PhoneLink& Link() const { return link_; }
+    bool IsConnected() const { return link_.IsConnected(); }
+
+protected:
+    void Run() override;
+
+private:
+    StateCallback callback_;
+    PhoneLink& link_;
+};
+
+}  // namespace orv::phone

@@ -1,0 +1,97 @@
+#pragma once
+// The one phone connection of the process: the open test-command interface,
+// the sequence counter and the transport buffers, and the vocabulary of
+// commands spoken over it. Every exchange runs under one lock, together with
+// the filling of its request and the reading of its reply, so that callers on
+// different threads never corrupt each other's commands.
+
+#include "ControlPipe.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace orv::phone {
+
+// Results of the transport and of the commands.
+inline constexpr int kOk = 0;
+inline constexpr int kWrongReply = 1;  // answers another packet, or lengths disagree
+inline constexpr int kFailed = -1;
+
+inline constexpr size_t kBufferSize = 4096;
+inline constexpr size_t kMaxRequestData = 4078;
+inline constexpr size_t kMaxReplyData = 4082;  // room behind the 14-byte reply header
+inline constexpr size_t kMaxPictureFile = 16u * 1024u * 1024u;
+inline constexpr uint16_t kTestCommandInterface = 8;
+
+// Bytes of a picture file received so far; called on the reading thread.
+using ReadProgress = std::function<void(size_t bytesSoFar)>;
+
+class PhoneLink {
+public:
+    PhoneLink();
+    ~PhoneLink();
+    PhoneLink(const PhoneLink&) = delete;
+    PhoneLink& operator=(const PhoneLink&) = delete;
+
+    // The process-wide link used by the monitor, the window and the threads.
+    // Never destroyed, so that a worker still running at exit finds it.
+    static PhoneLink& Instance();
+
+    // --- connection (set by discovery, cleared by the monitor) ---
+    bool IsConnected() const;
+    ControlPipe* DeviceHandle() const;
+    void Attach(std::unique_ptr<ControlPipe> device);
+    // Closes the interface, if one is held.
+    void Close();
+
+    // --- transport ---
+    // Serialises whole commands; recursive so a command may call others.
+    std::unique_lock<std::recursive_mutex> Lock() const;
+    int SendCommand(ControlPipe* device, uint16_t command, const uint8_t* request, size_t requestLength,
+                    uint8_t* reply, size_t replyRoom, uint32_t* replyLength);
+    // buffer holds the 8-byte setup packet and the data stage; *length in:
+    // bytes handed over, out: bytes written.
+    int WriteControl(ControlPipe* device, const uint8_t* buffer, uint32_t* length);
+    // buffer holds the 9-byte request; the reply is written back into it
+    // (up to kBufferSize bytes) and *length receives its byte count.
+    int ReadControl(ControlPipe* device, uint8_t* buffer, uint32_t* length);
+    void ClearBuffers();
+    uint16_t SequenceCounter() const;
+
+    // --- file and camera commands (0 success, -1 failure) ---
+    int OpenPhoneFile(const std::string& path, uint32_t openMode);
+    // Appends the open file's contents to destination (which grows, up to
+    // kMaxPictureFile bytes) and stores their count in total.
+    int ReadPhoneFile(std::vector<uint8_t>& destination, int32_t& total, const ReadProgress& progress = {});
+    int ClosePhoneFile();
+    int DeletePhoneFile(const std::string& path);
+    int CameraOn(uint8_t resolution);
+    int TakePicture(const std::string& path);
+    int CameraOff();
+    // The exchange's result unchanged (0, 1 or -1).
+    int SetLighting(uint8_t lighting);
+    int SetExposure(uint8_t exposure);
+    int SuspendPhone();
+    int RestartPhone();
+    // Detach request, written directly (the monitor's disconnect).
+    int SendDetach();
+
+    // Record bytes delivered into destination (cut to room), or -1.
+    int ReadPhoneRecord(uint16_t record, uint16_t index, uint16_t value3, uint16_t value4, uint8_t* destination,
+                        size_t room);
+
+private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
+
+// The model name from record 0x0117: zero bytes skipped, 0xFF ends it, at most
+// 31 characters. Empty optional when the record cannot be read (the caller
+// shows its message and uses "Unnoun").
+bool ReadModelName(PhoneLink& link, std::string* model);
+
+}  // namespace orv::phone

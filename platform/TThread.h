@@ -1,0 +1,46 @@
+#pragma once
+// The worker-thread class of the program: a thread body Run(), a stop flag,
+// calls that run on the user-interface thread while the worker waits, an end
+// handler run on the user-interface thread, and freeing itself when done.
+
+#include <atomic>
+#include <functional>
+
+namespace orv {
+
+class TThread {
+public:
+    TThread() = default;
+    virtual ~TThread() = default;
+    TThread(const TThread&) = delete;
+    TThread& operator=(const TThread&) = delete;
+
+    // Starts the thread body on a new, detached thread. Nobody ever joins it:
+    // program exit neither waits for a worker nor aborts on one.
+    void Start();
+
+    // Sets the stop flag that Run() tests.
+    void Terminate() { terminated_ = true; }
+    bool Terminated() const { return terminated_; }
+
+    // When set, the object deletes itself after Run() and OnTerminate.
+    void SetFreeOnTerminate(bool free) { freeOnTerminate_ = free; }
+
+    // Run on the user-interface thread after Run() has returned, while the
+    // worker waits.
+    std::function<void(TThread*)> OnTerminate;
+
+    // Runs fn on the user-interface thread while this thread waits.
+    static void Synchronize(const std::function<void()>& fn);
+
+protected:
+    virtual void Run() = 0;
+
+private:
+    static void Body(TThread* self);
+
+    std::atomic<bool> terminated_{false};
+    bool freeOnTerminate_ = false;
+};
+
+}  // namespace orv

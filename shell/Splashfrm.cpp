@@ -1,0 +1,94 @@
+#include "Splashfrm.h"
+
+#include "CommandLine.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QLinearGradient>
+#include <QPainter>
+#include <QPainterPath>
+#include <QScreen>
+
+namespace orv {
+
+TSplash::TSplash(QWidget* parent)
+    : QWidget(parent, Qt::SplashScreen | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint)
+{
+    setFixedSize(380, 201);
+    Image1 = new QLabel(this);
+    Image1->setGeometry(0, 0, 380, 201);
+    Image1->setScaledContents(true);
+    Image1->setPixmap(DrawPicture());
+
+    Label1 = new QLabel(QStringLiteral("version: 1.0.0.0"), this);
+    Label1->setGeometry(101, 136, 179, 31);
+    Label1->setAttribute(Qt::WA_TranslucentBackground);
+    QFont font(QStringLiteral("Times New Roman"));
+    font.setPixelSize(27);
+    font.setBold(true);
+    Label1->setFont(font);
+    Label1->setStyleSheet(QStringLiteral("color: rgb(255, 0, 0); background: transparent;"));
+    if (const QString version = ReadFileVersion(); !version.isEmpty())
+        Label1->setText(QStringLiteral("version: ") + version);
+
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->geometry().center() - rect().center());
+}
+
+void TSplash::Repaint()
+{
+    repaint();
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+}
+
+QPixmap TSplash::DrawPicture()
+{
+    QPixmap picture(380, 201);
+    QPainter p(&picture);
+    p.setRenderHint(QPainter::Antialiasing);
+
+    QLinearGradient sky(0, 0, 0, 201);
+    sky.setColorAt(0, QColor(18, 32, 64));
+    sky.setColorAt(1, QColor(4, 8, 20));
+    p.fillRect(picture.rect(), sky);
+
+    // A camera phone: body, screen, lens.
+    p.setPen(QPen(QColor(190, 200, 220), 2));
+    p.setBrush(QColor(60, 68, 90));
+    p.drawRoundedRect(QRectF(24, 28, 62, 140), 12, 12);
+    p.setBrush(QColor(120, 190, 255));
+    p.drawRoundedRect(QRectF(33, 42, 44, 52), 4, 4);
+    p.setBrush(QColor(20, 20, 28));
+    p.drawEllipse(QPointF(55, 128), 14, 14);
+    p.setBrush(QColor(90, 140, 220));
+    p.drawEllipse(QPointF(55, 128), 6, 6);
+
+    // A USB cable from the phone to the name.
+    QPainterPath cable;
+    cable.moveTo(55, 168);
+    cable.cubicTo(60, 196, 110, 190, 112, 150);
+    p.setBrush(Qt::NoBrush);
+    p.setPen(QPen(QColor(150, 150, 160), 3));
+    p.drawPath(cable);
+
+    QFont title(QStringLiteral("DejaVu Sans"));
+    title.setPixelSize(52);
+    title.setBold(true);
+    p.setFont(title);
+    p.setPen(QColor(235, 240, 255));
+    p.drawText(QRect(104, 40, 270, 70), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("Orvello"));
+
+    QFont sub(QStringLiteral("DejaVu Sans"));
+    sub.setPixelSize(14);
+    p.setFont(sub);
+    p.setPen(QColor(160, 180, 210));
+    p.drawText(QRect(106, 104, 270, 24), Qt::AlignLeft | Qt::AlignVCenter,
+               QStringLiteral("phone camera \u2192 PC camera"));
+
+    p.setPen(QPen(QColor(80, 110, 160), 1));
+    p.setBrush(Qt::NoBrush);
+    p.drawRect(picture.rect().adjusted(0, 0, -1, -1));
+    return picture;
+}
+
+}  // namespace orv

@@ -1,0 +1,24 @@
+#pragma once
+// The start-up splash: the program's picture with its version line.
+
+#include <QWidget>
+
+class QLabel;
+
+namespace orv {
+
+class TSplash : public QWidget {
+    Q_OBJECT
+public:
+    explicit TSplash(QWidget* parent = nullptr);
+    // Paints at once: no event loop runs yet while the program starts.
+    void Repaint();
+
+    QLabel* Image1 = nullptr;
+    QLabel* Label1 = nullptr;
+
+    // The 380 × 201 picture, drawn by the program.
+    static QPixmap DrawPicture();
+};
+
+}  // namespace orv

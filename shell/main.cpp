@@ -1,0 +1,98 @@
+// The entry point: one copy at a time, the splash, the main window, switch D,
+// the message loop, and a guard that shows any escaping exception.
+
+#include "CommandLine.h"
+#include "Dialogs.h"
+#include "InstanceLock.h"
+#include "Main.h"
+#include "SettingsStore.h"
+#include "Splashfrm.h"
+#include "UiThread.h"
+
+#include <QApplication>
+#include <QTimer>
+
+#include <cstdio>
+#include <exception>
+#include <memory>
+#include <unistd.h>
+
+namespace {
+
+struct Options {
+    bool simulatePhone = false;
+    bool exitWhenIdle = false;  // quit at the first turn of the event loop (start-up benchmark)
+    QStringList switches;       // everything else, for the D, M and S switches
+};
+
+Options ParseOptions(const QStringList& arguments)
+{
+    Options options;
+    for (const QString& argument : arguments.mid(1)) {
+        if (argument == QLatin1String("--simulate-phone"))
+            options.simulatePhone = true;
+        else if (argument == QLatin1String("--exit-when-idle"))
+            options.exitWhenIdle = true;
+        else
+            options.switches << argument;
+    }
+    return options;
+}
+
+// Ends the process without running static destructors: a worker thread that
+// is still blocked (the device monitor in its wait, a capture in a phone
+// command) must neither be waited for nor find its objects destroyed.
+[[noreturn]] void EndProcess(int code)
+{
+    std::fflush(nullptr);
+    ::_exit(code);
+}
+
+}  // namespace
+
+int main(int argc, char* argv[])
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Orvello"));
+    orv::InstallUiThread();
+    const Options options = ParseOptions(QApplication::arguments());
+    orv::SetProgramArguments(options.switches);
+
+    if (orv::IsAlreadyRunning()) {
+        orv::TheDialogs().ShowMessage(nullptr, QStringLiteral("Orvello"), QStringLiteral("Alreadry Running!"),
+                                      orv::MessageKind::Information);
+        EndProcess(0);
+    }
+
+    try {
+        std::unique_ptr<orv::TSplash> splash;
+        if (orv::reg::ReadShowSplash()) {
+            splash = std::make_unique<orv::TSplash>();
+            splash->show();
+            splash->Repaint();
+        }
+        if (splash)
+            splash->Repaint();
+
+        auto form = std::make_unique<orv::TForm1>();
+        if (orv::FindCmdLineSwitch(QLatin1Char('D')))
+            orv::reg::DeleteSettingsKey();
+        if (splash) {
+            splash->Repaint();
+            splash.reset();
+        }
+        if (!form->isMinimized())
+            form->show();
+        if (options.exitWhenIdle)
+            QTimer::singleShot(0, &app, &QCoreApplication::quit);
+        QApplication::exec();
+        orv::ShutdownUiThread();
+        form.reset();
+    } catch (const std::exception& error) {
+        orv::TheDialogs().ShowMessage(nullptr, QStringLiteral("Orvello"), QString::fromUtf8(error.what()),
+                                      orv::MessageKind::Error);
+    } catch (...) {
+        orv::TheDialogs().ShowMessage(nullptr, QStringLiteral("Orvello"), QString(), orv::MessageKind::Error);
+    }
+    EndProcess(0);
+}

@@ -1,0 +1,16 @@
+#pragma once
+// What every test program shares: a private folder for settings, locks and
+// files, and the paths of the build.
+
+#include <QString>
+
+namespace orv::test {
+
+// A folder of this test process, removed at exit.
+QString TempFolder();
+// A fresh settings file for the calling test (sets ORVELLO_SETTINGS_FILE).
+QString FreshSettingsFile();
+QString SourceDir();
+QString BinaryDir();
+
+}  // namespace orv::test
