@@ -1,0 +1,255 @@
+// The settings store over its file: defaults, the storage forms and their
+// rules, files written by hand, files that are not settings at all, and
+// writers racing each other in threads and processes.
+
+#include "RegFile.h"
+#include "SettingsStore.h"
+#include "TestEnv.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <thread>
+
+namespace reg = orv::reg;
+
+namespace {
+
+const char* const kKey = "HKEY_LOCAL_MACHINE\\SOFTWARE\\TARVIN\\Orvello";
+
+class SettingsStore : public ::testing::Test {
+protected:
+    void SetUp() override { path_ = orv::test::FreshSettingsFile(); }
+
+    QByteArray FileText() const
+    {
+        QFile file(path_);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+    void WriteFileText(const QByteArray& text) const
+    {
+        QFile file(path_);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(text);
+    }
+    std::optional<reg::RegFile> Parsed() const { return reg::RegFile::Parse(FileText().toStdString()); }
+    const reg::Value* Stored(const char* name) const
+    {
+        static std::optional<reg::RegFile> file;
+        file = Parsed();
+        if (!file)
+            return nullptr;
+        const reg::Key* key = file->FindKey(kKey);
+        return key ? reg::RegFile::FindValue(*key, name) : nullptr;
+    }
+    QStringList AsideFiles() const
+    {
+        const QFileInfo info(path_);
+        return info.dir().entryList({info.fileName() + QStringLiteral(".unparsable-*")}, QDir::Files);
+    }
+
+    QString path_;
+};
+
+}  // namespace
+
+TEST_F(SettingsStore, MissingFileGivesDefaultsAndCreatesAnEmptyKey)
+{
+    EXPECT_EQ(reg::ReadRegInt("Timeout", 1000), 1000);
+    EXPECT_EQ(reg::ReadRegString("TempJpgName", "/a/temp.jpg"), "/a/temp.jpg");
+    EXPECT_DOUBLE_EQ(reg::ReadRegFloat("Fps", 1.0), 1.0);
+    EXPECT_TRUE(reg::ReadRegBool("AutoRestart", true));
+    const auto file = Parsed();
+    ASSERT_TRUE(file) << FileText().constData();
+    const reg::Key* key = file->FindKey(kKey);
+    ASSERT_NE(key, nullptr);
+    EXPECT_TRUE(key->values.empty());
+}
+
+TEST_F(SettingsStore, NumbersFollowTheFourByteRule)
+{
+    WriteFileText("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\TARVIN\\Orvello]\n"
+                  "\"AutoRestart\"=dword:00000002\n"
+                  "\"Eight\"=hex(4):01,00,00,00,00,00,00,00\n"
+                  "\"EightBinary\"=hex:01,00,00,00,00,00,00,00\n"
+                  "\"FourBinary\"=hex:2a,00,00,00\n"
+                  "\"Negative\"=dword:ffffffff\n"
+                  "\"Text\"=\"1234\"\n");
+    EXPECT_TRUE(reg::ReadRegBool("AutoRestart", false));  // any non-zero number is true
+    reg::WriteRegBool("AutoRestart", true);
+    ASSERT_NE(Stored("AutoRestart"), nullptr);
+    EXPECT_EQ(Stored("AutoRestart")->data, (std::vector<uint8_t>{1, 0, 0, 0}));
+    EXPECT_EQ(Stored("AutoRestart")->type, reg::kRegDword);
+
+    EXPECT_EQ(reg::ReadRegInt("Eight", 7), 7);
+    EXPECT_EQ(reg::ReadRegInt("EightBinary", 7), 7);
+    EXPECT_EQ(reg::ReadRegInt("FourBinary", 7), 42);
+    EXPECT_EQ(reg::ReadRegInt("Negative", 7), -1);
+    EXPECT_EQ(reg::ReadRegInt("Text", 7), 7);  // "1234" and its zero are five bytes
+}
+
+TEST_F(SettingsStore, FloatsAndTextsKeepTheirBytes)
+{
+    EXPECT_DOUBLE_EQ(reg::ReadRegFloat("Fps", 1.0), 1.0);
+    reg::WriteRegFloat("Fps", 25.0);
+    EXPECT_EQ(reg::ReadRegFloat("Fps", 1.0), 25.0);
+    ASSERT_NE(Stored("Fps"), nullptr);
+    EXPECT_EQ(Stored("Fps")->type, reg::kRegBinary);
+    EXPECT_EQ(Stored("Fps")->data, (std::vector<uint8_t>{0, 0, 0, 0, 0, 0, 0x39, 0x40}));
+    reg::WriteRegFloat("Fps", 0.1 + 0.2);
+    EXPECT_EQ(reg::ReadRegFloat("Fps", 1.0), 0.1 + 0.2);
+
+    reg::WriteRegString("TempJpgName", "/a/ab.jpg");
+    EXPECT_EQ(reg::ReadRegString("TempJpgName", ""), "/a/ab.jpg");
+    EXPECT_EQ(Stored("TempJpgName")->data.size(), 10u);  // nine characters and the zero
+    EXPECT_EQ(Stored("TempJpgName")->type, reg::kRegSz);
+
+    const std::string longText(5000, 'x');  // no 259-character limit
+    reg::WriteRegString("AviFolder", longText);
+    EXPECT_EQ(reg::ReadRegString("AviFolder", ""), longText);
+    reg::WriteRegString("AviFolder", "Видео/ \"quoted\" \\ back");
+    EXPECT_EQ(reg::ReadRegString("AviFolder", ""), "Видео/ \"quoted\" \\ back");
+}
+
+TEST_F(SettingsStore, OddStoredValuesReadSafely)
+{
+    WriteFileText("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\TARVIN\\Orvello]\n"
+                  "\"NoZero\"=hex(1):61,62,63\n"
+                  "\"Zero\"=hex(1):\n"
+                  "\"Inner\"=hex(1):61,00,62,00\n"
+                  "\"Fps\"=hex:00,00,00,00,00,00,39\n"
+                  "\"Number\"=dword:00000041\n");
+    EXPECT_EQ(reg::ReadRegString("NoZero", "d"), "abc");
+    EXPECT_EQ(reg::ReadRegString("Zero", "d"), "");
+    EXPECT_EQ(reg::ReadRegString("Inner", "d"), "a");
+    EXPECT_EQ(reg::ReadRegString("Number", "d"), "A");  // the type is not looked at
+    EXPECT_EQ(reg::ReadRegFloat("Fps", 1.5), 1.5);      // not 8 bytes
+}
+
+TEST_F(SettingsStore, DeleteKeepsTheVendorKeyAndOtherKeys)
+{
+    WriteFileText("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\TARVIN]\n\"Vendor\"=\"kept\"\n\n"
+                  "[HKEY_LOCAL_MACHINE\\SOFTWARE\\TARVIN\\Orvello]\n\"Timeout\"=dword:00000005\n\n"
+                  "[HKEY_LOCAL_MACHINE\\SOFTWARE\\TARVIN\\Orvello\\Sub]\n\"X\"=dword:00000001\n\n"
+                  "[HKEY_CURRENT_USER\\Other]\n\"Y\"=\"z\"\n");
+    EXPECT_EQ(reg::ReadRegInt("Timeout", 1000), 5);
+    reg::DeleteSettingsKey();
+    const auto file = Parsed();
+    ASSERT_TRUE(file);
+    EXPECT_EQ(file->FindKey(kKey), nullptr);
+    EXPECT_EQ(file->FindKey("HKEY_LOCAL_MACHINE\\SOFTWARE\\TARVIN\\Orvello\\Sub"), nullptr);
+    ASSERT_NE(file->FindKey("HKEY_LOCAL_MACHINE\\SOFTWARE\\TARVIN"), nullptr);
+    EXPECT_NE(file->FindKey("HKEY_CURRENT_USER\\Other"), nullptr);
+    EXPECT_EQ(reg::ReadRegInt("Timeout", 1000), 1000);
+    reg::WriteRegInt("Timeout", 9);  // written after the deletion: stays
+    EXPECT_EQ(reg::ReadRegInt("Timeout", 1000), 9);
+}
+
+TEST_F(SettingsStore, ShowSplashIsReadWithoutCreatingTheKey)
+{
+    EXPECT_TRUE(reg::ReadShowSplash());
+    EXPECT_FALSE(QFile::exists(path_));
+    reg::WriteRegBool("ShowSplash", false);
+    EXPECT_FALSE(reg::ReadShowSplash());
+    reg::DeleteSettingsKey();
+    EXPECT_TRUE(reg::ReadShowSplash());
+    EXPECT_EQ(Parsed()->FindKey(kKey), nullptr);
+}
+
+TEST_F(SettingsStore, GarbageIsKeptAsideBeforeTheFirstWrite)
+{
+    const QByteArray garbage("\x01\x02 this is not a settings file\n[[[\n", 36);
+    WriteFileText(garbage);
+    EXPECT_EQ(reg::ReadRegInt("Timeout", 1000), 1000);
+    EXPECT_EQ(FileText(), garbage) << "reads never replace the file";
+    EXPECT_TRUE(AsideFiles().isEmpty());
+
+    reg::WriteRegInt("Timeout", 3000);
+    EXPECT_EQ(reg::ReadRegInt("Timeout", 1000), 3000);
+    const QStringList aside = AsideFiles();
+    ASSERT_EQ(aside.size(), 1);
+    QFile kept(QFileInfo(path_).dir().filePath(aside.first()));
+    ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+    EXPECT_EQ(kept.readAll(), garbage);
+}
+
+TEST_F(SettingsStore, UnreadableFileGivesDefaultsAndIgnoresWrites)
+{
+    ASSERT_TRUE(QDir().mkpath(path_));  // a folder where the file should be
+    EXPECT_EQ(reg::ReadRegInt("Timeout", 1000), 1000);
+    reg::WriteRegInt("Timeout", 5);
+    reg::DeleteSettingsKey();
+    EXPECT_EQ(reg::ReadRegInt("Timeout", 1000), 1000);
+    EXPECT_TRUE(QFileInfo(path_).isDir());
+    QDir().rmdir(path_);
+}
+
+TEST_F(SettingsStore, UnwritableFolderGivesDefaultsWithoutMessages)
+{
+    qputenv("ORVELLO_SETTINGS_FILE", "/proc/orvello-cannot-exist/settings.reg");
+    EXPECT_EQ(reg::ReadRegInt("Timeout", 1000), 1000);
+    reg::WriteRegInt("Timeout", 5);
+    EXPECT_EQ(reg::ReadRegInt("Timeout", 1000), 1000);
+    qputenv("ORVELLO_SETTINGS_FILE", path_.toUtf8());
+}
+
+TEST_F(SettingsStore, ThreadsWritingAtOnceLoseNothing)
+{
+    constexpr int kThreads = 8, kValues = 40;
+    std::vector<std::thread> writers;
+    for (int t = 0; t < kThreads; ++t) {
+        writers.emplace_back([t] {
+            for (int i = 0; i < kValues; ++i) {
+                reg::WriteRegInt("T" + std::to_string(t) + "_" + std::to_string(i), i);
+                (void)reg::ReadRegInt("Timeout", 1000);
+            }
+        });
+    }
+    for (auto& w : writers)
+        w.join();
+    for (int t = 0; t < kThreads; ++t)
+        for (int i = 0; i < kValues; ++i)
+            ASSERT_EQ(reg::ReadRegInt("T" + std::to_string(t) + "_" + std::to_string(i), -1), i);
+}
+
+TEST_F(SettingsStore, ProcessesWritingAtOnceLoseNothing)
+{
+    constexpr int kProcesses = 4, kValues = 40;
+    std::vector<std::unique_ptr<QProcess>> writers;
+    for (int p = 0; p < kProcesses; ++p) {
+        auto process = std::make_unique<QProcess>();
+        process->start(QStringLiteral(SETTINGS_WRITER),
+                       {path_, QStringLiteral("P%1_").arg(p), QString::number(kValues)});
+        writers.push_back(std::move(process));
+    }
+    for (auto& w : writers) {
+        ASSERT_TRUE(w->waitForFinished(60000));
+        EXPECT_EQ(w->exitCode(), 0);
+    }
+    for (int p = 0; p < kProcesses; ++p)
+        for (int i = 0; i < kValues; ++i)
+            ASSERT_EQ(reg::ReadRegInt("P" + std::to_string(p) + "_" + std::to_string(i), -1), i);
+}
+
+TEST_F(SettingsStore, AKilledWriterLeavesAWholeFile)
+{
+    reg::WriteRegInt("Timeout", 1234);
+    for (int round = 0; round < 8; ++round) {
+        QProcess writer;
+        writer.start(QStringLiteral(SETTINGS_WRITER), {path_, QStringLiteral("big")});
+        ASSERT_TRUE(writer.waitForStarted());
+        std::this_thread::sleep_for(std::chrono::milliseconds(20 + 13 * round));
+        ::kill(static_cast<pid_t>(writer.processId()), SIGKILL);
+        writer.waitForFinished();
+        ASSERT_TRUE(Parsed()) << "round " << round;
+        EXPECT_EQ(reg::ReadRegInt("Timeout", 0), 1234);
+        const std::string big = reg::ReadRegString("Big", "");
+        if (!big.empty()) {
+            EXPECT_EQ(big.find_first_not_of(big[0]), std::string::npos);
+        }
+    }
+}

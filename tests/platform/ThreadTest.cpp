@@ -1,0 +1,132 @@
+// Worker threads, calls brought onto the user-interface thread, and the clock
+// that tests replace.
+
+#include "Clock.h"
+#include "TThread.h"
+#include "UiThread.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+namespace {
+
+bool WaitFor(const std::function<bool()>& condition, int milliseconds = 10000)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!condition()) {
+        if (timer.elapsed() > milliseconds)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
+    return true;
+}
+
+class Worker : public orv::TThread {
+public:
+    std::function<void(Worker*)> body;
+    std::atomic<bool>* destroyed = nullptr;
+    ~Worker() override
+    {
+        if (destroyed)
+            *destroyed = true;
+    }
+
+protected:
+    void Run() override { body(this); }
+};
+
+}  // namespace
+
+TEST(TThread, SynchronizeAndTheEndHandlerRunOnTheUiThread)
+{
+    const auto uiThread = std::this_thread::get_id();
+    std::atomic<bool> destroyed{false}, synchronizedOnUi{false}, endedOnUi{false}, workerOffUi{false};
+    std::atomic<int> order{0};
+    auto* worker = new Worker;
+    worker->destroyed = &destroyed;
+    worker->SetFreeOnTerminate(true);
+    worker->body = [&](Worker*) {
+        workerOffUi = std::this_thread::get_id() != uiThread;
+        orv::TThread::Synchronize([&] {
+            synchronizedOnUi = std::this_thread::get_id() == uiThread;
+            order = 1;
+        });
+        EXPECT_EQ(order.load(), 1) << "Synchronize returns after the call ran";
+    };
+    worker->OnTerminate = [&](orv::TThread*) {
+        endedOnUi = std::this_thread::get_id() == uiThread;
+        order = 2;
+    };
+    worker->Start();
+    ASSERT_TRUE(WaitFor([&] { return destroyed.load(); }));
+    EXPECT_TRUE(workerOffUi);
+    EXPECT_TRUE(synchronizedOnUi);
+    EXPECT_TRUE(endedOnUi);
+    EXPECT_EQ(order.load(), 2);
+}
+
+TEST(TThread, StopFlagEndsAWorkerAndAnExceptionStillRunsTheEndHandler)
+{
+    std::atomic<bool> ended{false}, destroyed{false};
+    auto* worker = new Worker;
+    worker->destroyed = &destroyed;
+    worker->SetFreeOnTerminate(true);
+    worker->body = [](Worker* self) {
+        while (!self->Terminated())
+            orv::TheClock().Sleep(1);
+        throw std::runtime_error("after the stop");
+    };
+    worker->OnTerminate = [&](orv::TThread*) { ended = true; };
+    worker->Start();
+    worker->Terminate();
+    ASSERT_TRUE(WaitFor([&] { return destroyed.load(); }));
+    EXPECT_TRUE(ended);
+}
+
+TEST(TThread, AfterShutdownAWorkerWaitsInsteadOfTouchingTheWindow)
+{
+    std::atomic<bool> reached{false}, ran{false}, returned{false};
+    orv::ShutdownUiThread();
+    std::thread([&] {
+        reached = true;
+        orv::RunOnUiThread([&] { ran = true; });
+        returned = true;  // never: the worker stays parked until the process ends
+    }).detach();
+    ASSERT_TRUE(WaitFor([&] { return reached.load(); }));
+    WaitFor([] { return false; }, 100);
+    EXPECT_FALSE(ran);
+    EXPECT_FALSE(returned);
+    orv::InstallUiThread();
+}
+
+TEST(Clock, ManualClockCostsNoRealTime)
+{
+    orv::ManualClock clock(1000);
+    orv::SetClock(&clock);
+    QElapsedTimer timer;
+    timer.start();
+    orv::TheClock().Sleep(40000);
+    orv::TheClock().Sleep(5000);
+    EXPECT_LT(timer.elapsed(), 1000);
+    EXPECT_EQ(orv::TheClock().TickCount(), 46000u);
+    EXPECT_EQ(clock.SleptMilliseconds(), 45000u);
+    orv::SetClock(nullptr);
+    const uint32_t before = orv::TheClock().TickCount();
+    orv::TheClock().Sleep(2);
+    EXPECT_GE(orv::TheClock().TickCount() - before, 2u);
+}
+
+TEST(Clock, StampTextIsDayMonthYearHourMinute)
+{
+    qputenv("TZ", "UTC");
+    tzset();
+    EXPECT_EQ(orv::FormatStampTime(1796567400), "06-12-26_1430");
+    EXPECT_EQ(orv::FormatStampTime(946684800 + 9 * 3600 + 5 * 60), "01-01-00_0905");
+}
