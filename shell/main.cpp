@@ -7,13 +7,13 @@
 #include "Main.h"
 #include "SettingsStore.h"
 #include "Splashfrm.h"
+#include "Startup.h"
 #include "UiThread.h"
 
 #include <QApplication>
 #include <QTimer>
 
 #include <cstdio>
-#include <exception>
 #include <memory>
 #include <unistd.h>
 
@@ -52,7 +52,7 @@ Options ParseOptions(const QStringList& arguments)
 
 int main(int argc, char* argv[])
 {
-    QApplication app(argc, argv);
+    orv::TApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Orvello"));
     orv::InstallUiThread();
     const Options options = ParseOptions(QApplication::arguments());
@@ -64,7 +64,7 @@ int main(int argc, char* argv[])
         EndProcess(0);
     }
 
-    try {
+    orv::RunGuarded([&] {
         std::unique_ptr<orv::TSplash> splash;
         if (orv::reg::ReadShowSplash()) {
             splash = std::make_unique<orv::TSplash>();
@@ -81,18 +81,12 @@ int main(int argc, char* argv[])
             splash->Repaint();
             splash.reset();
         }
-        if (!form->isMinimized())
-            form->show();
+        form->show();  // minimised when switch M set the window's state
         if (options.exitWhenIdle)
             QTimer::singleShot(0, &app, &QCoreApplication::quit);
         QApplication::exec();
         orv::ShutdownUiThread();
         form.reset();
-    } catch (const std::exception& error) {
-        orv::TheDialogs().ShowMessage(nullptr, QStringLiteral("Orvello"), QString::fromUtf8(error.what()),
-                                      orv::MessageKind::Error);
-    } catch (...) {
-        orv::TheDialogs().ShowMessage(nullptr, QStringLiteral("Orvello"), QString(), orv::MessageKind::Error);
-    }
+    });
     EndProcess(0);
 }
