@@ -5,9 +5,13 @@
 #include "TThread.h"
 
 #include <QImage>
+#include <QPoint>
+#include <QSize>
 #include <QString>
 
 #include <functional>
+
+class QFont;
 
 namespace orv {
 
@@ -17,12 +21,13 @@ namespace phone {
 class PhoneLink;
 }
 
-class MakePhoto : public TThread {
+class MakePhoto final : public TThread {
 public:
     // Starts at once and frees itself when done; finished runs on the
     // user-interface thread after the thread's work (the window's
     // PhotoFinished). view and settings must outlive the thread (the main
-    // window does).
+    // window does). The object may be gone by the time the constructor's
+    // caller looks at it: keep no pointer to it.
     MakePhoto(CaptureView& view, const Settings& settings, phone::PhoneLink& link, std::function<void()> finished);
 
 protected:
@@ -32,6 +37,11 @@ private:
     void ShowStatus(const QString& text);
     void ShowError(const QString& text);
     void ShowPicture(const QImage& picture);
+    // Closes any open phone file, opens, reads, decodes and shows the
+    // picture, then closes and deletes the phone file.
+    void Download(const QString& captureTime);
+    // True when a picture reached the window.
+    bool ReadAndShow(const QString& captureTime);
 
     CaptureView& view_;
     const Settings& settings_;
@@ -44,5 +54,10 @@ private:
 // system offers in its place), without background, 10 pixels in from the
 // right and bottom edges.
 void DrawDateStamp(QImage& bitmap, const QString& text);
+
+// The stamp's face: "Microsoft Sans Serif", 14 points, bold.
+QFont DateStampFont();
+// Where a text of the given size starts (its top-left corner) on a picture.
+QPoint DateStampOrigin(const QSize& picture, const QSize& text);
 
 }  // namespace orv

@@ -1,0 +1,182 @@
+#include "Photo.h"
+
+#include "CaptureView.h"
+#include "Clock.h"
+#include "Jpeg.h"
+#include "Lang.h"
+#include "PhoneLink.h"
+#include "Settings.h"
+#include "UiThread.h"
+
+#include <QLoggingCategory>
+
+#include <algorithm>
+#include <atomic>
+#include <memory>
+#include <vector>
+
+Q_LOGGING_CATEGORY(lcCapture, "orvello.capture")
+
+namespace orv {
+namespace {
+
+// Room taken for the download up front; the link grows the buffer for a
+// larger picture.
+constexpr size_t kPictureBufferSize = 131072;
+constexpr uint32_t kOpenModeRead = 0;
+
+QString Text(const char* key, const QString& builtIn)
+{
+    return LangText(QStringLiteral("STRS"), QString::fromLatin1(key), builtIn);
+}
+
+// A waiting time from the settings; a negative value waits not at all.
+uint32_t Milliseconds(int value) { return value > 0 ? static_cast<uint32_t>(value) : 0u; }
+
+// Hands the download's byte count to the window without making the reading
+// thread wait. At most one hand-over is queued at a time; it shows the latest
+// count when it runs, so a fast download does not flood the event queue.
+class ProgressRelay {
+public:
+    explicit ProgressRelay(CaptureView& view) : view_(view) {}
+
+    // Runs on the photo thread, once per block read.
+    static void Report(const std::shared_ptr<ProgressRelay>& relay, size_t bytes)
+    {
+        relay->latest_ = static_cast<long long>(bytes);
+        if (relay->queued_.exchange(true))
+            return;
+        PostToUiThread([relay] {
+            // On the user-interface thread.
+            relay->queued_ = false;
+            relay->view_.ShowDownloadProgress(relay->latest_.load());
+        });
+    }
+
+private:
+    CaptureView& view_;
+    std::atomic<long long> latest_{0};
+    std::atomic<bool> queued_{false};
+};
+
+}  // namespace
+
+MakePhoto::MakePhoto(CaptureView& view, const Settings& settings, phone::PhoneLink& link,
+                     std::function<void()> finished)
+    : view_(view), settings_(settings), Monitor(link), TempName(settings.GetTempJpgName())
+{
+    if (finished)
+        OnTerminate = [finished = std::move(finished)](TThread*) { finished(); };
+    SetFreeOnTerminate(true);
+    Start();
+}
+
+void MakePhoto::Run()
+{
+    if (!Monitor.IsConnected())
+        return;
+
+    bool setUp = true;
+    bool download = true;
+    QString captureTime;
+
+    ShowStatus(Text("STR11", QStringLiteral("Статус: Инициализация камеры...")));
+    if (Monitor.CameraOn(static_cast<uint8_t>(settings_.GetJpgType())) != phone::kOk) {
+        ShowError(Text("STR9", QStringLiteral("Невозможна инициализация камеры!")));
+        setUp = false;
+        download = false;
+    }
+
+    if (setUp) {
+        Monitor.SetLighting(static_cast<uint8_t>(settings_.GetAmbientLight() + 1));
+        Monitor.SetExposure(static_cast<uint8_t>(settings_.GetExpose() + 1));
+        TheClock().Sleep(Milliseconds(settings_.GetCameraInitTime()));
+        ShowStatus(Text("STR12", QStringLiteral("Статус: Снимаю")));
+        captureTime = QString::fromStdString(FormatStampTime(TheClock().Now()));
+        if (Monitor.TakePicture(TempName.toStdString()) != phone::kOk) {
+            ShowError(Text("STR10", QStringLiteral("Не могу снять!")));
+            download = false;
+        }
+    }
+
+    // Also after a failed set-up: the phone gets its time before the camera
+    // is switched off.
+    TheClock().Sleep(Milliseconds(settings_.GetTimeout()));
+
+    if (download)
+        Download(captureTime);
+
+    ShowStatus(Text("STR15", QStringLiteral("Статус: Деинициализация камеры...")));
+    if (Monitor.CameraOff() != phone::kOk)
+        ShowError(Text("STR16", QStringLiteral("Невозможна деинициализация камеры!")));
+    ShowStatus(Text("STR3", QStringLiteral("Статус: Не занят.")));
+}
+
+void MakePhoto::Download(const QString& captureTime)
+{
+    const std::string path = TempName.toStdString();
+
+    // A file left open by an earlier capture would block the open.
+    Monitor.ClosePhoneFile();
+    ShowStatus(Text("STR13", QStringLiteral("Статус: Сливаю...")));
+
+    const bool opened =
+        Monitor.OpenPhoneFile(path, kOpenModeRead) == phone::kOk || Monitor.OpenPhoneFile(path, kOpenModeRead) == phone::kOk;
+    if (!opened) {
+        ShowError(Text("STR14", QStringLiteral("Не могу прочитать, увеличте значение таймаута.")));
+    } else if (!ReadAndShow(captureTime)) {
+        Synchronize([this] { view_.ShowDownloadProgress(-1); });
+    }
+
+    Monitor.ClosePhoneFile();
+    Monitor.DeletePhoneFile(path);
+}
+
+bool MakePhoto::ReadAndShow(const QString& captureTime)
+{
+    std::vector<uint8_t> bytes;
+    bytes.reserve(kPictureBufferSize);
+    int32_t total = 0;
+    auto relay = std::make_shared<ProgressRelay>(view_);
+    const auto progress = [relay](size_t count) { ProgressRelay::Report(relay, count); };
+    if (Monitor.ReadPhoneFile(bytes, total, progress) != phone::kOk) {
+        qCWarning(lcCapture) << "the picture could not be read from the phone";
+        return false;
+    }
+
+    const size_t length = std::min(bytes.size(), static_cast<size_t>(std::max<int32_t>(total, 0)));
+    QImage picture;
+    QString error;
+    if (!DecodeJpeg(bytes.data(), length, &picture, &error)) {
+        qCWarning(lcCapture).noquote() << "picture of" << length << "bytes from the phone:" << error;
+        return false;
+    }
+    if (settings_.GetPrintDateOnImage())
+        DrawDateStamp(picture, captureTime);
+    ShowPicture(picture);
+    return true;
+}
+
+void MakePhoto::ShowStatus(const QString& text)
+{
+    StatusText = text;
+    Synchronize([this] { view_.ShowWorkStatus(StatusText); });
+}
+
+void MakePhoto::ShowError(const QString& text)
+{
+    const QString status = StatusText;
+    StatusText = text;
+    Synchronize([this] { view_.ShowMessageText(StatusText); });
+    StatusText = status;
+}
+
+void MakePhoto::ShowPicture(const QImage& picture)
+{
+    Synchronize([this, &picture] {
+        view_.ShowDownloadProgress(-1);
+        view_.ShowPicture(picture);
+    });
+}
+
+}  // namespace orv
