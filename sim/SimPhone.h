@@ -7,12 +7,22 @@
 
 #include "ControlPipe.h"
 
+#include <atomic>
 #include <cstdint>
+#include <ctime>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace orv::sim {
+
+// Picture size of a resolution code (0 VGA ... 10 UXGA); 0x0 for an unknown code.
+struct PictureSize {
+    int width = 0;
+    int height = 0;
+};
+PictureSize ResolutionSize(int code);
 
 class SimPhone {
 public:
@@ -21,17 +31,63 @@ public:
         std::string model = "Motorola V3x";    // record 0x0117
         uint32_t exchangeLatencyMs = 0;        // per control transfer (through the clock)
         uint32_t shotLatencyMs = 0;            // per picture taken
+        // The iInterface text of interface 8 in test-command mode.
+        std::string testInterfaceName = "Motorola Test Command";
+        // When set, a vendor interface 7 with this text comes ahead of interface 8.
+        std::string otherInterfaceName;
+    };
+
+    // Misbehaviour on demand. Each injected fault acts once, on the next
+    // event it applies to.
+    enum class Fault {
+        // The next command's reply:
+        WrongSequence,   // answers another sequence number
+        NotAReply,       // bit 15 of the sequence word clear
+        NoData,          // kind 6 where data is due
+        BadKind,         // a result kind other than 6 and 8
+        LengthMismatch,  // data length D differs from L - 8
+        OversizedData,   // D = L - 8 = 4090, more than the reply buffer holds
+        BadFirstByte,    // byte 0 of the fetched reply is not 1
+        NoReply,         // the reply never becomes ready
+        StatusTooMany,   // the status poll reports 3 replies waiting
+        Stall,           // the command transfer itself stalls
+        // The next file block read:
+        OversizedBlock,  // more bytes than the block size asked for
+        // The next picture taken:
+        GarbagePicture,  // random bytes instead of a JPEG
+        HugePicture,     // a file larger than the program accepts (16 MiB + 1 KiB)
+        // The next read of the test-command interface's name string:
+        ShortNameReply,  // one byte only
+    };
+
+    // One command packet as the phone received it.
+    struct Command {
+        uint16_t sequence = 0;
+        uint16_t code = 0;
+        std::vector<uint8_t> data;
+    };
+
+    struct Counters {
+        int commands = 0;
+        int modeSwitches = 0;
+        int detaches = 0;
+        int restarts = 0;
+        int suspends = 0;
+        int shots = 0;
     };
 
     SimPhone();
     explicit SimPhone(Options options);
     ~SimPhone();
+    SimPhone(const SimPhone&) = delete;
+    SimPhone& operator=(const SimPhone&) = delete;
 
     // The device side of one control transfer on endpoint 0 (the same
     // contract as ControlPipe::Transfer). Thread-safe.
     TransferResult ControlTransfer(const SetupPacket& setup, uint8_t* data);
 
-    // Descriptors as the device reports them (for the USB emulation).
+    // Descriptors as the device reports them in its present mode (for the
+    // USB emulation).
     std::vector<uint8_t> DeviceDescriptor() const;
     std::vector<uint8_t> ConfigDescriptor() const;
 
@@ -40,10 +96,48 @@ public:
     bool InTestMode() const;
     bool Plugged() const;
 
+    // --- the cable ---
+    void Unplug();
+    // Plugs the phone in again, in its normal mode.
+    void Plug();
+    // Pulls the cable when the phone receives its n-th command from now
+    // (1 = the next one); that command is not accepted. 0 cancels.
+    void UnplugAtCommand(int n);
+    // Counts the times the phone appeared on the bus anew (plug, mode change).
+    // A handle opened before a change is dead afterwards.
+    uint64_t Generation() const;
+    // Blocks until the device of the given generation is gone or *cancelled
+    // is set (see Wake).
+    void WaitForRemoval(uint64_t generation, const std::atomic<bool>& cancelled) const;
+    // Wakes the waits of WaitForRemoval so that they look at their flag.
+    void Wake() const;
+
+    // --- behaviour ---
+    void InjectFault(Fault fault);
+    void SetLatency(uint32_t exchangeMs, uint32_t shotMs);
+
+    // --- the phone's file system and state, for tests ---
+    void PutFile(const std::string& path, std::vector<uint8_t> contents);
+    std::optional<std::vector<uint8_t>> File(const std::string& path) const;
+    std::vector<std::string> Files() const;
+    std::vector<Command> Commands() const;
+    Counters Count() const;
+    bool CameraOn() const;
+    int Resolution() const;
+    int Lighting() const;
+    int Exposure() const;
+    bool Suspended() const;
+
     struct State;
 
 private:
     std::shared_ptr<State> state_;
 };
+
+// The picture the camera shoots: a test pattern with the frame counter and
+// the time drawn as seven-segment digits, tinted by the lighting code (1..6)
+// and brightened or darkened by the exposure code (1..5). Returns JPEG bytes.
+std::vector<uint8_t> ShootTestPicture(int width, int height, uint32_t frame, std::time_t when, int lighting,
+                                      int exposure);
 
 }  // namespace orv::sim

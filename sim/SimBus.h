@@ -1,0 +1,46 @@
+#pragma once
+// The bus of simulated phones: their modem ports, their USB devices and the
+// handles opened on them. `orvello --simulate-phone` runs the program on it,
+// and the tests put phones with the behaviour they need on it.
+
+#include "ControlPipe.h"
+#include "SimPhone.h"
+
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace orv::sim {
+
+class SimBus final : public PhoneBus {
+public:
+    SimBus() = default;
+    // A bus with one phone.
+    explicit SimBus(SimPhone::Options options);
+
+    // Plugs another phone into the bus (it stays plugged until told otherwise).
+    std::shared_ptr<SimPhone> AddPhone(SimPhone::Options options = {});
+    // The phone added n-th (0 first).
+    SimPhone& Phone(size_t n = 0) const;
+
+    // PhoneBus: a phone in its normal mode offers "/dev/ttyACM<n>".
+    std::string FindModemPort() override;
+    int WriteModemPort(const std::string& port, const void* bytes, size_t length) override;
+    // "sim:usb-1-<n>" for every plugged phone.
+    std::vector<std::string> ListDevices() override;
+    std::unique_ptr<ControlPipe> Open(const std::string& devicePath) override;
+
+private:
+    std::shared_ptr<SimPhone> PhoneAt(size_t n) const;
+
+    mutable std::mutex mutex_;
+    std::vector<std::shared_ptr<SimPhone>> phones_;
+};
+
+// The bus behind `orvello --simulate-phone`: one phone in its normal mode, so
+// the whole discovery runs, with a few milliseconds per exchange and about
+// 300 ms per shot.
+std::unique_ptr<PhoneBus> MakeSimBus();
+
+}  // namespace orv::sim
