@@ -1,12 +1,79 @@
 #include "Lang.h"
 
-// Filled in by the language-file work; until then every text is the built-in one.
+#include "LangFile.h"
+#include "LangTexts.h"
+#include "Settings.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+
+#include <algorithm>
+
 namespace orv {
-QString LanguageFolder() { return QString(); }
-QStringList LanguageFiles() { return {}; }
-QString LangTextAt(int, const QString&, const QString&, const QString& builtIn) { return builtIn; }
+namespace {
+
+QString ExecutableFolder()
+{
+    if (QCoreApplication::instance())
+        return QCoreApplication::applicationDirPath();
+    return QFileInfo(QFileInfo(QStringLiteral("/proc/self/exe")).symLinkTarget()).absolutePath();
+}
+
+}  // namespace
+
+QString LanguageFolder()
+{
+    const QString overridden = qEnvironmentVariable("ORVELLO_LNG_DIR");
+    if (!overridden.isEmpty())
+        return overridden;
+    return ExecutableFolder() + QStringLiteral("/lng");
+}
+
+QStringList LanguageFiles()
+{
+    lang::CountFolderListing();
+    // Every entry whose name matches counts, whatever it is (a folder with
+    // such a name too), hidden ones included; the name filter ignores case.
+    const QDir folder(LanguageFolder());
+    QStringList names = folder.entryList({QStringLiteral("*.lng")},
+                                         QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                                         QDir::Unsorted);
+    // One fixed order for the options dialog's list and every lookup: by name,
+    // ignoring case, ties broken by the exact name.
+    std::sort(names.begin(), names.end(), [](const QString& a, const QString& b) {
+        const int folded = a.compare(b, Qt::CaseInsensitive);
+        return folded != 0 ? folded < 0 : a < b;
+    });
+    return names;
+}
+
+QString LangTextAt(int index, const QString& section, const QString& key, const QString& builtIn)
+{
+    if (index <= 0)
+        return builtIn;
+    const QStringList files = LanguageFiles();
+    if (index > files.size())
+        return builtIn;
+    const QString path = LanguageFolder() + QLatin1Char('/') + files.at(index - 1);
+    return lang::ReadIniEntry(path, section, key).value_or(builtIn);
+}
+
 QString LangText(const QString& section, const QString& key, const QString& builtIn)
 {
-    return LangTextAt(0, section, key, builtIn);
+    return LangTextAt(Settings().GetLangIndex(), section, key, builtIn);
 }
+
+QString LangText(const LangEntry& entry)
+{
+    return LangText(QString::fromLatin1(entry.section), QString::fromLatin1(entry.key),
+                    QString::fromUtf8(entry.builtIn));
+}
+
+QString LangTextAt(int index, const LangEntry& entry)
+{
+    return LangTextAt(index, QString::fromLatin1(entry.section), QString::fromLatin1(entry.key),
+                      QString::fromUtf8(entry.builtIn));
+}
+
 }  // namespace orv

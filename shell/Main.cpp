@@ -1,28 +1,598 @@
 #include "Main.h"
 
 #include "CommandLine.h"
+#include "Devmov.h"
+#include "Dialogs.h"
+#include "Jpeg.h"
+#include "LangTexts.h"
+#include "Options.h"
+#include "PhoneLink.h"
+#include "Photo.h"
+#include "TThread.h"
+#include "Tray.h"
+#include "UiThread.h"
 
-#include <QGuiApplication>
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QFileInfo>
+#include <QHostAddress>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPainter>
+#include <QPixmap>
+#include <QProgressBar>
+#include <QProxyStyle>
+#include <QSaveFile>
 #include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QStatusBar>
+#include <QTcpServer>
+#include <QUrl>
+
+#include <algorithm>
+#include <limits>
+#include <string>
 
 namespace orv {
+namespace {
 
-TForm1::TForm1(QWidget* parent) : QMainWindow(parent)
+constexpr int kClientWidth = 650;
+constexpr int kClientHeight = 330;
+constexpr int kStatusBarHeight = 22;
+constexpr int kPanelWidths[TForm1::kPanelCount] = {25, 150, 150, 220, 50};
+constexpr int kDownloadBarWidth = 90;
+// Where the picture's size makes the window follow it, and by how much the
+// window's outer size exceeds the picture's.
+constexpr int kAutoResizeMinWidth = 300;
+constexpr int kFrameExtraWidth = 25;
+constexpr int kFrameExtraHeight = 80;
+constexpr const char* kUnknownModel = "Unnoun";
+
+// Lays the menu bar's items after a separator out at its right end, which is
+// where the Help menu belongs.
+class MenuBarStyle final : public QProxyStyle {
+public:
+    int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                  QStyleHintReturn* returnData) const override
+    {
+        if (hint == QStyle::SH_DrawMenuBarSeparator)
+            return 1;
+        return QProxyStyle::styleHint(hint, option, widget, returnData);
+    }
+};
+
+UrlOpener& Opener()
 {
+    static UrlOpener opener;
+    return opener;
+}
+
+}  // namespace
+
+void SetUrlOpener(UrlOpener opener) { Opener() = std::move(opener); }
+
+void OpenUrl(const QUrl& url)
+{
+    if (const UrlOpener& opener = Opener())
+        opener(url);
+    else
+        QDesktopServices::openUrl(url);
+}
+
+QString ManualPath()
+{
+    const QString beside = QCoreApplication::applicationDirPath() + QStringLiteral("/manual.html");
+    const QStringList candidates{beside, QCoreApplication::applicationDirPath() + QStringLiteral("/doc/manual.html"),
+                                 QStringLiteral("/usr/share/doc/orvello/manual.html")};
+    for (const QString& candidate : candidates) {
+        if (QFileInfo(candidate).isFile())
+            return candidate;
+    }
+    return beside;
+}
+
+TForm1::TForm1(QWidget* parent) : QMainWindow(parent), life_(std::make_shared<Life>())
+{
+    life_->form = this;
     setWindowTitle(QStringLiteral("Orvello v1.0"));
-    resize(650, 330);
     if (const QString version = ReadFileVersion(); !version.isEmpty()) {
         const QString caption = QStringLiteral("Orvello v") + version + QStringLiteral(" \u2014 by the Orvello authors");
         setWindowTitle(caption);
+        // Qt would append the display name to every window title.
         QGuiApplication::setApplicationDisplayName(QString());
     }
+    QFont font(QStringLiteral("Tahoma"));
+    font.setPixelSize(11);
+    font.setBold(true);
+    setFont(font);
+
+    BuildMenu();
+
+    ScrollBox1 = new QScrollArea(this);
+    ScrollBox1->setFrameShape(QFrame::NoFrame);
+    ScrollBox1->setWidgetResizable(false);
+    Image1 = new QLabel;
+    Image1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    Image1->resize(289, 241);
+    ScrollBox1->setWidget(Image1);
+    setCentralWidget(ScrollBox1);
+
+    BuildStatusBar();
+
+    ServerSocket1 = new QTcpServer(this);
+
+    Tray = new TTray(this);
+    Tray->SetTip(windowTitle());
+    CamThread = nullptr;
+
+    ApplyMenuTexts();
+
+    // Client area 650 x 330 below the menu bar, centred on the screen.
+    resize(kClientWidth, kClientHeight + MainMenu1->sizeHint().height());
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
+
     FormCreate();
 }
 
-TForm1::~TForm1() = default;
+TForm1::~TForm1()
+{
+    // A monitor that still runs must find no window any more.
+    life_->form = nullptr;
+}
 
-void TForm1::FormCreate() {}
+void TForm1::BuildMenu()
+{
+    MainMenu1 = menuBar();
+    MainMenu1->setFont(QApplication::font());
+    auto* menuStyle = new MenuBarStyle;
+    menuStyle->setParent(MainMenu1);
+    MainMenu1->setStyle(menuStyle);
+
+    QMenu* fileMenu = MainMenu1->addMenu(QString());
+    N1 = fileMenu->menuAction();
+    N15 = fileMenu->addAction(QString(), this, &TForm1::N15Click);
+    N16 = fileMenu->addAction(QString(), this, &TForm1::N16Click);
+    N16->setEnabled(false);
+    N14 = fileMenu->addSeparator();
+    N5 = fileMenu->addAction(QString(), this, &TForm1::N5Click);
+    N2 = fileMenu->addSeparator();
+    N3 = fileMenu->addAction(QString(), this, &TForm1::N3Click);
+
+    QMenu* phoneMenu = MainMenu1->addMenu(QString());
+    N12 = phoneMenu->menuAction();
+    N12->setEnabled(false);
+    N4 = phoneMenu->addAction(QString(), this, &TForm1::N4Click);
+    N4->setShortcut(QKeySequence(Qt::Key_F4));
+    // The shortcut works while the phone menu is closed, too.
+    addAction(N4);
+    N6 = phoneMenu->addAction(QString(), this, &TForm1::N6Click);
+    Suspend1 = phoneMenu->addAction(QString(), this, &TForm1::Suspend1Click);
+    Web1 = phoneMenu->addAction(QString(), this, &TForm1::Web1Click);
+    Web2 = phoneMenu->addAction(QString(), this, &TForm1::Web2Click);
+    Web2->setVisible(false);
+
+    N7 = MainMenu1->addAction(QString(), this, &TForm1::N7Click);
+
+    MainMenu1->addSeparator();
+    QMenu* helpMenu = MainMenu1->addMenu(QString());
+    N8 = helpMenu->menuAction();
+    Orvellohelp1 = helpMenu->addAction(QString(), this, &TForm1::Orvellohelp1Click);
+    N13 = helpMenu->addAction(QString(), this, &TForm1::N13Click);
+    N11 = helpMenu->addAction(QString(), this, &TForm1::N11Click);
+    N10 = helpMenu->addSeparator();
+    N9 = helpMenu->addAction(QString(), this, &TForm1::N9Click);
+}
+
+void TForm1::BuildStatusBar()
+{
+    StatusBar1 = new QStatusBar(this);
+    StatusBar1->setFixedHeight(kStatusBarHeight);
+    setStatusBar(StatusBar1);
+
+    static const char* const kDesignTexts[kPanelCount] = {"", "Статус: не соединён", "Модель: ", "Статус: Не занят",
+                                                          ""};
+    for (int panel = 0; panel < kPanelCount; ++panel) {
+        auto* label = new QLabel(QString::fromUtf8(kDesignTexts[panel]));
+        label->setFixedWidth(kPanelWidths[panel]);
+        label->setMinimumHeight(0);
+        label->setTextFormat(Qt::PlainText);
+        if (panel != kLampPanel)
+            label->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+        StatusBar1->addWidget(label);
+        panels_[panel] = label;
+    }
+
+    // The lamp lies over panel 0, at the status bar's left edge.
+    Indicator = new QLabel(StatusBar1);
+    Indicator->setGeometry(0, 0, kPanelWidths[kLampPanel], kStatusBarHeight);
+    Indicator->setAttribute(Qt::WA_TranslucentBackground);
+    Indicator->raise();
+    DrawIndicator(false);
+
+    // Picture downloads show their byte count at the right of the work panel.
+    DownloadBar = new QProgressBar(panels_[kWorkPanel]);
+    DownloadBar->setTextVisible(true);
+    DownloadBar->setAlignment(Qt::AlignCenter);
+    DownloadBar->hide();
+}
+
+void TForm1::FormCreate()
+{
+    SetPanelText(kConnectionPanel, LangText(txt::kStr4NotConnected));
+    SetPanelText(kModelPanel, LangText(txt::kStr2Model));
+    SetPanelText(kWorkPanel, LangText(txt::kStr3Idle));
+    if (GetAutoPhoneConnect())
+        MakeDeviceMonitor();
+    if (FindCmdLineSwitch(QLatin1Char('M')))
+        setWindowState(windowState() | Qt::WindowMinimized);
+}
+
+void TForm1::ApplyMenuTexts()
+{
+    QAction* const items[] = {N1, N15, N16, N5, N3, N12, N4, N6, Suspend1, Web1, Web2, N7, N8, Orvellohelp1, N13, N11,
+                              N9};
+    static_assert(std::size(items) == kMenuTexts.size());
+    for (size_t i = 0; i < kMenuTexts.size(); ++i)
+        items[i]->setText(LangText(kMenuTexts[i]));
+}
+
+void TForm1::DrawIndicator(bool connected)
+{
+    indicatorConnected_ = connected;
+    const int width = Indicator->width();
+    const int height = Indicator->height();
+    QImage lamp(width, height, QImage::Format_ARGB32_Premultiplied);
+    lamp.fill(Qt::transparent);
+    {
+        QPainter painter(&lamp);
+        painter.setPen(QPen(Qt::black, 1));
+        painter.setBrush(connected ? QColor(255, 0, 0) : QColor(0, 128, 0));
+        // The rounded rectangle (5, 4)-(W - 5, H - 4), right and bottom edges
+        // exclusive, with a W/2 x H/2 corner ellipse.
+        // A stroked rectangle covers its size plus the pen's pixel.
+        const QRectF outline(5, 4, width - 5 - 5 - 1, height - 4 - 4 - 1);
+        painter.drawRoundedRect(outline, (width / 2) / 2.0, (height / 2) / 2.0, Qt::AbsoluteSize);
+    }
+    Indicator->setPixmap(QPixmap::fromImage(lamp));
+}
+
+void TForm1::MakeDeviceMonitor()
+{
+    DevMon = new phone::TDevMon([life = life_](int state) { HandlePhoneState(life, state); });
+}
+
+void TForm1::PhoneStateChanged(int state) { HandlePhoneState(life_, state); }
+
+void TForm1::HandlePhoneState(const std::shared_ptr<Life>& life, int state)
+{
+    // Runs the window's share of the work on the user-interface thread, if
+    // the window is still there; the calling thread waits.
+    const auto onWindow = [&life](const std::function<void(TForm1&)>& work) {
+        RunOnUiThread([&] {
+            if (TForm1* form = life->form)
+                work(*form);
+        });
+    };
+
+    if (state == 0) {
+        onWindow([](TForm1& form) { form.ShowNoPhone(); });
+        return;
+    }
+
+    onWindow([](TForm1& form) {
+        form.N15->setEnabled(false);
+        form.N16->setEnabled(true);
+        form.DrawIndicator(true);
+        form.SetPanelText(kConnectionPanel, LangText(txt::kStr1Connected));
+    });
+    const QString model = ReadPhoneModel(life);
+    onWindow([&model](TForm1& form) {
+        form.SetPanelText(kModelPanel, LangText(txt::kStr2Model) + QLatin1Char(' ') + model);
+        form.SetPanelText(kWorkPanel, LangText(txt::kStr3Idle));
+    });
+    if (Settings().GetAutoSuspendMode())
+        phone::PhoneLink::Instance().SuspendPhone();
+    // The phone menu comes last: no capture starts while the model query or
+    // the suspend command is still on the wire.
+    onWindow([](TForm1& form) {
+        form.N12->setEnabled(true);
+        if (FindCmdLineSwitch(QLatin1Char('S')) && !form.CamThread)
+            form.Web1Click();
+    });
+}
+
+QString TForm1::GetPhoneModel() { return ReadPhoneModel(life_); }
+
+QString TForm1::ReadPhoneModel(const std::shared_ptr<Life>& life)
+{
+    std::string model;
+    if (phone::ReadModelName(phone::PhoneLink::Instance(), &model))
+        return QString::fromLatin1(model.data(), static_cast<qsizetype>(model.size()));
+    RunOnUiThread([&life] {
+        TForm1* form = life->form;
+        TheDialogs().ShowMessage(form, form ? form->windowTitle() : QStringLiteral("Orvello"),
+                                 LangText(txt::kStr5NoModel), MessageKind::Error);
+    });
+    return QString::fromLatin1(kUnknownModel);
+}
+
+void TForm1::ShowNoPhone()
+{
+    N15->setEnabled(true);
+    N16->setEnabled(false);
+    DrawIndicator(false);
+    SetPanelText(kConnectionPanel, LangText(txt::kStr4NotConnected));
+    SetPanelText(kModelPanel, LangText(txt::kStr2Model));
+    SetPanelText(kWorkPanel, LangText(txt::kStr3Idle));
+    N12->setEnabled(false);
+}
+
+void TForm1::N15Click()
+{
+    if (!DevMon)
+        MakeDeviceMonitor();
+}
+
+void TForm1::N16Click()
+{
+    if (!DevMon)
+        return;
+    DevMon->Disconnect();
+    DevMon = nullptr;
+}
+
+void TForm1::N4Click()
+{
+    N12->setEnabled(false);
+    new MakePhoto(*this, *this, phone::PhoneLink::Instance(), [life = life_] {
+        if (TForm1* form = life->form)
+            form->PhotoFinished();
+    });
+}
+
+void TForm1::PhotoFinished()
+{
+    N12->setEnabled(true);
+    if (!GetAutoFormResize() || Image1->width() <= kAutoResizeMinWidth)
+        return;
+    ScrollBox1->horizontalScrollBar()->setValue(0);
+    ScrollBox1->verticalScrollBar()->setValue(0);
+    Image1->move(0, 0);
+    // The outer size includes the frame that the window system draws.
+    const QSize frame = frameGeometry().size() - geometry().size();
+    resize(Image1->width() + kFrameExtraWidth - frame.width(), Image1->height() + kFrameExtraHeight - frame.height());
+}
+
+void TForm1::N6Click() { phone::PhoneLink::Instance().RestartPhone(); }
+
+void TForm1::Suspend1Click() { phone::PhoneLink::Instance().SuspendPhone(); }
+
+TThread* TForm1::MakeCamThread(std::function<void()>) { return nullptr; }
+
+void TForm1::Web1Click()
+{
+    if (CamThread)
+        return;
+    Web1->setVisible(false);
+    Web2->setVisible(true);
+    if (GetServerEnabled()) {
+        const int port = GetServerPort();
+        const bool validPort = port > 0 && port <= 65535;
+        if (!validPort || !ServerSocket1->listen(QHostAddress::Any, static_cast<quint16>(port))) {
+            const QString reason = validPort ? ServerSocket1->errorString() : QStringLiteral("Invalid port number");
+            TheDialogs().ShowMessage(this, windowTitle(),
+                                     QStringLiteral("Socket error: %1 (port %2), on API 'listen'").arg(reason).arg(port),
+                                     MessageKind::Error);
+            Web1->setVisible(true);
+            Web2->setVisible(false);
+            return;
+        }
+    }
+    CamThread = MakeCamThread([life = life_] {
+        if (TForm1* form = life->form)
+            form->CamFinished();
+    });
+    if (!CamThread) {
+        // No recorder was started: START stays available, STOP has nothing to stop.
+        Web1->setVisible(true);
+        Web2->setVisible(false);
+        StopServer();
+        return;
+    }
+    N4->setEnabled(false);
+    N6->setEnabled(false);
+    Suspend1->setEnabled(false);
+}
+
+void TForm1::Web2Click()
+{
+    if (CamThread)
+        CamThread->Terminate();
+}
+
+void TForm1::CamFinished()
+{
+    N4->setEnabled(true);
+    N6->setEnabled(true);
+    Suspend1->setEnabled(true);
+    Web1->setVisible(true);
+    Web2->setVisible(false);
+    CamThread = nullptr;
+    StopServer();
+}
+
+void TForm1::StopServer()
+{
+    if (ServerSocket1->isListening())
+        ServerSocket1->close();
+}
+
+void TForm1::N5Click()
+{
+    SaveRequest request;
+    request.filters = QStringList{QStringLiteral("Bitmaps(*.bmp)"), QStringLiteral("Jpeg(*.jpg)")};
+    request.filterIndex = 1;
+    const std::optional<SaveAnswer> answer = TheDialogs().SaveFile(this, request);
+    if (answer && !answer->fileName.isEmpty())
+        SavePicture(answer->fileName, answer->filterIndex);
+}
+
+bool TForm1::SavePicture(const QString& fileName, int filterIndex)
+{
+    if (picture_.isNull())
+        return false;
+    QByteArray jpeg;
+    if (filterIndex == 2) {
+        jpeg = EncodeJpeg(picture_);
+        if (jpeg.isEmpty()) {
+            ShowMessageText(LangText(txt::kSaveFailed).arg(fileName, QStringLiteral("JPEG encoding failed")));
+            return false;
+        }
+    }
+    // Written to a temporary file beside the target and renamed over it, so
+    // a full disk or a broken write leaves no half file behind.
+    QSaveFile file(fileName);
+    bool written = file.open(QIODevice::WriteOnly);
+    if (written)
+        written = filterIndex == 2 ? file.write(jpeg) == jpeg.size() : picture_.save(&file, "BMP");
+    if (written)
+        written = file.commit();
+    else
+        file.cancelWriting();
+    if (!written) {
+        const QString reason = file.errorString().isEmpty() ? QStringLiteral("write error") : file.errorString();
+        ShowMessageText(LangText(txt::kSaveFailed).arg(fileName, reason));
+    }
+    return written;
+}
+
+void TForm1::N7Click()
+{
+    TOptionsDlg dialog(this);
+    if (TheDialogs().RunModal(&dialog) == QDialog::Accepted)
+        ApplyMenuTexts();
+}
+
+void TForm1::N3Click() { close(); }
+
+void TForm1::closeEvent(QCloseEvent* event)
+{
+    if (FormCloseQuery())
+        event->accept();
+    else
+        event->ignore();
+}
+
+bool TForm1::FormCloseQuery()
+{
+    if (CamThread) {
+        ShowMessageText(LangText(txt::kStr6StopCameraFirst));
+        return false;
+    }
+    // The restart goes out once, however often the close is asked for. The
+    // monitor and a running photo thread are not waited for.
+    if (!restartSent_ && GetAutoRestart()) {
+        restartSent_ = true;
+        phone::PhoneLink::Instance().RestartPhone();
+    }
+    return true;
+}
+
+void TForm1::changeEvent(QEvent* event)
+{
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange && (windowState() & Qt::WindowMinimized))
+        QMetaObject::invokeMethod(this, &TForm1::AppMinimize, Qt::QueuedConnection);
+}
+
+void TForm1::AppMinimize()
+{
+    if (!(windowState() & Qt::WindowMinimized))
+        return;
+    if (GetCloseToTray() && TTray::Available())
+        Tray->MinimizeToTray();
+    else if (!isVisible())
+        showMinimized();  // started with the switch M: minimised on the taskbar
+}
+
+QString TForm1::AboutText() const
+{
+    return QStringLiteral("Orvello v") + ReadFileVersion() +
+           QStringLiteral("\n"
+                          "Фотоаппарат и веб-камера из телефона Motorola с камерой,\n"
+                          "подключённого к компьютеру USB-кабелем.\n"
+                          "\n"
+                          "Авторы: команда Orvello\n"
+                          "Почта: ") +
+           QLatin1String(kAuthorMail) + QStringLiteral("\nСайт: ") + QLatin1String(kWebSite) +
+           QStringLiteral("\n"
+                          "\n"
+                          "Спасибо Андрею Веденееву за первые опыты с тестовыми командами телефона\n"
+                          "и Ольге Сазоновой за терпеливое тестирование и перевод.");
+}
+
+void TForm1::N9Click()
+{
+    TheDialogs().ShowMessage(this, QStringLiteral("О программе"), AboutText(), MessageKind::Information);
+}
+
+void TForm1::Orvellohelp1Click() { OpenUrl(QUrl::fromLocalFile(ManualPath())); }
+
+void TForm1::N13Click() { OpenUrl(QUrl(QString::fromLatin1(kWebSite))); }
+
+void TForm1::N11Click() { OpenUrl(QUrl(QStringLiteral("mailto:") + QLatin1String(kAuthorMail))); }
+
+void TForm1::ShowWorkStatus(const QString& text) { SetPanelText(kWorkPanel, text); }
+
+void TForm1::ShowMessageText(const QString& text)
+{
+    TheDialogs().ShowMessage(this, windowTitle(), text, MessageKind::Plain);
+}
+
+void TForm1::ShowPicture(const QImage& picture)
+{
+    picture_ = picture;
+    Image1->setPixmap(QPixmap::fromImage(picture));
+    Image1->adjustSize();
+}
+
+void TForm1::ShowDownloadProgress(long long bytes)
+{
+    if (bytes < 0) {
+        DownloadBar->hide();
+        return;
+    }
+    // The size of the file is not known: the bar fills towards a scale that
+    // doubles whenever the bytes outgrow it, so it keeps moving.
+    constexpr int kFirstScale = 64 * 1024;
+    if (DownloadBar->isHidden() || downloadMaximum_ <= 0)
+        downloadMaximum_ = kFirstScale;
+    const long long shown = std::min<long long>(bytes, std::numeric_limits<int>::max());
+    while (downloadMaximum_ < shown && downloadMaximum_ <= std::numeric_limits<int>::max() / 2)
+        downloadMaximum_ *= 2;
+    QLabel* panel = panels_[kWorkPanel];
+    DownloadBar->setGeometry(panel->width() - kDownloadBarWidth - 2, 2, kDownloadBarWidth, panel->height() - 4);
+    DownloadBar->setRange(0, downloadMaximum_);
+    DownloadBar->setValue(static_cast<int>(shown));
+    DownloadBar->setFormat(QStringLiteral("%1 B").arg(bytes));
+    DownloadBar->show();
+}
+
+void TForm1::SetPanelText(int panel, const QString& text)
+{
+    if (panel >= 0 && panel < kPanelCount)
+        panels_[panel]->setText(text);
+}
+
+QString TForm1::PanelText(int panel) const
+{
+    return panel >= 0 && panel < kPanelCount ? panels_[panel]->text() : QString();
+}
 
 }  // namespace orv

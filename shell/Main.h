@@ -1,20 +1,187 @@
 #pragma once
-// The program's main window: owns everything that runs and carries the
-// settings accessors.
+// The program's main window: its menu commands, status bar and picture, the
+// device monitor's state handler and the capture threads' view of the window.
+// It owns everything that runs and carries the settings accessors.
 
+#include "CaptureView.h"
 #include "Settings.h"
 
+#include <QImage>
 #include <QMainWindow>
+
+#include <functional>
+#include <memory>
+
+class QAction;
+class QLabel;
+class QMenu;
+class QMenuBar;
+class QProgressBar;
+class QScrollArea;
+class QStatusBar;
+class QTcpServer;
+class QUrl;
 
 namespace orv {
 
-class TForm1 : public QMainWindow, public Settings {
+class TThread;
+class TTray;
+namespace phone {
+class TDevMon;
+}
+
+// Hands a URL (the manual, the web site, a mailto: address) to the desktop.
+// Tests replace the opener to record what would have been opened; an empty
+// function restores QDesktopServices.
+using UrlOpener = std::function<void(const QUrl&)>;
+void SetUrlOpener(UrlOpener opener);
+void OpenUrl(const QUrl& url);
+
+// The manual shipped with the program: manual.html beside the executable,
+// else in the installed documentation folder.
+QString ManualPath();
+
+// The addresses behind the Help menu.
+inline constexpr const char* kWebSite = "https://orvello.example.org/";
+inline constexpr const char* kAuthorMail = "orvello-authors@example.org";
+
+class TForm1 : public QMainWindow, public Settings, public CaptureView {
     Q_OBJECT
 public:
+    // Status-bar panels, by position.
+    enum Panel { kLampPanel = 0, kConnectionPanel, kModelPanel, kWorkPanel, kTimePanel, kPanelCount };
+
     explicit TForm1(QWidget* parent = nullptr);
     ~TForm1() override;
 
+    // Runs once at the end of construction: panel texts, the device monitor
+    // when "AutoPhoneConnect" is on, the switch M.
     void FormCreate();
+    // Sets every menu caption from section MENU of the language in force.
+    void ApplyMenuTexts();
+    // Paints the lamp: red while a phone is connected, dark green otherwise.
+    void DrawIndicator(bool connected);
+    bool IndicatorConnected() const { return indicatorConnected_; }
+
+    // The device monitor's state callback (1 connected, 0 not). Runs on the
+    // monitor thread: the model query and the suspend command are sent from
+    // there, every window change is carried out on the user-interface thread
+    // while the monitor waits.
+    void PhoneStateChanged(int state);
+    // The phone's model name; on failure shows STR5 and gives "Unnoun". Any
+    // thread but the user-interface thread while a phone command could block.
+    QString GetPhoneModel();
+
+    // End handlers of the capture threads; user-interface thread.
+    void PhotoFinished();
+    void CamFinished();
+    // The window was minimised: to the tray when "CloseToTray" is on.
+    void AppMinimize();
+
+    // --- menu commands ---
+    void N15Click();  // connect
+    void N16Click();  // disconnect
+    void N5Click();   // save the picture
+    void N3Click();   // exit
+    void N4Click();   // take a photo
+    void N6Click();   // restart the phone
+    void Suspend1Click();
+    void Web1Click();  // start the web camera
+    void Web2Click();  // stop the web camera
+    void N7Click();    // options
+    void Orvellohelp1Click();
+    void N13Click();  // web site
+    void N11Click();  // e-mail to the author
+    void N9Click();   // about box
+
+    // Writes the picture of Image1: filter 1 a bitmap, filter 2 a JPEG,
+    // whatever the file name's extension. Nothing is written without a
+    // picture. The file appears complete or not at all; a failure is shown.
+    bool SavePicture(const QString& fileName, int filterIndex);
+
+    // --- CaptureView (user-interface thread) ---
+    void ShowWorkStatus(const QString& text) override;
+    void ShowMessageText(const QString& text) override;
+    void ShowPicture(const QImage& picture) override;
+    void ShowDownloadProgress(long long bytes) override;
+
+    void SetPanelText(int panel, const QString& text);
+    QString PanelText(int panel) const;
+    // The picture that Image1 shows (null before the first one).
+    const QImage& Picture() const { return picture_; }
+
+    // --- the form's components ---
+    QMenuBar* MainMenu1 = nullptr;
+    QAction* N1 = nullptr;  // file menu
+    QAction* N15 = nullptr;
+    QAction* N16 = nullptr;
+    QAction* N14 = nullptr;  // separator
+    QAction* N5 = nullptr;
+    QAction* N2 = nullptr;  // separator
+    QAction* N3 = nullptr;
+    QAction* N12 = nullptr;  // phone menu
+    QAction* N4 = nullptr;
+    QAction* N6 = nullptr;
+    QAction* Suspend1 = nullptr;
+    QAction* Web1 = nullptr;
+    QAction* Web2 = nullptr;
+    QAction* N7 = nullptr;  // options, a top-level item
+    QAction* N8 = nullptr;  // help menu, at the right end of the menu bar
+    QAction* Orvellohelp1 = nullptr;
+    QAction* N13 = nullptr;
+    QAction* N11 = nullptr;
+    QAction* N10 = nullptr;  // separator
+    QAction* N9 = nullptr;
+    QScrollArea* ScrollBox1 = nullptr;
+    QLabel* Image1 = nullptr;
+    QStatusBar* StatusBar1 = nullptr;
+    QLabel* Indicator = nullptr;
+    QProgressBar* DownloadBar = nullptr;
+    QTcpServer* ServerSocket1 = nullptr;
+
+    // The latest web-camera frame, read by the picture web server.
+    QImage CurrentFrame;
+    TTray* Tray = nullptr;
+    // The monitor this window made; it frees itself, the window only drops
+    // the reference.
+    phone::TDevMon* DevMon = nullptr;
+    // The running web-camera thread; set while the web camera runs.
+    TThread* CamThread = nullptr;
+
+protected:
+    // The close rules (FormCloseQuery) for every way of closing the window.
+    void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    bool FormCloseQuery();
+
+    // Makes and starts the web-camera recorder, with finished as its end
+    // handler, and returns it; nullptr when none is made. The recorder is
+    // not part of the program yet, so nothing is made and START falls back.
+    virtual TThread* MakeCamThread(std::function<void()> finished);
+
+private:
+    // What the monitor thread may reach after the window has gone: the
+    // pointer is cleared by the destructor and read only on the
+    // user-interface thread.
+    struct Life {
+        TForm1* form = nullptr;
+    };
+
+    void BuildMenu();
+    void BuildStatusBar();
+    void MakeDeviceMonitor();
+    void ShowNoPhone();
+    void StopServer();
+    QString AboutText() const;
+    static void HandlePhoneState(const std::shared_ptr<Life>& life, int state);
+    static QString ReadPhoneModel(const std::shared_ptr<Life>& life);
+
+    std::shared_ptr<Life> life_;
+    QLabel* panels_[kPanelCount] = {};
+    QImage picture_;
+    int downloadMaximum_ = 0;
+    bool indicatorConnected_ = false;
+    bool restartSent_ = false;
 };
 
 }  // namespace orv

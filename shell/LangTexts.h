@@ -1,0 +1,144 @@
+#pragma once
+// The built-in (Russian) texts of the user interface with their language-file
+// section and key, in one table, so that the main window, the worker threads
+// and the options dialog look up the same entries. A language file replaces
+// a text by section and key; the built-in text is the fallback.
+
+#include "Lang.h"
+
+#include <QString>
+
+#include <array>
+
+namespace orv {
+
+struct LangEntry {
+    const char* section;  // "MENU", "OPTIONS" or "STRS"
+    const char* key;      // plain ASCII word
+    const char* builtIn;  // UTF-8
+};
+
+// LangText / LangTextAt for one entry of the tables below.
+QString LangText(const LangEntry& entry);
+QString LangTextAt(int index, const LangEntry& entry);
+
+namespace txt {
+
+// --- main menu, in the order in which the captions are applied ---
+inline constexpr LangEntry kMenuFile{"MENU", "FILE", "&Файл"};
+inline constexpr LangEntry kMenuConnect{"MENU", "CONNECT", "Подключить"};
+inline constexpr LangEntry kMenuDisconnect{"MENU", "DISCONNECT", "Отключить"};
+inline constexpr LangEntry kMenuSave{"MENU", "SAVE", "Сохранить"};
+inline constexpr LangEntry kMenuExit{"MENU", "EXIT", "Выход"};
+inline constexpr LangEntry kMenuPhone{"MENU", "PHONE", "Телефон"};
+inline constexpr LangEntry kMenuCapture{"MENU", "CAPTURE", "Снять"};
+inline constexpr LangEntry kMenuRestart{"MENU", "RESTART", "Перезагрузить"};
+inline constexpr LangEntry kMenuSuspend{"MENU", "SUSPEND", "Suspend"};
+inline constexpr LangEntry kMenuCameraStart{"MENU", "CAMERA_START", "Web Camera - START"};
+inline constexpr LangEntry kMenuCameraStop{"MENU", "CAMERA_STOP", "Web Camera - STOP"};
+inline constexpr LangEntry kMenuOptions{"MENU", "OPTIONS", "Настройки"};
+inline constexpr LangEntry kMenuHelp{"MENU", "HELP", "Справка"};
+inline constexpr LangEntry kMenuHelpFile{"MENU", "HELP1", "Справка Orvello"};
+inline constexpr LangEntry kMenuWebSite{"MENU", "HELP2", "Сайт программы"};
+inline constexpr LangEntry kMenuMailAuthor{"MENU", "HELP3", "Написать автору на мыло про глюки и прочие недочёты"};
+inline constexpr LangEntry kMenuAbout{"MENU", "ABOUT", "О программе"};
+
+// --- options dialog, in the order in which it applies them ---
+inline constexpr LangEntry kOptPhoneTab{"OPTIONS", "PANEL1", "Телефон"};
+inline constexpr LangEntry kOptProgramTab{"OPTIONS", "PANEL2", "Программа"};
+inline constexpr LangEntry kOptVideoTab{"OPTIONS", "PANEL3", "Видео"};
+inline constexpr LangEntry kOptServerTab{"OPTIONS", "PANEL4", "Сервер"};
+inline constexpr LangEntry kOptTempFile{"OPTIONS", "S1", "Временно сохранять в:"};
+inline constexpr LangEntry kOptPictureType{"OPTIONS", "S2", "Тип картинки"};
+inline constexpr LangEntry kOptShotTimeout{"OPTIONS", "S3", "Таймаут после сьёмки:"};
+inline constexpr LangEntry kOptInitTimeout{"OPTIONS", "S4", "Таймаут инициализации:"};
+inline constexpr LangEntry kOptLighting{"OPTIONS", "S5", "Состояния освещения:"};
+inline constexpr LangEntry kOptExposure{"OPTIONS", "S6", "Экспозиция:"};
+inline constexpr LangEntry kOptCloseToTray{"OPTIONS", "S7", "Сворачивать в трей"};
+inline constexpr LangEntry kOptAutoRestart{"OPTIONS", "S8", "Авто перезагрузка телефона при выходе из программы"};
+inline constexpr LangEntry kOptAutoFormResize{"OPTIONS", "S9", "Авто размер формы"};
+inline constexpr LangEntry kOptShowSplash{"OPTIONS", "S10", "Показывать заставку при старте"};
+inline constexpr LangEntry kOptDateStamp{"OPTIONS", "S11", "Подписывать снимки"};
+inline constexpr LangEntry kOptAutoConnect{"OPTIONS", "S12", "Авто подключение телефона"};
+inline constexpr LangEntry kOptLanguage{"OPTIONS", "S13", "Язык:"};
+inline constexpr LangEntry kOptRecordFile{"OPTIONS", "S14", "Записывать в файл:"};
+inline constexpr LangEntry kOptDuplicatePicture{"OPTIONS", "S15", "Дублировать картинку на экран во время сьёмки"};
+inline constexpr LangEntry kOptCompressor{"OPTIONS", "S16", "Компрессор:"};
+inline constexpr LangEntry kOptConfigure{"OPTIONS", "S17", "Настроить"};
+inline constexpr LangEntry kOptServerEnabled{"OPTIONS", "S18", "Запускать сервер"};
+inline constexpr LangEntry kOptPort{"OPTIONS", "S19", "Порт:"};
+inline constexpr LangEntry kOptLightAuto{"OPTIONS", "S20", "Авто"};
+inline constexpr LangEntry kOptLightSunny{"OPTIONS", "S21", "Солнечно"};
+inline constexpr LangEntry kOptLightCloudy{"OPTIONS", "S22", "Облачное"};
+inline constexpr LangEntry kOptLightIncandescent{"OPTIONS", "S23", "Лампы накаливания"};
+inline constexpr LangEntry kOptLightFluorescent{"OPTIONS", "S24", "Люминисц. лампы"};
+inline constexpr LangEntry kOptLightNight{"OPTIONS", "S25", "Ночная съёмка"};
+
+// --- status texts and messages. A key used in several places has one entry
+// per use, each with its own built-in text; a language file gives one text
+// for all of them. ---
+inline constexpr LangEntry kStr1Connected{"STRS", "STR1", "Статус: соединён."};
+inline constexpr LangEntry kStr2Model{"STRS", "STR2", "Модель:"};
+inline constexpr LangEntry kStr3Idle{"STRS", "STR3", "Статус: Не занят"};               // main window
+inline constexpr LangEntry kStr3PhotoDone{"STRS", "STR3", "Статус: Не занят."};         // photo thread
+inline constexpr LangEntry kStr3CameraStopped{"STRS", "STR3", "Не занят."};             // web-camera thread
+inline constexpr LangEntry kStr4NotConnected{"STRS", "STR4", "Статус: не соединён."};
+inline constexpr LangEntry kStr5NoModel{"STRS", "STR5", "Не могу получить модель телефона!"};
+inline constexpr LangEntry kStr6StopCameraFirst{"STRS", "STR6", "Сначала остановите веб камеру!"};
+inline constexpr LangEntry kStr7PositionPhone{"STRS", "STR7", "Установите телефон в положение для сьёмки и нажмите OK"};
+inline constexpr LangEntry kStr8NoPhone{"STRS", "STR8", "Телефон не подключён!"};
+inline constexpr LangEntry kStr9CameraInitFailed{"STRS", "STR9", "Инициализация камеры невозможна!"};  // options, web camera
+inline constexpr LangEntry kStr9PhotoCameraInitFailed{"STRS", "STR9", "Невозможна инициализация камеры!"};  // photo
+inline constexpr LangEntry kStr10ShotFailed{"STRS", "STR10", "Не могу снять!"};
+inline constexpr LangEntry kStr11PhotoCameraInit{"STRS", "STR11", "Статус: Инициализация камеры..."};  // photo
+inline constexpr LangEntry kStr11CameraInit{"STRS", "STR11", "Инициализация камеры..."};              // web camera
+inline constexpr LangEntry kStr12Shooting{"STRS", "STR12", "Статус: Снимаю"};
+inline constexpr LangEntry kStr13Downloading{"STRS", "STR13", "Статус: Сливаю..."};
+inline constexpr LangEntry kStr14ReadFailed{"STRS", "STR14", "Не могу прочитать, увеличте значение таймаута."};
+inline constexpr LangEntry kStr15PhotoCameraDeinit{"STRS", "STR15", "Статус: Деинициализация камеры..."};  // photo
+inline constexpr LangEntry kStr15CameraDeinit{"STRS", "STR15", "Деинициализация камеры..."};              // web camera
+inline constexpr LangEntry kStr16DeinitFailed{"STRS", "STR16", "Невозможна деинициализация камеры!"};
+inline constexpr LangEntry kStr17VideoFileFailed{"STRS", "STR17", "Не могу создать видео файл!"};
+inline constexpr LangEntry kStr18CameraError{"STRS", "STR18", "Ошибка камеры!"};
+inline constexpr LangEntry kStr19FormatRejected{"STRS", "STR19", "Формат не поддерживается кодеком!"};
+inline constexpr LangEntry kStr20Deleting{"STRS", "STR20", "Удаляю..."};
+inline constexpr LangEntry kStr21RecordingTime{"STRS", "STR21", "Время сьёмки:"};
+
+// A picture could not be written to the chosen file; %1 the file, %2 the
+// system's reason.
+inline constexpr LangEntry kSaveFailed{"STRS", "SAVE_FAILED", "Не могу сохранить картинку в файл %1: %2"};
+
+}  // namespace txt
+
+inline constexpr std::array<LangEntry, 17> kMenuTexts{
+    txt::kMenuFile,      txt::kMenuConnect,     txt::kMenuDisconnect, txt::kMenuSave,        txt::kMenuExit,
+    txt::kMenuPhone,     txt::kMenuCapture,     txt::kMenuRestart,    txt::kMenuSuspend,     txt::kMenuCameraStart,
+    txt::kMenuCameraStop, txt::kMenuOptions,    txt::kMenuHelp,       txt::kMenuHelpFile,    txt::kMenuWebSite,
+    txt::kMenuMailAuthor, txt::kMenuAbout,
+};
+
+inline constexpr std::array<LangEntry, 29> kOptionsTexts{
+    txt::kOptPhoneTab,       txt::kOptProgramTab,        txt::kOptVideoTab,         txt::kOptServerTab,
+    txt::kOptTempFile,       txt::kOptPictureType,       txt::kOptShotTimeout,      txt::kOptInitTimeout,
+    txt::kOptLighting,       txt::kOptExposure,          txt::kOptCloseToTray,      txt::kOptAutoRestart,
+    txt::kOptAutoFormResize, txt::kOptShowSplash,        txt::kOptDateStamp,        txt::kOptAutoConnect,
+    txt::kOptLanguage,       txt::kOptRecordFile,        txt::kOptDuplicatePicture, txt::kOptCompressor,
+    txt::kOptConfigure,      txt::kOptServerEnabled,     txt::kOptPort,             txt::kOptLightAuto,
+    txt::kOptLightSunny,     txt::kOptLightCloudy,       txt::kOptLightIncandescent, txt::kOptLightFluorescent,
+    txt::kOptLightNight,
+};
+
+// Every use of every STRS key (keys with several uses appear once per use).
+inline constexpr std::array<LangEntry, 27> kStatusTexts{
+    txt::kStr1Connected,         txt::kStr2Model,           txt::kStr3Idle,
+    txt::kStr3PhotoDone,         txt::kStr3CameraStopped,   txt::kStr4NotConnected,
+    txt::kStr5NoModel,           txt::kStr6StopCameraFirst, txt::kStr7PositionPhone,
+    txt::kStr8NoPhone,           txt::kStr9CameraInitFailed, txt::kStr9PhotoCameraInitFailed,
+    txt::kStr10ShotFailed,       txt::kStr11PhotoCameraInit, txt::kStr11CameraInit,
+    txt::kStr12Shooting,         txt::kStr13Downloading,    txt::kStr14ReadFailed,
+    txt::kStr15PhotoCameraDeinit, txt::kStr15CameraDeinit,  txt::kStr16DeinitFailed,
+    txt::kStr17VideoFileFailed,  txt::kStr18CameraError,    txt::kStr19FormatRejected,
+    txt::kStr20Deleting,         txt::kStr21RecordingTime,  txt::kSaveFailed,
+};
+
+}  // namespace orv

@@ -1,0 +1,89 @@
+#include "Tray.h"
+
+#include <QApplication>
+#include <QIcon>
+#include <QStyle>
+#include <QSystemTrayIcon>
+#include <QWidget>
+
+namespace orv {
+namespace {
+
+std::function<bool()>& AvailabilityCheck()
+{
+    static std::function<bool()> check;
+    return check;
+}
+
+QIcon ProgramIcon(const QWidget* window)
+{
+    QIcon icon = QApplication::windowIcon();
+    if (icon.isNull() && window)
+        icon = window->windowIcon();
+    if (icon.isNull())
+        icon = QApplication::style()->standardIcon(QStyle::SP_ComputerIcon);
+    return icon;
+}
+
+}  // namespace
+
+TTray::TTray(QWidget* window) : QObject(window), window_(window), icon_(new QSystemTrayIcon(this))
+{
+    icon_->setIcon(ProgramIcon(window));
+    connect(icon_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+        // Only the left button brings the window back; the icon has no menu.
+        if (reason == QSystemTrayIcon::Trigger)
+            RestoreFromTray();
+    });
+    if (auto* application = qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
+        connect(application, &QGuiApplication::commitDataRequest, this, &TTray::SessionEnding);
+        connect(application, &QCoreApplication::aboutToQuit, this, &TTray::SessionEnding);
+    }
+}
+
+TTray::~TTray() { icon_->hide(); }
+
+void TTray::SetTip(const QString& text)
+{
+    QString tip = text.left(kMaxTipLength);
+    if (tip.size() == kMaxTipLength && tip.back().isHighSurrogate())
+        tip.chop(1);
+    tip_ = tip;
+    icon_->setToolTip(tip_);
+}
+
+void TTray::SetVisible(bool visible)
+{
+    visible_ = visible;
+    icon_->setVisible(visible);
+}
+
+void TTray::MinimizeToTray()
+{
+    if (window_)
+        window_->hide();
+    SetVisible(true);
+}
+
+void TTray::RestoreFromTray()
+{
+    if (window_) {
+        window_->showNormal();
+        window_->raise();
+        window_->activateWindow();
+    }
+    SetVisible(false);
+}
+
+bool TTray::Available()
+{
+    if (const auto& check = AvailabilityCheck())
+        return check();
+    return QSystemTrayIcon::isSystemTrayAvailable();
+}
+
+void TTray::SetAvailabilityCheck(std::function<bool()> check) { AvailabilityCheck() = std::move(check); }
+
+void TTray::SessionEnding() { icon_->hide(); }
+
+}  // namespace orv

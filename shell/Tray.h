@@ -1,0 +1,58 @@
+#pragma once
+// The tray icon that stands in for the minimised window when "CloseToTray"
+// is on: hides the window and shows the program's icon with a tip; a left
+// click brings the window back and removes the icon. No menu, no balloon.
+
+#include <QObject>
+#include <QString>
+
+#include <functional>
+
+class QSystemTrayIcon;
+class QWidget;
+
+namespace orv {
+
+class TTray : public QObject {
+    Q_OBJECT
+public:
+    // The longest tip shown, in characters.
+    static constexpr int kMaxTipLength = 127;
+
+    // window: the one the tray hides and restores.
+    explicit TTray(QWidget* window);
+    ~TTray() override;
+
+    // Keeps the first 127 characters; a shown icon gets the new tip at once.
+    void SetTip(const QString& text);
+    QString Tip() const { return tip_; }
+
+    // Shows or removes the icon.
+    void SetVisible(bool visible);
+    bool Visible() const { return visible_; }
+
+    // Hides the window and shows the icon.
+    void MinimizeToTray();
+    // Shows the window normally, in front, and removes the icon.
+    void RestoreFromTray();
+
+    // Whether the desktop offers a notification area. Without one, the window
+    // minimises to the taskbar as usual rather than vanishing.
+    static bool Available();
+    // Tests decide the answer of Available(); an empty function restores the
+    // desktop's answer.
+    static void SetAvailabilityCheck(std::function<bool()> check);
+
+    QSystemTrayIcon* Icon() const { return icon_; }
+
+private:
+    // The desktop session is ending: take the icon away, keep Visible.
+    void SessionEnding();
+
+    QWidget* window_;
+    QSystemTrayIcon* icon_;
+    QString tip_;
+    bool visible_ = false;
+};
+
+}  // namespace orv
