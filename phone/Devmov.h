@@ -20,7 +20,9 @@ public:
     ~TDevMon() override;
 
     // Asks the monitor to stop: sends the detach request when a phone is
-    // connected and wakes the wait for the phone to go away.
+    // connected and wakes the wait for the phone to go away. Never blocks
+    // longer than one command of another thread (it waits for the link).
+    // The object may be gone as soon as this returns.
     void Disconnect();
 
     PhoneLink& Link() const { return link_; }
@@ -30,6 +32,8 @@ protected:
     void Run() override;
 
 private:
+    void Report(int state);
+
     StateCallback callback_;
     PhoneLink& link_;
 };

@@ -7,6 +7,7 @@
 
 #include "ControlPipe.h"
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -27,6 +28,13 @@ inline constexpr size_t kMaxReplyData = 4082;  // room behind the 14-byte reply 
 inline constexpr size_t kMaxPictureFile = 16u * 1024u * 1024u;
 inline constexpr uint16_t kTestCommandInterface = 8;
 
+// Time limits of the exchanges.
+inline constexpr std::chrono::milliseconds kWriteTimeout{10000};
+inline constexpr std::chrono::milliseconds kReadTimeout{40000};
+inline constexpr std::chrono::milliseconds kNameQueryTimeout{5000};
+// The room a data record is read into.
+inline constexpr size_t kRecordReplyRoom = 10000;
+
 // Bytes of a picture file received so far; called on the reading thread.
 using ReadProgress = std::function<void(size_t bytesSoFar)>;
 
@@ -43,14 +51,34 @@ public:
 
     // --- connection (set by discovery, cleared by the monitor) ---
     bool IsConnected() const;
+    // The open interface; valid while the caller holds Lock().
     ControlPipe* DeviceHandle() const;
+    // The open interface, kept alive for as long as the caller holds it (the
+    // monitor's wait, the disconnect from another thread).
+    std::shared_ptr<ControlPipe> SharedDevice() const;
+    // Takes the opened, claimed interface as the connection and sets the found
+    // flag. The pipe is wrapped for the trace when one is asked for.
     void Attach(std::unique_ptr<ControlPipe> device);
-    // Closes the interface, if one is held.
+    // Closes the interface, if one is held (waits for a running command).
     void Close();
+    // The found flag and the device path of the interface found.
+    bool Found() const;
+    std::string DevicePath() const;
+    // The phone went away: clears the found flag and the device path; the
+    // handle itself stays until Close().
+    void ForgetDevice();
+    // Held by a device monitor for as long as it runs, so that a second
+    // monitor never works on the link while the first one still does.
+    std::mutex& MonitorTurn();
 
     // --- transport ---
     // Serialises whole commands; recursive so a command may call others.
     std::unique_lock<std::recursive_mutex> Lock() const;
+    // One exchange: writes the command packet, polls until a reply waits,
+    // fetches and judges it. 0 success, 1 the reply answers another packet or
+    // its lengths disagree, -1 failure. *replyLength is written only when the
+    // reply carries data. The caller holds Lock() across filling the request
+    // and reading the reply.
     int SendCommand(ControlPipe* device, uint16_t command, const uint8_t* request, size_t requestLength,
                     uint8_t* reply, size_t replyRoom, uint32_t* replyLength);
     // buffer holds the 8-byte setup packet and the data stage; *length in:
@@ -65,7 +93,9 @@ public:
     // --- file and camera commands (0 success, -1 failure) ---
     int OpenPhoneFile(const std::string& path, uint32_t openMode);
     // Appends the open file's contents to destination (which grows, up to
-    // kMaxPictureFile bytes) and stores their count in total.
+    // kMaxPictureFile bytes) and stores their count in total. progress gets
+    // the byte count after every block; it runs with the link locked and must
+    // not wait for a thread that sends commands.
     int ReadPhoneFile(std::vector<uint8_t>& destination, int32_t& total, const ReadProgress& progress = {});
     int ClosePhoneFile();
     int DeletePhoneFile(const std::string& path);
@@ -85,13 +115,22 @@ public:
                         size_t room);
 
 private:
+    // A read exchange into buffer (room bytes); *gone tells whether the
+    // device has left the bus.
+    int ReadExchange(ControlPipe* device, uint8_t* buffer, size_t room, uint32_t* length, bool* gone);
+    // The request data (length bytes) sent with the command's reply buffer.
+    int Exchange(ControlPipe* device, uint16_t command, size_t requestLength);
+    int PathCommand(uint32_t subCommand, const std::string& path, bool withMode, uint32_t openMode);
+
     struct State;
     std::unique_ptr<State> state_;
 };
 
 // The model name from record 0x0117: zero bytes skipped, 0xFF ends it, at most
-// 31 characters. Empty optional when the record cannot be read (the caller
-// shows its message and uses "Unnoun").
+// 31 characters. False when the record cannot be read (the caller shows its
+// message and uses "Unnoun").
 bool ReadModelName(PhoneLink& link, std::string* model);
+// The model text built from delivered record bytes by the same rule.
+std::string ModelNameFromRecord(const uint8_t* bytes, size_t count);
 
 }  // namespace orv::phone

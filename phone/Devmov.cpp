@@ -1,0 +1,88 @@
+#include "Devmov.h"
+
+#include "Clock.h"
+#include "Discovery.h"
+
+namespace orv::phone {
+
+namespace {
+constexpr uint32_t kSearchPauseMs = 1000;
+constexpr uint32_t kModeSwitchPauseMs = 5000;
+constexpr uint32_t kAfterRemovalPauseMs = 5000;
+}  // namespace
+
+TDevMon::TDevMon(StateCallback callback, PhoneLink& link) : callback_(std::move(callback)), link_(link)
+{
+    SetFreeOnTerminate(true);
+    Report(0);
+    Start();
+}
+
+TDevMon::~TDevMon() { Report(0); }
+
+void TDevMon::Report(int state)
+{
+    if (callback_)
+        callback_(state);
+}
+
+void TDevMon::Disconnect()
+{
+    // Once the stop flag is set the thread may end and free this object at
+    // any moment: nothing of it is touched afterwards.
+    PhoneLink& link = link_;
+    Terminate();
+    std::shared_ptr<ControlPipe> device = link.SharedDevice();
+    if (!device)
+        return;
+    // The detach makes the phone leave test-command mode, which ends the
+    // monitor's wait; a phone that ignores it must not keep the monitor
+    // waiting for ever, so the wait is cancelled as well.
+    link.SendDetach();
+    device->CancelWait();
+}
+
+// This is run on the monitor thread.
+void TDevMon::Run()
+{
+    // A monitor made while an earlier one still winds down waits here.
+    std::lock_guard turn(link_.MonitorTurn());
+    for (;;) {
+        link_.Close();
+        TheClock().Sleep(kSearchPauseMs);
+
+        bool found = false;
+        if (PhoneBus* bus = TheBus()) {
+            std::string port;
+            if (FindModemPort(*bus, &port) == kOk) {
+                SendModeSwitch(*bus, port);
+                TheClock().Sleep(kModeSwitchPauseMs);
+            }
+            found = FindTestInterface(*bus, link_);
+        }
+        if (!found) {
+            if (Terminated())
+                break;
+            continue;
+        }
+        if (Terminated()) {
+            // Asked to stop while this pass searched: the phone it found is
+            // let go again instead of being reported.
+            link_.SendDetach();
+            break;
+        }
+
+        Report(1);
+        if (std::shared_ptr<ControlPipe> device = link_.SharedDevice())
+            device->WaitForRemoval();
+        Report(0);
+        link_.ForgetDevice();
+        if (Terminated())
+            break;
+        TheClock().Sleep(kAfterRemovalPauseMs);
+    }
+    // The handle is not left open behind a monitor that has ended.
+    link_.Close();
+}
+
+}  // namespace orv::phone

@@ -1,0 +1,222 @@
+// The connection and the transport of the phone link: the held interface,
+// the sequence counter, the buffers, and one exchange of a test command.
+
+#include "PhoneLink.h"
+
+#include "Clock.h"
+#include "Packets.h"
+#include "PhoneLinkState.h"
+#include "TracePipe.h"
+#include "Wire.h"
+
+#include <algorithm>
+#include <cstring>
+#include <utility>
+
+namespace orv::phone {
+
+using namespace orv::wire;
+
+PhoneLink::PhoneLink() : state_(std::make_unique<State>()) {}
+
+PhoneLink::~PhoneLink() = default;
+
+PhoneLink& PhoneLink::Instance()
+{
+    static auto* link = new PhoneLink;  // never destroyed: workers may still use it at exit
+    return *link;
+}
+
+// --- connection ---
+
+bool PhoneLink::IsConnected() const
+{
+    std::lock_guard lock(state_->deviceMutex);
+    return state_->device != nullptr;
+}
+
+ControlPipe* PhoneLink::DeviceHandle() const
+{
+    std::lock_guard lock(state_->deviceMutex);
+    return state_->device.get();
+}
+
+std::shared_ptr<ControlPipe> PhoneLink::SharedDevice() const
+{
+    std::lock_guard lock(state_->deviceMutex);
+    return state_->device;
+}
+
+void PhoneLink::Attach(std::unique_ptr<ControlPipe> device)
+{
+    std::shared_ptr<ControlPipe> previous;
+    std::shared_ptr<ControlPipe> next = TraceIfAsked(std::move(device));
+    auto commandLock = Lock();
+    std::lock_guard lock(state_->deviceMutex);
+    previous = std::exchange(state_->device, std::move(next));
+    state_->devicePath = state_->device ? state_->device->Path() : std::string();
+    state_->found = state_->device != nullptr;
+}
+
+void PhoneLink::Close()
+{
+    std::shared_ptr<ControlPipe> closing;
+    {
+        auto commandLock = Lock();
+        std::lock_guard lock(state_->deviceMutex);
+        closing = std::move(state_->device);
+        state_->device.reset();
+    }
+    // The handle closes here, or when the last thread holding it lets go.
+}
+
+bool PhoneLink::Found() const
+{
+    std::lock_guard lock(state_->deviceMutex);
+    return state_->found;
+}
+
+std::string PhoneLink::DevicePath() const
+{
+    std::lock_guard lock(state_->deviceMutex);
+    return state_->devicePath;
+}
+
+void PhoneLink::ForgetDevice()
+{
+    std::lock_guard lock(state_->deviceMutex);
+    state_->found = false;
+    state_->devicePath.clear();
+}
+
+std::mutex& PhoneLink::MonitorTurn() { return state_->monitorTurn; }
+
+// --- transport ---
+
+std::unique_lock<std::recursive_mutex> PhoneLink::Lock() const
+{
+    return std::unique_lock<std::recursive_mutex>(state_->commandMutex);
+}
+
+void PhoneLink::ClearBuffers()
+{
+    auto lock = Lock();
+    state_->requestData.fill(0);
+    state_->replyData.fill(0);
+}
+
+uint16_t PhoneLink::SequenceCounter() const
+{
+    auto lock = Lock();
+    return state_->sequence;
+}
+
+int PhoneLink::WriteControl(ControlPipe* device, const uint8_t* buffer, uint32_t* length)
+{
+    if (device == nullptr || buffer == nullptr || length == nullptr || *length < kSetupSize)
+        return kFailed;
+    const SetupPacket setup = GetSetup(buffer);
+    // Only host-to-device transfers, and only a data stage that lies inside
+    // the bytes handed over.
+    if (IsDeviceToHost(setup) || kSetupSize + setup.length > *length || setup.length > kBufferSize) {
+        *length = 0;
+        return kFailed;
+    }
+    auto lock = Lock();
+    std::memcpy(state_->writeArea.data(), buffer + kSetupSize, setup.length);
+    const TransferResult result = device->Transfer(setup, state_->writeArea.data(), kWriteTimeout);
+    if (result.status != TransferStatus::Ok || result.transferred != setup.length) {
+        *length = 0;
+        return kFailed;
+    }
+    *length = static_cast<uint32_t>(kSetupSize + result.transferred);
+    return kOk;
+}
+
+int PhoneLink::ReadControl(ControlPipe* device, uint8_t* buffer, uint32_t* length)
+{
+    return ReadExchange(device, buffer, kBufferSize, length, nullptr);
+}
+
+int PhoneLink::ReadExchange(ControlPipe* device, uint8_t* buffer, size_t room, uint32_t* length, bool* gone)
+{
+    if (device == nullptr || buffer == nullptr || length == nullptr)
+        return kFailed;
+    *length = 0;
+    const SetupPacket setup = GetSetup(buffer);
+    if (!IsDeviceToHost(setup))
+        return kFailed;
+    auto lock = Lock();
+    const TransferResult result = device->Transfer(setup, state_->readArea.data(), kReadTimeout);
+    if (gone != nullptr)
+        *gone = result.status == TransferStatus::NoDevice;
+    // An empty or failed read fails the exchange.
+    if (result.status != TransferStatus::Ok || result.transferred == 0)
+        return kFailed;
+    const size_t count = std::min({result.transferred, static_cast<size_t>(setup.length), room});
+    std::memcpy(buffer, state_->readArea.data(), count);
+    *length = static_cast<uint32_t>(count);
+    return kOk;
+}
+
+int PhoneLink::SendCommand(ControlPipe* device, uint16_t command, const uint8_t* request, size_t requestLength,
+                           uint8_t* reply, size_t replyRoom, uint32_t* replyLength)
+{
+    if (device == nullptr || requestLength > kMaxRequestData || (requestLength > 0 && request == nullptr))
+        return kFailed;
+    auto lock = Lock();
+    State& s = *state_;
+
+    // 1-2: the packet with the next sequence number.
+    s.sequence = NextSequence(s.sequence);
+    const uint16_t sequence = s.sequence;
+    s.packet.fill(0);
+    uint32_t packetLength =
+        static_cast<uint32_t>(BuildCommandPacket(s.packet.data(), sequence, command, request, requestLength));
+
+    // 3: write it.
+    if (WriteControl(device, s.packet.data(), &packetLength) != kOk)
+        return kFailed;
+
+    // 4-5: poll every millisecond until the phone says a reply waits.
+    const uint32_t start = TheClock().TickCount();
+    const auto limit = static_cast<uint32_t>(kReadTimeout.count());
+    for (;;) {
+        s.status.fill(0);
+        BuildStatusPoll(s.status.data());
+        uint32_t got = 0;
+        bool gone = false;
+        if (ReadExchange(device, s.status.data(), s.status.size(), &got, &gone) == kOk && ReplyWaiting(s.status.data()))
+            break;
+        // A phone that has left the bus never answers: no point polling it.
+        if (gone)
+            return kFailed;
+        TheClock().Sleep(1);
+        if (TheClock().TickCount() - start > limit)
+            return kFailed;
+    }
+
+    // 6: fetch the reply.
+    TheClock().Sleep(1);
+    const uint8_t waiting = s.status[1];
+    const uint16_t size = GetBe16(&s.status[2]);
+    s.reply.fill(0);
+    BuildReplyFetch(s.reply.data(), waiting, size);
+    uint32_t got = 0;
+    if (ReadExchange(device, s.reply.data(), s.reply.size(), &got, nullptr) != kOk)
+        return kFailed;
+
+    // 7: judge it.
+    const ReplyVerdict verdict = CheckReply(s.reply.data(), s.reply.size(), sequence);
+    if (verdict.result != kOk || !verdict.hasData)
+        return verdict.result;
+    if (verdict.dataLength > replyRoom || (verdict.dataLength > 0 && reply == nullptr))
+        return kFailed;
+    if (verdict.dataLength > 0)
+        std::memcpy(reply, s.reply.data() + kReplyDataOffset, verdict.dataLength);
+    if (replyLength != nullptr)
+        *replyLength = static_cast<uint32_t>(verdict.dataLength);
+    return kOk;
+}
+
+}  // namespace orv::phone
