@@ -1,0 +1,456 @@
+// The libusb route against USB hardware that umockdev emulates in this
+// process: the modem port found through udev and written to, the phone's
+// test-command interface listed, opened, named and talked to by control
+// transfers, and the unplug noticed.
+
+#include "EmulatedUsb.h"
+#include "LibusbBus.h"
+#include "StandInPhone.h"
+
+#include <gtest/gtest.h>
+
+#include <libusb.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <future>
+#include <thread>
+
+namespace orv::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr char kModeSwitch[] = "at+mode=8\r\n";
+constexpr size_t kModeSwitchLength = sizeof kModeSwitch - 1;
+
+bool Contains(const std::vector<std::string>& list, const std::string& item)
+{
+    return std::find(list.begin(), list.end(), item) != list.end();
+}
+
+TransferResult GetDescriptor(ControlPipe& pipe, uint8_t type, uint8_t index, uint16_t language, uint8_t* data,
+                             uint16_t room)
+{
+    SetupPacket setup;
+    setup.requestType = 0x80;
+    setup.request = 6;  // GET_DESCRIPTOR
+    setup.value = static_cast<uint16_t>(type << 8 | index);
+    setup.index = language;
+    setup.length = room;
+    return pipe.Transfer(setup, data, 1000ms);
+}
+
+// The interface string with the given index, narrowed to 8 bits.
+std::string ReadInterfaceName(ControlPipe& pipe, uint8_t index)
+{
+    uint8_t languages[4] = {};
+    if (GetDescriptor(pipe, 3, 0, 0, languages, sizeof languages).transferred < 4)
+        return {};
+    uint8_t text[255] = {};
+    const TransferResult result =
+        GetDescriptor(pipe, 3, index, static_cast<uint16_t>(languages[2] | languages[3] << 8), text, sizeof text);
+    std::string name;
+    for (size_t i = 2; i + 1 < std::min<size_t>(result.transferred, text[0]); i += 2)
+        name += static_cast<char>(text[i]);
+    return name;
+}
+
+// The number of the interface that names itself `wanted`, or -1; read from
+// the device with GET_DESCRIPTOR requests only.
+int FindInterfaceByName(ControlPipe& pipe, const std::string& wanted)
+{
+    uint8_t header[9] = {};
+    if (GetDescriptor(pipe, 2, 0, 0, header, sizeof header).transferred != sizeof header)
+        return -1;
+    std::vector<uint8_t> config(static_cast<size_t>(header[2] | header[3] << 8));
+    const size_t got =
+        GetDescriptor(pipe, 2, 0, 0, config.data(), static_cast<uint16_t>(config.size())).transferred;
+    for (size_t at = 0; at + 9 <= got && config[at] >= 2; at += config[at]) {
+        if (config[at + 1] == 4 && config[at + 8] != 0 && ReadInterfaceName(pipe, config[at + 8]) == wanted)
+            return config[at + 2];
+    }
+    return -1;
+}
+
+struct Reply {
+    TransferStatus status = TransferStatus::Error;
+    std::vector<uint8_t> bytes;
+};
+
+// One test-command exchange on interface 8: the command packet, status polls
+// until a reply waits, and the fetch.
+Reply Exchange(ControlPipe& pipe, uint16_t sequence, uint16_t command, std::vector<uint8_t> requestData)
+{
+    std::vector<uint8_t> packet = {static_cast<uint8_t>(sequence >> 8), static_cast<uint8_t>(sequence),
+                                   static_cast<uint8_t>(command >> 8), static_cast<uint8_t>(command),
+                                   static_cast<uint8_t>(requestData.size() >> 8),
+                                   static_cast<uint8_t>(requestData.size()), 0, 0};
+    packet.insert(packet.end(), requestData.begin(), requestData.end());
+    SetupPacket write{0x41, 0x02, 0, 8, static_cast<uint16_t>(packet.size())};
+    Reply reply;
+    reply.status = pipe.Transfer(write, packet.data(), 10000ms).status;
+    if (reply.status != TransferStatus::Ok)
+        return reply;
+
+    uint8_t status[8] = {};
+    for (int poll = 0; poll < 100; ++poll) {
+        std::fill(std::begin(status), std::end(status), 0);
+        const TransferResult result = pipe.Transfer({0xC1, 0x00, 0, 8, 8}, status, 40000ms);
+        if (result.status != TransferStatus::Ok) {
+            reply.status = result.status;
+            return reply;
+        }
+        if (status[1] == 1 || status[1] == 2)
+            break;
+    }
+    const uint16_t size = static_cast<uint16_t>(status[2] << 8 | status[3]);
+    reply.bytes.assign(4096, 0);
+    const TransferResult fetched = pipe.Transfer(
+        {0xC1, 0x01, status[1], 8, static_cast<uint16_t>(size + 2 * status[1] + 4)}, reply.bytes.data(), 40000ms);
+    reply.status = fetched.status;
+    reply.bytes.resize(fetched.transferred);
+    return reply;
+}
+
+class UsbRoute : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(EmulatedUsb::Instance().Active()) << "this program runs under umockdev-wrapper";
+    }
+
+    // Plugs a phone in and waits until libusb's device list shows it.
+    std::unique_ptr<EmulatedPhone> Plug(bool modemPort = true, unsigned usbPort = 1)
+    {
+        PhoneLayout layout;
+        layout.deviceDescriptor = phone_->DeviceDescriptor();
+        layout.configDescriptor = phone_->ConfigDescriptor();
+        layout.answer = [model = phone_](const SetupPacket& setup, uint8_t* data) {
+            return model->ControlTransfer(setup, data);
+        };
+        layout.modemPort = modemPort;
+        layout.usbPort = usbPort;
+        auto plugged = std::make_unique<EmulatedPhone>(std::move(layout));
+        const std::string path = UsbDevicePath(plugged->Bus(), plugged->Address());
+        EXPECT_TRUE(Eventually([&] { return Contains(bus_.ListDevices(), path); })) << path << " never listed";
+        return plugged;
+    }
+
+    static std::string PathOf(const EmulatedPhone& phone) { return UsbDevicePath(phone.Bus(), phone.Address()); }
+
+    std::shared_ptr<StandInPhone> phone_ = std::make_shared<StandInPhone>();
+    LibusbBus bus_;
+};
+
+// --- the modem port ------------------------------------------------------------
+
+TEST_F(UsbRoute, ModeSwitchReachesThePhoneByteForByte)
+{
+    auto phone = Plug();
+    const std::string port = bus_.FindModemPort();
+    ASSERT_EQ(port, phone->ModemNode());
+    ASSERT_EQ(port.rfind("/dev/ttyACM", 0), 0u);
+
+    // A fresh cdc-acm port turns "\n" into "\r\n" on output.
+    termios settings{};
+    ASSERT_EQ(::tcgetattr(phone->ModemPeer(), &settings), 0);
+    settings.c_oflag |= OPOST | ONLCR;
+    ASSERT_EQ(::tcsetattr(phone->ModemPeer(), TCSANOW, &settings), 0);
+
+    ASSERT_EQ(bus_.WriteModemPort(port, kModeSwitch, kModeSwitchLength), 0);
+    // Exactly the 11 bytes: no "\r" added, nothing twice.
+    EXPECT_EQ(phone->ReadModem(64, 300ms), kModeSwitch);
+    // The port's settings are put back as they were.
+    ASSERT_EQ(::tcgetattr(phone->ModemPeer(), &settings), 0);
+    EXPECT_TRUE(settings.c_oflag & ONLCR);
+
+    ASSERT_EQ(bus_.WriteModemPort(port, kModeSwitch, kModeSwitchLength), 0);
+    EXPECT_EQ(phone->ReadModem(64, 300ms), kModeSwitch);
+}
+
+TEST_F(UsbRoute, ModemPortIsTheLowestCdcAcmTty)
+{
+    EmulatedUsb& usb = EmulatedUsb::Instance();
+    const std::string hub = "/devices/pci0000:00/0000:00:14.0/usb2";
+    // ttyACM100 on a cdc_acm interface, ttyACM99 on an interface of the
+    // communications class, ttyACM98 on a vendor interface of another driver,
+    // ttyS0 on no USB at all.
+    usb.Add("P: " + hub + "/2-1/2-1:1.0\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_interface\n"
+            "L: driver=../../../../../../bus/usb/drivers/cdc_acm\n"
+            "A: bInterfaceClass=0a\\n\n\n"
+            "P: " + hub + "/2-1/2-1:1.0/tty/ttyACM100\nN: ttyACM100\nE: SUBSYSTEM=tty\nE: DEVNAME=/dev/ttyACM100\n\n"
+            "P: " + hub + "/2-2/2-2:1.0\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_interface\n"
+            "A: bInterfaceClass=02\\n\n\n"
+            "P: " + hub + "/2-2/2-2:1.0/tty/ttyACM99\nN: ttyACM99\nE: SUBSYSTEM=tty\nE: DEVNAME=/dev/ttyACM99\n\n"
+            "P: " + hub + "/2-3/2-3:1.0\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_interface\n"
+            "L: driver=../../../../../../bus/usb/drivers/option\n"
+            "A: bInterfaceClass=ff\\n\n\n"
+            "P: " + hub + "/2-3/2-3:1.0/tty/ttyACM98\nN: ttyACM98\nE: SUBSYSTEM=tty\nE: DEVNAME=/dev/ttyACM98\n\n"
+            "P: /devices/platform/serial8250/tty/ttyS0\nN: ttyS0\nE: SUBSYSTEM=tty\nE: DEVNAME=/dev/ttyS0\n");
+
+    EXPECT_EQ(bus_.FindModemPort(), "/dev/ttyACM99");  // by number, not by name: 99 before 100
+    {
+        auto phone = Plug();
+        EXPECT_EQ(bus_.FindModemPort(), phone->ModemNode());
+    }
+    usb.Remove("/sys" + hub + "/2-2/2-2:1.0");
+    EXPECT_EQ(bus_.FindModemPort(), "/dev/ttyACM100");  // by the cdc_acm driver alone
+    usb.Remove("/sys" + hub + "/2-1/2-1:1.0");
+    EXPECT_EQ(bus_.FindModemPort(), "");  // ttyACM98 and ttyS0 are no modems
+
+    usb.Remove("/sys" + hub + "/2-3/2-3:1.0");
+    usb.Remove("/sys/devices/platform/serial8250/tty/ttyS0");
+}
+
+TEST_F(UsbRoute, ModemWriteRefusesWhatIsNoSerialPort)
+{
+    EXPECT_EQ(bus_.WriteModemPort("", kModeSwitch, kModeSwitchLength), -1);
+    EXPECT_EQ(bus_.WriteModemPort("/dev/ttyACM7", kModeSwitch, kModeSwitchLength), -1);  // absent
+
+    // A plain file is left untouched.
+    char name[] = "/tmp/orvello-not-a-port-XXXXXX";
+    const int fd = ::mkstemp(name);
+    ASSERT_GE(fd, 0);
+    ::close(fd);
+    EXPECT_EQ(bus_.WriteModemPort(name, kModeSwitch, kModeSwitchLength), -1);
+    struct stat info {};
+    ASSERT_EQ(::stat(name, &info), 0);
+    EXPECT_EQ(info.st_size, 0);
+    ::unlink(name);
+
+    auto phone = Plug();
+    EXPECT_EQ(bus_.WriteModemPort(phone->ModemNode(), nullptr, kModeSwitchLength), -1);
+    EXPECT_EQ(phone->ReadModem(1, 50ms), "");
+}
+
+// --- finding and opening the phone -------------------------------------------------
+
+TEST_F(UsbRoute, ListsOnlyDevicesWithANamedVendorInterface)
+{
+    auto phone = Plug(false, 1);
+    // A mass-storage stick, and a vendor interface that names itself with no string.
+    PhoneLayout stick;
+    stick.deviceDescriptor = {0x12, 0x01, 0x00, 0x02, 0, 0, 0, 0x40, 0x81, 0x07, 0x51, 0x55, 0, 1, 1, 2, 3, 1};
+    stick.configDescriptor = {0x09, 0x02, 0x12, 0x00, 0x01, 0x01, 0x00, 0x80, 0x32,
+                              0x09, 0x04, 0x00, 0x00, 0x00, 0x08, 0x06, 0x50, 0x04};
+    stick.modemPort = false;
+    stick.usbPort = 2;
+    PhoneLayout unnamed = stick;
+    unnamed.configDescriptor[9 + 5] = 0xFF;
+    unnamed.configDescriptor[9 + 8] = 0;
+    unnamed.usbPort = 3;
+    EmulatedPhone stickDevice(stick);
+    EmulatedPhone unnamedDevice(unnamed);
+    EmulatedPhone probe(PhoneLayout{phone_->DeviceDescriptor(), phone_->ConfigDescriptor(), {}, false, 4});
+    const std::string probePath = PathOf(probe);
+    ASSERT_TRUE(Eventually([&] { return Contains(bus_.ListDevices(), probePath); }));
+
+    const std::vector<std::string> listed = bus_.ListDevices();
+    EXPECT_TRUE(Contains(listed, PathOf(*phone)));
+    EXPECT_FALSE(Contains(listed, PathOf(stickDevice)));
+    EXPECT_FALSE(Contains(listed, PathOf(unnamedDevice)));
+    EXPECT_TRUE(std::is_sorted(listed.begin(), listed.end()));
+
+    // Gone from the list once unplugged.
+    phone->Unplug();
+    EXPECT_TRUE(Eventually([&] { return !Contains(bus_.ListDevices(), PathOf(*phone)); }));
+}
+
+TEST_F(UsbRoute, OpenRefusesPathsOfNoPresentDevice)
+{
+    auto phone = Plug(false);
+    const std::string path = PathOf(*phone);
+    EXPECT_EQ(bus_.Open(""), nullptr);
+    EXPECT_EQ(bus_.Open("usb:1:2"), nullptr);
+    EXPECT_EQ(bus_.Open(path + "x"), nullptr);
+    EXPECT_EQ(bus_.Open("usb:001:127"), nullptr);  // no device there
+    auto pipe = bus_.Open(path);
+    ASSERT_NE(pipe, nullptr);
+    EXPECT_EQ(pipe->Path(), path);
+    pipe.reset();
+
+    phone->Unplug();
+    ASSERT_TRUE(Eventually([&] { return !Contains(bus_.ListDevices(), path); }));
+    EXPECT_EQ(bus_.Open(path), nullptr);
+}
+
+TEST_F(UsbRoute, TestCommandInterfaceIsFoundByItsString)
+{
+    auto phone = Plug(false);
+    auto pipe = bus_.Open(PathOf(*phone));
+    ASSERT_NE(pipe, nullptr);
+    EXPECT_EQ(FindInterfaceByName(*pipe, "Motorola Test Command"), 8);
+    EXPECT_EQ(FindInterfaceByName(*pipe, "Motorola Test Commands"), -1);
+    EXPECT_EQ(FindInterfaceByName(*pipe, "Motorola Test Comman"), -1);
+}
+
+// --- control transfers -----------------------------------------------------------
+
+TEST_F(UsbRoute, TestCommandRoundTrip)
+{
+    auto phone = Plug(false);
+    auto pipe = bus_.Open(PathOf(*phone));
+    ASSERT_NE(pipe, nullptr);
+    ASSERT_TRUE(pipe->ClaimInterface(8));
+
+    for (uint16_t sequence : {1, 2, 40}) {
+        const Reply reply = Exchange(*pipe, sequence, 0x22, {});
+        ASSERT_EQ(reply.status, TransferStatus::Ok);
+        ASSERT_GE(reply.bytes.size(), 14u);
+        EXPECT_EQ(reply.bytes[0], 1);
+        const uint16_t word = static_cast<uint16_t>(reply.bytes[6] << 8 | reply.bytes[7]);
+        EXPECT_EQ(word, 0x8000 | sequence);
+        EXPECT_EQ(reply.bytes[8] >> 4, 6);  // done without data
+    }
+}
+
+TEST_F(UsbRoute, FailedTransfersMapToTheirStatus)
+{
+    auto phone = Plug(false);
+    auto pipe = bus_.Open(PathOf(*phone));
+    ASSERT_NE(pipe, nullptr);
+
+    // A request the phone does not know stalls endpoint 0.
+    uint8_t data[8] = {};
+    TransferResult result = pipe->Transfer({0xC1, 0x07, 0, 8, 8}, data, 1000ms);
+    EXPECT_EQ(result.status, TransferStatus::Stall);
+    EXPECT_EQ(result.transferred, 0u);
+    // And the pipe still works afterwards.
+    EXPECT_EQ(GetDescriptor(*pipe, 1, 0, 0, data, sizeof data).status, TransferStatus::Ok);
+
+    // A data stage without a buffer never reaches the device.
+    result = pipe->Transfer({0x41, 0x02, 0, 8, 8}, nullptr, 1000ms);
+    EXPECT_EQ(result.status, TransferStatus::Error);
+
+    phone->Unplug();
+    result = GetDescriptor(*pipe, 1, 0, 0, data, sizeof data);
+    EXPECT_EQ(result.status, TransferStatus::NoDevice);
+}
+
+TEST_F(UsbRoute, ClosingReleasesTheInterfaceAndTheDevice)
+{
+    auto phone = Plug(false);
+    auto pipe = bus_.Open(PathOf(*phone));
+    ASSERT_NE(pipe, nullptr);
+    EXPECT_TRUE(pipe->ClaimInterface(8));
+    EXPECT_TRUE(pipe->ClaimInterface(8));  // already held: no second claim
+    EXPECT_FALSE(pipe->ClaimInterface(-1));
+    EXPECT_FALSE(pipe->ClaimInterface(256));
+    EXPECT_EQ(phone->ClaimedInterfaces(), std::vector<int>{8});
+    EXPECT_EQ(phone->OpenClients(), 1);
+
+    pipe.reset();
+    EXPECT_EQ(phone->ReleasedInterfaces(), std::vector<int>{8});
+    EXPECT_TRUE(Eventually([&] { return phone->OpenClients() == 0; }));
+}
+
+// --- the unplug ----------------------------------------------------------------------
+
+TEST_F(UsbRoute, UnplugEndsTheWait)
+{
+    auto phone = Plug();
+    auto pipe = bus_.Open(PathOf(*phone));
+    ASSERT_NE(pipe, nullptr);
+    auto waited = std::async(std::launch::async, [&] { pipe->WaitForRemoval(); });
+    EXPECT_EQ(waited.wait_for(100ms), std::future_status::timeout);  // still plugged: still waiting
+
+    phone->Unplug();
+    ASSERT_EQ(waited.wait_for(5s), std::future_status::ready);
+    // Gone before the wait starts: it returns at once.
+    auto again = std::async(std::launch::async, [&] { pipe->WaitForRemoval(); });
+    EXPECT_EQ(again.wait_for(5s), std::future_status::ready);
+}
+
+TEST_F(UsbRoute, OtherDevicesLeavingDoNotEndTheWait)
+{
+    auto phone = Plug(false, 1);
+    auto pipe = bus_.Open(PathOf(*phone));
+    ASSERT_NE(pipe, nullptr);
+    auto other = Plug(false, 2);
+    auto waited = std::async(std::launch::async, [&] { pipe->WaitForRemoval(); });
+    other->Unplug();
+    EXPECT_EQ(waited.wait_for(200ms), std::future_status::timeout);
+    pipe->CancelWait();
+    EXPECT_EQ(waited.wait_for(5s), std::future_status::ready);
+}
+
+TEST_F(UsbRoute, CancelEndsTheWaitAndLaterOnes)
+{
+    auto phone = Plug(false);
+    auto pipe = bus_.Open(PathOf(*phone));
+    ASSERT_NE(pipe, nullptr);
+    auto waited = std::async(std::launch::async, [&] { pipe->WaitForRemoval(); });
+    EXPECT_EQ(waited.wait_for(100ms), std::future_status::timeout);
+    pipe->CancelWait();
+    ASSERT_EQ(waited.wait_for(5s), std::future_status::ready);
+    auto next = std::async(std::launch::async, [&] { pipe->WaitForRemoval(); });
+    EXPECT_EQ(next.wait_for(5s), std::future_status::ready);
+}
+
+TEST_F(UsbRoute, ClosingThePipeEndsAWaitInProgress)
+{
+    auto phone = Plug(false);
+    auto pipe = bus_.Open(PathOf(*phone));
+    ASSERT_NE(pipe, nullptr);
+    std::promise<void> entered;
+    ControlPipe* raw = pipe.get();
+    std::thread waiter([&] {
+        entered.set_value();
+        raw->WaitForRemoval();
+    });
+    entered.get_future().wait();
+    std::this_thread::sleep_for(20ms);  // let it reach the poll
+    auto closed = std::async(std::launch::async, [&] { pipe.reset(); });
+    EXPECT_EQ(closed.wait_for(5s), std::future_status::ready);
+    waiter.join();
+}
+
+TEST_F(UsbRoute, APhonePluggedAgainAtTheSamePortIsAnotherDevice)
+{
+    auto first = Plug(false, 5);
+    auto pipe = bus_.Open(PathOf(*first));
+    ASSERT_NE(pipe, nullptr);
+    // The removal is never announced (a monitor that lost the event), and a
+    // phone appears at the same port with a new address.
+    first->Unplug(/*announce=*/false);
+    auto second = Plug(false, 5);
+    ASSERT_EQ(second->UsbSyspath(), first->UsbSyspath());
+    auto waited = std::async(std::launch::async, [&] { pipe->WaitForRemoval(); });
+    EXPECT_EQ(waited.wait_for(5s), std::future_status::ready);
+}
+
+// --- pure helpers ------------------------------------------------------------------------
+
+TEST(UsbPaths, RoundTripAndRejects)
+{
+    unsigned bus = 0;
+    unsigned address = 0;
+    EXPECT_EQ(UsbDevicePath(1, 2), "usb:001:002");
+    ASSERT_TRUE(ParseUsbDevicePath("usb:003:127", &bus, &address));
+    EXPECT_EQ(bus, 3u);
+    EXPECT_EQ(address, 127u);
+    for (const char* bad : {"", "usb:", "usb:001:02", "usb:001:0021", "USB:001:002", "usb:000:002", "usb:001:128",
+                            "usb:001:000", "usb:256:002", "usb:0x1:002", "usb:001-002", "usb:+01:002"})
+        EXPECT_FALSE(ParseUsbDevicePath(bad, &bus, &address)) << bad;
+}
+
+TEST(UsbErrors, TextAndStatus)
+{
+    EXPECT_EQ(LibusbErrorText(LIBUSB_ERROR_PIPE).rfind("LIBUSB_ERROR_PIPE: ", 0), 0u);
+    EXPECT_EQ(LibusbErrorText(0), "LIBUSB_SUCCESS");
+    EXPECT_FALSE(LibusbErrorText(-12345).empty());
+    EXPECT_EQ(TransferStatusFromLibusb(LIBUSB_ERROR_TIMEOUT), TransferStatus::Timeout);
+    EXPECT_EQ(TransferStatusFromLibusb(LIBUSB_ERROR_PIPE), TransferStatus::Stall);
+    EXPECT_EQ(TransferStatusFromLibusb(LIBUSB_ERROR_NO_DEVICE), TransferStatus::NoDevice);
+    EXPECT_EQ(TransferStatusFromLibusb(LIBUSB_ERROR_IO), TransferStatus::Error);
+    EXPECT_EQ(TransferStatusFromLibusb(LIBUSB_ERROR_OVERFLOW), TransferStatus::Error);
+    EXPECT_EQ(TransferStatusFromLibusb(4), TransferStatus::Ok);
+}
+
+}  // namespace
+}  // namespace orv::test
