@@ -120,8 +120,9 @@ void MakePhoto::Download(const QString& captureTime)
     Monitor.ClosePhoneFile();
     ShowStatus(Text("STR13", QStringLiteral("Статус: Сливаю...")));
 
-    const bool opened =
-        Monitor.OpenPhoneFile(path, kOpenModeRead) == phone::kOk || Monitor.OpenPhoneFile(path, kOpenModeRead) == phone::kOk;
+    // One more attempt at once: the phone may still be writing the file.
+    const bool opened = Monitor.OpenPhoneFile(path, kOpenModeRead) == phone::kOk
+                        || Monitor.OpenPhoneFile(path, kOpenModeRead) == phone::kOk;
     if (!opened) {
         ShowError(Text("STR14", QStringLiteral("Не могу прочитать, увеличте значение таймаута.")));
     } else if (!ReadAndShow(captureTime)) {

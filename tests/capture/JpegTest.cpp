@@ -116,7 +116,8 @@ TEST(Jpeg, EncodesBaselineQuality90FromAnyFormat)
     jpeg_error_mgr error;
     info.err = jpeg_std_error(&error);
     jpeg_create_decompress(&info);
-    jpeg_mem_src(&info, reinterpret_cast<const unsigned char*>(bytes.constData()), static_cast<unsigned long>(bytes.size()));
+    jpeg_mem_src(&info, reinterpret_cast<const unsigned char*>(bytes.constData()),
+                 static_cast<unsigned long>(bytes.size()));
     ASSERT_EQ(jpeg_read_header(&info, TRUE), JPEG_HEADER_OK);
     EXPECT_EQ(info.num_components, 3);
     EXPECT_EQ(info.jpeg_color_space, JCS_YCbCr);
@@ -243,7 +244,8 @@ TEST(Jpeg, RefusesAbsurdSizesBeforeTakingMemory)
     for (const QSize size : {QSize(20000, 16), QSize(16, 40000), QSize(10000, 10000)}) {
         QString error;
         EXPECT_FALSE(Decode(withSize(size.width(), size.height()), nullptr, &error)) << size.width();
-        EXPECT_TRUE(error.contains(QStringLiteral("%1 x %2").arg(size.width()).arg(size.height()))) << error.toStdString();
+        const QString expected = QStringLiteral("%1 x %2").arg(size.width()).arg(size.height());
+        EXPECT_TRUE(error.contains(expected)) << error.toStdString();
     }
     // A size the data do not fill: the coded data end at the end marker.
     QString error;

@@ -1,0 +1,499 @@
+// The photo thread against the simulated phone: the status texts, the
+// messages and the picture the window gets, and the commands the phone
+// receives, for the default settings and for each way a step can fail.
+
+#include "CaptureView.h"
+#include "Clock.h"
+#include "ControlPipe.h"
+#include "Jpeg.h"
+#include "PhoneLink.h"
+#include "Photo.h"
+#include "Settings.h"
+#include "SimBus.h"
+#include "SimPhone.h"
+#include "TestEnv.h"
+#include "UiThread.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QImage>
+
+#include <mutex>
+#include <optional>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using orv::sim::SimPhone;
+
+const QString kStr11 = QStringLiteral("Статус: Инициализация камеры...");
+const QString kStr12 = QStringLiteral("Статус: Снимаю");
+const QString kStr13 = QStringLiteral("Статус: Сливаю...");
+const QString kStr15 = QStringLiteral("Статус: Деинициализация камеры...");
+const QString kStr3 = QStringLiteral("Статус: Не занят.");
+const QString kStr9 = QStringLiteral("Невозможна инициализация камеры!");
+const QString kStr10 = QStringLiteral("Не могу снять!");
+const QString kStr14 = QStringLiteral("Не могу прочитать, увеличте значение таймаута.");
+const QString kStr16 = QStringLiteral("Невозможна деинициализация камеры!");
+
+constexpr uint16_t kFile = 0x4A;
+constexpr uint16_t kCamera = 0x61;
+using Bytes = std::vector<uint8_t>;
+
+Bytes WithPath(Bytes head, const std::string& path)
+{
+    head.insert(head.end(), path.begin(), path.end());
+    return head;
+}
+
+// Fails the writes of chosen commands, the way a phone that stalls them
+// would, and passes everything else to the phone.
+class FaultyPipe final : public orv::ControlPipe {
+public:
+    struct Rule {
+        uint16_t code = 0;
+        Bytes prefix;    // the command data begin with these bytes
+        int skip = 0;    // matching commands let through first
+        int times = 1;   // matching commands failed after those
+    };
+    struct Rules {
+        std::mutex mutex;
+        std::vector<Rule> rules;
+    };
+
+    FaultyPipe(std::unique_ptr<orv::ControlPipe> inner, std::shared_ptr<Rules> rules)
+        : inner_(std::move(inner)), rules_(std::move(rules))
+    {
+    }
+
+    orv::TransferResult Transfer(const orv::SetupPacket& setup, uint8_t* data,
+                                 std::chrono::milliseconds timeout) override
+    {
+        if (setup.requestType == 0x41 && setup.request == 0x02 && setup.length >= 8 && Fails(data, setup.length))
+            return {orv::TransferStatus::Stall, 0};
+        return inner_->Transfer(setup, data, timeout);
+    }
+    bool ClaimInterface(int number) override { return inner_->ClaimInterface(number); }
+    void WaitForRemoval() override { inner_->WaitForRemoval(); }
+    void CancelWait() override { inner_->CancelWait(); }
+    std::string Path() const override { return inner_->Path(); }
+
+private:
+    // data: the test-command header (sequence, code, length, zero) and the command data.
+    bool Fails(const uint8_t* data, size_t length)
+    {
+        const uint16_t code = static_cast<uint16_t>(((data[2] << 8) | data[3]) & 0x0FFF);
+        const uint8_t* command = data + 8;
+        const size_t commandLength = length - 8;
+        std::lock_guard lock(rules_->mutex);
+        for (Rule& rule : rules_->rules) {
+            if (rule.code != code || rule.prefix.size() > commandLength
+                || !std::equal(rule.prefix.begin(), rule.prefix.end(), command))
+                continue;
+            if (rule.skip > 0) {
+                --rule.skip;
+                return false;
+            }
+            if (rule.times > 0) {
+                --rule.times;
+                return true;
+            }
+        }
+        return false;
+    }
+
+    std::unique_ptr<orv::ControlPipe> inner_;
+    std::shared_ptr<Rules> rules_;
+};
+
+// The window as the photo thread sees it: every call is recorded, with the
+// phone's copy of the picture file at the moment the picture arrives.
+class RecordingView final : public orv::CaptureView {
+public:
+    enum class Kind { Status, Message, Picture, Progress };
+    struct Event {
+        Kind kind;
+        QString text;
+        QImage picture;
+        long long bytes = 0;
+    };
+
+    explicit RecordingView(SimPhone& phone) : phone_(phone) {}
+
+    void ShowWorkStatus(const QString& text) override { Record({Kind::Status, text, {}, 0}); }
+    void ShowMessageText(const QString& text) override { Record({Kind::Message, text, {}, 0}); }
+    void ShowPicture(const QImage& picture) override
+    {
+        Record({Kind::Picture, {}, picture, 0});
+        phoneFile = phone_.File("/a/temp.jpg");
+        timeAtPicture = orv::TheClock().Now();
+    }
+    void ShowDownloadProgress(long long bytes) override { Record({Kind::Progress, {}, {}, bytes}); }
+
+    std::vector<QString> Texts(Kind kind) const
+    {
+        std::vector<QString> texts;
+        for (const Event& event : events)
+            if (event.kind == kind)
+                texts.push_back(event.text);
+        return texts;
+    }
+    std::vector<QImage> Pictures() const
+    {
+        std::vector<QImage> pictures;
+        for (const Event& event : events)
+            if (event.kind == Kind::Picture)
+                pictures.push_back(event.picture);
+        return pictures;
+    }
+    std::vector<long long> Progress() const
+    {
+        std::vector<long long> counts;
+        for (const Event& event : events)
+            if (event.kind == Kind::Progress)
+                counts.push_back(event.bytes);
+        return counts;
+    }
+
+    std::vector<Event> events;
+    bool allOnUiThread = true;
+    std::optional<Bytes> phoneFile;
+    std::time_t timeAtPicture = 0;
+
+private:
+    void Record(Event event)
+    {
+        allOnUiThread = allOnUiThread && orv::IsUiThread();
+        events.push_back(std::move(event));
+    }
+
+    SimPhone& phone_;
+};
+
+class PhotoTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        orv::test::FreshSettingsFile();
+        clock_.SetNow(1796567415);  // 15 s into a minute: the stamp's minute cannot change during a photo
+        orv::SetClock(&clock_);
+        SimPhone::Options options;
+        options.startInTestMode = true;
+        bus_ = std::make_unique<orv::sim::SimBus>(options);
+        rules_ = std::make_shared<FaultyPipe::Rules>();
+        const auto devices = bus_->ListDevices();
+        ASSERT_EQ(devices.size(), 1u);
+        auto pipe = bus_->Open(devices.front());
+        ASSERT_TRUE(pipe);
+        link_.Attach(std::make_unique<FaultyPipe>(std::move(pipe), rules_));
+        ASSERT_TRUE(link_.IsConnected());
+        view_ = std::make_unique<RecordingView>(Phone());
+    }
+
+    void TearDown() override
+    {
+        link_.Close();
+        orv::SetClock(nullptr);
+    }
+
+    SimPhone& Phone() { return bus_->Phone(0); }
+
+    void Fail(uint16_t code, Bytes prefix, int skip = 0, int times = 1)
+    {
+        std::lock_guard lock(rules_->mutex);
+        rules_->rules.push_back({code, std::move(prefix), skip, times});
+    }
+
+    // Takes one photo and waits, handling the window's events, until the
+    // thread's end handler has run.
+    void TakePhoto()
+    {
+        bool finished = false;
+        new orv::MakePhoto(*view_, settings_, link_, [&finished] { finished = orv::IsUiThread(); });
+        QElapsedTimer timer;
+        timer.start();
+        while (!finished && timer.elapsed() < 60000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        ASSERT_TRUE(finished) << "the photo thread did not end";
+        // Progress posted without waiting has been delivered before the end
+        // handler; nothing is left for the window.
+        QCoreApplication::processEvents();
+        EXPECT_TRUE(view_->allOnUiThread);
+    }
+
+    // The commands the phone received, as code and data.
+    std::vector<std::pair<uint16_t, Bytes>> Received() const
+    {
+        std::vector<std::pair<uint16_t, Bytes>> received;
+        for (const auto& command : bus_->Phone(0).Commands())
+            received.emplace_back(command.code, command.data);
+        return received;
+    }
+    bool Received(uint16_t code, const Bytes& prefix) const
+    {
+        for (const auto& [c, data] : Received())
+            if (c == code && data.size() >= prefix.size() && std::equal(prefix.begin(), prefix.end(), data.begin()))
+                return true;
+        return false;
+    }
+
+    orv::ManualClock clock_;
+    orv::Settings settings_;
+    std::unique_ptr<orv::sim::SimBus> bus_;
+    std::shared_ptr<FaultyPipe::Rules> rules_;
+    orv::phone::PhoneLink link_;
+    std::unique_ptr<RecordingView> view_;
+};
+
+const Bytes kCameraOn{0x00, 0x01};
+const Bytes kShoot{0x01, 0x00};
+const Bytes kCameraOff{0x00, 0x00, 0x00};
+const Bytes kOpen{0, 0, 0, 0};
+const Bytes kRead{0, 0, 0, 1};
+const Bytes kClose{0, 0, 0, 4};
+const Bytes kDelete{0, 0, 0, 5};
+
+}  // namespace
+
+TEST_F(PhotoTest, DefaultSettingsSendTheWholeSequenceAndShowTheStampedPicture)
+{
+    TakePhoto();
+
+    EXPECT_EQ(view_->Texts(RecordingView::Kind::Status), (std::vector<QString>{kStr11, kStr12, kStr13, kStr15, kStr3}));
+    EXPECT_TRUE(view_->Texts(RecordingView::Kind::Message).empty());
+    const auto pictures = view_->Pictures();
+    ASSERT_EQ(pictures.size(), 1u);
+    EXPECT_EQ(pictures[0].size(), QSize(640, 480));
+    EXPECT_EQ(pictures[0].format(), QImage::Format_RGB888);
+
+    // The picture arrives between the download status and the camera-off status.
+    const auto& events = view_->events;
+    const auto at = [&](auto predicate) {
+        return std::find_if(events.begin(), events.end(), predicate) - events.begin();
+    };
+    const auto pictureAt = at([](const auto& e) { return e.kind == RecordingView::Kind::Picture; });
+    EXPECT_GT(pictureAt, at([](const auto& e) { return e.text == kStr13; }));
+    EXPECT_LT(pictureAt, at([](const auto& e) { return e.text == kStr15; }));
+
+    // Exactly these commands, in this order: the file is read in blocks of
+    // 1024 bytes until the one-byte end reply.
+    ASSERT_TRUE(view_->phoneFile);
+    const size_t fileSize = view_->phoneFile->size();
+    const std::string path = "/a/temp.jpg";
+    std::vector<std::pair<uint16_t, Bytes>> expected = {
+        {kCamera, {0x00, 0x01, 0x00}},
+        {kCamera, {0x20, 0x02}},
+        {kCamera, {0x21, 0x03}},
+        {kCamera, WithPath({0x01, 0x00}, path)},
+        {kFile, kClose},
+        {kFile, WithPath({0, 0, 0, 0, 0, 0, 0, 0}, path)},
+    };
+    for (size_t block = 0; block <= (fileSize + 1023) / 1024; ++block)
+        expected.push_back({kFile, {0, 0, 0, 1, 0, 0, 0x04, 0x00}});
+    expected.push_back({kFile, kClose});
+    expected.push_back({kFile, WithPath(kDelete, path)});
+    expected.push_back({kCamera, kCameraOff});
+    EXPECT_EQ(Received(), expected);
+
+    EXPECT_FALSE(Phone().File(path)) << "the phone file is deleted";
+    EXPECT_FALSE(Phone().CameraOn());
+    EXPECT_GE(clock_.SleptMilliseconds(), 2500u) << "1500 ms after set-up and 1000 ms after the shot";
+
+    // The download's progress: counts that grow to the file's size, then the
+    // bar hidden as the picture is shown.
+    const auto progress = view_->Progress();
+    ASSERT_GE(progress.size(), 2u);
+    EXPECT_EQ(progress.back(), -1);
+    EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end() - 1));
+    EXPECT_GT(progress.front(), 0);
+    EXPECT_LE(progress[progress.size() - 2], static_cast<long long>(fileSize));
+}
+
+TEST_F(PhotoTest, StampIsTheCaptureTimeOnTheDecodedPixels)
+{
+    TakePhoto();
+    ASSERT_EQ(view_->Pictures().size(), 1u);
+    ASSERT_TRUE(view_->phoneFile);
+    QImage decoded;
+    ASSERT_TRUE(orv::DecodeJpeg(view_->phoneFile->data(), view_->phoneFile->size(), &decoded));
+    const QImage shown = view_->Pictures()[0];
+    EXPECT_NE(shown, decoded);
+    QImage expected = decoded;
+    orv::DrawDateStamp(expected, QString::fromStdString(orv::FormatStampTime(view_->timeAtPicture)));
+    EXPECT_EQ(shown, expected);
+}
+
+TEST_F(PhotoTest, WithoutTheStampThePictureIsExactlyAsDecoded)
+{
+    settings_.SetPrintDateOnImage(false);
+    TakePhoto();
+    ASSERT_EQ(view_->Pictures().size(), 1u);
+    ASSERT_TRUE(view_->phoneFile);
+    QImage decoded;
+    ASSERT_TRUE(orv::DecodeJpeg(view_->phoneFile->data(), view_->phoneFile->size(), &decoded));
+    EXPECT_EQ(view_->Pictures()[0], decoded);
+}
+
+TEST_F(PhotoTest, EveryResolutionGivesAPictureOfItsSize)
+{
+    for (int code = 0; code <= 10; ++code) {
+        settings_.SetJpgType(code);
+        view_->events.clear();
+        TakePhoto();
+        const auto size = orv::sim::ResolutionSize(code);
+        const auto pictures = view_->Pictures();
+        ASSERT_EQ(pictures.size(), 1u) << code;
+        EXPECT_EQ(pictures[0].size(), QSize(size.width, size.height)) << code;
+        EXPECT_EQ(Phone().Resolution(), code);
+    }
+}
+
+TEST_F(PhotoTest, SettingsReachTheCameraAndTheWaits)
+{
+    settings_.SetAmbientLight(0);
+    settings_.SetExpose(4);
+    settings_.SetCameraInitTime(7000);
+    settings_.SetTimeout(3000);
+    TakePhoto();
+    EXPECT_TRUE(Received(kCamera, {0x20, 0x01}));
+    EXPECT_TRUE(Received(kCamera, {0x21, 0x05}));
+    EXPECT_GE(clock_.SleptMilliseconds(), 10000u);
+    EXPECT_LT(clock_.SleptMilliseconds(), 12500u);
+}
+
+TEST_F(PhotoTest, CameraThatWillNotStartIsStillSwitchedOff)
+{
+    settings_.SetCameraInitTime(5000);
+    Fail(kCamera, kCameraOn);
+    TakePhoto();
+    EXPECT_EQ(view_->Texts(RecordingView::Kind::Message), (std::vector<QString>{kStr9}));
+    EXPECT_EQ(view_->Texts(RecordingView::Kind::Status), (std::vector<QString>{kStr11, kStr15, kStr3}));
+    EXPECT_TRUE(view_->Pictures().empty());
+    EXPECT_FALSE(Received(kCamera, kShoot));
+    EXPECT_FALSE(Received(kFile, {}));
+    EXPECT_TRUE(Received(kCamera, kCameraOff));
+    // Only the wait after the shot, not the camera's settling time.
+    EXPECT_GE(clock_.SleptMilliseconds(), 1000u);
+    EXPECT_LT(clock_.SleptMilliseconds(), 5000u);
+}
+
+TEST_F(PhotoTest, FailedShotDownloadsNothing)
+{
+    Fail(kCamera, kShoot);
+    TakePhoto();
+    EXPECT_EQ(view_->Texts(RecordingView::Kind::Message), (std::vector<QString>{kStr10}));
+    EXPECT_EQ(view_->Texts(RecordingView::Kind::Status), (std::vector<QString>{kStr11, kStr12, kStr15, kStr3}));
+    EXPECT_TRUE(view_->Pictures().empty());
+    EXPECT_FALSE(Received(kFile, {}));
+    EXPECT_TRUE(Received(kCamera, kCameraOff));
+}
+
+TEST_F(PhotoTest, FileThatOpensAtTheSecondAttemptIsShownWithoutAMessage)
+{
+    Fail(kFile, kOpen);
+    TakePhoto();
+    EXPECT_TRUE(view_->Texts(RecordingView::Kind::Message).empty());
+    EXPECT_EQ(view_->Pictures().size(), 1u);
+}
+
+TEST_F(PhotoTest, FileThatWillNotOpenIsStillClosedAndDeleted)
+{
+    Fail(kFile, kOpen, 0, 2);
+    TakePhoto();
+    EXPECT_EQ(view_->Texts(RecordingView::Kind::Message), (std::vector<QString>{kStr14}));
+    EXPECT_EQ(view_->Texts(RecordingView::Kind::Status), (std::vector<QString>{kStr11, kStr12, kStr13, kStr15, kStr3}));
+    EXPECT_TRUE(view_->Pictures().empty());
+    EXPECT_FALSE(Received(kFile, kRead));
+    const auto received = Received();
+    ASSERT_GE(received.size(), 3u);
+    EXPECT_EQ(received[received.size() - 3], (std::pair<uint16_t, Bytes>{kFile, kClose}));
+    EXPECT_EQ(received[received.size() - 2].second, WithPath(kDelete, "/a/temp.jpg"));
+    EXPECT_FALSE(Phone().File("/a/temp.jpg"));
+}
+
+TEST_F(PhotoTest, FailedReadKeepsThePreviousPictureQuietly)
+{
+    TakePhoto();
+    ASSERT_EQ(view_->Pictures().size(), 1u);
+    view_->events.clear();
+
+    Fail(kFile, kRead, 3);  // the fourth block
+    TakePhoto();
+    EXPECT_TRUE(view_->Texts(RecordingView::Kind::Message).empty());
+    EXPECT_TRUE(view_->Pictures().empty());
+    EXPECT_EQ(view_->Texts(RecordingView::Kind::Status).back(), kStr3);
+    ASSERT_FALSE(view_->Progress().empty());
+    EXPECT_EQ(view_->Progress().back(), -1) << "the bar is hidden again";
+    EXPECT_FALSE(Phone().File("/a/temp.jpg")) << "closed and deleted all the same";
+    EXPECT_FALSE(Phone().CameraOn());
+}
+
+TEST_F(PhotoTest, CameraThatWillNotStopIsReported)
+{
+    Fail(kCamera, kCameraOff);
+    TakePhoto();
+    EXPECT_EQ(view_->Texts(RecordingView::Kind::Message), (std::vector<QString>{kStr16}));
+    EXPECT_EQ(view_->Texts(RecordingView::Kind::Status).back(), kStr3);
+    EXPECT_EQ(view_->Pictures().size(), 1u);
+    // The message comes after the camera-off status and before the last one.
+    const auto& events = view_->events;
+    ASSERT_GE(events.size(), 3u);
+    EXPECT_EQ(events[events.size() - 3].text, kStr15);
+    EXPECT_EQ(events[events.size() - 2].text, kStr16);
+}
+
+TEST_F(PhotoTest, WithoutAPhoneNothingHappens)
+{
+    link_.Close();
+    TakePhoto();
+    EXPECT_TRUE(view_->events.empty());
+    EXPECT_EQ(clock_.SleptMilliseconds(), 0u);
+}
+
+TEST_F(PhotoTest, GarbageFromThePhoneEndsTheCaptureInOrder)
+{
+    Phone().InjectFault(SimPhone::Fault::GarbagePicture);
+    TakePhoto();
+    EXPECT_TRUE(view_->Pictures().empty());
+    EXPECT_TRUE(view_->Texts(RecordingView::Kind::Message).empty());
+    EXPECT_EQ(view_->Texts(RecordingView::Kind::Status), (std::vector<QString>{kStr11, kStr12, kStr13, kStr15, kStr3}));
+    EXPECT_EQ(view_->Progress().back(), -1);
+    EXPECT_TRUE(Received(kFile, kDelete));
+    EXPECT_FALSE(Phone().File("/a/temp.jpg"));
+    EXPECT_FALSE(Phone().CameraOn());
+}
+
+TEST_F(PhotoTest, LargePictureIsDownloadedWhole)
+{
+    settings_.SetJpgType(10);
+    settings_.SetPrintDateOnImage(false);
+    TakePhoto();
+    ASSERT_TRUE(view_->phoneFile);
+    EXPECT_GT(view_->phoneFile->size(), 131072u) << "the test needs a picture beyond the old fixed buffer";
+    ASSERT_EQ(view_->Pictures().size(), 1u);
+    QImage decoded;
+    ASSERT_TRUE(orv::DecodeJpeg(view_->phoneFile->data(), view_->phoneFile->size(), &decoded));
+    EXPECT_EQ(view_->Pictures()[0], decoded);
+    EXPECT_EQ(decoded.size(), QSize(1600, 1200));
+}
+
+TEST_F(PhotoTest, PictureTooLargeForTheProgramIsDroppedInOrder)
+{
+    Phone().InjectFault(SimPhone::Fault::HugePicture);
+    TakePhoto();
+    EXPECT_TRUE(view_->Pictures().empty());
+    EXPECT_TRUE(view_->Texts(RecordingView::Kind::Message).empty());
+    EXPECT_EQ(view_->Texts(RecordingView::Kind::Status).back(), kStr3);
+    EXPECT_TRUE(Received(kFile, kDelete));
+    EXPECT_FALSE(Phone().CameraOn());
+}
+
+TEST_F(PhotoTest, TempNameIsTakenWhenTheThreadIsMade)
+{
+    settings_.SetTempJpgName(QStringLiteral("/a/other.jpg"));
+    TakePhoto();
+    EXPECT_TRUE(Received(kCamera, WithPath(kShoot, "/a/other.jpg")));
+    EXPECT_TRUE(Received(kFile, WithPath(kDelete, "/a/other.jpg")));
+    EXPECT_FALSE(Phone().File("/a/other.jpg"));
+}
