@@ -3,6 +3,7 @@
 #include "CommandLine.h"
 #include "Devmov.h"
 #include "Dialogs.h"
+#include "FileWrite.h"
 #include "Jpeg.h"
 #include "LangTexts.h"
 #include "Options.h"
@@ -14,6 +15,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QBuffer>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDesktopServices>
@@ -26,7 +28,6 @@
 #include <QPixmap>
 #include <QProgressBar>
 #include <QProxyStyle>
-#include <QSaveFile>
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -447,29 +448,21 @@ bool TForm1::SavePicture(const QString& fileName, int filterIndex)
 {
     if (picture_.isNull())
         return false;
-    QByteArray jpeg;
+    // The picture is encoded completely before the file is touched.
+    QByteArray bytes;
     if (filterIndex == 2) {
-        jpeg = EncodeJpeg(picture_);
-        if (jpeg.isEmpty()) {
-            ShowMessageText(LangText(txt::kSaveFailed).arg(fileName, QStringLiteral("JPEG encoding failed")));
-            return false;
-        }
+        bytes = EncodeJpeg(picture_);
+    } else {
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::WriteOnly);
+        if (!picture_.save(&buffer, "BMP"))
+            bytes.clear();
     }
-    // Written to a temporary file beside the target and renamed over it, so
-    // a full disk or a broken write leaves no half file behind.
-    QSaveFile file(fileName);
-    bool written = file.open(QIODevice::WriteOnly);
-    if (written)
-        written = filterIndex == 2 ? file.write(jpeg) == jpeg.size() : picture_.save(&file, "BMP");
-    if (written)
-        written = file.commit();
-    else
-        file.cancelWriting();
-    if (!written) {
-        const QString reason = file.errorString().isEmpty() ? QStringLiteral("write error") : file.errorString();
-        ShowMessageText(LangText(txt::kSaveFailed).arg(fileName, reason));
-    }
-    return written;
+    QString reason = QStringLiteral("the picture could not be encoded");
+    if (!bytes.isEmpty() && WriteFileReplacing(fileName, bytes, &reason))
+        return true;
+    ShowMessageText(LangText(txt::kSaveFailed).arg(fileName, reason));
+    return false;
 }
 
 void TForm1::N7Click()

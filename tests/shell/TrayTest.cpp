@@ -1,0 +1,114 @@
+// The tray icon and the window's minimise rules.
+
+#include "WindowFixture.h"
+
+#include <QSystemTrayIcon>
+#include <QWidget>
+
+namespace orv::test {
+namespace {
+
+TEST(TrayTest, TipIsCutTo127Characters)
+{
+    QWidget window;
+    TTray tray(&window);
+    EXPECT_FALSE(tray.Visible());
+    tray.SetTip(QString(200, QLatin1Char('t')));
+    EXPECT_EQ(tray.Tip(), QString(127, QLatin1Char('t')));
+    EXPECT_EQ(tray.Icon()->toolTip(), tray.Tip());
+    tray.SetTip(QStringLiteral("Orvello"));
+    EXPECT_EQ(tray.Icon()->toolTip(), QStringLiteral("Orvello"));
+    EXPECT_FALSE(tray.Icon()->icon().isNull());
+}
+
+TEST(TrayTest, OnlyALeftClickRestoresTheWindow)
+{
+    QWidget window;
+    window.show();
+    TTray tray(&window);
+    tray.MinimizeToTray();
+    EXPECT_FALSE(window.isVisible());
+    EXPECT_TRUE(tray.Visible());
+
+    for (const auto reason : {QSystemTrayIcon::Context, QSystemTrayIcon::DoubleClick, QSystemTrayIcon::MiddleClick}) {
+        emit tray.Icon()->activated(reason);
+        EXPECT_FALSE(window.isVisible());
+        EXPECT_TRUE(tray.Visible());
+    }
+    emit tray.Icon()->activated(QSystemTrayIcon::Trigger);
+    EXPECT_TRUE(window.isVisible());
+    EXPECT_FALSE(window.isMinimized());
+    EXPECT_FALSE(tray.Visible());
+}
+
+class MinimiseTest : public WindowTest {
+protected:
+    TForm1& Minimised()
+    {
+        TForm1& form = MakeForm();
+        form.show();
+        form.setWindowState(Qt::WindowMinimized);
+        QCoreApplication::processEvents();
+        return form;
+    }
+};
+
+TEST_F(MinimiseTest, CloseToTrayOffKeepsTheTaskbarButton)
+{
+    Settings().SetAutoPhoneConnect(false);
+    TTray::SetAvailabilityCheck([] { return true; });
+    TForm1& form = Minimised();
+    EXPECT_TRUE(form.isVisible());
+    EXPECT_TRUE(form.isMinimized());
+    EXPECT_FALSE(form.Tray->Visible());
+}
+
+TEST_F(MinimiseTest, CloseToTrayOnHidesTheWindowBehindTheIcon)
+{
+    Settings().SetAutoPhoneConnect(false);
+    Settings().SetCloseToTray(true);
+    TTray::SetAvailabilityCheck([] { return true; });
+    TForm1& form = Minimised();
+    EXPECT_FALSE(form.isVisible());
+    EXPECT_TRUE(form.Tray->Visible());
+    EXPECT_EQ(form.Tray->Tip(), form.windowTitle());
+
+    emit form.Tray->Icon()->activated(QSystemTrayIcon::Trigger);
+    EXPECT_TRUE(form.isVisible());
+    EXPECT_FALSE(form.isMinimized());
+    EXPECT_FALSE(form.Tray->Visible());
+}
+
+TEST_F(MinimiseTest, WithoutANotificationAreaTheWindowStaysOnTheTaskbar)
+{
+    Settings().SetAutoPhoneConnect(false);
+    Settings().SetCloseToTray(true);
+    TTray::SetAvailabilityCheck([] { return false; });
+    TForm1& form = Minimised();
+    EXPECT_TRUE(form.isVisible());
+    EXPECT_FALSE(form.Tray->Visible());
+}
+
+TEST_F(MinimiseTest, SwitchMStartsInTheTrayOrMinimised)
+{
+    Settings().SetAutoPhoneConnect(false);
+    Settings().SetCloseToTray(true);
+    TTray::SetAvailabilityCheck([] { return true; });
+    SetProgramArguments({QStringLiteral("-M")});
+    {
+        TForm1& form = MakeForm();
+        EXPECT_TRUE(form.isMinimized());
+        QCoreApplication::processEvents();
+        EXPECT_FALSE(form.isVisible());
+        EXPECT_TRUE(form.Tray->Visible());
+    }
+    Settings().SetCloseToTray(false);
+    TForm1& form = MakeForm();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(form.isVisible());
+    EXPECT_TRUE(form.isMinimized());
+    EXPECT_FALSE(form.Tray->Visible());
+}
+
+}  // namespace
+}  // namespace orv::test

@@ -1,0 +1,164 @@
+#pragma once
+// A main window on the simulated phone bus, with the manual clock, recorded
+// dialogs and recorded URLs. The clock, the dialogs and the bus live for the
+// whole test program: a device monitor that is still winding down after its
+// test must never find them gone.
+
+#include "Clock.h"
+#include "CommandLine.h"
+#include "ControlPipe.h"
+#include "Dialogs.h"
+#include "Main.h"
+#include "PhoneLink.h"
+#include "SimBus.h"
+#include "TThread.h"
+#include "TestEnv.h"
+#include "Tray.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QTest>
+#include <QUrl>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <thread>
+#include <vector>
+
+namespace orv::test {
+
+inline ManualClock& SharedClock()
+{
+    static auto* clock = new ManualClock;
+    return *clock;
+}
+inline RecordingDialogs& SharedDialogs()
+{
+    static auto* dialogs = new RecordingDialogs;
+    return *dialogs;
+}
+inline sim::SimBus& SharedBus()
+{
+    static auto* bus = new sim::SimBus;
+    return *bus;
+}
+
+// A web-camera thread stand-in: runs until it is asked to stop.
+class IdleCamThread final : public TThread {
+protected:
+    void Run() override
+    {
+        while (!Terminated())
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+};
+
+// The window with a web-camera thread to start.
+class CamForm final : public TForm1 {
+public:
+    using TForm1::FormCloseQuery;
+    int camThreadsMade = 0;
+
+protected:
+    TThread* MakeCamThread(std::function<void()> finished) override
+    {
+        auto* thread = new IdleCamThread;
+        thread->SetFreeOnTerminate(true);
+        thread->OnTerminate = [finished](TThread*) { finished(); };
+        thread->Start();
+        ++camThreadsMade;
+        return thread;
+    }
+};
+
+class WindowTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        FreshSettingsFile();
+        SetClock(&SharedClock());
+        SharedDialogs().Clear();
+        SharedDialogs().onModal = nullptr;
+        SetDialogs(&SharedDialogs());
+        SetBus(&SharedBus());
+        SetProgramArguments({});
+        static int counter = 0;
+        languageFolder_ = TempFolder() + QStringLiteral("/window-lng-%1").arg(++counter);
+        QDir().mkpath(languageFolder_);
+        qputenv("ORVELLO_LNG_DIR", languageFolder_.toUtf8());
+        SetUrlOpener([this](const QUrl& url) { urls_.push_back(url); });
+        QApplication::setQuitOnLastWindowClosed(false);
+    }
+
+    void TearDown() override
+    {
+        if (form_) {
+            // Nothing may keep running behind the test: stop the web camera
+            // and the monitor and let them wind down.
+            if (form_->CamThread) {
+                form_->Web2Click();
+                EXPECT_TRUE(QTest::qWaitFor([&] { return form_->CamThread == nullptr; }, 5000));
+            }
+            form_->N16Click();
+        }
+        for (const auto& phone : phones_)
+            phone->Unplug();
+        EXPECT_TRUE(WaitForMonitorsToEnd());
+        form_.reset();
+        SetUrlOpener({});
+        SetProgramArguments({});
+        TTray::SetAvailabilityCheck({});
+        qunsetenv("ORVELLO_LNG_DIR");
+    }
+
+    // A phone on the bus, in its normal mode unless options say otherwise.
+    sim::SimPhone& AddPhone(sim::SimPhone::Options options = {})
+    {
+        phones_.push_back(SharedBus().AddPhone(std::move(options)));
+        return *phones_.back();
+    }
+
+    template <typename Form = TForm1>
+    Form& MakeForm()
+    {
+        auto form = std::make_unique<Form>();
+        Form& ref = *form;
+        form_ = std::move(form);
+        return ref;
+    }
+
+    TForm1& Form() { return *form_; }
+
+    bool WaitFor(const std::function<bool()>& condition) { return QTest::qWaitFor(condition, 10000); }
+
+    // Connected: the handler has run to its end (the phone menu comes last).
+    bool WaitForConnected() { return WaitFor([&] { return form_->N12->isEnabled(); }); }
+
+    // A monitor holds the link's turn while it runs.
+    static bool WaitForMonitorsToEnd()
+    {
+        std::mutex& turn = phone::PhoneLink::Instance().MonitorTurn();
+        const bool ended = QTest::qWaitFor(
+            [&] {
+                if (!turn.try_lock())
+                    return false;
+                turn.unlock();
+                return true;
+            },
+            10000);
+        // Let the last state reports of the ended monitor arrive.
+        QTest::qWait(5);
+        QCoreApplication::processEvents();
+        return ended;
+    }
+
+    std::unique_ptr<TForm1> form_;
+    std::vector<std::shared_ptr<sim::SimPhone>> phones_;
+    std::vector<QUrl> urls_;
+    QString languageFolder_;
+};
+
+}  // namespace orv::test

@@ -1,0 +1,518 @@
+// The main window on the simulated phone: its states, the state handler, the
+// commands, the close rules, the lamp, the panels, saving and resizing.
+
+#include "WindowFixture.h"
+
+#include "LangTexts.h"
+#include "SettingsStore.h"
+
+#include <QDialog>
+#include <QFile>
+#include <QFileInfo>
+#include <QLabel>
+#include <QMenuBar>
+#include <QProgressBar>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QTcpServer>
+
+#include <csignal>
+#include <sys/resource.h>
+
+namespace orv::test {
+namespace {
+
+const QString kIdle = QStringLiteral("Статус: Не занят");
+const QString kNotConnected = QStringLiteral("Статус: не соединён.");
+const QString kConnected = QStringLiteral("Статус: соединён.");
+
+QImage TestImage(int width, int height)
+{
+    QImage image(width, height, QImage::Format_RGB888);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            image.setPixelColor(x, y, QColor(x % 256, y % 256, (x + y) % 256));
+    return image;
+}
+
+// Menu states of the window, as the state table lists them.
+struct MenuState {
+    bool phoneMenu, connect, disconnect, phoneCommands, startShown, stopShown;
+};
+
+void ExpectMenus(const TForm1& form, const MenuState& state)
+{
+    EXPECT_EQ(form.N12->isEnabled(), state.phoneMenu);
+    EXPECT_EQ(form.N15->isEnabled(), state.connect);
+    EXPECT_EQ(form.N16->isEnabled(), state.disconnect);
+    EXPECT_EQ(form.N4->isEnabled(), state.phoneCommands);
+    EXPECT_EQ(form.N6->isEnabled(), state.phoneCommands);
+    EXPECT_EQ(form.Suspend1->isEnabled(), state.phoneCommands);
+    EXPECT_EQ(form.Web1->isVisible(), state.startShown);
+    EXPECT_EQ(form.Web2->isVisible(), state.stopShown);
+}
+
+constexpr MenuState kNoPhone{false, true, false, true, true, false};
+constexpr MenuState kPhoneIdle{true, false, true, true, true, false};
+constexpr MenuState kTakingPhoto{false, false, true, true, true, false};
+constexpr MenuState kWebCamera{true, false, true, false, false, true};
+
+TEST_F(WindowTest, StartsWithoutMonitorWhenAutoConnectIsOff)
+{
+    Settings().SetAutoPhoneConnect(false);
+    TForm1& form = MakeForm();
+    EXPECT_EQ(form.DevMon, nullptr);
+    ExpectMenus(form, kNoPhone);
+    EXPECT_FALSE(form.IndicatorConnected());
+    EXPECT_EQ(form.PanelText(TForm1::kConnectionPanel), kNotConnected);
+    EXPECT_EQ(form.PanelText(TForm1::kModelPanel), QStringLiteral("Модель:"));
+    EXPECT_EQ(form.PanelText(TForm1::kWorkPanel), kIdle);
+    EXPECT_EQ(form.PanelText(TForm1::kTimePanel), QString());
+    EXPECT_TRUE(form.windowTitle().startsWith(QStringLiteral("Orvello v1.0.1.51")));
+    EXPECT_EQ(form.Tray->Tip(), form.windowTitle());
+    EXPECT_EQ(form.N1->text(), QStringLiteral("&Файл"));
+    EXPECT_EQ(form.N4->shortcut(), QKeySequence(Qt::Key_F4));
+    EXPECT_FALSE(form.ServerSocket1->isListening());
+    EXPECT_TRUE(form.CurrentFrame.isNull());
+    EXPECT_EQ(form.CamThread, nullptr);
+    // Nothing happens until Connect is chosen.
+    AddPhone();
+    QTest::qWait(20);
+    EXPECT_FALSE(form.N12->isEnabled());
+    EXPECT_EQ(form.PanelText(TForm1::kConnectionPanel), kNotConnected);
+}
+
+TEST_F(WindowTest, ConnectingShowsThePhoneAndSuspendsIt)
+{
+    Settings().SetAutoPhoneConnect(false);
+    sim::SimPhone& phone = AddPhone();
+    TForm1& form = MakeForm();
+    form.N15Click();
+    phone::TDevMon* monitor = form.DevMon;
+    ASSERT_NE(monitor, nullptr);
+    form.N15Click();  // a second Connect makes no second monitor
+    EXPECT_EQ(form.DevMon, monitor);
+    ASSERT_TRUE(WaitForConnected());
+
+    ExpectMenus(form, kPhoneIdle);
+    EXPECT_TRUE(form.IndicatorConnected());
+    EXPECT_EQ(form.PanelText(TForm1::kConnectionPanel), kConnected);
+    EXPECT_EQ(form.PanelText(TForm1::kModelPanel), QStringLiteral("Модель: Motorola V3x"));
+    EXPECT_EQ(form.PanelText(TForm1::kWorkPanel), kIdle);
+    EXPECT_EQ(phone.Count().modeSwitches, 1);
+    EXPECT_EQ(phone.Count().suspends, 1);
+    EXPECT_TRUE(SharedDialogs().Messages().empty());
+}
+
+TEST_F(WindowTest, AutoConnectStartsTheMonitorAndSuspendCanBeOff)
+{
+    Settings().SetAutoSuspendMode(false);
+    sim::SimPhone& phone = AddPhone();
+    TForm1& form = MakeForm();
+    EXPECT_NE(form.DevMon, nullptr);
+    ASSERT_TRUE(WaitForConnected());
+    EXPECT_EQ(phone.Count().suspends, 0);
+}
+
+TEST_F(WindowTest, UnreadableModelShowsTheErrorAndUnnoun)
+{
+    Settings().SetAutoPhoneConnect(false);
+    sim::SimPhone& phone = AddPhone();
+    phone.InjectFault(sim::SimPhone::Fault::Stall);  // the model query is the first command
+    TForm1& form = MakeForm();
+    form.N15Click();
+    ASSERT_TRUE(WaitForConnected());
+    EXPECT_EQ(form.PanelText(TForm1::kModelPanel), QStringLiteral("Модель: Unnoun"));
+    const auto messages = SharedDialogs().Messages();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].text, QStringLiteral("Не могу получить модель телефона!"));
+    EXPECT_EQ(messages[0].kind, MessageKind::Error);
+}
+
+TEST_F(WindowTest, DisconnectThenConnectMakesANewMonitor)
+{
+    Settings().SetAutoPhoneConnect(false);
+    sim::SimPhone& phone = AddPhone();
+    TForm1& form = MakeForm();
+    form.N15Click();
+    ASSERT_TRUE(WaitForConnected());
+
+    form.N16Click();
+    EXPECT_EQ(form.DevMon, nullptr);
+    // Connect again at once, while the old monitor may still wind down.
+    form.N15Click();
+    EXPECT_NE(form.DevMon, nullptr);
+    ASSERT_TRUE(WaitFor([&] { return phone.Count().detaches >= 1 && phone.Count().modeSwitches >= 2; }));
+    ASSERT_TRUE(WaitForConnected());
+    ExpectMenus(form, kPhoneIdle);
+
+    form.N16Click();
+    ASSERT_TRUE(WaitFor([&] { return form.N15->isEnabled(); }));
+    ExpectMenus(form, kNoPhone);
+    EXPECT_FALSE(form.IndicatorConnected());
+    EXPECT_EQ(form.PanelText(TForm1::kConnectionPanel), kNotConnected);
+    EXPECT_EQ(form.PanelText(TForm1::kModelPanel), QStringLiteral("Модель:"));
+}
+
+TEST_F(WindowTest, PhotoDisablesThePhoneMenuAndFitsTheWindow)
+{
+    Settings().SetAutoPhoneConnect(false);
+    AddPhone();
+    TForm1& form = MakeForm();
+    form.show();
+    form.N15Click();
+    ASSERT_TRUE(WaitForConnected());
+
+    form.N4Click();
+    ExpectMenus(form, kTakingPhoto);
+    ASSERT_TRUE(WaitFor([&] { return form.N12->isEnabled(); }));
+    ExpectMenus(form, kPhoneIdle);
+    ASSERT_FALSE(form.Picture().isNull());
+    EXPECT_EQ(form.Picture().size(), QSize(640, 480));
+    EXPECT_EQ(form.Image1->size(), QSize(640, 480));
+    EXPECT_EQ(form.frameGeometry().size(), QSize(665, 560));
+    EXPECT_EQ(form.PanelText(TForm1::kWorkPanel), QStringLiteral("Статус: Не занят."));
+    EXPECT_TRUE(form.DownloadBar->isHidden());
+    EXPECT_TRUE(SharedDialogs().Messages().empty()) << SharedDialogs().MessageTexts().join(QLatin1Char('|')).toStdString();
+}
+
+TEST_F(WindowTest, ResizeRuleFollowsPicturesWiderThan300)
+{
+    Settings().SetAutoPhoneConnect(false);
+    TForm1& form = MakeForm();
+    form.show();
+    const QSize before = form.frameGeometry().size();
+    form.ShowPicture(TestImage(300, 500));
+    form.PhotoFinished();
+    EXPECT_EQ(form.frameGeometry().size(), before);
+
+    form.ShowPicture(TestImage(640, 480));
+    form.ScrollBox1->horizontalScrollBar()->setValue(40);
+    form.PhotoFinished();
+    EXPECT_EQ(form.frameGeometry().size(), QSize(665, 560));
+    EXPECT_EQ(form.Image1->pos(), QPoint(0, 0));
+    EXPECT_TRUE(form.N12->isEnabled());  // enabled whatever the connection state
+
+    Settings().SetAutoFormResize(false);
+    form.resize(700, 400);
+    form.ShowPicture(TestImage(800, 600));
+    form.PhotoFinished();
+    EXPECT_EQ(form.size(), QSize(700, 400));
+}
+
+TEST_F(WindowTest, WebCameraStateAndCloseRules)
+{
+    Settings().SetAutoPhoneConnect(false);
+    sim::SimPhone& phone = AddPhone();
+    CamForm& form = MakeForm<CamForm>();
+    form.show();
+    form.N15Click();
+    ASSERT_TRUE(WaitForConnected());
+
+    form.Web1Click();
+    ASSERT_NE(form.CamThread, nullptr);
+    ExpectMenus(form, kWebCamera);
+    form.Web1Click();  // START is hidden now; choosing it anyway makes nothing
+    EXPECT_EQ(form.camThreadsMade, 1);
+
+    // Closing is refused while the web camera runs, without a restart.
+    EXPECT_FALSE(form.close());
+    EXPECT_TRUE(form.isVisible());
+    EXPECT_EQ(SharedDialogs().MessageTexts(), QStringList{QStringLiteral("Сначала остановите веб камеру!")});
+    EXPECT_EQ(phone.Count().restarts, 0);
+
+    form.Web2Click();
+    ASSERT_TRUE(WaitFor([&] { return form.CamThread == nullptr; }));
+    ExpectMenus(form, kPhoneIdle);
+
+    // AutoRestart (on by default): exactly one restart, then the window closes.
+    EXPECT_TRUE(form.close());
+    EXPECT_FALSE(form.isVisible());
+    EXPECT_TRUE(form.FormCloseQuery());
+    ASSERT_TRUE(WaitFor([&] { return phone.Count().restarts >= 1; }));
+    QTest::qWait(5);
+    EXPECT_EQ(phone.Count().restarts, 1);
+}
+
+TEST_F(WindowTest, CloseWithoutAutoRestartSendsNothing)
+{
+    Settings().SetAutoPhoneConnect(false);
+    Settings().SetAutoRestart(false);
+    sim::SimPhone& phone = AddPhone();
+    TForm1& form = MakeForm();
+    form.show();
+    form.N15Click();
+    ASSERT_TRUE(WaitForConnected());
+    const int commandsBefore = phone.Count().commands;
+    EXPECT_TRUE(form.close());
+    EXPECT_EQ(phone.Count().restarts, 0);
+    EXPECT_EQ(phone.Count().commands, commandsBefore);
+}
+
+TEST_F(WindowTest, CloseWithAutoRestartAndNoPhoneReturnsAtOnce)
+{
+    Settings().SetAutoPhoneConnect(false);
+    TForm1& form = MakeForm();
+    form.show();
+    const uint64_t slept = SharedClock().SleptMilliseconds();
+    EXPECT_TRUE(form.close());
+    EXPECT_EQ(SharedClock().SleptMilliseconds(), slept);
+}
+
+TEST_F(WindowTest, WithoutARecorderStartFallsBack)
+{
+    Settings().SetAutoPhoneConnect(false);
+    TForm1& form = MakeForm();
+    form.Web1Click();
+    EXPECT_EQ(form.CamThread, nullptr);
+    ExpectMenus(form, kNoPhone);
+    form.Web2Click();  // nothing to stop
+    EXPECT_EQ(form.CamThread, nullptr);
+}
+
+TEST_F(WindowTest, WebServerListensOnlyWhileTheCameraRuns)
+{
+    QTcpServer probe;
+    ASSERT_TRUE(probe.listen(QHostAddress::Any, 0));
+    const int port = probe.serverPort();
+    probe.close();
+    Settings().SetAutoPhoneConnect(false);
+    Settings().SetServerEnabled(true);
+    Settings().SetServerPort(port);
+    CamForm& form = MakeForm<CamForm>();
+
+    form.Web1Click();
+    ASSERT_NE(form.CamThread, nullptr);
+    EXPECT_TRUE(form.ServerSocket1->isListening());
+    EXPECT_EQ(form.ServerSocket1->serverPort(), port);
+    form.Web2Click();
+    ASSERT_TRUE(WaitFor([&] { return form.CamThread == nullptr; }));
+    EXPECT_FALSE(form.ServerSocket1->isListening());
+
+    // A port that is taken: the error is shown and no thread is started.
+    QTcpServer squatter;
+    ASSERT_TRUE(squatter.listen(QHostAddress::Any, static_cast<quint16>(port)));
+    form.Web1Click();
+    EXPECT_EQ(form.CamThread, nullptr);
+    EXPECT_EQ(form.camThreadsMade, 1);
+    ExpectMenus(form, kNoPhone);
+    ASSERT_EQ(SharedDialogs().Messages().size(), 1u);
+    EXPECT_TRUE(SharedDialogs().Messages()[0].text.contains(QString::number(port)));
+    EXPECT_EQ(SharedDialogs().Messages()[0].kind, MessageKind::Error);
+}
+
+TEST_F(WindowTest, SwitchSStartsTheWebCameraOnConnect)
+{
+    Settings().SetAutoPhoneConnect(false);
+    SetProgramArguments({QStringLiteral("/s")});
+    AddPhone();
+    CamForm& form = MakeForm<CamForm>();
+    form.N15Click();
+    ASSERT_TRUE(WaitFor([&] { return form.CamThread != nullptr; }));
+    EXPECT_EQ(form.PanelText(TForm1::kModelPanel), QStringLiteral("Модель: Motorola V3x"));
+    ExpectMenus(form, kWebCamera);
+}
+
+TEST_F(WindowTest, LampIsRedWhenConnectedAndDarkGreenOtherwise)
+{
+    Settings().SetAutoPhoneConnect(false);
+    TForm1& form = MakeForm();
+    EXPECT_EQ(form.Indicator->size(), QSize(25, 22));
+    for (const bool connected : {false, true}) {
+        form.DrawIndicator(connected);
+        const QImage lamp = form.Indicator->grab().toImage();
+        ASSERT_EQ(lamp.size(), QSize(25, 22));
+        const QColor fill = connected ? QColor(255, 0, 0) : QColor(0, 128, 0);
+        EXPECT_EQ(lamp.pixelColor(12, 11).rgb(), fill.rgb()) << connected;
+        // The outline: rows 4 and 17, columns 5 and 19 at their middles.
+        EXPECT_EQ(lamp.pixelColor(12, 4).rgb(), QColor(Qt::black).rgb());
+        EXPECT_EQ(lamp.pixelColor(12, 17).rgb(), QColor(Qt::black).rgb());
+        EXPECT_EQ(lamp.pixelColor(5, 11).rgb(), QColor(Qt::black).rgb());
+        EXPECT_EQ(lamp.pixelColor(19, 11).rgb(), QColor(Qt::black).rgb());
+        // Outside the outline and in the rounded corners the lamp is not painted.
+        for (const QPoint p : {QPoint(12, 3), QPoint(12, 18), QPoint(4, 11), QPoint(20, 11), QPoint(5, 4)})
+            EXPECT_NE(lamp.pixelColor(p).rgb(), fill.rgb()) << p.x() << "," << p.y();
+    }
+}
+
+TEST_F(WindowTest, EnglishLanguageFileRelabelsMenuAndPanels)
+{
+    qputenv("ORVELLO_LNG_DIR", (SourceDir() + QStringLiteral("/lng")).toUtf8());
+    Settings().SetAutoPhoneConnect(false);
+    Settings().SetLangIndex(1);
+    TForm1& form = MakeForm();
+    EXPECT_EQ(form.N1->text(), QStringLiteral("&File"));
+    EXPECT_EQ(form.N9->text(), QStringLiteral("About"));
+    EXPECT_EQ(form.PanelText(TForm1::kConnectionPanel), QStringLiteral("Status: not connected."));
+    EXPECT_EQ(form.PanelText(TForm1::kModelPanel), QStringLiteral("Model:"));
+    EXPECT_EQ(form.PanelText(TForm1::kWorkPanel), QStringLiteral("Status: idle."));
+}
+
+TEST_F(WindowTest, OptionsOkRelabelsTheMenuAndCancelDoesNot)
+{
+    QFile file(languageFolder_ + QStringLiteral("/a.lng"));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("[menu]\nexit=\nhelp=A help caption longer than fifteen\n");
+    file.close();
+    Settings().SetAutoPhoneConnect(false);
+    TForm1& form = MakeForm();
+    SharedDialogs().onModal = [](QDialog*) {
+        Settings().SetLangIndex(1);  // what the dialog writes on OK
+        return static_cast<int>(QDialog::Rejected);
+    };
+    form.N7Click();
+    EXPECT_EQ(form.N3->text(), QStringLiteral("Выход"));
+    SharedDialogs().onModal = [](QDialog*) { return static_cast<int>(QDialog::Accepted); };
+    form.N7Click();
+    EXPECT_EQ(form.N3->text(), QString());
+    EXPECT_EQ(form.N8->text(), QStringLiteral("A help caption longer than fifteen"));
+    EXPECT_EQ(form.N1->text(), QStringLiteral("&Файл"));
+}
+
+TEST_F(WindowTest, HelpMenuSitsAtTheRightEndOfTheMenuBar)
+{
+    Settings().SetAutoPhoneConnect(false);
+    TForm1& form = MakeForm();
+    form.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+    const QRect help = form.MainMenu1->actionGeometry(form.N8);
+    const QRect options = form.MainMenu1->actionGeometry(form.N7);
+    EXPECT_GT(help.left(), options.right() + 100);
+    EXPECT_GE(help.right(), form.MainMenu1->width() - 12);
+}
+
+TEST_F(WindowTest, SavingWritesTheChosenFormatOrNothing)
+{
+    Settings().SetAutoPhoneConnect(false);
+    TForm1& form = MakeForm();
+    const QString folder = TempFolder() + QStringLiteral("/save");
+    QDir().mkpath(folder);
+
+    // No picture yet: nothing is written, with either filter.
+    SharedDialogs().QueueSave(SaveAnswer{folder + QStringLiteral("/none.jpg"), 2});
+    form.N5Click();
+    SharedDialogs().QueueSave(SaveAnswer{folder + QStringLiteral("/none.bmp"), 1});
+    form.N5Click();
+    EXPECT_TRUE(QDir(folder).entryList(QDir::Files | QDir::Hidden).isEmpty());
+    ASSERT_EQ(SharedDialogs().saveRequests.size(), 2u);
+    EXPECT_EQ(SharedDialogs().saveRequests[0].filters,
+              (QStringList{QStringLiteral("Bitmaps(*.bmp)"), QStringLiteral("Jpeg(*.jpg)")}));
+
+    form.ShowPicture(TestImage(64, 48));
+    // The JPEG filter decides the format, whatever the name says.
+    SharedDialogs().QueueSave(SaveAnswer{folder + QStringLiteral("/photo.bmp"), 2});
+    form.N5Click();
+    QFile jpeg(folder + QStringLiteral("/photo.bmp"));
+    ASSERT_TRUE(jpeg.open(QIODevice::ReadOnly));
+    const QByteArray jpegBytes = jpeg.readAll();
+    EXPECT_TRUE(jpegBytes.startsWith("\xFF\xD8\xFF"));
+    EXPECT_EQ(QImage::fromData(jpegBytes, "JPEG").size(), QSize(64, 48));
+
+    // The bitmap filter replaces the existing file with a bitmap.
+    SharedDialogs().QueueSave(SaveAnswer{folder + QStringLiteral("/photo.bmp"), 1});
+    form.N5Click();
+    QFile bmp(folder + QStringLiteral("/photo.bmp"));
+    ASSERT_TRUE(bmp.open(QIODevice::ReadOnly));
+    const QByteArray bmpBytes = bmp.readAll();
+    EXPECT_TRUE(bmpBytes.startsWith("BM"));
+    EXPECT_EQ(QImage::fromData(bmpBytes, "BMP").pixelColor(10, 20), form.Picture().pixelColor(10, 20));
+
+    // Cancelling writes nothing; no temporary files are left behind.
+    form.N5Click();
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("photo.bmp")});
+    EXPECT_TRUE(SharedDialogs().Messages().empty());
+}
+
+TEST_F(WindowTest, FailedSaveLeavesNoFileAndSaysWhy)
+{
+    Settings().SetAutoPhoneConnect(false);
+    TForm1& form = MakeForm();
+    form.ShowPicture(TestImage(32, 32));
+    const QString target = TempFolder() + QStringLiteral("/missing-folder/picture.jpg");
+    EXPECT_FALSE(form.SavePicture(target, 2));
+    EXPECT_FALSE(QFile::exists(target));
+    ASSERT_EQ(SharedDialogs().Messages().size(), 1u);
+    EXPECT_TRUE(SharedDialogs().Messages()[0].text.startsWith(QStringLiteral("Не могу сохранить картинку в файл ") + target));
+
+    // A full disk, as a file-size limit stands in for it: the write fails
+    // and the old file stays as it was.
+    const QString existing = TempFolder() + QStringLiteral("/kept.bmp");
+    {
+        QFile old(existing);
+        ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+        old.write("old contents");
+    }
+    SharedDialogs().Clear();
+    form.ShowPicture(TestImage(400, 300));
+    struct rlimit saved {};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto previousHandler = ::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = saved;
+    small.rlim_cur = 512;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    const bool saved1 = form.SavePicture(existing, 1);
+    const bool saved2 = form.SavePicture(existing, 2);
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    ::signal(SIGXFSZ, previousHandler);
+    EXPECT_FALSE(saved1);
+    EXPECT_FALSE(saved2);
+    ASSERT_EQ(SharedDialogs().Messages().size(), 2u);
+    for (const auto& message : SharedDialogs().Messages())
+        EXPECT_TRUE(message.text.contains(QStringLiteral("too large"), Qt::CaseInsensitive)) << message.text.toStdString();
+    QFile kept(existing);
+    ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+    EXPECT_EQ(kept.readAll(), QByteArray("old contents"));
+    EXPECT_EQ(QDir(TempFolder()).entryList({QStringLiteral("kept.bmp*")}, QDir::Files | QDir::Hidden),
+              QStringList{QStringLiteral("kept.bmp")});
+
+    // A name that is not a regular file is never replaced.
+    SharedDialogs().Clear();
+    EXPECT_FALSE(form.SavePicture(TempFolder(), 1));
+    EXPECT_TRUE(QFileInfo(TempFolder()).isDir());
+    EXPECT_EQ(SharedDialogs().Messages().size(), 1u);
+}
+
+TEST_F(WindowTest, HelpCommandsOpenTheManualSiteAndMail)
+{
+    Settings().SetAutoPhoneConnect(false);
+    TForm1& form = MakeForm();
+    form.Orvellohelp1Click();
+    form.N13Click();
+    form.N11Click();
+    ASSERT_EQ(urls_.size(), 3u);
+    EXPECT_TRUE(urls_[0].isLocalFile());
+    EXPECT_TRUE(urls_[0].toLocalFile().endsWith(QStringLiteral("manual.html")));
+    EXPECT_EQ(urls_[1].scheme(), QStringLiteral("https"));
+    EXPECT_EQ(urls_[2].scheme(), QStringLiteral("mailto"));
+
+    form.N9Click();
+    const auto messages = SharedDialogs().Messages();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].caption, QStringLiteral("О программе"));
+    EXPECT_EQ(messages[0].kind, MessageKind::Information);
+    EXPECT_TRUE(messages[0].text.contains(QLatin1String(kAuthorMail)));
+    EXPECT_TRUE(messages[0].text.contains(QLatin1String(kWebSite)));
+}
+
+TEST_F(WindowTest, DownloadBarCountsBytesAndHides)
+{
+    Settings().SetAutoPhoneConnect(false);
+    TForm1& form = MakeForm();
+    form.ShowDownloadProgress(0);
+    EXPECT_FALSE(form.DownloadBar->isHidden());
+    form.ShowDownloadProgress(30000);
+    EXPECT_EQ(form.DownloadBar->value(), 30000);
+    EXPECT_TRUE(form.DownloadBar->text().contains(QStringLiteral("30000")));
+    const int firstScale = form.DownloadBar->maximum();
+    form.ShowDownloadProgress(5'000'000);
+    EXPECT_GE(form.DownloadBar->maximum(), 5'000'000);
+    EXPECT_GT(form.DownloadBar->maximum(), firstScale);
+    EXPECT_EQ(form.DownloadBar->value(), 5'000'000);
+    form.ShowDownloadProgress(-1);
+    EXPECT_TRUE(form.DownloadBar->isHidden());
+    form.ShowWorkStatus(QStringLiteral("busy"));
+    EXPECT_EQ(form.PanelText(TForm1::kWorkPanel), QStringLiteral("busy"));
+}
+
+}  // namespace
+}  // namespace orv::test
