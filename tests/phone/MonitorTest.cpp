@@ -1,0 +1,357 @@
+// The device monitor against the simulated phone, on a manual clock: the
+// search with and without the mode switch, the unplug and the search that
+// follows it, disconnecting with and without a phone, and a second monitor
+// made while the first one still winds down.
+
+#include "Devmov.h"
+#include "PhoneLink.h"
+#include "PhoneTestKit.h"
+#include "SimBus.h"
+
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <thread>
+
+namespace orv::test {
+namespace {
+
+using namespace std::chrono_literals;
+using phone::TDevMon;
+using sim::SimPhone;
+
+// What the state callback saw, and on which thread.
+struct Events {
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<int> states;
+    std::vector<std::thread::id> threads;
+    std::vector<uint64_t> slept;  // the clock's slept total at each callback
+    bool ended = false;           // the destructor's callback has come
+    std::function<void(int)> onState;
+
+    bool WaitFor(const std::function<bool()>& ready)
+    {
+        std::unique_lock lock(mutex);
+        return changed.wait_for(lock, 20s, ready);
+    }
+    std::vector<int> States()
+    {
+        std::lock_guard lock(mutex);
+        return states;
+    }
+};
+
+// Waits (in real time, briefly each turn) until ready() holds; false after 20 s.
+bool Eventually(const std::function<bool()>& ready)
+{
+    const auto until = std::chrono::steady_clock::now() + 20s;
+    while (!ready()) {
+        if (std::chrono::steady_clock::now() > until)
+            return false;
+        std::this_thread::sleep_for(1ms);
+    }
+    return true;
+}
+
+// The bus of the tests: the simulated phones, seen through hooks.
+class HookBus final : public PhoneBus {
+public:
+    explicit HookBus(sim::SimBus& inner) : inner_(inner) {}
+
+    std::string FindModemPort() override
+    {
+        Note();
+        if (beforeModemLookup)
+            beforeModemLookup();
+        return inner_.FindModemPort();
+    }
+    int WriteModemPort(const std::string& port, const void* bytes, size_t length) override
+    {
+        Note();
+        return inner_.WriteModemPort(port, bytes, length);
+    }
+    std::vector<std::string> ListDevices() override
+    {
+        Note();
+        return inner_.ListDevices();
+    }
+    std::unique_ptr<ControlPipe> Open(const std::string& path) override
+    {
+        Note();
+        auto pipe = inner_.Open(path);
+        if (pipe && ignoreDetach)
+            return std::make_unique<DeafToDetach>(std::move(pipe));
+        return pipe;
+    }
+
+    std::vector<std::thread::id> Callers()
+    {
+        std::lock_guard lock(mutex_);
+        return callers_;
+    }
+
+    std::function<void()> beforeModemLookup;
+    bool ignoreDetach = false;
+
+private:
+    // A phone that takes the detach request and does nothing about it.
+    class DeafToDetach final : public ControlPipe {
+    public:
+        explicit DeafToDetach(std::unique_ptr<ControlPipe> inner) : inner_(std::move(inner)) {}
+        TransferResult Transfer(const SetupPacket& s, uint8_t* d, std::chrono::milliseconds t) override
+        {
+            if (s.requestType == 0x40 && s.request == 0x01)
+                return {TransferStatus::Ok, 0};
+            return inner_->Transfer(s, d, t);
+        }
+        bool ClaimInterface(int number) override { return inner_->ClaimInterface(number); }
+        void WaitForRemoval() override { inner_->WaitForRemoval(); }
+        void CancelWait() override { inner_->CancelWait(); }
+        std::string Path() const override { return inner_->Path(); }
+
+    private:
+        std::unique_ptr<ControlPipe> inner_;
+    };
+
+    void Note()
+    {
+        std::lock_guard lock(mutex_);
+        callers_.push_back(std::this_thread::get_id());
+    }
+
+    sim::SimBus& inner_;
+    std::mutex mutex_;
+    std::vector<std::thread::id> callers_;
+};
+
+class MonitorTest : public ::testing::Test {
+protected:
+    MonitorTest() : bus(sims) { SetBus(&bus); }
+    ~MonitorTest() override { SetBus(nullptr); }
+
+    // A monitor whose callback writes into events; it frees itself.
+    TDevMon* Start(const std::shared_ptr<Events>& events)
+    {
+        ManualClock* manual = &*clock;
+        auto callback = [events, manual](int state) {
+            const uint64_t slept = manual->SleptMilliseconds();
+            if (events->onState)
+                events->onState(state);
+            std::lock_guard lock(events->mutex);
+            events->states.push_back(state);
+            events->threads.push_back(std::this_thread::get_id());
+            events->slept.push_back(slept);
+            events->changed.notify_all();
+        };
+        return new TDevMon(callback, link);
+    }
+
+    // Waits for the destructor's callback: a final 0 after `count` states.
+    static bool WaitForEnd(Events& events, size_t count)
+    {
+        return events.WaitFor([&] { return events.states.size() >= count; });
+    }
+
+    ManualClockScope clock;  // first in, last out: the monitor thread uses it to its end
+    sim::SimBus sims;
+    HookBus bus;
+    phone::PhoneLink link;
+};
+
+SimPhone::Options TestMode()
+{
+    SimPhone::Options options;
+    options.startInTestMode = true;
+    return options;
+}
+
+TEST_F(MonitorTest, ConnectsThroughTheModemSwitchAndDisconnects)
+{
+    auto& phone = *sims.AddPhone();
+    auto events = std::make_shared<Events>();
+    std::string model;
+    events->onState = [&](int state) {
+        if (state == 1)
+            phone::ReadModelName(link, &model);  // the window's handler sends commands here
+    };
+    const uint64_t start = clock->SleptMilliseconds();
+    TDevMon* monitor = Start(events);
+    ASSERT_EQ(events->States(), (std::vector<int>{0}));
+    EXPECT_EQ(events->threads[0], std::this_thread::get_id());
+
+    ASSERT_TRUE(events->WaitFor([&] { return events->states.size() >= 2; }));
+    EXPECT_EQ(events->states[1], 1);
+    EXPECT_NE(events->threads[1], std::this_thread::get_id());
+    // One pass: 1000 ms, the switch, 5000 ms, the interface.
+    EXPECT_EQ(events->slept[1] - start, 6000u);
+    EXPECT_EQ(phone.Count().modeSwitches, 1);
+    EXPECT_EQ(model, "Motorola V3x");
+    EXPECT_TRUE(monitor->IsConnected());
+
+    monitor->Disconnect();
+    ASSERT_TRUE(WaitForEnd(*events, 4));
+    EXPECT_EQ(events->States(), (std::vector<int>{0, 1, 0, 0}));
+    EXPECT_EQ(phone.Count().detaches, 1);
+    EXPECT_FALSE(phone.InTestMode());
+    EXPECT_FALSE(link.IsConnected());
+}
+
+TEST_F(MonitorTest, PhoneAlreadyInTestModeIsFoundWithoutSwitchOrPause)
+{
+    auto& phone = *sims.AddPhone(TestMode());
+    auto events = std::make_shared<Events>();
+    const uint64_t start = clock->SleptMilliseconds();
+    TDevMon* monitor = Start(events);
+    ASSERT_TRUE(events->WaitFor([&] { return events->states.size() >= 2; }));
+    EXPECT_EQ(events->slept[1] - start, 1000u);
+    EXPECT_EQ(phone.Count().modeSwitches, 0);
+    monitor->Disconnect();
+    ASSERT_TRUE(WaitForEnd(*events, 4));
+}
+
+TEST_F(MonitorTest, UnplugGivesOneZeroAndTheSearchResumesFiveSecondsLater)
+{
+    auto& phone = *sims.AddPhone(TestMode());
+    auto events = std::make_shared<Events>();
+    TDevMon* monitor = Start(events);
+    ASSERT_TRUE(events->WaitFor([&] { return events->states.size() >= 2; }));
+
+    std::mutex lookupMutex;
+    std::vector<uint64_t> lookups;
+    bus.beforeModemLookup = [&] {
+        std::lock_guard lock(lookupMutex);
+        lookups.push_back(clock->SleptMilliseconds());
+    };
+    phone.Unplug();
+    ASSERT_TRUE(events->WaitFor([&] { return events->states.size() >= 3; }));
+    ASSERT_TRUE(Eventually([&] {
+        std::lock_guard lock(lookupMutex);
+        return !lookups.empty();
+    }));
+    {
+        std::lock_guard lock(lookupMutex);
+        // The 5000 ms pause, then the 1000 ms of the next pass.
+        EXPECT_EQ(lookups.front() - events->slept[2], 6000u);
+    }
+    EXPECT_EQ(events->States(), (std::vector<int>{0, 1, 0}));
+
+    phone.Plug();  // back in its normal mode: switched and found again
+    ASSERT_TRUE(events->WaitFor([&] { return events->states.size() >= 4; }));
+    EXPECT_EQ(events->States(), (std::vector<int>{0, 1, 0, 1}));
+    EXPECT_EQ(phone.Count().modeSwitches, 1);
+    bus.beforeModemLookup = nullptr;
+
+    monitor->Disconnect();
+    ASSERT_TRUE(WaitForEnd(*events, 6));
+    EXPECT_EQ(events->States(), (std::vector<int>{0, 1, 0, 1, 0, 0}));
+}
+
+TEST_F(MonitorTest, DisconnectWithoutAPhoneEndsThePassAndSendsNothing)
+{
+    SimPhone::Options other = TestMode();
+    other.testInterfaceName = "Another Interface";
+    auto& phone = *sims.AddPhone(other);
+    auto events = std::make_shared<Events>();
+    TDevMon* monitor = Start(events);
+    ASSERT_TRUE(Eventually([&] { return bus.Callers().size() > 10; }));  // a few passes
+    monitor->Disconnect();
+    ASSERT_TRUE(WaitForEnd(*events, 2));
+    EXPECT_EQ(events->States(), (std::vector<int>{0, 0}));
+    EXPECT_EQ(phone.Count().detaches, 0);
+    EXPECT_EQ(phone.Count().commands, 0);
+}
+
+TEST_F(MonitorTest, PhoneThatIgnoresTheDetachCannotKeepTheMonitorWaiting)
+{
+    auto& phone = *sims.AddPhone(TestMode());
+    bus.ignoreDetach = true;
+    auto events = std::make_shared<Events>();
+    TDevMon* monitor = Start(events);
+    ASSERT_TRUE(events->WaitFor([&] { return events->states.size() >= 2; }));
+    monitor->Disconnect();
+    ASSERT_TRUE(WaitForEnd(*events, 4));
+    EXPECT_EQ(events->States(), (std::vector<int>{0, 1, 0, 0}));
+    EXPECT_TRUE(phone.InTestMode());
+}
+
+TEST_F(MonitorTest, DisconnectDuringTheSearchLetsTheFoundPhoneGo)
+{
+    auto& phone = *sims.AddPhone(TestMode());
+    auto events = std::make_shared<Events>();
+    std::atomic<TDevMon*> monitor{nullptr};
+    std::atomic<bool> asked{false};
+    bus.beforeModemLookup = [&] {
+        if (asked.exchange(true))
+            return;
+        TDevMon* self = nullptr;
+        while ((self = monitor.load()) == nullptr)
+            std::this_thread::yield();
+        self->Disconnect();  // arrives while this pass searches
+    };
+    monitor = Start(events);
+    ASSERT_TRUE(WaitForEnd(*events, 2));
+    EXPECT_EQ(events->States(), (std::vector<int>{0, 0}));
+    EXPECT_EQ(phone.Count().detaches, 1);
+    EXPECT_FALSE(link.IsConnected());
+}
+
+TEST_F(MonitorTest, SecondMonitorWaitsUntilTheFirstHasEnded)
+{
+    sims.AddPhone(TestMode());
+    auto first = std::make_shared<Events>();
+    std::mutex gateMutex;
+    std::condition_variable gateChanged;
+    bool gateOpen = false;
+    std::atomic<bool> firstWindingDown{false};
+    first->onState = [&](int state) {
+        if (state != 0 || !firstWindingDown)
+            return;
+        // The first monitor reports the disconnection and is held there.
+        std::unique_lock lock(gateMutex);
+        gateChanged.wait(lock, [&] { return gateOpen; });
+    };
+    TDevMon* monitor = Start(first);
+    ASSERT_TRUE(first->WaitFor([&] { return first->states.size() >= 2; }));
+    const std::thread::id firstThread = first->threads[1];
+
+    firstWindingDown = true;
+    monitor->Disconnect();
+    auto second = std::make_shared<Events>();
+    TDevMon* next = Start(second);
+    // The constructor returned at once, after its callback with 0.
+    EXPECT_EQ(second->States(), (std::vector<int>{0}));
+
+    // While the first is held, the second does nothing on the link.
+    const size_t callsBefore = bus.Callers().size();
+    std::this_thread::sleep_for(100ms);
+    EXPECT_EQ(bus.Callers().size(), callsBefore);
+    EXPECT_EQ(second->States(), (std::vector<int>{0}));
+    {
+        std::lock_guard lock(gateMutex);
+        gateOpen = true;
+    }
+    gateChanged.notify_all();
+
+    ASSERT_TRUE(WaitForEnd(*first, 4));
+    ASSERT_TRUE(second->WaitFor([&] { return second->states.size() >= 2; }));
+    EXPECT_EQ(second->states[1], 1);
+
+    // Every bus call of the first monitor came before any of the second.
+    const auto callers = bus.Callers();
+    size_t lastOfFirst = 0;
+    size_t firstOfSecond = callers.size();
+    for (size_t i = 0; i < callers.size(); ++i) {
+        if (callers[i] == firstThread)
+            lastOfFirst = i;
+        else if (firstOfSecond == callers.size())
+            firstOfSecond = i;
+    }
+    EXPECT_LT(lastOfFirst, firstOfSecond);
+
+    next->Disconnect();
+    ASSERT_TRUE(WaitForEnd(*second, 4));
+}
+
+}  // namespace
+}  // namespace orv::test
