@@ -4,7 +4,9 @@
 #include "CommandLine.h"
 #include "Dialogs.h"
 #include "InstanceLock.h"
+#include "LibusbBus.h"
 #include "Main.h"
+#include "SimBus.h"
 #include "SettingsStore.h"
 #include "Splashfrm.h"
 #include "Startup.h"
@@ -65,6 +67,9 @@ int main(int argc, char* argv[])
     }
 
     orv::RunGuarded([&] {
+        // The bus is never freed: the device monitor may still use it while
+        // the process ends.
+        orv::SetBus((options.simulatePhone ? orv::sim::MakeSimBus() : orv::MakeUsbBus()).release());
         std::unique_ptr<orv::TSplash> splash;
         if (orv::reg::ReadShowSplash()) {
             splash = std::make_unique<orv::TSplash>();
