@@ -117,6 +117,26 @@ Reply Exchange(ControlPipe& pipe, uint16_t sequence, uint16_t command, std::vect
     return reply;
 }
 
+// WaitForRemoval on a thread of its own. Cancelled when the test is over, so
+// that a failing test ends instead of hanging.
+class WaitInBackground {
+public:
+    explicit WaitInBackground(ControlPipe& pipe)
+        : pipe_(pipe), done_(std::async(std::launch::async, [&pipe] { pipe.WaitForRemoval(); }))
+    {
+    }
+    ~WaitInBackground()
+    {
+        pipe_.CancelWait();
+        done_.wait();
+    }
+    bool EndsWithin(std::chrono::milliseconds limit) { return done_.wait_for(limit) == std::future_status::ready; }
+
+private:
+    ControlPipe& pipe_;
+    std::future<void> done_;
+};
+
 class UsbRoute : public ::testing::Test {
 protected:
     void SetUp() override
@@ -356,14 +376,14 @@ TEST_F(UsbRoute, UnplugEndsTheWait)
     auto phone = Plug();
     auto pipe = bus_.Open(PathOf(*phone));
     ASSERT_NE(pipe, nullptr);
-    auto waited = std::async(std::launch::async, [&] { pipe->WaitForRemoval(); });
-    EXPECT_EQ(waited.wait_for(100ms), std::future_status::timeout);  // still plugged: still waiting
+    WaitInBackground wait(*pipe);
+    EXPECT_FALSE(wait.EndsWithin(100ms));  // still plugged: still waiting
 
     phone->Unplug();
-    ASSERT_EQ(waited.wait_for(5s), std::future_status::ready);
+    EXPECT_TRUE(wait.EndsWithin(5s));
     // Gone before the wait starts: it returns at once.
-    auto again = std::async(std::launch::async, [&] { pipe->WaitForRemoval(); });
-    EXPECT_EQ(again.wait_for(5s), std::future_status::ready);
+    WaitInBackground again(*pipe);
+    EXPECT_TRUE(again.EndsWithin(5s));
 }
 
 TEST_F(UsbRoute, OtherDevicesLeavingDoNotEndTheWait)
@@ -372,11 +392,11 @@ TEST_F(UsbRoute, OtherDevicesLeavingDoNotEndTheWait)
     auto pipe = bus_.Open(PathOf(*phone));
     ASSERT_NE(pipe, nullptr);
     auto other = Plug(false, 2);
-    auto waited = std::async(std::launch::async, [&] { pipe->WaitForRemoval(); });
+    WaitInBackground wait(*pipe);
     other->Unplug();
-    EXPECT_EQ(waited.wait_for(200ms), std::future_status::timeout);
+    EXPECT_FALSE(wait.EndsWithin(200ms));
     pipe->CancelWait();
-    EXPECT_EQ(waited.wait_for(5s), std::future_status::ready);
+    EXPECT_TRUE(wait.EndsWithin(5s));
 }
 
 TEST_F(UsbRoute, CancelEndsTheWaitAndLaterOnes)
@@ -384,12 +404,12 @@ TEST_F(UsbRoute, CancelEndsTheWaitAndLaterOnes)
     auto phone = Plug(false);
     auto pipe = bus_.Open(PathOf(*phone));
     ASSERT_NE(pipe, nullptr);
-    auto waited = std::async(std::launch::async, [&] { pipe->WaitForRemoval(); });
-    EXPECT_EQ(waited.wait_for(100ms), std::future_status::timeout);
+    WaitInBackground wait(*pipe);
+    EXPECT_FALSE(wait.EndsWithin(100ms));
     pipe->CancelWait();
-    ASSERT_EQ(waited.wait_for(5s), std::future_status::ready);
-    auto next = std::async(std::launch::async, [&] { pipe->WaitForRemoval(); });
-    EXPECT_EQ(next.wait_for(5s), std::future_status::ready);
+    EXPECT_TRUE(wait.EndsWithin(5s));
+    WaitInBackground next(*pipe);
+    EXPECT_TRUE(next.EndsWithin(5s));
 }
 
 TEST_F(UsbRoute, ClosingThePipeEndsAWaitInProgress)
@@ -420,8 +440,8 @@ TEST_F(UsbRoute, APhonePluggedAgainAtTheSamePortIsAnotherDevice)
     first->Unplug(/*announce=*/false);
     auto second = Plug(false, 5);
     ASSERT_EQ(second->UsbSyspath(), first->UsbSyspath());
-    auto waited = std::async(std::launch::async, [&] { pipe->WaitForRemoval(); });
-    EXPECT_EQ(waited.wait_for(5s), std::future_status::ready);
+    WaitInBackground wait(*pipe);
+    EXPECT_TRUE(wait.EndsWithin(5s));
 }
 
 // --- pure helpers ------------------------------------------------------------------------
