@@ -110,17 +110,26 @@ void DownloadedBytesToWindow(benchmark::State& state)
     state.SetBytesProcessed(int64_t(state.iterations()) * bytes.size());
 }
 
-BENCHMARK(LibjpegAlone)->Arg(640)->Arg(1600)->Unit(benchmark::kMillisecond);
-BENCHMARK(DownloadedBytesToWindow)->Arg(640)->Arg(1600)->Unit(benchmark::kMillisecond);
+// Repeated and interleaved (see main), so that a busy machine slows both
+// sides alike; the ratio is taken between the fastest repetitions.
+constexpr int kRepetitions = 8;
+BENCHMARK(LibjpegAlone)->Arg(640)->Arg(1600)->Unit(benchmark::kMillisecond)->Repetitions(kRepetitions);
+BENCHMARK(DownloadedBytesToWindow)->Arg(640)->Arg(1600)->Unit(benchmark::kMillisecond)->Repetitions(kRepetitions);
 
 // Prints as usual, then each size's ratio of the program's path to the floor.
 class RatioReporter : public benchmark::ConsoleReporter {
 public:
     void ReportRuns(const std::vector<Run>& runs) override
     {
-        for (const Run& run : runs)
-            if (run.run_type == Run::RT_Iteration && !run.error_occurred)
-                times_[run.benchmark_name()] = run.GetAdjustedRealTime();
+        for (const Run& run : runs) {
+            if (run.run_type != Run::RT_Iteration || run.error_occurred)
+                continue;
+            const std::string name = run.run_name.function_name + "/" + run.run_name.args;
+            const double time = run.GetAdjustedRealTime();
+            const auto known = times_.find(name);
+            if (known == times_.end() || time < known->second)
+                times_[name] = time;
+        }
         ConsoleReporter::ReportRuns(runs);
     }
 
@@ -132,9 +141,9 @@ public:
             const auto path = times_.find(std::string("DownloadedBytesToWindow/") + size);
             if (floor == times_.end() || path == times_.end() || floor->second <= 0)
                 continue;
-            std::printf("%s-pixel-wide picture (%lld bytes): decode+stamp+hand-over %.3f ms, libjpeg alone %.3f ms, "
-                        "ratio %.2f (target 1.30 or less)\n",
-                        size, static_cast<long long>(Picture(std::stoi(size)).size()), path->second,
+            std::printf("%s-pixel-wide picture (%lld bytes), fastest of %d: decode+stamp+hand-over %.3f ms, "
+                        "libjpeg alone %.3f ms, ratio %.2f (target 1.30 or less)\n",
+                        size, static_cast<long long>(Picture(std::stoi(size)).size()), kRepetitions, path->second,
                         floor->second, path->second / floor->second);
         }
     }
@@ -150,7 +159,11 @@ int main(int argc, char** argv)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);  // fonts for the stamp
-    benchmark::Initialize(&argc, argv);
+    std::vector<char*> arguments(argv, argv + argc);
+    std::string interleave = "--benchmark_enable_random_interleaving=true";
+    arguments.insert(arguments.begin() + 1, interleave.data());  // later arguments may still override it
+    int count = static_cast<int>(arguments.size());
+    benchmark::Initialize(&count, arguments.data());
     RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
