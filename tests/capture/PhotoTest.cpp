@@ -15,8 +15,9 @@
 #include "UiThread.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
+#include <QEventLoop>
 #include <QImage>
+#include <QTimer>
 
 #include <mutex>
 #include <optional>
@@ -210,11 +211,14 @@ protected:
     void TakePhoto()
     {
         bool finished = false;
-        new orv::MakePhoto(*view_, settings_, link_, [&finished] { finished = orv::IsUiThread(); });
-        QElapsedTimer timer;
-        timer.start();
-        while (!finished && timer.elapsed() < 60000)
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        QEventLoop loop;
+        new orv::MakePhoto(*view_, settings_, link_, [&] {
+            finished = orv::IsUiThread();
+            loop.quit();
+        });
+        QTimer::singleShot(60000, &loop, &QEventLoop::quit);  // a safety net, never reached when all is well
+        if (!finished)
+            loop.exec();
         ASSERT_TRUE(finished) << "the photo thread did not end";
         // Progress posted without waiting has been delivered before the end
         // handler; nothing is left for the window.
