@@ -5,7 +5,10 @@
 
 #include "EmulatedUsb.h"
 #include "LibusbBus.h"
-#include "StandInPhone.h"
+#include "Clock.h"
+#include "Discovery.h"
+#include "PhoneLink.h"
+#include "SimPhone.h"
 
 #include <gtest/gtest.h>
 
@@ -137,33 +140,57 @@ private:
     std::future<void> done_;
 };
 
+std::shared_ptr<sim::SimPhone> PhoneInTestMode(std::string otherInterfaceName = {})
+{
+    sim::SimPhone::Options options;
+    options.startInTestMode = true;
+    options.otherInterfaceName = std::move(otherInterfaceName);
+    return std::make_shared<sim::SimPhone>(options);
+}
+
 class UsbRoute : public ::testing::Test {
 protected:
     void SetUp() override
     {
         ASSERT_TRUE(EmulatedUsb::Instance().Active()) << "this program runs under umockdev-wrapper";
+        SetClock(&clock_);
     }
+    void TearDown() override { SetClock(nullptr); }
 
-    // Plugs a phone in and waits until libusb's device list shows it.
-    std::unique_ptr<EmulatedPhone> Plug(bool modemPort = true, unsigned usbPort = 1)
+    // Plugs the phone in as it presents itself now, and waits until libusb's
+    // device list has it.
+    std::unique_ptr<EmulatedPhone> Plug(const std::shared_ptr<sim::SimPhone>& model, bool modemPort,
+                                        unsigned usbPort = 1)
     {
         PhoneLayout layout;
-        layout.deviceDescriptor = phone_->DeviceDescriptor();
-        layout.configDescriptor = phone_->ConfigDescriptor();
-        layout.answer = [model = phone_](const SetupPacket& setup, uint8_t* data) {
+        layout.deviceDescriptor = model->DeviceDescriptor();
+        layout.configDescriptor = model->ConfigDescriptor();
+        layout.answer = [model](const SetupPacket& setup, uint8_t* data) {
             return model->ControlTransfer(setup, data);
         };
         layout.modemPort = modemPort;
         layout.usbPort = usbPort;
         auto plugged = std::make_unique<EmulatedPhone>(std::move(layout));
-        const std::string path = UsbDevicePath(plugged->Bus(), plugged->Address());
-        EXPECT_TRUE(Eventually([&] { return Contains(bus_.ListDevices(), path); })) << path << " never listed";
+        const std::string path = PathOf(*plugged);
+        EXPECT_TRUE(Eventually([&] { return UsbKnows(path); })) << path << " never seen by libusb";
         return plugged;
     }
+    // A phone in its normal mode: a USB modem only.
+    std::unique_ptr<EmulatedPhone> PlugModem(unsigned usbPort = 1)
+    {
+        return Plug(std::make_shared<sim::SimPhone>(), true, usbPort);
+    }
+    // A phone already in test-command mode, without a modem port.
+    std::unique_ptr<EmulatedPhone> PlugTestPhone(unsigned usbPort = 1) { return Plug(phone_, false, usbPort); }
+
+    // Whether libusb's device list holds the device: opening it by its path
+    // works.
+    bool UsbKnows(const std::string& path) { return bus_.Open(path) != nullptr; }
 
     static std::string PathOf(const EmulatedPhone& phone) { return UsbDevicePath(phone.Bus(), phone.Address()); }
 
-    std::shared_ptr<StandInPhone> phone_ = std::make_shared<StandInPhone>();
+    ManualClock clock_;
+    std::shared_ptr<sim::SimPhone> phone_ = PhoneInTestMode();
     LibusbBus bus_;
 };
 
@@ -171,7 +198,7 @@ protected:
 
 TEST_F(UsbRoute, ModeSwitchReachesThePhoneByteForByte)
 {
-    auto phone = Plug();
+    auto phone = PlugModem();
     const std::string port = bus_.FindModemPort();
     ASSERT_EQ(port, phone->ModemNode());
     ASSERT_EQ(port.rfind("/dev/ttyACM", 0), 0u);
@@ -215,7 +242,7 @@ TEST_F(UsbRoute, ModemPortIsTheLowestCdcAcmTty)
 
     EXPECT_EQ(bus_.FindModemPort(), "/dev/ttyACM99");  // by number, not by name: 99 before 100
     {
-        auto phone = Plug();
+        auto phone = PlugModem();
         EXPECT_EQ(bus_.FindModemPort(), phone->ModemNode());
     }
     usb.Remove("/sys" + hub + "/2-2/2-2:1.0");
@@ -230,7 +257,7 @@ TEST_F(UsbRoute, ModemPortIsTheLowestCdcAcmTty)
 TEST_F(UsbRoute, ModemWriteRefusesWhatIsNoSerialPort)
 {
     EXPECT_EQ(bus_.WriteModemPort("", kModeSwitch, kModeSwitchLength), -1);
-    EXPECT_EQ(bus_.WriteModemPort("/dev/ttyACM7", kModeSwitch, kModeSwitchLength), -1);  // absent
+    EXPECT_EQ(bus_.WriteModemPort("/dev/ttyACM77", kModeSwitch, kModeSwitchLength), -1);  // absent
 
     // A plain file is left untouched.
     char name[] = "/tmp/orvello-not-a-port-XXXXXX";
@@ -243,7 +270,7 @@ TEST_F(UsbRoute, ModemWriteRefusesWhatIsNoSerialPort)
     EXPECT_EQ(info.st_size, 0);
     ::unlink(name);
 
-    auto phone = Plug();
+    auto phone = PlugModem();
     EXPECT_EQ(bus_.WriteModemPort(phone->ModemNode(), nullptr, kModeSwitchLength), -1);
     EXPECT_EQ(phone->ReadModem(1, 50ms), "");
 }
@@ -252,26 +279,26 @@ TEST_F(UsbRoute, ModemWriteRefusesWhatIsNoSerialPort)
 
 TEST_F(UsbRoute, ListsOnlyDevicesWithANamedVendorInterface)
 {
-    auto phone = Plug(false, 1);
-    // A mass-storage stick, and a vendor interface that names itself with no string.
+    auto phone = PlugTestPhone(1);
+    auto modem = PlugModem(2);  // a phone in its normal mode offers no vendor interface
+    // A mass-storage stick, and a vendor interface with no name string.
     PhoneLayout stick;
     stick.deviceDescriptor = {0x12, 0x01, 0x00, 0x02, 0, 0, 0, 0x40, 0x81, 0x07, 0x51, 0x55, 0, 1, 1, 2, 3, 1};
     stick.configDescriptor = {0x09, 0x02, 0x12, 0x00, 0x01, 0x01, 0x00, 0x80, 0x32,
                               0x09, 0x04, 0x00, 0x00, 0x00, 0x08, 0x06, 0x50, 0x04};
     stick.modemPort = false;
-    stick.usbPort = 2;
+    stick.usbPort = 3;
     PhoneLayout unnamed = stick;
     unnamed.configDescriptor[9 + 5] = 0xFF;
     unnamed.configDescriptor[9 + 8] = 0;
-    unnamed.usbPort = 3;
+    unnamed.usbPort = 4;
     EmulatedPhone stickDevice(stick);
     EmulatedPhone unnamedDevice(unnamed);
-    EmulatedPhone probe(PhoneLayout{phone_->DeviceDescriptor(), phone_->ConfigDescriptor(), {}, false, 4});
-    const std::string probePath = PathOf(probe);
-    ASSERT_TRUE(Eventually([&] { return Contains(bus_.ListDevices(), probePath); }));
+    ASSERT_TRUE(Eventually([&] { return UsbKnows(PathOf(stickDevice)) && UsbKnows(PathOf(unnamedDevice)); }));
 
     const std::vector<std::string> listed = bus_.ListDevices();
     EXPECT_TRUE(Contains(listed, PathOf(*phone)));
+    EXPECT_FALSE(Contains(listed, PathOf(*modem)));
     EXPECT_FALSE(Contains(listed, PathOf(stickDevice)));
     EXPECT_FALSE(Contains(listed, PathOf(unnamedDevice)));
     EXPECT_TRUE(std::is_sorted(listed.begin(), listed.end()));
@@ -283,7 +310,7 @@ TEST_F(UsbRoute, ListsOnlyDevicesWithANamedVendorInterface)
 
 TEST_F(UsbRoute, OpenRefusesPathsOfNoPresentDevice)
 {
-    auto phone = Plug(false);
+    auto phone = PlugTestPhone();
     const std::string path = PathOf(*phone);
     EXPECT_EQ(bus_.Open(""), nullptr);
     EXPECT_EQ(bus_.Open("usb:1:2"), nullptr);
@@ -295,17 +322,17 @@ TEST_F(UsbRoute, OpenRefusesPathsOfNoPresentDevice)
     pipe.reset();
 
     phone->Unplug();
-    ASSERT_TRUE(Eventually([&] { return !Contains(bus_.ListDevices(), path); }));
-    EXPECT_EQ(bus_.Open(path), nullptr);
+    EXPECT_TRUE(Eventually([&] { return !UsbKnows(path); }));
 }
 
 TEST_F(UsbRoute, TestCommandInterfaceIsFoundByItsString)
 {
-    auto phone = Plug(false);
+    phone_ = PhoneInTestMode("Motorola Test Commands");  // interface 7, ahead of 8
+    auto phone = PlugTestPhone();
     auto pipe = bus_.Open(PathOf(*phone));
     ASSERT_NE(pipe, nullptr);
     EXPECT_EQ(FindInterfaceByName(*pipe, "Motorola Test Command"), 8);
-    EXPECT_EQ(FindInterfaceByName(*pipe, "Motorola Test Commands"), -1);
+    EXPECT_EQ(FindInterfaceByName(*pipe, "Motorola Test Commands"), 7);
     EXPECT_EQ(FindInterfaceByName(*pipe, "Motorola Test Comman"), -1);
 }
 
@@ -313,48 +340,61 @@ TEST_F(UsbRoute, TestCommandInterfaceIsFoundByItsString)
 
 TEST_F(UsbRoute, TestCommandRoundTrip)
 {
-    auto phone = Plug(false);
+    auto phone = PlugTestPhone();
     auto pipe = bus_.Open(PathOf(*phone));
     ASSERT_NE(pipe, nullptr);
     ASSERT_TRUE(pipe->ClaimInterface(8));
 
+    // The model record (0x0117, index 1): a reply with data.
+    const std::vector<uint8_t> request = {0x01, 0x17, 0x00, 0x01, 0, 0, 0, 0};
     for (uint16_t sequence : {1, 2, 40}) {
-        const Reply reply = Exchange(*pipe, sequence, 0x22, {});
+        const Reply reply = Exchange(*pipe, sequence, 0x20, request);
         ASSERT_EQ(reply.status, TransferStatus::Ok);
         ASSERT_GE(reply.bytes.size(), 14u);
         EXPECT_EQ(reply.bytes[0], 1);
-        const uint16_t word = static_cast<uint16_t>(reply.bytes[6] << 8 | reply.bytes[7]);
-        EXPECT_EQ(word, 0x8000 | sequence);
-        EXPECT_EQ(reply.bytes[8] >> 4, 6);  // done without data
+        EXPECT_EQ(reply.bytes[6] << 8 | reply.bytes[7], 0x8000 | sequence);
+        EXPECT_EQ(reply.bytes[8] >> 4, 8);  // done, with data
+        const size_t dataLength = static_cast<size_t>(reply.bytes[10] << 8 | reply.bytes[11]);
+        ASSERT_EQ(reply.bytes.size(), 14 + dataLength);
+        const std::string record(reply.bytes.begin() + 15, reply.bytes.begin() + 23);
+        EXPECT_EQ(record, "Motorola");
     }
+    const auto commands = phone_->Commands();
+    ASSERT_EQ(commands.size(), 3u);
+    EXPECT_EQ(commands[2].sequence, 40);
+    EXPECT_EQ(commands[2].code, 0x20);
+    EXPECT_EQ(commands[2].data, request);
 }
 
 TEST_F(UsbRoute, FailedTransfersMapToTheirStatus)
 {
-    auto phone = Plug(false);
+    auto phone = PlugTestPhone();
     auto pipe = bus_.Open(PathOf(*phone));
     ASSERT_NE(pipe, nullptr);
 
-    // A request the phone does not know stalls endpoint 0.
-    uint8_t data[8] = {};
-    TransferResult result = pipe->Transfer({0xC1, 0x07, 0, 8, 8}, data, 1000ms);
+    // Fetching when no reply waits stalls endpoint 0...
+    uint8_t data[64] = {};
+    TransferResult result = pipe->Transfer({0xC1, 0x01, 1, 8, 64}, data, 1000ms);
     EXPECT_EQ(result.status, TransferStatus::Stall);
     EXPECT_EQ(result.transferred, 0u);
-    // And the pipe still works afterwards.
-    EXPECT_EQ(GetDescriptor(*pipe, 1, 0, 0, data, sizeof data).status, TransferStatus::Ok);
+    // ...and the pipe still works afterwards.
+    result = GetDescriptor(*pipe, 1, 0, 0, data, 18);
+    EXPECT_EQ(result.status, TransferStatus::Ok);
+    EXPECT_EQ(result.transferred, 18u);
 
     // A data stage without a buffer never reaches the device.
-    result = pipe->Transfer({0x41, 0x02, 0, 8, 8}, nullptr, 1000ms);
-    EXPECT_EQ(result.status, TransferStatus::Error);
+    EXPECT_EQ(pipe->Transfer({0x41, 0x02, 0, 8, 8}, nullptr, 1000ms).status, TransferStatus::Error);
+    EXPECT_TRUE(phone_->Commands().empty());
 
     phone->Unplug();
-    result = GetDescriptor(*pipe, 1, 0, 0, data, sizeof data);
+    result = GetDescriptor(*pipe, 1, 0, 0, data, 18);
     EXPECT_EQ(result.status, TransferStatus::NoDevice);
+    EXPECT_EQ(result.transferred, 0u);
 }
 
 TEST_F(UsbRoute, ClosingReleasesTheInterfaceAndTheDevice)
 {
-    auto phone = Plug(false);
+    auto phone = PlugTestPhone();
     auto pipe = bus_.Open(PathOf(*phone));
     ASSERT_NE(pipe, nullptr);
     EXPECT_TRUE(pipe->ClaimInterface(8));
@@ -373,7 +413,7 @@ TEST_F(UsbRoute, ClosingReleasesTheInterfaceAndTheDevice)
 
 TEST_F(UsbRoute, UnplugEndsTheWait)
 {
-    auto phone = Plug();
+    auto phone = PlugTestPhone();
     auto pipe = bus_.Open(PathOf(*phone));
     ASSERT_NE(pipe, nullptr);
     WaitInBackground wait(*pipe);
@@ -388,10 +428,10 @@ TEST_F(UsbRoute, UnplugEndsTheWait)
 
 TEST_F(UsbRoute, OtherDevicesLeavingDoNotEndTheWait)
 {
-    auto phone = Plug(false, 1);
+    auto phone = PlugTestPhone(1);
     auto pipe = bus_.Open(PathOf(*phone));
     ASSERT_NE(pipe, nullptr);
-    auto other = Plug(false, 2);
+    auto other = PlugModem(2);
     WaitInBackground wait(*pipe);
     other->Unplug();
     EXPECT_FALSE(wait.EndsWithin(200ms));
@@ -401,7 +441,7 @@ TEST_F(UsbRoute, OtherDevicesLeavingDoNotEndTheWait)
 
 TEST_F(UsbRoute, CancelEndsTheWaitAndLaterOnes)
 {
-    auto phone = Plug(false);
+    auto phone = PlugTestPhone();
     auto pipe = bus_.Open(PathOf(*phone));
     ASSERT_NE(pipe, nullptr);
     WaitInBackground wait(*pipe);
@@ -414,7 +454,7 @@ TEST_F(UsbRoute, CancelEndsTheWaitAndLaterOnes)
 
 TEST_F(UsbRoute, ClosingThePipeEndsAWaitInProgress)
 {
-    auto phone = Plug(false);
+    auto phone = PlugTestPhone();
     auto pipe = bus_.Open(PathOf(*phone));
     ASSERT_NE(pipe, nullptr);
     std::promise<void> entered;
@@ -432,16 +472,58 @@ TEST_F(UsbRoute, ClosingThePipeEndsAWaitInProgress)
 
 TEST_F(UsbRoute, APhonePluggedAgainAtTheSamePortIsAnotherDevice)
 {
-    auto first = Plug(false, 5);
+    auto first = PlugTestPhone(5);
     auto pipe = bus_.Open(PathOf(*first));
     ASSERT_NE(pipe, nullptr);
     // The removal is never announced (a monitor that lost the event), and a
     // phone appears at the same port with a new address.
     first->Unplug(/*announce=*/false);
-    auto second = Plug(false, 5);
+    auto second = PlugTestPhone(5);
     ASSERT_EQ(second->UsbSyspath(), first->UsbSyspath());
     WaitInBackground wait(*pipe);
     EXPECT_TRUE(wait.EndsWithin(5s));
+}
+
+// --- the phone link's own discovery over this bus -------------------------------------
+
+TEST_F(UsbRoute, DiscoverySwitchesFindsAndTalksToThePhone)
+{
+    auto model = std::make_shared<sim::SimPhone>();  // normal mode: a modem
+    auto modem = Plug(model, true);
+
+    std::string port;
+    ASSERT_EQ(phone::FindModemPort(bus_, &port), 0);
+    EXPECT_EQ(port, modem->ModemNode());
+    ASSERT_EQ(phone::SendModeSwitch(bus_, port), 0);
+    const std::string received = modem->ReadModem(kModeSwitchLength, 1000ms);
+    EXPECT_EQ(received, kModeSwitch);
+
+    // The phone takes the command, leaves the bus and comes back in
+    // test-command mode.
+    model->ReceiveModemBytes(received.data(), received.size());
+    ASSERT_TRUE(model->InTestMode());
+    modem->Unplug();
+    auto phone = Plug(model, false);
+    ASSERT_TRUE(Eventually([&] { return Contains(bus_.ListDevices(), PathOf(*phone)); }));
+
+    phone::PhoneLink link;
+    ASSERT_TRUE(phone::FindTestInterface(bus_, link));
+    ASSERT_TRUE(link.IsConnected());
+    EXPECT_EQ(phone->ClaimedInterfaces(), std::vector<int>{8});
+    std::string name;
+    ASSERT_TRUE(phone::ReadModelName(link, &name));
+    EXPECT_EQ(name, "Motorola V3x");
+
+    // The wait that the device monitor makes ends with the unplug; the
+    // exchange after it fails without hanging.
+    {
+        WaitInBackground wait(*link.DeviceHandle());
+        phone->Unplug();
+        EXPECT_TRUE(wait.EndsWithin(5s));
+    }
+    EXPECT_FALSE(phone::ReadModelName(link, &name));
+    link.Close();
+    EXPECT_TRUE(Eventually([&] { return phone->OpenClients() == 0; }));
 }
 
 // --- pure helpers ------------------------------------------------------------------------
