@@ -350,6 +350,10 @@ void TForm1::N16Click()
 
 void TForm1::N4Click()
 {
+    // F4 reaches the command even while the phone menu is disabled (no phone,
+    // or a photo under way); it counts only when the menu could be opened.
+    if (!N12->isEnabled())
+        return;
     N12->setEnabled(false);
     new MakePhoto(*this, *this, phone::PhoneLink::Instance(), [life = life_] {
         if (TForm1* form = life->form)

@@ -75,11 +75,15 @@ TEST_F(WindowTest, StartsWithoutMonitorWhenAutoConnectIsOff)
     EXPECT_FALSE(form.ServerSocket1->isListening());
     EXPECT_TRUE(form.CurrentFrame.isNull());
     EXPECT_EQ(form.CamThread, nullptr);
-    // Nothing happens until Connect is chosen.
-    AddPhone();
+    // Nothing happens until Connect is chosen; F4 does nothing either.
+    sim::SimPhone& phone = AddPhone();
+    QTest::keyClick(&form, Qt::Key_F4);
+    form.N4Click();
     QTest::qWait(20);
     EXPECT_FALSE(form.N12->isEnabled());
     EXPECT_EQ(form.PanelText(TForm1::kConnectionPanel), kNotConnected);
+    EXPECT_EQ(phone.Count().commands, 0);
+    EXPECT_TRUE(SharedDialogs().Messages().empty());
 }
 
 TEST_F(WindowTest, ConnectingShowsThePhoneAndSuspendsIt)
@@ -157,14 +161,16 @@ TEST_F(WindowTest, DisconnectThenConnectMakesANewMonitor)
 TEST_F(WindowTest, PhotoDisablesThePhoneMenuAndFitsTheWindow)
 {
     Settings().SetAutoPhoneConnect(false);
-    AddPhone();
+    sim::SimPhone& phone = AddPhone();
     TForm1& form = MakeForm();
     form.show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
     form.N15Click();
     ASSERT_TRUE(WaitForConnected());
 
-    form.N4Click();
+    QTest::keyClick(&form, Qt::Key_F4);
     ExpectMenus(form, kTakingPhoto);
+    form.N4Click();  // a second F4 while the photo is under way is ignored
     ASSERT_TRUE(WaitFor([&] { return form.N12->isEnabled(); }));
     ExpectMenus(form, kPhoneIdle);
     ASSERT_FALSE(form.Picture().isNull());
@@ -172,6 +178,7 @@ TEST_F(WindowTest, PhotoDisablesThePhoneMenuAndFitsTheWindow)
     EXPECT_EQ(form.Image1->size(), QSize(640, 480));
     EXPECT_EQ(form.frameGeometry().size(), QSize(665, 560));
     EXPECT_EQ(form.PanelText(TForm1::kWorkPanel), QStringLiteral("Статус: Не занят."));
+    EXPECT_EQ(phone.Count().shots, 1);
     EXPECT_TRUE(form.DownloadBar->isHidden());
     EXPECT_TRUE(SharedDialogs().Messages().empty()) << SharedDialogs().MessageTexts().join(QLatin1Char('|')).toStdString();
 }
