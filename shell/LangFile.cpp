@@ -1,5 +1,6 @@
 #include "LangFile.h"
 
+#include <QFile>
 #include <QStringDecoder>
 
 #include <atomic>
@@ -48,7 +49,7 @@ QString EntryText(QStringView raw)
 // refused instead of waited for.
 std::optional<QByteArray> ReadBoundedFile(const QString& path, int64_t limit)
 {
-    const QByteArray native = path.toLocal8Bit();
+    const QByteArray native = QFile::encodeName(path);
     const int fd = ::open(native.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (fd < 0)
         return std::nullopt;
