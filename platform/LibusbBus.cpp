@@ -282,10 +282,10 @@ public:
             ++waiters_;
         }
         WaitUntilRemovedOrCancelled();
-        {
-            std::lock_guard lock(mutex_);
-            --waiters_;
-        }
+        // Notified under the lock: the destructor, woken by it, must not
+        // destroy the condition variable while notify_all still runs.
+        std::lock_guard lock(mutex_);
+        --waiters_;
         waitersGone_.notify_all();
     }
 
@@ -574,6 +574,11 @@ std::unique_ptr<ControlPipe> LibusbBus::Open(const std::string& devicePath)
         }
     }
     libusb_free_device_list(list, 1);
+    if (result == LIBUSB_ERROR_ACCESS) {
+        // The usual cause when a phone is never found: say it once.
+        static std::atomic<bool> said{false};
+        WarnOnce(said, "no permission to open USB devices (a udev rule must grant it)", devicePath);
+    }
     if (result != LIBUSB_SUCCESS) {
         qCDebug(lcUsb, "cannot open %s: %s", devicePath.c_str(), LibusbErrorText(result).c_str());
         return nullptr;
