@@ -130,8 +130,12 @@ bool IsAcmModem(udev_device* tty)
         return false;
     if (Text(udev_device_get_driver(interface)) == "cdc_acm")
         return true;
-    std::string_view interfaceClass = Text(udev_device_get_sysattr_value(interface, "bInterfaceClass"));
-    return interfaceClass.substr(0, 2) == "02";
+    // sysfs gives the class as two hex digits.
+    const std::string_view text = Text(udev_device_get_sysattr_value(interface, "bInterfaceClass"));
+    unsigned interfaceClass = 0;
+    const auto parsed = std::from_chars(text.data(), text.data() + std::min<size_t>(text.size(), 2), interfaceClass, 16);
+    return text.size() >= 2 && parsed.ec == std::errc() && parsed.ptr == text.data() + 2 &&
+           interfaceClass == kCommunicationsClass;
 }
 
 // The sysfs path of the USB device at bus/address, or "" when udev has none.
