@@ -75,14 +75,14 @@ QImage DrawPattern(int width, int height, uint32_t frame, std::time_t when)
     sky.setColorAt(1.0, QColor(60, 120, 60));
     painter.fillRect(image.rect(), sky);
 
-    // Colour bars across the upper third.
+    // Colour bars below the band.
     static const QColor kBars[] = {Qt::white, Qt::yellow, Qt::cyan, Qt::green, Qt::magenta, Qt::red, Qt::blue,
                                    Qt::black};
     const int bars = 8;
     for (int i = 0; i < bars; ++i) {
         const int x0 = i * width / bars;
         const int x1 = (i + 1) * width / bars;
-        painter.fillRect(QRect(x0, height / 12, x1 - x0, height / 4), kBars[i]);
+        painter.fillRect(QRect(x0, height / 6, x1 - x0, height / 4), kBars[i]);
     }
 
     // A fine grid in the lower left (detail for the encoder) and a ball that
@@ -99,9 +99,10 @@ QImage DrawPattern(int width, int height, uint32_t frame, std::time_t when)
     const int ballX = static_cast<int>((frame * 37u) % static_cast<uint32_t>(travel));
     painter.drawEllipse(QPoint(radius + ballX, height * 5 / 8), radius, radius);
 
-    // Frame counter and time of day on a black band at the bottom.
-    const int band = std::max(8, height / 6);
-    painter.fillRect(QRect(0, height - band, width, band), Qt::black);
+    // Frame counter and time of day on a black band at the top, so that the
+    // date stamp in the bottom-right corner never covers them.
+    const int band = std::max(8, height / 7);
+    painter.fillRect(QRect(0, 0, width, band), Qt::black);
     std::tm local{};
     localtime_r(&when, &local);
     char clock[16];
@@ -109,7 +110,7 @@ QImage DrawPattern(int width, int height, uint32_t frame, std::time_t when)
     char counter[16];
     std::snprintf(counter, sizeof counter, "%06u", static_cast<unsigned>(frame % 1000000u));
     const int digitHeight = band * 2 / 3;
-    const int top = height - band + (band - digitHeight) / 2;
+    const int top = (band - digitHeight) / 2;
     const int after = DrawDigits(painter, band / 4, top, digitHeight, counter, QColor(255, 220, 0));
     DrawDigits(painter, after + band / 2, top, digitHeight, clock, Qt::white);
     painter.end();

@@ -1,17 +1,26 @@
 #!/usr/bin/env bash
-# Runs every built fuzzer for a short time (FUZZ_SECONDS, default 30).
-set -euo pipefail
+# Runs every built fuzzer for a short time (FUZZ_SECONDS each, default 30);
+# a crash shows the fuzzer's report and fails the run.
+set -uo pipefail
 build=${1:-build-fuzz}
 seconds=${FUZZ_SECONDS:-30}
 shopt -s nullglob
 found=0
+failed=0
 for fuzzer in "$build"/fuzz_*; do
   [ -x "$fuzzer" ] || continue
   found=1
   name=$(basename "$fuzzer")
   corpus="$build/corpus/$name"
+  log="$build/$name.log"
   mkdir -p "$corpus"
-  echo "== $name for ${seconds}s"
-  "$fuzzer" -max_total_time="$seconds" -print_final_stats=0 "$corpus" 2>&1 | tail -3
+  if "$fuzzer" -max_total_time="$seconds" -print_final_stats=1 "$corpus" >"$log" 2>&1; then
+    echo "$name: $(grep -E '^stat::number_of_executed_units' "$log" | awk '{print $2}') runs in ${seconds}s, no findings"
+  else
+    echo "$name FAILED:"
+    tail -60 "$log"
+    failed=1
+  fi
 done
-[ $found -eq 1 ] || echo "no fuzzers built"
+[ $found -eq 1 ] || { echo "no fuzzers built"; exit 1; }
+exit $failed
