@@ -46,7 +46,8 @@ constexpr int kClientWidth = 650;
 constexpr int kClientHeight = 330;
 constexpr int kStatusBarHeight = 22;
 constexpr int kPanelWidths[TForm1::kPanelCount] = {25, 150, 150, 220, 50};
-constexpr int kDownloadBarWidth = 90;
+// Narrow enough to leave the work panel's text readable beside it.
+constexpr int kDownloadBarWidth = 62;
 // Where the picture's size makes the window follow it, and by how much the
 // window's outer size exceeds the picture's.
 constexpr int kAutoResizeMinWidth = 300;
@@ -577,7 +578,8 @@ void TForm1::ShowDownloadProgress(long long bytes)
     DownloadBar->setGeometry(panel->width() - kDownloadBarWidth - 2, 2, kDownloadBarWidth, panel->height() - 4);
     DownloadBar->setRange(0, downloadMaximum_);
     DownloadBar->setValue(static_cast<int>(shown));
-    DownloadBar->setFormat(QStringLiteral("%1 B").arg(bytes));
+    DownloadBar->setFormat(bytes < 10 * 1024 ? QStringLiteral("%1 B").arg(bytes)
+                                              : QStringLiteral("%1 KB").arg(bytes / 1024));
     DownloadBar->show();
 }
 

@@ -509,7 +509,9 @@ TEST_F(WindowTest, DownloadBarCountsBytesAndHides)
     EXPECT_FALSE(form.DownloadBar->isHidden());
     form.ShowDownloadProgress(30000);
     EXPECT_EQ(form.DownloadBar->value(), 30000);
-    EXPECT_TRUE(form.DownloadBar->text().contains(QStringLiteral("30000")));
+    EXPECT_EQ(form.DownloadBar->text(), QStringLiteral("29 KB"));
+    form.ShowDownloadProgress(900);
+    EXPECT_EQ(form.DownloadBar->text(), QStringLiteral("900 B"));
     const int firstScale = form.DownloadBar->maximum();
     form.ShowDownloadProgress(5'000'000);
     EXPECT_GE(form.DownloadBar->maximum(), 5'000'000);
