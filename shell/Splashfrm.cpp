@@ -35,11 +35,15 @@ TSplash::TSplash(QWidget* parent)
         move(screen->geometry().center() - rect().center());
 }
 
-void TSplash::Repaint()
+void TSplash::ShowAndPaint()
 {
-    repaint();
+    show();
+    // Lets the window system map the window, so that the paint is seen.
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    repaint();
 }
+
+void TSplash::Repaint() { repaint(); }
 
 QPixmap TSplash::DrawPicture()
 {

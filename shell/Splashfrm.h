@@ -11,7 +11,10 @@ class TSplash : public QWidget {
     Q_OBJECT
 public:
     explicit TSplash(QWidget* parent = nullptr);
-    // Paints at once: no event loop runs yet while the program starts.
+    // Shows the splash and paints it at once: no event loop runs yet while
+    // the program starts.
+    void ShowAndPaint();
+    // A synchronous repaint.
     void Repaint();
 
     QLabel* Image1 = nullptr;

@@ -73,8 +73,7 @@ int main(int argc, char* argv[])
         std::unique_ptr<orv::TSplash> splash;
         if (orv::reg::ReadShowSplash()) {
             splash = std::make_unique<orv::TSplash>();
-            splash->show();
-            splash->Repaint();
+            splash->ShowAndPaint();
         }
         if (splash)
             splash->Repaint();
