@@ -16,7 +16,7 @@ double RunOnce(const QString& program, const QStringList& arguments, const QProc
 {
     QProcess process;
     process.setProcessEnvironment(env);
-    process.setProcessChannelMode(QProcess::ForwardedChannels);
+    process.setProcessChannelMode(QProcess::ForwardedOutputChannel);  // the platform plugin's warnings are not figures
     QElapsedTimer timer;
     timer.start();
     process.start(program, arguments);
