@@ -1,5 +1,6 @@
 #include "Main.h"
 
+#include "Codecs.h"
 #include "CommandLine.h"
 #include "Devmov.h"
 #include "Dialogs.h"
@@ -128,6 +129,7 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent), life_(std::make_shared<Li
 
     ServerSocket1 = new QTcpServer(this);
 
+    Codecs = std::make_unique<video::TCodecs>();
     Tray = new TTray(this);
     Tray->SetTip(windowTitle());
     CamThread = nullptr;

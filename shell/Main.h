@@ -29,6 +29,9 @@ class TTray;
 namespace phone {
 class TDevMon;
 }
+namespace video {
+class TCodecs;
+}
 
 // Hands a URL (the manual, the web site, a mailto: address) to the desktop.
 // Tests replace the opener to record what would have been opened; an empty
@@ -142,6 +145,9 @@ public:
     // The latest web-camera frame, read by the picture web server.
     QImage CurrentFrame;
     TTray* Tray = nullptr;
+    // The catalogue of video encoders, for the options dialog and the
+    // recordings of this run.
+    std::unique_ptr<video::TCodecs> Codecs;
     // The monitor this window made; it frees itself, the window only drops
     // the reference.
     phone::TDevMon* DevMon = nullptr;
