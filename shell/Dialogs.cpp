@@ -118,9 +118,10 @@ std::optional<SaveAnswer> RecordingDialogs::SaveFile(QWidget*, const SaveRequest
     return answer;
 }
 
-std::optional<QString> RecordingDialogs::BrowseFolder(QWidget*, const QString&)
+std::optional<QString> RecordingDialogs::BrowseFolder(QWidget*, const QString& initialFolder)
 {
     std::lock_guard lock(mutex_);
+    folderRequests.push_back(initialFolder);
     if (folders_.empty() || !folders_.front()) {
         if (!folders_.empty())
             folders_.pop_front();
@@ -152,6 +153,7 @@ void RecordingDialogs::Clear()
     std::lock_guard lock(mutex_);
     messages_.clear();
     saveRequests.clear();
+    folderRequests.clear();
 }
 
 void RecordingDialogs::QueueSave(std::optional<SaveAnswer> answer)

@@ -75,6 +75,8 @@ public:
     // Called with each message after it has been recorded.
     std::function<void(const Message&)> onMessage;
     std::vector<SaveRequest> saveRequests;
+    // The folder each folder browser was opened at.
+    std::vector<QString> folderRequests;
 
 private:
     mutable std::mutex mutex_;

@@ -358,6 +358,7 @@ void TForm1::N4Click()
     if (!N12->isEnabled())
         return;
     N12->setEnabled(false);
+    photoRunning_ = true;
     new MakePhoto(*this, *this, phone::PhoneLink::Instance(), [life = life_] {
         if (TForm1* form = life->form)
             form->PhotoFinished();
@@ -366,6 +367,7 @@ void TForm1::N4Click()
 
 void TForm1::PhotoFinished()
 {
+    photoRunning_ = false;
     N12->setEnabled(true);
     if (!GetAutoFormResize() || Image1->width() <= kAutoResizeMinWidth)
         return;
@@ -474,8 +476,9 @@ bool TForm1::SavePicture(const QString& fileName, int filterIndex)
 
 void TForm1::N7Click()
 {
-    TOptionsDlg dialog(this);
-    if (TheDialogs().RunModal(&dialog) == QDialog::Accepted)
+    TOptionsDlg dialog(this, *this, Codecs.get(), [this] { return CaptureRunning(); });
+    dialog.LoadSettings();
+    if (TheDialogs().RunModal(&dialog) == QDialog::Accepted && dialog.SaveSettings())
         ApplyMenuTexts();
 }
 

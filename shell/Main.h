@@ -153,6 +153,8 @@ public:
     phone::TDevMon* DevMon = nullptr;
     // The running web-camera thread; set while the web camera runs.
     TThread* CamThread = nullptr;
+    // A photo is being taken or the web camera runs: the camera is in use.
+    bool CaptureRunning() const { return CamThread != nullptr || photoRunning_; }
 
 protected:
     // The close rules (FormCloseQuery) for every way of closing the window.
@@ -188,6 +190,7 @@ private:
     int downloadMaximum_ = 0;
     bool indicatorConnected_ = false;
     bool restartSent_ = false;
+    bool photoRunning_ = false;
 };
 
 }  // namespace orv

@@ -1,22 +1,157 @@
 #pragma once
-// The options dialog. For now a bare dialog with OK and Cancel: the main
-// window already relabels its menu when it is closed with OK.
+// The options dialog: every setting of the program on four tabs, the
+// language, the AVI file or folder, the compressor with its configuration,
+// and a frame-rate test with the phone. It is made for one opening: load the
+// settings, run it modally, and on OK write all of them back.
 
 #include <QDialog>
 
-class QDialogButtonBox;
+#include <functional>
+#include <optional>
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QSpinBox;
+class QTabWidget;
 
 namespace orv {
+
+class Settings;
+namespace video {
+class TCodecs;
+}
 
 class TOptionsDlg : public QDialog {
     Q_OBJECT
 public:
-    explicit TOptionsDlg(QWidget* parent = nullptr);
+    // The range of the server port's spin control.
+    static constexpr int kMinPort = 80;
+    static constexpr int kMaxPort = 32767;
 
-    QDialogButtonBox* Buttons() const { return buttons_; }
+    // settings: the window's accessors, read and written by this dialog.
+    // codecs: the compressor catalogue (none: an empty list).
+    // captureRunning: whether a photo or a recording is under way; the
+    // frame-rate test would switch the camera off under it.
+    TOptionsDlg(QWidget* parent, Settings& settings, video::TCodecs* codecs, std::function<bool()> captureRunning);
+    ~TOptionsDlg() override;
+
+    // Selects the tab of "OptionsTabIndex", loads every control from its
+    // setting and fills the language list.
+    void LoadSettings();
+    // Writes the twenty-four settings in their fixed order. Nothing is
+    // written, and false returned, when a number field does not convert.
+    bool SaveSettings();
+
+    // Relabels the tabs, labels, check boxes and lighting list from section
+    // OPTIONS in the language selected in the list; runs when shown.
+    void FormShow();
+    // The enabling rules of "Auto fps" and "Auto file name:".
+    void CheckBox8Click();
+    void CheckBox9Click();
+    void Button1Click();  // choose the AVI file
+    void Button6Click();  // choose the folder of dated AVI files
+    void Button2Click();  // frame-rate test
+    void Button3Click();  // compressor configuration
+    void Button4Click();  // compressor about box
+
+    // Whether the frame-rate test is talking to the phone.
+    bool TestRunning() const { return testRunning_; }
+
+    // The rate as the frame-rate field shows it: the shortest form with up
+    // to 15 significant digits, in the user's locale, without grouping.
+    static QString FormatRate(double framesPerSecond);
+
+    // --- the form's components ---
+    QTabWidget* PageControl1 = nullptr;
+    QWidget* TabSheet1 = nullptr;  // phone
+    QWidget* TabSheet2 = nullptr;  // program
+    QWidget* TabSheet3 = nullptr;  // video
+    QWidget* TabSheet4 = nullptr;  // server
+
+    QLabel* Label1 = nullptr;
+    QLineEdit* Edit1 = nullptr;
+    QLabel* Label2 = nullptr;
+    QComboBox* ComboBox1 = nullptr;
+    QLabel* Label3 = nullptr;
+    QLineEdit* Edit2 = nullptr;
+    QLabel* Label7 = nullptr;
+    QLineEdit* Edit5 = nullptr;
+    QLabel* Label8 = nullptr;
+    QComboBox* ComboBox4 = nullptr;
+    QLabel* Label9 = nullptr;
+    QComboBox* ComboBox3 = nullptr;
+    QCheckBox* CheckBox1 = nullptr;
+
+    QCheckBox* CheckBox2 = nullptr;
+    QCheckBox* CheckBox3 = nullptr;
+    QCheckBox* CheckBox4 = nullptr;
+    QCheckBox* CheckBox5 = nullptr;
+    QCheckBox* CheckBox7 = nullptr;
+    QCheckBox* CheckBox11 = nullptr;
+    QLabel* Label11 = nullptr;
+    QComboBox* ComboBox5 = nullptr;
+
+    QCheckBox* CheckBox9 = nullptr;
+    QLineEdit* Edit6 = nullptr;
+    QPushButton* Button6 = nullptr;
+    QLabel* Label4 = nullptr;
+    QLineEdit* Edit3 = nullptr;
+    QPushButton* Button1 = nullptr;
+    QCheckBox* CheckBox8 = nullptr;
+    QLabel* Label5 = nullptr;
+    QLineEdit* Edit4 = nullptr;
+    QPushButton* Button2 = nullptr;
+    QCheckBox* CheckBox6 = nullptr;
+    QLabel* Label6 = nullptr;
+    QComboBox* ComboBox2 = nullptr;
+    QPushButton* Button3 = nullptr;
+    QPushButton* Button4 = nullptr;
+
+    QCheckBox* CheckBox10 = nullptr;
+    QLabel* Label10 = nullptr;
+    QSpinBox* Edit7 = nullptr;  // the number field and its spin buttons (UpDown1)
+
+    QPushButton* OKBtn = nullptr;
+    QPushButton* CancelBtn = nullptr;
+
+public slots:
+    // OK closes only when every number field converts; otherwise the
+    // conversion's message is shown and the dialog stays as the user left it.
+    void accept() override;
+    void done(int result) override;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    QDialogButtonBox* buttons_;
+    struct Numbers {
+        int timeout = 0;
+        double fps = 0;
+        int cameraInitTime = 0;
+    };
+    // The three number fields converted, or the first that fails with its
+    // message (and the field, to put the cursor there).
+    std::optional<Numbers> ReadNumbers(QString* error, QLineEdit** field) const;
+
+    void BuildPhoneTab();
+    void BuildProgramTab();
+    void BuildVideoTab();
+    void BuildServerTab();
+    void ShowMessage(const QString& text);
+    // Runs work on a worker thread; until it ends, this thread keeps
+    // repainting and answering the worker's calls, while input to the
+    // dialog is held back and it cannot be closed.
+    void RunWithInputHeld(const std::function<void()>& work);
+
+    Settings& settings_;
+    video::TCodecs* codecs_;
+    std::function<bool()> captureRunning_;
+    bool testRunning_ = false;
 };
 
 }  // namespace orv

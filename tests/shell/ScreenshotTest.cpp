@@ -7,14 +7,19 @@
 
 #include "Jpeg.h"
 #include "LangTexts.h"
+#include "Options.h"
 #include "SimPhone.h"
 
+#include <QAbstractButton>
+#include <QComboBox>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QProgressBar>
 #include <QScreen>
 #include <QStatusBar>
+#include <QTabBar>
+#include <QTabWidget>
 
 namespace orv::test {
 namespace {
@@ -85,6 +90,59 @@ TEST_P(ScreenshotTest, WindowConnectedWithAPicture)
         menu->hide();
     }
     form.DownloadBar->hide();
+}
+
+// Every tab of the options dialog, and on each: every named control gets at
+// least the room its text asks for, and no two of them overlap.
+TEST_P(ScreenshotTest, OptionsDialogTabs)
+{
+    const int language = GetParam();
+    const QString suffix = language == 0 ? QStringLiteral("ru") : QStringLiteral("en");
+    qputenv("ORVELLO_LNG_DIR", (SourceDir() + QStringLiteral("/lng")).toUtf8());
+    Settings().SetAutoPhoneConnect(false);
+    Settings().SetLangIndex(language);
+    TForm1& form = MakeForm();
+    const QString prefix = ScreenshotFolder() + QStringLiteral("/%1-%2-options-").arg(QGuiApplication::platformName(), suffix);
+    int tabsSeen = 0;
+    SharedDialogs().onModal = [&](QDialog* dialog) {
+        auto* options = qobject_cast<TOptionsDlg*>(dialog);
+        if (!options)
+            return static_cast<int>(QDialog::Rejected);
+        options->show();
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(options));
+        const QTabBar* tabs = options->PageControl1->tabBar();
+        EXPECT_GE(tabs->width(), tabs->sizeHint().width()) << suffix.toStdString();
+        for (int tab = 0; tab < options->PageControl1->count(); ++tab) {
+            options->PageControl1->setCurrentIndex(tab);
+            QTest::qWait(20);
+            options->grab().save(prefix + QStringLiteral("tab%1.png").arg(tab + 1));
+            QWidget* page = options->PageControl1->widget(tab);
+            std::vector<QWidget*> controls;
+            for (QWidget* child : page->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
+                if (!child->objectName().isEmpty() && child->isVisible())
+                    controls.push_back(child);
+            EXPECT_GE(controls.size(), 3u) << page->objectName().toStdString();
+            for (size_t i = 0; i < controls.size(); ++i) {
+                const QWidget* control = controls[i];
+                const std::string where = suffix.toStdString() + " " + control->objectName().toStdString();
+                // Fields take any width; texts need their size hint.
+                const bool text = qobject_cast<const QLabel*>(control) || qobject_cast<const QAbstractButton*>(control)
+                                  || qobject_cast<const QComboBox*>(control);
+                EXPECT_GE(control->width(), text ? control->sizeHint().width() : control->minimumSizeHint().width())
+                    << where;
+                EXPECT_GE(control->height(), control->minimumSizeHint().height()) << where;
+                EXPECT_TRUE(page->rect().contains(control->geometry())) << where;
+                for (size_t j = i + 1; j < controls.size(); ++j)
+                    EXPECT_FALSE(control->geometry().intersects(controls[j]->geometry()))
+                        << where << " / " << controls[j]->objectName().toStdString();
+            }
+            ++tabsSeen;
+        }
+        return static_cast<int>(QDialog::Rejected);
+    };
+    form.N7Click();
+    SharedDialogs().onModal = nullptr;
+    EXPECT_EQ(tabsSeen, 4);
 }
 
 INSTANTIATE_TEST_SUITE_P(Languages, ScreenshotTest, ::testing::Values(0, 1));
