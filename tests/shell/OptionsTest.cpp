@@ -540,11 +540,21 @@ TEST_F(OptionsTest, FrameRateTestWithThePhone)
         Settings().SetJpgType(5);  // the list's choice is not what the test uses
         Settings().SetFps(3);
         Settings().SetAutoFps(false);
-        SharedDialogs().onMessage = [&row](const RecordingDialogs::Message& message) {
-            if (message.text == kStr10)
-                SharedHeldClock().Advance(row.advanceAtMessage);
+        TOptionsDlg* shown = nullptr;
+        bool stayedOpen = false;
+        SharedDialogs().onMessage = [&](const RecordingDialogs::Message& message) {
+            if (message.text != kStr10)
+                return;
+            SharedHeldClock().Advance(row.advanceAtMessage);
+            // While the phone works, the dialog neither closes nor starts a second test.
+            QTest::mouseClick(shown->CancelBtn, Qt::LeftButton);
+            QTest::keyClick(shown, Qt::Key_Escape);
+            shown->close();
+            shown->Button2->click();
+            stayedOpen = shown->isVisible() && shown->TestRunning();
         };
         OpenOptions(form, [&](TOptionsDlg& dialog) {
+            shown = &dialog;
             dialog.ComboBox1->setCurrentIndex(3);
             Settings().SetJpgType(0);
             row.prepare(phone);
@@ -553,6 +563,8 @@ TEST_F(OptionsTest, FrameRateTestWithThePhone)
             EXPECT_FALSE(dialog.TestRunning());
             EXPECT_EQ(dialog.Edit4->text(), row.rate) << row.name;
             EXPECT_EQ(CommandNames(phone.Commands(), before), row.commands) << row.name;
+            EXPECT_EQ(stayedOpen, row.messages.contains(kStr10)) << row.name;
+            EXPECT_TRUE(dialog.isVisible()) << row.name;
         });
         SharedDialogs().onMessage = nullptr;
         EXPECT_EQ(SharedDialogs().MessageTexts(), row.messages) << row.name;
@@ -563,36 +575,51 @@ TEST_F(OptionsTest, FrameRateTestWithThePhone)
 
 TEST_F(OptionsTest, FrameRateTestWaitsForAPhotoOrARecording)
 {
+    enum class Capture { Recording, Photo };
     struct Row {
         const char* name;
-        bool recording;
+        Capture capture;
+        bool startsWhileThePhoneIsPlaced;  // started at the STR7 message, not before the click
+        QStringList messages;
     };
-    const Row rows[] = {{"web camera running", true}, {"photo being taken", false}};
+    const Row rows[] = {
+        {"web camera running", Capture::Recording, false, {kBusy}},
+        {"photo being taken", Capture::Photo, false, {kBusy}},
+        // The window starts a recording on connect when asked to on the command line.
+        {"web camera started while the phone is placed", Capture::Recording, true, {kStr7, kBusy}},
+    };
     Settings().SetAutoFps(false);
+    sim::SimPhone& phone = AddPhone();
+    CamForm& form = MakeForm<CamForm>();
+    ASSERT_TRUE(WaitForConnected());
     for (const Row& row : rows) {
         SharedDialogs().Clear();
-        sim::SimPhone& phone = AddPhone();
-        CamForm& form = MakeForm<CamForm>();
-        ASSERT_TRUE(WaitForConnected()) << row.name;
-        if (row.recording)
-            form.Web1Click();
+        const auto start = [&] {
+            if (row.capture == Capture::Recording)
+                form.Web1Click();
+            else
+                form.N4Click();
+        };
+        if (row.startsWhileThePhoneIsPlaced)
+            SharedDialogs().onMessage = [&](const RecordingDialogs::Message& message) {
+                if (message.text == kStr7)
+                    start();
+            };
         else
-            form.N4Click();
-        ASSERT_TRUE(form.CaptureRunning()) << row.name;
+            start();
         const size_t before = phone.Commands().size();
         OpenOptions(form, [&](TOptionsDlg& dialog) {
             dialog.Button2->click();
             EXPECT_EQ(dialog.Edit4->text(), QStringLiteral("1")) << row.name;
         });
-        EXPECT_EQ(SharedDialogs().MessageTexts(), QStringList{kBusy}) << row.name;
-        if (row.recording) {
+        SharedDialogs().onMessage = nullptr;
+        EXPECT_EQ(SharedDialogs().MessageTexts(), row.messages) << row.name;
+        ASSERT_TRUE(form.CaptureRunning()) << row.name;
+        if (row.capture == Capture::Recording) {
             EXPECT_EQ(phone.Commands().size(), before) << row.name;
             form.Web2Click();
         }
         ASSERT_TRUE(WaitFor([&] { return !form.CaptureRunning(); })) << row.name;
-        form.N16Click();
-        phone.Unplug();
-        ASSERT_TRUE(WaitForMonitorsToEnd());
     }
 }
 
