@@ -11,16 +11,58 @@
 
 #include <QImage>
 #include <QString>
+#include <QStringList>
 
 #include <memory>
+#include <utility>
+#include <vector>
 
 class QWidget;
 
 namespace orv::video {
 
 class AviFile;
+
+// One option of an entry's configuration, as its configuration dialog shows
+// it: taken from the encoder's own option table (or the shared encoding
+// options), with the value that this run's recordings use.
+struct CodecOption {
+    enum class Kind {
+        Integer,  // a number between minimum and maximum
+        Real,     // a fractional number between minimum and maximum
+        Boolean,  // 0 or 1; -1 too ("let the encoder choose") when allowsAuto
+        Flags,    // a bit set: named holds the bits, value their sum
+        Choice,   // one of named
+        Text,     // free text; named, when not empty, suggests values
+    };
+    struct Named {
+        QString name;
+        QString help;
+        QString value;  // as the option takes it
+    };
+    QString name;  // the option's own name ("g", "preset", "pixel_format")
+    QString help;
+    Kind kind = Kind::Text;
+    bool common = false;  // a shared encoding option, not the encoder's own
+    double minimum = 0;
+    double maximum = 0;
+    bool allowsAuto = false;
+    std::vector<Named> named;
+    QString value;  // the current value; Integer, Boolean, Flags as decimal numbers
+};
+
+// What an entry's about box shows.
+struct CodecInfo {
+    QString name;      // "mjpeg"
+    QString longName;  // "MJPEG (Motion JPEG)"
+    QString fourcc;    // as written into the AVI file ("MJPG"; "0" for raw RGB)
+    QStringList capabilities;
+    QString libraries;  // "libavcodec 59.37.100, libavformat 59.27.100, ..."
+    QString licence;
+};
+
 // One encoder of the catalogue with the configuration of this run. Opaque
-// outside Codecs.cpp; the catalogue owns it.
+// outside the video library; the catalogue owns it.
 struct CodecEntry;
 
 class TCodecs {
@@ -45,6 +87,18 @@ public:
     // The entry at index, or nullptr outside 0 .. Count() - 1. Owned by the
     // catalogue, which outlives every recording.
     CodecEntry* Handle(int index) const;
+
+    // The encoder's short name ("mjpeg"), and the position of one by that
+    // name (-1 when it is not listed).
+    QString EncoderName(int index) const;
+    int IndexOf(const QString& encoderName) const;
+    // The entry's configuration as data for the configuration dialog, and
+    // its change: every value is checked against the encoder's option table
+    // (type, limits, named values) and all of them are applied, or none.
+    // A recording reads the configuration when its stream starts.
+    std::vector<CodecOption> Options(int index) const;
+    bool SetOptions(int index, const std::vector<std::pair<QString, QString>>& values, QString* error = nullptr);
+    CodecInfo Info(int index) const;
 
 private:
     struct Impl;
@@ -72,6 +126,9 @@ public:
     bool CompressFrame(const QImage& frame);
     // Why the last call failed, for the log.
     QString LastError() const;
+    // True when the last failure was the file's (a full disk, an I/O error),
+    // not the encoder's refusal of the frame.
+    bool FileFailed() const;
 
 private:
     struct Impl;

@@ -1,0 +1,170 @@
+// The AVI file: created or replaced when opened, valid without a stream,
+// readable up to its last whole frame when the writer is killed or a write
+// fails.
+
+#include "AviFile.h"
+#include "Codecs.h"
+#include "TestEnv.h"
+#include "VideoTestKit.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QRegularExpression>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace orv::video {
+namespace {
+
+QString PathFor(const QString& name)
+{
+    const QString path = test::TempFolder() + QLatin1Char('/') + name;
+    QFile::remove(path);
+    return path;
+}
+
+QByteArray Contents(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// RIFF 'AVI ' > LIST 'hdrl' > 'avih' (56 bytes, no streams), LIST 'movi' empty.
+QByteArray EmptyAvi()
+{
+    QByteArray bytes("RIFF\x5c\0\0\0AVI LIST\x44\0\0\0hdrlavih\x38\0\0\0", 32);
+    bytes += QByteArray(56, '\0');
+    bytes += QByteArray("LIST\x04\0\0\0movi", 12);
+    return bytes;
+}
+
+TEST(AviFile, OpeningCreatesOrReplacesTheFileAndFailsWithTheSystemsReason)
+{
+    const QString path = PathFor(QStringLiteral("replace.avi"));
+    {
+        QFile old(path);
+        ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+        old.write(QByteArray(5000, 'x'));
+    }
+    auto file = AviFile::Open(path);
+    ASSERT_TRUE(file);
+    EXPECT_EQ(file->Path(), path);
+    file.reset();
+    EXPECT_EQ(Contents(path), EmptyAvi());
+
+    QString error;
+    EXPECT_FALSE(AviFile::Open(test::TempFolder() + QStringLiteral("/no-such-folder/x.avi"), &error));
+    EXPECT_EQ(error, QStringLiteral("No such file or directory"));
+    EXPECT_FALSE(AviFile::Open(test::TempFolder(), &error));
+    EXPECT_EQ(error, QStringLiteral("Is a directory"));
+}
+
+TEST(AviFile, WithoutAStreamItIsAnEmptyAviThatFfprobeOpens)
+{
+    const QString path = PathFor(QStringLiteral("empty.avi"));
+    auto file = AviFile::Open(path);
+    ASSERT_TRUE(file);
+    {
+        TCodecs codecs;
+        // Never started: it touches neither the file nor the entry.
+        TCompressor unused(codecs.Handle(0));
+        TCompressor none(nullptr);
+        EXPECT_FALSE(none.StartStream(*file, test::MovingPicture(64, 48, 0), 1.0));
+        EXPECT_FALSE(none.CompressFrame(test::MovingPicture(64, 48, 0)));
+    }
+    EXPECT_EQ(Contents(path), EmptyAvi());
+    file.reset();
+    EXPECT_EQ(Contents(path), EmptyAvi());
+    const auto probe = test::Ffprobe(path);
+    EXPECT_EQ(probe.value("exit"), "0") << probe.value("stderr").toStdString();
+    EXPECT_EQ(probe.value("nb_streams"), "0");
+    const test::DemuxedVideo video = test::Demux(path);
+    EXPECT_TRUE(video.opened);
+    EXPECT_EQ(video.streams, 0);
+}
+
+TEST(AviFile, AFileHoldsOneStream)
+{
+    const QString path = PathFor(QStringLiteral("one-stream.avi"));
+    auto file = AviFile::Open(path);
+    TCodecs codecs;
+    const QImage picture = test::MovingPicture(64, 48, 0);
+    TCompressor first(codecs.Handle(0));
+    TCompressor second(codecs.Handle(0));
+    ASSERT_TRUE(first.StartStream(*file, picture, 1.0));
+    EXPECT_FALSE(second.StartStream(*file, picture, 1.0));
+    EXPECT_FALSE(second.FileFailed());
+    EXPECT_FALSE(second.LastError().isEmpty());
+}
+
+QString ChildProgram()
+{
+    return QStringLiteral(AVI_RECORDER_CHILD);
+}
+
+struct ChildRun {
+    int exitStatus = -1;
+    QProcess::ExitStatus how = QProcess::NormalExit;
+    QString output;
+};
+
+ChildRun RunChild(const QStringList& arguments)
+{
+    QProcess child;
+    child.start(ChildProgram(), arguments);
+    ChildRun run;
+    if (!child.waitForFinished(120000)) {
+        child.kill();
+        child.waitForFinished();
+    }
+    run.exitStatus = child.exitCode();
+    run.how = child.exitStatus();
+    run.output = QString::fromUtf8(child.readAllStandardOutput());
+    return run;
+}
+
+TEST(AviFile, AKilledRecordingKeepsEveryFrameWrittenBeforeForFfprobe)
+{
+    for (const char* encoder : {"mjpeg", "libx264", "huffyuv"}) {
+        const QString path = PathFor(QStringLiteral("killed-%1.avi").arg(QLatin1String(encoder)));
+        const ChildRun run = RunChild({QLatin1String(encoder), path, QStringLiteral("7"), QStringLiteral("kill")});
+        EXPECT_EQ(run.how, QProcess::CrashExit) << encoder;
+        EXPECT_TRUE(run.output.contains(QStringLiteral("written 7"))) << run.output.toStdString();
+        const auto probe = test::Ffprobe(path);
+        EXPECT_EQ(probe.value("exit"), "0") << encoder << probe.value("stderr").toStdString();
+        EXPECT_EQ(probe.value("nb_read_frames"), "7") << encoder;
+        EXPECT_EQ(test::ReadStreamHeader(path).rate, 20000u) << encoder;
+        EXPECT_EQ(test::DecodeFrames(path).size(), 7u) << encoder;
+    }
+}
+
+TEST(AviFile, AFailingWriteIsReportedAndTheFramesBeforeItStayReadable)
+{
+    // A file size limit stands in for a full disk: the write that crosses it
+    // fails half done.
+    const QString path = PathFor(QStringLiteral("limited.avi"));
+    const ChildRun run = RunChild(
+        {QStringLiteral("mjpeg"), path, QStringLiteral("200"), QStringLiteral("limit"), QStringLiteral("60000")});
+    EXPECT_EQ(run.how, QProcess::NormalExit);
+    EXPECT_EQ(run.exitStatus, 0) << run.output.toStdString();
+    EXPECT_TRUE(run.output.contains(QStringLiteral("error Writing the file failed: File too large")))
+        << run.output.toStdString();
+    EXPECT_TRUE(run.output.contains(QStringLiteral("file-failed 1"))) << run.output.toStdString();
+    const QRegularExpressionMatch written = QRegularExpression(QStringLiteral("written (\\d+)")).match(run.output);
+    ASSERT_TRUE(written.hasMatch()) << run.output.toStdString();
+    const int frames = written.captured(1).toInt();
+    EXPECT_GT(frames, 2);
+    EXPECT_LT(frames, 200);
+    EXPECT_LE(QFileInfo(path).size(), 60000);
+    const auto probe = test::Ffprobe(path);
+    EXPECT_EQ(probe.value("exit"), "0") << probe.value("stderr").toStdString();
+    EXPECT_EQ(probe.value("nb_read_frames"), QString::number(frames));
+    EXPECT_EQ(test::DecodeFrames(path).size(), size_t(frames));
+}
+
+}  // namespace
+}  // namespace orv::video

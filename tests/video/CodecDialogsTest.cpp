@@ -1,0 +1,152 @@
+// The encoder's configuration dialog and about box, answered offscreen
+// through the dialog interface: what the user changes reaches the next
+// recording, limits hold, Cancel changes nothing.
+
+#include "AviFile.h"
+#include "Codecs.h"
+#include "Dialogs.h"
+#include "TestEnv.h"
+#include "VideoTestKit.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialog>
+#include <QFile>
+#include <QSpinBox>
+
+#include <gtest/gtest.h>
+
+namespace orv::video {
+namespace {
+
+class CodecDialogs : public ::testing::Test {
+protected:
+    void SetUp() override { SetDialogs(&dialogs_); }
+    void TearDown() override { SetDialogs(nullptr); }
+
+    QString Value(int index, const char* name) const
+    {
+        for (const CodecOption& option : codecs_.Options(index)) {
+            if (option.name == QLatin1String(name))
+                return option.value;
+        }
+        return QStringLiteral("(absent)");
+    }
+
+    std::vector<bool> RecordedKeyFrames(int index, int frames)
+    {
+        const QString path = test::TempFolder() + QStringLiteral("/dialog-%1.avi").arg(++recordings_);
+        auto file = AviFile::Open(path);
+        EXPECT_TRUE(file);
+        TCompressor compressor(codecs_.Handle(index));
+        for (int i = 0; i < frames; ++i) {
+            const QImage picture = test::MovingPicture(160, 120, i);
+            EXPECT_TRUE(compressor.StartStream(*file, picture, 1.0));
+            EXPECT_TRUE(compressor.CompressFrame(picture));
+        }
+        file.reset();
+        return test::Demux(path).keyFrames;
+    }
+
+    TCodecs codecs_;
+    RecordingDialogs dialogs_;
+    int recordings_ = 0;
+};
+
+TEST_F(CodecDialogs, OkAppliesTheChangedOptionsToTheNextRecording)
+{
+    const int mpeg4 = codecs_.IndexOf(QStringLiteral("mpeg4"));
+    ASSERT_GE(mpeg4, 0);
+    QString title;
+    dialogs_.onModal = [&](QDialog* dialog) {
+        title = dialog->windowTitle();
+        auto* keyInterval = dialog->findChild<QSpinBox*>(QStringLiteral("g"));
+        if (!keyInterval)
+            return int(QDialog::Rejected);
+        keyInterval->setValue(3);
+        return int(QDialog::Accepted);
+    };
+    codecs_.Configure(nullptr, mpeg4);
+    EXPECT_EQ(title, QStringLiteral("MPEG-4 part 2"));
+    EXPECT_EQ(Value(mpeg4, "g"), "3");
+    // Nothing else changed: constant quality 3 stays.
+    EXPECT_EQ(Value(mpeg4, "global_quality"), "354");
+    EXPECT_EQ(RecordedKeyFrames(mpeg4, 7), (std::vector<bool>{true, false, false, true, false, false, true}));
+    EXPECT_TRUE(dialogs_.Messages().empty());
+}
+
+TEST_F(CodecDialogs, CancelChangesNothing)
+{
+    const int mpeg4 = codecs_.IndexOf(QStringLiteral("mpeg4"));
+    dialogs_.onModal = [](QDialog* dialog) {
+        if (auto* keyInterval = dialog->findChild<QSpinBox*>(QStringLiteral("g")))
+            keyInterval->setValue(3);
+        if (auto* qscale = dialog->findChild<QCheckBox*>(QStringLiteral("flags.qscale")))
+            qscale->setChecked(false);
+        return int(QDialog::Rejected);
+    };
+    codecs_.Configure(nullptr, mpeg4);
+    EXPECT_EQ(Value(mpeg4, "g"), "12");
+    EXPECT_EQ(RecordedKeyFrames(mpeg4, 4), (std::vector<bool>{true, false, false, false}));
+}
+
+TEST_F(CodecDialogs, TheFormShowsFlagsAsCheckBoxesNamedValuesAsListsAndHoldsLimits)
+{
+    const int mjpeg = codecs_.IndexOf(QStringLiteral("mjpeg"));
+    int qminMaximum = 0, qminAfter = 0;
+    bool qscaleChecked = false;
+    QStringList huffman, formats;
+    dialogs_.onModal = [&](QDialog* dialog) {
+        if (auto* qscale = dialog->findChild<QCheckBox*>(QStringLiteral("flags.qscale")))
+            qscaleChecked = qscale->isChecked();
+        if (auto* list = dialog->findChild<QComboBox*>(QStringLiteral("huffman"))) {
+            for (int i = 0; i < list->count(); ++i)
+                huffman << list->itemText(i);
+            list->setCurrentIndex(list->findText(QStringLiteral("default")));
+        }
+        if (auto* list = dialog->findChild<QComboBox*>(QStringLiteral("pixel_format"))) {
+            for (int i = 0; i < list->count(); ++i)
+                formats << list->itemText(i);
+        }
+        if (auto* qmin = dialog->findChild<QSpinBox*>(QStringLiteral("qmin"))) {
+            qminMaximum = qmin->maximum();
+            qmin->setValue(500);
+            qminAfter = qmin->value();
+        }
+        return int(QDialog::Accepted);
+    };
+    codecs_.Configure(nullptr, mjpeg);
+    EXPECT_TRUE(qscaleChecked);
+    EXPECT_EQ(huffman, QStringList({"default", "optimal"}));
+    EXPECT_TRUE(formats.contains(QStringLiteral("yuvj420p")));
+    EXPECT_TRUE(formats.contains(QStringLiteral("yuvj444p")));
+    EXPECT_EQ(qminMaximum, 69);
+    EXPECT_EQ(qminAfter, 69);
+    EXPECT_EQ(Value(mjpeg, "qmin"), "69");
+    EXPECT_EQ(Value(mjpeg, "huffman"), "0");
+}
+
+TEST_F(CodecDialogs, AboutNamesTheEncoderItsFourccAndTheLibraries)
+{
+    struct Case {
+        const char* encoder;
+        const char* caption;
+        const char* fourcc;
+    };
+    for (const Case& c :
+         {Case{"mjpeg", "MJPEG (Motion JPEG)", "FourCC: MJPG"}, Case{"utvideo", "Ut Video", "FourCC: ULRG"},
+          Case{"libxvid", "libxvidcore MPEG-4 part 2", "FourCC: xvid"}}) {
+        dialogs_.Clear();
+        codecs_.About(nullptr, codecs_.IndexOf(QLatin1String(c.encoder)));
+        const auto messages = dialogs_.Messages();
+        ASSERT_EQ(messages.size(), 1u) << c.encoder;
+        EXPECT_EQ(messages[0].caption, QLatin1String(c.caption));
+        EXPECT_TRUE(messages[0].text.contains(QLatin1String(c.fourcc))) << messages[0].text.toStdString();
+        EXPECT_TRUE(messages[0].text.contains(QStringLiteral("libavcodec 5"))) << messages[0].text.toStdString();
+        EXPECT_TRUE(messages[0].text.contains(QStringLiteral("Licence: ")));
+        EXPECT_EQ(messages[0].kind, MessageKind::Information);
+    }
+}
+
+}  // namespace
+}  // namespace orv::video

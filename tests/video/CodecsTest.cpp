@@ -1,0 +1,340 @@
+// The encoder catalogue and the compressor: what is listed and in which
+// order, and recordings read back from the file by other means (the header
+// bytes, libavformat, libavcodec, ffprobe).
+
+#include "Codecs.h"
+#include "AviFile.h"
+#include "TestEnv.h"
+#include "VideoTestKit.h"
+
+#include <QFile>
+#include <QStringList>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <memory>
+
+namespace orv::video {
+namespace {
+
+using test::Fourcc;
+
+QString FreshPath(const QString& name)
+{
+    static int counter = 0;
+    const QString path = test::TempFolder() + QStringLiteral("/%1-%2.avi").arg(name).arg(++counter);
+    QFile::remove(path);
+    return path;
+}
+
+TCodecs& Catalogue()
+{
+    static TCodecs codecs;
+    return codecs;
+}
+
+int IndexOf(const char* encoder)
+{
+    const int index = Catalogue().IndexOf(QString::fromLatin1(encoder));
+    EXPECT_GE(index, 0) << encoder << " is not listed";
+    return index;
+}
+
+// Records the pictures with the encoder, completing the file.
+QString Record(const char* encoder, const std::vector<QImage>& pictures, double framesPerSecond)
+{
+    const QString path = FreshPath(QString::fromLatin1(encoder));
+    QString error;
+    std::unique_ptr<AviFile> file = AviFile::Open(path, &error);
+    EXPECT_TRUE(file) << error.toStdString();
+    if (!file)
+        return path;
+    TCompressor compressor(Catalogue().Handle(IndexOf(encoder)));
+    for (const QImage& picture : pictures) {
+        EXPECT_TRUE(compressor.StartStream(*file, picture, framesPerSecond)) << compressor.LastError().toStdString();
+        EXPECT_TRUE(compressor.CompressFrame(picture)) << compressor.LastError().toStdString();
+    }
+    file.reset();
+    return path;
+}
+
+std::vector<QImage> MovingPictures(int count, int width = 320, int height = 240)
+{
+    std::vector<QImage> pictures;
+    for (int i = 0; i < count; ++i)
+        pictures.push_back(test::MovingPicture(width, height, i));
+    return pictures;
+}
+
+QStringList Names(const TCodecs& codecs)
+{
+    QStringList names;
+    for (int i = 0; i < codecs.Count(); ++i)
+        names << codecs.EncoderName(i);
+    return names;
+}
+
+TEST(Catalogue, ListsTheUsefulEncodersFirstAndTheRestByNameInEveryRun)
+{
+    const TCodecs first;
+    const TCodecs second;
+    const QStringList names = Names(first);
+    EXPECT_EQ(names, Names(second));
+    ASSERT_GE(names.size(), 10);
+    EXPECT_LE(names.size(), TCodecs::kCapacity);
+    EXPECT_EQ(names.mid(0, 10), QStringList({"mjpeg", "mpeg4", "libxvid", "libx264", "huffyuv", "ffvhuff", "ffv1",
+                                             "utvideo", "magicyuv", "rawvideo"}));
+    EXPECT_EQ(first.GetName(0), QStringLiteral("MJPEG (Motion JPEG)"));
+    QStringList rest = names.mid(10);
+    QStringList sorted = rest;
+    std::sort(sorted.begin(), sorted.end(), [](const QString& a, const QString& b) { return a.toUtf8() < b.toUtf8(); });
+    EXPECT_EQ(rest, sorted);
+    // Fixed sizes or rates only, hardware, or not writable into AVI.
+    for (const char* absent : {"dvvideo", "h261", "h263", "mpeg1video", "libaom-av1", "h264_vaapi", "h264_v4l2m2m",
+                               "h264_nvenc", "mpeg4_omx", "libx265", "gif"})
+        EXPECT_FALSE(names.contains(QLatin1String(absent))) << absent;
+    EXPECT_EQ(first.GetName(first.Count()), QString());
+    EXPECT_EQ(first.Handle(-1), nullptr);
+}
+
+struct RecordingCase {
+    const char* encoder;
+    double framesPerSecond;
+    int frames;
+    uint32_t fourcc;
+    uint32_t rate;            // over a scale of 10000
+    const char* averageRate;  // as ffprobe reduces it
+    std::vector<bool> keyFrames;
+    double tolerance;  // mean channel difference from the pictures recorded
+};
+
+class Recordings : public ::testing::TestWithParam<RecordingCase> {};
+
+TEST_P(Recordings, ReadBackWithTheirHeaderSamplesAndPictures)
+{
+    const RecordingCase& c = GetParam();
+    const std::vector<QImage> pictures = MovingPictures(c.frames);
+    const QString path = Record(c.encoder, pictures, c.framesPerSecond);
+
+    const test::StreamHeaderBytes header = test::ReadStreamHeader(path);
+    ASSERT_TRUE(header.found);
+    EXPECT_EQ(header.type, QByteArray("vids"));
+    EXPECT_EQ(header.handler, c.fourcc);
+    EXPECT_EQ(header.scale, 10000u);
+    EXPECT_EQ(header.rate, c.rate);
+    EXPECT_EQ(header.quality, 10000u);
+    EXPECT_EQ(header.length, uint32_t(c.frames));
+    EXPECT_EQ(header.frame[0], 0);
+    EXPECT_EQ(header.frame[1], 0);
+    EXPECT_EQ(header.frame[2], 320);
+    EXPECT_EQ(header.frame[3], 240);
+
+    const test::DemuxedVideo video = test::Demux(path);
+    ASSERT_TRUE(video.opened);
+    EXPECT_EQ(video.width, 320);
+    EXPECT_EQ(video.height, 240);
+    EXPECT_EQ(video.tag, c.fourcc);
+    EXPECT_EQ(video.keyFrames, c.keyFrames);
+
+    const auto probe = test::Ffprobe(path);
+    EXPECT_EQ(probe.value("exit"), "0") << probe.value("stderr").toStdString();
+    EXPECT_EQ(probe.value("nb_read_frames"), QString::number(c.frames));
+    EXPECT_EQ(probe.value("avg_frame_rate"), QLatin1String(c.averageRate));
+
+    const std::vector<QImage> decoded = test::DecodeFrames(path);
+    ASSERT_EQ(decoded.size(), pictures.size());
+    for (size_t i = 0; i < decoded.size(); ++i)
+        EXPECT_LE(test::MeanDifference(decoded[i], pictures[i]), c.tolerance) << "frame " << i;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Encoders, Recordings,
+    ::testing::Values(RecordingCase{"mjpeg", 0.8, 4, Fourcc("MJPG"), 8000, "4/5", {true, true, true, true}, 2.5},
+                      RecordingCase{
+                          "mpeg4", 1 / 1.5, 4, Fourcc("FMP4"), 6666, "3333/5000", {true, false, false, false}, 2.5},
+                      // A key frame every 10 frames.
+                      RecordingCase{"libx264",
+                                    0.6667,
+                                    12,
+                                    Fourcc("H264"),
+                                    6667,
+                                    "6667/10000",
+                                    {true, false, false, false, false, false, false, false, false, false, true, false},
+                                    2.5},
+                      RecordingCase{"huffyuv", 25.0, 3, Fourcc("HFYU"), 250000, "25/1", {true, true, true}, 0},
+                      // Ut Video chooses its FourCC by the pixel format it is fed.
+                      RecordingCase{"utvideo", 2.0, 3, Fourcc("ULRG"), 20000, "2/1", {true, true, true}, 0},
+                      RecordingCase{"rawvideo", 1.0, 3, 0, 10000, "1/1", {true, true, true}, 0}),
+    [](const ::testing::TestParamInfo<RecordingCase>& param) { return std::string(param.param.encoder); });
+
+TEST(Recordings, RedStaysRedInEveryColourModel)
+{
+    QImage red(64, 48, QImage::Format_RGB888);
+    red.fill(QColor(230, 20, 10));
+    for (const char* encoder : {"rawvideo", "huffyuv", "ffv1", "utvideo", "mjpeg", "libx264"}) {
+        const std::vector<QImage> decoded = test::DecodeFrames(Record(encoder, {red, red}, 1.0));
+        ASSERT_EQ(decoded.size(), 2u) << encoder;
+        const test::MeanColour mean = test::Mean(decoded[1], QRect(8, 8, 48, 32));
+        EXPECT_NEAR(mean.red, 230, 4) << encoder;
+        EXPECT_NEAR(mean.green, 20, 4) << encoder;
+        EXPECT_NEAR(mean.blue, 10, 4) << encoder;
+    }
+}
+
+TEST(Compressor, StartsTheStreamOnceAndScalesFramesOfAnotherSize)
+{
+    const QString path = FreshPath(QStringLiteral("once"));
+    std::unique_ptr<AviFile> file = AviFile::Open(path);
+    ASSERT_TRUE(file);
+    QImage red(320, 240, QImage::Format_RGB888);
+    red.fill(Qt::red);
+    QImage blue(640, 480, QImage::Format_RGB32);
+    blue.fill(Qt::blue);
+    TCompressor compressor(Catalogue().Handle(IndexOf("huffyuv")));
+    ASSERT_TRUE(compressor.StartStream(*file, red, 0.8));
+    ASSERT_TRUE(compressor.CompressFrame(red));
+    // Another size, another rate: ignored.
+    ASSERT_TRUE(compressor.StartStream(*file, blue, 5.0));
+    ASSERT_TRUE(compressor.CompressFrame(blue));
+    file.reset();
+
+    const test::StreamHeaderBytes header = test::ReadStreamHeader(path);
+    EXPECT_EQ(header.rate, 8000u);
+    EXPECT_EQ(header.frame[2], 320);
+    EXPECT_EQ(header.frame[3], 240);
+    const std::vector<QImage> decoded = test::DecodeFrames(path);
+    ASSERT_EQ(decoded.size(), 2u);
+    EXPECT_EQ(decoded[1].size(), QSize(320, 240));
+    const test::MeanColour mean = test::Mean(decoded[1], decoded[1].rect());
+    EXPECT_LT(mean.red, 2);
+    EXPECT_GT(mean.blue, 253);
+}
+
+TEST(Compressor, RatesThatAreNoNumberOrNotPositiveRecordAtOneFramePerSecond)
+{
+    struct Case {
+        double framesPerSecond;
+        uint32_t rate;
+    };
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double infinity = std::numeric_limits<double>::infinity();
+    for (const Case& c : {Case{nan, 10000}, Case{0.0, 10000}, Case{-2.5, 10000}, Case{infinity, 10000},
+                          Case{-infinity, 10000}, Case{0.00001, 1}, Case{5000.0, 10000000}}) {
+        QImage picture(32, 32, QImage::Format_RGB888);
+        picture.fill(Qt::gray);
+        const QString path = Record("mjpeg", {picture}, c.framesPerSecond);
+        EXPECT_EQ(test::ReadStreamHeader(path).rate, c.rate) << c.framesPerSecond;
+        EXPECT_EQ(test::Ffprobe(path).value("nb_read_frames"), "1") << c.framesPerSecond;
+    }
+}
+
+TEST(Compressor, OddSizesLoseTheirLastColumnAndRowOnlyWhereColourIsSubsampled)
+{
+    struct Case {
+        const char* encoder;
+        int width, height;
+    };
+    for (const Case& c : {Case{"libx264", 320, 240}, Case{"mjpeg", 320, 240}, Case{"rawvideo", 321, 241}}) {
+        const QString path = Record(c.encoder, {test::MovingPicture(321, 241, 0)}, 1.0);
+        const test::StreamHeaderBytes header = test::ReadStreamHeader(path);
+        EXPECT_EQ(header.frame[2], c.width) << c.encoder;
+        EXPECT_EQ(header.frame[3], c.height) << c.encoder;
+        EXPECT_EQ(test::Ffprobe(path).value("nb_read_frames"), "1") << c.encoder;
+    }
+}
+
+TEST(Compressor, EveryFrameIsInTheFileAsSoonAsItIsCompressed)
+{
+    for (const char* encoder : {"mjpeg", "libx264"}) {
+        const QString path = FreshPath(QString::fromLatin1(encoder));
+        std::unique_ptr<AviFile> file = AviFile::Open(path);
+        ASSERT_TRUE(file);
+        TCompressor compressor(Catalogue().Handle(IndexOf(encoder)));
+        for (int i = 0; i < 3; ++i) {
+            const QImage picture = test::MovingPicture(160, 120, i);
+            ASSERT_TRUE(compressor.StartStream(*file, picture, 1.0));
+            ASSERT_TRUE(compressor.CompressFrame(picture));
+            EXPECT_EQ(test::Ffprobe(path).value("nb_read_frames"), QString::number(i + 1)) << encoder;
+        }
+    }
+}
+
+TEST(Compressor, AnEncoderThatHoldsFramesBackGivesThemUpWhicheverEndsFirst)
+{
+    TCodecs codecs;
+    const int index = codecs.IndexOf(QStringLiteral("libx264"));
+    ASSERT_GE(index, 0);
+    // Without zero latency x264 looks ahead: its first packet comes late.
+    ASSERT_TRUE(codecs.SetOptions(index, {{"tune", "film"}, {"preset", "medium"}}));
+    for (bool fileFirst : {true, false}) {
+        const QString path = FreshPath(QStringLiteral("delayed"));
+        auto file = AviFile::Open(path);
+        ASSERT_TRUE(file);
+        auto compressor = std::make_unique<TCompressor>(codecs.Handle(index));
+        for (int i = 0; i < 6; ++i) {
+            const QImage picture = test::MovingPicture(160, 120, i);
+            ASSERT_TRUE(compressor->StartStream(*file, picture, 1.0));
+            ASSERT_TRUE(compressor->CompressFrame(picture));
+        }
+        EXPECT_LT(test::Demux(path).keyFrames.size(), 6u) << "the encoder held nothing back";
+        if (fileFirst) {
+            file.reset();
+            compressor.reset();
+        } else {
+            compressor.reset();
+            file.reset();
+        }
+        EXPECT_EQ(test::Demux(path).keyFrames.size(), 6u) << (fileFirst ? "file first" : "compressor first");
+        EXPECT_EQ(test::ReadStreamHeader(path).length, 6u);
+    }
+}
+
+TEST(Compressor, ARecordingKeepsTheConfigurationItStartedWith)
+{
+    TCodecs codecs;
+    const int index = codecs.IndexOf(QStringLiteral("mpeg4"));
+    ASSERT_GE(index, 0);
+    ASSERT_TRUE(codecs.SetOptions(index, {{"g", "2"}}));
+    const QString path = FreshPath(QStringLiteral("config"));
+    auto file = AviFile::Open(path);
+    TCompressor compressor(codecs.Handle(index));
+    for (int i = 0; i < 6; ++i) {
+        const QImage picture = test::MovingPicture(160, 120, i);
+        ASSERT_TRUE(compressor.StartStream(*file, picture, 1.0));
+        ASSERT_TRUE(compressor.CompressFrame(picture));
+        if (i == 0) {
+            ASSERT_TRUE(codecs.SetOptions(index, {{"g", "5"}}));
+        }
+    }
+    file.reset();
+    EXPECT_EQ(test::Demux(path).keyFrames, (std::vector<bool>{true, false, true, false, true, false}));
+}
+
+TEST(Compressor, OptionsAreCheckedAgainstTheEncodersTableAndAppliedAllOrNone)
+{
+    TCodecs codecs;
+    const int index = codecs.IndexOf(QStringLiteral("mjpeg"));
+    auto value = [&](const char* name) {
+        for (const CodecOption& option : codecs.Options(index)) {
+            if (option.name == QLatin1String(name))
+                return option.value;
+        }
+        return QStringLiteral("(absent)");
+    };
+    EXPECT_EQ(value("global_quality"), "354");
+    EXPECT_EQ(value("pixel_format"), "yuvj420p");
+    QString error;
+    EXPECT_FALSE(codecs.SetOptions(index, {{"qmax", "20"}, {"qmin", "500"}}, &error));
+    EXPECT_TRUE(error.startsWith(QStringLiteral("qmin = 500: "))) << error.toStdString();
+    EXPECT_FALSE(codecs.SetOptions(index, {{"pixel_format", "nv12"}}, &error));
+    EXPECT_FALSE(codecs.SetOptions(index, {{"no_such_option", "1"}}, &error));
+    EXPECT_EQ(value("qmax"), "31");
+    EXPECT_TRUE(codecs.SetOptions(index, {{"qmax", "20"}, {"pixel_format", "yuvj444p"}}));
+    EXPECT_EQ(value("qmax"), "20");
+    EXPECT_EQ(value("pixel_format"), "yuvj444p");
+}
+
+}  // namespace
+}  // namespace orv::video

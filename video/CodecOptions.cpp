@@ -1,0 +1,333 @@
+// The catalogue's entries as data for the configuration dialog and the about
+// box: the encoder's option table with this run's values, and what the
+// encoder is.
+
+#include "CodecEntry.h"
+#include "Codecs.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <set>
+
+namespace orv::video {
+namespace {
+
+// The shared encoding options worth offering next to an encoder's own: the
+// rate, the key-frame interval, constant quality and its limits. The other
+// seventy are tuning knobs of the MPEG-style encoders or aliases.
+constexpr std::array kCommonOptions{
+    "b",     "maxrate",        "minrate", "bufsize", "g",       "keyint_min",       "bf",
+    "flags", "global_quality", "qmin",    "qmax",    "threads", "compression_level"};
+
+constexpr int kVideoEncoding = AV_OPT_FLAG_ENCODING_PARAM | AV_OPT_FLAG_VIDEO_PARAM;
+
+struct TextSuggestions {
+    const char* encoder;
+    const char* option;
+    const char* values;
+};
+
+// Text options whose values the encoder's table does not list.
+constexpr TextSuggestions kSuggestions[] = {
+    {"libx264", "preset",
+     "ultrafast,superfast,veryfast,faster,fast,medium,slow,slower,veryslow,"
+     "placebo"},
+    {"libx264", "tune", "film,animation,grain,stillimage,psnr,ssim,fastdecode,zerolatency"},
+    {"libx264", "profile", "baseline,main,high,high10,high422,high444"},
+    {"libx264rgb", "preset",
+     "ultrafast,superfast,veryfast,faster,fast,medium,slow,slower,veryslow,"
+     "placebo"},
+    {"libx264rgb", "tune", "film,animation,grain,stillimage,psnr,ssim,fastdecode,zerolatency"},
+};
+
+QString Text(const char* text)
+{
+    return QString::fromUtf8(text ? text : "");
+}
+
+// An option's named values: the constants of its unit.
+std::vector<CodecOption::Named> NamedValues(void* object, const AVOption& option, bool sharedTable)
+{
+    std::vector<CodecOption::Named> named;
+    if (!option.unit)
+        return named;
+    std::set<std::string> seen;
+    for (const AVOption* constant = nullptr; (constant = av_opt_next(object, constant));) {
+        if (constant->type != AV_OPT_TYPE_CONST || !constant->unit || std::strcmp(constant->unit, option.unit) != 0)
+            continue;
+        // The shared table marks some constants for decoding only, and
+        // leaves others (qscale among them) unmarked.
+        const bool forEncoding = constant->flags == 0 || (constant->flags & AV_OPT_FLAG_ENCODING_PARAM);
+        if ((constant->flags & AV_OPT_FLAG_DEPRECATED) || (sharedTable && !forEncoding))
+            continue;
+        if (!seen.insert(constant->name).second)
+            continue;
+        named.push_back({Text(constant->name), Text(constant->help), QString::number(constant->default_val.i64)});
+    }
+    return named;
+}
+
+// True when the named values are every value the option can take.
+bool CoverRange(const std::vector<CodecOption::Named>& named, double minimum, double maximum)
+{
+    if (named.empty() || maximum - minimum > 64)
+        return false;
+    for (auto value = int64_t(minimum); value <= int64_t(maximum); ++value) {
+        const QString text = QString::number(value);
+        if (std::none_of(named.begin(), named.end(), [&](const CodecOption::Named& n) { return n.value == text; }))
+            return false;
+    }
+    return true;
+}
+
+QString CurrentText(void* object, const char* name)
+{
+    uint8_t* text = nullptr;
+    if (av_opt_get(object, name, 0, &text) < 0 || !text)
+        return {};
+    QString value = QString::fromUtf8(reinterpret_cast<const char*>(text));
+    av_free(text);
+    return value;
+}
+
+// One option as the dialog shows it; false for options it does not show.
+bool Describe(const AVCodec& codec, void* object, const AVOption& option, bool common, CodecOption& out)
+{
+    if ((option.flags & (AV_OPT_FLAG_DEPRECATED | AV_OPT_FLAG_READONLY)) ||
+        (option.flags & kVideoEncoding) != kVideoEncoding)
+        return false;
+    out.name = Text(option.name);
+    out.help = Text(option.help);
+    out.common = common;
+    out.minimum = option.min;
+    out.maximum = option.max;
+    int64_t integer = 0;
+    double real = 0;
+    switch (option.type) {
+    case AV_OPT_TYPE_FLAGS:
+        out.kind = CodecOption::Kind::Flags;
+        out.named = NamedValues(object, option, common);
+        av_opt_get_int(object, option.name, 0, &integer);
+        out.value = QString::number(integer);
+        return true;
+    case AV_OPT_TYPE_INT:
+    case AV_OPT_TYPE_INT64:
+    case AV_OPT_TYPE_UINT64:
+        out.named = NamedValues(object, option, common);
+        out.kind =
+            CoverRange(out.named, option.min, option.max) ? CodecOption::Kind::Choice : CodecOption::Kind::Integer;
+        av_opt_get_int(object, option.name, 0, &integer);
+        out.value = QString::number(integer);
+        if (out.kind == CodecOption::Kind::Choice &&
+            std::none_of(out.named.begin(), out.named.end(), [&](const auto& n) { return n.value == out.value; }))
+            out.named.push_back({out.value, {}, out.value});
+        return true;
+    case AV_OPT_TYPE_BOOL:
+        out.kind = CodecOption::Kind::Boolean;
+        out.allowsAuto = option.min < 0;
+        av_opt_get_int(object, option.name, 0, &integer);
+        out.value = QString::number(integer);
+        return true;
+    case AV_OPT_TYPE_DOUBLE:
+    case AV_OPT_TYPE_FLOAT:
+        out.kind = CodecOption::Kind::Real;
+        av_opt_get_double(object, option.name, 0, &real);
+        out.value = QString::number(real, 'g', 10);
+        return true;
+    case AV_OPT_TYPE_STRING:
+    case AV_OPT_TYPE_DICT:
+    case AV_OPT_TYPE_IMAGE_SIZE:
+    case AV_OPT_TYPE_VIDEO_RATE:
+    case AV_OPT_TYPE_RATIONAL:
+    case AV_OPT_TYPE_DURATION:
+    case AV_OPT_TYPE_COLOR:
+        out.kind = CodecOption::Kind::Text;
+        out.value = CurrentText(object, option.name);
+        for (const TextSuggestions& suggestion : kSuggestions)
+            if (std::strcmp(suggestion.encoder, codec.name) == 0 && std::strcmp(suggestion.option, option.name) == 0)
+                for (const QString& value : QString::fromLatin1(suggestion.values).split(QLatin1Char(',')))
+                    out.named.push_back({value, {}, value});
+        return true;
+    default: return false;
+    }
+}
+
+// An encoder context with the entry's configuration applied, never opened.
+struct Probe {
+    AVCodecContext* context = nullptr;
+    explicit Probe(const AVCodec& codec) : context(avcodec_alloc_context3(&codec)) {}
+    ~Probe() { avcodec_free_context(&context); }
+    Probe(const Probe&) = delete;
+    Probe& operator=(const Probe&) = delete;
+};
+
+// The FourCC that the AVI muxer writes for this configuration: the encoder
+// opened on a small picture and the muxer initialised on a memory buffer.
+// Some encoders choose their FourCC by pixel format (Ut Video, MagicYUV).
+uint32_t WrittenFourcc(const CodecEntry& entry)
+{
+    const AVOutputFormat* avi = av_guess_format("avi", nullptr, nullptr);
+    if (!avi)
+        return 0;
+    const uint32_t fromTable = av_codec_get_tag(avi->codec_tag, entry.codec->id);
+    const CodecConfig config = entry.Config();
+    Probe probe(*entry.codec);
+    if (!probe.context)
+        return fromTable;
+    probe.context->width = 64;
+    probe.context->height = 48;
+    probe.context->pix_fmt = config.pixelFormat;
+    probe.context->time_base = AVRational{1, 1};
+    probe.context->framerate = AVRational{1, 1};
+    AVDictionary* options = nullptr;
+    for (const auto& [name, value] : config.options)
+        av_dict_set(&options, name.c_str(), value.c_str(), 0);
+    const int opened = avcodec_open2(probe.context, entry.codec, &options);
+    av_dict_free(&options);
+    if (opened < 0)
+        return fromTable;
+    uint32_t tag = fromTable;
+    AVFormatContext* muxer = nullptr;
+    if (avformat_alloc_output_context2(&muxer, avi, nullptr, nullptr) >= 0 && muxer &&
+        avio_open_dyn_buf(&muxer->pb) >= 0) {
+        AVStream* stream = avformat_new_stream(muxer, nullptr);
+        if (stream && avcodec_parameters_from_context(stream->codecpar, probe.context) >= 0) {
+            stream->time_base = AVRational{1, 1};
+            if (avformat_init_output(muxer, nullptr) >= 0)
+                tag = stream->codecpar->codec_tag;
+        }
+        uint8_t* bytes = nullptr;
+        avio_close_dyn_buf(muxer->pb, &bytes);
+        av_free(bytes);
+        muxer->pb = nullptr;
+    }
+    avformat_free_context(muxer);
+    return tag;
+}
+
+QString VersionText(const char* library, unsigned version)
+{
+    return QStringLiteral("%1 %2.%3.%4")
+        .arg(QLatin1String(library))
+        .arg(AV_VERSION_MAJOR(version))
+        .arg(AV_VERSION_MINOR(version))
+        .arg(AV_VERSION_MICRO(version));
+}
+
+}  // namespace
+
+std::vector<CodecOption> TCodecs::Options(int index) const
+{
+    std::vector<CodecOption> options;
+    const CodecEntry* entry = Handle(index);
+    if (!entry)
+        return options;
+    const CodecConfig config = entry->Config();
+    Probe probe(*entry->codec);
+    if (!probe.context)
+        return options;
+    ApplyOptions(*probe.context, config.options, nullptr);
+
+    CodecOption format;
+    format.name = QStringLiteral("pixel_format");
+    format.help = QStringLiteral("The pixel format the RGB frames are converted to for the encoder");
+    format.kind = CodecOption::Kind::Choice;
+    format.common = true;
+    for (AVPixelFormat candidate : FeedableFormats(*entry->codec)) {
+        const QString name = Text(av_get_pix_fmt_name(candidate));
+        format.named.push_back({name, {}, name});
+    }
+    format.value = Text(av_get_pix_fmt_name(config.pixelFormat));
+    options.push_back(format);
+
+    for (const char* name : kCommonOptions) {
+        const AVOption* option = av_opt_find(probe.context, name, nullptr, 0, 0);
+        CodecOption described;
+        if (option && Describe(*entry->codec, probe.context, *option, true, described))
+            options.push_back(std::move(described));
+    }
+    if (probe.context->priv_data && entry->codec->priv_class) {
+        for (const AVOption* option = nullptr; (option = av_opt_next(probe.context->priv_data, option));) {
+            CodecOption described;
+            if (option->type != AV_OPT_TYPE_CONST &&
+                Describe(*entry->codec, probe.context->priv_data, *option, false, described))
+                options.push_back(std::move(described));
+        }
+    }
+    return options;
+}
+
+bool TCodecs::SetOptions(int index, const std::vector<std::pair<QString, QString>>& values, QString* error)
+{
+    CodecEntry* entry = Handle(index);
+    if (!entry) {
+        if (error)
+            *error = QStringLiteral("No encoder at position %1").arg(index);
+        return false;
+    }
+    CodecConfig config = entry->Config();
+    Probe probe(*entry->codec);
+    if (!probe.context || !ApplyOptions(*probe.context, config.options, error))
+        return false;
+    const std::vector<AVPixelFormat> formats = FeedableFormats(*entry->codec);
+    for (const auto& [name, value] : values) {
+        if (name == QLatin1String("pixel_format")) {
+            const AVPixelFormat format = av_get_pix_fmt(value.toUtf8().constData());
+            if (std::find(formats.begin(), formats.end(), format) == formats.end()) {
+                if (error)
+                    *error = QStringLiteral("pixel_format = %1: the encoder does not take it from RGB").arg(value);
+                return false;
+            }
+            config.pixelFormat = format;
+            continue;
+        }
+        const OptionValues one{{name.toStdString(), value.toStdString()}};
+        if (!ApplyOptions(*probe.context, one, error))
+            return false;
+        auto kept = std::find_if(config.options.begin(), config.options.end(),
+                                 [&](const auto& option) { return option.first == one.front().first; });
+        if (kept != config.options.end())
+            kept->second = one.front().second;
+        else
+            config.options.push_back(one.front());
+    }
+    entry->SetConfig(std::move(config));
+    return true;
+}
+
+CodecInfo TCodecs::Info(int index) const
+{
+    CodecInfo info;
+    const CodecEntry* entry = Handle(index);
+    if (!entry)
+        return info;
+    const AVCodec& codec = *entry->codec;
+    info.name = Text(codec.name);
+    info.longName = GetName(index);
+    info.fourcc = FourccText(WrittenFourcc(*entry));
+    if (const AVCodecDescriptor* descriptor = avcodec_descriptor_get(codec.id)) {
+        if (descriptor->props & AV_CODEC_PROP_INTRA_ONLY)
+            info.capabilities << QStringLiteral("every frame a key frame");
+        if (descriptor->props & AV_CODEC_PROP_LOSSLESS)
+            info.capabilities << QStringLiteral("lossless");
+        if (descriptor->props & AV_CODEC_PROP_LOSSY)
+            info.capabilities << QStringLiteral("lossy");
+    }
+    if (codec.capabilities & AV_CODEC_CAP_DELAY)
+        info.capabilities << QStringLiteral("may hold frames back");
+    if (codec.capabilities & AV_CODEC_CAP_SLICE_THREADS)
+        info.capabilities << QStringLiteral("slice threads");
+    if (codec.capabilities & AV_CODEC_CAP_FRAME_THREADS)
+        info.capabilities << QStringLiteral("frame threads");
+    if (codec.capabilities & AV_CODEC_CAP_OTHER_THREADS)
+        info.capabilities << QStringLiteral("threads of its own");
+    info.capabilities << QStringLiteral("fed %1").arg(Text(av_get_pix_fmt_name(entry->Config().pixelFormat)));
+    info.libraries = VersionText("libavcodec", avcodec_version()) + QStringLiteral(", ") +
+                     VersionText("libavformat", avformat_version()) + QStringLiteral(", ") +
+                     VersionText("libswscale", swscale_version());
+    info.licence = Text(avcodec_license());
+    return info;
+}
+
+}  // namespace orv::video
