@@ -573,7 +573,10 @@ void TOptionsDlg::RunWithInputHeld(const std::function<void()>& work)
     testRunning_ = false;
 }
 
-QString TOptionsDlg::FormatRate(double framesPerSecond) { return UserNumberLocale().toString(framesPerSecond, 'g', 15); }
+QString TOptionsDlg::FormatRate(double framesPerSecond)
+{
+    return UserNumberLocale().toString(framesPerSecond, 'g', 15);
+}
 
 void TOptionsDlg::ShowMessage(const QString& text)
 {

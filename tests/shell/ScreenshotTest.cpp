@@ -102,7 +102,8 @@ TEST_P(ScreenshotTest, OptionsDialogTabs)
     Settings().SetAutoPhoneConnect(false);
     Settings().SetLangIndex(language);
     TForm1& form = MakeForm();
-    const QString prefix = ScreenshotFolder() + QStringLiteral("/%1-%2-options-").arg(QGuiApplication::platformName(), suffix);
+    const QString prefix =
+        ScreenshotFolder() + QStringLiteral("/%1-%2-options-").arg(QGuiApplication::platformName(), suffix);
     int tabsSeen = 0;
     SharedDialogs().onModal = [&](QDialog* dialog) {
         auto* options = qobject_cast<TOptionsDlg*>(dialog);
