@@ -244,8 +244,12 @@ std::vector<CodecOption> TCodecs::Options(int index) const
     for (const char* name : kCommonOptions) {
         const AVOption* option = av_opt_find(probe.context, name, nullptr, 0, 0);
         CodecOption described;
-        if (option && Describe(*entry->codec, probe.context, *option, true, described))
-            options.push_back(std::move(described));
+        if (!option || !Describe(*entry->codec, probe.context, *option, true, described))
+            continue;
+        if (described.name == QLatin1String("global_quality"))
+            described.help +=
+                QStringLiteral(" (with the qscale flag: the quantiser times %1, so 354 is q 3)").arg(FF_QP2LAMBDA);
+        options.push_back(std::move(described));
     }
     if (probe.context->priv_data && entry->codec->priv_class) {
         for (const AVOption* option = nullptr; (option = av_opt_next(probe.context->priv_data, option));) {
