@@ -21,7 +21,6 @@
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QFileInfo>
-#include <QHostAddress>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
@@ -33,7 +32,6 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QStatusBar>
-#include <QTcpServer>
 #include <QUrl>
 
 #include <algorithm>
@@ -127,7 +125,9 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent), life_(std::make_shared<Li
 
     BuildStatusBar();
 
-    ServerSocket1 = new QTcpServer(this);
+    ServerSocket1 = new web::TPictureServer(this);
+    connect(ServerSocket1, &web::TPictureServer::ClientRead, this, &TForm1::ServerSocket1ClientRead);
+    connect(ServerSocket1, &web::TPictureServer::ClientError, this, &TForm1::ServerSocket1ClientError);
 
     Codecs = std::make_unique<video::TCodecs>();
     Tray = new TTray(this);
@@ -392,13 +392,10 @@ void TForm1::Web1Click()
     Web1->setVisible(false);
     Web2->setVisible(true);
     if (GetServerEnabled()) {
-        const int port = GetServerPort();
-        const bool validPort = port > 0 && port <= 65535;
-        if (!validPort || !ServerSocket1->listen(QHostAddress::Any, static_cast<quint16>(port))) {
-            const QString reason = validPort ? ServerSocket1->errorString() : QStringLiteral("Invalid port number");
-            TheDialogs().ShowMessage(this, windowTitle(),
-                                     QStringLiteral("Socket error: %1 (port %2), on API 'listen'").arg(reason).arg(port),
-                                     MessageKind::Error);
+        QString error;
+        if (!ServerSocket1->Open(GetServerPort(), &error)) {
+            // No web camera without its server: START is offered again.
+            TheDialogs().ShowMessage(this, windowTitle(), error, MessageKind::Error);
             Web1->setVisible(true);
             Web2->setVisible(false);
             return;
@@ -437,10 +434,18 @@ void TForm1::CamFinished()
     StopServer();
 }
 
-void TForm1::StopServer()
+void TForm1::StopServer() { ServerSocket1->Close(); }
+
+void TForm1::ServerSocket1ClientRead(QTcpSocket* Socket)
 {
-    if (ServerSocket1->isListening())
-        ServerSocket1->close();
+    if (!CamThread)
+        return;
+    ServerSocket1->AnswerRequest(Socket, CurrentFrame);
+}
+
+void TForm1::ServerSocket1ClientError(QTcpSocket* Socket, QAbstractSocket::SocketError)
+{
+    ServerSocket1->CloseClient(Socket);
 }
 
 void TForm1::N5Click()

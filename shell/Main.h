@@ -3,7 +3,9 @@
 // device monitor's state handler and the capture threads' view of the window.
 // It owns everything that runs and carries the settings accessors.
 
+#include "Addresses.h"
 #include "CaptureView.h"
+#include "PictureServer.h"
 #include "Settings.h"
 
 #include <QImage>
@@ -19,7 +21,6 @@ class QMenuBar;
 class QProgressBar;
 class QScrollArea;
 class QStatusBar;
-class QTcpServer;
 class QUrl;
 
 namespace orv {
@@ -43,10 +44,6 @@ void OpenUrl(const QUrl& url);
 // The manual shipped with the program: manual.html beside the executable,
 // else in the installed documentation folder.
 QString ManualPath();
-
-// The addresses behind the Help menu.
-inline constexpr const char* kWebSite = "https://orvello.example.org/";
-inline constexpr const char* kAuthorMail = "orvello-authors@example.org";
 
 class TForm1 : public QMainWindow, public Settings, public CaptureView {
     Q_OBJECT
@@ -78,6 +75,9 @@ public:
     // End handlers of the capture threads; user-interface thread.
     void PhotoFinished();
     void CamFinished();
+    // The picture web server's events on a client connection.
+    void ServerSocket1ClientRead(QTcpSocket* Socket);
+    void ServerSocket1ClientError(QTcpSocket* Socket, QAbstractSocket::SocketError ErrorCode);
     // The window was minimised: to the tray when "CloseToTray" is on.
     void AppMinimize();
 
@@ -140,7 +140,8 @@ public:
     QStatusBar* StatusBar1 = nullptr;
     QLabel* Indicator = nullptr;
     QProgressBar* DownloadBar = nullptr;
-    QTcpServer* ServerSocket1 = nullptr;
+    // The picture web server; it listens while the web camera runs.
+    web::TPictureServer* ServerSocket1 = nullptr;
 
     // The latest web-camera frame, read by the picture web server.
     QImage CurrentFrame;

@@ -1,0 +1,113 @@
+#pragma once
+// A TCP client on a plain non-blocking socket, for tests whose server runs
+// in the same thread: every wait turns the event loop, and the test decides
+// when and how much the client reads.
+
+#include <QByteArray>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QTest>
+
+#include <cerrno>
+#include <chrono>
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace orv::test {
+
+class RawClient {
+public:
+    // Connects to 127.0.0.1:port. receiveBuffer > 0 makes the client's
+    // receive buffer small, so that a client that does not read soon stops
+    // taking bytes.
+    explicit RawClient(int port, int receiveBuffer = 0)
+    {
+        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (receiveBuffer > 0)
+            ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(static_cast<uint16_t>(port));
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        // Loopback connections complete in the system's queue, without the
+        // server's event loop.
+        connected_ = ::connect(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+        ::fcntl(fd_, F_SETFL, ::fcntl(fd_, F_GETFL) | O_NONBLOCK);
+    }
+    ~RawClient() { Close(); }
+    RawClient(const RawClient&) = delete;
+    RawClient& operator=(const RawClient&) = delete;
+
+    bool Connected() const { return connected_; }
+
+    void Close()
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
+        fd_ = -1;
+    }
+
+    bool Send(const QByteArray& bytes)
+    {
+        qsizetype sent = 0;
+        QElapsedTimer timer;
+        timer.start();
+        while (sent < bytes.size() && timer.elapsed() < kLimitMs) {
+            const ssize_t n = ::send(fd_, bytes.constData() + sent, static_cast<size_t>(bytes.size() - sent), MSG_NOSIGNAL);
+            if (n > 0)
+                sent += n;
+            else if (n < 0 && errno != EAGAIN)
+                return false;
+            else
+                QTest::qWait(1);
+        }
+        return sent == bytes.size();
+    }
+
+    // Reads at most chunk bytes a time, turning the event loop between reads
+    // (and pausing pause between chunks), until the server ends the
+    // connection or the time limit passes. True when it ended: the end of the
+    // stream or a reset.
+    bool ReadToEnd(size_t chunk = 64 * 1024, std::chrono::milliseconds pause = std::chrono::milliseconds(0))
+    {
+        QElapsedTimer timer;
+        timer.start();
+        QByteArray buffer(static_cast<qsizetype>(chunk), '\0');
+        while (timer.elapsed() < kLimitMs) {
+            const ssize_t n = ::recv(fd_, buffer.data(), chunk, 0);
+            if (n > 0) {
+                received_.append(buffer.constData(), n);
+                if (pause.count() > 0)
+                    QTest::qWait(static_cast<int>(pause.count()));
+                else
+                    QCoreApplication::processEvents();
+                continue;
+            }
+            if (n == 0)
+                return true;
+            if (errno != EAGAIN) {
+                reset_ = true;
+                return true;
+            }
+            QTest::qWait(1);
+        }
+        return false;
+    }
+
+    const QByteArray& Received() const { return received_; }
+    bool WasReset() const { return reset_; }
+
+private:
+    static constexpr int kLimitMs = 10000;
+
+    int fd_ = -1;
+    bool connected_ = false;
+    bool reset_ = false;
+    QByteArray received_;
+};
+
+}  // namespace orv::test
