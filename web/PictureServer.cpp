@@ -202,6 +202,7 @@ void TPictureServer::ShutOurSide(QTcpSocket* client)
     }
     found->phase = Phase::Lingering;
     found->idle->start();
+    TakeWaitingConnections();
 }
 
 void TPictureServer::CloseClient(QTcpSocket* client)
@@ -211,6 +212,18 @@ void TPictureServer::CloseClient(QTcpSocket* client)
     client->disconnect(this);
     client->abort();
     client->deleteLater();
+    TakeWaitingConnections();
+}
+
+// Clients connect again soon after their answer, often several in one turn
+// of the event loop. The listening queue holds only kBacklog connections, and
+// a client that finds it full loses a second to the retransmission of its
+// connection request; so connections that wait are taken whenever a client
+// is done, not only when the event loop comes round to the listening socket.
+void TPictureServer::TakeWaitingConnections()
+{
+    if (isListening())
+        waitForNewConnection(0);
 }
 
 void TPictureServer::AwaitPicture(QTcpSocket* client, const QImage& frame)

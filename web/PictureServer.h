@@ -83,6 +83,7 @@ private:
     struct Mailbox;
 
     void AcceptClients();
+    void TakeWaitingConnections();
     void Finish(QTcpSocket* client);
     void TakeProgress(QTcpSocket* client);
     void ShutOurSide(QTcpSocket* client);

@@ -1,0 +1,481 @@
+// The picture web server under load: requests per second and latency for
+// /CURRENT.JPG (a VGA frame from the simulated camera) with 16 connections
+// (wrk), against nginx serving the same bytes as a static file in the same
+// run, and the longest stall of the window's event loop meanwhile. A camera
+// stand-in hands the window a new frame every second, as a phone does, so the
+// server encodes as it would in use.
+//
+// wrk 4.1 counts an answer that ends with the close as a read error and opens
+// two connections for it; a closing client of our own gives the comparison
+// without that skew.
+//
+// Arguments: seconds per run (default 5), rounds (default 3). nginx runs as a private process
+// on loopback ports with its own configuration and is stopped at the end.
+
+#include "Jpeg.h"
+#include "Main.h"
+#include "SimPhone.h"
+#include "TThread.h"
+#include "UiThread.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QHostAddress>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QTimer>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <cstdio>
+#include <thread>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int kConnections = 16;
+constexpr int kWrkThreads = 2;
+
+// Prints wrk's totals as plain numbers (latencies in microseconds).
+constexpr const char* kWrkScript = R"(done = function(summary, latency, requests)
+  io.write(string.format("RESULT %d %d %d %d %d %d %.1f %d %d %d\n",
+    summary.requests, summary.duration, summary.bytes,
+    summary.errors.connect + summary.errors.read + summary.errors.write + summary.errors.timeout,
+    summary.errors.status, summary.errors.timeout,
+    latency.mean, latency:percentile(50), latency:percentile(99), latency.max))
+end
+)";
+
+struct Figures {
+    bool ok = false;
+    double requestsPerSecond = 0;
+    double bytesPerRequest = 0;
+    long long socketErrors = 0, statusErrors = 0;
+    double meanUs = 0, p50Us = 0, p99Us = 0, maxUs = 0;
+};
+
+// The longest time between two turns of a 1 ms timer on the calling thread's
+// event loop.
+class StallMeter : public QObject {
+public:
+    StallMeter()
+    {
+        timer_.setTimerType(Qt::PreciseTimer);
+        timer_.setInterval(1);
+        QObject::connect(&timer_, &QTimer::timeout, this, [this] {
+            longestNs_ = std::max(longestNs_, clock_.nsecsElapsed());
+            clock_.restart();
+        });
+    }
+    void Start()
+    {
+        longestNs_ = 0;
+        clock_.start();
+        timer_.start();
+    }
+    double StopMs()
+    {
+        timer_.stop();
+        return static_cast<double>(longestNs_) / 1e6;
+    }
+
+private:
+    QTimer timer_;
+    QElapsedTimer clock_;
+    qint64 longestNs_ = 0;
+};
+
+Figures RunWrk(const QString& wrk, const QString& script, const QString& url, int seconds)
+{
+    QProcess process;
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    QEventLoop loop;
+    QObject::connect(&process, &QProcess::finished, &loop, &QEventLoop::quit);
+    QObject::connect(&process, &QProcess::errorOccurred, &loop, &QEventLoop::quit);
+    process.start(wrk, {QStringLiteral("-t%1").arg(kWrkThreads), QStringLiteral("-c%1").arg(kConnections),
+                        QStringLiteral("-d%1s").arg(seconds), QStringLiteral("--timeout"), QStringLiteral("5s"),
+                        QStringLiteral("-s"), script, url});
+    // The event loop keeps turning while wrk runs: the server lives on it.
+    loop.exec();
+    process.waitForFinished(1000);
+    Figures figures;
+    const QString output = QString::fromLocal8Bit(process.readAll());
+    for (const QString& line : output.split(QLatin1Char('\n'))) {
+        if (!line.startsWith(QLatin1String("RESULT ")))
+            continue;
+        const QStringList f = line.split(QLatin1Char(' '));
+        if (f.size() != 11)
+            break;
+        const double requests = f[1].toDouble();
+        const double durationUs = f[2].toDouble();
+        figures.requestsPerSecond = durationUs > 0 ? requests * 1e6 / durationUs : 0;
+        figures.bytesPerRequest = requests > 0 ? f[3].toDouble() / requests : 0;
+        figures.socketErrors = f[4].toLongLong();
+        figures.statusErrors = f[5].toLongLong();
+        figures.meanUs = f[7].toDouble();
+        figures.p50Us = f[8].toDouble();
+        figures.p99Us = f[9].toDouble();
+        figures.maxUs = f[10].toDouble();
+        figures.ok = requests > 0;
+    }
+    if (!figures.ok)
+        std::fprintf(stderr, "wrk gave no figures for %s:\n%s\n", qPrintable(url), qPrintable(output));
+    return figures;
+}
+
+// The same load from a client of our own, for a comparison that wrk does not
+// skew: wrk 4.1 takes an answer that ends with the close for a read error and
+// opens a second connection for each such answer, which doubles the
+// connections the picture server must take. Each of kConnections threads
+// connects, asks, reads to the close and connects again; the latency runs
+// from the connect to the close.
+Figures RunClients(int port, int seconds)
+{
+    struct Thread {
+        std::vector<double> latenciesUs;
+        long long bytes = 0;
+        long long failures = 0;
+    };
+    std::vector<Thread> results(kConnections);
+    std::atomic<int> running{kConnections};
+    QEventLoop loop;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kConnections; ++t) {
+        threads.emplace_back([&, t] {
+            Thread& result = results[static_cast<size_t>(t)];
+            const char request[] = "GET /CURRENT.JPG HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+            std::vector<char> buffer(256 * 1024);
+            while (std::chrono::steady_clock::now() < deadline) {
+                const auto start = std::chrono::steady_clock::now();
+                const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+                sockaddr_in address{};
+                address.sin_family = AF_INET;
+                address.sin_port = htons(static_cast<uint16_t>(port));
+                address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+                long long got = 0;
+                bool ok = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
+                          ::send(fd, request, sizeof request - 1, MSG_NOSIGNAL) == static_cast<ssize_t>(sizeof request - 1);
+                while (ok) {
+                    const ssize_t n = ::recv(fd, buffer.data(), buffer.size(), 0);
+                    if (n > 0)
+                        got += n;
+                    else
+                        ok = n == 0;
+                    if (n <= 0)
+                        break;
+                }
+                ::close(fd);
+                if (!ok || got == 0) {
+                    ++result.failures;
+                    continue;
+                }
+                result.bytes += got;
+                result.latenciesUs.push_back(
+                    std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count());
+            }
+            if (--running == 0)
+                QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+        });
+    }
+    // The event loop keeps turning meanwhile: the picture server lives on it.
+    loop.exec();
+    for (std::thread& thread : threads)
+        thread.join();
+
+    Figures figures;
+    std::vector<double> all;
+    long long bytes = 0;
+    for (const Thread& result : results) {
+        all.insert(all.end(), result.latenciesUs.begin(), result.latenciesUs.end());
+        bytes += result.bytes;
+        figures.socketErrors += result.failures;
+    }
+    if (all.empty())
+        return figures;
+    std::sort(all.begin(), all.end());
+    double sum = 0;
+    for (double value : all)
+        sum += value;
+    figures.ok = true;
+    figures.requestsPerSecond = static_cast<double>(all.size()) / seconds;
+    figures.bytesPerRequest = static_cast<double>(bytes) / static_cast<double>(all.size());
+    figures.meanUs = sum / static_cast<double>(all.size());
+    figures.p50Us = all[all.size() / 2];
+    figures.p99Us = all[all.size() * 99 / 100];
+    figures.maxUs = all.back();
+    return figures;
+}
+
+int FreePort()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::AnyIPv4, 0);
+    return probe.serverPort();
+}
+
+bool WaitForPort(int port)
+{
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        QTcpSocket socket;
+        socket.connectToHost(QHostAddress::LocalHost, static_cast<quint16>(port));
+        if (socket.waitForConnected(100))
+            return true;
+        QThread::msleep(50);
+    }
+    return false;
+}
+
+// nginx with a private configuration on three loopback ports: closing each
+// connection after its answer as the picture server does, with nginx's own
+// listening queue (511) and with the picture server's (5); and keeping
+// connections alive.
+class Nginx {
+public:
+    Nginx(const QString& program, const QString& prefix, const QByteArray& picture, int closePort, int shortQueuePort,
+          int keepPort)
+    {
+        QDir().mkpath(prefix + QStringLiteral("/html"));
+        QDir().mkpath(prefix + QStringLiteral("/temp"));
+        QFile file(prefix + QStringLiteral("/html/CURRENT.JPG"));
+        file.open(QIODevice::WriteOnly);
+        file.write(picture);
+        file.close();
+        QFile conf(prefix + QStringLiteral("/nginx.conf"));
+        conf.open(QIODevice::WriteOnly);
+        const QByteArray p = prefix.toUtf8();
+        conf.write((geteuid() == 0 ? QByteArray("user root;\n") : QByteArray()) +
+                   "daemon off;\nworker_processes 1;\npid " + p + "/nginx.pid;\nerror_log " + p +
+                   "/error.log;\n"
+                   "events { worker_connections 1024; }\n"
+                   "http {\n  access_log off;\n  sendfile on;\n  tcp_nopush on;\n"
+                   "  types { image/jpeg jpg; }\n  default_type application/octet-stream;\n"
+                   "  client_body_temp_path " + p + "/temp/body;\n  proxy_temp_path " + p + "/temp/proxy;\n"
+                   "  fastcgi_temp_path " + p + "/temp/fastcgi;\n  uwsgi_temp_path " + p + "/temp/uwsgi;\n"
+                   "  scgi_temp_path " + p + "/temp/scgi;\n"
+                   "  server { listen 127.0.0.1:" + QByteArray::number(closePort) + "; root " + p +
+                   "/html; keepalive_timeout 0; }\n"
+                   "  server { listen 127.0.0.1:" + QByteArray::number(shortQueuePort) + " backlog=5; root " + p +
+                   "/html; keepalive_timeout 0; }\n"
+                   "  server { listen 127.0.0.1:" + QByteArray::number(keepPort) + "; root " + p +
+                   "/html; keepalive_timeout 65; keepalive_requests 1000000; }\n"
+                   "}\n");
+        conf.close();
+        process_.setProcessChannelMode(QProcess::ForwardedChannels);
+        process_.start(program, {QStringLiteral("-p"), prefix, QStringLiteral("-c"), prefix + QStringLiteral("/nginx.conf"),
+                                 QStringLiteral("-e"), prefix + QStringLiteral("/error.log")});
+        running_ = process_.waitForStarted() && WaitForPort(closePort) && WaitForPort(shortQueuePort) &&
+                   WaitForPort(keepPort);
+    }
+    ~Nginx()
+    {
+        if (process_.state() == QProcess::NotRunning)
+            return;
+        process_.terminate();  // fast shutdown of the master and its worker
+        if (!process_.waitForFinished(10000))
+            process_.kill();
+        process_.waitForFinished(5000);
+    }
+    bool Running() const { return running_; }
+
+private:
+    QProcess process_;
+    bool running_ = false;
+};
+
+// The web camera's stand-in: a new frame for the window every second.
+class FrameFeeder final : public orv::TThread {
+public:
+    FrameFeeder(orv::TForm1& form, std::vector<QImage> frames) : form_(form), frames_(std::move(frames)) {}
+
+protected:
+    void Run() override
+    {
+        for (size_t next = 1; !Terminated(); ++next) {
+            for (int i = 0; i < 100 && !Terminated(); ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            const QImage frame = frames_[next % frames_.size()].copy();
+            Synchronize([&] { form_.CurrentFrame = frame; });
+        }
+    }
+
+private:
+    orv::TForm1& form_;
+    std::vector<QImage> frames_;
+};
+
+class BenchForm final : public orv::TForm1 {
+public:
+    std::vector<QImage> frames;
+
+protected:
+    orv::TThread* MakeCamThread(std::function<void()> finished) override
+    {
+        auto* thread = new FrameFeeder(*this, frames);
+        thread->SetFreeOnTerminate(true);
+        thread->OnTerminate = [finished](orv::TThread*) { finished(); };
+        thread->Start();
+        return thread;
+    }
+};
+
+// The run of median rate; its other figures come with it.
+Figures Median(std::vector<Figures> runs)
+{
+    std::sort(runs.begin(), runs.end(),
+              [](const Figures& a, const Figures& b) { return a.requestsPerSecond < b.requestsPerSecond; });
+    return runs[runs.size() / 2];
+}
+
+void Print(const char* name, const Figures& f)
+{
+    std::printf("%-40s %10.0f %8.2f %8.2f %8.2f %8.2f %9.0f %7lld %7lld\n", name, f.requestsPerSecond, f.meanUs / 1000,
+                f.p50Us / 1000, f.p99Us / 1000, f.maxUs / 1000, f.bytesPerRequest, f.socketErrors, f.statusErrors);
+}
+
+}  // namespace
+
+int main(int argc, char* argv[])
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    orv::InstallUiThread();
+    const int seconds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
+    const int rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 3;
+
+    const QString wrk = QStandardPaths::findExecutable(QStringLiteral("wrk"));
+    QString nginx = QStandardPaths::findExecutable(QStringLiteral("nginx"));
+    if (nginx.isEmpty())
+        nginx = QStandardPaths::findExecutable(QStringLiteral("nginx"), {QStringLiteral("/usr/sbin"), QStringLiteral("/usr/local/sbin")});
+    if (wrk.isEmpty() || nginx.isEmpty()) {
+        std::printf("skipped: wrk and nginx are needed (make bench installs them)\n");
+        return 0;
+    }
+
+    QTemporaryDir dir;
+    const QString script = dir.filePath(QStringLiteral("figures.lua"));
+    {
+        QFile file(script);
+        file.open(QIODevice::WriteOnly);
+        file.write(kWrkScript);
+    }
+
+    // Two VGA frames of the simulated camera, handed over in turn.
+    std::vector<QImage> frames;
+    for (uint32_t n = 1; n <= 2; ++n) {
+        const std::vector<uint8_t> jpeg = orv::sim::ShootTestPicture(640, 480, n, 1796567400, 1, 3);
+        QImage frame;
+        orv::DecodeJpeg(jpeg.data(), jpeg.size(), &frame);
+        frames.push_back(frame);
+    }
+    const QByteArray picture = orv::EncodeJpeg(frames[0]);
+
+    const int port = FreePort();
+    qputenv("ORVELLO_SETTINGS_FILE", dir.filePath(QStringLiteral("settings.reg")).toUtf8());
+    qputenv("ORVELLO_LOCK_DIR", dir.path().toUtf8());
+    {
+        BenchForm form;
+        form.frames = frames;
+        form.CurrentFrame = frames[0];
+        form.SetAutoPhoneConnect(false);
+        form.SetServerEnabled(true);
+        form.SetServerPort(port);
+        form.Web1Click();
+        if (!form.CamThread || !form.ServerSocket1->isListening()) {
+            std::fprintf(stderr, "the picture server did not start\n");
+            return 1;
+        }
+
+        const int closePort = FreePort();
+        const int shortQueuePort = FreePort();
+        const int keepPort = FreePort();
+        Nginx server(nginx, dir.filePath(QStringLiteral("nginx")), picture, closePort, shortQueuePort, keepPort);
+        if (!server.Running()) {
+            std::fprintf(stderr, "nginx did not start\n");
+            return 1;
+        }
+
+        // Rounds of all runs, interleaved so that a change in the machine's
+        // load touches them alike; the run of median rate is printed.
+        const auto url = [](int serverPort) {
+            return QStringLiteral("http://127.0.0.1:%1/CURRENT.JPG").arg(serverPort);
+        };
+        enum Run { kOursWrk, kNginxWrk, kNginxShortQueueWrk, kNginxKeepAliveWrk, kOursClients, kNginxClients, kRuns };
+        std::vector<Figures> runs[kRuns];
+        // The loop's stalls while nginx takes the same load are the floor
+        // that the machine itself sets (other processes, scheduling).
+        std::vector<double> stallsMs, floorMs;
+        StallMeter stalls;
+        for (int round = 0; round < rounds; ++round) {
+            stalls.Start();
+            runs[kNginxWrk].push_back(RunWrk(wrk, script, url(closePort), seconds));
+            floorMs.push_back(stalls.StopMs());
+            stalls.Start();
+            runs[kOursWrk].push_back(RunWrk(wrk, script, url(port), seconds));
+            stallsMs.push_back(stalls.StopMs());
+            runs[kNginxShortQueueWrk].push_back(RunWrk(wrk, script, url(shortQueuePort), seconds));
+            runs[kNginxKeepAliveWrk].push_back(RunWrk(wrk, script, url(keepPort), seconds));
+            runs[kNginxClients].push_back(RunClients(closePort, seconds));
+            stalls.Start();
+            runs[kOursClients].push_back(RunClients(port, seconds));
+            stallsMs.push_back(stalls.StopMs());
+        }
+        const int encodings = form.ServerSocket1->EncodingCount();
+
+        std::printf("GET /CURRENT.JPG, VGA frame (JPEG %lld bytes), %d connections, %d rounds of %d s a run, "
+                    "the run of median rate shown\n",
+                    static_cast<long long>(picture.size()), kConnections, rounds, seconds);
+        std::printf("%-40s %10s %8s %8s %8s %8s %9s %7s %7s\n", "", "requests/s", "mean ms", "p50 ms", "p99 ms",
+                    "max ms", "bytes/req", "errors", "non-2xx");
+        Figures median[kRuns];
+        for (int run = 0; run < kRuns; ++run)
+            median[run] = Median(runs[run]);
+        std::printf("wrk (%d threads; latency from the request):\n", kWrkThreads);
+        Print("  Orvello picture server (queue 5)", median[kOursWrk]);
+        Print("  nginx, static file, close", median[kNginxWrk]);
+        Print("  nginx, static file, close, queue 5", median[kNginxShortQueueWrk]);
+        Print("  nginx, static file, keep-alive", median[kNginxKeepAliveWrk]);
+        std::printf("closing client (latency from the connect):\n");
+        Print("  Orvello picture server (queue 5)", median[kOursClients]);
+        Print("  nginx, static file, close", median[kNginxClients]);
+        const auto ratio = [&](Run ours, Run theirs) {
+            return median[ours].ok && median[theirs].ok
+                       ? median[ours].requestsPerSecond / median[theirs].requestsPerSecond
+                       : 0.0;
+        };
+        std::printf("Orvello / nginx, both closing after each answer (target 0.50 or more): wrk %.2f "
+                    "(against nginx with a queue of 5: %.2f), closing client %.2f\n",
+                    ratio(kOursWrk, kNginxWrk), ratio(kOursWrk, kNginxShortQueueWrk),
+                    ratio(kOursClients, kNginxClients));
+        std::sort(stallsMs.begin(), stallsMs.end());
+        std::sort(floorMs.begin(), floorMs.end());
+        std::printf("Longest stall of the window's event loop in an Orvello run: median %.1f ms, worst %.1f ms "
+                    "(target under 20 ms); the same loop idle while nginx ran: median %.1f ms, worst %.1f ms\n",
+                    stallsMs[stallsMs.size() / 2], stallsMs.back(), floorMs[floorMs.size() / 2], floorMs.back());
+        std::printf("Frames encoded: %d (one a second at most)\n", encodings);
+        double load[3] = {};
+        if (getloadavg(load, 3) == 3)
+            std::printf("Load average of the machine after the runs: %.1f\n", load[0]);
+
+        form.Web2Click();
+        QElapsedTimer waited;
+        waited.start();
+        while (form.CamThread && waited.elapsed() < 10000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    }
+    return 0;
+}
