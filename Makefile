@@ -7,7 +7,7 @@ FUZZ_BUILD ?= build-fuzz
 JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?=
 
-.PHONY: all deps build test demo run bench asan asan-test fuzz format clean
+.PHONY: all deps bench-deps build test demo run bench asan asan-test fuzz format clean
 
 all: build
 
@@ -27,7 +27,11 @@ demo: build
 run: build
 	$(BUILD)/orvello
 
-bench: build
+# Only the benchmarks install nginx and wrk.
+bench-deps:
+	@bash packaging/install-deps.sh --bench
+
+bench: bench-deps build
 	@bash bench/run.sh $(BUILD)
 
 asan: deps

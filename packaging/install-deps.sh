@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs, with apt-get, each Debian package that the build, the tests and the
-# benchmarks need and that is not installed yet. Works as root and with sudo.
+# Installs, with apt-get, each Debian package that the build and the tests
+# need and that is not installed yet; with --bench also what only the
+# benchmarks need. Works as root and with sudo.
 set -euo pipefail
 
 packages=(
@@ -9,10 +10,14 @@ packages=(
   libusb-1.0-0-dev libudev-dev libjpeg62-turbo-dev
   libavcodec-dev libavformat-dev libswscale-dev libavutil-dev ffmpeg
   libgtest-dev libgmock-dev libbenchmark-dev
-  umockdev libumockdev-dev
+  umockdev libumockdev-dev chromium
   xvfb xauth fonts-dejavu-core fonts-liberation
-  nginx-light wrk
 )
+# The picture server's benchmark compares it with nginx under wrk's load.
+bench_packages=(nginx-light wrk)
+if [ "${1:-}" = "--bench" ]; then
+  packages+=("${bench_packages[@]}")
+fi
 
 missing=()
 for p in "${packages[@]}"; do
@@ -29,4 +34,27 @@ if [ "$(id -u)" -ne 0 ]; then
 fi
 export DEBIAN_FRONTEND=noninteractive
 $sudo apt-get update -qq
+
+# nginx is installed for the benchmark only, which starts its own private
+# process: the system's service is neither started by the installation (a
+# policy that refuses service starts while it runs) nor enabled for the next
+# boot, so nothing is left listening on port 80.
+nginx_missing=0
+for p in "${missing[@]}"; do
+  case "$p" in nginx*) nginx_missing=1 ;; esac
+done
+policy=/usr/sbin/policy-rc.d
+if [ $nginx_missing -eq 1 ] && [ ! -e "$policy" ]; then
+  printf '#!/bin/sh\nexit 101\n' | $sudo tee "$policy" >/dev/null
+  $sudo chmod 755 "$policy"
+  trap '$sudo rm -f "$policy"' EXIT
+fi
 $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+if [ $nginx_missing -eq 1 ]; then
+  if command -v systemctl >/dev/null; then
+    $sudo systemctl disable --now nginx.service >/dev/null 2>&1 || true
+  fi
+  if command -v update-rc.d >/dev/null; then
+    $sudo update-rc.d nginx disable >/dev/null 2>&1 || true
+  fi
+fi
