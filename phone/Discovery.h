@@ -17,20 +17,23 @@ namespace orv::phone {
 inline constexpr size_t kNameReplyRoom = 261;
 inline constexpr size_t kWorkBufferSize = 4096;
 
-// 0 and the port's name when the bus has a modem port, -1 otherwise.
+// 0 and the port's name when the bus has a modem port of the phone (its USB
+// device has the phone's vendor id), -1 otherwise.
 int FindModemPort(PhoneBus& bus, std::string* port);
-// Writes "at+mode=8\r\n" (11 bytes) to the port: 0 or -1.
+// Writes "at+mode=8\r\n" (11 bytes) to the phone's port: 0 or -1.
 int SendModeSwitch(PhoneBus& bus, const std::string& port);
-// Looks at every device on the bus; opens and claims the first interface
-// whose name matches and attaches it to the link. Returns the found flag.
+// Looks at every named interface on the bus; opens the device of the first
+// one whose name matches, claims the interface and attaches it to the link.
+// Devices whose interfaces do not match are never opened. Returns the found
+// flag.
 bool FindTestInterface(PhoneBus& bus, PhoneLink& link);
 
-// Reads the interface string (index, language) with GET_DESCRIPTOR and lays
-// it out as the device-name reply: a 32-bit little-endian count N of 16-bit
-// units (the two units of N itself and a closing zero unit included), then
-// the UTF-16LE units and the zero unit. The work buffer (kWorkBufferSize) is
-// zeroed first and then narrowed. 0 or -1.
-int QueryDeviceName(ControlPipe& device, uint8_t stringIndex, uint16_t languageId, uint8_t* work);
+// The device-name query of one listed interface: its name string laid out as
+// the device-name reply (a 32-bit little-endian count N of 16-bit units, the
+// two units of N itself and a closing zero unit included, then the UTF-16LE
+// units and the zero unit) in the work buffer (kWorkBufferSize), which is
+// zeroed first, and narrowed there. 0 or -1.
+int QueryDeviceName(const NamedInterface& candidate, uint8_t* work);
 
 // Lays a string descriptor out as the device-name reply in reply (room
 // bytes); returns the reply's length, 0 when the descriptor is not one.

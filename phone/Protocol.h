@@ -55,6 +55,9 @@ inline constexpr uint16_t kModelRecord = 0x0117;
 inline constexpr uint16_t kModelRecordIndex = 1;
 
 // Discovery.
+// The USB vendor id of the phone: only a modem port of a device with this id
+// is ever opened for the mode switch.
+inline constexpr uint16_t kPhoneVendorId = 0x22B8;
 inline constexpr char kModeSwitch[] = "at+mode=8\r\n";
 inline constexpr size_t kModeSwitchLength = sizeof kModeSwitch - 1;  // 11 bytes, no zero
 inline constexpr char kTestCommandName[] = "Motorola Test Command";

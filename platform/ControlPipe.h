@@ -54,19 +54,35 @@ public:
     virtual std::string Path() const = 0;
 };
 
+// A vendor-specific USB interface that names itself with a string, as the
+// system describes it from what it read when the device arrived: listing it
+// opens no device and sends nothing.
+struct NamedInterface {
+    std::string devicePath;  // the device that carries it, for PhoneBus::Open
+    int number = 0;          // bInterfaceNumber
+    // The interface's name string (iInterface) laid out as a USB string
+    // descriptor: bLength, type 3, then UTF-16LE units.
+    std::vector<uint8_t> nameDescriptor;
+};
+
 class PhoneBus {
 public:
     virtual ~PhoneBus() = default;
 
-    // The first USB modem port (CDC-ACM), or an empty text when there is none.
-    virtual std::string FindModemPort() = 0;
+    // The lowest-numbered USB modem port (CDC-ACM) of a USB device with this
+    // vendor id, or an empty text when there is none. Ports of other devices
+    // are never reported.
+    virtual std::string FindModemPort(uint16_t vendorId) = 0;
     // Opens the port for writing (not as the controlling terminal, taken
-    // exclusively), writes the bytes once, closes it. 0 or -1.
-    virtual int WriteModemPort(const std::string& port, const void* bytes, size_t length) = 0;
+    // exclusively), writes the bytes once, closes it. A port that does not
+    // belong to a USB device with this vendor id (any more) is not opened.
+    // 0 or -1.
+    virtual int WriteModemPort(const std::string& port, uint16_t vendorId, const void* bytes, size_t length) = 0;
 
-    // Present USB devices that may carry the phone's test-command interface.
-    virtual std::vector<std::string> ListDevices() = 0;
-    // Opens one of them; nothing when that fails.
+    // The named vendor-specific interfaces of the present USB devices, by
+    // device path and interface number.
+    virtual std::vector<NamedInterface> ListInterfaces() = 0;
+    // Opens one device; nothing when that fails.
     virtual std::unique_ptr<ControlPipe> Open(const std::string& devicePath) = 0;
 };
 

@@ -1,6 +1,7 @@
 #include "LibusbBus.h"
 
 #include <QLoggingCategory>
+#include <QString>
 
 #include <libudev.h>
 #include <libusb.h>
@@ -24,6 +25,7 @@
 #include <mutex>
 #include <optional>
 #include <string_view>
+#include <tuple>
 #include <vector>
 
 Q_LOGGING_CATEGORY(lcUsb, "orvello.usb", QtInfoMsg)
@@ -41,8 +43,9 @@ constexpr int kMaxInterruptions = 100;
 // monitor lost its event (socket overrun) or no udev daemon announces events.
 constexpr int kPresenceRecheckMs = 2000;
 
-constexpr uint8_t kVendorSpecificClass = 0xFF;
-constexpr uint8_t kCommunicationsClass = 0x02;
+constexpr unsigned kVendorSpecificClass = 0xFF;
+constexpr unsigned kCommunicationsClass = 0x02;
+constexpr uint8_t kStringDescriptorType = 3;
 
 // --- libudev objects with their owners -------------------------------------
 
@@ -121,6 +124,21 @@ std::optional<unsigned> SysattrNumber(udev_device* device, const char* name)
     return number;
 }
 
+// A sysattr that sysfs gives as hexadecimal digits ("22b8", "ff").
+std::optional<unsigned> SysattrHex(udev_device* device, const char* name)
+{
+    std::string_view text = Text(udev_device_get_sysattr_value(device, name));
+    while (!text.empty() && (text.back() == '\n' || text.back() == ' '))
+        text.remove_suffix(1);
+    if (text.empty() || text.size() > 4)
+        return std::nullopt;
+    unsigned number = 0;
+    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number, 16);
+    if (error != std::errc() || end != text.data() + text.size())
+        return std::nullopt;
+    return number;
+}
+
 // A tty counts as a modem port when the USB interface it hangs off is a
 // CDC-ACM one: bound to the cdc_acm driver, or of the communications class.
 bool IsAcmModem(udev_device* tty)
@@ -130,12 +148,66 @@ bool IsAcmModem(udev_device* tty)
         return false;
     if (Text(udev_device_get_driver(interface)) == "cdc_acm")
         return true;
-    // sysfs gives the class as two hex digits.
-    const std::string_view text = Text(udev_device_get_sysattr_value(interface, "bInterfaceClass"));
-    unsigned interfaceClass = 0;
-    const auto parsed = std::from_chars(text.data(), text.data() + std::min<size_t>(text.size(), 2), interfaceClass, 16);
-    return text.size() >= 2 && parsed.ec == std::errc() && parsed.ptr == text.data() + 2 &&
-           interfaceClass == kCommunicationsClass;
+    return SysattrHex(interface, "bInterfaceClass") == kCommunicationsClass;
+}
+
+// The vendor id of the USB device that a tty or an interface belongs to.
+std::optional<unsigned> VendorOf(udev_device* child)
+{
+    udev_device* device = udev_device_get_parent_with_subsystem_devtype(child, "usb", "usb_device");
+    return device ? SysattrHex(device, "idVendor") : std::nullopt;
+}
+
+struct ModemPort {
+    unsigned number = 0;  // of ttyACM<number>
+    std::string node;     // /dev/ttyACM<number>
+};
+
+// The CDC-ACM modem ports of USB devices with the vendor id, as udev knows
+// them. Nothing is opened.
+std::vector<ModemPort> ModemPortsOf(udev* u, uint16_t vendorId)
+{
+    std::vector<ModemPort> ports;
+    UdevEnumeratePtr enumerate(udev_enumerate_new(u));
+    if (!enumerate)
+        return ports;
+    udev_enumerate_add_match_subsystem(enumerate.get(), "tty");
+    udev_enumerate_add_match_sysname(enumerate.get(), "ttyACM*");
+    if (udev_enumerate_scan_devices(enumerate.get()) < 0)
+        return ports;
+    udev_list_entry* entry = nullptr;
+    udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(enumerate.get()))
+    {
+        UdevDevicePtr tty(udev_device_new_from_syspath(u, udev_list_entry_get_name(entry)));
+        if (!tty)
+            continue;
+        const std::string_view name = Text(udev_device_get_sysname(tty.get()));
+        const std::optional<unsigned> number = TrailingNumber(name, "ttyACM");
+        if (!number || !IsAcmModem(tty.get()) || VendorOf(tty.get()) != vendorId)
+            continue;
+        const char* devnode = udev_device_get_devnode(tty.get());
+        ports.push_back({*number, devnode ? devnode : "/dev/" + std::string(name)});
+    }
+    return ports;
+}
+
+// The interface string as a USB string descriptor: the kernel keeps it as
+// UTF-8, the descriptor holds UTF-16LE units (at most 126 fit).
+std::vector<uint8_t> StringDescriptor(std::string_view text)
+{
+    if (!text.empty() && text.back() == '\n')
+        text.remove_suffix(1);  // sysfs ends the value with a newline
+    const QString decoded = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+    const size_t units = std::min<size_t>(static_cast<size_t>(decoded.size()), 126);
+    std::vector<uint8_t> descriptor(2 + 2 * units);
+    descriptor[0] = static_cast<uint8_t>(descriptor.size());
+    descriptor[1] = kStringDescriptorType;
+    for (size_t i = 0; i < units; ++i) {
+        const char16_t unit = decoded.at(static_cast<qsizetype>(i)).unicode();
+        descriptor[2 + 2 * i] = static_cast<uint8_t>(unit & 0xFF);
+        descriptor[3 + 2 * i] = static_cast<uint8_t>(unit >> 8);
+    }
+    return descriptor;
 }
 
 // The sysfs path of the USB device at bus/address, or "" when udev has none.
@@ -174,25 +246,6 @@ libusb_context* UsbContext()
         return made;
     }();
     return context;
-}
-
-// Whether the active configuration offers a vendor-specific interface that
-// names itself with a string descriptor, as the test-command interface does.
-bool HasNamedVendorInterface(libusb_device* device)
-{
-    libusb_config_descriptor* config = nullptr;
-    if (libusb_get_active_config_descriptor(device, &config) != LIBUSB_SUCCESS || !config)
-        return false;
-    bool found = false;
-    for (int i = 0; i < config->bNumInterfaces && !found; ++i) {
-        const libusb_interface& interface = config->interface[i];
-        for (int j = 0; j < interface.num_altsetting && !found; ++j) {
-            const libusb_interface_descriptor& setting = interface.altsetting[j];
-            found = setting.bInterfaceClass == kVendorSpecificClass && setting.iInterface != 0;
-        }
-    }
-    libusb_free_config_descriptor(config);
-    return found;
 }
 
 std::string HexBytes(const uint8_t* bytes, size_t count)
@@ -441,42 +494,33 @@ bool ParseUsbDevicePath(const std::string& path, unsigned* bus, unsigned* addres
 
 // --- the bus ----------------------------------------------------------------
 
-std::string LibusbBus::FindModemPort()
+std::string LibusbBus::FindModemPort(uint16_t vendorId)
 {
     UdevPtr u = NewUdev();
     if (!u)
         return {};
-    UdevEnumeratePtr enumerate(udev_enumerate_new(u.get()));
-    if (!enumerate)
-        return {};
-    udev_enumerate_add_match_subsystem(enumerate.get(), "tty");
-    udev_enumerate_add_match_sysname(enumerate.get(), "ttyACM*");
-    if (udev_enumerate_scan_devices(enumerate.get()) < 0)
-        return {};
-
-    std::optional<unsigned> lowest;
-    std::string node;
-    udev_list_entry* entry = nullptr;
-    udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(enumerate.get()))
-    {
-        UdevDevicePtr tty(udev_device_new_from_syspath(u.get(), udev_list_entry_get_name(entry)));
-        if (!tty)
-            continue;
-        const std::string_view name = Text(udev_device_get_sysname(tty.get()));
-        const std::optional<unsigned> number = TrailingNumber(name, "ttyACM");
-        if (!number || (lowest && *number >= *lowest) || !IsAcmModem(tty.get()))
-            continue;
-        const char* devnode = udev_device_get_devnode(tty.get());
-        lowest = number;
-        node = devnode ? devnode : "/dev/" + std::string(name);
-    }
-    return node;
+    const std::vector<ModemPort> ports = ModemPortsOf(u.get(), vendorId);
+    const auto lowest = std::min_element(ports.begin(), ports.end(),
+                                         [](const ModemPort& a, const ModemPort& b) { return a.number < b.number; });
+    return lowest == ports.end() ? std::string() : lowest->node;
 }
 
-int LibusbBus::WriteModemPort(const std::string& port, const void* bytes, size_t length)
+int LibusbBus::WriteModemPort(const std::string& port, uint16_t vendorId, const void* bytes, size_t length)
 {
     if (port.empty() || (length > 0 && !bytes))
         return -1;
+    // Opening a port already does something to the device behind it (a
+    // board resets when its lines change): only the phone's own port is
+    // opened, and it is looked up again right before.
+    bool checked = false;
+    if (UdevPtr u = NewUdev()) {
+        for (const ModemPort& candidate : ModemPortsOf(u.get(), vendorId))
+            checked = checked || candidate.node == port;
+    }
+    if (!checked) {
+        qCDebug(lcUsb, "%s is not a modem port of vendor %04x: not opened", port.c_str(), vendorId);
+        return -1;
+    }
     // Non-blocking, so that opening a port whose carrier is down returns at once.
     FileDescriptor fd(::open(port.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC | O_NONBLOCK));
     if (fd.get() < 0) {
@@ -488,6 +532,7 @@ int LibusbBus::WriteModemPort(const std::string& port, const void* bytes, size_t
         qCWarning(lcUsb, "%s is not a serial port", port.c_str());
         return -1;
     }
+
     // Keep others from opening the port while the command goes out. Some
     // tty emulations refuse the request; the write goes ahead all the same.
     if (::ioctl(fd.get(), TIOCEXCL) != 0)
@@ -535,26 +580,42 @@ int LibusbBus::WriteModemPort(const std::string& port, const void* bytes, size_t
     return written ? 0 : -1;
 }
 
-std::vector<std::string> LibusbBus::ListDevices()
+std::vector<NamedInterface> LibusbBus::ListInterfaces()
 {
-    std::vector<std::string> paths;
-    libusb_context* context = UsbContext();
-    if (!context)
-        return paths;
-    libusb_device** list = nullptr;
-    const ssize_t count = libusb_get_device_list(context, &list);
-    if (count < 0) {
-        static std::atomic<bool> said{false};
-        WarnOnce(said, "cannot list the USB devices", LibusbErrorText(static_cast<int>(count)));
-        return paths;
+    std::vector<NamedInterface> interfaces;
+    UdevPtr u = NewUdev();
+    if (!u)
+        return interfaces;
+    UdevEnumeratePtr enumerate(udev_enumerate_new(u.get()));
+    if (!enumerate)
+        return interfaces;
+    udev_enumerate_add_match_subsystem(enumerate.get(), "usb");
+    udev_enumerate_add_match_property(enumerate.get(), "DEVTYPE", "usb_interface");
+    if (udev_enumerate_scan_devices(enumerate.get()) < 0)
+        return interfaces;
+    udev_list_entry* entry = nullptr;
+    udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(enumerate.get()))
+    {
+        UdevDevicePtr interface(udev_device_new_from_syspath(u.get(), udev_list_entry_get_name(entry)));
+        if (!interface || SysattrHex(interface.get(), "bInterfaceClass") != kVendorSpecificClass)
+            continue;
+        // The kernel read the string when the device arrived; an interface
+        // without one has no such attribute.
+        const std::string_view name = Text(udev_device_get_sysattr_value(interface.get(), "interface"));
+        const std::optional<unsigned> number = SysattrHex(interface.get(), "bInterfaceNumber");
+        udev_device* device = udev_device_get_parent_with_subsystem_devtype(interface.get(), "usb", "usb_device");
+        if (name.empty() || !number || !device)
+            continue;
+        const std::optional<unsigned> bus = SysattrNumber(device, "busnum");
+        const std::optional<unsigned> address = SysattrNumber(device, "devnum");
+        if (!bus || !address)
+            continue;
+        interfaces.push_back({UsbDevicePath(*bus, *address), static_cast<int>(*number), StringDescriptor(name)});
     }
-    for (ssize_t i = 0; i < count; ++i) {
-        if (HasNamedVendorInterface(list[i]))
-            paths.push_back(UsbDevicePath(libusb_get_bus_number(list[i]), libusb_get_device_address(list[i])));
-    }
-    libusb_free_device_list(list, 1);
-    std::sort(paths.begin(), paths.end());
-    return paths;
+    std::sort(interfaces.begin(), interfaces.end(), [](const NamedInterface& a, const NamedInterface& b) {
+        return std::tie(a.devicePath, a.number) < std::tie(b.devicePath, b.number);
+    });
+    return interfaces;
 }
 
 std::unique_ptr<ControlPipe> LibusbBus::Open(const std::string& devicePath)

@@ -1,7 +1,8 @@
 #pragma once
 // The USB route to a real phone: libusb-1.0 carries the control transfers of
-// the test-command interface, libudev finds the modem port and notices the
-// unplug, and the AT command goes to the port with plain POSIX calls.
+// the test-command interface, libudev finds the modem port and the named
+// interfaces and notices the unplug, and the AT command goes to the port with
+// plain POSIX calls.
 // Nothing outside this pair of files sees libusb or libudev.
 
 #include "ControlPipe.h"
@@ -22,9 +23,11 @@ namespace orv {
 // finds it intact.
 class LibusbBus final : public PhoneBus {
 public:
-    std::string FindModemPort() override;
-    int WriteModemPort(const std::string& port, const void* bytes, size_t length) override;
-    std::vector<std::string> ListDevices() override;
+    std::string FindModemPort(uint16_t vendorId) override;
+    int WriteModemPort(const std::string& port, uint16_t vendorId, const void* bytes, size_t length) override;
+    // From udev: every vendor-specific interface whose string the kernel
+    // holds (its "interface" attribute). No device is opened.
+    std::vector<NamedInterface> ListInterfaces() override;
     std::unique_ptr<ControlPipe> Open(const std::string& devicePath) override;
 };
 

@@ -18,11 +18,11 @@ public:
     {
     }
 
-    TransferResult Transfer(const SetupPacket& setup, uint8_t* data, std::chrono::milliseconds) override
+    TransferResult Transfer(const SetupPacket& setup, uint8_t* data, std::chrono::milliseconds timeout) override
     {
         if (phone_->Generation() != generation_)
             return {TransferStatus::NoDevice, 0};
-        return phone_->ControlTransfer(setup, data);
+        return phone_->ControlTransfer(setup, data, timeout);
     }
 
     bool ClaimInterface(int number) override
@@ -95,38 +95,40 @@ std::shared_ptr<SimPhone> SimBus::PhoneAt(size_t n) const
     return n < phones_.size() ? phones_[n] : nullptr;
 }
 
-std::string SimBus::FindModemPort()
+std::string SimBus::FindModemPort(uint16_t vendorId)
 {
     // Ports are numbered in the order the modems are present, lowest first.
     std::lock_guard lock(mutex_);
     for (size_t n = 0; n < phones_.size(); ++n) {
-        if (phones_[n]->Plugged() && !phones_[n]->InTestMode())
+        if (phones_[n]->Plugged() && !phones_[n]->InTestMode() && phones_[n]->VendorId() == vendorId)
             return kModemPrefix + std::to_string(n);
     }
     return {};
 }
 
-int SimBus::WriteModemPort(const std::string& port, const void* bytes, size_t length)
+int SimBus::WriteModemPort(const std::string& port, uint16_t vendorId, const void* bytes, size_t length)
 {
     size_t n = 0;
     if (!ParseIndex(port, kModemPrefix, &n))
         return -1;
     auto phone = PhoneAt(n);
-    if (!phone || !phone->Plugged() || phone->InTestMode())
+    if (!phone || !phone->Plugged() || phone->InTestMode() || phone->VendorId() != vendorId)
         return -1;
     phone->ReceiveModemBytes(bytes, length);
     return 0;
 }
 
-std::vector<std::string> SimBus::ListDevices()
+std::vector<NamedInterface> SimBus::ListInterfaces()
 {
     std::lock_guard lock(mutex_);
-    std::vector<std::string> devices;
+    std::vector<NamedInterface> interfaces;
     for (size_t n = 0; n < phones_.size(); ++n) {
-        if (phones_[n]->Plugged())
-            devices.push_back(kDevicePrefix + std::to_string(n));
+        if (!phones_[n]->Plugged())
+            continue;
+        for (SimPhone::NamedString& name : phones_[n]->InterfaceNames())
+            interfaces.push_back({kDevicePrefix + std::to_string(n), name.number, std::move(name.descriptor)});
     }
-    return devices;
+    return interfaces;
 }
 
 std::unique_ptr<ControlPipe> SimBus::Open(const std::string& devicePath)

@@ -25,10 +25,10 @@ public:
     SimPhone& Phone(size_t n = 0) const;
 
     // PhoneBus: a phone in its normal mode offers "/dev/ttyACM<n>".
-    std::string FindModemPort() override;
-    int WriteModemPort(const std::string& port, const void* bytes, size_t length) override;
-    // "sim:usb-1-<n>" for every plugged phone.
-    std::vector<std::string> ListDevices() override;
+    std::string FindModemPort(uint16_t vendorId) override;
+    int WriteModemPort(const std::string& port, uint16_t vendorId, const void* bytes, size_t length) override;
+    // The named vendor interfaces of every plugged phone, on "sim:usb-1-<n>".
+    std::vector<NamedInterface> ListInterfaces() override;
     std::unique_ptr<ControlPipe> Open(const std::string& devicePath) override;
 
 private:

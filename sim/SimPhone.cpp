@@ -5,6 +5,7 @@
 #include "Wire.h"
 
 #include <algorithm>
+#include <climits>
 #include <cctype>
 #include <condition_variable>
 #include <cstring>
@@ -19,7 +20,6 @@ using namespace orv::wire;
 
 namespace {
 
-constexpr uint16_t kVendorId = 0x22B8;
 constexpr uint16_t kProductNormal = 0x4902;  // modem (CDC-ACM) configuration
 constexpr uint16_t kProductTest = 0x4901;    // test-command configuration
 constexpr uint8_t kTestInterface = 8;
@@ -102,6 +102,7 @@ struct SimPhone::State {
 
     bool plugged = true;
     bool testMode = false;
+    bool silent = false;
     uint64_t generation = 1;
     std::string modemLine;
 
@@ -186,7 +187,7 @@ struct SimPhone::State {
     {
         std::vector<uint8_t> d = {18, kDescriptorDevice, 0x00, 0x02, 0x00, 0x00, 0x00, 64, 0, 0, 0, 0,
                                   0x01, 0x00, kStrManufacturer, kStrProduct, 0, 1};
-        PutLe16(&d[8], kVendorId);
+        PutLe16(&d[8], options.vendorId);
         PutLe16(&d[10], testMode ? kProductTest : kProductNormal);
         return d;
     }
@@ -594,6 +595,7 @@ struct SimPhone::State {
     {
         if (!plugged || testMode)
             return;
+        ++counters.modemWrites;
         for (size_t i = 0; i < length; ++i) {
             const char c = static_cast<char>(bytes[i]);
             if (c == '\n') {
@@ -628,14 +630,31 @@ SimPhone::~SimPhone() = default;
 
 TransferResult SimPhone::ControlTransfer(const SetupPacket& setup, uint8_t* data)
 {
+    return ControlTransfer(setup, data, std::chrono::milliseconds::max());
+}
+
+TransferResult SimPhone::ControlTransfer(const SetupPacket& setup, uint8_t* data, std::chrono::milliseconds limit)
+{
+    const bool testCommand = (setup.requestType & 0x60) != 0;
     uint32_t latency;
     {
         std::lock_guard lock(state_->mutex);
         latency = state_->options.exchangeLatencyMs;
     }
-    if (latency > 0 && (setup.requestType & 0x60) != 0)
+    if (latency > 0 && testCommand)
         TheClock().Sleep(latency);
-    std::lock_guard lock(state_->mutex);
+    std::unique_lock lock(state_->mutex);
+    if (testCommand && state_->silent) {
+        // Hangs like a device that no longer answers, until the limit has
+        // passed on the program's clock (tests move it) or the silence ends.
+        const uint32_t start = TheClock().TickCount();
+        const bool limited = limit < std::chrono::milliseconds(UINT32_MAX);
+        while (state_->silent && state_->plugged) {
+            if (limited && TheClock().TickCount() - start >= static_cast<uint32_t>(limit.count()))
+                return {TransferStatus::Timeout, 0};
+            state_->changed.wait_for(lock, std::chrono::milliseconds(1));
+        }
+    }
     return state_->Transfer(setup, data);
 }
 
@@ -649,6 +668,30 @@ std::vector<uint8_t> SimPhone::ConfigDescriptor() const
 {
     std::lock_guard lock(state_->mutex);
     return state_->ConfigDescriptor();
+}
+
+uint16_t SimPhone::VendorId() const
+{
+    std::lock_guard lock(state_->mutex);
+    return state_->options.vendorId;
+}
+
+std::vector<SimPhone::NamedString> SimPhone::InterfaceNames() const
+{
+    std::lock_guard lock(state_->mutex);
+    std::vector<NamedString> names;
+    const std::vector<uint8_t> config = state_->ConfigDescriptor();
+    for (size_t at = 0; at + 9 <= config.size() && config[at] >= 2; at += config[at]) {
+        if (config[at + 1] != 4 || config[at + 5] != 0xFF || config[at + 8] == 0)
+            continue;
+        const uint8_t index = config[at + 8];
+        std::vector<uint8_t> descriptor = state_->Descriptor(kDescriptorString, index, kLangEnglishUs);
+        if (index == kStrTestName && state_->TakeFault(Fault::ShortNameReply))
+            descriptor.resize(1);
+        if (!descriptor.empty())
+            names.push_back({config[at + 2], std::move(descriptor)});
+    }
+    return names;
 }
 
 void SimPhone::ReceiveModemBytes(const void* bytes, size_t length)
@@ -718,6 +761,13 @@ void SimPhone::InjectFault(Fault fault)
 {
     std::lock_guard lock(state_->mutex);
     state_->faults.push_back(fault);
+}
+
+void SimPhone::SetSilent(bool silent)
+{
+    std::lock_guard lock(state_->mutex);
+    state_->silent = silent;
+    state_->changed.notify_all();
 }
 
 void SimPhone::SetLatency(uint32_t exchangeMs, uint32_t shotMs)

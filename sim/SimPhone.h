@@ -8,6 +8,7 @@
 #include "ControlPipe.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <ctime>
 #include <memory>
@@ -35,6 +36,9 @@ public:
         std::string testInterfaceName = "Motorola Test Command";
         // When set, a vendor interface 7 with this text comes ahead of interface 8.
         std::string otherInterfaceName;
+        // The USB vendor id; another one makes a device of another make
+        // (a modem that must never be written to, for example).
+        uint16_t vendorId = 0x22B8;
     };
 
     // Misbehaviour on demand. Each injected fault acts once, on the next
@@ -68,6 +72,7 @@ public:
     };
 
     struct Counters {
+        int modemWrites = 0;  // writes that reached the modem port
         int commands = 0;
         int modeSwitches = 0;
         int detaches = 0;
@@ -83,13 +88,28 @@ public:
     SimPhone& operator=(const SimPhone&) = delete;
 
     // The device side of one control transfer on endpoint 0 (the same
-    // contract as ControlPipe::Transfer). Thread-safe.
+    // contract as ControlPipe::Transfer). Thread-safe. While the phone is
+    // silent, a test-command transfer takes no time limit into account: it
+    // waits until the silence ends.
     TransferResult ControlTransfer(const SetupPacket& setup, uint8_t* data);
+    // The same with the host's time limit (on the program's clock): a silent
+    // phone lets the transfer run out after it.
+    TransferResult ControlTransfer(const SetupPacket& setup, uint8_t* data, std::chrono::milliseconds limit);
 
     // Descriptors as the device reports them in its present mode (for the
     // USB emulation).
     std::vector<uint8_t> DeviceDescriptor() const;
     std::vector<uint8_t> ConfigDescriptor() const;
+    uint16_t VendorId() const;
+
+    // The named vendor-specific interfaces in the present mode with their
+    // name strings as string descriptors, as the system reads them when the
+    // device arrives (the name fault applies here).
+    struct NamedString {
+        int number = 0;
+        std::vector<uint8_t> descriptor;
+    };
+    std::vector<NamedString> InterfaceNames() const;
 
     // The modem side: "at+mode=8\r\n" switches the phone to test-command mode.
     void ReceiveModemBytes(const void* bytes, size_t length);
@@ -115,6 +135,11 @@ public:
     // --- behaviour ---
     void InjectFault(Fault fault);
     void SetLatency(uint32_t exchangeMs, uint32_t shotMs);
+    // A phone that has stopped answering: every test-command transfer hangs
+    // until its time limit runs out on the program's clock (a write 10 s, a
+    // read 40 s) and fails then, until the silence is lifted; a transfer
+    // still hanging at that moment goes through as usual.
+    void SetSilent(bool silent);
 
     // --- the phone's file system and state, for tests ---
     void PutFile(const std::string& path, std::vector<uint8_t> contents);

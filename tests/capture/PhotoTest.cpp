@@ -183,9 +183,9 @@ protected:
         options.startInTestMode = true;
         bus_ = std::make_unique<orv::sim::SimBus>(options);
         rules_ = std::make_shared<FaultyPipe::Rules>();
-        const auto devices = bus_->ListDevices();
-        ASSERT_EQ(devices.size(), 1u);
-        auto pipe = bus_->Open(devices.front());
+        const auto interfaces = bus_->ListInterfaces();
+        ASSERT_EQ(interfaces.size(), 1u);
+        auto pipe = bus_->Open(interfaces.front().devicePath);
         ASSERT_TRUE(pipe);
         link_.Attach(std::make_unique<FaultyPipe>(std::move(pipe), rules_));
         ASSERT_TRUE(link_.IsConnected());

@@ -1,7 +1,7 @@
 // The device monitor against the simulated phone, on a manual clock: the
-// search with and without the mode switch, the unplug and the search that
-// follows it, disconnecting with and without a phone, and a second monitor
-// made while the first one still winds down.
+// search with and without the mode switch (and past a modem of another make),
+// the unplug and the search that follows it, disconnecting with and without a
+// phone, and a second monitor made while the first one still winds down.
 
 #include "Devmov.h"
 #include "PhoneLink.h"
@@ -59,22 +59,22 @@ class HookBus final : public PhoneBus {
 public:
     explicit HookBus(sim::SimBus& inner) : inner_(inner) {}
 
-    std::string FindModemPort() override
+    std::string FindModemPort(uint16_t vendorId) override
     {
         Note();
         if (beforeModemLookup)
             beforeModemLookup();
-        return inner_.FindModemPort();
+        return inner_.FindModemPort(vendorId);
     }
-    int WriteModemPort(const std::string& port, const void* bytes, size_t length) override
+    int WriteModemPort(const std::string& port, uint16_t vendorId, const void* bytes, size_t length) override
     {
         Note();
-        return inner_.WriteModemPort(port, bytes, length);
+        return inner_.WriteModemPort(port, vendorId, bytes, length);
     }
-    std::vector<std::string> ListDevices() override
+    std::vector<NamedInterface> ListInterfaces() override
     {
         Note();
-        return inner_.ListDevices();
+        return inner_.ListInterfaces();
     }
     std::unique_ptr<ControlPipe> Open(const std::string& path) override
     {
@@ -205,6 +205,23 @@ TEST_F(MonitorTest, PhoneAlreadyInTestModeIsFoundWithoutSwitchOrPause)
     TDevMon* monitor = Start(events);
     ASSERT_TRUE(events->WaitFor([&] { return events->states.size() >= 2; }));
     EXPECT_EQ(events->slept[1] - start, 1000u);
+    EXPECT_EQ(phone.Count().modeSwitches, 0);
+    monitor->Disconnect();
+    ASSERT_TRUE(WaitForEnd(*events, 4));
+}
+
+TEST_F(MonitorTest, ModemOfAnotherMakeIsNeitherSwitchedNorWaitedFor)
+{
+    SimPhone::Options board;
+    board.vendorId = 0x2341;  // a board with a CDC-ACM port
+    auto& other = *sims.AddPhone(board);
+    auto& phone = *sims.AddPhone(TestMode());
+    auto events = std::make_shared<Events>();
+    const uint64_t start = clock->SleptMilliseconds();
+    TDevMon* monitor = Start(events);
+    ASSERT_TRUE(events->WaitFor([&] { return events->states.size() >= 2; }));
+    EXPECT_EQ(events->slept[1] - start, 1000u);  // no 5000 ms pause after a switch
+    EXPECT_EQ(other.Count().modemWrites, 0);
     EXPECT_EQ(phone.Count().modeSwitches, 0);
     monitor->Disconnect();
     ASSERT_TRUE(WaitForEnd(*events, 4));

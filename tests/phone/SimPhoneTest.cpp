@@ -259,7 +259,7 @@ TEST_F(SimCameraTest, RestartBringsThePhoneBackInItsNormalMode)
 {
     ASSERT_EQ(link.RestartPhone(), phone::kOk);
     EXPECT_FALSE(bus.Phone().InTestMode());
-    EXPECT_EQ(bus.FindModemPort(), "/dev/ttyACM0");
+    EXPECT_EQ(bus.FindModemPort(0x22B8), "/dev/ttyACM0");
     // The old handle is dead.
     EXPECT_EQ(link.SuspendPhone(), phone::kFailed);
 }
@@ -268,17 +268,24 @@ TEST(SimBus, HandlesDieWhenThePhoneReenumerates)
 {
     sim::SimBus bus;
     SimPhone& phone = *bus.AddPhone();
-    EXPECT_EQ(bus.FindModemPort(), "/dev/ttyACM0");
-    EXPECT_EQ(bus.ListDevices(), (std::vector<std::string>{"sim:usb-1-0"}));
+    EXPECT_EQ(bus.FindModemPort(0x22B8), "/dev/ttyACM0");
+    EXPECT_EQ(bus.FindModemPort(0x1234), "");  // no modem of that make
+    EXPECT_TRUE(bus.ListInterfaces().empty());  // a modem has no named vendor interface
     EXPECT_EQ(bus.Open("sim:usb-1-9"), nullptr);
     EXPECT_EQ(bus.Open("/dev/bus/usb/001/002"), nullptr);
     auto before = bus.Open("sim:usb-1-0");
     ASSERT_NE(before, nullptr);
     EXPECT_FALSE(before->ClaimInterface(8));  // normal mode: no such interface
 
-    EXPECT_EQ(bus.WriteModemPort("/dev/ttyACM0", "at+mode=8\r\n", 11), 0);
-    EXPECT_EQ(bus.FindModemPort(), "");
-    EXPECT_EQ(bus.WriteModemPort("/dev/ttyACM0", "at+mode=8\r\n", 11), -1);
+    EXPECT_EQ(bus.WriteModemPort("/dev/ttyACM0", 0x1234, "at+mode=8\r\n", 11), -1);  // not its make
+    EXPECT_FALSE(phone.InTestMode());
+    EXPECT_EQ(bus.WriteModemPort("/dev/ttyACM0", 0x22B8, "at+mode=8\r\n", 11), 0);
+    EXPECT_EQ(bus.FindModemPort(0x22B8), "");
+    EXPECT_EQ(bus.WriteModemPort("/dev/ttyACM0", 0x22B8, "at+mode=8\r\n", 11), -1);
+    const auto named = bus.ListInterfaces();
+    ASSERT_EQ(named.size(), 1u);
+    EXPECT_EQ(named[0].devicePath, "sim:usb-1-0");
+    EXPECT_EQ(named[0].number, 8);
     Bytes descriptor(18);
     SetupPacket setup{0x80, 0x06, 0x0100, 0, 18};
     EXPECT_EQ(before->Transfer(setup, descriptor.data(), std::chrono::milliseconds(10)).status,
@@ -293,9 +300,9 @@ TEST(SimBus, HandlesDieWhenThePhoneReenumerates)
     std::thread waiter([&] { after->WaitForRemoval(); });
     phone.Unplug();
     waiter.join();
-    EXPECT_TRUE(bus.ListDevices().empty());
+    EXPECT_TRUE(bus.ListInterfaces().empty());
     phone.Plug();
-    EXPECT_EQ(bus.FindModemPort(), "/dev/ttyACM0");
+    EXPECT_EQ(bus.FindModemPort(0x22B8), "/dev/ttyACM0");
 }
 
 TEST(SimBus, CancelWaitEndsTheWaitNowOrNext)
@@ -314,8 +321,8 @@ TEST(SimBus, CancelWaitEndsTheWaitNowOrNext)
 TEST(SimBus, DemoBusStartsInNormalModeWithAModemPort)
 {
     auto bus = sim::MakeSimBus();
-    EXPECT_EQ(bus->FindModemPort(), "/dev/ttyACM0");
-    EXPECT_EQ(bus->ListDevices().size(), 1u);
+    EXPECT_EQ(bus->FindModemPort(0x22B8), "/dev/ttyACM0");
+    EXPECT_TRUE(bus->ListInterfaces().empty());
 }
 
 }  // namespace

@@ -29,6 +29,9 @@ struct EmulatedPhone::Device {
     std::vector<int> claimed;
     std::vector<int> released;
     int openClients = 0;
+    int opensEver = 0;
+    int urbs = 0;
+    int modemOpens = 0;
     // Completed URBs waiting to be reaped, per open descriptor, as the kernel
     // keeps them: reaping another descriptor's URB would write it back over
     // the wrong client connection and corrupt that client's memory.
@@ -113,8 +116,48 @@ void OnClientConnected(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer
     {
         std::lock_guard lock(device->mutex);
         ++device->openClients;
+        ++device->opensEver;
     }
     g_object_weak_ref(G_OBJECT(client), OnClientFinalized, new ClientWatch{device, client});
+}
+
+// The modem port with a watch on it: every open is counted, every ioctl runs
+// on the pty behind the port as it would without the watch.
+void OnModemOpened(UMockdevIoctlBase*, UMockdevIoctlClient*, gpointer connection)
+{
+    auto& device = static_cast<Connection*>(connection)->device;
+    std::lock_guard lock(device->mutex);
+    ++device->modemOpens;
+}
+
+gboolean OnModemIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer)
+{
+    int error = 0;
+    const int result = umockdev_ioctl_client_execute(client, &error, nullptr);
+    umockdev_ioctl_client_complete(client, result, error);
+    return TRUE;
+}
+
+// The interface descriptors of a configuration, first setting of each.
+struct InterfaceInfo {
+    unsigned number, alternate, endpoints, interfaceClass, subClass, protocol;
+};
+
+std::vector<InterfaceInfo> InterfacesOf(const std::vector<uint8_t>& config)
+{
+    std::vector<InterfaceInfo> interfaces;
+    for (size_t at = 0; at + 2 <= config.size() && config[at] >= 2 && at + config[at] <= config.size();
+         at += config[at]) {
+        if (config[at + 1] != 4 || config[at] < 9)
+            continue;
+        const InterfaceInfo info{config[at + 2], config[at + 3], config[at + 4],
+                                 config[at + 5], config[at + 6], config[at + 7]};
+        const bool seen = std::any_of(interfaces.begin(), interfaces.end(),
+                                      [&](const InterfaceInfo& i) { return i.number == info.number; });
+        if (!seen && info.alternate == 0)
+            interfaces.push_back(info);
+    }
+    return interfaces;
 }
 
 void DeleteConnection(gpointer connection, GClosure*) { delete static_cast<Connection*>(connection); }
@@ -233,22 +276,38 @@ EmulatedPhone::EmulatedPhone(PhoneLayout layout) : device_(std::make_shared<Devi
                        "A: bConfigurationValue=1\\n\nA: bNumConfigurations=1\\n\n" +
                        Printf("A: idVendor=%04x\\n\nA: idProduct=%04x\\n\n", vendor, product) +
                        Printf("A: dev=189:%u\\n\n", address_ - 1) + "H: descriptors=" + Hex(descriptors) + "\n\n";
-    if (layout.modemPort) {
-        const int modemNumber = gNextModemNumber++;
-        const std::string interfacePath = usbPath + "/" + port + ":1.0";
-        const std::string ttyName = Printf("ttyACM%u", static_cast<unsigned>(modemNumber));
-        interfaceSyspath_ = "/sys" + interfacePath;
-        modemSyspath_ = "/sys" + interfacePath + "/tty/" + ttyName;
-        modemNode_ = "/dev/" + ttyName;
-        text += "P: " + interfacePath + "\n" +
-                "E: SUBSYSTEM=usb\nE: DEVTYPE=usb_interface\nE: DRIVER=cdc_acm\nE: INTERFACE=2/2/1\n"
-                "L: driver=../../../../../../bus/usb/drivers/cdc_acm\n"
-                "A: bInterfaceClass=02\\n\nA: bInterfaceNumber=00\\n\n\n" +
-                "P: " + interfacePath + "/tty/" + ttyName + "\n" + "N: " + ttyName + "\n" +
-                "E: SUBSYSTEM=tty\nE: DEVNAME=" + modemNode_ + "\n" +
-                Printf("E: MAJOR=166\nE: MINOR=%u\nA: dev=166:%u\\n\n", static_cast<unsigned>(modemNumber),
-                       static_cast<unsigned>(modemNumber));
+    // The interfaces as the kernel lists them; the modem port (a tty) hangs
+    // off the first one.
+    bool first = true;
+    for (const InterfaceInfo& info : InterfacesOf(layout.configDescriptor)) {
+        const std::string interfacePath = usbPath + "/" + port + Printf(":1.%u", info.number);
+        interfaceSyspaths_.push_back("/sys" + interfacePath);
+        text += "P: " + interfacePath + "\n" + "E: SUBSYSTEM=usb\nE: DEVTYPE=usb_interface\n" +
+                Printf("E: INTERFACE=%u/%u/%u\n", info.interfaceClass, info.subClass, info.protocol) +
+                Printf("A: bInterfaceNumber=%02x\\n\nA: bAlternateSetting=%2u\\n\n", info.number, info.alternate) +
+                Printf("A: bInterfaceClass=%02x\\n\nA: bInterfaceSubClass=%02x\\n\n", info.interfaceClass,
+                       info.subClass) +
+                Printf("A: bInterfaceProtocol=%02x\\n\nA: bNumEndpoints=%02x\\n\n", info.protocol, info.endpoints);
+        const auto name = layout.interfaceNames.find(static_cast<int>(info.number));
+        if (name != layout.interfaceNames.end())
+            text += "A: interface=" + name->second + "\\n\n";
+        if (first && layout.modemPort) {
+            const int modemNumber = gNextModemNumber++;
+            const std::string ttyName = Printf("ttyACM%u", static_cast<unsigned>(modemNumber));
+            modemSyspath_ = "/sys" + interfacePath + "/tty/" + ttyName;
+            modemNode_ = "/dev/" + ttyName;
+            // The tty's own entry follows the interface's.
+            text += "E: DRIVER=cdc_acm\nL: driver=../../../../../../bus/usb/drivers/cdc_acm\n\n"
+                    "P: " + interfacePath + "/tty/" + ttyName + "\n" + "N: " + ttyName + "\n" +
+                    "E: SUBSYSTEM=tty\nE: DEVNAME=" + modemNode_ + "\n" +
+                    Printf("E: MAJOR=166\nE: MINOR=%u\nA: dev=166:%u\\n\n", static_cast<unsigned>(modemNumber),
+                           static_cast<unsigned>(modemNumber));
+        }
+        text += "\n";  // ends the interface's (or the tty's) entry
+        first = false;
     }
+    if (layout.modemPort && modemNode_.empty())
+        Fail("a modem port needs an interface to hang off");
 
     EmulatedUsb& usb = EmulatedUsb::Instance();
     UMockdevIoctlBase* handler = umockdev_ioctl_base_new();
@@ -261,13 +320,23 @@ EmulatedPhone::EmulatedPhone(PhoneLayout layout) : device_(std::make_shared<Devi
     if (!umockdev_testbed_attach_ioctl(usb.Testbed(), usbfsNode_.c_str(), handler, &error))
         Fail(std::string("cannot attach the usbfs emulation: ") + (error ? error->message : "?"));
     g_object_unref(handler);  // the testbed holds it until detached
+    if (layout.watchModemOpens && !modemNode_.empty()) {
+        watchedModem_ = true;
+        UMockdevIoctlBase* modem = umockdev_ioctl_base_new();
+        g_signal_connect_data(modem, "handle-ioctl", G_CALLBACK(OnModemIoctl), nullptr, nullptr, GConnectFlags(0));
+        g_signal_connect_data(modem, "client-connected", G_CALLBACK(OnModemOpened), new Connection{device_},
+                              DeleteConnection, GConnectFlags(0));
+        if (!umockdev_testbed_attach_ioctl(usb.Testbed(), modemNode_.c_str(), modem, &error))
+            Fail(std::string("cannot watch the modem port: ") + (error ? error->message : "?"));
+        g_object_unref(modem);
+    }
     // Like the kernel, announce the new devices (libusb and libudev monitors
     // learn of them this way).
     usb.Announce(usbSyspath_, "add");
-    if (!modemSyspath_.empty()) {
-        usb.Announce(interfaceSyspath_, "add");
+    for (const std::string& interface : interfaceSyspaths_)
+        usb.Announce(interface, "add");
+    if (!modemSyspath_.empty())
         usb.Announce(modemSyspath_, "add");
-    }
     plugged_ = true;
 }
 
@@ -275,6 +344,8 @@ EmulatedPhone::~EmulatedPhone()
 {
     Unplug();
     umockdev_testbed_detach_ioctl(EmulatedUsb::Instance().Testbed(), usbfsNode_.c_str(), nullptr);
+    if (watchedModem_)
+        umockdev_testbed_detach_ioctl(EmulatedUsb::Instance().Testbed(), modemNode_.c_str(), nullptr);
 }
 
 void EmulatedPhone::Unplug(bool announce)
@@ -287,11 +358,13 @@ void EmulatedPhone::Unplug(bool announce)
         device_->gone = true;
     }
     EmulatedUsb& usb = EmulatedUsb::Instance();
-    if (announce && !modemSyspath_.empty()) {
-        usb.Announce(modemSyspath_, "remove");
-        usb.Announce(interfaceSyspath_, "remove");
+    if (announce) {
+        if (!modemSyspath_.empty())
+            usb.Announce(modemSyspath_, "remove");
+        for (const std::string& interface : interfaceSyspaths_)
+            usb.Announce(interface, "remove");
     }
-    usb.Remove(usbSyspath_, announce);  // takes the interface and the tty with it
+    usb.Remove(usbSyspath_, announce);  // takes the interfaces and the tty with them
 }
 
 int EmulatedPhone::ModemPeer() const
@@ -336,6 +409,24 @@ int EmulatedPhone::OpenClients() const
 {
     std::lock_guard lock(device_->mutex);
     return device_->openClients;
+}
+
+int EmulatedPhone::OpensEver() const
+{
+    std::lock_guard lock(device_->mutex);
+    return device_->opensEver;
+}
+
+int EmulatedPhone::Urbs() const
+{
+    std::lock_guard lock(device_->mutex);
+    return device_->urbs;
+}
+
+int EmulatedPhone::ModemOpens() const
+{
+    std::lock_guard lock(device_->mutex);
+    return device_->modemOpens;
 }
 
 // --- the usbfs requests that libusb makes -------------------------------------------
@@ -434,6 +525,10 @@ gboolean EmulatedPhone::Device::HandleIoctl(UMockdevIoctlClient* client)
             g_object_unref(urbData);
             umockdev_ioctl_client_complete(client, -1, EINVAL);  // endpoint 0 only
             return TRUE;
+        }
+        {
+            std::lock_guard lock(mutex);
+            ++urbs;
         }
         RunControl(urbData);
         {

@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -62,6 +63,12 @@ struct PhoneLayout {
     // The USB port on bus 1 ("1-<port>"); a phone plugged again into the same
     // port keeps its sysfs path but gets a new address.
     unsigned usbPort = 1;
+    // Interface number -> its name string, as the kernel keeps it in the
+    // interface's "interface" attribute.
+    std::map<int, std::string> interfaceNames;
+    // Counts the opens of the modem port (its ioctls are handed on to the
+    // pty behind it).
+    bool watchModemOpens = false;
 };
 
 // One phone attached to the emulated bus from construction until Unplug()
@@ -89,11 +96,16 @@ public:
     // Up to `want` bytes that arrive at the phone's end within `limit`.
     std::string ReadModem(size_t want, std::chrono::milliseconds limit) const;
 
-    // What the usbfs node has seen: interfaces claimed and released, and how
-    // many opened descriptors are open now.
+    // What the usbfs node has seen: interfaces claimed and released, how
+    // many opened descriptors are open now, how many were ever opened, and
+    // the URBs submitted.
     std::vector<int> ClaimedInterfaces() const;
     std::vector<int> ReleasedInterfaces() const;
     int OpenClients() const;
+    int OpensEver() const;
+    int Urbs() const;
+    // The opens of the modem port (with watchModemOpens).
+    int ModemOpens() const;
 
     struct Device;
 
@@ -102,9 +114,10 @@ private:
     unsigned address_ = 0;
     std::string usbSyspath_;
     std::string usbfsNode_;
-    std::string interfaceSyspath_;
+    std::vector<std::string> interfaceSyspaths_;
     std::string modemSyspath_;
     std::string modemNode_;
+    bool watchedModem_ = false;
     bool plugged_ = false;
 };
 

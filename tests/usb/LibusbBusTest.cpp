@@ -1,7 +1,8 @@
 // The libusb route against USB hardware that umockdev emulates in this
-// process: the modem port found through udev and written to, the phone's
-// test-command interface listed, opened, named and talked to by control
-// transfers, and the unplug noticed.
+// process: the phone's modem port found through udev and written to, the
+// named interfaces listed from sysfs, the phone's device opened and talked to
+// by control transfers, the unplug noticed, and nothing else on the bus
+// opened or written.
 
 #include "EmulatedUsb.h"
 #include "LibusbBus.h"
@@ -21,7 +22,9 @@
 
 #include <algorithm>
 #include <future>
+#include <map>
 #include <thread>
+#include <tuple>
 
 namespace orv::test {
 namespace {
@@ -30,10 +33,46 @@ using namespace std::chrono_literals;
 
 constexpr char kModeSwitch[] = "at+mode=8\r\n";
 constexpr size_t kModeSwitchLength = sizeof kModeSwitch - 1;
+constexpr uint16_t kPhoneVendor = 0x22B8;
+constexpr uint16_t kBoardVendor = 0x2341;
 
-bool Contains(const std::vector<std::string>& list, const std::string& item)
+// The name strings of a simulated phone's interfaces, as the kernel reads
+// them when the device arrives.
+std::map<int, std::string> NamesOf(const sim::SimPhone& model)
 {
-    return std::find(list.begin(), list.end(), item) != list.end();
+    std::map<int, std::string> names;
+    for (const auto& named : model.InterfaceNames()) {
+        std::string text;
+        for (size_t i = 2; i + 1 < named.descriptor.size(); i += 2)
+            text += static_cast<char>(named.descriptor[i]);
+        names[named.number] = text;
+    }
+    return names;
+}
+
+// A device of another make: a USB board with a CDC-ACM port, or a gadget
+// with a named vendor-specific interface. It counts what reaches it.
+PhoneLayout OtherDevice(bool modem, unsigned usbPort)
+{
+    PhoneLayout layout;
+    layout.deviceDescriptor = {18, 1, 0x00, 0x02, 0, 0, 0, 64, 0, 0, 0, 0, 0x00, 0x01, 1, 2, 0, 1};
+    const uint16_t vendor = modem ? kBoardVendor : 0x1234;
+    layout.deviceDescriptor[8] = static_cast<uint8_t>(vendor & 0xFF);
+    layout.deviceDescriptor[9] = static_cast<uint8_t>(vendor >> 8);
+    layout.deviceDescriptor[10] = 0x43;
+    if (modem) {
+        layout.configDescriptor = {9, 2, 27, 0, 2, 1, 0, 0x80, 50,
+                                   9, 4, 0, 0, 1, 0x02, 0x02, 0x01, 0,
+                                   9, 4, 1, 0, 2, 0x0A, 0x00, 0x00, 0};
+    } else {
+        layout.configDescriptor = {9, 2, 18, 0, 1, 1, 0, 0x80, 50, 9, 4, 0, 0, 0, 0xFF, 0x00, 0x00, 4};
+        layout.interfaceNames[0] = "Vendor Debug Port";
+    }
+    layout.modemPort = modem;
+    layout.watchModemOpens = modem;
+    layout.usbPort = usbPort;
+    layout.answer = [](const SetupPacket&, uint8_t*) { return TransferResult{TransferStatus::Stall, 0}; };
+    return layout;
 }
 
 TransferResult GetDescriptor(ControlPipe& pipe, uint8_t type, uint8_t index, uint16_t language, uint8_t* data,
@@ -46,38 +85,6 @@ TransferResult GetDescriptor(ControlPipe& pipe, uint8_t type, uint8_t index, uin
     setup.index = language;
     setup.length = room;
     return pipe.Transfer(setup, data, 1000ms);
-}
-
-// The interface string with the given index, narrowed to 8 bits.
-std::string ReadInterfaceName(ControlPipe& pipe, uint8_t index)
-{
-    uint8_t languages[4] = {};
-    if (GetDescriptor(pipe, 3, 0, 0, languages, sizeof languages).transferred < 4)
-        return {};
-    uint8_t text[255] = {};
-    const TransferResult result =
-        GetDescriptor(pipe, 3, index, static_cast<uint16_t>(languages[2] | languages[3] << 8), text, sizeof text);
-    std::string name;
-    for (size_t i = 2; i + 1 < std::min<size_t>(result.transferred, text[0]); i += 2)
-        name += static_cast<char>(text[i]);
-    return name;
-}
-
-// The number of the interface that names itself `wanted`, or -1; read from
-// the device with GET_DESCRIPTOR requests only.
-int FindInterfaceByName(ControlPipe& pipe, const std::string& wanted)
-{
-    uint8_t header[9] = {};
-    if (GetDescriptor(pipe, 2, 0, 0, header, sizeof header).transferred != sizeof header)
-        return -1;
-    std::vector<uint8_t> config(static_cast<size_t>(header[2] | header[3] << 8));
-    const size_t got =
-        GetDescriptor(pipe, 2, 0, 0, config.data(), static_cast<uint16_t>(config.size())).transferred;
-    for (size_t at = 0; at + 9 <= got && config[at] >= 2; at += config[at]) {
-        if (config[at + 1] == 4 && config[at + 8] != 0 && ReadInterfaceName(pipe, config[at + 8]) == wanted)
-            return config[at + 2];
-    }
-    return -1;
 }
 
 struct Reply {
@@ -170,6 +177,7 @@ protected:
         };
         layout.modemPort = modemPort;
         layout.usbPort = usbPort;
+        layout.interfaceNames = NamesOf(*model);
         auto plugged = std::make_unique<EmulatedPhone>(std::move(layout));
         const std::string path = PathOf(*plugged);
         EXPECT_TRUE(Eventually([&] { return UsbKnows(path); })) << path << " never seen by libusb";
@@ -199,7 +207,7 @@ protected:
 TEST_F(UsbRoute, ModeSwitchReachesThePhoneByteForByte)
 {
     auto phone = PlugModem();
-    const std::string port = bus_.FindModemPort();
+    const std::string port = bus_.FindModemPort(kPhoneVendor);
     ASSERT_EQ(port, phone->ModemNode());
     ASSERT_EQ(port.rfind("/dev/ttyACM", 0), 0u);
 
@@ -209,25 +217,31 @@ TEST_F(UsbRoute, ModeSwitchReachesThePhoneByteForByte)
     settings.c_oflag |= OPOST | ONLCR;
     ASSERT_EQ(::tcsetattr(phone->ModemPeer(), TCSANOW, &settings), 0);
 
-    ASSERT_EQ(bus_.WriteModemPort(port, kModeSwitch, kModeSwitchLength), 0);
+    ASSERT_EQ(bus_.WriteModemPort(port, kPhoneVendor, kModeSwitch, kModeSwitchLength), 0);
     // Exactly the 11 bytes: no "\r" added, nothing twice.
     EXPECT_EQ(phone->ReadModem(64, 300ms), kModeSwitch);
     // The port's settings are put back as they were.
     ASSERT_EQ(::tcgetattr(phone->ModemPeer(), &settings), 0);
     EXPECT_TRUE(settings.c_oflag & ONLCR);
 
-    ASSERT_EQ(bus_.WriteModemPort(port, kModeSwitch, kModeSwitchLength), 0);
+    ASSERT_EQ(bus_.WriteModemPort(port, kPhoneVendor, kModeSwitch, kModeSwitchLength), 0);
     EXPECT_EQ(phone->ReadModem(64, 300ms), kModeSwitch);
 }
 
-TEST_F(UsbRoute, ModemPortIsTheLowestCdcAcmTty)
+TEST_F(UsbRoute, ModemPortIsTheLowestCdcAcmTtyOfThePhonesMake)
 {
     EmulatedUsb& usb = EmulatedUsb::Instance();
     const std::string hub = "/devices/pci0000:00/0000:00:14.0/usb2";
-    // ttyACM100 on a cdc_acm interface, ttyACM99 on an interface of the
-    // communications class, ttyACM98 on a vendor interface of another driver,
+    const auto device = [&](const std::string& port, const char* vendor) {
+        return "P: " + hub + "/" + port + "\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\nA: idVendor=" + vendor +
+               "\\n\n\n";
+    };
+    // Of the phone's make: ttyACM100 on a cdc_acm interface, ttyACM99 on an
+    // interface of the communications class, ttyACM98 on a vendor interface
+    // of another driver. Of another make: ttyACM97 on a cdc_acm interface.
     // ttyS0 on no USB at all.
-    usb.Add("P: " + hub + "/2-1/2-1:1.0\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_interface\n"
+    usb.Add(device("2-1", "22b8") + device("2-2", "22b8") + device("2-3", "22b8") + device("2-4", "2341") +
+            "P: " + hub + "/2-1/2-1:1.0\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_interface\n"
             "L: driver=../../../../../../bus/usb/drivers/cdc_acm\n"
             "A: bInterfaceClass=0a\\n\n\n"
             "P: " + hub + "/2-1/2-1:1.0/tty/ttyACM100\nN: ttyACM100\nE: SUBSYSTEM=tty\nE: DEVNAME=/dev/ttyACM100\n\n"
@@ -238,74 +252,108 @@ TEST_F(UsbRoute, ModemPortIsTheLowestCdcAcmTty)
             "L: driver=../../../../../../bus/usb/drivers/option\n"
             "A: bInterfaceClass=ff\\n\n\n"
             "P: " + hub + "/2-3/2-3:1.0/tty/ttyACM98\nN: ttyACM98\nE: SUBSYSTEM=tty\nE: DEVNAME=/dev/ttyACM98\n\n"
+            "P: " + hub + "/2-4/2-4:1.0\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_interface\n"
+            "L: driver=../../../../../../bus/usb/drivers/cdc_acm\n"
+            "A: bInterfaceClass=02\\n\n\n"
+            "P: " + hub + "/2-4/2-4:1.0/tty/ttyACM97\nN: ttyACM97\nE: SUBSYSTEM=tty\nE: DEVNAME=/dev/ttyACM97\n\n"
             "P: /devices/platform/serial8250/tty/ttyS0\nN: ttyS0\nE: SUBSYSTEM=tty\nE: DEVNAME=/dev/ttyS0\n");
 
-    EXPECT_EQ(bus_.FindModemPort(), "/dev/ttyACM99");  // by number, not by name: 99 before 100
+    EXPECT_EQ(bus_.FindModemPort(kPhoneVendor), "/dev/ttyACM99");  // by number, not by name: 99 before 100
+    EXPECT_EQ(bus_.FindModemPort(kBoardVendor), "/dev/ttyACM97");
     {
         auto phone = PlugModem();
-        EXPECT_EQ(bus_.FindModemPort(), phone->ModemNode());
+        EXPECT_EQ(bus_.FindModemPort(kPhoneVendor), phone->ModemNode());
     }
-    usb.Remove("/sys" + hub + "/2-2/2-2:1.0");
-    EXPECT_EQ(bus_.FindModemPort(), "/dev/ttyACM100");  // by the cdc_acm driver alone
-    usb.Remove("/sys" + hub + "/2-1/2-1:1.0");
-    EXPECT_EQ(bus_.FindModemPort(), "");  // ttyACM98 and ttyS0 are no modems
+    usb.Remove("/sys" + hub + "/2-2");
+    EXPECT_EQ(bus_.FindModemPort(kPhoneVendor), "/dev/ttyACM100");  // by the cdc_acm driver alone
+    usb.Remove("/sys" + hub + "/2-1");
+    EXPECT_EQ(bus_.FindModemPort(kPhoneVendor), "");  // ttyACM98 and ttyS0 are no modems, ttyACM97 not the phone's
 
-    usb.Remove("/sys" + hub + "/2-3/2-3:1.0");
+    usb.Remove("/sys" + hub + "/2-3");
+    usb.Remove("/sys" + hub + "/2-4");
     usb.Remove("/sys/devices/platform/serial8250/tty/ttyS0");
 }
 
-TEST_F(UsbRoute, ModemWriteRefusesWhatIsNoSerialPort)
+TEST_F(UsbRoute, ModemWriteRefusesWhatIsNotThePhonesPort)
 {
-    EXPECT_EQ(bus_.WriteModemPort("", kModeSwitch, kModeSwitchLength), -1);
-    EXPECT_EQ(bus_.WriteModemPort("/dev/ttyACM77", kModeSwitch, kModeSwitchLength), -1);  // absent
+    EXPECT_EQ(bus_.WriteModemPort("", kPhoneVendor, kModeSwitch, kModeSwitchLength), -1);
+    EXPECT_EQ(bus_.WriteModemPort("/dev/ttyACM77", kPhoneVendor, kModeSwitch, kModeSwitchLength), -1);  // absent
 
     // A plain file is left untouched.
     char name[] = "/tmp/orvello-not-a-port-XXXXXX";
     const int fd = ::mkstemp(name);
     ASSERT_GE(fd, 0);
     ::close(fd);
-    EXPECT_EQ(bus_.WriteModemPort(name, kModeSwitch, kModeSwitchLength), -1);
+    EXPECT_EQ(bus_.WriteModemPort(name, kPhoneVendor, kModeSwitch, kModeSwitchLength), -1);
     struct stat info {};
     ASSERT_EQ(::stat(name, &info), 0);
     EXPECT_EQ(info.st_size, 0);
     ::unlink(name);
 
     auto phone = PlugModem();
-    EXPECT_EQ(bus_.WriteModemPort(phone->ModemNode(), nullptr, kModeSwitchLength), -1);
+    EXPECT_EQ(bus_.WriteModemPort(phone->ModemNode(), kPhoneVendor, nullptr, kModeSwitchLength), -1);
     EXPECT_EQ(phone->ReadModem(1, 50ms), "");
+
+    // Another make's port is not even opened, named as it may be.
+    EmulatedPhone board(OtherDevice(true, 2));
+    EXPECT_EQ(bus_.WriteModemPort(board.ModemNode(), kPhoneVendor, kModeSwitch, kModeSwitchLength), -1);
+    EXPECT_EQ(board.ModemOpens(), 0);
+    EXPECT_EQ(board.ReadModem(1, 50ms), "");
+    // The watch counts the opens of a port that is written.
+    ASSERT_EQ(bus_.WriteModemPort(board.ModemNode(), kBoardVendor, kModeSwitch, kModeSwitchLength), 0);
+    EXPECT_EQ(board.ModemOpens(), 1);
+    EXPECT_EQ(board.ReadModem(kModeSwitchLength, 300ms), kModeSwitch);
 }
 
 // --- finding and opening the phone -------------------------------------------------
 
-TEST_F(UsbRoute, ListsOnlyDevicesWithANamedVendorInterface)
+TEST_F(UsbRoute, NamedVendorInterfacesAreListedFromSysfsWithoutOpeningAnyDevice)
 {
+    phone_ = PhoneInTestMode("Motorola Test Commands");  // interface 7, ahead of 8
     auto phone = PlugTestPhone(1);
     auto modem = PlugModem(2);  // a phone in its normal mode offers no vendor interface
-    // A mass-storage stick, and a vendor interface with no name string.
+    // A mass-storage stick with a named interface, a vendor interface with no
+    // name string, and a gadget of another make with a named one (UTF-8 in
+    // sysfs).
     PhoneLayout stick;
     stick.deviceDescriptor = {0x12, 0x01, 0x00, 0x02, 0, 0, 0, 0x40, 0x81, 0x07, 0x51, 0x55, 0, 1, 1, 2, 3, 1};
-    stick.configDescriptor = {0x09, 0x02, 0x12, 0x00, 0x01, 0x01, 0x00, 0x80, 0x32,
-                              0x09, 0x04, 0x00, 0x00, 0x00, 0x08, 0x06, 0x50, 0x04};
+    stick.configDescriptor = {9, 2, 18, 0, 1, 1, 0, 0x80, 50, 9, 4, 0, 0, 0, 0x08, 0x06, 0x50, 4};
+    stick.interfaceNames[0] = "Mass Storage";
     stick.modemPort = false;
     stick.usbPort = 3;
     PhoneLayout unnamed = stick;
     unnamed.configDescriptor[9 + 5] = 0xFF;
     unnamed.configDescriptor[9 + 8] = 0;
+    unnamed.interfaceNames.clear();
     unnamed.usbPort = 4;
+    PhoneLayout gadgetLayout = OtherDevice(false, 5);
+    gadgetLayout.interfaceNames[0] = "Caméra";
     EmulatedPhone stickDevice(stick);
     EmulatedPhone unnamedDevice(unnamed);
-    ASSERT_TRUE(Eventually([&] { return UsbKnows(PathOf(stickDevice)) && UsbKnows(PathOf(unnamedDevice)); }));
+    EmulatedPhone gadget(gadgetLayout);
+    const int phoneOpens = phone->OpensEver();
 
-    const std::vector<std::string> listed = bus_.ListDevices();
-    EXPECT_TRUE(Contains(listed, PathOf(*phone)));
-    EXPECT_FALSE(Contains(listed, PathOf(*modem)));
-    EXPECT_FALSE(Contains(listed, PathOf(stickDevice)));
-    EXPECT_FALSE(Contains(listed, PathOf(unnamedDevice)));
-    EXPECT_TRUE(std::is_sorted(listed.begin(), listed.end()));
+    using Entry = std::tuple<std::string, int, std::vector<uint8_t>>;
+    std::vector<Entry> listed;
+    for (const NamedInterface& entry : bus_.ListInterfaces())
+        listed.emplace_back(entry.devicePath, entry.number, entry.nameDescriptor);
+    const auto utf16 = [](const std::string& text) {
+        std::vector<uint8_t> descriptor = {static_cast<uint8_t>(2 + 2 * text.size()), 3};
+        for (char c : text)
+            descriptor.insert(descriptor.end(), {static_cast<uint8_t>(c), 0});
+        return descriptor;
+    };
+    EXPECT_EQ(listed, (std::vector<Entry>{{PathOf(*phone), 7, utf16("Motorola Test Commands")},
+                                          {PathOf(*phone), 8, utf16("Motorola Test Command")},
+                                          {PathOf(gadget), 0, {14, 3, 'C', 0, 'a', 0, 'm', 0, 0xE9, 0, 'r', 0, 'a', 0}}}));
+    // Nothing was opened to learn it, and nothing was asked of any device.
+    EXPECT_EQ(phone->OpensEver(), phoneOpens);
+    for (const EmulatedPhone* device : {&stickDevice, &unnamedDevice, &gadget})
+        EXPECT_EQ(device->OpensEver() + device->Urbs(), 0);
 
-    // Gone from the list once unplugged.
-    phone->Unplug();
-    EXPECT_TRUE(Eventually([&] { return !Contains(bus_.ListDevices(), PathOf(*phone)); }));
+    phone->Unplug();  // gone from the list
+    for (const NamedInterface& entry : bus_.ListInterfaces())
+        EXPECT_NE(entry.devicePath, PathOf(*phone));
 }
 
 TEST_F(UsbRoute, OpenRefusesPathsOfNoPresentDevice)
@@ -323,17 +371,6 @@ TEST_F(UsbRoute, OpenRefusesPathsOfNoPresentDevice)
 
     phone->Unplug();
     EXPECT_TRUE(Eventually([&] { return !UsbKnows(path); }));
-}
-
-TEST_F(UsbRoute, TestCommandInterfaceIsFoundByItsString)
-{
-    phone_ = PhoneInTestMode("Motorola Test Commands");  // interface 7, ahead of 8
-    auto phone = PlugTestPhone();
-    auto pipe = bus_.Open(PathOf(*phone));
-    ASSERT_NE(pipe, nullptr);
-    EXPECT_EQ(FindInterfaceByName(*pipe, "Motorola Test Command"), 8);
-    EXPECT_EQ(FindInterfaceByName(*pipe, "Motorola Test Commands"), 7);
-    EXPECT_EQ(FindInterfaceByName(*pipe, "Motorola Test Comman"), -1);
 }
 
 // --- control transfers -----------------------------------------------------------
@@ -504,7 +541,6 @@ TEST_F(UsbRoute, DiscoverySwitchesFindsAndTalksToThePhone)
     ASSERT_TRUE(model->InTestMode());
     modem->Unplug();
     auto phone = Plug(model, false);
-    ASSERT_TRUE(Eventually([&] { return Contains(bus_.ListDevices(), PathOf(*phone)); }));
 
     phone::PhoneLink link;
     ASSERT_TRUE(phone::FindTestInterface(bus_, link));
@@ -525,6 +561,41 @@ TEST_F(UsbRoute, DiscoverySwitchesFindsAndTalksToThePhone)
     EXPECT_FALSE(phone::ReadModelName(link, &name));
     link.Close();
     EXPECT_TRUE(Eventually([&] { return phone->OpenClients() == 0; }));
+}
+
+TEST_F(UsbRoute, DiscoveryLeavesOtherDevicesAlone)
+{
+    // A board's modem port comes first by number, and a gadget of another
+    // make names a vendor interface of its own.
+    EmulatedPhone board(OtherDevice(true, 1));
+    EmulatedPhone gadget(OtherDevice(false, 2));
+    phone::PhoneLink link;
+    std::string port;
+    EXPECT_EQ(phone::FindModemPort(bus_, &port), -1);  // no port of the phone: no switch, no pause
+    EXPECT_FALSE(phone::FindTestInterface(bus_, link));
+
+    auto model = std::make_shared<sim::SimPhone>();
+    auto modem = Plug(model, true, 3);
+    ASSERT_EQ(phone::FindModemPort(bus_, &port), 0);
+    EXPECT_EQ(port, modem->ModemNode());
+    ASSERT_EQ(phone::SendModeSwitch(bus_, port), 0);
+    EXPECT_EQ(modem->ReadModem(kModeSwitchLength, 1000ms), kModeSwitch);
+    model->ReceiveModemBytes(kModeSwitch, kModeSwitchLength);
+    modem->Unplug();
+    auto phone = Plug(model, false, 4);
+    ASSERT_TRUE(phone::FindTestInterface(bus_, link));
+    EXPECT_EQ(link.DevicePath(), PathOf(*phone));
+
+    // The gadget was listed (so it was seen), never opened, never asked.
+    bool listed = false;
+    for (const NamedInterface& entry : bus_.ListInterfaces())
+        listed = listed || entry.devicePath == PathOf(gadget);
+    EXPECT_TRUE(listed);
+    EXPECT_EQ(gadget.OpensEver(), 0);
+    EXPECT_EQ(gadget.Urbs(), 0);
+    EXPECT_EQ(board.ModemOpens(), 0);
+    EXPECT_EQ(board.ReadModem(1, 50ms), "");
+    link.Close();
 }
 
 // --- pure helpers ------------------------------------------------------------------------
