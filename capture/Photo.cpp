@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <atomic>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 Q_LOGGING_CATEGORY(lcCapture, "orvello.capture")
@@ -75,6 +76,8 @@ void MakePhoto::Run()
 {
     if (!Monitor.IsConnected())
         return;
+    // The whole capture, camera on to camera off, is one turn of the camera.
+    std::lock_guard turn(Monitor.CaptureTurn());
 
     bool setUp = true;
     bool download = true;

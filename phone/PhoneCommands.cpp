@@ -1,6 +1,7 @@
 // The commands spoken over the phone link: files, camera, suspend, restart,
-// the detach request and data records. Each one runs whole under the link's
-// lock: filling the request, the exchange and the reading of the reply.
+// the detach request and data records. Each one runs whole in one turn of the
+// link: filling the request, the exchange and the reading of the reply. A
+// file read takes one turn per block.
 
 #include "PhoneLink.h"
 
@@ -55,31 +56,40 @@ int PhoneLink::OpenPhoneFile(const std::string& path, uint32_t openMode)
 
 int PhoneLink::ReadPhoneFile(std::vector<uint8_t>& destination, int32_t& total, const ReadProgress& progress)
 {
-    auto lock = Lock();
     total = 0;
-    ControlPipe* device = DeviceHandle();
-    if (device == nullptr)
+    // The phone whose open file this is; a phone connected anew since knows
+    // nothing of it.
+    const std::shared_ptr<ControlPipe> phone = SharedDevice();
+    if (!phone)
         return kFailed;
-    ClearBuffers();
     State& s = *state_;
     size_t received = 0;
     for (;;) {
-        PutBe32(s.requestData.data(), proto::kFileRead);
-        PutBe32(s.requestData.data() + 4, proto::kFileBlockSize);
-        s.replyLength = kNoReplyData;
-        if (Exchange(device, proto::kFileCommand, 8) != kOk)
-            return kFailed;
-        // A block answered without data (or with none) would leave nothing
-        // to append and nothing to end the file: the read fails.
-        if (s.replyLength == kNoReplyData || s.replyLength == 0)
-            return kFailed;
-        if (s.replyLength == 1)
-            return kOk;
-        if (received + s.replyLength > kMaxPictureFile)
-            return kFailed;
-        destination.insert(destination.end(), s.replyData.begin(), s.replyData.begin() + s.replyLength);
-        received += s.replyLength;
-        total = static_cast<int32_t>(received);
+        {
+            // One block per turn: a command waiting on another thread (the
+            // detach, the restart at exit) goes out between two blocks.
+            auto lock = Lock();
+            ControlPipe* device = DeviceHandle();
+            if (device != phone.get())
+                return kFailed;
+            ClearBuffers();
+            PutBe32(s.requestData.data(), proto::kFileRead);
+            PutBe32(s.requestData.data() + 4, proto::kFileBlockSize);
+            s.replyLength = kNoReplyData;
+            if (Exchange(device, proto::kFileCommand, 8) != kOk)
+                return kFailed;
+            // A block answered without data (or with none) would leave
+            // nothing to append and nothing to end the file: the read fails.
+            if (s.replyLength == kNoReplyData || s.replyLength == 0)
+                return kFailed;
+            if (s.replyLength == 1)
+                return kOk;
+            if (received + s.replyLength > kMaxPictureFile)
+                return kFailed;
+            destination.insert(destination.end(), s.replyData.begin(), s.replyData.begin() + s.replyLength);
+            received += s.replyLength;
+            total = static_cast<int32_t>(received);
+        }
         if (progress)
             progress(received);
     }
@@ -205,11 +215,11 @@ int PhoneLink::RestartPhone()
     return Exchange(device, proto::kRestartCommand, 0);
 }
 
-int PhoneLink::SendDetach()
+int PhoneLink::SendDetach(const ControlPipe* onlyTo)
 {
     auto lock = Lock();
     ControlPipe* device = DeviceHandle();
-    if (device == nullptr)
+    if (device == nullptr || (onlyTo != nullptr && device != onlyTo))
         return kFailed;
     ClearBuffers();
     SetupPacket setup;

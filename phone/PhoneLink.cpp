@@ -91,12 +91,65 @@ void PhoneLink::ForgetDevice()
 
 std::mutex& PhoneLink::MonitorTurn() { return state_->monitorTurn; }
 
+Turn& PhoneLink::CaptureTurn() { return state_->captureTurn; }
+
+// --- turns ---
+
+void Turn::lock()
+{
+    std::unique_lock lock(mutex_);
+    const std::thread::id self = std::this_thread::get_id();
+    if (depth_ > 0 && owner_ == self) {
+        ++depth_;
+        return;
+    }
+    const uint64_t ticket = nextTicket_++;
+    ++waiting_;
+    turned_.wait(lock, [&] { return serving_ == ticket; });
+    --waiting_;
+    owner_ = self;
+    depth_ = 1;
+}
+
+bool Turn::try_lock()
+{
+    std::lock_guard lock(mutex_);
+    const std::thread::id self = std::this_thread::get_id();
+    if (depth_ > 0 && owner_ == self) {
+        ++depth_;
+        return true;
+    }
+    if (depth_ > 0 || serving_ != nextTicket_)
+        return false;
+    ++nextTicket_;
+    owner_ = self;
+    depth_ = 1;
+    return true;
+}
+
+void Turn::unlock()
+{
+    // Notified under the lock: a waiter that goes ahead may end the link's
+    // life before a notification made after the unlock would run.
+    std::lock_guard lock(mutex_);
+    if (--depth_ > 0)
+        return;
+    owner_ = std::thread::id();
+    ++serving_;
+    turned_.notify_all();
+}
+
+int Turn::Waiting() const
+{
+    std::lock_guard lock(mutex_);
+    return waiting_;
+}
+
 // --- transport ---
 
-std::unique_lock<std::recursive_mutex> PhoneLink::Lock() const
-{
-    return std::unique_lock<std::recursive_mutex>(state_->commandMutex);
-}
+std::unique_lock<Turn> PhoneLink::Lock() const { return std::unique_lock<Turn>(state_->exchangeTurn); }
+
+int PhoneLink::CommandsWaiting() const { return state_->exchangeTurn.Waiting(); }
 
 void PhoneLink::ClearBuffers()
 {

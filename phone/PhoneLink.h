@@ -1,18 +1,23 @@
 #pragma once
 // The one phone connection of the process: the open test-command interface,
 // the sequence counter and the transport buffers, and the vocabulary of
-// commands spoken over it. Every exchange runs under one lock, together with
-// the filling of its request and the reading of its reply, so that callers on
-// different threads never corrupt each other's commands.
+// commands spoken over it. Every command runs under the link's exchange turn,
+// together with the filling of its request and the reading of its reply, so
+// that callers on different threads never corrupt each other's commands. A
+// file is read one block per turn: a command of another thread waits for the
+// block on the wire, not for the whole file. Whole capture sequences are kept
+// apart by the capture turn.
 
 #include "ControlPipe.h"
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace orv::phone {
@@ -31,12 +36,36 @@ inline constexpr uint16_t kTestCommandInterface = 8;
 // Time limits of the exchanges.
 inline constexpr std::chrono::milliseconds kWriteTimeout{10000};
 inline constexpr std::chrono::milliseconds kReadTimeout{40000};
-inline constexpr std::chrono::milliseconds kNameQueryTimeout{5000};
 // The room a data record is read into.
 inline constexpr size_t kRecordReplyRoom = 10000;
 
 // Bytes of a picture file received so far; called on the reading thread.
 using ReadProgress = std::function<void(size_t bytesSoFar)>;
+
+// A lock that threads get in the order they asked for it, so that a thread
+// that takes it again and again (a file read block after block) cannot come
+// ahead of one that is waiting. The thread holding it may take it again (a
+// command built of others). Meets the Lockable requirements of
+// std::unique_lock.
+class Turn {
+public:
+    void lock();
+    // Takes the turn only when nobody holds it or waits for it (or the
+    // caller holds it already).
+    bool try_lock();
+    void unlock();
+    // Threads waiting for the turn at this moment.
+    int Waiting() const;
+
+private:
+    mutable std::mutex mutex_;
+    std::condition_variable turned_;
+    uint64_t nextTicket_ = 0;
+    uint64_t serving_ = 0;  // the ticket whose turn it is
+    std::thread::id owner_;
+    int depth_ = 0;
+    int waiting_ = 0;
+};
 
 class PhoneLink {
 public:
@@ -70,10 +99,20 @@ public:
     // Held by a device monitor for as long as it runs, so that a second
     // monitor never works on the link while the first one still does.
     std::mutex& MonitorTurn();
+    // Held by a capture (a photo, one frame of the web camera, the options
+    // dialog's test) from switching the camera on to switching it off, so
+    // that two captures never mix their commands on the phone's one camera
+    // and one open file. Commands outside captures (restart, suspend, the
+    // detach) do not take it. A capture thread waits for the user-interface
+    // thread in its synchronised calls while holding it, so the
+    // user-interface thread only ever tries it (try_lock).
+    Turn& CaptureTurn();
 
     // --- transport ---
-    // Serialises whole commands; recursive so a command may call others.
-    std::unique_lock<std::recursive_mutex> Lock() const;
+    // The exchange turn: one command at a time.
+    std::unique_lock<Turn> Lock() const;
+    // Threads waiting for the exchange turn now.
+    int CommandsWaiting() const;
     // One exchange: writes the command packet, polls until a reply waits,
     // fetches and judges it. 0 success, 1 the reply answers another packet or
     // its lengths disagree, -1 failure. *replyLength is written only when the
@@ -93,9 +132,10 @@ public:
     // --- file and camera commands (0 success, -1 failure) ---
     int OpenPhoneFile(const std::string& path, uint32_t openMode);
     // Appends the open file's contents to destination (which grows, up to
-    // kMaxPictureFile bytes) and stores their count in total. progress gets
-    // the byte count after every block; it runs with the link locked and must
-    // not wait for a thread that sends commands.
+    // kMaxPictureFile bytes) and stores their count in total. Each block is
+    // one turn of the link; the file is read from the phone that was
+    // connected at the start, and fails if another one takes its place.
+    // progress gets the byte count after every block, between turns.
     int ReadPhoneFile(std::vector<uint8_t>& destination, int32_t& total, const ReadProgress& progress = {});
     int ClosePhoneFile();
     int DeletePhoneFile(const std::string& path);
@@ -107,8 +147,10 @@ public:
     int SetExposure(uint8_t exposure);
     int SuspendPhone();
     int RestartPhone();
-    // Detach request, written directly (the monitor's disconnect).
-    int SendDetach();
+    // Detach request, written directly (the monitor's disconnect). With
+    // onlyTo, it goes out only while that pipe is still the connection, so a
+    // late detach never reaches a phone connected anew since.
+    int SendDetach(const ControlPipe* onlyTo = nullptr);
 
     // Record bytes delivered into destination (cut to room), or -1.
     int ReadPhoneRecord(uint16_t record, uint16_t index, uint16_t value3, uint16_t value4, uint8_t* destination,

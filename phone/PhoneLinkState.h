@@ -14,7 +14,8 @@ namespace orv::phone {
 
 struct PhoneLink::State {
     // Whole commands, from filling the request to reading the reply.
-    mutable std::recursive_mutex commandMutex;
+    mutable Turn exchangeTurn;
+    Turn captureTurn;
     // The handle, path and found flag; never held across an exchange.
     mutable std::mutex deviceMutex;
     std::mutex monitorTurn;

@@ -17,6 +17,7 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QImage>
+#include <QTest>
 #include <QTimer>
 
 #include <mutex>
@@ -500,4 +501,28 @@ TEST_F(PhotoTest, TempNameIsTakenWhenTheThreadIsMade)
     EXPECT_TRUE(Received(kCamera, WithPath(kShoot, "/a/other.jpg")));
     EXPECT_TRUE(Received(kFile, WithPath(kDelete, "/a/other.jpg")));
     EXPECT_FALSE(Phone().File("/a/other.jpg"));
+}
+
+TEST_F(PhotoTest, WaitsForACaptureUnderWayAndSendsNothingMeanwhile)
+{
+    orv::phone::Turn& turn = link_.CaptureTurn();
+    turn.lock();  // another capture (the options dialog's test, say) is under way
+    bool finished = false;
+    QEventLoop loop;
+    new orv::MakePhoto(*view_, settings_, link_, [&] {
+        finished = true;
+        loop.quit();
+    });
+    const bool queued = QTest::qWaitFor([&] { return turn.Waiting() == 1; }, 10000);
+    EXPECT_TRUE(queued);
+    EXPECT_TRUE(Received().empty());
+    EXPECT_TRUE(view_->events.empty());
+    turn.unlock();
+
+    QTimer::singleShot(60000, &loop, &QEventLoop::quit);  // a safety net, never reached when all is well
+    if (!finished)
+        loop.exec();
+    ASSERT_TRUE(finished);
+    EXPECT_EQ(view_->Pictures().size(), 1u);
+    EXPECT_EQ(view_->Texts(RecordingView::Kind::Status).front(), kStr11);
 }

@@ -7,6 +7,7 @@
 #include "SimBus.h"
 
 #include <QImage>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -369,6 +370,70 @@ TEST_F(CommandsTest, CommandsFromTwoThreadsNeverMix)
     EXPECT_EQ(result, kOk);
     EXPECT_EQ(picture, Pattern(200 * 1024));
     EXPECT_EQ(suspendFailures, 0);
+}
+
+TEST(CommandTurns, ACommandWaitsForTheBlockOnTheWireNotForTheWholeFile)
+{
+    ManualClockScope clock;
+    PhoneLink link;
+    auto owned = std::make_unique<ScriptedPipe>();
+    ScriptedPipe& pipe = *owned;
+    link.Attach(std::move(owned));
+    int reads = 0;
+    std::thread other;
+    // A file of 20 blocks. While the third is on the wire, another thread
+    // asks for a command and queues for the link.
+    pipe.responder = [&](const Bytes& command) {
+        if (command.size() != 16 || command[11] != 1)  // not a block read
+            return DataReply(command, {0});
+        if (++reads == 3) {
+            other = std::thread([&] { link.SuspendPhone(); });
+            EXPECT_TRUE(QTest::qWaitFor([&] { return link.CommandsWaiting() == 1; }, 10000));
+        }
+        return DataReply(command, reads <= 20 ? Pattern(1024) : Bytes{0});
+    };
+    Bytes picture;
+    int32_t total = 0;
+    EXPECT_EQ(link.ReadPhoneFile(picture, total), kOk);
+    ASSERT_TRUE(other.joinable());
+    other.join();
+    EXPECT_EQ(total, 20 * 1024);
+    // Three blocks, the suspend, the other seventeen and the end reply.
+    std::vector<uint16_t> codes;
+    for (const auto& command : pipe.log->Commands())
+        codes.push_back(wire::GetBe16(&command.data[2]));
+    std::vector<uint16_t> expected(22, 0x4A);
+    expected[3] = 0x36;
+    EXPECT_EQ(codes, expected);
+}
+
+TEST_F(CommandsTest, LateDetachReachesOnlyItsOwnConnection)
+{
+    const std::shared_ptr<ControlPipe> first = link.SharedDevice();  // kept: its address stays its own
+    // The link went on to another connection since the detach was asked for.
+    link.Attach(std::make_unique<RecordingPipe>(OpenTestInterface(bus), log));
+    log->Clear();
+    EXPECT_EQ(link.SendDetach(first.get()), kFailed);
+    EXPECT_TRUE(log->All().empty());
+    EXPECT_EQ(link.SendDetach(link.DeviceHandle()), kOk);
+    EXPECT_EQ(phone().Count().detaches, 1);
+}
+
+TEST_F(CommandsTest, FileReadStopsWhenAnotherPhoneTakesTheLinkBetweenBlocks)
+{
+    phone().PutFile("/a/temp.jpg", Pattern(8 * 1024));
+    ASSERT_EQ(link.OpenPhoneFile("/a/temp.jpg", 0), kOk);
+    Bytes picture;
+    int32_t total = 0;
+    bool replaced = false;
+    EXPECT_EQ(link.ReadPhoneFile(picture, total,
+                                 [&](size_t) {
+                                     if (!replaced)
+                                         link.Attach(std::make_unique<RecordingPipe>(OpenTestInterface(bus), log));
+                                     replaced = true;
+                                 }),
+              kFailed);
+    EXPECT_EQ(total, 1024);  // the first block, from the phone the read began with
 }
 
 }  // namespace

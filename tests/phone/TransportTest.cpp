@@ -9,8 +9,12 @@
 
 #include <gtest/gtest.h>
 
+#include <QTest>
+
 #include <cstdio>
 #include <cstdlib>
+#include <future>
+#include <thread>
 
 namespace orv::test {
 namespace {
@@ -277,6 +281,33 @@ TEST_F(TransportTest, TraceWritesOneLinePerTransferWithSetupAndData)
     EXPECT_NE(lines[2].find("IN  C1 01 01 00 08 00 0F 00 | 01 00 00 00 00 09 80 01 80 00 00 01 00 00 00 -> ok 15"),
               std::string::npos)
         << lines[2];
+}
+
+TEST(Turn, WaitersGetItInTheOrderTheyAskedAndTheHolderMayTakeItAgain)
+{
+    phone::Turn turn;
+    std::vector<int> order;  // written only by the holder of the turn
+    std::vector<std::thread> waiters;
+    turn.lock();
+    turn.lock();  // the holder again: no deadlock
+    for (int n = 1; n <= 3; ++n) {
+        waiters.emplace_back([&, n] {
+            std::lock_guard held(turn);
+            order.push_back(n);
+        });
+        ASSERT_TRUE(QTest::qWaitFor([&] { return turn.Waiting() == n; }, 10000));  // queued in this order
+    }
+    EXPECT_FALSE(std::async(std::launch::async, [&] { return turn.try_lock(); }).get());
+    turn.unlock();
+    turn.unlock();
+    turn.lock();  // asked for again at once: behind the three waiting
+    order.push_back(0);
+    turn.unlock();
+    for (auto& waiter : waiters)
+        waiter.join();
+    EXPECT_EQ(order, (std::vector<int>{1, 2, 3, 0}));
+    EXPECT_TRUE(turn.try_lock());  // free, and nobody waits
+    turn.unlock();
 }
 
 }  // namespace
