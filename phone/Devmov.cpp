@@ -2,6 +2,7 @@
 
 #include "Clock.h"
 #include "Discovery.h"
+#include "PhoneWorker.h"
 
 namespace orv::phone {
 
@@ -37,9 +38,15 @@ void TDevMon::Disconnect()
         return;
     // The detach makes the phone leave test-command mode, which ends the
     // monitor's wait; a phone that ignores it must not keep the monitor
-    // waiting for ever, so the wait is cancelled as well.
-    link.SendDetach();
-    device->CancelWait();
+    // waiting for ever, so the wait is cancelled as well, after the detach.
+    // Both go out on the phone worker: the caller (the window) must wait
+    // neither for another thread's exchange nor for a phone that no longer
+    // answers. The detach reaches this connection only, never one made
+    // after it.
+    PhoneWorker::Instance().Post([&link, device] {
+        link.SendDetach(device.get());
+        device->CancelWait();
+    });
 }
 
 // This is run on the monitor thread.

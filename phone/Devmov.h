@@ -19,10 +19,10 @@ public:
     explicit TDevMon(StateCallback callback, PhoneLink& link = PhoneLink::Instance());
     ~TDevMon() override;
 
-    // Asks the monitor to stop: sends the detach request when a phone is
-    // connected and wakes the wait for the phone to go away. Never blocks
-    // longer than one command of another thread (it waits for the link).
-    // The object may be gone as soon as this returns.
+    // Asks the monitor to stop: when a phone is connected, queues the detach
+    // request on the phone worker, followed by the wake-up of the wait for
+    // the phone to go away, and returns at once. The object may be gone as
+    // soon as this returns.
     void Disconnect();
 
     PhoneLink& Link() const { return link_; }

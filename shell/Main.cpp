@@ -9,6 +9,7 @@
 #include "LangTexts.h"
 #include "Options.h"
 #include "PhoneLink.h"
+#include "PhoneWorker.h"
 #include "Photo.h"
 #include "TThread.h"
 #include "Tray.h"
@@ -379,9 +380,17 @@ void TForm1::PhotoFinished()
     resize(Image1->width() + kFrameExtraWidth - frame.width(), Image1->height() + kFrameExtraHeight - frame.height());
 }
 
-void TForm1::N6Click() { phone::PhoneLink::Instance().RestartPhone(); }
+// The phone commands of the menu go out on the phone worker: the window never
+// waits for a phone that does not answer.
+void TForm1::N6Click()
+{
+    phone::PhoneWorker::Instance().Post([] { phone::PhoneLink::Instance().RestartPhone(); });
+}
 
-void TForm1::Suspend1Click() { phone::PhoneLink::Instance().SuspendPhone(); }
+void TForm1::Suspend1Click()
+{
+    phone::PhoneWorker::Instance().Post([] { phone::PhoneLink::Instance().SuspendPhone(); });
+}
 
 TThread* TForm1::MakeCamThread(std::function<void()>) { return nullptr; }
 
@@ -504,10 +513,12 @@ bool TForm1::FormCloseQuery()
         return false;
     }
     // The restart goes out once, however often the close is asked for. The
-    // monitor and a running photo thread are not waited for.
+    // monitor and a running photo thread are not waited for, and the restart
+    // itself only for ExitRestartWait: the window keeps painting meanwhile.
     if (!restartSent_ && GetAutoRestart()) {
         restartSent_ = true;
-        phone::PhoneLink::Instance().RestartPhone();
+        phone::PhoneWorker::Instance().RunAndWait([] { phone::PhoneLink::Instance().RestartPhone(); },
+                                                  ExitRestartWait);
     }
     return true;
 }

@@ -11,6 +11,7 @@
 #include <QImage>
 #include <QMainWindow>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 
@@ -156,6 +157,9 @@ public:
     TThread* CamThread = nullptr;
     // A photo is being taken or the web camera runs: the camera is in use.
     bool CaptureRunning() const { return CamThread != nullptr || photoRunning_; }
+    // How long closing the window waits for the restart sent on the way out
+    // ("AutoRestart"); a phone that does not answer is given up after it.
+    std::chrono::milliseconds ExitRestartWait{3000};
 
 protected:
     // The close rules (FormCloseQuery) for every way of closing the window.

@@ -1,16 +1,20 @@
 // The device monitor against the simulated phone, on a manual clock: the
-// search with and without the mode switch (and past a modem of another make),
-// the unplug and the search that follows it, disconnecting with and without a
-// phone, and a second monitor made while the first one still winds down.
+// search with and without the mode switch, the unplug and the search that
+// follows it, disconnecting with and without a phone (and with one that
+// stopped answering), and a second monitor made while the first one still
+// winds down; the phone worker that carries the disconnect.
 
 #include "Devmov.h"
 #include "PhoneLink.h"
 #include "PhoneTestKit.h"
+#include "PhoneWorker.h"
 #include "SimBus.h"
 
 #include <gtest/gtest.h>
 
 #include <condition_variable>
+#include <future>
+#include <stdexcept>
 #include <thread>
 
 namespace orv::test {
@@ -227,6 +231,25 @@ TEST_F(MonitorTest, ModemOfAnotherMakeIsNeitherSwitchedNorWaitedFor)
     ASSERT_TRUE(WaitForEnd(*events, 4));
 }
 
+TEST_F(MonitorTest, DisconnectReturnsAtOnceFromAPhoneThatStoppedAnswering)
+{
+    auto& phone = *sims.AddPhone(TestMode());
+    auto events = std::make_shared<Events>();
+    TDevMon* monitor = Start(events);
+    ASSERT_TRUE(events->WaitFor([&] { return events->states.size() >= 2; }));
+
+    phone.SetSilent(true);  // the detach would hang up to its 10 s
+    auto disconnect = std::async(std::launch::async, [monitor] { monitor->Disconnect(); });
+    const bool returned = disconnect.wait_for(2s) == std::future_status::ready;
+    EXPECT_TRUE(returned);
+    EXPECT_EQ(events->States(), (std::vector<int>{0, 1}));  // still waiting for the detach to go out
+
+    phone.SetSilent(false);  // the detach goes out, then the wait is cancelled
+    ASSERT_TRUE(WaitForEnd(*events, 4));
+    EXPECT_EQ(events->States(), (std::vector<int>{0, 1, 0, 0}));
+    EXPECT_EQ(phone.Count().detaches, 1);
+}
+
 TEST_F(MonitorTest, UnplugGivesOneZeroAndTheSearchResumesFiveSecondsLater)
 {
     auto& phone = *sims.AddPhone(TestMode());
@@ -368,6 +391,13 @@ TEST_F(MonitorTest, SecondMonitorWaitsUntilTheFirstHasEnded)
 
     next->Disconnect();
     ASSERT_TRUE(WaitForEnd(*second, 4));
+}
+
+TEST(PhoneWorker, AFailingCommandDoesNotStopTheWorker)
+{
+    phone::PhoneWorker::Instance().Post([] { throw std::runtime_error("the phone went away"); });
+    phone::PhoneWorker::Instance().Post([] { throw 7; });
+    EXPECT_TRUE(phone::PhoneWorker::Instance().RunAndWait([] {}, 10s));
 }
 
 }  // namespace

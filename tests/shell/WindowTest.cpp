@@ -17,6 +17,7 @@
 #include <QTcpServer>
 
 #include <csignal>
+#include <future>
 #include <sys/resource.h>
 
 namespace orv::test {
@@ -264,6 +265,103 @@ TEST_F(WindowTest, CloseWithAutoRestartAndNoPhoneReturnsAtOnce)
     const uint64_t slept = SharedClock().SleptMilliseconds();
     EXPECT_TRUE(form.close());
     EXPECT_EQ(SharedClock().SleptMilliseconds(), slept);
+}
+
+// Makes the phone silent until Lift(), or for at most 5 s: a command that
+// the window waited for would then have reached the phone by the time the
+// test looks, so the test fails instead of hanging.
+class SilenceLifter {
+public:
+    explicit SilenceLifter(sim::SimPhone& phone) : phone_(phone)
+    {
+        phone_.SetSilent(true);
+        lifter_ = std::async(std::launch::async, [this, lifted = lifted_.get_future()] {
+            lifted.wait_for(std::chrono::seconds(5));
+            phone_.SetSilent(false);
+        });
+    }
+    ~SilenceLifter()
+    {
+        lifted_.set_value();
+        lifter_.wait();
+    }
+
+private:
+    sim::SimPhone& phone_;
+    std::promise<void> lifted_;
+    std::future<void> lifter_;
+};
+
+std::vector<uint16_t> CommandCodes(const sim::SimPhone& phone)
+{
+    std::vector<uint16_t> codes;
+    for (const auto& command : phone.Commands())
+        codes.push_back(command.code);
+    return codes;
+}
+
+TEST_F(WindowTest, PhoneCommandsOfTheMenuNeverHoldTheWindow)
+{
+    Settings().SetAutoPhoneConnect(false);
+    sim::SimPhone& phone = AddPhone();
+    TForm1& form = MakeForm();
+    form.show();
+    form.N15Click();
+    ASSERT_TRUE(WaitForConnected());
+    const std::vector<uint16_t> before = CommandCodes(phone);
+    {
+        SilenceLifter silence(phone);
+        form.Suspend1Click();
+        form.N6Click();
+        // Both returned while the phone was still silent: nothing reached it.
+        EXPECT_EQ(CommandCodes(phone), before);
+    }
+    // Once it answers again, both go out in the order they were chosen.
+    ASSERT_TRUE(WaitFor([&] { return phone.Count().restarts == 1; }));
+    std::vector<uint16_t> expected = before;
+    expected.insert(expected.end(), {0x36, 0x22});
+    EXPECT_EQ(CommandCodes(phone), expected);
+    EXPECT_TRUE(phone.Commands().back().data.empty());  // the restart carries no data
+}
+
+// Counts the paint events of a widget.
+class PaintCounter : public QObject {
+public:
+    int paints = 0;
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        paints += event->type() == QEvent::Paint ? 1 : 0;
+        return false;
+    }
+};
+
+TEST_F(WindowTest, ExitGivesUpOnAPhoneThatStoppedAnsweringAndKeepsPainting)
+{
+    Settings().SetAutoPhoneConnect(false);  // "AutoRestart" is on by default
+    sim::SimPhone& phone = AddPhone();
+    CamForm& form = MakeForm<CamForm>();
+    form.show();
+    form.N15Click();
+    ASSERT_TRUE(WaitForConnected());
+    QCoreApplication::processEvents();
+    form.ExitRestartWait = std::chrono::milliseconds(200);
+    PaintCounter counter;
+    form.installEventFilter(&counter);
+    {
+        SilenceLifter silence(phone);
+        form.update();  // a paint due while the restart is on its way
+        EXPECT_TRUE(form.close());
+        EXPECT_FALSE(form.isVisible());
+        EXPECT_GE(counter.paints, 1);  // painted during the wait
+        EXPECT_EQ(phone.Count().restarts, 0);  // closed before the phone answered
+    }
+    form.removeEventFilter(&counter);
+    // The restart still goes out once the phone answers, and only once.
+    ASSERT_TRUE(WaitFor([&] { return phone.Count().restarts == 1; }));
+    EXPECT_TRUE(form.FormCloseQuery());
+    QTest::qWait(5);
+    const std::vector<uint16_t> codes = CommandCodes(phone);
+    EXPECT_EQ(std::count(codes.begin(), codes.end(), 0x22), 1);
 }
 
 TEST_F(WindowTest, WithoutARecorderStartFallsBack)
