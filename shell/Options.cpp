@@ -27,6 +27,7 @@
 #include <QVBoxLayout>
 
 #include <cmath>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -114,6 +115,9 @@ std::optional<uint32_t> TimeOnePicture(phone::PhoneLink& link, int pictureType, 
         show(LangTextAt(language, txt::kStr8NoPhone));
         return std::nullopt;
     }
+    // One capture: its commands never mix with those of a photo or of a
+    // recording's frame on the phone's one camera and open file.
+    std::lock_guard turn(link.CaptureTurn());
     if (link.CameraOn(static_cast<uint8_t>(pictureType)) != phone::kOk) {
         show(LangTextAt(language, txt::kStr9CameraInitFailed));
         return std::nullopt;
