@@ -1,5 +1,6 @@
 #include "Dialogs.h"
 
+#include <QApplication>
 #include <QDialog>
 #include <QFile>
 #include <QFileDialog>
@@ -9,6 +10,8 @@
 
 namespace orv {
 namespace {
+
+constexpr int kAboutIconSize = 64;
 
 class QtDialogs final : public Dialogs {
 public:
@@ -20,8 +23,11 @@ public:
         case MessageKind::Information: icon = QMessageBox::Information; break;
         case MessageKind::Warning: icon = QMessageBox::Warning; break;
         case MessageKind::Error: icon = QMessageBox::Critical; break;
+        case MessageKind::About: break;
         }
         QMessageBox box(icon, caption, text, QMessageBox::Ok, parent);
+        if (kind == MessageKind::About)
+            box.setIconPixmap(QApplication::windowIcon().pixmap(kAboutIconSize));
         box.exec();
     }
 
@@ -59,7 +65,7 @@ public:
 
     void ShowMessage(QWidget*, const QString& caption, const QString& text, MessageKind kind) override
     {
-        static const char* const kKinds[] = {"plain", "information", "warning", "error"};
+        static const char* const kKinds[] = {"plain", "information", "warning", "error", "about"};
         QFile file(path_);
         if (file.open(QIODevice::Append | QIODevice::Text)) {
             const QString line = QStringLiteral("%1\t%2\t%3\n")

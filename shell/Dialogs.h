@@ -17,7 +17,8 @@ class QWidget;
 
 namespace orv {
 
-enum class MessageKind { Plain, Information, Warning, Error };
+// About shows the program's own icon.
+enum class MessageKind { Plain, Information, Warning, Error, About };
 
 struct SaveRequest {
     QString title;

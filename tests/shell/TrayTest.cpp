@@ -1,5 +1,6 @@
 // The tray icon and the window's minimise rules.
 
+#include "ProgramIcon.h"
 #include "WindowFixture.h"
 
 #include <QSystemTrayIcon>
@@ -39,6 +40,24 @@ TEST(TrayTest, OnlyALeftClickRestoresTheWindow)
     EXPECT_TRUE(window.isVisible());
     EXPECT_FALSE(window.isMinimized());
     EXPECT_FALSE(tray.Visible());
+}
+
+// The window, the tray and the about box (which shows the application's
+// icon) all carry the program's own icon, not a stock one.
+TEST_F(WindowTest, WindowTrayAndAboutBoxShareTheProgramIcon)
+{
+    Settings().SetAutoPhoneConnect(false);
+    TForm1& form = MakeForm();
+    const QImage drawn = RenderProgramIcon(32).convertToFormat(QImage::Format_ARGB32);
+    ASSERT_EQ(drawn.size(), QSize(32, 32));
+    EXPECT_EQ(qAlpha(drawn.pixel(0, 0)), 0) << "transparent around the phone";
+    EXPECT_EQ(qAlpha(drawn.pixel(16, 23)), 255) << "the lens is opaque";
+    EXPECT_GT(qBlue(drawn.pixel(16, 23)), qRed(drawn.pixel(16, 23))) << "and blue";
+
+    const QIcon shown[] = {form.windowIcon(), form.Tray->Icon()->icon(), QApplication::windowIcon()};
+    for (const QIcon& icon : shown)
+        EXPECT_EQ(icon.pixmap(32).toImage().convertToFormat(QImage::Format_ARGB32), drawn);
+    EXPECT_EQ(RenderProgramIcon(0), QImage());
 }
 
 class MinimiseTest : public WindowTest {
