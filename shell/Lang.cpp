@@ -2,33 +2,14 @@
 
 #include "LangFile.h"
 #include "LangTexts.h"
+#include "Paths.h"
 #include "Settings.h"
 
-#include <QCoreApplication>
 #include <QDir>
-#include <QFileInfo>
 
 #include <algorithm>
 
 namespace orv {
-namespace {
-
-QString ExecutableFolder()
-{
-    if (QCoreApplication::instance())
-        return QCoreApplication::applicationDirPath();
-    return QFileInfo(QFileInfo(QStringLiteral("/proc/self/exe")).symLinkTarget()).absolutePath();
-}
-
-}  // namespace
-
-QString LanguageFolder()
-{
-    const QString overridden = qEnvironmentVariable("ORVELLO_LNG_DIR");
-    if (!overridden.isEmpty())
-        return overridden;
-    return ExecutableFolder() + QStringLiteral("/lng");
-}
 
 QStringList LanguageFiles()
 {

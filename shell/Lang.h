@@ -3,13 +3,14 @@
 // LangText with its section, key and built-in Russian text. The chosen
 // language file is found and read anew at every call.
 
+#include "Paths.h"
+
 #include <QString>
 #include <QStringList>
 
 namespace orv {
 
-// The "lng" folder beside the executable ($ORVELLO_LNG_DIR overrides it).
-QString LanguageFolder();
+// LanguageFolder() (Paths.h) holds the language files.
 // The names of the "*.lng" entries of the folder, in the one fixed order
 // (sorted by name) used by every lookup and by the options dialog's list.
 QStringList LanguageFiles();
