@@ -54,8 +54,13 @@ Options ParseOptions(const QStringList& arguments)
 
 int main(int argc, char* argv[])
 {
+    // --help, --version and unknown long options: answered before anything
+    // starts, so they need no display and take no lock.
+    if (const std::optional<int> code = orv::AnswerLongOptions(argc, argv))
+        return *code;
     orv::TApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Orvello"));
+    QGuiApplication::setDesktopFileName(QStringLiteral(ORV_APP_ID));
     orv::InstallUiThread();
     const Options options = ParseOptions(QApplication::arguments());
     orv::SetProgramArguments(options.switches);

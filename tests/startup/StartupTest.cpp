@@ -24,6 +24,8 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <utility>
+
 namespace {
 
 class ProgramRun {
@@ -137,10 +139,13 @@ TEST(Startup, ASecondCopyOnlySaysSoAndEndsWithZero)
 TEST(Startup, SwitchDResetsTheSettingsAndOnlyWhenWrittenExactly)
 {
     ProgramRun run;
-    for (const QString& notTheSwitch : {QStringLiteral("/dx"), QStringLiteral("d"), QStringLiteral("--d")}) {
+    // "--d" is no switch but an unknown long option: refused with code 2.
+    const std::pair<QString, int> notTheSwitch[] = {{QStringLiteral("/dx"), 0}, {QStringLiteral("d"), 0},
+                                                    {QStringLiteral("--d"), 2}};
+    for (const auto& [argument, exitCode] : notTheSwitch) {
         run.WriteSettings("\"ShowSplash\"=dword:00000000\n\"Timeout\"=dword:00000005\n");
-        EXPECT_EQ(run.RunToEnd({notTheSwitch}), 0);
-        EXPECT_EQ(run.Stored("Timeout"), 5) << notTheSwitch.toStdString();
+        EXPECT_EQ(run.RunToEnd({argument}), exitCode) << argument.toStdString();
+        EXPECT_EQ(run.Stored("Timeout"), 5) << argument.toStdString();
     }
     for (const QString& theSwitch : {QStringLiteral("/d"), QStringLiteral("-D"), QStringLiteral("/D")}) {
         run.WriteSettings("\"ShowSplash\"=dword:00000000\n\"Timeout\"=dword:00000005\n");
@@ -151,6 +156,86 @@ TEST(Startup, SwitchDResetsTheSettingsAndOnlyWhenWrittenExactly)
         EXPECT_NE(file->FindKey("HKEY_LOCAL_MACHINE\\SOFTWARE\\TARVIN"), nullptr);
     }
     EXPECT_TRUE(ReadAll(run.dialogLog).isEmpty()) << ReadAll(run.dialogLog).toStdString();
+}
+
+// --help, --version and unknown long options answer before anything starts:
+// no display is needed (Qt is pointed at an X server that does not exist, so
+// making the application object would end the process), the settings are not
+// touched (not even by /d), and the lock is neither needed nor taken.
+TEST(Startup, LongOptionsAnswerWithoutWindowLockOrSettings)
+{
+    struct Case {
+        QStringList arguments;
+        int exitCode;
+        const char* out;  // start of standard output
+        const char* err;  // start of standard error
+    };
+    const Case cases[] = {
+        {{QStringLiteral("--help")}, 0, "Usage: orvello [SWITCH]... [OPTION]...\n", ""},
+        {{QStringLiteral("/d"), QStringLiteral("--help")}, 0, "Usage: orvello", ""},
+        {{QStringLiteral("--version")}, 0, "orvello 1.0.1.51\n", ""},
+        {{QStringLiteral("--simulate-phone"), QStringLiteral("--version"), QStringLiteral("--help")}, 0,
+         "orvello 1.0.1.51\n", ""},
+        {{QStringLiteral("--bogus")}, 2, "",
+         "orvello: unknown option '--bogus'\nTry 'orvello --help' for more information.\n"},
+        {{QStringLiteral("--help"), QStringLiteral("--Version")}, 2, "", "orvello: unknown option '--Version'"},
+        {{QStringLiteral("--")}, 2, "", "orvello: unknown option '--'"},
+    };
+    ProgramRun run;
+    run.WriteSettings("\"Timeout\"=dword:00000005\n");
+    const QString lockFile = QDir(run.dir.path()).filePath(QStringLiteral("OrvelloIsAlreadyRunning.lock"));
+    for (const bool lockHeldByAnother : {false, true}) {
+        int holder = -1;
+        if (lockHeldByAnother) {
+            holder = ::open(lockFile.toUtf8().constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+            ASSERT_GE(holder, 0);
+            ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
+        }
+        for (const Case& c : cases) {
+            const std::string label = c.arguments.join(QLatin1Char(' ')).toStdString();
+            QProcess process;
+            QProcessEnvironment env = run.Environment(run.dialogLog);
+            env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+            env.insert(QStringLiteral("DISPLAY"), QStringLiteral(":9999"));
+            env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+            process.setProcessEnvironment(env);
+            process.start(orv::test::BinaryDir() + QStringLiteral("/orvello"), c.arguments);
+            ASSERT_TRUE(process.waitForFinished(30000)) << label;
+            EXPECT_EQ(process.exitStatus(), QProcess::NormalExit) << label;
+            EXPECT_EQ(process.exitCode(), c.exitCode) << label;
+            const QByteArray out = process.readAllStandardOutput();
+            const QByteArray err = process.readAllStandardError();
+            EXPECT_TRUE(out.startsWith(c.out) && (*c.out != '\0' || out.isEmpty())) << label << ": " << out.toStdString();
+            EXPECT_TRUE(err.startsWith(c.err) && (*c.err != '\0' || err.isEmpty())) << label << ": " << err.toStdString();
+            EXPECT_EQ(run.Stored("Timeout"), 5) << label;
+            EXPECT_EQ(QFile::exists(lockFile), lockHeldByAnother) << label << ": the lock file was made";
+        }
+        if (holder >= 0)
+            ::close(holder);
+    }
+    EXPECT_TRUE(ReadAll(run.dialogLog).isEmpty()) << ReadAll(run.dialogLog).toStdString();
+}
+
+TEST(Startup, HelpNamesEveryOptionAndTheFilesInUse)
+{
+    const QString help = orv::HelpText();
+    for (const char* option : {"--simulate-phone", "--exit-when-idle", "--help", "--version", "-d, /d", "-m, /m",
+                               "-s, /s"})
+        EXPECT_TRUE(help.contains(QLatin1String(option))) << option;
+    qputenv("ORVELLO_SETTINGS_FILE", "/some/where/settings.reg");
+    qputenv("ORVELLO_LNG_DIR", "/some/where/lng");
+    EXPECT_TRUE(orv::HelpText().contains(QStringLiteral("  settings            /some/where/settings.reg\n")));
+    EXPECT_TRUE(orv::HelpText().contains(QStringLiteral("  language files      /some/where/lng\n")));
+    qunsetenv("ORVELLO_LNG_DIR");
+    orv::test::FreshSettingsFile();
+
+    const orv::LongOptions options = orv::ParseLongOptions(
+        {QStringLiteral("--simulate-phone"), QStringLiteral("-platform"), QStringLiteral("offscreen"),
+         QStringLiteral("/s"), QStringLiteral("--exit-when-idle")});
+    EXPECT_EQ(options.action, orv::LongOptions::Action::Run);
+    EXPECT_TRUE(options.simulatePhone);
+    EXPECT_TRUE(options.exitWhenIdle);
+    EXPECT_FALSE(orv::ParseLongOptions({QStringLiteral("-simulate-phone")}).simulatePhone);
 }
 
 TEST(Startup, SwitchesAreOneLetterAfterADashOrSlash)
