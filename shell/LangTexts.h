@@ -110,6 +110,9 @@ inline constexpr LangEntry kSaveFailed{"STRS", "SAVE_FAILED", "Не могу с�
 // The frame-rate test would switch the camera off under a photo or a recording.
 inline constexpr LangEntry kFpsTestBusy{"STRS", "FPS_TEST_BUSY",
                                         "Тест частоты кадров невозможен, пока идёт съёмка: дождитесь снимка или остановите веб камеру."};
+// No browser or launcher could show the manual; %1 its path.
+inline constexpr LangEntry kManualNotOpened{"STRS", "NO_BROWSER",
+                                            "Не могу открыть руководство в браузере. Оно находится здесь: %1"};
 
 }  // namespace txt
 
@@ -132,7 +135,7 @@ inline constexpr std::array<LangEntry, 29> kOptionsTexts{
 };
 
 // Every use of every STRS key (keys with several uses appear once per use).
-inline constexpr std::array<LangEntry, 28> kStatusTexts{
+inline constexpr std::array<LangEntry, 29> kStatusTexts{
     txt::kStr1Connected,         txt::kStr2Model,           txt::kStr3Idle,
     txt::kStr3PhotoDone,         txt::kStr3CameraStopped,   txt::kStr4NotConnected,
     txt::kStr5NoModel,           txt::kStr6StopCameraFirst, txt::kStr7PositionPhone,
@@ -143,6 +146,7 @@ inline constexpr std::array<LangEntry, 28> kStatusTexts{
     txt::kStr17VideoFileFailed,  txt::kStr18CameraError,    txt::kStr19FormatRejected,
     txt::kStr20Deleting,         txt::kStr21RecordingTime,  txt::kSaveFailed,
     txt::kFpsTestBusy,
+    txt::kManualNotOpened,
 };
 
 }  // namespace orv

@@ -8,9 +8,11 @@
 #include "Jpeg.h"
 #include "LangTexts.h"
 #include "Options.h"
+#include "Paths.h"
 #include "PhoneLink.h"
 #include "PhoneWorker.h"
 #include "Photo.h"
+#include "ProgramIcon.h"
 #include "TThread.h"
 #include "Tray.h"
 #include "UiThread.h"
@@ -21,7 +23,6 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDesktopServices>
-#include <QFileInfo>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
@@ -78,29 +79,20 @@ UrlOpener& Opener()
 
 void SetUrlOpener(UrlOpener opener) { Opener() = std::move(opener); }
 
-void OpenUrl(const QUrl& url)
+bool OpenUrl(const QUrl& url)
 {
     if (const UrlOpener& opener = Opener())
-        opener(url);
-    else
-        QDesktopServices::openUrl(url);
-}
-
-QString ManualPath()
-{
-    const QString beside = QCoreApplication::applicationDirPath() + QStringLiteral("/manual.html");
-    const QStringList candidates{beside, QCoreApplication::applicationDirPath() + QStringLiteral("/doc/manual.html"),
-                                 QStringLiteral("/usr/share/doc/orvello/manual.html")};
-    for (const QString& candidate : candidates) {
-        if (QFileInfo(candidate).isFile())
-            return candidate;
-    }
-    return beside;
+        return opener(url);
+    return QDesktopServices::openUrl(url);
 }
 
 TForm1::TForm1(QWidget* parent) : QMainWindow(parent), life_(std::make_shared<Life>())
 {
     life_->form = this;
+    // One icon for the window, the tray and the about box.
+    const QIcon icon = ProgramIcon();
+    setWindowIcon(icon);
+    QApplication::setWindowIcon(icon);
     setWindowTitle(QStringLiteral("Orvello v1.0"));
     if (const QString version = ReadFileVersion(); !version.isEmpty()) {
         const QString caption = QStringLiteral("Orvello v") + version + QStringLiteral(" \u2014 by the Orvello authors");
@@ -558,10 +550,17 @@ QString TForm1::AboutText() const
 
 void TForm1::N9Click()
 {
-    TheDialogs().ShowMessage(this, QStringLiteral("О программе"), AboutText(), MessageKind::Information);
+    TheDialogs().ShowMessage(this, QStringLiteral("О программе"), AboutText(), MessageKind::About);
 }
 
-void TForm1::Orvellohelp1Click() { OpenUrl(QUrl::fromLocalFile(ManualPath())); }
+void TForm1::Orvellohelp1Click()
+{
+    // Without a browser or a launcher, at least say where the manual is.
+    const QString manual = ManualPath();
+    if (!OpenUrl(QUrl::fromLocalFile(manual)))
+        TheDialogs().ShowMessage(this, windowTitle(), LangText(txt::kManualNotOpened).arg(manual),
+                                 MessageKind::Information);
+}
 
 void TForm1::N13Click() { OpenUrl(QUrl(QString::fromLatin1(kWebSite))); }
 

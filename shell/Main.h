@@ -37,14 +37,11 @@ class TCodecs;
 
 // Hands a URL (the manual, the web site, a mailto: address) to the desktop.
 // Tests replace the opener to record what would have been opened; an empty
-// function restores QDesktopServices.
-using UrlOpener = std::function<void(const QUrl&)>;
+// function restores QDesktopServices. False when nothing could open it (no
+// browser or launcher on the machine).
+using UrlOpener = std::function<bool(const QUrl&)>;
 void SetUrlOpener(UrlOpener opener);
-void OpenUrl(const QUrl& url);
-
-// The manual shipped with the program: manual.html beside the executable,
-// else in the installed documentation folder.
-QString ManualPath();
+bool OpenUrl(const QUrl& url);
 
 class TForm1 : public QMainWindow, public Settings, public CaptureView {
     Q_OBJECT

@@ -89,7 +89,10 @@ protected:
         languageFolder_ = TempFolder() + QStringLiteral("/window-lng-%1").arg(++counter);
         QDir().mkpath(languageFolder_);
         qputenv("ORVELLO_LNG_DIR", languageFolder_.toUtf8());
-        SetUrlOpener([this](const QUrl& url) { urls_.push_back(url); });
+        SetUrlOpener([this](const QUrl& url) {
+            urls_.push_back(url);
+            return openerWorks_;
+        });
         QApplication::setQuitOnLastWindowClosed(false);
     }
 
@@ -158,6 +161,7 @@ protected:
     std::unique_ptr<TForm1> form_;
     std::vector<std::shared_ptr<sim::SimPhone>> phones_;
     std::vector<QUrl> urls_;
+    bool openerWorks_ = true;  // false: as on a machine with no browser
     QString languageFolder_;
 };
 

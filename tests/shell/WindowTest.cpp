@@ -595,9 +595,27 @@ TEST_F(WindowTest, HelpCommandsOpenTheManualSiteAndMail)
     const auto messages = SharedDialogs().Messages();
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0].caption, QStringLiteral("О программе"));
-    EXPECT_EQ(messages[0].kind, MessageKind::Information);
+    EXPECT_EQ(messages[0].kind, MessageKind::About);
     EXPECT_TRUE(messages[0].text.contains(QLatin1String(kAuthorMail)));
     EXPECT_TRUE(messages[0].text.contains(QLatin1String(kWebSite)));
+}
+
+TEST_F(WindowTest, HelpWithoutABrowserSaysWhereTheManualIs)
+{
+    Settings().SetAutoPhoneConnect(false);
+    TForm1& form = MakeForm();
+    openerWorks_ = false;
+    form.Orvellohelp1Click();
+    ASSERT_EQ(urls_.size(), 1u);
+    const auto messages = SharedDialogs().Messages();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].text, QStringLiteral("Не могу открыть руководство в браузере. Оно находится здесь: ") +
+                                    urls_[0].toLocalFile());
+    EXPECT_TRUE(urls_[0].toLocalFile().endsWith(QStringLiteral("/manual.html")));
+
+    // The web site and mail commands open no manual and say nothing more.
+    form.N13Click();
+    EXPECT_EQ(SharedDialogs().Messages().size(), 1u);
 }
 
 TEST_F(WindowTest, DownloadBarCountsBytesAndHides)
