@@ -21,6 +21,7 @@
 #include <climits>
 #include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <optional>
@@ -524,7 +525,10 @@ int LibusbBus::WriteModemPort(const std::string& port, uint16_t vendorId, const 
     // Non-blocking, so that opening a port whose carrier is down returns at once.
     FileDescriptor fd(::open(port.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC | O_NONBLOCK));
     if (fd.get() < 0) {
-        qCDebug(lcUsb, "cannot open modem port %s: %s", port.c_str(), std::strerror(errno));
+        const int error = errno;
+        if (error == EACCES || error == EPERM)
+            ReportNoPermission(port);
+        qCDebug(lcUsb, "cannot open modem port %s: %s", port.c_str(), std::strerror(error));
         return -1;
     }
     struct stat info {};
@@ -640,9 +644,9 @@ std::unique_ptr<ControlPipe> LibusbBus::Open(const std::string& devicePath)
     }
     libusb_free_device_list(list, 1);
     if (result == LIBUSB_ERROR_ACCESS) {
-        // The usual cause when a phone is never found: say it once.
-        static std::atomic<bool> said{false};
-        WarnOnce(said, "no permission to open USB devices (a udev rule must grant it)", devicePath);
+        char node[32];
+        std::snprintf(node, sizeof node, "/dev/bus/usb/%03u/%03u", bus, address);
+        ReportNoPermission(node);
     }
     if (result != LIBUSB_SUCCESS) {
         qCDebug(lcUsb, "cannot open %s: %s", devicePath.c_str(), LibusbErrorText(result).c_str());
@@ -661,5 +665,26 @@ std::unique_ptr<ControlPipe> LibusbBus::Open(const std::string& devicePath)
 }
 
 std::unique_ptr<PhoneBus> MakeUsbBus() { return std::make_unique<LibusbBus>(); }
+
+void ReportNoPermission(const std::string& device)
+{
+    // One flag for USB devices and one for modem ports: the search retries
+    // about once a second, and each kind of device is worth one line.
+    static std::atomic<bool> saidUsb{false};
+    static std::atomic<bool> saidPort{false};
+    std::atomic<bool>& said = device.rfind("/dev/bus/usb/", 0) == 0 ? saidUsb : saidPort;
+    if (said.exchange(true))
+        return;
+    const std::string line = "no permission to open the phone's device " + device +
+                             ": the udev rules for the phone are missing (" ORV_UDEV_RULES_FILE
+                             "); install them and plug the phone in again, see orvello(1)";
+    std::fprintf(stderr, "orvello: %s\n", line.c_str());
+    if (const char* trace = std::getenv("ORVELLO_PHONE_TRACE"); trace && *trace) {
+        if (std::FILE* file = std::fopen(trace, "a")) {
+            std::fprintf(file, "# %s\n", line.c_str());
+            std::fclose(file);
+        }
+    }
+}
 
 }  // namespace orv

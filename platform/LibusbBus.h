@@ -31,6 +31,12 @@ public:
     std::unique_ptr<ControlPipe> Open(const std::string& devicePath) override;
 };
 
+// The user may not open the phone's device (a USB device node or the modem
+// port): says so, naming the device and the missing udev rules, on standard
+// error and in the phone trace ($ORVELLO_PHONE_TRACE), once per kind of
+// device for the life of the process.
+void ReportNoPermission(const std::string& device);
+
 // The bus that the entry point installs when no simulated phone is asked for.
 std::unique_ptr<PhoneBus> MakeUsbBus();
 
