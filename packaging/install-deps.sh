@@ -2,22 +2,28 @@
 # Installs, with apt-get, each Debian package that the build and the tests
 # need and that is not installed yet; with --bench also what only the
 # benchmarks need. Works as root and with sudo.
+# Arguments: --bench, or further package names (make deb: lintian).
 set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
-  qt6-base-dev qt6-base-dev-tools libgl-dev
+  qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev
   libusb-1.0-0-dev libudev-dev libjpeg62-turbo-dev
   libavcodec-dev libavformat-dev libswscale-dev libavutil-dev ffmpeg
   libgtest-dev libgmock-dev libbenchmark-dev
   umockdev libumockdev-dev chromium
   xvfb xauth fonts-dejavu-core fonts-liberation
+  desktop-file-utils appstream
 )
 # The picture server's benchmark compares it with nginx under wrk's load.
 bench_packages=(nginx-light wrk)
-if [ "${1:-}" = "--bench" ]; then
-  packages+=("${bench_packages[@]}")
-fi
+for argument in "$@"; do
+  if [ "$argument" = "--bench" ]; then
+    packages+=("${bench_packages[@]}")
+  else
+    packages+=("$argument")
+  fi
+done
 
 missing=()
 for p in "${packages[@]}"; do
