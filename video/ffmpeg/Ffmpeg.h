@@ -1,6 +1,7 @@
 #pragma once
-// FFmpeg's C headers for the video library, and the few helpers around them
-// that every file here shares: error texts and the routing of FFmpeg's log.
+// FFmpeg's C headers for the module, and the few helpers around them that
+// every file here shares: error texts, the routing of FFmpeg's log, and the
+// program's clock.
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -14,6 +15,8 @@ extern "C" {
 #include <QLoggingCategory>
 #include <QString>
 
+#include <cstdint>
+
 Q_DECLARE_LOGGING_CATEGORY(lcVideo)
 
 namespace orv::video {
@@ -26,11 +29,14 @@ QString AvErrorText(int code);
 QString SystemErrorText(int error);
 // Routes FFmpeg's log into the "orvello.video" category (errors as warnings,
 // the rest as debug) and remembers each thread's last error line. Once per
-// process; called by every entry point of the library.
+// process; called when the module starts.
 void InstallFfmpegLog();
 // Forgets this thread's last logged error line (before a call whose own
 // error line should be reported).
 void ClearFfmpegLogLine();
+
+// The program's millisecond tick count (its replaceable clock).
+uint32_t HostTickCount();
 
 // The FourCC as text: four printable characters as they are, anything else
 // as a number ("0" for raw BI_RGB pictures).

@@ -1,10 +1,11 @@
 #pragma once
-// One encoder of the catalogue with this run's configuration. Not for use
-// outside the video library.
+// One encoder of a catalogue with this run's configuration, on the module's
+// side. Not for use outside the module.
 
-#include "Codecs.h"
+#include "FfmpegModule.h"
 #include "Ffmpeg.h"
 
+#include <memory>
 #include <mutex>
 #include <string>
 #include <utility>
@@ -21,11 +22,11 @@ struct CodecConfig {
     OptionValues options;
 };
 
-}  // namespace orv::video
+class FfmpegEntry final : public CodecEntry {
+public:
+    explicit FfmpegEntry(const AVCodec& codec) : codec_(codec) {}
 
-// Declared in Codecs.h in the library's namespace.
-struct orv::video::CodecEntry {
-    const AVCodec* codec = nullptr;
+    const AVCodec& Codec() const { return codec_; }
 
     // The configuration is read by a recording's start (recorder thread) and
     // changed by the configuration dialog (user-interface thread).
@@ -40,12 +41,32 @@ struct orv::video::CodecEntry {
         config_ = std::move(config);
     }
 
+    QString Name() const override;
+    QString LongName() const override;
+    std::vector<CodecOption> Options() const override;
+    bool SetOptions(const std::vector<std::pair<QString, QString>>& values, QString* error) override;
+    CodecInfo Info() const override;
+
 private:
+    const AVCodec& codec_;
     mutable std::mutex mutex_;
     CodecConfig config_;
 };
 
-namespace orv::video {
+// The encoders that can record into AVI and take RGB frames, most useful
+// first, each entry with the configuration a run starts with.
+class FfmpegCatalogue final : public module::Catalogue {
+public:
+    FfmpegCatalogue();
+    int Count() const override;
+    CodecEntry* Entry(int index) const override;
+
+private:
+    std::vector<std::unique_ptr<FfmpegEntry>> entries_;
+};
+
+// One recording's encoder for the entry, which outlives it.
+std::unique_ptr<module::Compressor> NewFfmpegCompressor(FfmpegEntry& entry);
 
 // The pixel formats that swscale can make from RGB and the encoder takes,
 // in the encoder's order (every plain format for encoders that take any).

@@ -3,7 +3,6 @@
 // encoder is.
 
 #include "CodecEntry.h"
-#include "Codecs.h"
 
 #include <algorithm>
 #include <array>
@@ -165,14 +164,14 @@ struct Probe {
 // The FourCC that the AVI muxer writes for this configuration: the encoder
 // opened on a small picture and the muxer initialised on a memory buffer.
 // Some encoders choose their FourCC by pixel format (Ut Video, MagicYUV).
-uint32_t WrittenFourcc(const CodecEntry& entry)
+uint32_t WrittenFourcc(const FfmpegEntry& entry)
 {
     const AVOutputFormat* avi = av_guess_format("avi", nullptr, nullptr);
     if (!avi)
         return 0;
-    const uint32_t fromTable = av_codec_get_tag(avi->codec_tag, entry.codec->id);
+    const uint32_t fromTable = av_codec_get_tag(avi->codec_tag, entry.Codec().id);
     const CodecConfig config = entry.Config();
-    Probe probe(*entry.codec);
+    Probe probe(entry.Codec());
     if (!probe.context)
         return fromTable;
     probe.context->width = 64;
@@ -183,7 +182,7 @@ uint32_t WrittenFourcc(const CodecEntry& entry)
     AVDictionary* options = nullptr;
     for (const auto& [name, value] : config.options)
         av_dict_set(&options, name.c_str(), value.c_str(), 0);
-    const int opened = avcodec_open2(probe.context, entry.codec, &options);
+    const int opened = avcodec_open2(probe.context, &entry.Codec(), &options);
     av_dict_free(&options);
     if (opened < 0)
         return fromTable;
@@ -217,14 +216,11 @@ QString VersionText(const char* library, unsigned version)
 
 }  // namespace
 
-std::vector<CodecOption> TCodecs::Options(int index) const
+std::vector<CodecOption> FfmpegEntry::Options() const
 {
     std::vector<CodecOption> options;
-    const CodecEntry* entry = Handle(index);
-    if (!entry)
-        return options;
-    const CodecConfig config = entry->Config();
-    Probe probe(*entry->codec);
+    const CodecConfig config = Config();
+    Probe probe(codec_);
     if (!probe.context)
         return options;
     ApplyOptions(*probe.context, config.options, nullptr);
@@ -234,7 +230,7 @@ std::vector<CodecOption> TCodecs::Options(int index) const
     format.help = QStringLiteral("The pixel format the RGB frames are converted to for the encoder");
     format.kind = CodecOption::Kind::Choice;
     format.common = true;
-    for (AVPixelFormat candidate : FeedableFormats(*entry->codec)) {
+    for (AVPixelFormat candidate : FeedableFormats(codec_)) {
         const QString name = Text(av_get_pix_fmt_name(candidate));
         format.named.push_back({name, {}, name});
     }
@@ -244,37 +240,31 @@ std::vector<CodecOption> TCodecs::Options(int index) const
     for (const char* name : kCommonOptions) {
         const AVOption* option = av_opt_find(probe.context, name, nullptr, 0, 0);
         CodecOption described;
-        if (!option || !Describe(*entry->codec, probe.context, *option, true, described))
+        if (!option || !Describe(codec_, probe.context, *option, true, described))
             continue;
         if (described.name == QLatin1String("global_quality"))
             described.help +=
                 QStringLiteral(" (with the qscale flag: the quantiser times %1, so 354 is q 3)").arg(FF_QP2LAMBDA);
         options.push_back(std::move(described));
     }
-    if (probe.context->priv_data && entry->codec->priv_class) {
+    if (probe.context->priv_data && codec_.priv_class) {
         for (const AVOption* option = nullptr; (option = av_opt_next(probe.context->priv_data, option));) {
             CodecOption described;
             if (option->type != AV_OPT_TYPE_CONST &&
-                Describe(*entry->codec, probe.context->priv_data, *option, false, described))
+                Describe(codec_, probe.context->priv_data, *option, false, described))
                 options.push_back(std::move(described));
         }
     }
     return options;
 }
 
-bool TCodecs::SetOptions(int index, const std::vector<std::pair<QString, QString>>& values, QString* error)
+bool FfmpegEntry::SetOptions(const std::vector<std::pair<QString, QString>>& values, QString* error)
 {
-    CodecEntry* entry = Handle(index);
-    if (!entry) {
-        if (error)
-            *error = QStringLiteral("No encoder at position %1").arg(index);
-        return false;
-    }
-    CodecConfig config = entry->Config();
-    Probe probe(*entry->codec);
+    CodecConfig config = Config();
+    Probe probe(codec_);
     if (!probe.context || !ApplyOptions(*probe.context, config.options, error))
         return false;
-    const std::vector<AVPixelFormat> formats = FeedableFormats(*entry->codec);
+    const std::vector<AVPixelFormat> formats = FeedableFormats(codec_);
     for (const auto& [name, value] : values) {
         if (name == QLatin1String("pixel_format")) {
             const AVPixelFormat format = av_get_pix_fmt(value.toUtf8().constData());
@@ -296,20 +286,17 @@ bool TCodecs::SetOptions(int index, const std::vector<std::pair<QString, QString
         else
             config.options.push_back(one.front());
     }
-    entry->SetConfig(std::move(config));
+    SetConfig(std::move(config));
     return true;
 }
 
-CodecInfo TCodecs::Info(int index) const
+CodecInfo FfmpegEntry::Info() const
 {
     CodecInfo info;
-    const CodecEntry* entry = Handle(index);
-    if (!entry)
-        return info;
-    const AVCodec& codec = *entry->codec;
+    const AVCodec& codec = codec_;
     info.name = Text(codec.name);
-    info.longName = GetName(index);
-    info.fourcc = FourccText(WrittenFourcc(*entry));
+    info.longName = LongName();
+    info.fourcc = FourccText(WrittenFourcc(*this));
     if (const AVCodecDescriptor* descriptor = avcodec_descriptor_get(codec.id)) {
         if (descriptor->props & AV_CODEC_PROP_INTRA_ONLY)
             info.capabilities << QStringLiteral("every frame a key frame");
@@ -326,7 +313,7 @@ CodecInfo TCodecs::Info(int index) const
         info.capabilities << QStringLiteral("frame threads");
     if (codec.capabilities & AV_CODEC_CAP_OTHER_THREADS)
         info.capabilities << QStringLiteral("threads of its own");
-    info.capabilities << QStringLiteral("fed %1").arg(Text(av_get_pix_fmt_name(entry->Config().pixelFormat)));
+    info.capabilities << QStringLiteral("fed %1").arg(Text(av_get_pix_fmt_name(Config().pixelFormat)));
     info.libraries = VersionText("libavcodec", avcodec_version()) + QStringLiteral(", ") +
                      VersionText("libavformat", avformat_version()) + QStringLiteral(", ") +
                      VersionText("libswscale", swscale_version());
