@@ -25,7 +25,8 @@ for file in /usr/bin/orvello /usr/share/orvello/lng/English.lng /usr/share/doc/o
   /usr/share/doc/orvello/copyright /usr/share/doc/orvello/changelog.gz \
   /usr/share/applications/org.example.orvello.desktop /usr/share/metainfo/org.example.orvello.metainfo.xml \
   /usr/share/icons/hicolor/scalable/apps/orvello.svg /usr/share/icons/hicolor/48x48/apps/orvello.png \
-  /usr/share/man/man1/orvello.1.gz /usr/lib/udev/rules.d/70-orvello.rules; do
+  /usr/share/man/man1/orvello.1.gz /usr/lib/udev/rules.d/70-orvello.rules \
+  "/usr/lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH)/orvello/orvello-ffmpeg.so"; do
   grep -qx "$file" <<<"$contents" || fail "the package lacks $file"
 done
 grep -q '^/usr/local' <<<"$contents" && fail "the package holds files under /usr/local"
@@ -33,7 +34,8 @@ grep -q '^/usr/local' <<<"$contents" && fail "the package holds files under /usr
 [ "$(dpkg-deb -f "$deb" Package)" = orvello ] || fail "package name"
 [ "orvello $(dpkg-deb -f "$deb" Version)" = "$(./orvello --version)" ] || fail "package version"
 depends=$(dpkg-deb -f "$deb" Depends)
-for needed in libqt6widgets6 libqt6network6 libqt6svg6 libusb-1.0-0 libudev1 libjpeg62-turbo qt6-qpa-plugins; do
+for needed in libqt6widgets6 libqt6network6 libqt6svg6 libusb-1.0-0 libudev1 libjpeg62-turbo qt6-qpa-plugins \
+  libavcodec59 libavformat59 libswscale6; do
   grep -q "\\b$needed\\b" <<<"$depends" || fail "Depends lacks $needed: $depends"
 done
 

@@ -7,6 +7,7 @@
 set -uo pipefail
 build=$1
 source=$2
+libdir=$3
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
@@ -35,6 +36,7 @@ expected=(
   usr/share/icons/hicolor/scalable/apps/orvello.svg
   usr/share/man/man1/orvello.1.gz
   usr/lib/udev/rules.d/70-orvello.rules
+  usr/$libdir/orvello/orvello-ffmpeg.so
 )
 for size in 16 22 24 32 48 64 128 256; do
   expected+=("usr/share/icons/hicolor/${size}x${size}/apps/orvello.png")
@@ -43,6 +45,11 @@ for file in "${expected[@]}"; do
   [ -s "$root/$file" ] || fail "missing or empty: /$file"
 done
 [ -x "$root/usr/bin/orvello" ] || fail "the program is not executable"
+# FFmpeg comes only with the module, whose libraries all resolve.
+ldd "$root/usr/bin/orvello" | grep -q libavcodec && fail "the program itself links FFmpeg"
+module=$root/usr/$libdir/orvello/orvello-ffmpeg.so
+ldd "$module" | grep -q libavcodec || fail "the module does not link FFmpeg"
+ldd "$module" | grep -q 'not found' && fail "the module needs libraries that are missing: $(ldd "$module" | grep 'not found')"
 # Nothing else: an installed file that nobody listed is a mistake too.
 extra=$(cd "$root" && find . -type f | sed 's|^\./||' | sort | comm -23 - <(printf '%s\n' "${expected[@]}" | sort))
 [ -z "$extra" ] || fail "unexpected files: $extra"
