@@ -2,17 +2,55 @@
 
 #include "UiThread.h"
 
+#include <pthread.h>
+
 #include <exception>
-#include <thread>
+#include <mutex>
+#include <system_error>
+#include <vector>
 
 namespace orv {
+namespace {
 
-void TThread::Start() { std::thread(&TThread::Body, this).detach(); }
+// Every worker thread that has not been seen to end. A thread is reaped with
+// a join that does not wait: it succeeds only once the thread has finished
+// all of its clean-up, which nothing signalled from inside the thread could
+// promise.
+std::mutex gWorkersMutex;
+std::vector<pthread_t> gWorkers;
+
+// With gWorkersMutex held.
+void ReapEndedWorkers()
+{
+    std::erase_if(gWorkers, [](pthread_t thread) { return pthread_tryjoin_np(thread, nullptr) == 0; });
+}
+
+}  // namespace
+
+void TThread::Start()
+{
+    std::lock_guard lock(gWorkersMutex);
+    ReapEndedWorkers();
+    gWorkers.reserve(gWorkers.size() + 1);  // no allocation failure once the thread runs
+    pthread_t thread;
+    if (const int error = pthread_create(&thread, nullptr, &TThread::Body, this); error != 0)
+        throw std::system_error(error, std::generic_category(), "starting a worker thread");
+    gWorkers.push_back(thread);
+}
+
+size_t TThread::LiveCount()
+{
+    std::lock_guard lock(gWorkersMutex);
+    ReapEndedWorkers();
+    return gWorkers.size();
+}
 
 void TThread::Synchronize(const std::function<void()>& fn) { RunOnUiThread(fn); }
 
-void TThread::Body(TThread* self)
+// This is run on the worker thread.
+void* TThread::Body(void* argument)
 {
+    auto* self = static_cast<TThread*>(argument);
     try {
         self->Run();
     } catch (const std::exception&) {
@@ -22,10 +60,16 @@ void TThread::Body(TThread* self)
     }
     if (self->OnTerminate) {
         auto handler = self->OnTerminate;
-        RunOnUiThread([&] { handler(self); });
+        try {
+            RunOnUiThread([&] { handler(self); });
+        } catch (...) {
+            // Only without a user-interface thread does the handler's
+            // exception come back here; the worker ends all the same.
+        }
     }
     if (self->freeOnTerminate_)
         delete self;
+    return nullptr;
 }
 
 }  // namespace orv

@@ -4,6 +4,7 @@
 // handler run on the user-interface thread, and freeing itself when done.
 
 #include <atomic>
+#include <cstddef>
 #include <functional>
 
 namespace orv {
@@ -15,8 +16,9 @@ public:
     TThread(const TThread&) = delete;
     TThread& operator=(const TThread&) = delete;
 
-    // Starts the thread body on a new, detached thread. Nobody ever joins it:
-    // program exit neither waits for a worker nor aborts on one.
+    // Starts the thread body on a new thread. Nobody waits for it: program
+    // exit neither waits for a worker nor aborts on one. Throws
+    // std::system_error when no thread can be made.
     void Start();
 
     // Sets the stop flag that Run() tests.
@@ -33,11 +35,17 @@ public:
     // Runs fn on the user-interface thread while this thread waits.
     static void Synchronize(const std::function<void()>& fn);
 
+    // How many workers started by Start() are still alive. A worker is gone
+    // only once its thread has ended entirely: after Run(), the end handler,
+    // freeing itself and the thread's own clean-up (the thread-local data of
+    // the libraries it used). Never blocks.
+    static size_t LiveCount();
+
 protected:
     virtual void Run() = 0;
 
 private:
-    static void Body(TThread* self);
+    static void* Body(void* self);
 
     std::atomic<bool> terminated_{false};
     bool freeOnTerminate_ = false;

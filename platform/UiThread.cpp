@@ -23,6 +23,17 @@ struct Pending {
     bool finished = false;
 };
 
+// Lets the worker that waits for this call go on (user-interface thread; the
+// queued call holds its own reference to pending).
+void Release(Pending& pending)
+{
+    {
+        std::lock_guard lock(pending.mutex);
+        pending.finished = true;
+    }
+    pending.done.notify_all();
+}
+
 [[noreturn]] void BlockForEver()
 {
     for (;;)
@@ -59,12 +70,16 @@ void RunOnUiThread(const std::function<void()>& fn)
         [pending, &fn] {
             if (gShutdown)
                 return;  // the worker stays blocked
-            fn();
-            {
-                std::lock_guard lock(pending->mutex);
-                pending->finished = true;
+            try {
+                fn();
+            } catch (...) {
+                // The worker is released before the exception leaves: it
+                // must not wait for ever behind the error box. Nothing of the
+                // worker (fn included) is touched once it has been released.
+                Release(*pending);
+                throw;
             }
-            pending->done.notify_all();
+            Release(*pending);
         },
         Qt::QueuedConnection);
     std::unique_lock lock(pending->mutex);

@@ -17,7 +17,9 @@ bool IsUiThread();
 
 // Runs fn on the user-interface thread and waits until it has run. Runs it
 // directly when called on that thread, or when no user-interface thread was
-// ever installed (plain unit tests).
+// ever installed (plain unit tests). An exception that escapes fn goes on
+// through the user-interface thread's event handling (the application's
+// guard shows it) and the worker goes on as if fn had returned.
 void RunOnUiThread(const std::function<void()>& fn);
 // Queues fn on the user-interface thread and returns at once.
 void PostToUiThread(std::function<void()> fn);

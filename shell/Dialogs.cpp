@@ -99,9 +99,9 @@ Dialogs& TheDialogs()
 
 void SetDialogs(Dialogs* dialogs) { gDialogs.store(dialogs); }
 
-void RecordingDialogs::ShowMessage(QWidget*, const QString& caption, const QString& text, MessageKind kind)
+void RecordingDialogs::ShowMessage(QWidget* parent, const QString& caption, const QString& text, MessageKind kind)
 {
-    Message message{caption, text, kind};
+    Message message{caption, text, kind, parent};
     {
         std::lock_guard lock(mutex_);
         messages_.push_back(message);

@@ -57,6 +57,7 @@ public:
         QString caption;
         QString text;
         MessageKind kind;
+        const QWidget* parent = nullptr;  // for comparison only
     };
 
     void ShowMessage(QWidget* parent, const QString& caption, const QString& text, MessageKind kind) override;

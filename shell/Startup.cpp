@@ -1,17 +1,23 @@
 #include "Startup.h"
 
 #include "Dialogs.h"
+#include "TThread.h"
+#include "UiThread.h"
 
 #include <QString>
 
+#include <cstdio>
 #include <exception>
+#include <unistd.h>
 
 namespace orv {
 
 namespace {
 void ShowException(const QString& text)
 {
-    TheDialogs().ShowMessage(nullptr, QStringLiteral("Orvello"), text, MessageKind::Error);
+    const auto* application = dynamic_cast<TApplication*>(QCoreApplication::instance());
+    QWidget* parent = application ? application->MainForm() : nullptr;
+    TheDialogs().ShowMessage(parent, QStringLiteral("Orvello"), text, MessageKind::Error);
 }
 }  // namespace
 
@@ -37,6 +43,15 @@ int RunGuarded(const std::function<void()>& body)
         ShowException(QString());
     }
     return 0;
+}
+
+void EndUserInterface(int code)
+{
+    ShutdownUiThread();
+    if (TThread::LiveCount() == 0)
+        return;
+    std::fflush(nullptr);
+    ::_exit(code);
 }
 
 }  // namespace orv

@@ -2,6 +2,8 @@
 // Pieces of the program's start that tests reach without starting a process.
 
 #include <QApplication>
+#include <QPointer>
+#include <QWidget>
 
 #include <functional>
 
@@ -12,12 +14,33 @@ namespace orv {
 // exception that carries none) and the result is 0 either way.
 int RunGuarded(const std::function<void()>& body);
 
+// Called once the event loop has ended for good. From here on a worker that
+// comes to the user-interface thread waits for ever (ShutdownUiThread).
+// Returns when no worker thread is alive, so that the caller tears the window
+// and the application down and returns as usual. While a worker is alive (a
+// capture blocked on a phone that stopped answering, the device monitor in
+// its wait, a thread just finishing) the process ends here at once with code,
+// without running static destructors, which that worker could run into.
+// Nothing the user could lose waits by then: settings are written when they
+// change, and the window does not close while a recording runs.
+void EndUserInterface(int code);
+
 // The application object: an exception that escapes an event handler (a menu
-// command) is shown in the standard error box and the program goes on.
+// command, a worker's synchronised call) is shown in the standard error box
+// and the program goes on.
 class TApplication : public QApplication {
 public:
     TApplication(int& argc, char** argv) : QApplication(argc, argv) {}
     bool notify(QObject* receiver, QEvent* event) override;
+
+    // The window that owns the error box. Owned, the box is no window of its
+    // own, so closing it while the main window is hidden in the tray does
+    // not end the program.
+    void SetMainForm(QWidget* form) { mainForm_ = form; }
+    QWidget* MainForm() const { return mainForm_; }
+
+private:
+    QPointer<QWidget> mainForm_;
 };
 
 }  // namespace orv

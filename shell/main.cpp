@@ -15,9 +15,7 @@
 #include <QApplication>
 #include <QTimer>
 
-#include <cstdio>
 #include <memory>
-#include <unistd.h>
 
 namespace {
 
@@ -41,15 +39,6 @@ Options ParseOptions(const QStringList& arguments)
     return options;
 }
 
-// Ends the process without running static destructors: a worker thread that
-// is still blocked (the device monitor in its wait, a capture in a phone
-// command) must neither be waited for nor find its objects destroyed.
-[[noreturn]] void EndProcess(int code)
-{
-    std::fflush(nullptr);
-    ::_exit(code);
-}
-
 }  // namespace
 
 int main(int argc, char* argv[])
@@ -68,9 +57,10 @@ int main(int argc, char* argv[])
     if (orv::IsAlreadyRunning()) {
         orv::TheDialogs().ShowMessage(nullptr, QStringLiteral("Orvello"), QStringLiteral("Alreadry Running!"),
                                       orv::MessageKind::Information);
-        EndProcess(0);
+        return 0;
     }
 
+    std::unique_ptr<orv::TForm1> form;
     orv::RunGuarded([&] {
         // The bus is never freed: the device monitor may still use it while
         // the process ends.
@@ -83,7 +73,8 @@ int main(int argc, char* argv[])
         if (splash)
             splash->Repaint();
 
-        auto form = std::make_unique<orv::TForm1>();
+        form = std::make_unique<orv::TForm1>();
+        app.SetMainForm(form.get());
         if (orv::FindCmdLineSwitch(QLatin1Char('D')))
             orv::reg::DeleteSettingsKey();
         if (splash) {
@@ -94,8 +85,10 @@ int main(int argc, char* argv[])
         if (options.exitWhenIdle)
             QTimer::singleShot(0, &app, &QCoreApplication::quit);
         QApplication::exec();
-        orv::ShutdownUiThread();
-        form.reset();
     });
-    EndProcess(0);
+    // Ends the process here while a worker is still alive; otherwise the
+    // window, the application and the static objects go as usual.
+    orv::EndUserInterface(0);
+    form.reset();
+    return 0;
 }

@@ -208,7 +208,7 @@ protected:
     }
 
     // Takes one photo and waits, handling the window's events, until the
-    // thread's end handler has run.
+    // thread's end handler has run and the thread has ended entirely.
     void TakePhoto()
     {
         bool finished = false;
@@ -221,6 +221,7 @@ protected:
         if (!finished)
             loop.exec();
         ASSERT_TRUE(finished) << "the photo thread did not end";
+        ASSERT_TRUE(orv::test::WaitForWorkersToEnd()) << "the photo thread still runs after its end handler";
         // Progress posted without waiting has been delivered before the end
         // handler; nothing is left for the window.
         QCoreApplication::processEvents();

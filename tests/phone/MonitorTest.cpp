@@ -9,6 +9,7 @@
 #include "PhoneTestKit.h"
 #include "PhoneWorker.h"
 #include "SimBus.h"
+#include "TestEnv.h"
 
 #include <gtest/gtest.h>
 
@@ -133,6 +134,10 @@ class MonitorTest : public ::testing::Test {
 protected:
     MonitorTest() : bus(sims) { SetBus(&bus); }
     ~MonitorTest() override { SetBus(nullptr); }
+
+    // The fixture's clock, bus and link go with the test: no monitor thread
+    // may outlive it, not even in its last clean-up.
+    void TearDown() override { EXPECT_TRUE(WaitForWorkersToEnd()) << "a monitor thread still runs"; }
 
     // A monitor whose callback writes into events; it frees itself.
     TDevMon* Start(const std::shared_ptr<Events>& events)

@@ -3,6 +3,7 @@
 
 #include "Clock.h"
 #include "TThread.h"
+#include "TestEnv.h"
 #include "UiThread.h"
 
 #include <QCoreApplication>
@@ -66,6 +67,7 @@ TEST(TThread, SynchronizeAndTheEndHandlerRunOnTheUiThread)
     };
     worker->Start();
     ASSERT_TRUE(WaitFor([&] { return destroyed.load(); }));
+    ASSERT_TRUE(orv::test::WaitForWorkersToEnd());
     EXPECT_TRUE(workerOffUi);
     EXPECT_TRUE(synchronizedOnUi);
     EXPECT_TRUE(endedOnUi);
@@ -87,7 +89,45 @@ TEST(TThread, StopFlagEndsAWorkerAndAnExceptionStillRunsTheEndHandler)
     worker->Start();
     worker->Terminate();
     ASSERT_TRUE(WaitFor([&] { return destroyed.load(); }));
+    ASSERT_TRUE(orv::test::WaitForWorkersToEnd());
     EXPECT_TRUE(ended);
+}
+
+// Thread-local data whose clean-up runs after everything the worker itself
+// does, as the libraries' per-thread data do, and is held there.
+std::atomic<bool> gInLateCleanUp{false};
+std::atomic<bool> gLateCleanUpMayEnd{false};
+struct LateCleanUp {
+    ~LateCleanUp()
+    {
+        gInLateCleanUp = true;
+        while (!gLateCleanUpMayEnd)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+};
+
+TEST(TThread, AWorkerIsAliveUntilItsThreadHasEndedEntirely)
+{
+    EXPECT_EQ(orv::TThread::LiveCount(), 0u);
+    std::atomic<bool> destroyed{false}, ended{false};
+    auto* worker = new Worker;
+    worker->destroyed = &destroyed;
+    worker->SetFreeOnTerminate(true);
+    worker->body = [](Worker*) {
+        static thread_local LateCleanUp cleanUp;
+        (void)&cleanUp;
+    };
+    worker->OnTerminate = [&](orv::TThread*) { ended = true; };
+    worker->Start();
+    EXPECT_EQ(orv::TThread::LiveCount(), 1u);
+    ASSERT_TRUE(WaitFor([] { return gInLateCleanUp.load(); }));
+    EXPECT_TRUE(ended);
+    EXPECT_TRUE(destroyed);
+    WaitFor([] { return false; }, 50);
+    EXPECT_EQ(orv::TThread::LiveCount(), 1u) << "its thread is still cleaning up";
+    gLateCleanUpMayEnd = true;
+    EXPECT_TRUE(orv::test::WaitForWorkersToEnd());
+    EXPECT_EQ(orv::TThread::LiveCount(), 0u);
 }
 
 TEST(TThread, AfterShutdownAWorkerWaitsInsteadOfTouchingTheWindow)

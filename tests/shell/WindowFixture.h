@@ -110,6 +110,7 @@ protected:
         for (const auto& phone : phones_)
             phone->Unplug();
         EXPECT_TRUE(WaitForMonitorsToEnd());
+        EXPECT_TRUE(WaitForWorkersToEnd()) << "a thread of the window still runs";
         form_.reset();
         SetUrlOpener({});
         SetProgramArguments({});

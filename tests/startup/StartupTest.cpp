@@ -1,14 +1,24 @@
-// Start-up: one copy at a time, the switches, the splash and the exception
-// guard. The process-level cases start the real program offscreen with its
-// own lock folder, settings file and a dialog log instead of message boxes.
+// Start-up: one copy at a time, the switches, the splash, the exception
+// guard and the end of the process. The process-level cases start the real
+// program offscreen with its own lock folder, settings file and a dialog log
+// instead of message boxes; the test program's own application object is
+// the program's (TApplication).
 
+#include "CaptureView.h"
+#include "Clock.h"
 #include "CommandLine.h"
 #include "Dialogs.h"
+#include "PhoneLink.h"
+#include "Photo.h"
 #include "RegFile.h"
+#include "Settings.h"
 #include "SettingsStore.h"
+#include "SimBus.h"
 #include "Splashfrm.h"
 #include "Startup.h"
+#include "TThread.h"
 #include "TestEnv.h"
+#include "UiThread.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -16,9 +26,15 @@
 #include <QLabel>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QThread>
+#include <QWidget>
 
 #include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <thread>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -281,4 +297,129 @@ TEST(Startup, TheGuardShowsEscapingExceptionsAndReturnsZero)
     EXPECT_EQ(messages[1].text, QString());
     EXPECT_EQ(messages[1].kind, orv::MessageKind::Error);
     orv::SetDialogs(nullptr);
+}
+
+namespace {
+
+class Worker final : public orv::TThread {
+public:
+    std::function<void()> body;
+
+protected:
+    void Run() override { body(); }
+};
+
+}  // namespace
+
+TEST(Startup, AnExceptionInASynchronisedCallIsShownOverTheWindowAndTheWorkerGoesOn)
+{
+    auto* application = dynamic_cast<orv::TApplication*>(QCoreApplication::instance());
+    ASSERT_NE(application, nullptr);
+    orv::RecordingDialogs dialogs;
+    orv::SetDialogs(&dialogs);
+    QWidget mainForm;  // hidden, as in the tray
+    application->SetMainForm(&mainForm);
+
+    std::atomic<bool> wentOn{false}, ended{false};
+    auto* worker = new Worker;
+    worker->SetFreeOnTerminate(true);
+    worker->body = [&] {
+        orv::TThread::Synchronize([] { throw std::runtime_error("no room for the picture"); });
+        wentOn = true;
+    };
+    worker->OnTerminate = [&](orv::TThread*) { ended = true; };
+    worker->Start();
+    EXPECT_TRUE(orv::test::WaitForWorkersToEnd());
+    EXPECT_TRUE(wentOn);
+    EXPECT_TRUE(ended) << "the end handler gives the window its menus back";
+    const auto messages = dialogs.Messages();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].text, QStringLiteral("no room for the picture"));
+    EXPECT_EQ(messages[0].kind, orv::MessageKind::Error);
+    EXPECT_EQ(messages[0].parent, &mainForm);
+
+    application->SetMainForm(nullptr);
+    orv::SetDialogs(nullptr);
+}
+
+namespace {
+
+// A phone that takes the first command and never answers: the transfer that
+// sends it does not return.
+class MutePipe final : public orv::ControlPipe {
+public:
+    explicit MutePipe(std::atomic<bool>& reached) : reached_(reached) {}
+    orv::TransferResult Transfer(const orv::SetupPacket&, uint8_t*, std::chrono::milliseconds) override
+    {
+        reached_ = true;
+        for (;;)
+            std::this_thread::sleep_for(std::chrono::hours(1));
+    }
+    bool ClaimInterface(int) override { return true; }
+    void WaitForRemoval() override {}
+    void CancelWait() override {}
+    std::string Path() const override { return "mute"; }
+
+private:
+    std::atomic<bool>& reached_;
+};
+
+class NoWindow final : public orv::CaptureView {
+public:
+    void ShowWorkStatus(const QString&) override {}
+    void ShowMessageText(const QString&) override {}
+    void ShowPicture(const QImage&) override {}
+    void ShowDownloadProgress(long long) override {}
+};
+
+// The end of the program after its event loop, in a process of its own: a
+// photo thread is started on the phone that mute() makes (blocked in its
+// first command), or on a phone that answers (the thread just finishing when
+// the end comes). The process must end with code 0 either way. A wait for the
+// blocked thread would never end: the alarm then ends the process with a
+// signal, which fails the test.
+[[noreturn]] void EndWithAPhotoThread(bool mutePhone)
+{
+    ::alarm(20);
+    static orv::ManualClock clock;
+    orv::SetClock(&clock);
+    static NoWindow view;
+    static orv::Settings settings;
+    static orv::phone::PhoneLink link;
+    static std::atomic<bool> reached{false};
+    std::atomic<bool> ended{false};
+    if (mutePhone) {
+        link.Attach(std::make_unique<MutePipe>(reached));
+    } else {
+        orv::sim::SimPhone::Options options;
+        options.startInTestMode = true;
+        static orv::sim::SimBus bus(options);
+        link.Attach(bus.Open(bus.ListInterfaces().at(0).devicePath));
+    }
+    new orv::MakePhoto(view, settings, link, [&] { ended = true; });
+    const bool ready = mutePhone ? QTest::qWaitFor([] { return reached.load(); }, 10000)
+                                 : QTest::qWaitFor([&] { return ended.load(); }, 10000);
+    if (!ready)
+        ::_exit(4);
+
+    orv::EndUserInterface(0);
+    // No worker is left: the process ends as the program's does after its
+    // window has gone, through the static destructors.
+    std::exit(mutePhone ? 3 : 0);
+}
+
+}  // namespace
+
+TEST(StartupDeathTest, TheProcessEndsAtOnceWithZeroWhileAPhotoThreadIsBlockedOnAMutePhone)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    for (int run = 0; run < 5; ++run)
+        EXPECT_EXIT(EndWithAPhotoThread(true), ::testing::ExitedWithCode(0), "") << "run " << run;
+}
+
+TEST(StartupDeathTest, TheProcessEndsWithZeroWhileAPhotoThreadIsJustFinishing)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    for (int run = 0; run < 20; ++run)
+        EXPECT_EXIT(EndWithAPhotoThread(false), ::testing::ExitedWithCode(0), "") << "run " << run;
 }

@@ -1,7 +1,10 @@
 #include "TestEnv.h"
 
+#include "TThread.h"
+
 #include <QDir>
 #include <QTemporaryDir>
+#include <QTest>
 
 #include <atomic>
 
@@ -20,6 +23,11 @@ QString FreshSettingsFile()
     QFile::remove(path);
     qputenv("ORVELLO_SETTINGS_FILE", path.toUtf8());
     return path;
+}
+
+bool WaitForWorkersToEnd(int milliseconds)
+{
+    return QTest::qWaitFor([] { return TThread::LiveCount() == 0; }, milliseconds);
 }
 
 QString SourceDir() { return qEnvironmentVariable("ORVELLO_TEST_SOURCE_DIR", QStringLiteral(".")); }

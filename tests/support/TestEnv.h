@@ -11,6 +11,9 @@ QString TempFolder();
 // A fresh settings file for the calling test (sets ORVELLO_SETTINGS_FILE).
 QString FreshSettingsFile();
 QString SourceDir();
+// Handles events until every worker thread (TThread) has ended entirely, for
+// at most the given real time; false when one is still alive then.
+bool WaitForWorkersToEnd(int milliseconds = 10000);
 QString BinaryDir();
 
 }  // namespace orv::test

@@ -1,6 +1,9 @@
 // Test programs run with a QApplication (offscreen) whose thread is the
 // user-interface thread, a private settings file and a private lock folder.
+// A program whose tests leave a worker thread running fails: the exit's
+// static destructors must never meet a thread that is still alive.
 
+#include "TThread.h"
 #include "TestEnv.h"
 #include "UiThread.h"
 
@@ -8,14 +11,31 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <unistd.h>
+
+#ifdef ORV_TEST_GUARDED_APPLICATION
+#include "Startup.h"
+using TestApplication = orv::TApplication;
+#else
+using TestApplication = QApplication;
+#endif
+
 int main(int argc, char** argv)
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
+    TestApplication app(argc, argv);
     orv::InstallUiThread();
     qputenv("ORVELLO_LOCK_DIR", orv::test::TempFolder().toUtf8());
     orv::test::FreshSettingsFile();
     ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
+    const int result = RUN_ALL_TESTS();
+    if (!orv::test::WaitForWorkersToEnd()) {
+        std::fprintf(stderr, "FAILED: %zu worker thread(s) still alive after the last test\n",
+                     orv::TThread::LiveCount());
+        std::fflush(nullptr);
+        ::_exit(1);
+    }
+    return result;
 }
