@@ -140,6 +140,14 @@ bool ParseData(std::string_view s, Value* value, bool* remove)
     return false;
 }
 
+// A key path is a hive name beginning "HKEY_" and key names below it, each
+// after one backslash. No key name is empty: a doubled or trailing backslash
+// names no key, and the keys above such a path could not be written back.
+bool IsKeyPath(std::string_view path)
+{
+    return path.substr(0, 5) == "HKEY_" && path.back() != '\\' && path.find("\\\\") == std::string_view::npos;
+}
+
 bool IsUnder(std::string_view path, std::string_view parent)
 {
     return path.size() > parent.size() && path[parent.size()] == '\\' &&
@@ -259,7 +267,7 @@ std::optional<RegFile> RegFile::Parse(std::string_view text, std::string* error)
                 current = nullptr;
                 continue;
             }
-            if (path.substr(0, 5) != "HKEY_" || path.back() == '\\')
+            if (!IsKeyPath(path))
                 return fail("bad key name", firstLine);
             current = &file.CreateKey(path);
             continue;

@@ -21,6 +21,19 @@ const Value& ValueOf(const RegFile& file, const char* name)
     return value ? *value : none;
 }
 
+// Every key path, value name, type and data byte, in file order.
+std::vector<std::string> Contents(const RegFile& file)
+{
+    std::vector<std::string> lines;
+    for (const Key& key : file.Keys()) {
+        lines.push_back("[" + key.path + "]");
+        for (const Value& value : key.values)
+            lines.push_back(value.name + "=" + std::to_string(value.type) + ":" +
+                            std::string(value.data.begin(), value.data.end()));
+    }
+    return lines;
+}
+
 }  // namespace
 
 TEST(RegFile, ReadsARegeditExportWithEveryForm)
@@ -127,6 +140,10 @@ TEST(RegFile, RefusesTextThatIsNotARegistryExport)
         "REGEDIT4\n[NOT_A_HIVE]\n",
         "REGEDIT4\n[HKEY_LOCAL_MACHINE\\X]\n\"A\"=hex(zz):00\n",
         "REGEDIT4\n[HKEY_LOCAL_MACHINE\\X]\n\"A\"=dword:1 trailing\n",
+        // Key paths with an empty key name in them.
+        "REGEDIT4\n[HKEY_\\\\_]\n",
+        "REGEDIT4\n[HKEY_LOCAL_MACHINE\\\\SOFTWARE]\n",
+        "REGEDIT4\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\]\n",
     };
     for (const char* text : bad) {
         std::string error;
@@ -150,7 +167,9 @@ TEST(RegFile, SurvivesRandomBytes)
             text.push_back(kAlphabet[(seed >> 16) % (sizeof kAlphabet - 1)]);
         }
         if (const auto file = RegFile::Parse(text)) {
-            EXPECT_TRUE(RegFile::Parse(file->Serialize())) << text;
+            const auto again = RegFile::Parse(file->Serialize());
+            ASSERT_TRUE(again) << text;
+            EXPECT_EQ(Contents(*again), Contents(*file)) << text;
         }
     }
 }
