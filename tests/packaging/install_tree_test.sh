@@ -46,10 +46,11 @@ for file in "${expected[@]}"; do
 done
 [ -x "$root/usr/bin/orvello" ] || fail "the program is not executable"
 # FFmpeg comes only with the module, whose libraries all resolve.
-ldd "$root/usr/bin/orvello" | grep -q libavcodec && fail "the program itself links FFmpeg"
-module=$root/usr/$libdir/orvello/orvello-ffmpeg.so
-ldd "$module" | grep -q libavcodec || fail "the module does not link FFmpeg"
-ldd "$module" | grep -q 'not found' && fail "the module needs libraries that are missing: $(ldd "$module" | grep 'not found')"
+program_libraries=$(ldd "$root/usr/bin/orvello")
+grep -q libavcodec <<<"$program_libraries" && fail "the program itself links FFmpeg"
+module_libraries=$(ldd "$root/usr/$libdir/orvello/orvello-ffmpeg.so")
+grep -q libavcodec <<<"$module_libraries" || fail "the module does not link FFmpeg"
+grep 'not found' <<<"$module_libraries" && fail "the module needs libraries that are missing"
 # Nothing else: an installed file that nobody listed is a mistake too.
 extra=$(cd "$root" && find . -type f | sed 's|^\./||' | sort | comm -23 - <(printf '%s\n' "${expected[@]}" | sort))
 [ -z "$extra" ] || fail "unexpected files: $extra"
