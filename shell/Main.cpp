@@ -1,5 +1,6 @@
 #include "Main.h"
 
+#include "Camavi.h"
 #include "Codecs.h"
 #include "CommandLine.h"
 #include "Devmov.h"
@@ -22,7 +23,9 @@
 #include <QBuffer>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDebug>
 #include <QDesktopServices>
+#include <QDialog>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
@@ -196,12 +199,18 @@ void TForm1::BuildStatusBar()
                                                           ""};
     for (int panel = 0; panel < kPanelCount; ++panel) {
         auto* label = new QLabel(QString::fromUtf8(kDesignTexts[panel]));
-        label->setFixedWidth(kPanelWidths[panel]);
+        // The last panel reaches to the window's right edge, so that the
+        // recording time and its label have room.
+        const bool last = panel == kPanelCount - 1;
+        if (last)
+            label->setMinimumWidth(kPanelWidths[panel]);
+        else
+            label->setFixedWidth(kPanelWidths[panel]);
         label->setMinimumHeight(0);
         label->setTextFormat(Qt::PlainText);
         if (panel != kLampPanel)
             label->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
-        StatusBar1->addWidget(label);
+        StatusBar1->addWidget(label, last ? 1 : 0);
         panels_[panel] = label;
     }
 
@@ -362,8 +371,12 @@ void TForm1::PhotoFinished()
 {
     photoRunning_ = false;
     N12->setEnabled(true);
-    if (!GetAutoFormResize() || Image1->width() <= kAutoResizeMinWidth)
-        return;
+    if (GetAutoFormResize() && Image1->width() > kAutoResizeMinWidth)
+        FitToPicture();
+}
+
+void TForm1::FitToPicture()
+{
     ScrollBox1->horizontalScrollBar()->setValue(0);
     ScrollBox1->verticalScrollBar()->setValue(0);
     Image1->move(0, 0);
@@ -384,7 +397,10 @@ void TForm1::Suspend1Click()
     phone::PhoneWorker::Instance().Post([] { phone::PhoneLink::Instance().SuspendPhone(); });
 }
 
-TThread* TForm1::MakeCamThread(std::function<void()>) { return nullptr; }
+TThread* TForm1::MakeCamThread(std::function<void()> finished)
+{
+    return new video::TCamAvi(*this, *this, phone::PhoneLink::Instance(), *Codecs, std::move(finished));
+}
 
 void TForm1::Web1Click()
 {
@@ -433,6 +449,38 @@ void TForm1::CamFinished()
     Web2->setVisible(false);
     CamThread = nullptr;
     StopServer();
+    if (ending_)
+        QMetaObject::invokeMethod(this, &TForm1::FinishEnding, Qt::QueuedConnection);
+}
+
+void TForm1::EndRequested()
+{
+    if (ending_)
+        return;
+    ending_ = true;
+    // A message box or dialog that is open would hold the recorder (or the
+    // close) up: it is answered as if cancelled.
+    for (int open = 0; open < 16; ++open) {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (!modal)
+            break;
+        if (auto* dialog = qobject_cast<QDialog*>(modal))
+            dialog->reject();
+        else
+            modal->close();
+    }
+    if (CamThread)
+        CamThread->Terminate();  // CamFinished carries on once the file is done with
+    else
+        QMetaObject::invokeMethod(this, &TForm1::FinishEnding, Qt::QueuedConnection);
+}
+
+void TForm1::FinishEnding()
+{
+    if (CamThread)
+        return;
+    close();  // the close rules, the restart included
+    QCoreApplication::quit();
 }
 
 void TForm1::StopServer() { ServerSocket1->Close(); }
@@ -570,6 +618,11 @@ void TForm1::ShowWorkStatus(const QString& text) { SetPanelText(kWorkPanel, text
 
 void TForm1::ShowMessageText(const QString& text)
 {
+    if (ending_) {
+        // Nobody is there to answer a box while the program ends.
+        qWarning().noquote() << text;
+        return;
+    }
     TheDialogs().ShowMessage(this, windowTitle(), text, MessageKind::Plain);
 }
 
@@ -578,6 +631,18 @@ void TForm1::ShowPicture(const QImage& picture)
     picture_ = picture;
     Image1->setPixmap(QPixmap::fromImage(picture));
     Image1->adjustSize();
+}
+
+void TForm1::ShowRecordingTime(const QString& text) { SetPanelText(kTimePanel, text); }
+
+void TForm1::ShowFrame(const QImage& frame, bool show, bool fit)
+{
+    CurrentFrame = frame;
+    if (!show)
+        return;
+    ShowPicture(frame);
+    if (fit && frame.width() > kAutoResizeMinWidth)
+        FitToPicture();
 }
 
 void TForm1::ShowDownloadProgress(long long bytes)

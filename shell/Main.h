@@ -4,6 +4,7 @@
 // It owns everything that runs and carries the settings accessors.
 
 #include "Addresses.h"
+#include "CamView.h"
 #include "CaptureView.h"
 #include "PictureServer.h"
 #include "Settings.h"
@@ -43,7 +44,7 @@ using UrlOpener = std::function<bool(const QUrl&)>;
 void SetUrlOpener(UrlOpener opener);
 bool OpenUrl(const QUrl& url);
 
-class TForm1 : public QMainWindow, public Settings, public CaptureView {
+class TForm1 : public QMainWindow, public Settings, public CaptureView, public video::CamView {
     Q_OBJECT
 public:
     // Status-bar panels, by position.
@@ -105,6 +106,15 @@ public:
     void ShowMessageText(const QString& text) override;
     void ShowPicture(const QImage& picture) override;
     void ShowDownloadProgress(long long bytes) override;
+    // --- CamView (user-interface thread) ---
+    void ShowRecordingTime(const QString& text) override;
+    void ShowFrame(const QImage& frame, bool show, bool fit) override;
+
+    // The program is asked to end (SIGTERM, SIGINT): a recording is stopped
+    // and its file completed first, then the window closes as by Exit and
+    // the event loop ends. Messages are no longer shown from then on.
+    void EndRequested();
+    bool Ending() const { return ending_; }
 
     void SetPanelText(int panel, const QString& text);
     QString PanelText(int panel) const;
@@ -165,8 +175,7 @@ protected:
     bool FormCloseQuery();
 
     // Makes and starts the web-camera recorder, with finished as its end
-    // handler, and returns it; nullptr when none is made. The recorder is
-    // not part of the program yet, so nothing is made and START falls back.
+    // handler, and returns it; nullptr when none is made.
     virtual TThread* MakeCamThread(std::function<void()> finished);
 
 private:
@@ -182,6 +191,9 @@ private:
     void MakeDeviceMonitor();
     void ShowNoPhone();
     void StopServer();
+    // Outer size: the picture's size + 25 by + 80, the picture at the top left.
+    void FitToPicture();
+    void FinishEnding();
     QString AboutText() const;
     static void HandlePhoneState(const std::shared_ptr<Life>& life, int state);
     static QString ReadPhoneModel(const std::shared_ptr<Life>& life);
@@ -193,6 +205,7 @@ private:
     bool indicatorConnected_ = false;
     bool restartSent_ = false;
     bool photoRunning_ = false;
+    bool ending_ = false;
 };
 
 }  // namespace orv

@@ -5,7 +5,10 @@
 #include <QPointer>
 #include <QWidget>
 
+#include <csignal>
 #include <functional>
+
+class QSocketNotifier;
 
 namespace orv {
 
@@ -41,6 +44,31 @@ public:
 
 private:
     QPointer<QWidget> mainForm_;
+};
+
+// Catches SIGTERM and SIGINT while it exists. The signal handler only
+// writes the signal's number into a socket pair (the one thing that is safe
+// there); the user-interface thread reads it and calls onSignal with the
+// number, from its event loop. The previous handlers come back when it is
+// destroyed.
+class TerminationSignals {
+public:
+    explicit TerminationSignals(std::function<void(int signal)> onSignal);
+    ~TerminationSignals();
+    TerminationSignals(const TerminationSignals&) = delete;
+    TerminationSignals& operator=(const TerminationSignals&) = delete;
+
+    // False when the socket pair could not be made (the signals then keep
+    // their default action).
+    bool Installed() const { return notifier_ != nullptr; }
+
+private:
+    void Deliver();
+
+    std::function<void(int)> onSignal_;
+    int fds_[2] = {-1, -1};
+    QSocketNotifier* notifier_ = nullptr;
+    struct sigaction previous_[2] = {};
 };
 
 }  // namespace orv

@@ -1,6 +1,7 @@
 // The entry point: one copy at a time, the splash, the main window, switch D,
 // the message loop, and a guard that shows any escaping exception.
 
+#include "Camavi.h"
 #include "CommandLine.h"
 #include "Dialogs.h"
 #include "InstanceLock.h"
@@ -15,6 +16,7 @@
 #include <QApplication>
 #include <QTimer>
 
+#include <chrono>
 #include <memory>
 
 namespace {
@@ -54,13 +56,25 @@ int main(int argc, char* argv[])
     const Options options = ParseOptions(QApplication::arguments());
     orv::SetProgramArguments(options.switches);
 
+    // SIGTERM (a logout, a shutdown) and SIGINT (Ctrl+C) end the program as
+    // Exit does, after a recording has been stopped and its file completed.
+    // A second one ends the event loop at once.
+    std::unique_ptr<orv::TForm1> form;
+    int endRequests = 0;
+    const orv::TerminationSignals termination([&](int) {
+        ++endRequests;
+        if (endRequests > 1)
+            QCoreApplication::quit();
+        else if (form)
+            form->EndRequested();
+    });
+
     if (orv::IsAlreadyRunning()) {
         orv::TheDialogs().ShowMessage(nullptr, QStringLiteral("Orvello"), QStringLiteral("Alreadry Running!"),
                                       orv::MessageKind::Information);
         return 0;
     }
 
-    std::unique_ptr<orv::TForm1> form;
     orv::RunGuarded([&] {
         // The bus is never freed: the device monitor may still use it while
         // the process ends.
@@ -82,10 +96,18 @@ int main(int argc, char* argv[])
             splash.reset();
         }
         form->show();  // minimised when switch M set the window's state
+        if (endRequests > 0)  // asked to end while the window was being made
+            QMetaObject::invokeMethod(form.get(), &orv::TForm1::EndRequested, Qt::QueuedConnection);
         if (options.exitWhenIdle)
             QTimer::singleShot(0, &app, &QCoreApplication::quit);
         QApplication::exec();
     });
+    orv::ShutdownUiThread();
+    // A recording that has just ended completes its file on its own thread:
+    // the process waits for that, unless a recorder still runs (the end was
+    // forced), which would never finish now.
+    if (form && !form->CamThread)
+        orv::video::TCamAvi::WaitUntilNoneAlive(std::chrono::seconds(30));
     // Ends the process here while a worker is still alive; otherwise the
     // window, the application and the static objects go as usual.
     orv::EndUserInterface(0);

@@ -364,13 +364,18 @@ TEST_F(WindowTest, ExitGivesUpOnAPhoneThatStoppedAnsweringAndKeepsPainting)
     EXPECT_EQ(std::count(codes.begin(), codes.end(), 0x22), 1);
 }
 
-TEST_F(WindowTest, WithoutARecorderStartFallsBack)
+TEST_F(WindowTest, RecorderThatCannotStartGivesStartBack)
 {
     Settings().SetAutoPhoneConnect(false);
+    Settings().SetCodecIndex(1000);  // no such encoder
+    const QString file = TempFolder() + QStringLiteral("/never-made.avi");
+    Settings().SetAviTempName(file);
     TForm1& form = MakeForm();
     form.Web1Click();
-    EXPECT_EQ(form.CamThread, nullptr);
+    ASSERT_TRUE(WaitFor([&] { return form.CamThread == nullptr; }));
     ExpectMenus(form, kNoPhone);
+    EXPECT_EQ(SharedDialogs().MessageTexts(), QStringList{QStringLiteral("Формат не поддерживается кодеком!")});
+    EXPECT_FALSE(QFile::exists(file));
     form.Web2Click();  // nothing to stop
     EXPECT_EQ(form.CamThread, nullptr);
 }

@@ -1,0 +1,296 @@
+#include "Camavi.h"
+
+#include "AviFile.h"
+#include "CamView.h"
+#include "Clock.h"
+#include "Codecs.h"
+#include "Jpeg.h"
+#include "LangTexts.h"
+#include "PhoneLink.h"
+#include "Photo.h"
+#include "Settings.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLoggingCategory>
+
+#include <algorithm>
+#include <cmath>
+#include <condition_variable>
+#include <mutex>
+
+Q_LOGGING_CATEGORY(lcRecorder, "orvello.recorder")
+
+namespace orv::video {
+namespace {
+
+// Room taken for the download up front; the link grows it for a larger
+// picture, and it is kept from frame to frame.
+constexpr size_t kPictureBufferSize = 131072;
+constexpr uint32_t kOpenModeRead = 0;
+// The camera's settling time is waited in slices of this length, so that a
+// stop during it is seen soon.
+constexpr uint32_t kWaitSliceMs = 100;
+// The frame rates a recording can be written with: rate × 10000 must give a
+// positive 32-bit stream rate.
+constexpr double kSlowestFps = 0.0001;
+constexpr double kFastestFps = 1000.0;
+// Suffixes tried to make a dated name unique.
+constexpr int kMaxNameSuffix = 9999;
+
+// A waiting time from the settings; a negative value waits not at all.
+uint32_t Milliseconds(int value) { return value > 0 ? static_cast<uint32_t>(value) : 0u; }
+
+// The rate the stream is written with: from the first capture's duration, or
+// the fixed rate of the settings. A capture measured as 0 ms counts as 1 ms;
+// a fixed rate of 0 or less, or one that is not a number, records at 1.0.
+double StreamRate(bool automatic, uint32_t captureMs, double fixedFps)
+{
+    double rate = automatic ? 1000.0 / static_cast<double>(std::max<uint32_t>(captureMs, 1)) : fixedFps;
+    if (!std::isfinite(rate) || rate <= 0)
+        rate = 1.0;
+    return std::clamp(rate, kSlowestFps, kFastestFps);
+}
+
+struct Census {
+    std::mutex mutex;
+    std::condition_variable changed;
+    int alive = 0;
+};
+
+Census& Recorders()
+{
+    static auto* census = new Census;  // never destroyed: a recorder may outlive main()
+    return *census;
+}
+
+}  // namespace
+
+QString DatedAviName(const QString& folder, std::time_t when)
+{
+    QString base = folder.isEmpty() ? DefaultAviFolder() : folder;
+    if (!base.endsWith(QLatin1Char('/')))
+        base += QLatin1Char('/');
+    return base + QString::fromStdString(FormatStampTime(when)) + QStringLiteral(".avi");
+}
+
+QString UniqueAviName(const QString& name)
+{
+    const auto taken = [](const QString& path) {
+        const QFileInfo info(path);
+        return info.exists() || info.isSymLink();
+    };
+    if (!taken(name))
+        return name;
+    const QString stem = name.endsWith(QLatin1String(".avi")) ? name.chopped(4) : name;
+    for (int suffix = 2; suffix <= kMaxNameSuffix; ++suffix) {
+        const QString candidate = stem + QStringLiteral("-%1.avi").arg(suffix);
+        if (!taken(candidate))
+            return candidate;
+    }
+    return name;  // beyond all reason: the newest recording replaces the dated one
+}
+
+QString RecordingTimeText(long long seconds)
+{
+    seconds = std::max(seconds, 0LL);
+    return QStringLiteral(" %1:%2:%3")
+        .arg(seconds / 3600, 2, 10, QLatin1Char('0'))
+        .arg(seconds / 60 % 60, 2, 10, QLatin1Char('0'))
+        .arg(seconds % 60, 2, 10, QLatin1Char('0'));
+}
+
+TCamAvi::TCamAvi(CamView& view, const Settings& settings, phone::PhoneLink& link, const TCodecs& codecs,
+                 std::function<void()> finished)
+    : view_(view), settings_(settings), Monitor(link)
+{
+    {
+        std::lock_guard lock(Recorders().mutex);
+        ++Recorders().alive;
+    }
+    if (finished)
+        OnTerminate = [finished = std::move(finished)](TThread*) { finished(); };
+    Download.reserve(kPictureBufferSize);
+    AviName = settings.GetAviTempName();
+    SetFreeOnTerminate(true);
+    TempName = settings.GetTempJpgName();
+
+    const int index = settings.GetCodecIndex();
+    CodecEntry* const entry = codecs.Handle(index);
+    if (!entry) {
+        // Without an encoder nothing can be recorded: no file is made and the
+        // thread ends at once, before any phone command.
+        qCWarning(lcRecorder) << "no encoder at position" << index << "of a catalogue of" << codecs.Count();
+        ShowError(LangText(txt::kStr19FormatRejected));
+    } else {
+        hasCompressor_ = true;
+        Compressor = std::make_unique<TCompressor>(entry);
+        if (settings.GetAutoAviFileName())
+            AviName = UniqueAviName(DatedAviName(settings.GetAviFolder(), TheClock().Now()));
+        QString reason;
+        Avi = AviFile::Open(AviName, &reason);
+        if (!Avi) {
+            qCWarning(lcRecorder).noquote() << "cannot create" << AviName << ":" << reason;
+            ShowError(LangText(txt::kStr17VideoFileFailed));
+        }
+    }
+
+    StartTime = TheClock().TickCount();
+    Start();
+}
+
+TCamAvi::~TCamAvi()
+{
+    // The encoder hands its last data to the file before the file is
+    // completed (index, lengths) and closed.
+    Compressor.reset();
+    Avi.reset();
+    Census& census = Recorders();
+    {
+        std::lock_guard lock(census.mutex);
+        --census.alive;
+    }
+    census.changed.notify_all();
+}
+
+int TCamAvi::Alive()
+{
+    std::lock_guard lock(Recorders().mutex);
+    return Recorders().alive;
+}
+
+bool TCamAvi::WaitUntilNoneAlive(std::chrono::milliseconds limit)
+{
+    Census& census = Recorders();
+    std::unique_lock lock(census.mutex);
+    return census.changed.wait_for(lock, limit, [&] { return census.alive == 0; });
+}
+
+void TCamAvi::Run()
+{
+    if (!hasCompressor_)
+        return;
+    if (!Monitor.IsConnected()) {
+        ShowError(LangText(txt::kStr8NoPhone));
+        return;
+    }
+    if (!Avi)
+        return;
+
+    SetStatus(LangText(txt::kStr11CameraInit));
+    if (Monitor.CameraOn(static_cast<uint8_t>(settings_.GetJpgType())) != phone::kOk) {
+        ShowError(LangText(txt::kStr9CameraInitFailed));
+        return;
+    }
+    Monitor.SetLighting(static_cast<uint8_t>(settings_.GetAmbientLight() + 1));
+    Monitor.SetExposure(static_cast<uint8_t>(settings_.GetExpose() + 1));
+    WaitCameraInit(Milliseconds(settings_.GetCameraInitTime()));
+
+    bool streaming = false;
+    while (!Terminated()) {
+        const uint32_t t0 = TheClock().TickCount();
+        if (!CaptureFrame()) {
+            ShowError(LangText(txt::kStr18CameraError));
+            break;
+        }
+        const uint32_t captureMs = TheClock().TickCount() - t0;  // right across the tick count's wrap
+        // The stream takes its rate from the first frame; later rates would
+        // be ignored, so the settings are not read for them.
+        if (!streaming) {
+            const bool automatic = settings_.GetAutoFps();
+            const double rate = StreamRate(automatic, captureMs, automatic ? 0.0 : settings_.GetFps());
+            if (!Compressor->StartStream(*Avi, Frame, rate)) {
+                qCWarning(lcRecorder).noquote() << "the encoder refuses the frames:" << Compressor->LastError();
+                ShowError(LangText(txt::kStr19FormatRejected));
+                break;
+            }
+            streaming = true;
+        }
+        if (!Compressor->CompressFrame(Frame)) {
+            // A full disk or a failing write: what was written stays readable.
+            qCWarning(lcRecorder).noquote() << "writing" << AviName << "failed:" << Compressor->LastError();
+            ShowError(LangText(txt::kStr17VideoFileFailed));
+            break;
+        }
+        SetStatus(LangText(txt::kStr15CameraDeinit));
+    }
+
+    Monitor.CameraOff();
+    SetStatus(LangText(txt::kStr3CameraStopped));
+}
+
+bool TCamAvi::CaptureFrame()
+{
+    if (!Monitor.IsConnected())
+        return false;
+    const std::string path = TempName.toStdString();
+    SetStatus(LangText(txt::kStr12Shooting));
+    // The time at which the capture began.
+    const QString stamp = QString::fromStdString(FormatStampTime(TheClock().Now()));
+    if (Monitor.TakePicture(path) != phone::kOk)
+        return false;
+    TheClock().Sleep(Milliseconds(settings_.GetTimeout()));
+
+    // A file left open by an earlier step would block the open.
+    Monitor.ClosePhoneFile();
+    // One more attempt at once: the phone may still be writing the file.
+    const bool opened = Monitor.OpenPhoneFile(path, kOpenModeRead) == phone::kOk
+                        || Monitor.OpenPhoneFile(path, kOpenModeRead) == phone::kOk;
+    bool result = false;
+    Download.clear();
+    int32_t total = 0;
+    if (opened && Monitor.ReadPhoneFile(Download, total) == phone::kOk) {
+        const size_t length = std::min(Download.size(), static_cast<size_t>(std::max<int32_t>(total, 0)));
+        QString error;
+        if (DecodeJpeg(Download.data(), length, &Frame, &error)) {
+            if (settings_.GetPrintDateOnImage())
+                DrawDateStamp(Frame, stamp);
+            ShowFrame();
+            result = true;
+        } else {
+            // Not a picture: a failed capture like a failed download.
+            qCWarning(lcRecorder).noquote() << "picture of" << length << "bytes from the phone:" << error;
+        }
+    } else {
+        qCWarning(lcRecorder) << (opened ? "the picture could not be read from the phone"
+                                         : "the picture file could not be opened on the phone");
+    }
+    SetStatus(LangText(txt::kStr20Deleting));
+    Monitor.ClosePhoneFile();
+    Monitor.DeletePhoneFile(path);
+    return result;
+}
+
+void TCamAvi::ShowFrame()
+{
+    const bool show = settings_.GetDuplicatePicture();
+    const bool fit = show && settings_.GetAutoFormResize();
+    Synchronize([&] { view_.ShowFrame(Frame, show, fit); });
+}
+
+void TCamAvi::SetStatus(const QString& text)
+{
+    const uint32_t elapsedMs = TheClock().TickCount() - StartTime;
+    const QString time = LangText(txt::kStr21RecordingTime) + RecordingTimeText(elapsedMs / 1000);
+    Synchronize([&] {
+        view_.ShowWorkStatus(text);
+        view_.ShowRecordingTime(time);
+    });
+}
+
+void TCamAvi::ShowError(const QString& text)
+{
+    Synchronize([&] { view_.ShowMessageText(text); });
+}
+
+void TCamAvi::WaitCameraInit(uint32_t milliseconds)
+{
+    while (milliseconds > 0 && !Terminated()) {
+        const uint32_t slice = std::min(milliseconds, kWaitSliceMs);
+        TheClock().Sleep(slice);
+        milliseconds -= slice;
+    }
+}
+
+}  // namespace orv::video

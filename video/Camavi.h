@@ -1,0 +1,94 @@
+#pragma once
+// The web-camera recorder: a worker thread that takes pictures with the
+// phone's camera in a loop, hands each frame to the main window and appends
+// it to an AVI file through the encoder chosen in the options, until it is
+// stopped or a capture fails.
+
+#include "TThread.h"
+
+#include <QImage>
+#include <QString>
+
+#include <chrono>
+#include <cstdint>
+#include <ctime>
+#include <functional>
+#include <memory>
+#include <vector>
+
+namespace orv {
+class Settings;
+namespace phone {
+class PhoneLink;
+}
+}  // namespace orv
+
+namespace orv::video {
+
+class AviFile;
+class CamView;
+class TCodecs;
+class TCompressor;
+
+class TCamAvi final : public TThread {
+public:
+    // Main thread. Reads the file and encoder settings, makes the compressor,
+    // creates the AVI file (a message when it cannot be made) and starts the
+    // thread; finished runs on the user-interface thread after the thread's
+    // work (the window's CamFinished). The recorder frees itself after that,
+    // completing the file. view, settings, link and codecs must outlive it.
+    TCamAvi(CamView& view, const Settings& settings, phone::PhoneLink& link, const TCodecs& codecs,
+            std::function<void()> finished);
+    ~TCamAvi() override;
+
+    // Asks the recorder to end after the frame in progress. Main thread.
+    void Stop() { Terminate(); }
+
+    // The AVI file's name, as chosen at construction.
+    QString FileName() const { return AviName; }
+
+    // Recorders made and not yet destroyed (their files not yet complete).
+    static int Alive();
+    // Waits until no recorder is left, at most limit; true when none is.
+    static bool WaitUntilNoneAlive(std::chrono::milliseconds limit);
+
+protected:
+    void Run() override;
+
+private:
+    // One picture: taken, downloaded, decoded, stamped, shown, deleted on the
+    // phone. False when no frame came of it.
+    bool CaptureFrame();
+    void ShowFrame();
+    // Panel 3 gets text, panel 4 the recording time.
+    void SetStatus(const QString& text);
+    void ShowError(const QString& text);
+    // Waits the camera's settling time, in slices, so that a stop asked for
+    // meanwhile is seen without waiting the whole of it.
+    void WaitCameraInit(uint32_t milliseconds);
+
+    CamView& view_;
+    const Settings& settings_;
+    // The tick count at the end of construction: the recording time counts
+    // from there.
+    uint32_t StartTime = 0;
+    phone::PhoneLink& Monitor;
+    QImage Frame;
+    std::vector<uint8_t> Download;
+    QString AviName;
+    QString TempName;
+    std::unique_ptr<TCompressor> Compressor;
+    std::unique_ptr<AviFile> Avi;
+    bool hasCompressor_ = false;
+};
+
+// The dated file name "dd-mm-yy_hhnn.avi" in folder, with one "/" between
+// them; an empty folder stands for the user's videos folder.
+QString DatedAviName(const QString& folder, std::time_t when);
+// name when no file of that name exists, otherwise the first free one of
+// name-2.avi, name-3.avi, ...
+QString UniqueAviName(const QString& name);
+// " hh:nn:ss" for a number of seconds; hours go beyond 24.
+QString RecordingTimeText(long long seconds);
+
+}  // namespace orv::video
