@@ -1,0 +1,3 @@
+# The web-camera recorder's loop against the floor of its phone commands,
+# decoding and encoding; resident memory over a long recording.
+orv_add_bench(bench_recorder SOURCES ${CMAKE_CURRENT_LIST_DIR}/recorder_bench.cpp LIBS orv::video orv::sim Qt6::Widgets)

@@ -1,0 +1,260 @@
+// The web-camera recorder's loop against the simulated phone without latency
+// ("Timeout" and "CameraInitTime" 0), Motion JPEG, VGA and UXGA: frames per
+// second of the whole loop against the floor measured in the same run, the
+// same phone commands for one picture (shoot, download, delete), decoding
+// and encoding into an AVI file, one after the other with nothing else.
+// Rounds of both alternate, so that a busy machine slows both sides alike;
+// the fastest round of each counts. Then the resident memory over a long
+// recording.
+//
+// Usage: bench_recorder [--rounds N] [--frames N] [--memory-frames N]
+
+#include "AviFile.h"
+#include "CamView.h"
+#include "Camavi.h"
+#include "Codecs.h"
+#include "ControlPipe.h"
+#include "Jpeg.h"
+#include "PhoneLink.h"
+#include "Settings.h"
+#include "SimBus.h"
+#include "SimPhone.h"
+#include "UiThread.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <tuple>
+#include <vector>
+
+namespace {
+
+using orv::video::TCamAvi;
+
+const std::string kPhonePath = "/a/temp.jpg";
+
+struct Options {
+    int rounds = 3;
+    int frames = 40;          // per round at VGA; a quarter of it at UXGA
+    int memoryFrames = 2000;  // VGA
+};
+
+long ResidentKiB()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').front().toLong();
+    return -1;
+}
+
+// The window's share of the work, as light as it can be: the frame becomes
+// the current frame, texts are kept.
+class BenchView final : public orv::video::CamView {
+public:
+    void ShowWorkStatus(const QString& text) override { work = text; }
+    void ShowRecordingTime(const QString& text) override { time = text; }
+    void ShowMessageText(const QString& text) override
+    {
+        std::fprintf(stderr, "message: %s\n", qPrintable(text));
+        failed = true;
+    }
+    void ShowFrame(const QImage& frame, bool, bool) override
+    {
+        current = frame;
+        stamps.push_back(clock.nsecsElapsed());
+        if (onFrame)
+            onFrame(static_cast<int>(stamps.size()));
+    }
+
+    QString work, time;
+    QImage current;
+    QElapsedTimer clock;
+    std::vector<qint64> stamps;
+    std::function<void(int)> onFrame;
+    bool failed = false;
+};
+
+class Bench {
+public:
+    Bench() : bus_(PhoneOptions())
+    {
+        auto pipe = bus_.Open(bus_.ListDevices().front());
+        link_.Attach(std::move(pipe));
+        settings_.SetTimeout(0);
+        settings_.SetCameraInitTime(0);
+        settings_.SetAviTempName(folder_.filePath(QStringLiteral("recorder.avi")));
+        for (int i = 0; i < codecs_.Count(); ++i)
+            if (codecs_.GetName(i) == QLatin1String("MJPEG (Motion JPEG)"))
+                settings_.SetCodecIndex(i);
+    }
+
+    // Seconds per frame of the recorder's loop, over frames frames after one
+    // to warm up; the file is complete when it returns.
+    double Recorder(int frames, BenchView* view = nullptr, const std::function<void(int)>& onFrame = {})
+    {
+        BenchView local;
+        BenchView& v = view ? *view : local;
+        v.stamps.clear();
+        v.clock.start();
+        TCamAvi* recorder = nullptr;
+        v.onFrame = [&](int shown) {
+            if (onFrame)
+                onFrame(shown);
+            if (shown == frames + 1)
+                recorder->Stop();
+        };
+        QEventLoop loop;
+        recorder = new TCamAvi(v, settings_, link_, codecs_, [&] { loop.quit(); });
+        loop.exec();
+        TCamAvi::WaitUntilNoneAlive(std::chrono::seconds(60));
+        if (v.failed || static_cast<int>(v.stamps.size()) != frames + 1)
+            return -1;
+        return double(v.stamps.back() - v.stamps.front()) / 1e9 / frames;
+    }
+
+    // Seconds per frame of the same phone commands, decoding and encoding.
+    double Floor(int frames)
+    {
+        QString error;
+        auto file = orv::video::AviFile::Open(folder_.filePath(QStringLiteral("floor.avi")), &error);
+        orv::video::TCompressor compressor(codecs_.Handle(settings_.GetCodecIndex()));
+        if (!file)
+            return -1;
+        link_.CameraOn(static_cast<uint8_t>(settings_.GetJpgType()));
+        std::vector<uint8_t> bytes;
+        QImage frame;
+        QElapsedTimer clock;
+        for (int i = 0; i <= frames; ++i) {
+            if (i == 1)
+                clock.start();  // the first frame warms up
+            bytes.clear();
+            int32_t total = 0;
+            if (link_.TakePicture(kPhonePath) != 0 || link_.ClosePhoneFile() != 0
+                || link_.OpenPhoneFile(kPhonePath, 0) != 0 || link_.ReadPhoneFile(bytes, total) != 0
+                || link_.ClosePhoneFile() != 0 || link_.DeletePhoneFile(kPhonePath) != 0)
+                return -1;
+            if (!orv::DecodeJpeg(bytes.data(), bytes.size(), &frame))
+                return -1;
+            if (!compressor.StartStream(*file, frame, 1.0) || !compressor.CompressFrame(frame))
+                return -1;
+        }
+        const double seconds = double(clock.nsecsElapsed()) / 1e9 / frames;
+        link_.CameraOff();
+        return seconds;
+    }
+
+    orv::Settings& Settings() { return settings_; }
+    size_t PictureBytes()
+    {
+        link_.CameraOn(static_cast<uint8_t>(settings_.GetJpgType()));
+        link_.TakePicture(kPhonePath);
+        const auto file = bus_.Phone(0).File(kPhonePath);
+        link_.DeletePhoneFile(kPhonePath);
+        link_.CameraOff();
+        return file ? file->size() : 0;
+    }
+
+private:
+    static orv::sim::SimPhone::Options PhoneOptions()
+    {
+        orv::sim::SimPhone::Options options;
+        options.startInTestMode = true;
+        options.exchangeLatencyMs = 0;
+        options.shotLatencyMs = 0;
+        return options;
+    }
+
+    QTemporaryDir folder_;
+    orv::sim::SimBus bus_;
+    orv::phone::PhoneLink link_;
+    orv::Settings settings_;
+    orv::video::TCodecs codecs_;
+};
+
+Options Parse(int argc, char** argv)
+{
+    Options options;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        const int value = std::max(1, std::atoi(argv[i + 1]));
+        if (std::strcmp(argv[i], "--rounds") == 0)
+            options.rounds = value;
+        else if (std::strcmp(argv[i], "--frames") == 0)
+            options.frames = value;
+        else if (std::strcmp(argv[i], "--memory-frames") == 0)
+            options.memoryFrames = value;
+    }
+    return options;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    orv::InstallUiThread();
+    const Options options = Parse(argc, argv);
+    QTemporaryDir settingsFolder;
+    qputenv("ORVELLO_SETTINGS_FILE", settingsFolder.filePath(QStringLiteral("settings.reg")).toUtf8());
+
+    Bench bench;
+    std::printf("Recorder loop against the zero-latency simulated phone, Motion JPEG, fastest of %d rounds\n",
+                options.rounds);
+    int failures = 0;
+    for (const auto& [code, name, frames] :
+         {std::tuple{0, "VGA 640 x 480", options.frames}, std::tuple{10, "UXGA 1600 x 1200", std::max(1, options.frames / 4)}}) {
+        bench.Settings().SetJpgType(code);
+        double recorder = 1e9, floor = 1e9;
+        for (int round = 0; round < options.rounds; ++round) {
+            const double r = bench.Recorder(frames);
+            const double f = bench.Floor(frames);
+            if (r <= 0 || f <= 0) {
+                std::printf("%s: the run failed\n", name);
+                ++failures;
+                break;
+            }
+            recorder = std::min(recorder, r);
+            floor = std::min(floor, f);
+        }
+        if (recorder >= 1e9)
+            continue;
+        std::printf("  %-17s picture %7zu bytes, %3d frames a round: recorder %6.2f fps (%7.2f ms a frame), "
+                    "floor %6.2f fps (%7.2f ms), recorder/floor %.2f of the floor's rate (target 0.90 or more)\n",
+                    name, bench.PictureBytes(), frames, 1.0 / recorder, recorder * 1e3, 1.0 / floor, floor * 1e3,
+                    floor / recorder);
+    }
+
+    // Memory: VGA, the resident size after a warm-up against the end.
+    bench.Settings().SetJpgType(0);
+    const int warmUp = std::min(100, options.memoryFrames / 10 + 1);
+    long atWarmUp = 0, peak = 0;
+    BenchView view;
+    const double perFrame = bench.Recorder(options.memoryFrames, &view, [&](int shown) {
+        const long now = ResidentKiB();
+        if (shown == warmUp)
+            atWarmUp = now;
+        if (shown > warmUp)
+            peak = std::max(peak, now);
+    });
+    if (perFrame <= 0) {
+        std::printf("Memory run failed\n");
+        ++failures;
+    } else {
+        std::printf("Resident memory over %d VGA frames: %ld KiB after %d frames, %ld KiB at most after that, "
+                    "growth %+ld KiB (target under 1024 KiB); %.2f fps\n",
+                    options.memoryFrames, atWarmUp, warmUp, peak, peak - atWarmUp, 1.0 / perFrame);
+    }
+    return failures == 0 ? 0 : 1;
+}

@@ -1,0 +1,720 @@
+// The web-camera recorder against the simulated phone, with a clock the test
+// drives: the files it records, read back byte for byte, with libavformat and
+// with ffprobe; the statuses, messages and frames the window gets; the
+// commands the phone receives; and every way a recording starts or ends.
+
+#include "AviReadBack.h"
+#include "CamView.h"
+#include "Camavi.h"
+#include "Clock.h"
+#include "Codecs.h"
+#include "ControlPipe.h"
+#include "Jpeg.h"
+#include "PhoneLink.h"
+#include "Photo.h"
+#include "Settings.h"
+#include "SimBus.h"
+#include "SimPhone.h"
+#include "TestEnv.h"
+#include "UiThread.h"
+
+#include <QDir>
+#include <QEventLoop>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <atomic>
+#include <cmath>
+#include <csignal>
+#include <cstdlib>
+#include <ctime>
+#include <limits>
+#include <mutex>
+#include <thread>
+
+#include <sys/resource.h>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using orv::sim::SimPhone;
+using orv::test::ReadPackets;
+using orv::test::ReadStreamHeader;
+using orv::test::RunFfprobe;
+using orv::video::TCamAvi;
+using Bytes = std::vector<uint8_t>;
+
+const QString kStr3 = QStringLiteral("Не занят.");
+const QString kStr8 = QStringLiteral("Телефон не подключён!");
+const QString kStr9 = QStringLiteral("Инициализация камеры невозможна!");
+const QString kStr11 = QStringLiteral("Инициализация камеры...");
+const QString kStr12 = QStringLiteral("Статус: Снимаю");
+const QString kStr15 = QStringLiteral("Деинициализация камеры...");
+const QString kStr17 = QStringLiteral("Не могу создать видео файл!");
+const QString kStr18 = QStringLiteral("Ошибка камеры!");
+const QString kStr19 = QStringLiteral("Формат не поддерживается кодеком!");
+const QString kStr20 = QStringLiteral("Удаляю...");
+const QString kStr21 = QStringLiteral("Время сьёмки:");
+
+constexpr uint16_t kFile = 0x4A;
+constexpr uint16_t kCamera = 0x61;
+const Bytes kCameraOn{0x00, 0x01};
+const Bytes kShoot{0x01, 0x00};
+const Bytes kCameraOff{0x00, 0x00, 0x00};
+const Bytes kOpen{0, 0, 0, 0};
+const Bytes kRead{0, 0, 0, 1};
+const Bytes kClose{0, 0, 0, 4};
+const Bytes kDelete{0, 0, 0, 5};
+const std::string kPhonePath = "/a/temp.jpg";
+
+// 6 December 2026, 14:30:15 UTC (the tests run in UTC).
+constexpr std::time_t kNow = 1796567415;
+const QString kStamp = QStringLiteral("06-12-26_1430");
+
+Bytes WithPath(Bytes head, const std::string& path)
+{
+    head.insert(head.end(), path.begin(), path.end());
+    return head;
+}
+
+// Time as the recorder sees it: only the waits it asks for take time. The
+// link's one-millisecond polls cost nothing, so a capture lasts exactly its
+// "Timeout" and the measured capture times are exact.
+class WaitClock final : public orv::Clock {
+public:
+    uint32_t TickCount() override { return ticks_.load(); }
+    void Sleep(uint32_t milliseconds) override
+    {
+        if (milliseconds > 1) {
+            ticks_ += milliseconds;
+            slept_ += milliseconds;
+            if (onWait)
+                onWait(slept_.load());
+        }
+        std::this_thread::yield();
+    }
+    std::time_t Now() override { return kNow + static_cast<std::time_t>((ticks_.load() - start_.load()) / 1000); }
+
+    void Reset(uint32_t startTicks)
+    {
+        ticks_ = startTicks;
+        start_ = startTicks;
+        slept_ = 0;
+        onWait = nullptr;
+    }
+    uint64_t Slept() const { return slept_.load(); }
+    // Called on the waiting thread after each wait, with the total waited.
+    std::function<void(uint64_t)> onWait;
+
+private:
+    std::atomic<uint32_t> ticks_{0};
+    std::atomic<uint32_t> start_{0};
+    std::atomic<uint64_t> slept_{0};
+};
+
+// Fails the writes of chosen commands, the way a phone that stalls them
+// would, and passes everything else to the phone.
+class FaultyPipe final : public orv::ControlPipe {
+public:
+    struct Rule {
+        uint16_t code = 0;
+        Bytes prefix;
+        int times = 1;
+    };
+    struct Rules {
+        std::mutex mutex;
+        std::vector<Rule> rules;
+    };
+
+    FaultyPipe(std::unique_ptr<orv::ControlPipe> inner, std::shared_ptr<Rules> rules)
+        : inner_(std::move(inner)), rules_(std::move(rules))
+    {
+    }
+    orv::TransferResult Transfer(const orv::SetupPacket& setup, uint8_t* data,
+                                 std::chrono::milliseconds timeout) override
+    {
+        if (setup.requestType == 0x41 && setup.request == 0x02 && setup.length >= 8 && Fails(data, setup.length))
+            return {orv::TransferStatus::Stall, 0};
+        return inner_->Transfer(setup, data, timeout);
+    }
+    bool ClaimInterface(int number) override { return inner_->ClaimInterface(number); }
+    void WaitForRemoval() override { inner_->WaitForRemoval(); }
+    void CancelWait() override { inner_->CancelWait(); }
+    std::string Path() const override { return inner_->Path(); }
+
+private:
+    bool Fails(const uint8_t* data, size_t length)
+    {
+        const uint16_t code = static_cast<uint16_t>(((data[2] << 8) | data[3]) & 0x0FFF);
+        std::lock_guard lock(rules_->mutex);
+        for (Rule& rule : rules_->rules) {
+            if (rule.code == code && rule.times > 0 && rule.prefix.size() <= length - 8
+                && std::equal(rule.prefix.begin(), rule.prefix.end(), data + 8)) {
+                --rule.times;
+                return true;
+            }
+        }
+        return false;
+    }
+
+    std::unique_ptr<orv::ControlPipe> inner_;
+    std::shared_ptr<Rules> rules_;
+};
+
+// The window as the recorder sees it.
+class RecorderView final : public orv::video::CamView {
+public:
+    struct Status {
+        QString work;
+        QString time;
+    };
+    struct Frame {
+        QImage image;
+        bool show = false;
+        bool fit = false;
+        std::optional<Bytes> phoneFile;  // the phone's picture file as the frame arrives
+        std::time_t now = 0;
+    };
+
+    explicit RecorderView(SimPhone& phone) : phone_(phone) {}
+
+    void ShowWorkStatus(const QString& text) override
+    {
+        Check();
+        statuses.push_back({text, {}});
+    }
+    void ShowRecordingTime(const QString& text) override
+    {
+        Check();
+        if (!statuses.empty())
+            statuses.back().time = text;
+    }
+    void ShowMessageText(const QString& text) override
+    {
+        Check();
+        messages << text;
+    }
+    void ShowFrame(const QImage& frame, bool show, bool fit) override
+    {
+        Check();
+        frames.push_back({frame, show, fit, phone_.File(kPhonePath), orv::TheClock().Now()});
+        if (onFrame)
+            onFrame(static_cast<int>(frames.size()));
+    }
+
+    std::vector<QString> Works() const
+    {
+        std::vector<QString> works;
+        for (const Status& status : statuses)
+            works.push_back(status.work);
+        return works;
+    }
+
+    std::vector<Status> statuses;
+    QStringList messages;
+    std::vector<Frame> frames;
+    bool allOnUiThread = true;
+    // Called with the number of frames so far; the recorder waits meanwhile.
+    std::function<void(int)> onFrame;
+
+private:
+    void Check() { allOnUiThread = allOnUiThread && orv::IsUiThread(); }
+    SimPhone& phone_;
+};
+
+orv::video::TCodecs& Catalogue()
+{
+    static auto* codecs = new orv::video::TCodecs;
+    return *codecs;
+}
+
+int EncoderIndex(const char* name)
+{
+    for (int i = 0; i < Catalogue().Count(); ++i)
+        if (Catalogue().GetName(i) == QLatin1String(name))
+            return i;
+    return -1;
+}
+
+class RecorderTest : public ::testing::Test {
+public:
+    static void SetUpTestSuite()
+    {
+        ::setenv("TZ", "UTC", 1);
+        ::tzset();
+    }
+
+    void SetUp() override
+    {
+        orv::test::FreshSettingsFile();
+        clock_.Reset(1000);
+        orv::SetClock(&clock_);
+        SimPhone::Options options;
+        options.startInTestMode = true;
+        bus_ = std::make_unique<orv::sim::SimBus>(options);
+        rules_ = std::make_shared<FaultyPipe::Rules>();
+        const auto devices = bus_->ListDevices();
+        ASSERT_EQ(devices.size(), 1u);
+        auto pipe = bus_->Open(devices.front());
+        ASSERT_TRUE(pipe);
+        link_.Attach(std::make_unique<FaultyPipe>(std::move(pipe), rules_));
+        ASSERT_TRUE(link_.IsConnected());
+        view_ = std::make_unique<RecorderView>(Phone());
+        ASSERT_TRUE(folder_.isValid());
+        file_ = folder_.filePath(QStringLiteral("record.avi"));
+        settings_.SetAviTempName(file_);
+        settings_.SetCameraInitTime(0);
+        settings_.SetTimeout(1000);
+    }
+
+    void TearDown() override
+    {
+        link_.Close();
+        orv::SetClock(nullptr);
+    }
+
+    SimPhone& Phone() { return bus_->Phone(0); }
+
+    void Fail(uint16_t code, Bytes prefix, int times = 1)
+    {
+        std::lock_guard lock(rules_->mutex);
+        rules_->rules.push_back({code, std::move(prefix), times});
+    }
+
+    // Makes a recorder, stops it once it has shown stopAfter frames (0: it
+    // is never stopped), and waits, handling the window's events, until it
+    // has ended and freed itself (its file complete).
+    void Record(int stopAfter = 0)
+    {
+        const auto hook = view_->onFrame;
+        view_->onFrame = [this, hook, stopAfter](int frames) {
+            if (hook)
+                hook(frames);
+            if (frames == stopAfter)
+                recorder_.load()->Stop();
+        };
+        bool finished = false;
+        QEventLoop loop;
+        recorder_ = new TCamAvi(*view_, settings_, link_, Catalogue(), [&] {
+            finished = orv::IsUiThread();
+            loop.quit();
+        });
+        QTimer::singleShot(60000, &loop, &QEventLoop::quit);  // a safety net, never reached when all is well
+        if (!finished)
+            loop.exec();
+        ASSERT_TRUE(finished) << "the recorder did not end";
+        ASSERT_TRUE(TCamAvi::WaitUntilNoneAlive(std::chrono::seconds(30))) << "the recorder did not free itself";
+        recorder_ = nullptr;
+        view_->onFrame = hook;
+        EXPECT_TRUE(view_->allOnUiThread);
+    }
+
+    std::vector<std::pair<uint16_t, Bytes>> Received() const
+    {
+        std::vector<std::pair<uint16_t, Bytes>> received;
+        for (const auto& command : bus_->Phone(0).Commands())
+            received.emplace_back(command.code, command.data);
+        return received;
+    }
+    bool Received(uint16_t code, const Bytes& prefix) const
+    {
+        for (const auto& [c, data] : Received())
+            if (c == code && data.size() >= prefix.size() && std::equal(prefix.begin(), prefix.end(), data.begin()))
+                return true;
+        return false;
+    }
+    // The last command the phone received.
+    std::pair<uint16_t, Bytes> LastReceived() const
+    {
+        const auto received = Received();
+        return received.empty() ? std::pair<uint16_t, Bytes>{} : received.back();
+    }
+
+    WaitClock clock_;
+    orv::Settings settings_;
+    std::unique_ptr<orv::sim::SimBus> bus_;
+    std::shared_ptr<FaultyPipe::Rules> rules_;
+    orv::phone::PhoneLink link_;
+    std::unique_ptr<RecorderView> view_;
+    std::atomic<TCamAvi*> recorder_{nullptr};
+    QTemporaryDir folder_;
+    QString file_;
+};
+
+// --- recordings read back ---
+
+struct EncoderCase {
+    const char* name;  // the catalogue's name of the encoder
+    const char* fourcc;
+    std::vector<bool> keyFrames;  // of 12 frames
+};
+
+TEST_F(RecorderTest, EachEncoderRecordsAFileThatReadsBackExactly)
+{
+    const std::vector<bool> all(12, true);
+    std::vector<bool> first(12, false);
+    first[0] = true;
+    std::vector<bool> everyTenth = first;
+    everyTenth[10] = true;
+    const EncoderCase cases[] = {
+        {"MJPEG (Motion JPEG)", "MJPG", all},
+        {"MPEG-4 part 2", "FMP4", first},
+        {"libx264 H.264 / AVC / MPEG-4 AVC / MPEG-4 part 10", "H264", everyTenth},
+        {"Huffyuv / HuffYUV", "HFYU", all},
+    };
+    settings_.SetTimeout(1250);
+    for (const EncoderCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        const int index = EncoderIndex(c.name);
+        ASSERT_GE(index, 0) << "not in the catalogue";
+        settings_.SetCodecIndex(index);
+        view_->frames.clear();
+        Record(12);
+        EXPECT_TRUE(view_->messages.isEmpty()) << view_->messages.join(QLatin1Char('|')).toStdString();
+        ASSERT_EQ(view_->frames.size(), 12u);
+
+        const auto header = ReadStreamHeader(file_);
+        ASSERT_TRUE(header);
+        EXPECT_EQ(header->fccType, QStringLiteral("vids"));
+        EXPECT_EQ(header->fccHandler, QLatin1String(c.fourcc));
+        EXPECT_EQ(header->scale, 10000u);
+        EXPECT_EQ(header->rate, 8000u);
+        EXPECT_EQ(header->quality, 10000);
+        EXPECT_EQ(header->length, 12u);
+        EXPECT_EQ(std::vector<int16_t>(header->frame, header->frame + 4), (std::vector<int16_t>{0, 0, 640, 480}));
+        EXPECT_EQ(header->bitmapWidth, 640);
+        EXPECT_EQ(header->bitmapHeight, 480);
+        EXPECT_EQ(header->bitmapCompression, QLatin1String(c.fourcc));
+
+        const auto packets = ReadPackets(file_);
+        ASSERT_TRUE(packets.opened);
+        EXPECT_EQ(packets.streams, 1);
+        EXPECT_EQ(packets.width, 640);
+        EXPECT_EQ(packets.height, 480);
+        EXPECT_EQ(packets.codecTag, QLatin1String(c.fourcc));
+        EXPECT_EQ(packets.keyFrames, c.keyFrames);
+
+        const auto probe = RunFfprobe(file_);
+        ASSERT_TRUE(probe.ran);
+        EXPECT_EQ(probe.frames, 12);
+        EXPECT_EQ(probe.width, 640);
+        EXPECT_EQ(probe.height, 480);
+        EXPECT_EQ(probe.codecTag, QLatin1String(c.fourcc));
+        EXPECT_EQ(probe.averageRate, QStringLiteral("4/5"));
+    }
+}
+
+struct RateCase {
+    const char* what;
+    bool autoFps;
+    double fps;           // "Fps" at the start
+    uint32_t startTicks;  // the tick count when the recorder is made
+    int firstTimeout;     // "Timeout" of the first capture
+    uint32_t rate;        // expected dwRate over dwScale 10000
+};
+
+TEST_F(RecorderTest, FirstCaptureOrTheFixedRateSetsTheStreamRate)
+{
+    const RateCase cases[] = {
+        {"1500 ms", true, 1.0, 1000, 1500, 6666},
+        {"1250 ms", true, 1.0, 1000, 1250, 8000},
+        {"1250 ms across the tick count's wrap", true, 1.0, 0xFFFFFFFFu - 600, 1250, 8000},
+        {"0 ms counts as 1 ms", true, 1.0, 1000, 0, 10000000},
+        {"fixed 2.5", false, 2.5, 1000, 1250, 25000},
+        {"fixed 0", false, 0.0, 1000, 1250, 10000},
+        {"fixed -3", false, -3.0, 1000, 1250, 10000},
+        {"fixed, not a number", false, std::numeric_limits<double>::quiet_NaN(), 1000, 1250, 10000},
+    };
+    settings_.SetCodecIndex(EncoderIndex("MJPEG (Motion JPEG)"));
+    for (const RateCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        clock_.Reset(c.startTicks);
+        settings_.SetAutoFps(c.autoFps);
+        settings_.SetFps(c.fps);
+        settings_.SetTimeout(c.firstTimeout);
+        // Later captures take longer and the fixed rate changes: neither
+        // touches the stream any more.
+        view_->onFrame = [this](int frames) {
+            if (frames == 1) {
+                settings_.SetTimeout(3000);
+                settings_.SetFps(7.0);
+            }
+        };
+        Record(3);
+        view_->onFrame = nullptr;
+        const auto header = ReadStreamHeader(file_);
+        ASSERT_TRUE(header);
+        EXPECT_EQ(header->rate, c.rate);
+        EXPECT_EQ(header->scale, 10000u);
+        EXPECT_EQ(header->length, 3u);
+    }
+}
+
+// --- the course of a recording ---
+
+TEST_F(RecorderTest, OneFrameGoesThroughTheStatusesCommandsAndRecordingTime)
+{
+    settings_.SetCameraInitTime(65000);
+    settings_.SetJpgType(0);
+    Record(1);
+    EXPECT_TRUE(view_->messages.isEmpty());
+    const std::vector<RecorderView::Status> expected = {
+        {kStr11, kStr21 + QStringLiteral(" 00:00:00")}, {kStr12, kStr21 + QStringLiteral(" 00:01:05")},
+        {kStr20, kStr21 + QStringLiteral(" 00:01:06")}, {kStr15, kStr21 + QStringLiteral(" 00:01:06")},
+        {kStr3, kStr21 + QStringLiteral(" 00:01:06")},
+    };
+    ASSERT_EQ(view_->statuses.size(), expected.size());
+    for (size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_EQ(view_->statuses[i].work, expected[i].work) << i;
+        EXPECT_EQ(view_->statuses[i].time, expected[i].time) << i;
+    }
+
+    ASSERT_EQ(view_->frames.size(), 1u);
+    ASSERT_TRUE(view_->frames[0].phoneFile);
+    const size_t fileSize = view_->frames[0].phoneFile->size();
+    std::vector<std::pair<uint16_t, Bytes>> commands = {
+        {kCamera, {0x00, 0x01, 0x00}},  // camera on, picture type 0
+        {kCamera, {0x20, 0x02}},        // lighting 1 + 1
+        {kCamera, {0x21, 0x03}},        // exposure 2 + 1
+        {kCamera, WithPath(kShoot, kPhonePath)},
+        {kFile, kClose},
+        {kFile, WithPath({0, 0, 0, 0, 0, 0, 0, 0}, kPhonePath)},
+    };
+    for (size_t block = 0; block <= (fileSize + 1023) / 1024; ++block)
+        commands.push_back({kFile, {0, 0, 0, 1, 0, 0, 0x04, 0x00}});
+    commands.push_back({kFile, kClose});
+    commands.push_back({kFile, WithPath(kDelete, kPhonePath)});
+    commands.push_back({kCamera, kCameraOff});
+    EXPECT_EQ(Received(), commands);
+    EXPECT_FALSE(Phone().File(kPhonePath));
+    EXPECT_FALSE(Phone().CameraOn());
+}
+
+TEST_F(RecorderTest, StopDuringTheCameraWaitGivesNoFrameAndNoStream)
+{
+    settings_.SetCameraInitTime(5000);
+    clock_.onWait = [this](uint64_t waited) {
+        if (waited >= 1000)
+            if (TCamAvi* recorder = recorder_.load())
+                recorder->Stop();
+    };
+    Record();
+    EXPECT_TRUE(view_->frames.empty());
+    EXPECT_TRUE(view_->messages.isEmpty());
+    EXPECT_EQ(view_->Works(), (std::vector<QString>{kStr11, kStr3}));
+    EXPECT_FALSE(Received(kCamera, kShoot));
+    EXPECT_EQ(LastReceived(), (std::pair<uint16_t, Bytes>{kCamera, kCameraOff}));
+    EXPECT_LT(clock_.Slept(), 5000u) << "the wait ends with the stop";
+    EXPECT_TRUE(QFile::exists(file_));
+    EXPECT_FALSE(ReadStreamHeader(file_));
+    const auto packets = ReadPackets(file_);
+    EXPECT_TRUE(packets.opened);
+    EXPECT_EQ(packets.streams, 0);
+}
+
+struct StartCase {
+    const char* what;
+    std::function<void(RecorderTest&)> arrange;
+    QStringList messages;
+    std::vector<QString> statuses;
+    bool fileMade;  // an AVI file without a stream is left
+};
+
+TEST_F(RecorderTest, RecordingsThatCannotStartSayWhyAndSendNoPhoneCommandTheyNeedNot)
+{
+    settings_.SetCodecIndex(EncoderIndex("MJPEG (Motion JPEG)"));
+    const QString missingFolder = folder_.filePath(QStringLiteral("no-such-folder/record.avi"));
+    const StartCase cases[] = {
+        {"not connected", [](RecorderTest& t) { t.link_.Close(); }, {kStr8}, {}, true},
+        {"folder does not exist",
+         [&](RecorderTest& t) { t.settings_.SetAviTempName(missingFolder); }, {kStr17}, {}, false},
+        {"folder does not exist, not connected",
+         [&](RecorderTest& t) {
+             t.settings_.SetAviTempName(missingFolder);
+             t.link_.Close();
+         },
+         {kStr17, kStr8}, {}, false},
+        {"no encoder at the index", [](RecorderTest& t) { t.settings_.SetCodecIndex(Catalogue().Count()); },
+         {kStr19}, {}, false},
+        {"negative index", [](RecorderTest& t) { t.settings_.SetCodecIndex(-1); }, {kStr19}, {}, false},
+        {"camera will not start", [](RecorderTest& t) { t.Fail(kCamera, kCameraOn); }, {kStr9}, {kStr11}, true},
+    };
+    for (const StartCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        SetUp();  // a fresh phone, link and view for each case
+        settings_.SetCodecIndex(EncoderIndex("MJPEG (Motion JPEG)"));
+        QFile::remove(file_);
+        c.arrange(*this);
+        Record();
+        EXPECT_EQ(view_->messages, c.messages);
+        EXPECT_EQ(view_->Works(), c.statuses);
+        EXPECT_TRUE(view_->frames.empty());
+        EXPECT_EQ(Phone().Count().commands, 0) << "no command reaches the phone";
+        EXPECT_FALSE(Phone().CameraOn());
+        EXPECT_EQ(QFile::exists(file_), c.fileMade);
+        if (c.fileMade) {
+            EXPECT_FALSE(ReadStreamHeader(file_));
+        }
+        EXPECT_FALSE(QFile::exists(missingFolder));
+        TearDown();
+    }
+    SetUp();
+}
+
+struct FailureCase {
+    const char* what;
+    std::function<void(RecorderTest&)> inject;  // after the third frame
+    bool phoneStillThere;
+};
+
+TEST_F(RecorderTest, CaptureThatFailsAfterThreeFramesKeepsThemAndSaysSo)
+{
+    const FailureCase cases[] = {
+        {"the shot fails", [](RecorderTest& t) { t.Fail(kCamera, kShoot); }, true},
+        {"the file will not open twice", [](RecorderTest& t) { t.Fail(kFile, kOpen, 2); }, true},
+        {"the file cannot be read", [](RecorderTest& t) { t.Fail(kFile, kRead); }, true},
+        {"the picture does not decode", [](RecorderTest& t) { t.Phone().InjectFault(SimPhone::Fault::GarbagePicture); },
+         true},
+        {"the phone is gone", [](RecorderTest& t) { t.link_.Close(); }, false},
+    };
+    for (const FailureCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        SetUp();
+        settings_.SetCodecIndex(EncoderIndex("MJPEG (Motion JPEG)"));
+        view_->onFrame = [&](int frames) {
+            if (frames == 3)
+                c.inject(*this);
+        };
+        Record();
+        EXPECT_EQ(view_->messages, QStringList{kStr18});
+        EXPECT_EQ(view_->frames.size(), 3u);
+        EXPECT_EQ(view_->Works().back(), kStr3);
+        const auto header = ReadStreamHeader(file_);
+        ASSERT_TRUE(header);
+        EXPECT_EQ(header->length, 3u);
+        EXPECT_EQ(RunFfprobe(file_).frames, 3);
+        if (c.phoneStillThere) {
+            EXPECT_FALSE(Phone().File(kPhonePath)) << "the picture file is deleted on the phone";
+            EXPECT_FALSE(Phone().CameraOn());
+            EXPECT_EQ(LastReceived(), (std::pair<uint16_t, Bytes>{kCamera, kCameraOff}));
+        }
+        TearDown();
+    }
+    SetUp();
+}
+
+TEST_F(RecorderTest, WriteThatFailsStopsTheRecordingAndKeepsTheFramesWritten)
+{
+    settings_.SetCodecIndex(EncoderIndex("MJPEG (Motion JPEG)"));
+    // The file may grow to 200 KiB, a few frames: the next write fails as on
+    // a full disk.
+    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit previous{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &previous), 0);
+    rlimit limited = previous;
+    limited.rlim_cur = 200 * 1024;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+    Record();
+    setrlimit(RLIMIT_FSIZE, &previous);
+    std::signal(SIGXFSZ, previousHandler);
+
+    EXPECT_EQ(view_->messages, QStringList{kStr17});
+    const int shown = static_cast<int>(view_->frames.size());
+    EXPECT_GE(shown, 2);
+    EXPECT_EQ(view_->Works().back(), kStr3);
+    EXPECT_EQ(LastReceived(), (std::pair<uint16_t, Bytes>{kCamera, kCameraOff}));
+    // The frame whose write failed is not in the file; every one before is.
+    const auto probe = RunFfprobe(file_);
+    ASSERT_TRUE(probe.ran);
+    EXPECT_EQ(probe.frames, shown - 1);
+    EXPECT_EQ(probe.width, 640);
+}
+
+// --- names ---
+
+TEST_F(RecorderTest, DatedNameHasOneSeparatorAndNeverReplacesAnEarlierRecording)
+{
+    using orv::video::DatedAviName;
+    const std::time_t when = kNow;  // 06-12-26 14:30
+    EXPECT_EQ(DatedAviName(QStringLiteral("/video/"), when), QStringLiteral("/video/06-12-26_1430.avi"));
+    EXPECT_EQ(DatedAviName(QStringLiteral("/video"), when), QStringLiteral("/video/06-12-26_1430.avi"));
+    const QString noFolder = DatedAviName(QString(), when);
+    EXPECT_TRUE(noFolder.endsWith(QStringLiteral("/06-12-26_1430.avi")));
+    EXPECT_NE(noFolder, QStringLiteral("/06-12-26_1430.avi")) << "never the root folder";
+
+    settings_.SetCodecIndex(EncoderIndex("MJPEG (Motion JPEG)"));
+    settings_.SetTimeout(100);  // every recording within the same minute
+    settings_.SetAutoAviFileName(true);
+    settings_.SetAviFolder(folder_.path());  // without a trailing "/"
+    const QString dated = folder_.filePath(kStamp + QStringLiteral(".avi"));
+    const struct {
+        int frames;
+        QString file;
+    } recordings[] = {
+        {2, dated},
+        {1, folder_.filePath(kStamp + QStringLiteral("-2.avi"))},
+        {3, folder_.filePath(kStamp + QStringLiteral("-3.avi"))},
+    };
+    for (const auto& recording : recordings) {
+        Record(recording.frames);
+        EXPECT_EQ(ReadStreamHeader(recording.file).value_or(orv::test::StreamHeader{}).length,
+                  static_cast<uint32_t>(recording.frames))
+            << recording.file.toStdString();
+    }
+    EXPECT_EQ(RunFfprobe(dated).frames, 2) << "the first recording is intact";
+    EXPECT_FALSE(QFile::exists(file_));
+
+    // The file named by "AviTempName" is there to be replaced.
+    settings_.SetAutoAviFileName(false);
+    Record(3);
+    Record(1);
+    EXPECT_EQ(RunFfprobe(file_).frames, 1);
+    EXPECT_EQ(QDir(folder_.path()).entryList(QDir::Files).size(), 4);
+}
+
+// --- the frames the window gets ---
+
+struct FrameCase {
+    bool stamp;
+    bool duplicate;
+    bool resize;
+    bool show;
+    bool fit;
+};
+
+TEST_F(RecorderTest, FramesReachTheWindowStampedAndWithTheirDisplaySettings)
+{
+    settings_.SetCodecIndex(EncoderIndex("MJPEG (Motion JPEG)"));
+    const FrameCase cases[] = {
+        {true, true, true, true, true},
+        {true, true, false, true, false},
+        {false, false, true, false, false},
+        {false, false, false, false, false},
+    };
+    for (const FrameCase& c : cases) {
+        SCOPED_TRACE(testing::Message() << "stamp " << c.stamp << " duplicate " << c.duplicate << " resize "
+                                        << c.resize);
+        settings_.SetPrintDateOnImage(c.stamp);
+        settings_.SetDuplicatePicture(c.duplicate);
+        settings_.SetAutoFormResize(c.resize);
+        view_->frames.clear();
+        Record(2);
+        ASSERT_EQ(view_->frames.size(), 2u);
+        for (const auto& frame : view_->frames) {
+            EXPECT_EQ(frame.show, c.show);
+            EXPECT_EQ(frame.fit, c.fit);
+            ASSERT_TRUE(frame.phoneFile);
+            QImage expected;
+            ASSERT_TRUE(orv::DecodeJpeg(frame.phoneFile->data(), frame.phoneFile->size(), &expected));
+            EXPECT_EQ(expected.size(), QSize(640, 480));
+            if (c.stamp)
+                orv::DrawDateStamp(expected, kStamp);
+            EXPECT_EQ(frame.image, expected);
+        }
+        EXPECT_NE(view_->frames[0].image, view_->frames[1].image) << "the phone's frame counter moves on";
+    }
+}
+
+}  // namespace

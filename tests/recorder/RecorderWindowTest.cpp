@@ -1,0 +1,215 @@
+// The main window with the real recorder on the simulated phone: its menus
+// through start, stop and failure, the current frame, the picture and the
+// window's size.
+
+#include "WindowFixture.h"
+
+#include "AviReadBack.h"
+#include "Camavi.h"
+
+#include <QLabel>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QTemporaryDir>
+
+namespace orv::test {
+namespace {
+
+const QString kStr3 = QStringLiteral("Не занят.");
+const QString kStr18 = QStringLiteral("Ошибка камеры!");
+const QString kStr19 = QStringLiteral("Формат не поддерживается кодеком!");
+
+struct MenuState {
+    bool phoneMenu, connect, disconnect, phoneCommands, startShown, stopShown;
+};
+
+void ExpectMenus(const TForm1& form, const MenuState& state)
+{
+    EXPECT_EQ(form.N12->isEnabled(), state.phoneMenu);
+    EXPECT_EQ(form.N15->isEnabled(), state.connect);
+    EXPECT_EQ(form.N16->isEnabled(), state.disconnect);
+    EXPECT_EQ(form.N4->isEnabled(), state.phoneCommands);
+    EXPECT_EQ(form.N6->isEnabled(), state.phoneCommands);
+    EXPECT_EQ(form.Suspend1->isEnabled(), state.phoneCommands);
+    EXPECT_EQ(form.Web1->isVisible(), state.startShown);
+    EXPECT_EQ(form.Web2->isVisible(), state.stopShown);
+}
+
+constexpr MenuState kNoPhone{false, true, false, true, true, false};
+constexpr MenuState kPhoneIdle{true, false, true, true, true, false};
+constexpr MenuState kWebCamera{true, false, true, false, false, true};
+
+QImage Filled(int width, int height, QColor colour)
+{
+    QImage image(width, height, QImage::Format_RGB888);
+    image.fill(colour);
+    return image;
+}
+
+class RecorderWindowTest : public WindowTest {
+protected:
+    void SetUp() override
+    {
+        WindowTest::SetUp();
+        ASSERT_TRUE(folder_.isValid());
+        file_ = folder_.filePath(QStringLiteral("record.avi"));
+        Settings().SetAutoPhoneConnect(false);
+        Settings().SetAviTempName(file_);
+        Settings().SetCameraInitTime(0);
+        Settings().SetTimeout(0);
+    }
+
+    void TearDown() override
+    {
+        WindowTest::TearDown();
+        EXPECT_TRUE(video::TCamAvi::WaitUntilNoneAlive(std::chrono::seconds(10)));
+    }
+
+    TForm1& ConnectedForm()
+    {
+        AddPhone();
+        TForm1& form = MakeForm();
+        form.show();
+        form.N15Click();
+        EXPECT_TRUE(WaitForConnected());
+        return form;
+    }
+
+    // Records until the file holds at least frames frames.
+    bool WaitForFrames(int frames)
+    {
+        return QTest::qWaitFor([&] { return CountFrameChunks(file_) >= frames; }, 30000);
+    }
+
+    bool WaitForRecorderEnd()
+    {
+        return WaitFor([&] { return Form().CamThread == nullptr; })
+               && video::TCamAvi::WaitUntilNoneAlive(std::chrono::seconds(10));
+    }
+
+    QTemporaryDir folder_;
+    QString file_;
+};
+
+TEST_F(RecorderWindowTest, MenusFollowTheRecorderThroughStartStopAndFailure)
+{
+    TForm1& form = ConnectedForm();
+    ExpectMenus(form, kPhoneIdle);
+
+    form.Web1Click();
+    ASSERT_NE(form.CamThread, nullptr);
+    ExpectMenus(form, kWebCamera);
+    ASSERT_TRUE(WaitForFrames(2));
+    form.Web2Click();
+    ASSERT_TRUE(WaitForRecorderEnd());
+    ExpectMenus(form, kPhoneIdle);
+    EXPECT_EQ(form.PanelText(TForm1::kWorkPanel), kStr3);
+    EXPECT_TRUE(form.PanelText(TForm1::kTimePanel).startsWith(QStringLiteral("Время сьёмки: 00:00:")));
+    EXPECT_TRUE(SharedDialogs().Messages().empty());
+    EXPECT_TRUE(HasIndex(file_)) << "the file is complete";
+    EXPECT_GE(RunFfprobe(file_).frames, 2);
+
+    // No encoder at the chosen index: the message, and START again.
+    Settings().SetCodecIndex(1000);
+    form.Web1Click();
+    ASSERT_TRUE(WaitForRecorderEnd());
+    ExpectMenus(form, kPhoneIdle);
+    EXPECT_EQ(SharedDialogs().MessageTexts(), QStringList{kStr19});
+
+    // START works after the failure; the phone going away ends the recording.
+    Settings().SetCodecIndex(0);
+    form.Web1Click();
+    ExpectMenus(form, kWebCamera);
+    ASSERT_TRUE(WaitForFrames(2));
+    phones_.back()->Unplug();
+    ASSERT_TRUE(WaitForRecorderEnd());
+    ASSERT_TRUE(WaitFor([&] { return form.N15->isEnabled(); }));
+    ExpectMenus(form, kNoPhone);
+    EXPECT_EQ(SharedDialogs().MessageTexts(), (QStringList{kStr19, kStr18}));
+    EXPECT_GE(RunFfprobe(file_).frames, 2);
+    form.Web2Click();  // nothing to stop
+    EXPECT_EQ(form.CamThread, nullptr);
+}
+
+TEST_F(RecorderWindowTest, EveryFrameBecomesTheCurrentFrameAndTheShownOneOnlyWhenDuplicated)
+{
+    const struct {
+        bool duplicate;
+        bool pictureShown;
+        QSize outerSize;  // of the window afterwards; empty: as before
+    } cases[] = {
+        {true, true, QSize(665, 560)},
+        {false, false, QSize()},
+    };
+    TForm1& form = ConnectedForm();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.duplicate ? "duplicated" : "not duplicated");
+        Settings().SetDuplicatePicture(c.duplicate);
+        form.ShowPicture(QImage());
+        form.resize(500, 300);
+        const QSize before = form.frameGeometry().size();
+        form.CurrentFrame = QImage();
+        form.Web1Click();
+        ASSERT_TRUE(WaitForFrames(3));
+        form.Web2Click();
+        ASSERT_TRUE(WaitForRecorderEnd());
+        ASSERT_FALSE(form.CurrentFrame.isNull());
+        EXPECT_EQ(form.CurrentFrame.size(), QSize(640, 480));
+        EXPECT_EQ(form.Picture().isNull(), !c.pictureShown);
+        if (c.pictureShown) {
+            EXPECT_EQ(form.Picture(), form.CurrentFrame) << "the last frame is the one shown";
+        }
+        EXPECT_EQ(form.frameGeometry().size(), c.outerSize.isEmpty() ? before : c.outerSize);
+    }
+    EXPECT_TRUE(SharedDialogs().Messages().empty());
+}
+
+TEST_F(RecorderWindowTest, FrameWiderThan300FitsTheWindowWhenAsked)
+{
+    TForm1& form = MakeForm();
+    form.show();
+    // The window is never narrower than its menu and status bar: the
+    // narrowest it gets.
+    form.resize(1, 300);
+    const int narrowest = form.frameGeometry().width();
+    form.resize(500, 300);
+    const QSize start = form.frameGeometry().size();
+    const struct {
+        int width;
+        int height;
+        bool show;
+        bool fit;
+        QSize outerSize;  // empty: unchanged
+    } cases[] = {
+        {300, 200, true, true, QSize()},
+        {301, 500, true, true, QSize(326, 580)},
+        {640, 480, true, false, QSize()},
+        {500, 400, false, true, QSize()},
+        {640, 480, true, true, QSize(665, 560)},
+    };
+    QImage shown;
+    int colour = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.width << " show " << c.show << " fit " << c.fit);
+        const QSize before = form.frameGeometry().size();
+        form.ScrollBox1->verticalScrollBar()->setValue(10);
+        const QImage frame = Filled(c.width, c.height, QColor::fromHsv(colour += 40, 200, 200));
+        form.ShowFrame(frame, c.show, c.fit);
+        EXPECT_EQ(form.CurrentFrame, frame);
+        if (c.show)
+            shown = frame;
+        EXPECT_EQ(form.Picture(), shown);
+        const QSize expected = c.outerSize.isEmpty()
+                                   ? before
+                                   : QSize(std::max(c.outerSize.width(), narrowest), c.outerSize.height());
+        EXPECT_EQ(form.frameGeometry().size(), expected);
+        if (!c.outerSize.isEmpty()) {
+            EXPECT_EQ(form.Image1->pos(), QPoint(0, 0));
+        }
+    }
+    EXPECT_NE(form.frameGeometry().size(), start);
+    EXPECT_GT(narrowest, 326) << "the 301-pixel case shows the rule's height only";
+}
+
+}  // namespace
+}  // namespace orv::test
