@@ -285,9 +285,13 @@ public:
 
     // Makes a recorder, stops it once it has shown stopAfter frames (0: it
     // is never stopped), and waits, handling the window's events, until it
-    // has ended and freed itself (its file complete).
+    // has ended and freed itself (its file complete). The view keeps what
+    // this recording showed.
     void Record(int stopAfter = 0)
     {
+        view_->statuses.clear();
+        view_->messages.clear();
+        view_->frames.clear();
         const auto hook = view_->onFrame;
         view_->onFrame = [this, hook, stopAfter](int frames) {
             if (hook)
@@ -301,10 +305,18 @@ public:
             finished = orv::IsUiThread();
             loop.quit();
         });
-        QTimer::singleShot(60000, &loop, &QEventLoop::quit);  // a safety net, never reached when all is well
+        // A safety net, never reached when all is well: a recorder that does
+        // not end is stopped, so that it does not outlive the test.
+        bool overdue = false;
+        QTimer::singleShot(60000, &loop, [&] {
+            overdue = true;
+            recorder_.load()->Stop();
+            QTimer::singleShot(10000, &loop, &QEventLoop::quit);
+        });
         if (!finished)
             loop.exec();
         ASSERT_TRUE(finished) << "the recorder did not end";
+        EXPECT_FALSE(overdue) << "the recorder had to be stopped";
         ASSERT_TRUE(TCamAvi::WaitUntilNoneAlive(std::chrono::seconds(30))) << "the recorder did not free itself";
         recorder_ = nullptr;
         view_->onFrame = hook;
@@ -370,7 +382,6 @@ TEST_F(RecorderTest, EachEncoderRecordsAFileThatReadsBackExactly)
         const int index = EncoderIndex(c.name);
         ASSERT_GE(index, 0) << "not in the catalogue";
         settings_.SetCodecIndex(index);
-        view_->frames.clear();
         Record(12);
         EXPECT_TRUE(view_->messages.isEmpty()) << view_->messages.join(QLatin1Char('|')).toStdString();
         ASSERT_EQ(view_->frames.size(), 12u);
@@ -434,13 +445,13 @@ TEST_F(RecorderTest, FirstCaptureOrTheFixedRateSetsTheStreamRate)
         settings_.SetAutoFps(c.autoFps);
         settings_.SetFps(c.fps);
         settings_.SetTimeout(c.firstTimeout);
-        // Later captures take longer and the fixed rate changes: neither
-        // touches the stream any more.
+        // Later captures take longer, and the fixed rate changes once the
+        // stream exists: neither touches the stream any more.
         view_->onFrame = [this](int frames) {
-            if (frames == 1) {
+            if (frames == 1)
                 settings_.SetTimeout(3000);
+            if (frames == 2)
                 settings_.SetFps(7.0);
-            }
         };
         Record(3);
         view_->onFrame = nullptr;
@@ -699,7 +710,6 @@ TEST_F(RecorderTest, FramesReachTheWindowStampedAndWithTheirDisplaySettings)
         settings_.SetPrintDateOnImage(c.stamp);
         settings_.SetDuplicatePicture(c.duplicate);
         settings_.SetAutoFormResize(c.resize);
-        view_->frames.clear();
         Record(2);
         ASSERT_EQ(view_->frames.size(), 2u);
         for (const auto& frame : view_->frames) {
