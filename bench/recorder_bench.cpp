@@ -63,7 +63,7 @@ long ResidentKiB()
 class BenchView final : public orv::video::CamView {
 public:
     void ShowWorkStatus(const QString& text) override { work = text; }
-    void ShowRecordingTime(const QString& text) override { time = text; }
+    void ShowRecordingTime(const QString& label, const QString& text) override { time = label + text; }
     void ShowMessageText(const QString& text) override
     {
         std::fprintf(stderr, "message: %s\n", qPrintable(text));

@@ -633,7 +633,14 @@ void TForm1::ShowPicture(const QImage& picture)
     Image1->adjustSize();
 }
 
-void TForm1::ShowRecordingTime(const QString& text) { SetPanelText(kTimePanel, text); }
+void TForm1::ShowRecordingTime(const QString& label, const QString& time)
+{
+    QLabel* panel = panels_[kTimePanel];
+    const QString full = label + time;
+    const bool fits = panel->fontMetrics().horizontalAdvance(full) <= panel->contentsRect().width();
+    panel->setText(fits ? full : time.trimmed());
+    panel->setToolTip(full);
+}
 
 void TForm1::ShowFrame(const QImage& frame, bool show, bool fit)
 {

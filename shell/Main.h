@@ -107,7 +107,9 @@ public:
     void ShowPicture(const QImage& picture) override;
     void ShowDownloadProgress(long long bytes) override;
     // --- CamView (user-interface thread) ---
-    void ShowRecordingTime(const QString& text) override;
+    // The label and the time when both fit the panel, else the time alone;
+    // the panel's tip holds both.
+    void ShowRecordingTime(const QString& label, const QString& time) override;
     void ShowFrame(const QImage& frame, bool show, bool fit) override;
 
     // The program is asked to end (SIGTERM, SIGINT): a recording is stopped

@@ -13,8 +13,8 @@ public:
     virtual ~CamView() = default;
     // Status-bar panel 3: what the recorder is doing.
     virtual void ShowWorkStatus(const QString& text) = 0;
-    // Status-bar panel 4: the recording time with its label.
-    virtual void ShowRecordingTime(const QString& text) = 0;
+    // Status-bar panel 4: the recording time (" hh:nn:ss") after its label.
+    virtual void ShowRecordingTime(const QString& label, const QString& time) = 0;
     // A modal message box with an OK button.
     virtual void ShowMessageText(const QString& text) = 0;
     // The latest frame. It always becomes the window's current frame (the

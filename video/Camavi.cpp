@@ -272,10 +272,11 @@ void TCamAvi::ShowFrame()
 void TCamAvi::SetStatus(const QString& text)
 {
     const uint32_t elapsedMs = TheClock().TickCount() - StartTime;
-    const QString time = LangText(txt::kStr21RecordingTime) + RecordingTimeText(elapsedMs / 1000);
+    const QString label = LangText(txt::kStr21RecordingTime);
+    const QString time = RecordingTimeText(elapsedMs / 1000);
     Synchronize([&] {
         view_.ShowWorkStatus(text);
-        view_.ShowRecordingTime(time);
+        view_.ShowRecordingTime(label, time);
     });
 }
 

@@ -185,11 +185,11 @@ public:
         Check();
         statuses.push_back({text, {}});
     }
-    void ShowRecordingTime(const QString& text) override
+    void ShowRecordingTime(const QString& label, const QString& time) override
     {
         Check();
         if (!statuses.empty())
-            statuses.back().time = text;
+            statuses.back().time = label + time;
     }
     void ShowMessageText(const QString& text) override
     {

@@ -7,7 +7,9 @@
 #include "AviReadBack.h"
 #include "Camavi.h"
 
+#include <QApplication>
 #include <QLabel>
+#include <QStatusBar>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QTemporaryDir>
@@ -104,7 +106,8 @@ TEST_F(RecorderWindowTest, MenusFollowTheRecorderThroughStartStopAndFailure)
     ASSERT_TRUE(WaitForRecorderEnd());
     ExpectMenus(form, kPhoneIdle);
     EXPECT_EQ(form.PanelText(TForm1::kWorkPanel), kStr3);
-    EXPECT_TRUE(form.PanelText(TForm1::kTimePanel).startsWith(QStringLiteral("Время сьёмки: 00:00:")));
+    EXPECT_TRUE(form.PanelText(TForm1::kTimePanel).startsWith(QStringLiteral("00:00:")))
+        << "the time alone where the label does not fit: " << form.PanelText(TForm1::kTimePanel).toStdString();
     EXPECT_TRUE(SharedDialogs().Messages().empty());
     EXPECT_TRUE(HasIndex(file_)) << "the file is complete";
     EXPECT_GE(RunFfprobe(file_).frames, 2);
@@ -209,6 +212,25 @@ TEST_F(RecorderWindowTest, FrameWiderThan300FitsTheWindowWhenAsked)
     }
     EXPECT_NE(form.frameGeometry().size(), start);
     EXPECT_GT(narrowest, 326) << "the 301-pixel case shows the rule's height only";
+}
+
+TEST_F(RecorderWindowTest, RecordingTimeKeepsItsLabelWhereThereIsRoom)
+{
+    TForm1& form = MakeForm();
+    form.show();
+    const QString label = QStringLiteral("Время сьёмки:");
+    const QString full = QStringLiteral("Время сьёмки: 00:01:05");
+    for (const auto& [width, shown] : {std::pair{650, QStringLiteral("00:01:05")}, std::pair{1200, full}}) {
+        form.resize(width, 400);
+        QApplication::processEvents();
+        form.ShowRecordingTime(label, QStringLiteral(" 00:01:05"));
+        EXPECT_EQ(form.PanelText(TForm1::kTimePanel), shown) << width;
+        QString tip;
+        for (const QLabel* panel : form.StatusBar1->findChildren<QLabel*>())
+            if (panel->text() == shown)
+                tip = panel->toolTip();
+        EXPECT_EQ(tip, full);
+    }
 }
 
 }  // namespace
