@@ -95,9 +95,7 @@ public:
         settings_.SetTimeout(0);
         settings_.SetCameraInitTime(0);
         settings_.SetAviTempName(folder_.filePath(QStringLiteral("recorder.avi")));
-        for (int i = 0; i < codecs_.Count(); ++i)
-            if (codecs_.GetName(i) == QLatin1String("MJPEG (Motion JPEG)"))
-                settings_.SetCodecIndex(i);
+        settings_.SetCodecIndex(codecs_.IndexOf(QStringLiteral("mjpeg")));
     }
 
     // Seconds per frame of the recorder's loop, over frames frames after one

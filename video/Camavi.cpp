@@ -131,7 +131,7 @@ TCamAvi::TCamAvi(CamView& view, const Settings& settings, phone::PhoneLink& link
         QString reason;
         Avi = AviFile::Open(AviName, &reason);
         if (!Avi) {
-            qCWarning(lcRecorder).noquote() << "cannot create" << AviName << ":" << reason;
+            qCWarning(lcRecorder).noquote() << "cannot create" << AviName + QLatin1Char(':') << reason;
             ShowError(LangText(txt::kStr17VideoFileFailed));
         }
     }
@@ -201,16 +201,13 @@ void TCamAvi::Run()
             const bool automatic = settings_.GetAutoFps();
             const double rate = StreamRate(automatic, captureMs, automatic ? 0.0 : settings_.GetFps());
             if (!Compressor->StartStream(*Avi, Frame, rate)) {
-                qCWarning(lcRecorder).noquote() << "the encoder refuses the frames:" << Compressor->LastError();
-                ShowError(LangText(txt::kStr19FormatRejected));
+                ShowCompressorError();
                 break;
             }
             streaming = true;
         }
         if (!Compressor->CompressFrame(Frame)) {
-            // A full disk or a failing write: what was written stays readable.
-            qCWarning(lcRecorder).noquote() << "writing" << AviName << "failed:" << Compressor->LastError();
-            ShowError(LangText(txt::kStr17VideoFileFailed));
+            ShowCompressorError();
             break;
         }
         SetStatus(LangText(txt::kStr15CameraDeinit));
@@ -283,6 +280,19 @@ void TCamAvi::SetStatus(const QString& text)
 void TCamAvi::ShowError(const QString& text)
 {
     Synchronize([&] { view_.ShowMessageText(text); });
+}
+
+void TCamAvi::ShowCompressorError()
+{
+    // A full disk or a failing write says that the file cannot be made; the
+    // frames written so far stay readable. Anything else is the encoder's
+    // refusal of the frames.
+    const bool fileFault = Compressor->FileFailed();
+    if (fileFault)
+        qCWarning(lcRecorder).noquote() << "writing" << AviName << "failed:" << Compressor->LastError();
+    else
+        qCWarning(lcRecorder).noquote() << "the encoder refuses the frames:" << Compressor->LastError();
+    ShowError(LangText(fileFault ? txt::kStr17VideoFileFailed : txt::kStr19FormatRejected));
 }
 
 void TCamAvi::WaitCameraInit(uint32_t milliseconds)

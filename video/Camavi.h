@@ -63,6 +63,8 @@ private:
     // Panel 3 gets text, panel 4 the recording time.
     void SetStatus(const QString& text);
     void ShowError(const QString& text);
+    // Why the compressor failed: the file (STR17) or the encoder (STR19).
+    void ShowCompressorError();
     // Waits the camera's settling time, in slices, so that a stop asked for
     // meanwhile is seen without waiting the whole of it.
     void WaitCameraInit(uint32_t milliseconds);

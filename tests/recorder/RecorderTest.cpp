@@ -43,6 +43,7 @@ using orv::sim::SimPhone;
 using orv::test::ReadPackets;
 using orv::test::ReadStreamHeader;
 using orv::test::RunFfprobe;
+using orv::video::CodecOption;
 using orv::video::TCamAvi;
 using Bytes = std::vector<uint8_t>;
 
@@ -230,13 +231,7 @@ orv::video::TCodecs& Catalogue()
     return *codecs;
 }
 
-int EncoderIndex(const char* name)
-{
-    for (int i = 0; i < Catalogue().Count(); ++i)
-        if (Catalogue().GetName(i) == QLatin1String(name))
-            return i;
-    return -1;
-}
+int EncoderIndex(const char* name) { return Catalogue().IndexOf(QLatin1String(name)); }
 
 class RecorderTest : public ::testing::Test {
 public:
@@ -358,7 +353,7 @@ public:
 // --- recordings read back ---
 
 struct EncoderCase {
-    const char* name;  // the catalogue's name of the encoder
+    const char* name;  // the encoder's short name
     const char* fourcc;
     std::vector<bool> keyFrames;  // of 12 frames
 };
@@ -371,10 +366,10 @@ TEST_F(RecorderTest, EachEncoderRecordsAFileThatReadsBackExactly)
     std::vector<bool> everyTenth = first;
     everyTenth[10] = true;
     const EncoderCase cases[] = {
-        {"MJPEG (Motion JPEG)", "MJPG", all},
-        {"MPEG-4 part 2", "FMP4", first},
-        {"libx264 H.264 / AVC / MPEG-4 AVC / MPEG-4 part 10", "H264", everyTenth},
-        {"Huffyuv / HuffYUV", "HFYU", all},
+        {"mjpeg", "MJPG", all},
+        {"mpeg4", "FMP4", first},
+        {"libx264", "H264", everyTenth},
+        {"huffyuv", "HFYU", all},
     };
     settings_.SetTimeout(1250);
     for (const EncoderCase& c : cases) {
@@ -438,7 +433,7 @@ TEST_F(RecorderTest, FirstCaptureOrTheFixedRateSetsTheStreamRate)
         {"fixed -3", false, -3.0, 1000, 1250, 10000},
         {"fixed, not a number", false, std::numeric_limits<double>::quiet_NaN(), 1000, 1250, 10000},
     };
-    settings_.SetCodecIndex(EncoderIndex("MJPEG (Motion JPEG)"));
+    settings_.SetCodecIndex(EncoderIndex("mjpeg"));
     for (const RateCase& c : cases) {
         SCOPED_TRACE(c.what);
         clock_.Reset(c.startTicks);
@@ -535,7 +530,7 @@ struct StartCase {
 
 TEST_F(RecorderTest, RecordingsThatCannotStartSayWhyAndSendNoPhoneCommandTheyNeedNot)
 {
-    settings_.SetCodecIndex(EncoderIndex("MJPEG (Motion JPEG)"));
+    settings_.SetCodecIndex(EncoderIndex("mjpeg"));
     const QString missingFolder = folder_.filePath(QStringLiteral("no-such-folder/record.avi"));
     const StartCase cases[] = {
         {"not connected", [](RecorderTest& t) { t.link_.Close(); }, {kStr8}, {}, true},
@@ -555,7 +550,7 @@ TEST_F(RecorderTest, RecordingsThatCannotStartSayWhyAndSendNoPhoneCommandTheyNee
     for (const StartCase& c : cases) {
         SCOPED_TRACE(c.what);
         SetUp();  // a fresh phone, link and view for each case
-        settings_.SetCodecIndex(EncoderIndex("MJPEG (Motion JPEG)"));
+        settings_.SetCodecIndex(EncoderIndex("mjpeg"));
         QFile::remove(file_);
         c.arrange(*this);
         Record();
@@ -593,7 +588,7 @@ TEST_F(RecorderTest, CaptureThatFailsAfterThreeFramesKeepsThemAndSaysSo)
     for (const FailureCase& c : cases) {
         SCOPED_TRACE(c.what);
         SetUp();
-        settings_.SetCodecIndex(EncoderIndex("MJPEG (Motion JPEG)"));
+        settings_.SetCodecIndex(EncoderIndex("mjpeg"));
         view_->onFrame = [&](int frames) {
             if (frames == 3)
                 c.inject(*this);
@@ -618,29 +613,63 @@ TEST_F(RecorderTest, CaptureThatFailsAfterThreeFramesKeepsThemAndSaysSo)
 
 TEST_F(RecorderTest, WriteThatFailsStopsTheRecordingAndKeepsTheFramesWritten)
 {
-    settings_.SetCodecIndex(EncoderIndex("MJPEG (Motion JPEG)"));
-    // The file may grow to 200 KiB, a few frames: the next write fails as on
-    // a full disk.
+    settings_.SetCodecIndex(EncoderIndex("mjpeg"));
+    // The file may grow only so far: the write beyond fails as on a full
+    // disk, at the first frame or after a few.
+    const struct {
+        rlim_t limit;
+        int minimumShown;
+    } cases[] = {{200 * 1024, 2}, {2 * 1024, 1}};
     const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
     rlimit previous{};
     ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &previous), 0);
-    rlimit limited = previous;
-    limited.rlim_cur = 200 * 1024;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
-    Record();
-    setrlimit(RLIMIT_FSIZE, &previous);
-    std::signal(SIGXFSZ, previousHandler);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.limit);
+        rlimit limited = previous;
+        limited.rlim_cur = c.limit;
+        ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+        Record();
+        setrlimit(RLIMIT_FSIZE, &previous);
 
-    EXPECT_EQ(view_->messages, QStringList{kStr17});
-    const int shown = static_cast<int>(view_->frames.size());
-    EXPECT_GE(shown, 2);
-    EXPECT_EQ(view_->Works().back(), kStr3);
-    EXPECT_EQ(LastReceived(), (std::pair<uint16_t, Bytes>{kCamera, kCameraOff}));
-    // The frame whose write failed is not in the file; every one before is.
-    const auto probe = RunFfprobe(file_);
-    ASSERT_TRUE(probe.ran);
-    EXPECT_EQ(probe.frames, shown - 1);
-    EXPECT_EQ(probe.width, 640);
+        EXPECT_EQ(view_->messages, QStringList{kStr17});
+        const int shown = static_cast<int>(view_->frames.size());
+        EXPECT_GE(shown, c.minimumShown);
+        EXPECT_EQ(view_->Works().back(), kStr3);
+        EXPECT_EQ(LastReceived(), (std::pair<uint16_t, Bytes>{kCamera, kCameraOff}));
+        // The frame whose write failed is not in the file; every one before is.
+        EXPECT_EQ(orv::test::CountFrameChunks(file_), shown - 1);
+        if (shown > 1) {
+            const auto probe = RunFfprobe(file_);
+            ASSERT_TRUE(probe.ran);
+            EXPECT_EQ(probe.frames, shown - 1);
+            EXPECT_EQ(probe.width, 640);
+        }
+    }
+    std::signal(SIGXFSZ, previousHandler);
+}
+
+TEST_F(RecorderTest, ConfiguringTheEncoderDuringARecordingLeavesTheRecordingWhole)
+{
+    const int index = EncoderIndex("mjpeg");
+    settings_.SetCodecIndex(index);
+    settings_.SetTimeout(100);
+    // The options dialog's OK, again and again, while frames are compressed:
+    // the key-frame interval, which Motion JPEG does not use.
+    const std::vector<CodecOption> options = Catalogue().Options(index);
+    ASSERT_TRUE(std::any_of(options.begin(), options.end(), [](const CodecOption& o) { return o.name == "g"; }));
+    int applied = 0;
+    QTimer configure;
+    QObject::connect(&configure, &QTimer::timeout, [&] {
+        QString error;
+        const QString interval = QString::number(10 + applied % 2);
+        applied += Catalogue().SetOptions(index, {{QStringLiteral("g"), interval}}, &error) ? 1 : 0;
+    });
+    configure.start(1);
+    Record(20);
+    configure.stop();
+    EXPECT_GT(applied, 0);
+    EXPECT_TRUE(view_->messages.isEmpty());
+    EXPECT_EQ(RunFfprobe(file_).frames, 20);
 }
 
 // --- names ---
@@ -655,7 +684,7 @@ TEST_F(RecorderTest, DatedNameHasOneSeparatorAndNeverReplacesAnEarlierRecording)
     EXPECT_TRUE(noFolder.endsWith(QStringLiteral("/06-12-26_1430.avi")));
     EXPECT_NE(noFolder, QStringLiteral("/06-12-26_1430.avi")) << "never the root folder";
 
-    settings_.SetCodecIndex(EncoderIndex("MJPEG (Motion JPEG)"));
+    settings_.SetCodecIndex(EncoderIndex("mjpeg"));
     settings_.SetTimeout(100);  // every recording within the same minute
     settings_.SetAutoAviFileName(true);
     settings_.SetAviFolder(folder_.path());  // without a trailing "/"
@@ -697,7 +726,7 @@ struct FrameCase {
 
 TEST_F(RecorderTest, FramesReachTheWindowStampedAndWithTheirDisplaySettings)
 {
-    settings_.SetCodecIndex(EncoderIndex("MJPEG (Motion JPEG)"));
+    settings_.SetCodecIndex(EncoderIndex("mjpeg"));
     const FrameCase cases[] = {
         {true, true, true, true, true},
         {true, true, false, true, false},
