@@ -90,7 +90,7 @@ class Bench {
 public:
     Bench() : bus_(PhoneOptions())
     {
-        auto pipe = bus_.Open(bus_.ListDevices().front());
+        auto pipe = bus_.Open(bus_.ListInterfaces().front().devicePath);
         link_.Attach(std::move(pipe));
         settings_.SetTimeout(0);
         settings_.SetCameraInitTime(0);

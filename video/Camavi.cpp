@@ -177,6 +177,9 @@ void TCamAvi::Run()
     }
     if (!Avi)
         return;
+    // The recording is one capture of the phone's camera, from switching it
+    // on to switching it off: no other capture mixes its commands in.
+    std::lock_guard turn(Monitor.CaptureTurn());
 
     SetStatus(LangText(txt::kStr11CameraInit));
     if (Monitor.CameraOn(static_cast<uint8_t>(settings_.GetJpgType())) != phone::kOk) {

@@ -22,6 +22,7 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTimer>
 
 #include <atomic>
@@ -250,9 +251,9 @@ public:
         options.startInTestMode = true;
         bus_ = std::make_unique<orv::sim::SimBus>(options);
         rules_ = std::make_shared<FaultyPipe::Rules>();
-        const auto devices = bus_->ListDevices();
-        ASSERT_EQ(devices.size(), 1u);
-        auto pipe = bus_->Open(devices.front());
+        const auto interfaces = bus_->ListInterfaces();
+        ASSERT_EQ(interfaces.size(), 1u);
+        auto pipe = bus_->Open(interfaces.front().devicePath);
         ASSERT_TRUE(pipe);
         link_.Attach(std::make_unique<FaultyPipe>(std::move(pipe), rules_));
         ASSERT_TRUE(link_.IsConnected());
@@ -670,6 +671,29 @@ TEST_F(RecorderTest, ConfiguringTheEncoderDuringARecordingLeavesTheRecordingWhol
     EXPECT_GT(applied, 0);
     EXPECT_TRUE(view_->messages.isEmpty());
     EXPECT_EQ(RunFfprobe(file_).frames, 20);
+}
+
+TEST_F(RecorderTest, WaitsForACaptureUnderWayAndSendsNothingMeanwhile)
+{
+    settings_.SetCodecIndex(EncoderIndex("mjpeg"));
+    orv::phone::Turn& turn = link_.CaptureTurn();
+    turn.lock();  // the options dialog's frame-rate test, say
+    view_->onFrame = [&](int frames) {
+        if (frames == 1) {
+            EXPECT_FALSE(turn.try_lock()) << "held for the whole recording";
+        }
+    };
+    QTimer::singleShot(0, [&] {
+        EXPECT_TRUE(QTest::qWaitFor([&] { return turn.Waiting() == 1; }, 10000));
+        EXPECT_EQ(Phone().Count().commands, 0);
+        EXPECT_TRUE(view_->statuses.empty());
+        turn.unlock();
+    });
+    Record(2);
+    EXPECT_EQ(view_->frames.size(), 2u);
+    EXPECT_EQ(view_->Works().front(), kStr11);
+    EXPECT_TRUE(turn.try_lock()) << "given back at the end";
+    turn.unlock();
 }
 
 // --- names ---
