@@ -314,6 +314,7 @@ public:
         ASSERT_TRUE(finished) << "the recorder did not end";
         EXPECT_FALSE(overdue) << "the recorder had to be stopped";
         ASSERT_TRUE(TCamAvi::WaitUntilNoneAlive(std::chrono::seconds(30))) << "the recorder did not free itself";
+        ASSERT_TRUE(orv::test::WaitForWorkersToEnd()) << "the recorder's thread still runs";
         recorder_ = nullptr;
         view_->onFrame = hook;
         EXPECT_TRUE(view_->allOnUiThread);
