@@ -42,6 +42,7 @@
 #include <algorithm>
 #include <limits>
 #include <string>
+#include <system_error>
 
 namespace orv {
 namespace {
@@ -399,7 +400,13 @@ void TForm1::Suspend1Click()
 
 TThread* TForm1::MakeCamThread(std::function<void()> finished)
 {
-    return new video::TCamAvi(*this, *this, phone::PhoneLink::Instance(), *Codecs, std::move(finished));
+    try {
+        return new video::TCamAvi(*this, *this, phone::PhoneLink::Instance(), *Codecs, std::move(finished));
+    } catch (const std::system_error& error) {
+        // No thread could be made: START is offered again.
+        ShowMessageText(QString::fromLocal8Bit(error.what()));
+        return nullptr;
+    }
 }
 
 void TForm1::Web1Click()

@@ -105,10 +105,6 @@ TCamAvi::TCamAvi(CamView& view, const Settings& settings, phone::PhoneLink& link
                  std::function<void()> finished)
     : view_(view), settings_(settings), Monitor(link)
 {
-    {
-        std::lock_guard lock(Recorders().mutex);
-        ++Recorders().alive;
-    }
     if (finished)
         OnTerminate = [finished = std::move(finished)](TThread*) { finished(); };
     Download.reserve(kPictureBufferSize);
@@ -146,6 +142,16 @@ TCamAvi::~TCamAvi()
     // completed (index, lengths) and closed.
     Compressor.reset();
     Avi.reset();
+}
+
+TCamAvi::Counted::Counted()
+{
+    std::lock_guard lock(Recorders().mutex);
+    ++Recorders().alive;
+}
+
+TCamAvi::Counted::~Counted()
+{
     Census& census = Recorders();
     {
         std::lock_guard lock(census.mutex);

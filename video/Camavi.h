@@ -34,7 +34,7 @@ class TCamAvi final : public TThread {
 public:
     // Main thread. Reads the file and encoder settings, makes the compressor,
     // creates the AVI file (a message when it cannot be made) and starts the
-    // thread; finished runs on the user-interface thread after the thread's
+    // thread (std::system_error when no thread can be made); finished runs on the user-interface thread after the thread's
     // work (the window's CamFinished). The recorder frees itself after that,
     // completing the file. view, settings, link and codecs must outlive it.
     TCamAvi(CamView& view, const Settings& settings, phone::PhoneLink& link, const TCodecs& codecs,
@@ -69,6 +69,15 @@ private:
     // meanwhile is seen without waiting the whole of it.
     void WaitCameraInit(uint32_t milliseconds);
 
+    // Counts the recorder among those alive from its first member to its
+    // last, also when its construction fails.
+    struct Counted {
+        Counted();
+        ~Counted();
+        Counted(const Counted&) = delete;
+        Counted& operator=(const Counted&) = delete;
+    };
+    Counted counted_;
     CamView& view_;
     const Settings& settings_;
     // The tick count at the end of construction: the recording time counts
