@@ -42,14 +42,14 @@ body=$work/frame.jpg
 got_frame=0
 for _ in $(seq 120); do
   kill -0 "$demo_pid" 2>/dev/null || fail "the demo ended by itself"
-  if fetch /CURRENT.JPG >"$work/answer" && head -c 15 "$work/answer" | grep -q '^HTTP/1.1 200'; then
-    header_end=$(grep -obUaP '\r\n\r\n' "$work/answer" | head -1 | cut -d: -f1)
-    if [ -n "$header_end" ]; then
-      tail -c +"$((header_end + 5))" "$work/answer" >"$body"
-      if [ "$(od -An -tx1 -N2 "$body" | tr -d ' ')" = ffd8 ]; then
-        got_frame=1
-        break
-      fi
+  # The picture follows the header, from its start-of-image marker on.
+  if fetch /CURRENT.JPG >"$work/answer" && head -c 15 "$work/answer" | grep -q '^HTTP/1.1 200' &&
+    grep -qa '^Content-type: image/jpeg' "$work/answer"; then
+    start=$(LC_ALL=C grep -obUaP '\xFF\xD8\xFF' "$work/answer" | head -1 | cut -d: -f1)
+    if [ -n "$start" ]; then
+      tail -c +"$((start + 1))" "$work/answer" >"$body"
+      got_frame=1
+      break
     fi
   fi
   sleep 0.5
