@@ -1,0 +1,199 @@
+// The page in a real browser: the program runs with the simulated phone, its
+// web camera started by the switch S and its server on a private port;
+// headless Chromium loads the page and takes a screenshot, which must show
+// the camera's picture on the page's black background.
+
+#include "Jpeg.h"
+#include "TestEnv.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QHostAddress>
+#include <QImage>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+
+namespace {
+
+constexpr int kWindowWidth = 800;
+constexpr int kWindowHeight = 600;
+
+int FreePort()
+{
+    QTcpServer probe;
+    EXPECT_TRUE(probe.listen(QHostAddress::AnyIPv4, 0));
+    return probe.serverPort();
+}
+
+// The body of the picture answer; empty while there is no picture (or no
+// server) yet.
+QByteArray FetchPicture(int port)
+{
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, static_cast<quint16>(port));
+    if (!socket.waitForConnected(2000))
+        return {};
+    socket.write("GET /CURRENT.JPG HTTP/1.1\r\n\r\n");
+    QByteArray answer;
+    while (socket.waitForReadyRead(5000))
+        answer += socket.readAll();
+    const QByteArray header = "HTTP/1.1 200 OK\nServer: Orvello 2.0\nContent-type: image/jpeg\n\r\n";
+    return answer.startsWith(header) ? answer.mid(header.size()) : QByteArray();
+}
+
+bool IsBlack(QRgb pixel) { return qRed(pixel) < 24 && qGreen(pixel) < 24 && qBlue(pixel) < 24; }
+
+// The mean difference per colour sample between picture and the part of page
+// at offset, sampling every step-th pixel.
+double MeanDifference(const QImage& page, const QImage& picture, QPoint offset, int step)
+{
+    long long sum = 0, samples = 0;
+    for (int y = 0; y < picture.height(); y += step) {
+        const uchar* a = page.constScanLine(offset.y() + y) + 3 * offset.x();
+        const uchar* b = picture.constScanLine(y);
+        for (int x = 0; x < picture.width() * 3; x += 3 * step) {
+            sum += std::abs(a[x] - b[x]) + std::abs(a[x + 1] - b[x + 1]) + std::abs(a[x + 2] - b[x + 2]);
+            samples += 3;
+        }
+    }
+    return samples ? static_cast<double>(sum) / static_cast<double>(samples) : 255.0;
+}
+
+// Where picture lies in page (both RGB888): a coarse search over every
+// offset, then a fine one around the best.
+QPoint BestMatch(const QImage& page, const QImage& picture)
+{
+    const int maxX = page.width() - picture.width(), maxY = page.height() - picture.height();
+    QPoint best(0, 0);
+    double bestDifference = 1e9;
+    const auto search = [&](int x0, int x1, int y0, int y1, int stride, int step) {
+        for (int y = std::max(0, y0); y <= std::min(maxY, y1); y += stride) {
+            for (int x = std::max(0, x0); x <= std::min(maxX, x1); x += stride) {
+                const double difference = MeanDifference(page, picture, QPoint(x, y), step);
+                if (difference < bestDifference) {
+                    bestDifference = difference;
+                    best = QPoint(x, y);
+                }
+            }
+        }
+    };
+    search(0, maxX, 0, maxY, 4, 8);
+    const QPoint coarse = best;
+    bestDifference = 1e9;
+    search(coarse.x() - 4, coarse.x() + 4, coarse.y() - 4, coarse.y() + 4, 1, 2);
+    return best;
+}
+
+// The program for the length of the test; it is ended however the test ends.
+struct Program {
+    QProcess process;
+    ~Program()
+    {
+        if (process.state() == QProcess::NotRunning)
+            return;
+        process.terminate();  // a recording is completed, then the program ends
+        if (!process.waitForFinished(20000)) {
+            process.kill();
+            process.waitForFinished(5000);
+        }
+    }
+};
+
+TEST(BrowserTest, PageShowsTheCameraPictureOnBlack)
+{
+    const QString chromium = QStandardPaths::findExecutable(QStringLiteral("chromium"));
+    if (chromium.isEmpty())
+        GTEST_SKIP() << "chromium is not installed (packaging/install-deps.sh installs it for the tests)";
+
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const int port = FreePort();
+    const QString settings = dir.filePath(QStringLiteral("settings.reg"));
+    {
+        QFile file(settings);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(QStringLiteral("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\TARVIN\\Orvello]\n"
+                                  "\"ServerEnabled\"=dword:00000001\n"
+                                  "\"ServerPort\"=dword:%1\n"
+                                  "\"ShowSplash\"=dword:00000000\n"
+                                  "\"AutoPhoneConnect\"=dword:00000001\n"
+                                  "\"CameraInitTime\"=dword:00000064\n"
+                                  "\"Timeout\"=dword:00000064\n"
+                                  "\"AviTempName\"=\"%2/temp.avi\"\n"
+                                  "\"AviFolder\"=\"%2/\"\n")
+                       .arg(port, 8, 16, QLatin1Char('0'))
+                       .arg(dir.path())
+                       .toUtf8());
+    }
+    const QString dialogLog = dir.filePath(QStringLiteral("dialogs.log"));
+    Program program;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env.insert(QStringLiteral("ORVELLO_SETTINGS_FILE"), settings);
+    env.insert(QStringLiteral("ORVELLO_LOCK_DIR"), dir.path());
+    env.insert(QStringLiteral("ORVELLO_DIALOG_LOG"), dialogLog);
+    program.process.setProcessEnvironment(env);
+    program.process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    program.process.start(orv::test::BinaryDir() + QStringLiteral("/orvello"),
+                          {QStringLiteral("--simulate-phone"), QStringLiteral("-S")});
+    ASSERT_TRUE(program.process.waitForStarted());
+
+    // The phone connects, the web camera starts and hands over its first frame.
+    QByteArray picture;
+    QElapsedTimer waited;
+    waited.start();
+    while (picture.isEmpty() && waited.elapsed() < 60000 && program.process.state() == QProcess::Running) {
+        QThread::msleep(200);
+        picture = FetchPicture(port);
+    }
+    QFile log(dialogLog);
+    log.open(QIODevice::ReadOnly);
+    ASSERT_FALSE(picture.isEmpty()) << "no picture from the program; its messages: " << log.readAll().toStdString();
+    QImage frame;
+    ASSERT_TRUE(orv::DecodeJpeg(reinterpret_cast<const uint8_t*>(picture.constData()),
+                                static_cast<size_t>(picture.size()), &frame));
+
+    const QString shot = dir.filePath(QStringLiteral("page.png"));
+    QProcess browser;
+    browser.setProcessChannelMode(QProcess::MergedChannels);
+    browser.start(chromium, {QStringLiteral("--headless"), QStringLiteral("--no-sandbox"), QStringLiteral("--disable-gpu"),
+                             QStringLiteral("--disable-quic"), QStringLiteral("--no-first-run"),
+                             QStringLiteral("--disable-background-networking"),
+                             QStringLiteral("--disable-component-update"), QStringLiteral("--disable-sync"),
+                             QStringLiteral("--user-data-dir=") + dir.filePath(QStringLiteral("chromium")),
+                             QStringLiteral("--screenshot=") + shot,
+                             QStringLiteral("--window-size=%1,%2").arg(kWindowWidth).arg(kWindowHeight),
+                             QStringLiteral("http://127.0.0.1:%1/").arg(port)});
+    ASSERT_TRUE(browser.waitForFinished(120000));
+    const QImage page(shot);
+    ASSERT_FALSE(page.isNull()) << "no screenshot; chromium said: " << browser.readAll().toStdString();
+    if (const QByteArray keep = qgetenv("ORVELLO_KEEP_SCREENSHOT"); !keep.isEmpty())
+        page.save(QString::fromLocal8Bit(keep));
+    ASSERT_EQ(page.size(), QSize(kWindowWidth, kWindowHeight));
+
+    // Black page: the corners and the margins beside the picture.
+    for (const QPoint corner : {QPoint(2, 2), QPoint(kWindowWidth - 3, 2), QPoint(2, kWindowHeight - 3),
+                                QPoint(kWindowWidth - 3, kWindowHeight - 3), QPoint(20, kWindowHeight / 2),
+                                QPoint(kWindowWidth - 20, kWindowHeight / 2)})
+        EXPECT_TRUE(IsBlack(page.pixel(corner))) << corner.x() << "," << corner.y();
+
+    // The camera's picture, found where it matches the frame fetched before
+    // best (a later frame differs only in its counter and clocks): about the
+    // same pixels, centred across the page.
+    const QImage shown = page.convertToFormat(QImage::Format_RGB888);
+    const QImage expected = frame.convertToFormat(QImage::Format_RGB888);
+    const QPoint at = BestMatch(shown, expected);
+    EXPECT_NEAR(at.x() + expected.width() / 2, kWindowWidth / 2, 12);
+    EXPECT_LT(MeanDifference(shown, expected, at, 1), 12.0) << "at " << at.x() << "," << at.y();
+}
+
+}  // namespace
