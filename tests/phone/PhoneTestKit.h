@@ -21,6 +21,7 @@ struct RecordedTransfer {
     SetupPacket setup;
     Bytes data;  // sent (host to device) or received (device to host)
     TransferStatus status = TransferStatus::Ok;
+    std::chrono::milliseconds limit{0};  // the time limit the transfer was given
 
     Bytes SetupBytes() const
     {
@@ -31,6 +32,9 @@ struct RecordedTransfer {
     bool IsCommand() const { return setup.requestType == 0x41 && setup.request == 0x02; }
     bool IsStatusPoll() const { return setup.requestType == 0xC1 && setup.request == 0x00; }
     bool IsFetch() const { return setup.requestType == 0xC1 && setup.request == 0x01; }
+    bool IsDetach() const { return setup.requestType == 0x40 && setup.request == 0x01; }
+    // The command code of a command packet (0 for other transfers).
+    uint16_t Code() const { return IsCommand() && data.size() >= 4 ? wire::GetBe16(&data[2]) & 0x0FFF : 0; }
 };
 
 class TransferLog {
@@ -71,11 +75,13 @@ private:
     std::vector<RecordedTransfer> transfers_;
 };
 
-inline RecordedTransfer Record(const SetupPacket& setup, const uint8_t* data, const TransferResult& result)
+inline RecordedTransfer Record(const SetupPacket& setup, const uint8_t* data, const TransferResult& result,
+                               std::chrono::milliseconds limit)
 {
     RecordedTransfer t;
     t.setup = setup;
     t.status = result.status;
+    t.limit = limit;
     const size_t count = wire::IsDeviceToHost(setup) ? result.transferred : setup.length;
     if (data != nullptr && count > 0)
         t.data.assign(data, data + count);
@@ -92,7 +98,7 @@ public:
     TransferResult Transfer(const SetupPacket& setup, uint8_t* data, std::chrono::milliseconds timeout) override
     {
         const TransferResult result = inner_->Transfer(setup, data, timeout);
-        log_->Add(Record(setup, data, result));
+        log_->Add(Record(setup, data, result, timeout));
         return result;
     }
     bool ClaimInterface(int number) override { return inner_->ClaimInterface(number); }
@@ -143,10 +149,10 @@ public:
     TransferStatus failWith = TransferStatus::Ok;
     std::shared_ptr<TransferLog> log = std::make_shared<TransferLog>();
 
-    TransferResult Transfer(const SetupPacket& setup, uint8_t* data, std::chrono::milliseconds) override
+    TransferResult Transfer(const SetupPacket& setup, uint8_t* data, std::chrono::milliseconds limit) override
     {
         TransferResult result = Answer(setup, data);
-        log->Add(Record(setup, data, result));
+        log->Add(Record(setup, data, result, limit));
         return result;
     }
     bool ClaimInterface(int) override { return true; }

@@ -59,6 +59,30 @@ TEST_F(TransportTest, FirstCommandIsTheExamplePacketAndItsExchangeHasThreeTransf
     EXPECT_EQ(reply[0], 0);
 }
 
+TEST_F(TransportTest, EveryKindOfTransferCarriesItsTimeLimit)
+{
+    ASSERT_EQ(Send(0x22), phone::kOk);
+    ASSERT_EQ(link.SendDetach(), phone::kOk);
+    const struct {
+        const char* kind;
+        bool (RecordedTransfer::*is)() const;
+        long long limit;
+    } kinds[] = {
+        {"command write", &RecordedTransfer::IsCommand, 10000},
+        {"status poll", &RecordedTransfer::IsStatusPoll, 40000},
+        {"reply fetch", &RecordedTransfer::IsFetch, 40000},
+        {"detach", &RecordedTransfer::IsDetach, 10000},
+    };
+    const auto transfers = pipe->log->All();
+    for (const auto& kind : kinds) {
+        std::vector<long long> limits;
+        for (const auto& t : transfers)
+            if ((t.*kind.is)())
+                limits.push_back(t.limit.count());
+        EXPECT_EQ(limits, std::vector<long long>{kind.limit}) << kind.kind;
+    }
+}
+
 TEST_F(TransportTest, PacketLayoutWithDataHasBigEndianHeaderAndClosingZeros)
 {
     uint8_t packet[64];
@@ -108,6 +132,7 @@ TEST_F(TransportTest, ReplyChecksRunInOrder)
         const char* what;
         std::function<Bytes(const Bytes&)> responder;
         int expected;
+        uint32_t replyLength = 777;  // left alone unless the reply is taken
     };
     const std::vector<Case> cases = {
         {"byte 0 not 1", [](const Bytes& c) { auto r = DataReply(c, {5}); r[0] = 2; return r; }, phone::kFailed},
@@ -123,15 +148,13 @@ TEST_F(TransportTest, ReplyChecksRunInOrder)
         {"L = 9, D = 2", [](const Bytes& c) { return ReplyBytes(0x8000 | SequenceOf(c), 0x80, 9, 2, {5, 6}); },
          phone::kWrongReply},
         {"low nibble of the kind byte ignored",
-         [](const Bytes& c) { return ReplyBytes(0x8000 | SequenceOf(c), 0x8F, 9, 1, {5}); }, phone::kOk},
+         [](const Bytes& c) { return ReplyBytes(0x8000 | SequenceOf(c), 0x8F, 9, 1, {5}); }, phone::kOk, 1},
     };
     for (const Case& c : cases) {
         pipe->responder = c.responder;
         replyLength = 777;
         EXPECT_EQ(Send(0x20), c.expected) << c.what;
-        if (c.expected != phone::kOk) {
-            EXPECT_EQ(replyLength, 777u) << c.what;
-        }
+        EXPECT_EQ(replyLength, c.replyLength) << c.what;
     }
 }
 
