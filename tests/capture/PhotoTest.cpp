@@ -20,6 +20,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include <ctime>
 #include <mutex>
 #include <optional>
 
@@ -129,7 +130,6 @@ public:
     {
         Record({Kind::Picture, {}, picture, 0});
         phoneFile = phone_.File("/a/temp.jpg");
-        timeAtPicture = orv::TheClock().Now();
     }
     void ShowDownloadProgress(long long bytes) override { Record({Kind::Progress, {}, {}, bytes}); }
 
@@ -161,7 +161,6 @@ public:
     std::vector<Event> events;
     bool allOnUiThread = true;
     std::optional<Bytes> phoneFile;
-    std::time_t timeAtPicture = 0;
 
 private:
     void Record(Event event)
@@ -316,18 +315,32 @@ TEST_F(PhotoTest, DefaultSettingsSendTheWholeSequenceAndShowTheStampedPicture)
     EXPECT_LE(progress[progress.size() - 2], static_cast<long long>(fileSize));
 }
 
-TEST_F(PhotoTest, StampIsTheCaptureTimeOnTheDecodedPixels)
+// The stamp shows the minute of the shot: the clock is read after the 1500 ms
+// set-up wait and before the 1000 ms wait behind the shot.
+TEST_F(PhotoTest, StampShowsTheMinuteOfTheShot)
 {
-    TakePhoto();
-    ASSERT_EQ(view_->Pictures().size(), 1u);
-    ASSERT_TRUE(view_->phoneFile);
-    QImage decoded;
-    ASSERT_TRUE(orv::DecodeJpeg(view_->phoneFile->data(), view_->phoneFile->size(), &decoded));
-    const QImage shown = view_->Pictures()[0];
-    EXPECT_NE(shown, decoded);
-    QImage expected = decoded;
-    orv::DrawDateStamp(expected, QString::fromStdString(orv::FormatStampTime(view_->timeAtPicture)));
-    EXPECT_EQ(shown, expected);
+    struct Case {
+        std::time_t start;  // the clock at the start, on a whole second
+        const char* stamp;
+    };
+    const Case cases[] = {
+        {1796567400 + 58, "06-12-26_1430"},  // shot at 14:30:59.5, shown after 14:31:00.5
+        {1796567400 + 59, "06-12-26_1431"},  // started at 14:30:59, shot at 14:31:00.5
+    };
+    qputenv("TZ", "UTC");
+    tzset();
+    for (const Case& c : cases) {
+        clock_.Advance(1000 - clock_.TickCount() % 1000);
+        clock_.SetNow(c.start - static_cast<std::time_t>(clock_.TickCount() / 1000));
+        view_->events.clear();
+        TakePhoto();
+        ASSERT_EQ(view_->Pictures().size(), 1u) << c.stamp;
+        ASSERT_TRUE(view_->phoneFile);
+        QImage expected;
+        ASSERT_TRUE(orv::DecodeJpeg(view_->phoneFile->data(), view_->phoneFile->size(), &expected));
+        orv::DrawDateStamp(expected, QString::fromLatin1(c.stamp));
+        EXPECT_EQ(view_->Pictures()[0], expected) << c.stamp;
+    }
 }
 
 TEST_F(PhotoTest, WithoutTheStampThePictureIsExactlyAsDecoded)
@@ -357,15 +370,27 @@ TEST_F(PhotoTest, EveryResolutionGivesAPictureOfItsSize)
 
 TEST_F(PhotoTest, SettingsReachTheCameraAndTheWaits)
 {
-    settings_.SetAmbientLight(0);
-    settings_.SetExpose(4);
-    settings_.SetCameraInitTime(7000);
-    settings_.SetTimeout(3000);
-    TakePhoto();
-    EXPECT_TRUE(Received(kCamera, {0x20, 0x01}));
-    EXPECT_TRUE(Received(kCamera, {0x21, 0x05}));
-    EXPECT_GE(clock_.SleptMilliseconds(), 10000u);
-    EXPECT_LT(clock_.SleptMilliseconds(), 12500u);
+    struct Case {
+        int light, expose, initTime, timeout;
+        Bytes lightCommand, exposeCommand;
+        uint64_t sleptFrom, sleptBelow;  // the two waits and a millisecond per exchange
+    };
+    const Case cases[] = {
+        {0, 4, 7000, 3000, {0x20, 0x01}, {0x21, 0x05}, 10000, 11000},
+        {5, 0, -5, -1, {0x20, 0x06}, {0x21, 0x01}, 0, 1000},  // a negative wait waits not at all
+    };
+    for (const Case& c : cases) {
+        settings_.SetAmbientLight(c.light);
+        settings_.SetExpose(c.expose);
+        settings_.SetCameraInitTime(c.initTime);
+        settings_.SetTimeout(c.timeout);
+        const uint64_t before = clock_.SleptMilliseconds();
+        TakePhoto();
+        EXPECT_TRUE(Received(kCamera, c.lightCommand)) << c.initTime;
+        EXPECT_TRUE(Received(kCamera, c.exposeCommand)) << c.initTime;
+        EXPECT_GE(clock_.SleptMilliseconds() - before, c.sleptFrom) << c.initTime;
+        EXPECT_LT(clock_.SleptMilliseconds() - before, c.sleptBelow) << c.initTime;
+    }
 }
 
 TEST_F(PhotoTest, CameraThatWillNotStartIsStillSwitchedOff)
