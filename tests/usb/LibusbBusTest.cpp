@@ -211,21 +211,20 @@ TEST_F(UsbRoute, ModeSwitchReachesThePhoneByteForByte)
     ASSERT_EQ(port, phone->ModemNode());
     ASSERT_EQ(port.rfind("/dev/ttyACM", 0), 0u);
 
-    // A fresh cdc-acm port turns "\n" into "\r\n" on output.
-    termios settings{};
-    ASSERT_EQ(::tcgetattr(phone->ModemPeer(), &settings), 0);
-    settings.c_oflag |= OPOST | ONLCR;
-    ASSERT_EQ(::tcsetattr(phone->ModemPeer(), TCSANOW, &settings), 0);
-
-    ASSERT_EQ(bus_.WriteModemPort(port, kPhoneVendor, kModeSwitch, kModeSwitchLength), 0);
-    // Exactly the 11 bytes: no "\r" added, nothing twice.
-    EXPECT_EQ(phone->ReadModem(64, 300ms), kModeSwitch);
-    // The port's settings are put back as they were.
-    ASSERT_EQ(::tcgetattr(phone->ModemPeer(), &settings), 0);
-    EXPECT_TRUE(settings.c_oflag & ONLCR);
-
-    ASSERT_EQ(bus_.WriteModemPort(port, kPhoneVendor, kModeSwitch, kModeSwitchLength), 0);
-    EXPECT_EQ(phone->ReadModem(64, 300ms), kModeSwitch);
+    // With output processing on, the port would turn "\n" into "\r\n": the
+    // switch goes out as its 11 bytes all the same, and the port's output
+    // processing is as it was before, on or off.
+    for (const bool processing : {true, false}) {
+        const auto flags = static_cast<tcflag_t>(ONLCR | (processing ? OPOST : 0));
+        termios settings{};
+        ASSERT_EQ(::tcgetattr(phone->ModemPeer(), &settings), 0);
+        settings.c_oflag = flags;
+        ASSERT_EQ(::tcsetattr(phone->ModemPeer(), TCSANOW, &settings), 0);
+        ASSERT_EQ(bus_.WriteModemPort(port, kPhoneVendor, kModeSwitch, kModeSwitchLength), 0);
+        EXPECT_EQ(phone->ReadModem(64, 300ms), kModeSwitch) << processing;
+        ASSERT_EQ(::tcgetattr(phone->ModemPeer(), &settings), 0);
+        EXPECT_EQ(settings.c_oflag, flags) << processing;
+    }
 }
 
 TEST_F(UsbRoute, ModemPortIsTheLowestCdcAcmTtyOfThePhonesMake)
