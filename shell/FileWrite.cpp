@@ -2,6 +2,7 @@
 
 #include <QFileInfo>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
@@ -11,6 +12,8 @@
 
 namespace orv {
 namespace {
+
+std::atomic<FileSync> gSync{&::fsync};
 
 QString Reason(int code) { return QString::fromStdString(std::generic_category().message(code)); }
 
@@ -32,6 +35,8 @@ bool WriteAll(int fd, const char* data, qsizetype size)
 }
 
 }  // namespace
+
+void SetFileSync(FileSync sync) { gSync = sync ? sync : &::fsync; }
 
 bool WriteFileReplacing(const QString& path, const QByteArray& bytes, QString* error)
 {
@@ -61,7 +66,7 @@ bool WriteFileReplacing(const QString& path, const QByteArray& bytes, QString* e
     ::fchmod(fd, replacing ? (existing.st_mode & 07777) : 0644);
     // The data reaches the disk before the rename, so a full disk shows up
     // here and not later as a truncated file.
-    if (!WriteAll(fd, bytes.constData(), bytes.size()) || ::fsync(fd) != 0) {
+    if (!WriteAll(fd, bytes.constData(), bytes.size()) || gSync.load()(fd) != 0) {
         const int code = errno;
         ::close(fd);
         ::unlink(temporary.constData());

@@ -12,4 +12,9 @@ namespace orv {
 // was, and *error (when given) receives the system's reason.
 bool WriteFileReplacing(const QString& path, const QByteArray& bytes, QString* error = nullptr);
 
+// The call that flushes a file's data to the disk, fsync unless replaced (by
+// a test that needs a flush to fail); nullptr puts fsync back.
+using FileSync = int (*)(int fd);
+void SetFileSync(FileSync sync);
+
 }  // namespace orv
