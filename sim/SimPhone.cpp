@@ -307,7 +307,7 @@ struct SimPhone::State {
             bytes.insert(bytes.end(), replies[i].packet.begin(), replies[i].packet.end());
         replies.erase(replies.begin(), replies.begin() + static_cast<std::ptrdiff_t>(count));
         const TransferResult result = Send(bytes, setup, data);
-        if (restart) {
+        if (restart && options.rebootOnRestart) {
             // The phone reboots into its normal mode once it has answered.
             testMode = false;
             Reenumerate();

@@ -39,6 +39,9 @@ public:
         // The USB vendor id; another one makes a device of another make
         // (a modem that must never be written to, for example).
         uint16_t vendorId = 0x22B8;
+        // The restart command reboots the phone into its normal mode (it
+        // leaves the bus and comes back); when false it answers and stays.
+        bool rebootOnRestart = true;
     };
 
     // Misbehaviour on demand. Each injected fault acts once, on the next

@@ -273,7 +273,7 @@ TEST(Startup, SplashShowsTheVersionOnItsPicture)
     EXPECT_EQ(splash.size(), QSize(380, 201));
     EXPECT_TRUE(splash.windowFlags() & Qt::WindowStaysOnTopHint);
     EXPECT_TRUE(splash.windowFlags() & Qt::FramelessWindowHint);
-    EXPECT_EQ(splash.Label1->text(), QStringLiteral("version: 1.0.1.51"));
+    EXPECT_EQ(splash.Label1->text(), QStringLiteral("version: " ORV_VERSION));
     EXPECT_EQ(splash.Label1->geometry(), QRect(101, 136, 179, 31));
     EXPECT_EQ(splash.Label1->font().pixelSize(), 27);
     EXPECT_TRUE(splash.Label1->font().bold());
