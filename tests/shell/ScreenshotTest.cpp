@@ -5,10 +5,8 @@
 
 #include "WindowFixture.h"
 
-#include "Jpeg.h"
 #include "LangTexts.h"
 #include "Options.h"
-#include "SimPhone.h"
 
 #include <QAbstractButton>
 #include <QComboBox>
@@ -51,20 +49,18 @@ TEST_P(ScreenshotTest, WindowConnectedWithAPicture)
     const QString prefix = folder + QStringLiteral("/%1-%2-").arg(platform, suffix);
     form.grab().save(prefix + QStringLiteral("idle.png"));
 
-    // What the window shows once a phone is connected and a photo taken.
-    const std::vector<uint8_t> jpeg = sim::ShootTestPicture(640, 480, 7, 1796567400, 2, 3);
-    QImage picture;
-    ASSERT_TRUE(DecodeJpeg(jpeg.data(), jpeg.size(), &picture));
-    form.DrawIndicator(true);
-    form.N15->setEnabled(false);
-    form.N16->setEnabled(true);
-    form.N12->setEnabled(true);
-    form.SetPanelText(TForm1::kConnectionPanel, LangText(txt::kStr1Connected));
-    form.SetPanelText(TForm1::kModelPanel, LangText(txt::kStr2Model) + QStringLiteral(" Motorola V3x"));
-    form.SetPanelText(TForm1::kWorkPanel, LangText(txt::kStr13Downloading));
+    // What the window shows once a phone is connected and a photo taken,
+    // with the next download under way.
+    AddPhone();
+    form.N15Click();
+    ASSERT_TRUE(WaitForConnected());
+    form.N4Click();
+    ASSERT_TRUE(WaitFor([&] { return form.N12->isEnabled() && !form.Picture().isNull(); }));
+    EXPECT_TRUE(form.IndicatorConnected());
+    EXPECT_EQ(form.PanelText(TForm1::kConnectionPanel), LangText(txt::kStr1Connected));
+    EXPECT_EQ(form.PanelText(TForm1::kModelPanel), LangText(txt::kStr2Model) + QStringLiteral(" Motorola V3x"));
+    form.ShowWorkStatus(LangText(txt::kStr13Downloading));
     form.ShowDownloadProgress(38211);
-    form.ShowPicture(picture);
-    form.PhotoFinished();
     QTest::qWait(50);
     const QImage shot = form.grab().toImage();
     shot.save(prefix + QStringLiteral("photo.png"));
