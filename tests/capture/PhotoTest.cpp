@@ -21,6 +21,7 @@
 #include <QTimer>
 
 #include <ctime>
+#include <functional>
 #include <mutex>
 #include <optional>
 
@@ -393,31 +394,69 @@ TEST_F(PhotoTest, SettingsReachTheCameraAndTheWaits)
     }
 }
 
-TEST_F(PhotoTest, CameraThatWillNotStartIsStillSwitchedOff)
+// Each step that can fail: the status texts and messages in their order, the
+// picture shown or not, and what reached the phone. A failing file step still
+// closes and deletes the file; the camera is switched off whatever failed.
+TEST_F(PhotoTest, EachFailingStepEndsTheCaptureInOrder)
 {
+    const auto message = [](const QString& text) { return QStringLiteral("message: ") + text; };
+    const std::vector<QString> downloadStatuses = {kStr11, kStr12, kStr13, kStr15, kStr3};
+    struct Case {
+        const char* what;
+        std::function<void()> cause;
+        std::vector<QString> texts;  // statuses, and messages marked as such
+        size_t pictures;
+        bool fileCommands;  // the phone got file commands, the last two a close and the delete
+        bool cameraOff;     // the camera-off command reached the phone
+        bool downloaded;    // the download bar came and was hidden again
+        uint64_t sleptFrom, sleptBelow;
+    };
+    const Case cases[] = {
+        {"camera will not start", [&] { Fail(kCamera, kCameraOn); }, {kStr11, message(kStr9), kStr15, kStr3}, 0,
+         false, true, false, 1000, 5000},  // the wait after the shot, not the camera's settling time
+        {"shot fails", [&] { Fail(kCamera, kShoot); }, {kStr11, kStr12, message(kStr10), kStr15, kStr3}, 0, false,
+         true, false, 6000, 7000},
+        {"file will not open", [&] { Fail(kFile, kOpen, 0, 2); },
+         {kStr11, kStr12, kStr13, message(kStr14), kStr15, kStr3}, 0, true, true, false, 6000, 7000},
+        {"garbage instead of a picture", [&] { Phone().InjectFault(SimPhone::Fault::GarbagePicture); },
+         downloadStatuses, 0, true, true, true, 6000, 7000},
+        {"picture too large for the program", [&] { Phone().InjectFault(SimPhone::Fault::HugePicture); },
+         downloadStatuses, 0, true, true, true, 6000, 40000},
+        {"camera will not stop", [&] { Fail(kCamera, kCameraOff); },
+         {kStr11, kStr12, kStr13, kStr15, message(kStr16), kStr3}, 1, true, false, true, 6000, 7000},
+    };
     settings_.SetCameraInitTime(5000);
-    Fail(kCamera, kCameraOn);
-    TakePhoto();
-    EXPECT_EQ(view_->Texts(RecordingView::Kind::Message), (std::vector<QString>{kStr9}));
-    EXPECT_EQ(view_->Texts(RecordingView::Kind::Status), (std::vector<QString>{kStr11, kStr15, kStr3}));
-    EXPECT_TRUE(view_->Pictures().empty());
-    EXPECT_FALSE(Received(kCamera, kShoot));
-    EXPECT_FALSE(Received(kFile, {}));
-    EXPECT_TRUE(Received(kCamera, kCameraOff));
-    // Only the wait after the shot, not the camera's settling time.
-    EXPECT_GE(clock_.SleptMilliseconds(), 1000u);
-    EXPECT_LT(clock_.SleptMilliseconds(), 5000u);
-}
-
-TEST_F(PhotoTest, FailedShotDownloadsNothing)
-{
-    Fail(kCamera, kShoot);
-    TakePhoto();
-    EXPECT_EQ(view_->Texts(RecordingView::Kind::Message), (std::vector<QString>{kStr10}));
-    EXPECT_EQ(view_->Texts(RecordingView::Kind::Status), (std::vector<QString>{kStr11, kStr12, kStr15, kStr3}));
-    EXPECT_TRUE(view_->Pictures().empty());
-    EXPECT_FALSE(Received(kFile, {}));
-    EXPECT_TRUE(Received(kCamera, kCameraOff));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const size_t before = Received().size();
+        view_->events.clear();
+        c.cause();
+        const uint64_t slept = clock_.SleptMilliseconds();
+        TakePhoto();
+        std::vector<QString> texts;
+        for (const auto& event : view_->events)
+            if (event.kind == RecordingView::Kind::Status || event.kind == RecordingView::Kind::Message)
+                texts.push_back(event.kind == RecordingView::Kind::Message ? message(event.text) : event.text);
+        EXPECT_EQ(texts, c.texts);
+        EXPECT_EQ(view_->Pictures().size(), c.pictures);
+        const auto received = Received();
+        std::vector<Bytes> fileCommands;
+        bool cameraOff = false;
+        for (auto command = received.begin() + static_cast<std::ptrdiff_t>(before); command != received.end();
+             ++command) {
+            if (command->first == kFile)
+                fileCommands.push_back(Bytes(command->second.begin(), command->second.begin() + 4));
+            cameraOff = cameraOff || *command == std::pair<uint16_t, Bytes>{kCamera, kCameraOff};
+        }
+        const std::vector<Bytes> lastTwo(fileCommands.end() - std::min<std::ptrdiff_t>(2, std::ssize(fileCommands)),
+                                         fileCommands.end());
+        EXPECT_EQ(lastTwo, (c.fileCommands ? std::vector<Bytes>{kClose, kDelete} : std::vector<Bytes>{}));
+        EXPECT_EQ(cameraOff, c.cameraOff);
+        EXPECT_FALSE(Phone().File("/a/temp.jpg"));
+        EXPECT_GE(clock_.SleptMilliseconds() - slept, c.sleptFrom);
+        EXPECT_LT(clock_.SleptMilliseconds() - slept, c.sleptBelow);
+        EXPECT_EQ(view_->Progress().empty() ? 0 : view_->Progress().back(), c.downloaded ? -1 : 0);
+    }
 }
 
 TEST_F(PhotoTest, FileThatOpensAtTheSecondAttemptIsShownWithoutAMessage)
@@ -426,21 +465,6 @@ TEST_F(PhotoTest, FileThatOpensAtTheSecondAttemptIsShownWithoutAMessage)
     TakePhoto();
     EXPECT_TRUE(view_->Texts(RecordingView::Kind::Message).empty());
     EXPECT_EQ(view_->Pictures().size(), 1u);
-}
-
-TEST_F(PhotoTest, FileThatWillNotOpenIsStillClosedAndDeleted)
-{
-    Fail(kFile, kOpen, 0, 2);
-    TakePhoto();
-    EXPECT_EQ(view_->Texts(RecordingView::Kind::Message), (std::vector<QString>{kStr14}));
-    EXPECT_EQ(view_->Texts(RecordingView::Kind::Status), (std::vector<QString>{kStr11, kStr12, kStr13, kStr15, kStr3}));
-    EXPECT_TRUE(view_->Pictures().empty());
-    EXPECT_FALSE(Received(kFile, kRead));
-    const auto received = Received();
-    ASSERT_GE(received.size(), 3u);
-    EXPECT_EQ(received[received.size() - 3], (std::pair<uint16_t, Bytes>{kFile, kClose}));
-    EXPECT_EQ(received[received.size() - 2].second, WithPath(kDelete, "/a/temp.jpg"));
-    EXPECT_FALSE(Phone().File("/a/temp.jpg"));
 }
 
 TEST_F(PhotoTest, FailedReadKeepsThePreviousPictureQuietly)
@@ -460,39 +484,12 @@ TEST_F(PhotoTest, FailedReadKeepsThePreviousPictureQuietly)
     EXPECT_FALSE(Phone().CameraOn());
 }
 
-TEST_F(PhotoTest, CameraThatWillNotStopIsReported)
-{
-    Fail(kCamera, kCameraOff);
-    TakePhoto();
-    EXPECT_EQ(view_->Texts(RecordingView::Kind::Message), (std::vector<QString>{kStr16}));
-    EXPECT_EQ(view_->Texts(RecordingView::Kind::Status).back(), kStr3);
-    EXPECT_EQ(view_->Pictures().size(), 1u);
-    // The message comes after the camera-off status and before the last one.
-    const auto& events = view_->events;
-    ASSERT_GE(events.size(), 3u);
-    EXPECT_EQ(events[events.size() - 3].text, kStr15);
-    EXPECT_EQ(events[events.size() - 2].text, kStr16);
-}
-
 TEST_F(PhotoTest, WithoutAPhoneNothingHappens)
 {
     link_.Close();
     TakePhoto();
     EXPECT_TRUE(view_->events.empty());
     EXPECT_EQ(clock_.SleptMilliseconds(), 0u);
-}
-
-TEST_F(PhotoTest, GarbageFromThePhoneEndsTheCaptureInOrder)
-{
-    Phone().InjectFault(SimPhone::Fault::GarbagePicture);
-    TakePhoto();
-    EXPECT_TRUE(view_->Pictures().empty());
-    EXPECT_TRUE(view_->Texts(RecordingView::Kind::Message).empty());
-    EXPECT_EQ(view_->Texts(RecordingView::Kind::Status), (std::vector<QString>{kStr11, kStr12, kStr13, kStr15, kStr3}));
-    EXPECT_EQ(view_->Progress().back(), -1);
-    EXPECT_TRUE(Received(kFile, kDelete));
-    EXPECT_FALSE(Phone().File("/a/temp.jpg"));
-    EXPECT_FALSE(Phone().CameraOn());
 }
 
 TEST_F(PhotoTest, LargePictureIsDownloadedWhole)
@@ -507,17 +504,6 @@ TEST_F(PhotoTest, LargePictureIsDownloadedWhole)
     ASSERT_TRUE(orv::DecodeJpeg(view_->phoneFile->data(), view_->phoneFile->size(), &decoded));
     EXPECT_EQ(view_->Pictures()[0], decoded);
     EXPECT_EQ(decoded.size(), QSize(1600, 1200));
-}
-
-TEST_F(PhotoTest, PictureTooLargeForTheProgramIsDroppedInOrder)
-{
-    Phone().InjectFault(SimPhone::Fault::HugePicture);
-    TakePhoto();
-    EXPECT_TRUE(view_->Pictures().empty());
-    EXPECT_TRUE(view_->Texts(RecordingView::Kind::Message).empty());
-    EXPECT_EQ(view_->Texts(RecordingView::Kind::Status).back(), kStr3);
-    EXPECT_TRUE(Received(kFile, kDelete));
-    EXPECT_FALSE(Phone().CameraOn());
 }
 
 TEST_F(PhotoTest, TempNameIsTakenWhenTheThreadIsMade)
