@@ -219,18 +219,6 @@ TEST(Discovery, FindingThePhoneSendsNothingToAnyDevice)
     EXPECT_FALSE(std::getline(in, line)) << line;
 }
 
-TEST(Discovery, ShortNameReplySkipsTheInterface)
-{
-    sim::SimBus sims(TestMode());
-    CountingBus bus(sims);
-    phone::PhoneLink link;
-    sims.Phone().InjectFault(SimPhone::Fault::ShortNameReply);
-    EXPECT_FALSE(phone::FindTestInterface(bus, link));
-    EXPECT_FALSE(link.IsConnected());
-    EXPECT_EQ(bus.opened, 0);
-    EXPECT_TRUE(phone::FindTestInterface(bus, link));
-}
-
 TEST(Discovery, QueryOfAListedName)
 {
     struct Case {
@@ -251,35 +239,41 @@ TEST(Discovery, QueryOfAListedName)
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(&work[2])), "OK");
 }
 
-TEST(Discovery, InterfaceOfAnotherNameComesFirst)
+// Which device discovery opens: only one whose interface names itself with
+// the test-command name (other text may come ahead of it), and only the
+// named interface is claimed.
+TEST(Discovery, OnlyTheInterfaceOfTheNameIsOpenedAndClaimed)
 {
-    SimPhone::Options options = TestMode();
-    options.otherInterfaceName = "Motorola Data Port";
-    sim::SimBus sims(options);
-    CountingBus bus(sims);
-    phone::PhoneLink link;
-    ASSERT_TRUE(phone::FindTestInterface(bus, link));
-    EXPECT_EQ(bus.claimed, (std::vector<int>{8}));
-}
-
-TEST(Discovery, DeviceOfAnotherNameIsNeverOpened)
-{
-    sim::SimBus sims;
-    sims.AddPhone(TestMode("Motorola Test Commander"));
-    sims.AddPhone(TestMode());
-    CountingBus bus(sims);
-    phone::PhoneLink link;
-    ASSERT_TRUE(phone::FindTestInterface(bus, link));
-    EXPECT_EQ(bus.openedPaths, (std::vector<std::string>{"sim:usb-1-1"}));
-    EXPECT_EQ(bus.closed, 0);
-    EXPECT_EQ(link.DevicePath(), "sim:usb-1-1");
-}
-
-TEST(Discovery, NameWithOtherTextAheadStillMatches)
-{
-    sim::SimBus sims(TestMode("USB Motorola Test Command"));
-    phone::PhoneLink link;
-    EXPECT_TRUE(phone::FindTestInterface(sims, link));
+    SimPhone::Options twoInterfaces = TestMode();
+    twoInterfaces.otherInterfaceName = "Motorola Data Port";  // interface 7, ahead of 8
+    struct Case {
+        const char* what;
+        std::vector<SimPhone::Options> phones;
+        bool shortNameReply;  // the first phone's name string comes as one byte
+        std::vector<std::string> opened;
+        std::vector<int> claimed;
+    };
+    const Case cases[] = {
+        {"another interface ahead", {twoInterfaces}, false, {"sim:usb-1-0"}, {8}},
+        {"a longer name first", {TestMode("Motorola Test Commander"), TestMode()}, false, {"sim:usb-1-1"}, {8}},
+        {"other text ahead of the name", {TestMode("USB Motorola Test Command")}, false, {"sim:usb-1-0"}, {8}},
+        {"a name string of one byte", {TestMode()}, true, {}, {}},
+    };
+    for (const Case& c : cases) {
+        sim::SimBus sims;
+        for (const auto& options : c.phones)
+            sims.AddPhone(options);
+        if (c.shortNameReply)
+            sims.Phone().InjectFault(SimPhone::Fault::ShortNameReply);
+        CountingBus bus(sims);
+        phone::PhoneLink link;
+        EXPECT_EQ(phone::FindTestInterface(bus, link), !c.opened.empty()) << c.what;
+        EXPECT_EQ(bus.openedPaths, c.opened) << c.what;
+        EXPECT_EQ(bus.claimed, c.claimed) << c.what;
+        EXPECT_EQ(bus.closed, 0) << c.what;
+        EXPECT_EQ(link.DevicePath(), c.opened.empty() ? std::string() : c.opened.front()) << c.what;
+        EXPECT_TRUE(phone::FindTestInterface(bus, link)) << c.what << ": found at the next search";
+    }
 }
 
 TEST(Discovery, NothingOnTheBus)

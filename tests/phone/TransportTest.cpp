@@ -118,69 +118,51 @@ TEST_F(TransportTest, CounterSurvivesAReconnect)
     EXPECT_EQ(SequenceOf(pipe->log->Commands().at(0).data), 3);
 }
 
-TEST_F(TransportTest, KindSixSucceedsAndLeavesReplyLengthAndDataAlone)
-{
-    pipe->responder = [](const Bytes& c) { return ReplyBytes(0x8000 | SequenceOf(c), 0x60, 8, 0); };
-    EXPECT_EQ(Send(0x36, {0}), phone::kOk);
-    EXPECT_EQ(replyLength, 777u);
-    EXPECT_EQ(reply[0], 0xEE);
-}
-
+// The checks of a reply in their order, and what a reply that passes them
+// delivers: its data exactly, and nothing when it carries none (kind 6) or
+// more than the reply buffer holds.
 TEST_F(TransportTest, ReplyChecksRunInOrder)
 {
+    using Responder = std::function<Bytes(const Bytes&)>;
+    const auto reply8 = [](uint8_t kind, uint16_t l, uint16_t d, Bytes data) -> Responder {
+        return [=](const Bytes& c) { return ReplyBytes(0x8000 | SequenceOf(c), kind, l, d, data); };
+    };
     struct Case {
         const char* what;
-        std::function<Bytes(const Bytes&)> responder;
+        Responder responder;
         int expected;
-        uint32_t replyLength = 777;  // left alone unless the reply is taken
+        uint32_t replyLength;                            // 777: left alone
+        std::vector<std::pair<size_t, uint8_t>> bytes;   // of the reply buffer afterwards (0xEE: untouched)
     };
     const std::vector<Case> cases = {
-        {"byte 0 not 1", [](const Bytes& c) { auto r = DataReply(c, {5}); r[0] = 2; return r; }, phone::kFailed},
+        {"byte 0 not 1", [](const Bytes& c) { auto r = DataReply(c, {5}); r[0] = 2; return r; }, phone::kFailed, 777,
+         {{0, 0xEE}}},
         {"bit 15 clear, sequence matching",
-         [](const Bytes& c) { return ReplyBytes(SequenceOf(c), 0x80, 9, 1, {5}); }, phone::kFailed},
+         [](const Bytes& c) { return ReplyBytes(SequenceOf(c), 0x80, 9, 1, {5}); }, phone::kFailed, 777, {{0, 0xEE}}},
         {"another sequence", [](const Bytes& c) { return ReplyBytes(0x8000 | (SequenceOf(c) + 1), 0x80, 9, 1, {5}); },
-         phone::kWrongReply},
+         phone::kWrongReply, 777, {{0, 0xEE}}},
         {"another sequence beats a bad kind",
          [](const Bytes& c) { return ReplyBytes(0x8000 | (SequenceOf(c) + 1), 0x30, 9, 1, {5}); },
-         phone::kWrongReply},
-        {"kind other than 6 and 8", [](const Bytes& c) { return ReplyBytes(0x8000 | SequenceOf(c), 0x30, 9, 1, {5}); },
-         phone::kFailed},
-        {"L = 9, D = 2", [](const Bytes& c) { return ReplyBytes(0x8000 | SequenceOf(c), 0x80, 9, 2, {5, 6}); },
-         phone::kWrongReply},
-        {"low nibble of the kind byte ignored",
-         [](const Bytes& c) { return ReplyBytes(0x8000 | SequenceOf(c), 0x8F, 9, 1, {5}); }, phone::kOk, 1},
+         phone::kWrongReply, 777, {{0, 0xEE}}},
+        {"kind other than 6 and 8", reply8(0x30, 9, 1, {5}), phone::kFailed, 777, {{0, 0xEE}}},
+        {"L = 9, D = 2", reply8(0x80, 9, 2, {5, 6}), phone::kWrongReply, 777, {{0, 0xEE}}},
+        {"low nibble of the kind byte ignored", reply8(0x8F, 9, 1, {5}), phone::kOk, 1, {{0, 5}, {1, 0xEE}}},
+        {"kind 6 without data", reply8(0x60, 8, 0, {}), phone::kOk, 777, {{0, 0xEE}}},
+        {"one data byte of two sent", reply8(0x80, 9, 1, {0x42, 0x43}), phone::kOk, 1, {{0, 0x42}, {1, 0xEE}}},
+        {"4083 bytes: beyond the buffer", reply8(0x80, 4091, 4083, Bytes(4083, 0x11)), phone::kFailed, 777,
+         {{0, 0xEE}}},
+        {"4082 bytes: the buffer full", reply8(0x80, 4090, 4082, Bytes(4082, 0x11)), phone::kOk, 4082,
+         {{0, 0x11}, {4081, 0x11}, {4082, 0xEE}}},
     };
     for (const Case& c : cases) {
         pipe->responder = c.responder;
         replyLength = 777;
+        reply.assign(4096, 0xEE);
         EXPECT_EQ(Send(0x20), c.expected) << c.what;
         EXPECT_EQ(replyLength, c.replyLength) << c.what;
+        for (const auto& [at, value] : c.bytes)
+            EXPECT_EQ(reply[at], value) << c.what << " at " << at;
     }
-}
-
-TEST_F(TransportTest, OneDataByteWithLNineIsDeliveredExactly)
-{
-    pipe->responder = [](const Bytes& c) { return ReplyBytes(0x8000 | SequenceOf(c), 0x80, 9, 1, {0x42, 0x43}); };
-    ASSERT_EQ(Send(0x20), phone::kOk);
-    EXPECT_EQ(replyLength, 1u);
-    EXPECT_EQ(reply[0], 0x42);
-    EXPECT_EQ(reply[1], 0xEE);
-}
-
-TEST_F(TransportTest, DataBeyondTheReplyBufferIsRefusedNotCopied)
-{
-    pipe->responder = [](const Bytes& c) {
-        return ReplyBytes(0x8000 | SequenceOf(c), 0x80, 4083 + 8, 4083, Bytes(4083, 0x11));
-    };
-    EXPECT_EQ(Send(0x20), phone::kFailed);
-    EXPECT_EQ(reply[0], 0xEE);
-
-    pipe->responder = [](const Bytes& c) {
-        return ReplyBytes(0x8000 | SequenceOf(c), 0x80, 4082 + 8, 4082, Bytes(4082, 0x11));
-    };
-    ASSERT_EQ(Send(0x20), phone::kOk);
-    EXPECT_EQ(replyLength, 4082u);
-    EXPECT_EQ(reply[4081], 0x11);
 }
 
 TEST_F(TransportTest, CheckReplyNeverReadsPastShortBuffers)
