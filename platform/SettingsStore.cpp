@@ -2,6 +2,7 @@
 
 #include "RegFile.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -23,13 +24,22 @@ struct Loaded {
 };
 
 std::mutex gWriteMutex;
+std::atomic<int (*)(int)> gSync{&::fsync};
 
 Loaded Load(const std::string& path)
 {
     Loaded result;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking, so that a pipe of that name never holds the reader up;
+    // only a regular file is read (and so only a regular file is replaced).
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         result.outcome = errno == ENOENT ? ReadOutcome::Missing : ReadOutcome::Unreadable;
+        return result;
+    }
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        result.outcome = ReadOutcome::Unreadable;
         return result;
     }
     std::string text;
@@ -100,7 +110,7 @@ bool ReplaceFile(const std::string& path, const std::string& text)
     if (fd < 0)
         return false;
     ::fchmod(fd, 0644);
-    const bool ok = WriteAll(fd, text) && ::fsync(fd) == 0;
+    const bool ok = WriteAll(fd, text) && gSync.load()(fd) == 0;
     ::close(fd);
     if (!ok || ::rename(temp.c_str(), path.c_str()) != 0) {
         ::unlink(temp.c_str());
@@ -126,9 +136,9 @@ bool PutAside(const std::string& path)
 
 // Runs change on the file's contents under the write lock and writes the
 // result back when change returns true. Does nothing when the file cannot be
-// read, locked or written.
+// read, locked or written; false then.
 template <typename Change>
-void Modify(Change change)
+bool Modify(Change change)
 {
     const std::string path = SettingsFilePath();
     std::lock_guard threads(gWriteMutex);
@@ -136,11 +146,11 @@ void Modify(Change change)
     const std::string lockPath = path + ".lock";
     const int lockFd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (lockFd < 0)
-        return;
+        return false;
     while (::flock(lockFd, LOCK_EX) != 0) {
         if (errno != EINTR) {
             ::close(lockFd);
-            return;
+            return false;
         }
     }
     Loaded loaded = Load(path);
@@ -149,10 +159,12 @@ void Modify(Change change)
         proceed = false;
     else if (loaded.outcome == ReadOutcome::Unparsable)
         proceed = PutAside(path);
+    bool written = proceed;
     if (proceed && change(loaded.file))
-        ReplaceFile(path, loaded.file.Serialize());
+        written = ReplaceFile(path, loaded.file.Serialize());
     ::flock(lockFd, LOCK_UN);
     ::close(lockFd);
+    return written;
 }
 
 std::vector<uint8_t> LittleEndian32(uint32_t n)
@@ -205,9 +217,11 @@ std::optional<RawValue> QueryValue(std::string_view name, bool createKey)
     return RawValue{value->type, value->data};
 }
 
-void StoreValue(std::string_view name, uint32_t type, std::vector<uint8_t> data)
+void SetSettingsFileSync(int (*sync)(int fd)) { gSync = sync ? sync : &::fsync; }
+
+bool StoreValue(std::string_view name, uint32_t type, std::vector<uint8_t> data)
 {
-    Modify([&](RegFile& file) {
+    return Modify([&](RegFile& file) {
         RegFile::SetValue(file.CreateKey(kSettingsKey), name, type, std::move(data));
         return true;
     });

@@ -25,8 +25,12 @@ struct RawValue {
     std::vector<uint8_t> data;
 };
 std::optional<RawValue> QueryValue(std::string_view name, bool createKey);
-// Stores a value; does nothing when the file cannot be read or written.
-void StoreValue(std::string_view name, uint32_t type, std::vector<uint8_t> data);
+// Stores a value; does nothing when the file cannot be read or written (a
+// name that is not a regular file, a failing flush): false then.
+bool StoreValue(std::string_view name, uint32_t type, std::vector<uint8_t> data);
+// The call that flushes the new file's data to the disk, fsync unless
+// replaced (by a test that needs a flush to fail); nullptr puts fsync back.
+void SetSettingsFileSync(int (*sync)(int fd));
 
 int32_t ReadRegInt(std::string_view name, int32_t defaultValue);
 void WriteRegInt(std::string_view name, int32_t value);

@@ -12,8 +12,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <csignal>
+#include <functional>
 #include <thread>
+
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 namespace reg = orv::reg;
 
@@ -57,17 +62,23 @@ protected:
 
 }  // namespace
 
-TEST_F(SettingsStore, MissingFileGivesDefaultsAndCreatesAnEmptyKey)
+TEST_F(SettingsStore, EachGetterFormAloneGivesItsDefaultAndCreatesAnEmptyKey)
 {
-    EXPECT_EQ(reg::ReadRegInt("Timeout", 1000), 1000);
-    EXPECT_EQ(reg::ReadRegString("TempJpgName", "/a/temp.jpg"), "/a/temp.jpg");
-    EXPECT_DOUBLE_EQ(reg::ReadRegFloat("Fps", 1.0), 1.0);
-    EXPECT_TRUE(reg::ReadRegBool("AutoRestart", true));
-    const auto file = Parsed();
-    ASSERT_TRUE(file) << FileText().constData();
-    const reg::Key* key = file->FindKey(kKey);
-    ASSERT_NE(key, nullptr);
-    EXPECT_TRUE(key->values.empty());
+    const std::function<bool()> getters[] = {
+        [] { return reg::ReadRegInt("Timeout", 1000) == 1000; },
+        [] { return reg::ReadRegString("TempJpgName", "/a/temp.jpg") == "/a/temp.jpg"; },
+        [] { return reg::ReadRegFloat("Fps", 1.5) == 1.5; },
+        [] { return reg::ReadRegBool("AutoRestart", true); },
+    };
+    for (size_t form = 0; form < std::size(getters); ++form) {
+        path_ = orv::test::FreshSettingsFile();
+        EXPECT_TRUE(getters[form]()) << form;
+        const auto file = Parsed();
+        ASSERT_TRUE(file) << form;
+        const reg::Key* key = file->FindKey(kKey);
+        ASSERT_NE(key, nullptr) << form;
+        EXPECT_TRUE(key->values.empty()) << form;
+    }
 }
 
 TEST_F(SettingsStore, NumbersFollowTheFourByteRule)
@@ -188,13 +199,76 @@ TEST_F(SettingsStore, UnreadableFileGivesDefaultsAndIgnoresWrites)
     QDir().rmdir(path_);
 }
 
-TEST_F(SettingsStore, UnwritableFolderGivesDefaultsWithoutMessages)
+TEST_F(SettingsStore, UnwritableFolderGivesDefaultsAndStoresNothing)
 {
     qputenv("ORVELLO_SETTINGS_FILE", "/proc/orvello-cannot-exist/settings.reg");
     EXPECT_EQ(reg::ReadRegInt("Timeout", 1000), 1000);
-    reg::WriteRegInt("Timeout", 5);
+    EXPECT_FALSE(reg::StoreValue("Timeout", reg::kRegDword, {5, 0, 0, 0}));
     EXPECT_EQ(reg::ReadRegInt("Timeout", 1000), 1000);
     qputenv("ORVELLO_SETTINGS_FILE", path_.toUtf8());
+}
+
+// A write makes a new file and renames it over the old one: the name gets a
+// new inode, and a reader that holds the old file still reads all of it.
+TEST_F(SettingsStore, WriteReplacesTheFileByARename)
+{
+    reg::WriteRegInt("Timeout", 5);
+    const QByteArray before = FileText();
+    struct stat old {};
+    ASSERT_EQ(::stat(path_.toUtf8().constData(), &old), 0);
+    QFile reader(path_);
+    ASSERT_TRUE(reader.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(reg::StoreValue("Timeout", reg::kRegDword, {6, 0, 0, 0}));
+    struct stat now {};
+    ASSERT_EQ(::stat(path_.toUtf8().constData(), &now), 0);
+    EXPECT_NE(now.st_ino, old.st_ino);
+    EXPECT_EQ(reader.readAll(), before);
+    EXPECT_EQ(reg::ReadRegInt("Timeout", 0), 6);
+    EXPECT_EQ(QFileInfo(path_).dir().entryList({QStringLiteral(".settings*")}, QDir::Files | QDir::Hidden),
+              QStringList{});
+}
+
+TEST_F(SettingsStore, FailingFlushIsAFailureAndKeepsTheOldFile)
+{
+    reg::WriteRegInt("Timeout", 5);
+    const QByteArray before = FileText();
+    reg::SetSettingsFileSync([](int) {
+        errno = EIO;
+        return -1;
+    });
+    const bool stored = reg::StoreValue("Timeout", reg::kRegDword, {6, 0, 0, 0});
+    reg::SetSettingsFileSync(nullptr);
+    EXPECT_FALSE(stored);
+    EXPECT_EQ(FileText(), before);
+    EXPECT_EQ(reg::ReadRegInt("Timeout", 0), 5);
+    EXPECT_EQ(QFileInfo(path_).dir().entryList({QStringLiteral(".settings*")}, QDir::Files | QDir::Hidden),
+              QStringList{});
+}
+
+// A pipe or a device under the settings file's name is neither waited on nor
+// replaced: defaults are read and nothing is stored.
+TEST_F(SettingsStore, PipeOrDeviceOfTheNameIsRefused)
+{
+    const QByteArray native = path_.toUtf8();
+    struct Case {
+        const char* what;
+        std::function<int()> make;
+        mode_t kind;
+    };
+    const Case cases[] = {
+        {"pipe", [&] { return ::mkfifo(native.constData(), 0600); }, S_IFIFO},
+        {"character device", [&] { return ::mknod(native.constData(), S_IFCHR | 0600, makedev(1, 3)); }, S_IFCHR},
+    };
+    for (const Case& c : cases) {
+        if (c.make() != 0 && errno == EPERM)
+            GTEST_SKIP() << "making a device node needs root";
+        EXPECT_EQ(reg::ReadRegInt("Timeout", 1000), 1000) << c.what;
+        EXPECT_FALSE(reg::StoreValue("Timeout", reg::kRegDword, {5, 0, 0, 0})) << c.what;
+        struct stat info {};
+        ASSERT_EQ(::stat(native.constData(), &info), 0) << c.what;
+        EXPECT_EQ(info.st_mode & S_IFMT, c.kind) << c.what;
+        ASSERT_EQ(::unlink(native.constData()), 0);
+    }
 }
 
 TEST_F(SettingsStore, ThreadsWritingAtOnceLoseNothing)
@@ -247,9 +321,8 @@ TEST_F(SettingsStore, AKilledWriterLeavesAWholeFile)
         writer.waitForFinished();
         ASSERT_TRUE(Parsed()) << "round " << round;
         EXPECT_EQ(reg::ReadRegInt("Timeout", 0), 1234);
+        // Nothing or one whole text, never two texts mixed.
         const std::string big = reg::ReadRegString("Big", "");
-        if (!big.empty()) {
-            EXPECT_EQ(big.find_first_not_of(big[0]), std::string::npos);
-        }
+        EXPECT_EQ(big.find_first_not_of(big.empty() ? '\0' : big[0]), std::string::npos);
     }
 }
