@@ -28,6 +28,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
+#include <QTimer>
+#include <QKeyEvent>
+#include <QEventLoop>
 #include <QWidget>
 
 #include <gtest/gtest.h>
@@ -296,6 +299,58 @@ TEST(Startup, TheGuardShowsEscapingExceptionsAndReturnsZero)
     EXPECT_EQ(messages[0].kind, orv::MessageKind::Error);
     EXPECT_EQ(messages[1].text, QString());
     EXPECT_EQ(messages[1].kind, orv::MessageKind::Error);
+    orv::SetDialogs(nullptr);
+}
+
+namespace {
+
+// A window whose key handler throws for A (an exception with a message) and
+// B (one without), and records every key it handles.
+class FailingWindow final : public QWidget {
+public:
+    std::vector<int> keys;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override
+    {
+        keys.push_back(event->key());
+        if (event->key() == Qt::Key_A)
+            throw std::runtime_error("the camera went away");
+        if (event->key() == Qt::Key_B)
+            throw 7;
+    }
+};
+
+}  // namespace
+
+// Events go through the application object: what a handler throws is shown
+// in an error box over the window, and the event loop carries on with the
+// next event.
+TEST(Startup, AnExceptionFromAWindowHandlerIsShownAndTheEventLoopGoesOn)
+{
+    auto* application = dynamic_cast<orv::TApplication*>(QCoreApplication::instance());
+    ASSERT_NE(application, nullptr);
+    orv::RecordingDialogs dialogs;
+    orv::SetDialogs(&dialogs);
+    FailingWindow window;
+    application->SetMainForm(&window);
+
+    QEventLoop loop;
+    for (const int key : {Qt::Key_A, Qt::Key_B, Qt::Key_C})
+        QCoreApplication::postEvent(&window, new QKeyEvent(QEvent::KeyPress, key, Qt::NoModifier));
+    QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+    QTimer::singleShot(10000, &loop, [&] { loop.exit(1); });  // a safety net
+    EXPECT_EQ(loop.exec(), 0);
+
+    EXPECT_EQ(window.keys, (std::vector<int>{Qt::Key_A, Qt::Key_B, Qt::Key_C}));
+    const auto messages = dialogs.Messages();
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_EQ(messages[0].text, QStringLiteral("the camera went away"));
+    EXPECT_EQ(messages[0].kind, orv::MessageKind::Error);
+    EXPECT_EQ(messages[0].parent, &window);
+    EXPECT_EQ(messages[1].text, QString());
+    EXPECT_EQ(messages[1].kind, orv::MessageKind::Error);
+    application->SetMainForm(nullptr);
     orv::SetDialogs(nullptr);
 }
 
