@@ -160,12 +160,6 @@ TCamAvi::Counted::~Counted()
     census.changed.notify_all();
 }
 
-int TCamAvi::Alive()
-{
-    std::lock_guard lock(Recorders().mutex);
-    return Recorders().alive;
-}
-
 bool TCamAvi::WaitUntilNoneAlive(std::chrono::milliseconds limit)
 {
     Census& census = Recorders();

@@ -47,9 +47,8 @@ public:
     // The AVI file's name, as chosen at construction.
     QString FileName() const { return AviName; }
 
-    // Recorders made and not yet destroyed (their files not yet complete).
-    static int Alive();
-    // Waits until no recorder is left, at most limit; true when none is.
+    // Waits until every recorder made has been destroyed (its file
+    // complete), at most limit; true when none is left.
     static bool WaitUntilNoneAlive(std::chrono::milliseconds limit);
 
 protected:
