@@ -64,10 +64,14 @@ install: build
 	  echo "Plug the phone in again after: sudo udevadm control --reload-rules"; \
 	fi
 
-# Removes what the last make install put in place.
+# Removes what the last make install put in place (give the same DESTDIR),
+# and the program's own folders once they are empty.
 uninstall:
 	@[ -f $(BUILD)/install_manifest.txt ] || { echo "nothing installed from $(BUILD)"; exit 1; }
-	xargs -d '\n' rm -f -- < $(BUILD)/install_manifest.txt
+	sed 's|^|$(DESTDIR)|' $(BUILD)/install_manifest.txt | xargs -r -d '\n' rm -f --
+	sed 's|^|$(DESTDIR)|' $(BUILD)/install_manifest.txt | \
+	  awk '{ d = $$0; sub("/[^/]*$$", "", d); while (d ~ "/orvello(/|$$)") { print d; sub("/[^/]*$$", "", d) } }' | \
+	  sort -ru | xargs -r -d '\n' rmdir --ignore-fail-on-non-empty --
 
 # The package is built for /usr with exactly Debian's flags (hardening included;
 # build type None adds none of its own), then checked.
