@@ -1,6 +1,7 @@
 #include "Splashfrm.h"
 
 #include "CommandLine.h"
+#include "ProgramIcon.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -56,21 +57,12 @@ QPixmap TSplash::DrawPicture()
     sky.setColorAt(1, QColor(4, 8, 20));
     p.fillRect(picture.rect(), sky);
 
-    // A camera phone: body, screen, lens.
-    p.setPen(QPen(QColor(190, 200, 220), 2));
-    p.setBrush(QColor(60, 68, 90));
-    p.drawRoundedRect(QRectF(24, 28, 62, 140), 12, 12);
-    p.setBrush(QColor(120, 190, 255));
-    p.drawRoundedRect(QRectF(33, 42, 44, 52), 4, 4);
-    p.setBrush(QColor(20, 20, 28));
-    p.drawEllipse(QPointF(55, 128), 14, 14);
-    p.setBrush(QColor(90, 140, 220));
-    p.drawEllipse(QPointF(55, 128), 6, 6);
-
-    // A USB cable from the phone to the name.
+    // The program's icon, a camera phone, and a USB cable from it to the name.
+    constexpr int kIconSize = 140;
+    p.drawImage(QPoint(-8, 28), RenderProgramIcon(kIconSize));
     QPainterPath cable;
-    cable.moveTo(55, 168);
-    cable.cubicTo(60, 196, 110, 190, 112, 150);
+    cable.moveTo(62, 164);
+    cable.cubicTo(66, 196, 110, 190, 112, 150);
     p.setBrush(Qt::NoBrush);
     p.setPen(QPen(QColor(150, 150, 160), 3));
     p.drawPath(cable);
