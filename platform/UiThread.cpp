@@ -34,8 +34,11 @@ void Release(Pending& pending)
     pending.done.notify_all();
 }
 
+std::atomic<int> gBlocked{0};
+
 [[noreturn]] void BlockForEver()
 {
+    ++gBlocked;
     for (;;)
         std::this_thread::sleep_for(std::chrono::hours(1));
 }
@@ -50,6 +53,8 @@ void InstallUiThread()
 }
 
 void ShutdownUiThread() { gShutdown = true; }
+
+int BlockedWorkers() { return gBlocked.load(); }
 
 bool IsUiThread() { return !gInstalled || std::this_thread::get_id() == gUiThreadId; }
 

@@ -13,6 +13,8 @@ void InstallUiThread();
 // no worker touches a window that is being destroyed. The process ends
 // without waiting for such workers.
 void ShutdownUiThread();
+// Workers blocked for good by a call after the shutdown, so far.
+int BlockedWorkers();
 bool IsUiThread();
 
 // Runs fn on the user-interface thread and waits until it has run. Runs it

@@ -132,15 +132,17 @@ TEST(TThread, AWorkerIsAliveUntilItsThreadHasEndedEntirely)
 
 TEST(TThread, AfterShutdownAWorkerWaitsInsteadOfTouchingTheWindow)
 {
-    std::atomic<bool> reached{false}, ran{false}, returned{false};
+    // Flags of the test's lifetime: the worker outlives it, parked.
+    static std::atomic<bool> ran{false}, returned{false};
+    const int blocked = orv::BlockedWorkers();
     orv::ShutdownUiThread();
-    std::thread([&] {
-        reached = true;
-        orv::RunOnUiThread([&] { ran = true; });
+    std::thread([] {
+        orv::RunOnUiThread([] { ran = true; });
         returned = true;  // never: the worker stays parked until the process ends
     }).detach();
-    ASSERT_TRUE(WaitFor([&] { return reached.load(); }));
-    WaitFor([] { return false; }, 100);
+    // Once the worker is parked for good, whatever it queued has nothing left to wait for.
+    ASSERT_TRUE(WaitFor([&] { return orv::BlockedWorkers() == blocked + 1; }));
+    QCoreApplication::sendPostedEvents();
     EXPECT_FALSE(ran);
     EXPECT_FALSE(returned);
     orv::InstallUiThread();
