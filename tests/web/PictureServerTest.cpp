@@ -209,6 +209,7 @@ TEST_F(WebServerTest, ListensOnlyWhileACameraStartedWithTheServerOnRuns)
             form.Web1Click();
         EXPECT_EQ(RawClient(port).Connected(), c.listens);
         EXPECT_EQ(form.ServerSocket1->isListening(), c.listens);
+        EXPECT_EQ(form.CamThread != nullptr, c.start);
         if (form.CamThread) {
             ASSERT_TRUE(StopCamera(form));
             EXPECT_FALSE(RawClient(port).Connected());
