@@ -148,6 +148,36 @@ TEST(TThread, AfterShutdownAWorkerWaitsInsteadOfTouchingTheWindow)
     orv::InstallUiThread();
 }
 
+// A call a worker queued before the shutdown and that comes to the
+// user-interface thread after it is not run: the shutdown comes at the
+// moment the queued call is delivered.
+TEST(TThread, ACallQueuedBeforeTheShutdownIsNotRunAfterIt)
+{
+    static std::atomic<bool> ran{false}, returned{false};
+    class ShutdownAtDelivery final : public QObject {
+    public:
+        bool eventFilter(QObject* receiver, QEvent* event) override
+        {
+            if (!delivered && receiver == QCoreApplication::instance() && event->type() == QEvent::MetaCall) {
+                delivered = true;
+                orv::ShutdownUiThread();
+            }
+            return false;
+        }
+        bool delivered = false;
+    } filter;
+    QCoreApplication::instance()->installEventFilter(&filter);
+    std::thread([] {
+        orv::RunOnUiThread([] { ran = true; });
+        returned = true;  // never: the worker stays parked until the process ends
+    }).detach();
+    ASSERT_TRUE(WaitFor([&] { return filter.delivered; }));
+    QCoreApplication::instance()->removeEventFilter(&filter);
+    EXPECT_FALSE(ran);
+    EXPECT_FALSE(returned);
+    orv::InstallUiThread();
+}
+
 TEST(Clock, ManualClockCostsNoRealTime)
 {
     orv::ManualClock clock(1000);
