@@ -73,6 +73,7 @@ inline constexpr LangEntry kOptLightCloudy{"OPTIONS", "S22", "Облачное"}
 inline constexpr LangEntry kOptLightIncandescent{"OPTIONS", "S23", "Лампы накаливания"};
 inline constexpr LangEntry kOptLightFluorescent{"OPTIONS", "S24", "Люминисц. лампы"};
 inline constexpr LangEntry kOptLightNight{"OPTIONS", "S25", "Ночная съёмка"};
+inline constexpr LangEntry kOptServerStream{"OPTIONS", "S26", "Видеопоток MJPEG по адресу /stream.mjpg"};
 
 // --- status texts and messages. A key used in several places has one entry
 // per use, each with its own built-in text; a language file gives one text
@@ -123,7 +124,7 @@ inline constexpr std::array<LangEntry, 17> kMenuTexts{
     txt::kMenuMailAuthor, txt::kMenuAbout,
 };
 
-inline constexpr std::array<LangEntry, 29> kOptionsTexts{
+inline constexpr std::array<LangEntry, 30> kOptionsTexts{
     txt::kOptPhoneTab,       txt::kOptProgramTab,        txt::kOptVideoTab,         txt::kOptServerTab,
     txt::kOptTempFile,       txt::kOptPictureType,       txt::kOptShotTimeout,      txt::kOptInitTimeout,
     txt::kOptLighting,       txt::kOptExposure,          txt::kOptCloseToTray,      txt::kOptAutoRestart,
@@ -131,7 +132,7 @@ inline constexpr std::array<LangEntry, 29> kOptionsTexts{
     txt::kOptLanguage,       txt::kOptRecordFile,        txt::kOptDuplicatePicture, txt::kOptCompressor,
     txt::kOptConfigure,      txt::kOptServerEnabled,     txt::kOptPort,             txt::kOptLightAuto,
     txt::kOptLightSunny,     txt::kOptLightCloudy,       txt::kOptLightIncandescent, txt::kOptLightFluorescent,
-    txt::kOptLightNight,
+    txt::kOptLightNight,     txt::kOptServerStream,
 };
 
 // Every use of every STRS key (keys with several uses appear once per use).

@@ -6,13 +6,13 @@
 #include "Devmov.h"
 #include "Dialogs.h"
 #include "FileWrite.h"
-#include "Jpeg.h"
 #include "LangTexts.h"
 #include "Options.h"
 #include "Paths.h"
 #include "PhoneLink.h"
 #include "PhoneWorker.h"
 #include "Photo.h"
+#include "PictureFile.h"
 #include "ProgramIcon.h"
 #include "TThread.h"
 #include "Tray.h"
@@ -20,7 +20,6 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QBuffer>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDebug>
@@ -125,6 +124,7 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent), life_(std::make_shared<Li
     ServerSocket1 = new web::TPictureServer(this);
     connect(ServerSocket1, &web::TPictureServer::ClientRead, this, &TForm1::ServerSocket1ClientRead);
     connect(ServerSocket1, &web::TPictureServer::ClientError, this, &TForm1::ServerSocket1ClientError);
+    connect(this, &TForm1::CurrentFrameChanged, ServerSocket1, &web::TPictureServer::FrameChanged);
 
     Codecs = std::make_unique<video::TCodecs>();
     Tray = new TTray(this);
@@ -416,6 +416,7 @@ void TForm1::Web1Click()
     Web1->setVisible(false);
     Web2->setVisible(true);
     if (GetServerEnabled()) {
+        ServerSocket1->SetStreamEnabled(GetServerStream());
         QString error;
         if (!ServerSocket1->Open(GetServerPort(), &error)) {
             // No web camera without its server: START is offered again.
@@ -519,15 +520,8 @@ bool TForm1::SavePicture(const QString& fileName, int filterIndex)
     if (picture_.isNull())
         return false;
     // The picture is encoded completely before the file is touched.
-    QByteArray bytes;
-    if (filterIndex == 2) {
-        bytes = EncodeJpeg(picture_);
-    } else {
-        QBuffer buffer(&bytes);
-        buffer.open(QIODevice::WriteOnly);
-        if (!picture_.save(&buffer, "BMP"))
-            bytes.clear();
-    }
+    const QByteArray bytes =
+        EncodePictureFile(picture_, filterIndex == 2 ? PictureFormat::Jpeg : PictureFormat::Bitmap);
     QString reason = QStringLiteral("the picture could not be encoded");
     if (!bytes.isEmpty() && WriteFileReplacing(fileName, bytes, &reason))
         return true;
@@ -649,9 +643,15 @@ void TForm1::ShowRecordingTime(const QString& label, const QString& time)
     panel->setToolTip(full);
 }
 
-void TForm1::ShowFrame(const QImage& frame, bool show, bool fit)
+void TForm1::SetCurrentFrame(const QImage& frame)
 {
     CurrentFrame = frame;
+    emit CurrentFrameChanged(CurrentFrame);
+}
+
+void TForm1::ShowFrame(const QImage& frame, bool show, bool fit)
+{
+    SetCurrentFrame(frame);
     if (!show)
         return;
     ShowPicture(frame);

@@ -153,8 +153,10 @@ public:
     // The picture web server; it listens while the web camera runs.
     web::TPictureServer* ServerSocket1 = nullptr;
 
-    // The latest web-camera frame, read by the picture web server.
+    // The latest web-camera frame, read by the picture web server. Written
+    // through SetCurrentFrame, so that the server's streams follow it.
     QImage CurrentFrame;
+    void SetCurrentFrame(const QImage& frame);
     TTray* Tray = nullptr;
     // The catalogue of video encoders, for the options dialog and the
     // recordings of this run.
@@ -169,6 +171,10 @@ public:
     // How long closing the window waits for the restart sent on the way out
     // ("AutoRestart"); a phone that does not answer is given up after it.
     std::chrono::milliseconds ExitRestartWait{3000};
+
+Q_SIGNALS:
+    // CurrentFrame has a new frame.
+    void CurrentFrameChanged(const QImage& frame);
 
 protected:
     // The close rules (FormCloseQuery) for every way of closing the window.

@@ -322,13 +322,15 @@ void TOptionsDlg::BuildServerTab()
     Edit7->setRange(kMinPort, kMaxPort);
     Edit7->setWrapping(false);
     Label10 = MakeLabel("Label10", "Порт: ", Edit7);
+    CheckBox12 = MakeCheckBox("CheckBox12", txt::kOptServerStream.builtIn);
 
     auto* grid = new QGridLayout(TabSheet4);
     grid->addWidget(CheckBox10, 0, 0, 1, 3);
     grid->addWidget(Label10, 1, 0);
     grid->addWidget(Edit7, 1, 1);
+    grid->addWidget(CheckBox12, 2, 0, 1, 3);
     grid->setColumnStretch(2, 1);
-    grid->setRowStretch(2, 1);
+    grid->setRowStretch(3, 1);
 }
 
 void TOptionsDlg::LoadSettings()
@@ -366,6 +368,7 @@ void TOptionsDlg::LoadSettings()
     // The spin control keeps a stored port inside its range.
     Edit7->setValue(settings_.GetServerPort());
     CheckBox11->setChecked(settings_.GetAutoPhoneConnect());
+    CheckBox12->setChecked(settings_.GetServerStream());
 
     // The language list: the built-in language, then the files in the order
     // of every lookup, so that a position is a language index.
@@ -433,6 +436,7 @@ bool TOptionsDlg::SaveSettings()
     settings_.SetServerPort(Edit7->value());
     settings_.SetAutoPhoneConnect(CheckBox11->isChecked());
     settings_.SetLangIndex(ComboBox5->currentIndex());
+    settings_.SetServerStream(CheckBox12->isChecked());
     return true;
 }
 
@@ -463,6 +467,7 @@ void TOptionsDlg::FormShow()
     Button3->setText(text(txt::kOptConfigure));
     CheckBox10->setText(text(txt::kOptServerEnabled));
     Label10->setText(text(txt::kOptPort));
+    CheckBox12->setText(text(txt::kOptServerStream));
 
     const int lighting = ComboBox4->currentIndex();
     ComboBox4->clear();

@@ -41,8 +41,9 @@ public:
     // Selects the tab of "OptionsTabIndex", loads every control from its
     // setting and fills the language list.
     void LoadSettings();
-    // Writes the twenty-four settings in their fixed order. Nothing is
-    // written, and false returned, when a number field does not convert.
+    // Writes the twenty-four settings in their fixed order, then
+    // "ServerStream". Nothing is written, and false returned, when a number
+    // field does not convert.
     bool SaveSettings();
 
     // Relabels the tabs, labels, check boxes and lighting list from section
@@ -113,6 +114,7 @@ public:
     QCheckBox* CheckBox10 = nullptr;
     QLabel* Label10 = nullptr;
     QSpinBox* Edit7 = nullptr;  // the number field and its spin buttons (UpDown1)
+    QCheckBox* CheckBox12 = nullptr;  // the live MJPEG stream
 
     QPushButton* OKBtn = nullptr;
     QPushButton* CancelBtn = nullptr;

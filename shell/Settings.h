@@ -34,7 +34,8 @@ namespace orv {
     X(ServerEnabled, Bool, false)                         \
     X(ServerPort, Int, 80)                                \
     X(AutoPhoneConnect, Bool, true)                       \
-    X(LangIndex, Int, 0)
+    X(LangIndex, Int, 0)                                  \
+    X(ServerStream, Bool, false)
 
 using SettingText = QString;
 using SettingInt = int32_t;

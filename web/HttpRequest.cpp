@@ -39,16 +39,22 @@ void UpperCaseAscii(std::string& word)
     }
 }
 
-Resource MatchRequest(std::string_view text)
+Resource MatchRequest(std::string_view text, bool streamEnabled)
 {
     std::vector<std::string> words = SplitWords(text, 3);
     if (words.size() < 3)
         return Resource::None;
     for (std::string& word : words)
         UpperCaseAscii(word);
-    if (words[0] != "GET" || words[2] != "HTTP/1.1")
-        return Resource::None;
     const std::string& path = words[1];
+    const std::string& version = words[2];
+    if (words[0] != "GET")
+        return Resource::None;
+    // Players and home-automation tools still ask for a stream with 1.0.
+    if (streamEnabled && path == "/STREAM.MJPG" && (version == "HTTP/1.1" || version == "HTTP/1.0"))
+        return Resource::Stream;
+    if (version != "HTTP/1.1")
+        return Resource::None;
     if (path == "/")
         return Resource::Page;
     if (path == "/STYLE.CSS")

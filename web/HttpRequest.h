@@ -15,6 +15,7 @@ enum class Resource {
     Page,        // "/"
     StyleSheet,  // "/STYLE.CSS"
     Picture,     // "/CURRENT.JPG"
+    Stream,      // "/STREAM.MJPG" while the stream is on, with HTTP/1.1 or HTTP/1.0
     NotFound,    // any other path
 };
 
@@ -30,7 +31,9 @@ void UpperCaseAscii(std::string& word);
 
 // The answer for what arrived at a read event, taken as the whole request:
 // words 0, 1 and 2 are compared after ASCII upper-casing; word 0 must be
-// "GET" and word 2 "HTTP/1.1", word 1 chooses the resource.
-Resource MatchRequest(std::string_view text);
+// "GET" and word 2 "HTTP/1.1", word 1 chooses the resource. With the stream
+// on, "/STREAM.MJPG" is the live stream, and for that path alone version
+// "HTTP/1.0" is accepted too; with it off, that path is one like any other.
+Resource MatchRequest(std::string_view text, bool streamEnabled = false);
 
 }  // namespace orv::web

@@ -11,9 +11,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <mutex>
+#include <string>
 #include <string_view>
 #include <system_error>
 #include <thread>
+#include <utility>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -101,10 +103,18 @@ void TPictureServer::Close()
 {
     close();
     const QList<QTcpSocket*> open = clients_.keys();
-    for (QTcpSocket* client : open)
-        CloseClient(client);
+    for (QTcpSocket* client : open) {
+        const auto found = clients_.constFind(client);
+        if (found == clients_.constEnd())
+            continue;  // an error closed it meanwhile
+        if (found->phase == Phase::Streaming)
+            EndStream(client);
+        else if (!found->ending)
+            CloseClient(client);
+    }
     framesToEncode_.clear();
     awaiting_.clear();
+    streamKey_.reset();
 }
 
 void TPictureServer::AcceptClients()
@@ -123,7 +133,9 @@ void TPictureServer::AcceptClients()
         connect(client, &QAbstractSocket::errorOccurred, this,
                 [this, client](QAbstractSocket::SocketError socketError) { emit ClientError(client, socketError); });
         connect(client, &QIODevice::bytesWritten, this, [this, client] { TakeProgress(client); });
-        clients_.insert(client, Client{Phase::Waiting, idle});
+        Client state;
+        state.idle = idle;
+        clients_.insert(client, state);
         idle->start();
     }
 }
@@ -136,9 +148,14 @@ void TPictureServer::AnswerRequest(QTcpSocket* client, const QImage& frame)
     const QByteArray text = client->readAll();
     if (found->phase != Phase::Waiting)
         return;  // one request per connection: anything later is dropped unread
-    const Resource resource = MatchRequest(std::string_view(text.constData(), static_cast<size_t>(text.size())));
+    const Resource resource =
+        MatchRequest(std::string_view(text.constData(), static_cast<size_t>(text.size())), streamEnabled_);
     for (const std::string_view piece : AnswerPieces(resource))
         client->write(piece.data(), static_cast<qint64>(piece.size()));
+    if (resource == Resource::Stream) {
+        StartStream(client, frame);
+        return;
+    }
     if (resource != Resource::Picture || frame.isNull()) {
         Finish(client);
         return;
@@ -179,9 +196,13 @@ void TPictureServer::Finish(QTcpSocket* client)
 
 void TPictureServer::TakeProgress(QTcpSocket* client)
 {
-    const auto found = clients_.constFind(client);
-    if (found == clients_.constEnd() || found->phase == Phase::Encoding)
+    const auto found = clients_.find(client);
+    if (found == clients_.end() || found->phase == Phase::Encoding)
         return;
+    if (found->phase == Phase::Streaming) {
+        StreamProgress(client, *found);
+        return;
+    }
     found->idle->start();
     if (found->phase == Phase::Sending && client->bytesToWrite() == 0)
         ShutOurSide(client);
@@ -234,12 +255,26 @@ void TPictureServer::AwaitPicture(QTcpSocket* client, const QImage& frame)
     state.phase = Phase::Encoding;
     state.idle->stop();
     awaiting_.emplace_back(key, QPointer<QTcpSocket>(client));
+    RequestEncoding(frame);
+}
+
+void TPictureServer::RequestEncoding(const QImage& frame)
+{
+    const qint64 key = frame.cacheKey();
     const bool queued = encodingKey_ == key ||
                         std::any_of(framesToEncode_.begin(), framesToEncode_.end(),
                                     [key](const QImage& queuedFrame) { return queuedFrame.cacheKey() == key; });
     if (!queued)
         framesToEncode_.push_back(frame);
     StartNextEncoding();
+}
+
+bool TPictureServer::Wanted(qint64 key) const
+{
+    if (streamKey_ == key && HasStreams())
+        return true;
+    return std::any_of(awaiting_.begin(), awaiting_.end(),
+                       [key](const auto& entry) { return entry.first == key && entry.second; });
 }
 
 // The encoder runs on a worker thread, so that a large frame does not hold
@@ -251,9 +286,7 @@ void TPictureServer::StartNextEncoding()
         const QImage frame = framesToEncode_.front();
         framesToEncode_.pop_front();
         const qint64 key = frame.cacheKey();
-        const bool wanted = std::any_of(awaiting_.begin(), awaiting_.end(),
-                                        [key](const auto& entry) { return entry.first == key && entry.second; });
-        if (!wanted)
+        if (!Wanted(key))
             continue;
         encodingKey_ = key;
         ++encodingCount_;
@@ -290,7 +323,148 @@ void TPictureServer::PictureEncoded(qint64 key, const QByteArray& picture)
     }
     for (QTcpSocket* client : ready)
         SendPicture(client, picture);
+    if (streamKey_ == key)
+        DeliverToStreams(key, picture);
     StartNextEncoding();
+}
+
+void TPictureServer::SetStreamStallLimit(std::chrono::milliseconds limit)
+{
+    streamStallLimit_ = limit;
+    for (Client& state : clients_) {
+        if (state.phase == Phase::Streaming)
+            state.idle->setInterval(limit);
+    }
+}
+
+bool TPictureServer::HasStreams() const
+{
+    return std::any_of(clients_.cbegin(), clients_.cend(),
+                       [](const Client& client) { return client.phase == Phase::Streaming; });
+}
+
+void TPictureServer::StartStream(QTcpSocket* client, const QImage& frame)
+{
+    Client& state = clients_[client];
+    state.phase = Phase::Streaming;
+    state.idle->setInterval(streamStallLimit_);
+    state.idle->start();  // until the system has taken the header
+    if (frame.isNull())
+        return;  // the first part comes with the first frame
+    // The frame of the moment comes at once.
+    const qint64 key = frame.cacheKey();
+    streamKey_ = key;
+    if (encodedKey_ == key)
+        OfferPart(client, key, encodedPicture_);
+    else
+        RequestEncoding(frame);
+}
+
+void TPictureServer::FrameChanged(const QImage& frame)
+{
+    if (frame.isNull() || !HasStreams())
+        return;
+    const qint64 key = frame.cacheKey();
+    streamKey_ = key;
+    // Frames queued for the streams alone are of no use behind a newer one:
+    // a camera faster than the encoder never piles frames up here.
+    std::erase_if(framesToEncode_, [this](const QImage& queued) { return !Wanted(queued.cacheKey()); });
+    if (encodedKey_ == key)
+        DeliverToStreams(key, encodedPicture_);
+    else
+        RequestEncoding(frame);
+}
+
+void TPictureServer::DeliverToStreams(qint64 key, const QByteArray& picture)
+{
+    if (picture.isEmpty())
+        return;
+    const QList<QTcpSocket*> open = clients_.keys();
+    for (QTcpSocket* client : open)
+        OfferPart(client, key, picture);
+}
+
+void TPictureServer::OfferPart(QTcpSocket* client, qint64 key, const QByteArray& picture)
+{
+    const auto found = clients_.find(client);
+    if (found == clients_.end() || found->phase != Phase::Streaming || picture.isEmpty() ||
+        found->sentKey == key || found->waitingKey == key)
+        return;
+    if (!found->waitingKey && client->bytesToWrite() == 0) {
+        WritePart(client, *found, key, picture);
+        return;
+    }
+    // The viewer has not taken the last part yet: the frame waits behind it,
+    // in place of an older one that waited.
+    if (found->waitingKey)
+        ++framesReplaced_;
+    found->waitingKey = key;
+    found->waiting = picture;
+    NoteHeld(client, *found);
+}
+
+void TPictureServer::WritePart(QTcpSocket* client, Client& state, qint64 key, const QByteArray& picture)
+{
+    const std::string header = StreamPartHeader(static_cast<size_t>(picture.size()));
+    client->write(header.data(), static_cast<qint64>(header.size()));
+    client->write(picture);
+    client->write(kStreamPartEnd.data(), static_cast<qint64>(kStreamPartEnd.size()));
+    state.sentKey = key;
+    ++partsWritten_;
+    state.idle->start();
+    NoteHeld(client, state);
+}
+
+// The system took bytes of a stream: the stall limit starts again while
+// bytes remain, and once the part is all taken the waiting frame follows.
+void TPictureServer::StreamProgress(QTcpSocket* client, Client& state)
+{
+    if (client->bytesToWrite() > 0) {
+        state.idle->start();
+        return;
+    }
+    if (!state.waitingKey) {
+        state.idle->stop();  // waiting for the camera's next frame is no stall
+        return;
+    }
+    const qint64 key = *state.waitingKey;
+    const QByteArray picture = std::exchange(state.waiting, QByteArray());
+    state.waitingKey.reset();
+    WritePart(client, state, key, picture);
+}
+
+// The closing boundary follows the part being sent; a frame still waiting is
+// dropped. The connection then ends as any answer does.
+void TPictureServer::EndStream(QTcpSocket* client)
+{
+    const auto found = clients_.find(client);
+    if (found == clients_.end())
+        return;
+    found->waiting.clear();
+    found->waitingKey.reset();
+    found->ending = true;
+    client->write(kStreamEnd.data(), static_cast<qint64>(kStreamEnd.size()));
+    Finish(client);
+}
+
+void TPictureServer::NoteHeld(QTcpSocket* client, const Client& state)
+{
+    peakHeldBytes_ = std::max(peakHeldBytes_, client->bytesToWrite() + state.waiting.size());
+}
+
+TPictureServer::StreamFigures TPictureServer::StreamStatus() const
+{
+    StreamFigures figures;
+    for (auto entry = clients_.cbegin(); entry != clients_.cend(); ++entry) {
+        if (entry->phase != Phase::Streaming)
+            continue;
+        ++figures.streams;
+        figures.heldBytes += entry.key()->bytesToWrite() + entry->waiting.size();
+    }
+    figures.peakHeldBytes = peakHeldBytes_;
+    figures.partsWritten = partsWritten_;
+    figures.framesReplaced = framesReplaced_;
+    return figures;
 }
 
 }  // namespace orv::web

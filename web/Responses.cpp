@@ -75,6 +75,12 @@ std::string_view StyleSheetText()
     return sheet;
 }
 
+std::string StreamPartHeader(size_t pictureLength)
+{
+    return "--orvelloframe\r\nContent-Type: image/jpeg\r\nContent-Length: " + std::to_string(pictureLength) +
+           "\r\n\r\n";
+}
+
 std::vector<std::string_view> AnswerPieces(Resource resource)
 {
     switch (resource) {
@@ -86,6 +92,8 @@ std::vector<std::string_view> AnswerPieces(Resource resource)
         return {kStatusFound, kServerLine, kStyleSheetType, kEndOfHeader, StyleSheetText()};
     case Resource::Picture:
         return {kStatusFound, kServerLine, kPictureType, kEndOfHeader};
+    case Resource::Stream:
+        return {kStreamHeader};
     case Resource::NotFound:
         return {kStatusNotFound};
     }

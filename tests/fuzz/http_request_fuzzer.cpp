@@ -1,6 +1,6 @@
 // Any bytes as what a client sent: the word splitting keeps its promises and
 // the answer chosen does not depend on letter case or on line ends before the
-// request.
+// request; turning the stream on changes only the answers that become it.
 #include "HttpRequest.h"
 #include "Responses.h"
 
@@ -56,5 +56,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     }
     Check(MatchRequest(lower) == resource);
     Check(MatchRequest("\r\n\r\n" + std::string(text)) == resource);
+    // The stream changes the answer for its own path alone.
+    const Resource withStream = MatchRequest(text, true);
+    Check(withStream == resource || withStream == Resource::Stream);
+    Check(resource != Resource::Stream);
+    Check(MatchRequest(lower, true) == withStream);
     return 0;
 }

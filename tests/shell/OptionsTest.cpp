@@ -183,7 +183,8 @@ QStringList DefaultLines()
             QStringLiteral("\"AutoFps\"=dword:00000001"), QStringLiteral("\"AutoAviFileName\"=dword:00000000"),
             QStringLiteral("\"AviFolder\"=\"%1\"").arg(DefaultAviFolder()),
             QStringLiteral("\"ServerEnabled\"=dword:00000000"), QStringLiteral("\"ServerPort\"=dword:00000050"),
-            QStringLiteral("\"AutoPhoneConnect\"=dword:00000001"), QStringLiteral("\"LangIndex\"=dword:00000000")};
+            QStringLiteral("\"AutoPhoneConnect\"=dword:00000001"), QStringLiteral("\"LangIndex\"=dword:00000000"),
+            QStringLiteral("\"ServerStream\"=dword:00000000")};
 }
 
 QStringList With(QStringList lines, const QStringList& changed)
@@ -195,7 +196,7 @@ QStringList With(QStringList lines, const QStringList& changed)
     return lines;
 }
 
-TEST_F(OptionsTest, OkWritesAllTwentyFourValuesInOrder)
+TEST_F(OptionsTest, OkWritesTheTwentyFourValuesInOrderThenTheStreamSetting)
 {
     const QStringList everyValue{
         QStringLiteral("\"TempJpgName\"=\"/a/shot.jpg\""), QStringLiteral("\"AutoSuspendMode\"=dword:00000000"),
@@ -209,7 +210,8 @@ TEST_F(OptionsTest, OkWritesAllTwentyFourValuesInOrder)
         QStringLiteral("\"Expose\"=dword:00000004"), QStringLiteral("\"AutoFps\"=dword:00000000"),
         QStringLiteral("\"AutoAviFileName\"=dword:00000001"), QStringLiteral("\"AviFolder\"=\"/srv/video/\""),
         QStringLiteral("\"ServerEnabled\"=dword:00000001"), QStringLiteral("\"ServerPort\"=dword:00001f90"),
-        QStringLiteral("\"AutoPhoneConnect\"=dword:00000000"), QStringLiteral("\"LangIndex\"=dword:00000001")};
+        QStringLiteral("\"AutoPhoneConnect\"=dword:00000000"), QStringLiteral("\"LangIndex\"=dword:00000001"),
+        QStringLiteral("\"ServerStream\"=dword:00000001")};
     QStringList backwards = everyValue;
     std::reverse(backwards.begin(), backwards.end());
     WriteLanguageFile(QStringLiteral("a.lng"), "[OPTIONS]\n");
@@ -388,7 +390,7 @@ TEST_F(OptionsTest, AnInvalidNumberKeepsTheDialogOpenAndWritesNothing)
             dialog.OKBtn->click();
             EXPECT_FALSE(dialog.isVisible()) << row.message;
         });
-        EXPECT_EQ(StoredLines().size(), 24) << row.message;
+        EXPECT_EQ(StoredLines().size(), 25) << row.message;
         EXPECT_EQ(Settings().GetTempJpgName(), QStringLiteral("/a/new.jpg"));
     }
 }

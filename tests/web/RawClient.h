@@ -98,6 +98,26 @@ public:
         return false;
     }
 
+    // Reads until at least total bytes have arrived in all, turning the event
+    // loop meanwhile; false when the time limit passes or the server ends the
+    // connection first.
+    bool ReadAtLeast(qsizetype total)
+    {
+        QElapsedTimer timer;
+        timer.start();
+        QByteArray buffer(64 * 1024, '\0');
+        while (received_.size() < total && timer.elapsed() < kLimitMs) {
+            const ssize_t n = ::recv(fd_, buffer.data(), static_cast<size_t>(buffer.size()), 0);
+            if (n > 0)
+                received_.append(buffer.constData(), n);
+            else if (n == 0 || errno != EAGAIN)
+                return false;
+            else
+                QTest::qWait(1);
+        }
+        return received_.size() >= total;
+    }
+
     const QByteArray& Received() const { return received_; }
     bool WasReset() const { return reset_; }
 
