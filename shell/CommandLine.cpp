@@ -1,9 +1,11 @@
 #include "CommandLine.h"
 
 #include "Paths.h"
+#include "PictureFile.h"
 #include "SettingsStore.h"
 
 #include <cstdio>
+#include <limits>
 
 namespace orv {
 namespace {
@@ -34,28 +36,120 @@ QString ReadFileVersion() { return QStringLiteral(ORV_VERSION); }
 
 namespace orv {
 
+namespace {
+
+// A whole number from 1 to most, or nothing.
+std::optional<int> Count(const QString& text, int most)
+{
+    bool ok = false;
+    const qlonglong value = text.toLongLong(&ok, 10);
+    if (!ok || value < 1 || value > most)
+        return std::nullopt;
+    return static_cast<int>(value);
+}
+
+bool TakesValue(const QString& name)
+{
+    for (const char* option : {"--photo", "--record", "--wait", "--frames", "--seconds"}) {
+        if (name == QLatin1String(option))
+            return true;
+    }
+    return false;
+}
+
+}  // namespace
+
 LongOptions ParseLongOptions(const QStringList& arguments)
 {
+    using Action = LongOptions::Action;
     LongOptions options;
-    for (const QString& argument : arguments) {
-        if (!argument.startsWith(QLatin1String("--")))
-            continue;  // a switch, Qt's own option, or ignored
-        if (argument == QLatin1String("--simulate-phone")) {
+    const auto fail = [&options](const QString& error) {
+        options.action = Action::Error;
+        options.error = error;
+        return options;
+    };
+    Action answer = Action::Run;  // --help or --version, the first one given
+    Action work = Action::Run;    // --photo or --record
+    QStringList given;            // options of the work given
+    QStringList strays;
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        const QString& argument = arguments[i];
+        if (!argument.startsWith(QLatin1String("--"))) {
+            strays << argument;  // a switch, Qt's own option, or ignored
+            continue;
+        }
+        QString name = argument;
+        std::optional<QString> value;
+        const qsizetype equals = argument.indexOf(QLatin1Char('='));
+        if (equals > 2 && TakesValue(argument.left(equals))) {
+            name = argument.left(equals);
+            value = argument.mid(equals + 1);
+        }
+        if (TakesValue(name) && !value) {
+            if (i + 1 == arguments.size())
+                return fail(QStringLiteral("option '%1' needs a value").arg(name));
+            value = arguments[++i];
+        }
+        if (name == QLatin1String("--simulate-phone")) {
             options.simulatePhone = true;
-        } else if (argument == QLatin1String("--exit-when-idle")) {
+        } else if (name == QLatin1String("--exit-when-idle")) {
             options.exitWhenIdle = true;
-        } else if (argument == QLatin1String("--help")) {
-            if (options.action == LongOptions::Action::Run)
-                options.action = LongOptions::Action::Help;
-        } else if (argument == QLatin1String("--version")) {
-            if (options.action == LongOptions::Action::Run)
-                options.action = LongOptions::Action::Version;
+        } else if (name == QLatin1String("--help")) {
+            if (answer == Action::Run)
+                answer = Action::Help;
+        } else if (name == QLatin1String("--version")) {
+            if (answer == Action::Run)
+                answer = Action::Version;
+        } else if (name == QLatin1String("--photo") || name == QLatin1String("--record")) {
+            if (work != Action::Run)
+                return fail(QStringLiteral("--photo and --record cannot be given together or twice"));
+            work = name == QLatin1String("--photo") ? Action::Photo : Action::Record;
+            if (value->isEmpty())
+                return fail(QStringLiteral("option '%1' needs a file name").arg(name));
+            options.file = *value;
+        } else if (name == QLatin1String("--wait") || name == QLatin1String("--seconds")) {
+            const std::optional<int> seconds = Count(*value, LongOptions::kMaxSeconds);
+            if (!seconds)
+                return fail(QStringLiteral("option '%1' needs a whole number of seconds from 1 to %2, not '%3'")
+                                .arg(name)
+                                .arg(LongOptions::kMaxSeconds)
+                                .arg(*value));
+            (name == QLatin1String("--wait") ? options.waitSeconds : options.seconds) = *seconds;
+            given << name;
+        } else if (name == QLatin1String("--frames")) {
+            const std::optional<int> frames = Count(*value, std::numeric_limits<int>::max());
+            if (!frames)
+                return fail(QStringLiteral("option '--frames' needs a whole number of frames from 1 up, not '%1'")
+                                .arg(*value));
+            options.frames = *frames;
+            given << name;
         } else {
-            options.action = LongOptions::Action::Error;
-            options.error = QStringLiteral("unknown option '%1'").arg(argument);
-            return options;
+            return fail(QStringLiteral("unknown option '%1'").arg(argument));
         }
     }
+    if (answer != Action::Run) {
+        options.action = answer;
+        return options;
+    }
+    if (work == Action::Run) {
+        if (!given.isEmpty())
+            return fail(QStringLiteral("option '%1' goes with --photo or --record").arg(given.first()));
+        return options;
+    }
+    if (work == Action::Photo) {
+        for (const QString& name : given) {
+            if (name != QLatin1String("--wait"))
+                return fail(QStringLiteral("option '%1' goes with --record, not with --photo").arg(name));
+        }
+        if (!PictureFormatOf(options.file))
+            return fail(QStringLiteral("cannot tell the picture's format from '%1': name the file .jpg, .jpeg or .bmp")
+                            .arg(options.file));
+    }
+    if (!strays.isEmpty())
+        return fail(QStringLiteral("unexpected argument '%1' with %2")
+                        .arg(strays.first(), work == Action::Photo ? QStringLiteral("--photo")
+                                                                   : QStringLiteral("--record")));
+    options.action = work;
     return options;
 }
 
@@ -65,6 +159,8 @@ QString HelpText()
 {
     return QStringLiteral(
                "Usage: orvello [SWITCH]... [OPTION]...\n"
+               "       orvello --photo FILE [--wait SECONDS] [--simulate-phone]\n"
+               "       orvello --record FILE [--frames N] [--seconds S] [--wait SECONDS] [--simulate-phone]\n"
                "Use a Motorola camera phone on USB as a still camera and a slow web camera:\n"
                "take photos, record the camera into AVI files, serve the latest picture to browsers.\n"
                "\n"
@@ -79,6 +175,29 @@ QString HelpText()
                "  --help              show this help and exit\n"
                "  --version           show the version and exit\n"
                "\n"
+               "Without a window, with the stored settings (picture size, lighting, exposure,\n"
+               "waiting times, date stamp, encoder, picture server):\n"
+               "  --photo FILE        take one photo and write it to FILE as JPEG (.jpg, .jpeg)\n"
+               "                      or as a bitmap (.bmp)\n"
+               "  --record FILE       record the web camera into the AVI file FILE (a folder ending\n"
+               "                      in / gets a file named after the date and time) until\n"
+               "                      SIGINT or SIGTERM; the picture server and its stream run\n"
+               "                      meanwhile when the settings turn them on\n"
+               "  --frames N          with --record: stop after N frames\n"
+               "  --seconds S         with --record: stop after S seconds of recording\n"
+               "  --wait SECONDS      wait at most this long for the phone (default 30)\n"
+               "Progress goes to standard error when it is a terminal; a failure is one line there.\n"
+               "\n"
+               "Exit status:\n"
+               "  0  success (a recording also when ended by SIGINT or SIGTERM)\n"
+               "  1  another failure: the video encoder refuses the frames, or interrupted\n"
+               "  2  an unknown option, or a missing or wrong value\n"
+               "  3  no phone connected within the waiting time\n"
+               "  4  camera failure: it did not start, or a picture was not taken or read\n"
+               "  5  the photo or video file cannot be written\n"
+               "  6  another copy of orvello is running (it holds the phone)\n"
+               "  7  the picture server cannot listen on its port\n"
+               "\n"
                "Files:\n"
                "  settings            %1\n"
                "  language files      %2\n"
@@ -88,14 +207,20 @@ QString HelpText()
         .arg(QString::fromStdString(reg::SettingsFilePath()), LanguageFolder(), ManualPath());
 }
 
-std::optional<int> AnswerLongOptions(int argc, char** argv)
+QStringList ArgumentsOf(int argc, char** argv)
 {
     QStringList arguments;
     for (int i = 1; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
-    const LongOptions options = ParseLongOptions(arguments);
+    return arguments;
+}
+
+std::optional<int> AnswerLongOptions(const LongOptions& options)
+{
     switch (options.action) {
     case LongOptions::Action::Run:
+    case LongOptions::Action::Photo:
+    case LongOptions::Action::Record:
         return std::nullopt;
     case LongOptions::Action::Help:
         std::fputs(HelpText().toLocal8Bit().constData(), stdout);
@@ -106,7 +231,7 @@ std::optional<int> AnswerLongOptions(int argc, char** argv)
     case LongOptions::Action::Error:
         std::fprintf(stderr, "orvello: %s\nTry 'orvello --help' for more information.\n",
                      options.error.toLocal8Bit().constData());
-        return 2;
+        return kExitUsage;
     }
     return std::nullopt;
 }

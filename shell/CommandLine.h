@@ -17,29 +17,58 @@ bool FindCmdLineSwitch(QChar letter);
 // The version compiled into the program ("1.0.1.51").
 QString ReadFileVersion();
 
+// Exit statuses. The window's program ends with 0 (also when another copy
+// runs) or 2; the others come from --photo and --record.
+enum ExitStatus : int {
+    kExitSuccess = 0,
+    kExitFailure = 1,          // another failure: the encoder refuses the frames, interrupted
+    kExitUsage = 2,            // an unknown option, a missing or wrong value
+    kExitNoPhone = 3,          // no phone within the waiting time, or it went away first
+    kExitCameraFailed = 4,     // the camera did not start, or a picture was not taken or read
+    kExitFileNotWritable = 5,  // the photo or video file cannot be written
+    kExitAlreadyRunning = 6,   // another copy runs (and holds the phone)
+    kExitServerFailed = 7,     // the picture server cannot listen on its port
+};
+
 // Long options: arguments that begin with "--". The program knows
-// --simulate-phone, --exit-when-idle, --help and --version; any other is an
-// error. Qt's own options are written with one dash ("-platform offscreen")
-// and are left to Qt, like every other argument.
+// --simulate-phone, --exit-when-idle, --help, --version, and for work without
+// a window --photo FILE, --record FILE, --frames N, --seconds S and --wait S
+// (the value as the next argument or after "="); any other is an error. Qt's
+// own options are written with one dash ("-platform offscreen") and are left
+// to Qt, like every other argument of the window's program.
 struct LongOptions {
-    enum class Action { Run, Help, Version, Error };
+    enum class Action { Run, Help, Version, Error, Photo, Record };
+    // The longest --wait and --seconds (a timer's range, some 23 days).
+    static constexpr int kMaxSeconds = 2000000;
+    static constexpr int kDefaultWaitSeconds = 30;
+
     Action action = Action::Run;
     bool simulatePhone = false;
     bool exitWhenIdle = false;  // quit at the first turn of the event loop (start-up benchmark)
     QString error;              // Action::Error: what is wrong, for the user
+    // Photo and Record.
+    QString file;
+    int waitSeconds = kDefaultWaitSeconds;
+    int frames = 0;   // Record: stop after this many frames; 0 no limit
+    int seconds = 0;  // Record: stop after this many seconds; 0 no limit
 };
 // arguments: without the program name. --help and --version win over
-// everything after them, an unknown option over everything.
+// everything after them, an error over everything. --photo and --record take
+// no other arguments than the long options: a switch of the window or a
+// stray word is an error there.
 LongOptions ParseLongOptions(const QStringList& arguments);
 
 // The texts printed for --help and --version.
 QString HelpText();
 QString VersionText();
 
-// Answers --help, --version and unknown long options before anything else
+// The arguments without the program name.
+QStringList ArgumentsOf(int argc, char** argv);
+
+// Answers --help, --version and wrong long options before anything else
 // starts (no display, no window, no lock, no settings): prints the answer
-// and returns the exit code (0, or 2 for an unknown option). Returns nothing
-// when the program is to run.
-std::optional<int> AnswerLongOptions(int argc, char** argv);
+// and returns the exit code (0, or 2 for a wrong option). Returns nothing
+// when the program is to run (with its window, or for --photo or --record).
+std::optional<int> AnswerLongOptions(const LongOptions& options);
 
 }  // namespace orv

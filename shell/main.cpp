@@ -4,6 +4,7 @@
 #include "Camavi.h"
 #include "CommandLine.h"
 #include "Dialogs.h"
+#include "Headless.h"
 #include "InstanceLock.h"
 #include "LibusbBus.h"
 #include "Main.h"
@@ -45,10 +46,18 @@ Options ParseOptions(const QStringList& arguments)
 
 int main(int argc, char* argv[])
 {
-    // --help, --version and unknown long options: answered before anything
+    // --help, --version and wrong long options: answered before anything
     // starts, so they need no display and take no lock.
-    if (const std::optional<int> code = orv::AnswerLongOptions(argc, argv))
+    const orv::LongOptions longOptions = orv::ParseLongOptions(orv::ArgumentsOf(argc, argv));
+    if (const std::optional<int> code = orv::AnswerLongOptions(longOptions))
         return *code;
+    using Action = orv::LongOptions::Action;
+    if (longOptions.action == Action::Photo || longOptions.action == Action::Record) {
+        return orv::RunHeadless(longOptions, argc, argv, [&longOptions] {
+            // Never freed: the device monitor may still use it while the process ends.
+            orv::SetBus((longOptions.simulatePhone ? orv::sim::MakeSimBus() : orv::MakeUsbBus()).release());
+        });
+    }
     orv::TApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Orvello"));
     QGuiApplication::setDesktopFileName(QStringLiteral(ORV_APP_ID));

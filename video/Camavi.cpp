@@ -102,13 +102,13 @@ QString RecordingTimeText(long long seconds)
 }
 
 TCamAvi::TCamAvi(CamView& view, const Settings& settings, phone::PhoneLink& link, const TCodecs& codecs,
-                 std::function<void()> finished)
+                 std::function<void()> finished, const QString& fileName)
     : view_(view), settings_(settings), Monitor(link)
 {
     if (finished)
         OnTerminate = [finished = std::move(finished)](TThread*) { finished(); };
     Download.reserve(kPictureBufferSize);
-    AviName = settings.GetAviTempName();
+    AviName = fileName.isEmpty() ? settings.GetAviTempName() : fileName;
     SetFreeOnTerminate(true);
     TempName = settings.GetTempJpgName();
 
@@ -122,7 +122,7 @@ TCamAvi::TCamAvi(CamView& view, const Settings& settings, phone::PhoneLink& link
     } else {
         hasCompressor_ = true;
         Compressor = std::make_unique<TCompressor>(entry);
-        if (settings.GetAutoAviFileName())
+        if (fileName.isEmpty() && settings.GetAutoAviFileName())
             AviName = UniqueAviName(DatedAviName(settings.GetAviFolder(), TheClock().Now()));
         QString reason;
         Avi = AviFile::Open(AviName, &reason);

@@ -37,8 +37,10 @@ public:
     // thread (std::system_error when no thread can be made); finished runs on the user-interface thread after the thread's
     // work (the window's CamFinished). The recorder frees itself after that,
     // completing the file. view, settings, link and codecs must outlive it.
+    // fileName: the AVI file to record into; empty, the settings name it
+    // ("AviTempName", or a dated name in "AviFolder").
     TCamAvi(CamView& view, const Settings& settings, phone::PhoneLink& link, const TCodecs& codecs,
-            std::function<void()> finished);
+            std::function<void()> finished, const QString& fileName = QString());
     ~TCamAvi() override;
 
     // Asks the recorder to end after the frame in progress. Main thread.

@@ -1,0 +1,75 @@
+// The long options of the program without a window, parsed: what each run
+// is asked to do, and the message for each kind of mistake.
+
+#include "CommandLine.h"
+
+#include <gtest/gtest.h>
+
+namespace orv {
+namespace {
+
+using Action = LongOptions::Action;
+
+TEST(CommandLine, PhotoAndRecordOptions)
+{
+    struct Case {
+        QStringList arguments;
+        Action action;
+        const char* fileOrError;
+        int wait = 30;
+        int frames = 0;
+        int seconds = 0;
+    };
+    const auto args = [](std::initializer_list<const char*> words) {
+        QStringList list;
+        for (const char* word : words)
+            list << QString::fromUtf8(word);
+        return list;
+    };
+    const Case cases[] = {
+        {args({"--photo", "shot.jpg"}), Action::Photo, "shot.jpg"},
+        {args({"--simulate-phone", "--photo=/tmp/a b.JPEG", "--wait=5"}), Action::Photo, "/tmp/a b.JPEG", 5},
+        {args({"--photo", "x.bmp", "--wait", "2000000"}), Action::Photo, "x.bmp", 2000000},
+        {args({"--record", "cam.avi", "--frames", "10", "--seconds=60", "--wait", "1"}), Action::Record, "cam.avi", 1,
+         10, 60},
+        {args({"--record", "videos/"}), Action::Record, "videos/"},
+        {args({"--photo", "shot.jpg", "--help"}), Action::Help, ""},
+        {args({"-s", "--simulate-phone"}), Action::Run, ""},
+        {args({"--photo"}), Action::Error, "option '--photo' needs a value"},
+        {args({"--photo="}), Action::Error, "option '--photo' needs a file name"},
+        {args({"--photo", "a.jpg", "--record", "b.avi"}), Action::Error,
+         "--photo and --record cannot be given together or twice"},
+        {args({"--wait", "3"}), Action::Error, "option '--wait' goes with --photo or --record"},
+        {args({"--photo", "a.jpg", "--seconds", "3"}), Action::Error,
+         "option '--seconds' goes with --record, not with --photo"},
+        {args({"--photo", "a.jpg", "--wait", "0"}), Action::Error,
+         "option '--wait' needs a whole number of seconds from 1 to 2000000, not '0'"},
+        {args({"--record", "a.avi", "--seconds", "2000001"}), Action::Error,
+         "option '--seconds' needs a whole number of seconds from 1 to 2000000, not '2000001'"},
+        {args({"--record", "a.avi", "--frames", "1e3"}), Action::Error,
+         "option '--frames' needs a whole number of frames from 1 up, not '1e3'"},
+        {args({"--photo", "a.gif"}), Action::Error,
+         "cannot tell the picture's format from 'a.gif': name the file .jpg, .jpeg or .bmp"},
+        {args({"--photo", "a.jpg", "-d"}), Action::Error, "unexpected argument '-d' with --photo"},
+        {args({"--record", "a.avi", "b.avi"}), Action::Error, "unexpected argument 'b.avi' with --record"},
+        {args({"--help=1"}), Action::Error, "unknown option '--help=1'"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.arguments.join(QLatin1Char(' ')).toStdString());
+        const LongOptions options = ParseLongOptions(c.arguments);
+        EXPECT_EQ(options.action, c.action);
+        if (c.action == Action::Error) {
+            EXPECT_EQ(options.error.toStdString(), c.fileOrError);
+            continue;
+        }
+        if (c.action == Action::Photo || c.action == Action::Record) {
+            EXPECT_EQ(options.file.toStdString(), c.fileOrError);
+            EXPECT_EQ(options.waitSeconds, c.wait);
+            EXPECT_EQ(options.frames, c.frames);
+            EXPECT_EQ(options.seconds, c.seconds);
+        }
+    }
+}
+
+}  // namespace
+}  // namespace orv

@@ -1,0 +1,310 @@
+// The program without a window: `orvello --photo` and `orvello --record` run
+// as processes with a settings file and a lock folder of their own, pointed
+// at a display that does not exist. Each cause of failure has its exit status
+// and its one line on standard error; the files they write are read back.
+
+#include "AviReadBack.h"
+#include "Jpeg.h"
+#include "TestEnv.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QHostAddress>
+#include <QImage>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+namespace orv::test {
+namespace {
+
+constexpr int kLimitMs = 90000;
+
+// The size a decoded picture file has; empty when it does not decode.
+QSize PictureSize(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray bytes = file.readAll();
+    QImage picture;
+    if (bytes.startsWith("\xFF\xD8"))
+        DecodeJpeg(reinterpret_cast<const uint8_t*>(bytes.constData()), static_cast<size_t>(bytes.size()), &picture);
+    else if (bytes.startsWith("BM"))
+        picture.loadFromData(bytes, "BMP");
+    return picture.size();
+}
+
+// One run of the program in a folder of its own: settings (with short
+// waiting times), lock, files. "%D" in the arguments stands for the folder.
+class ProgramRun {
+public:
+    explicit ProgramRun(const QByteArray& settings)
+    {
+        QFile file(dir.filePath(QStringLiteral("settings.reg")));
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\TARVIN\\Orvello]\n"
+                   "\"CameraInitTime\"=dword:00000000\n\"Timeout\"=dword:00000000\n" +
+                   settings);
+        file.close();
+    }
+
+    ProgramRun(const QStringList& arguments, const QByteArray& settings, bool terminal = false) : ProgramRun(settings)
+    {
+        Start(arguments, terminal);
+    }
+
+    void Start(const QStringList& arguments, bool terminal = false)
+    {
+        const QString folder = dir.path();
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        // No display: nothing may need one.
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        env.insert(QStringLiteral("DISPLAY"), QStringLiteral(":9999"));
+        env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+        env.insert(QStringLiteral("ORVELLO_SETTINGS_FILE"), dir.filePath(QStringLiteral("settings.reg")));
+        env.insert(QStringLiteral("ORVELLO_LOCK_DIR"), folder);
+        env.insert(QStringLiteral("ORVELLO_PHONE_TRACE"), dir.filePath(QStringLiteral("phone.trace")));
+        process.setProcessEnvironment(env);
+        QStringList expanded;
+        for (const QString& argument : arguments)
+            expanded << QString(argument).replace(QStringLiteral("%D"), folder);
+        const QString program = BinaryDir() + QStringLiteral("/orvello");
+        if (terminal) {
+            // script gives the program a terminal and copies what it writes there.
+            QStringList quoted{program};
+            for (const QString& argument : expanded)
+                quoted << QLatin1Char('\'') + argument + QLatin1Char('\'');
+            process.start(QStringLiteral("script"),
+                          {QStringLiteral("-qec"), quoted.join(QLatin1Char(' ')), QStringLiteral("/dev/null")});
+        } else {
+            process.start(program, expanded);
+        }
+        EXPECT_TRUE(process.waitForStarted());
+    }
+
+    ~ProgramRun()
+    {
+        if (process.state() != QProcess::NotRunning) {
+            process.kill();
+            process.waitForFinished(10000);
+        }
+    }
+
+    QString Path(const QString& name) const { return dir.filePath(name); }
+
+    // Waits for the end; stderr (or, on a terminal, what it showed).
+    bool Finish()
+    {
+        if (!process.waitForFinished(kLimitMs))
+            return false;
+        error = QString::fromLocal8Bit(process.readAllStandardError());
+        shown = QString::fromLocal8Bit(process.readAllStandardOutput());
+        return process.exitStatus() == QProcess::NormalExit;
+    }
+
+    QTemporaryDir dir;
+    QProcess process;
+    QString error;
+    QString shown;
+};
+
+int FreePort()
+{
+    QTcpServer probe;
+    EXPECT_TRUE(probe.listen(QHostAddress::AnyIPv4, 0));
+    return probe.serverPort();
+}
+
+QByteArray Dword(const char* name, int value)
+{
+    return QStringLiteral("\"%1\"=dword:%2\n").arg(QLatin1String(name)).arg(value, 8, 16, QLatin1Char('0')).toUtf8();
+}
+
+TEST(Headless, EachOutcomeHasItsExitStatusAndLine)
+{
+    struct Case {
+        const char* name;
+        QStringList arguments;
+        QByteArray settings;
+        int status;
+        QString error;  // the whole of standard error; %D the run's folder
+        std::function<void(const ProgramRun&)> check;
+        bool terminal = false;
+    };
+    QTcpServer squatter;
+    ASSERT_TRUE(squatter.listen(QHostAddress::AnyIPv4, 0));
+    const int busyPort = squatter.serverPort();
+    const auto args = [](std::initializer_list<const char*> words) {
+        QStringList list;
+        for (const char* word : words)
+            list << QString::fromUtf8(word);
+        return list;
+    };
+    const auto noFile = [](const char* name) {
+        return [name](const ProgramRun& run) { EXPECT_FALSE(QFile::exists(run.Path(QLatin1String(name)))) << name; };
+    };
+    const Case cases[] = {
+        {"JPEG photo", args({"--photo", "%D/shot.jpg", "--simulate-phone"}), Dword("JpgType", 7), 0, "",
+         [](const ProgramRun& run) { EXPECT_EQ(PictureSize(run.Path(QStringLiteral("shot.jpg"))), QSize(128, 96)); }},
+        {"bitmap photo", args({"--photo=%D/shot.BMP", "--wait", "20", "--simulate-phone"}), Dword("JpgType", 4), 0, "",
+         [](const ProgramRun& run) { EXPECT_EQ(PictureSize(run.Path(QStringLiteral("shot.BMP"))), QSize(80, 60)); }},
+        {"photo with progress on a terminal", args({"--photo", "%D/shot.jpeg", "--simulate-phone"}),
+         Dword("JpgType", 2), 0, "",
+         [](const ProgramRun& run) {
+             EXPECT_EQ(PictureSize(run.Path(QStringLiteral("shot.jpeg"))), QSize(160, 120));
+             for (const char* line : {"orvello: waiting for the phone\r\n", "orvello: phone connected\r\n",
+                                      "orvello: shooting\r\n", "orvello: 160 x 120 photo written to "})
+                 EXPECT_TRUE(run.shown.contains(QLatin1String(line))) << line << " in " << run.shown.toStdString();
+         },
+         true},
+        {"recording of 3 frames", args({"--record", "%D/three.avi", "--frames", "3", "--simulate-phone"}),
+         Dword("JpgType", 4), 0, "",
+         [](const ProgramRun& run) {
+             const QString avi = run.Path(QStringLiteral("three.avi"));
+             EXPECT_TRUE(HasIndex(avi));
+             const Probe probe = RunFfprobe(avi);
+             EXPECT_TRUE(probe.ran);
+             EXPECT_EQ(probe.frames, 3);
+             EXPECT_EQ(probe.width, 80);
+         }},
+        {"recording of 2 seconds", args({"--record", "%D/timed.avi", "--seconds", "2", "--simulate-phone"}),
+         Dword("JpgType", 4), 0, "",
+         [](const ProgramRun& run) {
+             const QString avi = run.Path(QStringLiteral("timed.avi"));
+             EXPECT_TRUE(HasIndex(avi));
+             EXPECT_GE(CountFrameChunks(avi), 1);
+         }},
+        {"no phone on the bus", args({"--photo", "%D/none.jpg", "--wait", "1"}), {}, 3,
+         "orvello: no phone connected within 1 second\n", noFile("none.jpg")},
+        {"camera that does not start", args({"--photo", "%D/none.jpg", "--simulate-phone"}),
+         Dword("JpgType", 11), 4, "orvello: the camera could not be started\n", noFile("none.jpg")},
+        {"picture not taken", args({"--photo", "%D/none.jpg", "--simulate-phone"}), "\"TempJpgName\"=\"/b/x.jpg\"\n",
+         4, "orvello: the phone could not take the picture\n", noFile("none.jpg")},
+        {"recording camera that does not start", args({"--record", "%D/none.avi", "--simulate-phone"}),
+         Dword("JpgType", 11), 4, "orvello: the camera could not be started\n",
+         [](const ProgramRun& run) { EXPECT_FALSE(HasIndex(run.Path(QStringLiteral("none.avi")))); }},
+        {"photo into a missing folder", args({"--photo", "%D/missing/none.jpg", "--simulate-phone"}), {}, 5,
+         "orvello: cannot write %D/missing/none.jpg: there is no folder %D/missing\n", {}},
+        {"video into a missing folder", args({"--record", "%D/missing/none.avi", "--simulate-phone"}), {}, 5,
+         "orvello: cannot write %D/missing/none.avi: there is no folder %D/missing\n", {}},
+        {"server port taken", args({"--record", "%D/none.avi", "--simulate-phone"}),
+         Dword("ServerEnabled", 1) + Dword("ServerPort", busyPort), 7,
+         QStringLiteral("orvello: the picture server cannot listen on port %1: Windows socket error: Address already "
+                        "in use (98), on API 'bind'\n")
+             .arg(busyPort),
+         noFile("none.avi")},
+        {"no format in the name", args({"--photo", "%D/shot.png", "--simulate-phone"}), {}, 2,
+         "orvello: cannot tell the picture's format from '%D/shot.png': name the file .jpg, .jpeg or .bmp\n"
+         "Try 'orvello --help' for more information.\n",
+         noFile("phone.trace")},
+        {"frames with a photo", args({"--photo", "%D/a.jpg", "--frames", "2"}), {}, 2,
+         "orvello: option '--frames' goes with --record, not with --photo\n"
+         "Try 'orvello --help' for more information.\n",
+         {}},
+    };
+    std::vector<std::unique_ptr<ProgramRun>> runs;
+    for (const Case& c : cases)
+        runs.push_back(std::make_unique<ProgramRun>(c.arguments, c.settings, c.terminal));
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        const Case& c = cases[i];
+        ProgramRun& run = *runs[i];
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(run.Finish());
+        EXPECT_EQ(run.process.exitCode(), c.status);
+        EXPECT_EQ(run.error, QString(c.error).replace(QStringLiteral("%D"), run.dir.path()));
+        if (c.check)
+            c.check(run);
+    }
+}
+
+TEST(Headless, SecondCopyTouchesNoPhone)
+{
+    for (const char* file : {"none.jpg", "none.avi"}) {
+        SCOPED_TRACE(file);
+        ProgramRun run{QByteArray()};
+        const QString lockFile = run.Path(QStringLiteral("OrvelloIsAlreadyRunning.lock"));
+        const int fd = ::open(lockFile.toUtf8().constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
+        const bool photo = QByteArray(file).endsWith(".jpg");
+        run.Start({photo ? QStringLiteral("--photo") : QStringLiteral("--record"),
+                   QStringLiteral("%D/") + QLatin1String(file), QStringLiteral("--simulate-phone")});
+        ASSERT_TRUE(run.Finish());
+        ::close(fd);
+        EXPECT_EQ(run.process.exitCode(), 6);
+        EXPECT_EQ(run.error, QStringLiteral("orvello: another copy of orvello is running and holds the phone\n"));
+        EXPECT_FALSE(QFile::exists(run.Path(QStringLiteral("phone.trace"))));
+        EXPECT_FALSE(QFile::exists(run.Path(QLatin1String(file))));
+    }
+}
+
+// A recording with the picture server and its stream on, ended by SIGTERM:
+// the file is complete, the exit status 0, and a viewer of the stream gets
+// its closing boundary.
+TEST(Headless, TermEndsARecordingWithACompleteFileAndEndsTheStreams)
+{
+    const int port = FreePort();
+    ProgramRun run({QStringLiteral("--record"), QStringLiteral("%D/"), QStringLiteral("--simulate-phone")},
+            Dword("JpgType", 4) + Dword("ServerEnabled", 1) + Dword("ServerStream", 1) + Dword("ServerPort", port));
+    // A dated name in the folder: the only .avi file there.
+    const auto recording = [&run] {
+        const QStringList files = QDir(run.dir.path()).entryList({QStringLiteral("*.avi")});
+        return files.size() == 1 ? run.Path(files.first()) : QString();
+    };
+    QElapsedTimer waited;
+    waited.start();
+    while ((recording().isEmpty() || CountFrameChunks(recording()) < 3) && waited.elapsed() < kLimitMs &&
+           run.process.state() == QProcess::Running)
+        QThread::msleep(20);
+    ASSERT_GE(CountFrameChunks(recording()), 3);
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^\\d\\d-\\d\\d-\\d\\d_\\d{4}\\.avi$"))
+                    .match(QFileInfo(recording()).fileName())
+                    .hasMatch());
+
+    QTcpSocket viewer;
+    viewer.connectToHost(QHostAddress::LocalHost, static_cast<quint16>(port));
+    ASSERT_TRUE(viewer.waitForConnected(10000));
+    viewer.write("GET /stream.mjpg HTTP/1.1\r\n\r\n");
+    QByteArray stream;
+    while (stream.count("--orvelloframe\r\n") < 2 && viewer.waitForReadyRead(10000))
+        stream += viewer.readAll();
+    ASSERT_EQ(stream.count("--orvelloframe\r\n"), 2);
+
+    ::kill(static_cast<pid_t>(run.process.processId()), SIGTERM);
+    while (viewer.waitForReadyRead(10000))
+        stream += viewer.readAll();
+    EXPECT_TRUE(stream.endsWith("\r\n--orvelloframe--\r\n"));
+    ASSERT_TRUE(run.Finish());
+    EXPECT_EQ(run.process.exitCode(), 0);
+    EXPECT_EQ(run.error, QString());
+
+    const QString avi = recording();
+    EXPECT_TRUE(HasIndex(avi));
+    const auto header = ReadStreamHeader(avi);
+    ASSERT_TRUE(header);
+    const Probe probe = RunFfprobe(avi);
+    ASSERT_TRUE(probe.ran);
+    EXPECT_GE(probe.frames, 3);
+    EXPECT_EQ(header->length, static_cast<uint32_t>(probe.frames));
+    EXPECT_EQ(CountFrameChunks(avi), probe.frames);
+}
+
+}  // namespace
+}  // namespace orv::test
