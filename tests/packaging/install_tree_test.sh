@@ -36,6 +36,7 @@ expected=(
   usr/share/icons/hicolor/scalable/apps/orvello.svg
   usr/share/man/man1/orvello.1.gz
   usr/lib/udev/rules.d/70-orvello.rules
+  usr/lib/systemd/user/orvello-webcam.service
   usr/$libdir/orvello/orvello-ffmpeg.so
 )
 for size in 16 22 24 32 48 64 128 256; do
@@ -74,6 +75,18 @@ grep -q "<id>$app_id</id>" "$metainfo" || fail "metainfo id"
 grep -q "<launchable type=\"desktop-id\">$app_id.desktop</launchable>" "$metainfo" || fail "metainfo launchable"
 version=$("$root/usr/bin/orvello" --version)
 grep -q "<release version=\"${version#orvello }\"" "$metainfo" || fail "metainfo release is not $version"
+
+# The network camera's user unit starts the program of the configured prefix,
+# records and restarts on failure; systemd, where it is there, finds nothing
+# wrong in it (pointed at the program installed here).
+unit=$root/usr/lib/systemd/user/orvello-webcam.service
+grep -qE '^ExecStart=/[^ ]*/bin/orvello --record ' "$unit" || fail "the unit does not record with orvello"
+grep -qx 'Restart=on-failure' "$unit" || fail "the unit does not restart on failure"
+if command -v systemd-analyze >/dev/null; then
+  mkdir -p "$work/units"
+  sed "s|^ExecStart=/[^ ]*/bin/orvello|ExecStart=$root/usr/bin/orvello|" "$unit" >"$work/units/orvello-webcam.service"
+  systemd-analyze --man=no verify "$work/units/orvello-webcam.service" || fail "systemd-analyze verify"
+fi
 
 # The installed program finds its files under its own prefix, wherever the
 # tree is.
