@@ -132,6 +132,19 @@ int FreePort()
     return probe.serverPort();
 }
 
+// Whether the process has a handler of its own for the signal.
+bool Catches(qint64 pid, int signal)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return false;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("SigCgt:"))
+            return (line.mid(7).trimmed().toULongLong(nullptr, 16) >> (signal - 1)) & 1;
+    }
+    return false;
+}
+
 QByteArray Dword(const char* name, int value)
 {
     return QStringLiteral("\"%1\"=dword:%2\n").arg(QLatin1String(name)).arg(value, 8, 16, QLatin1Char('0')).toUtf8();
@@ -147,6 +160,7 @@ TEST(Headless, EachOutcomeHasItsExitStatusAndLine)
         QString error;  // the whole of standard error; %D the run's folder
         std::function<void(const ProgramRun&)> check;
         bool terminal = false;
+        int signal = 0;  // sent once the program handles it
     };
     QTcpServer squatter;
     ASSERT_TRUE(squatter.listen(QHostAddress::AnyIPv4, 0));
@@ -214,6 +228,10 @@ TEST(Headless, EachOutcomeHasItsExitStatusAndLine)
          "orvello: cannot tell the picture's format from '%D/shot.png': name the file .jpg, .jpeg or .bmp\n"
          "Try 'orvello --help' for more information.\n",
          noFile("phone.trace")},
+        {"photo given up while waiting for the phone", args({"--photo", "%D/none.jpg", "--wait", "60"}), {}, 1,
+         "orvello: interrupted\n", noFile("none.jpg"), false, SIGTERM},
+        {"recording ended before the phone came", args({"--record", "%D/none.avi", "--wait", "60"}), {}, 0, "",
+         noFile("none.avi"), false, SIGINT},
         {"frames with a photo", args({"--photo", "%D/a.jpg", "--frames", "2"}), {}, 2,
          "orvello: option '--frames' goes with --record, not with --photo\n"
          "Try 'orvello --help' for more information.\n",
@@ -226,6 +244,14 @@ TEST(Headless, EachOutcomeHasItsExitStatusAndLine)
         const Case& c = cases[i];
         ProgramRun& run = *runs[i];
         SCOPED_TRACE(c.name);
+        if (c.signal != 0) {
+            const qint64 pid = run.process.processId();
+            QElapsedTimer waited;
+            waited.start();
+            while (!Catches(pid, c.signal) && waited.elapsed() < kLimitMs)
+                QThread::msleep(10);
+            ::kill(static_cast<pid_t>(pid), c.signal);
+        }
         ASSERT_TRUE(run.Finish());
         EXPECT_EQ(run.process.exitCode(), c.status);
         EXPECT_EQ(run.error, QString(c.error).replace(QStringLiteral("%D"), run.dir.path()));
