@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # make demo: Orvello doing its main job against the simulated phone. The web
 # camera starts as soon as the phone connects, records into a temporary
-# folder and serves the latest picture on a free local port. Everything the
+# folder and serves the latest picture, and the live MJPEG stream, on a free
+# local port. Everything the
 # demo writes (settings, lock, messages, the AVI) stays in that folder, so a
 # user's own settings are never touched. Without a display the program runs
 # offscreen; with one, its window shows as well. Ctrl+C (SIGINT) or SIGTERM
@@ -45,6 +46,7 @@ REGEDIT4
 "AutoPhoneConnect"=dword:00000001
 "AutoRestart"=dword:00000000
 "ServerEnabled"=dword:00000001
+"ServerStream"=dword:00000001
 "ServerPort"=dword:$(printf '%08x' "$port")
 "AutoAviFileName"=dword:00000000
 "AviTempName"="$avi"
@@ -66,6 +68,7 @@ fi
 cat <<EOF
 Orvello with the simulated phone, $where.
   Open in a browser:   http://127.0.0.1:$port/   (the picture alone: /CURRENT.JPG)
+  Live MJPEG stream:   http://127.0.0.1:$port/stream.mjpg   (VLC, ffplay, a browser)
   Recording into:      $avi
   Settings and logs:   $demo_dir
 Ctrl+C stops the recording, completes the AVI and ends the demo.
