@@ -9,6 +9,7 @@
 #include "Clock.h"
 #include "Codecs.h"
 #include "ControlPipe.h"
+#include "FaultyPipe.h"
 #include "Jpeg.h"
 #include "PhoneLink.h"
 #include "Photo.h"
@@ -116,54 +117,7 @@ private:
     std::atomic<uint64_t> slept_{0};
 };
 
-// Fails the writes of chosen commands, the way a phone that stalls them
-// would, and passes everything else to the phone.
-class FaultyPipe final : public orv::ControlPipe {
-public:
-    struct Rule {
-        uint16_t code = 0;
-        Bytes prefix;
-        int times = 1;
-    };
-    struct Rules {
-        std::mutex mutex;
-        std::vector<Rule> rules;
-    };
-
-    FaultyPipe(std::unique_ptr<orv::ControlPipe> inner, std::shared_ptr<Rules> rules)
-        : inner_(std::move(inner)), rules_(std::move(rules))
-    {
-    }
-    orv::TransferResult Transfer(const orv::SetupPacket& setup, uint8_t* data,
-                                 std::chrono::milliseconds timeout) override
-    {
-        if (setup.requestType == 0x41 && setup.request == 0x02 && setup.length >= 8 && Fails(data, setup.length))
-            return {orv::TransferStatus::Stall, 0};
-        return inner_->Transfer(setup, data, timeout);
-    }
-    bool ClaimInterface(int number) override { return inner_->ClaimInterface(number); }
-    void WaitForRemoval() override { inner_->WaitForRemoval(); }
-    void CancelWait() override { inner_->CancelWait(); }
-    std::string Path() const override { return inner_->Path(); }
-
-private:
-    bool Fails(const uint8_t* data, size_t length)
-    {
-        const uint16_t code = static_cast<uint16_t>(((data[2] << 8) | data[3]) & 0x0FFF);
-        std::lock_guard lock(rules_->mutex);
-        for (Rule& rule : rules_->rules) {
-            if (rule.code == code && rule.times > 0 && rule.prefix.size() <= length - 8
-                && std::equal(rule.prefix.begin(), rule.prefix.end(), data + 8)) {
-                --rule.times;
-                return true;
-            }
-        }
-        return false;
-    }
-
-    std::unique_ptr<orv::ControlPipe> inner_;
-    std::shared_ptr<Rules> rules_;
-};
+using orv::test::FaultyPipe;
 
 // The window as the recorder sees it.
 class RecorderView final : public orv::video::CamView {
@@ -276,7 +230,7 @@ public:
     void Fail(uint16_t code, Bytes prefix, int times = 1)
     {
         std::lock_guard lock(rules_->mutex);
-        rules_->rules.push_back({code, std::move(prefix), times});
+        rules_->rules.push_back({code, std::move(prefix), 0, times});
     }
 
     // Makes a recorder, stops it once it has shown stopAfter frames (0: it
