@@ -72,39 +72,40 @@ protected:
     }
 };
 
-TEST_F(MinimiseTest, CloseToTrayOffKeepsTheTaskbarButton)
+TEST_F(MinimiseTest, MinimisedWindowGoesBehindTheIconOnlyWhenAskedAndThereIsAnArea)
 {
     Settings().SetAutoPhoneConnect(false);
-    TTray::SetAvailabilityCheck([] { return true; });
-    TForm1& form = Minimised();
-    EXPECT_TRUE(form.isVisible());
-    EXPECT_TRUE(form.isMinimized());
-    EXPECT_FALSE(form.Tray->Visible());
+    const struct {
+        bool closeToTray, notificationArea;
+        bool visible, trayVisible;
+    } cases[] = {
+        {false, true, true, false},  // the taskbar button stays
+        {true, false, true, false},  // no notification area: the window stays on the taskbar
+        {true, true, false, true},   // hidden behind the icon
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << "CloseToTray " << c.closeToTray << ", area " << c.notificationArea);
+        Settings().SetCloseToTray(c.closeToTray);
+        const bool area = c.notificationArea;
+        TTray::SetAvailabilityCheck([area] { return area; });
+        TForm1& form = Minimised();
+        EXPECT_EQ(form.isVisible(), c.visible);
+        EXPECT_TRUE(form.isMinimized());
+        EXPECT_EQ(form.Tray->Visible(), c.trayVisible);
+        EXPECT_EQ(form.Tray->Tip(), form.windowTitle());
+    }
 }
 
-TEST_F(MinimiseTest, CloseToTrayOnHidesTheWindowBehindTheIcon)
+TEST_F(MinimiseTest, TheTrayIconBringsTheHiddenWindowBack)
 {
     Settings().SetAutoPhoneConnect(false);
     Settings().SetCloseToTray(true);
     TTray::SetAvailabilityCheck([] { return true; });
     TForm1& form = Minimised();
-    EXPECT_FALSE(form.isVisible());
-    EXPECT_TRUE(form.Tray->Visible());
-    EXPECT_EQ(form.Tray->Tip(), form.windowTitle());
-
+    ASSERT_FALSE(form.isVisible());
     emit form.Tray->Icon()->activated(QSystemTrayIcon::Trigger);
     EXPECT_TRUE(form.isVisible());
     EXPECT_FALSE(form.isMinimized());
-    EXPECT_FALSE(form.Tray->Visible());
-}
-
-TEST_F(MinimiseTest, WithoutANotificationAreaTheWindowStaysOnTheTaskbar)
-{
-    Settings().SetAutoPhoneConnect(false);
-    Settings().SetCloseToTray(true);
-    TTray::SetAvailabilityCheck([] { return false; });
-    TForm1& form = Minimised();
-    EXPECT_TRUE(form.isVisible());
     EXPECT_FALSE(form.Tray->Visible());
 }
 
