@@ -36,9 +36,12 @@ struct EmulatedPhone::Device {
     // keeps them: reaping another descriptor's URB would write it back over
     // the wrong client connection and corrupt that client's memory.
     std::map<UMockdevIoctlClient*, std::deque<UMockdevIoctlData*>> completed;
+    // URBs the device never answers, until the program discards them.
+    std::map<UMockdevIoctlClient*, std::deque<UMockdevIoctlData*>> unanswered;
 
     gboolean HandleIoctl(UMockdevIoctlClient* client);
-    void RunControl(UMockdevIoctlData* urbData);
+    // False when the device leaves the URB unanswered.
+    bool RunControl(UMockdevIoctlData* urbData);
 };
 
 namespace {
@@ -100,11 +103,13 @@ void OnClientFinalized(gpointer data, GObject*)
     {
         std::lock_guard lock(watch->device->mutex);
         --watch->device->openClients;
-        auto queue = watch->device->completed.find(watch->client);
-        if (queue != watch->device->completed.end()) {
+        for (auto* queues : {&watch->device->completed, &watch->device->unanswered}) {
+            auto queue = queues->find(watch->client);
+            if (queue == queues->end())
+                continue;
             for (UMockdevIoctlData* urb : queue->second)
                 g_object_unref(urb);
-            watch->device->completed.erase(queue);
+            queues->erase(queue);
         }
     }
     delete watch;
@@ -433,7 +438,7 @@ int EmulatedPhone::ModemOpens() const
 
 // Fills in the URB's status, actual length and, for IN transfers, the data
 // stage, from the test's answer.
-void EmulatedPhone::Device::RunControl(UMockdevIoctlData* urbData)
+bool EmulatedPhone::Device::RunControl(UMockdevIoctlData* urbData)
 {
     auto* urb = reinterpret_cast<usbdevfs_urb*>(urbData->data);
     // Pull the setup packet and data stage into our memory; they are written
@@ -449,6 +454,10 @@ void EmulatedPhone::Device::RunControl(UMockdevIoctlData* urbData)
     TransferResult result{TransferStatus::Error, 0};
     if (8u + setup.length <= static_cast<unsigned>(urb->buffer_length) && answer)
         result = answer(setup, bytes + 8);
+    if (result.status == TransferStatus::Timeout) {
+        g_object_unref(buffer);
+        return false;
+    }
     switch (result.status) {
     case TransferStatus::Ok: urb->status = 0; break;
     case TransferStatus::Stall: urb->status = -EPIPE; break;
@@ -461,6 +470,7 @@ void EmulatedPhone::Device::RunControl(UMockdevIoctlData* urbData)
                              ? static_cast<int>(std::min<size_t>(result.transferred, setup.length))
                              : 0;
     g_object_unref(buffer);
+    return true;
 }
 
 gboolean EmulatedPhone::Device::HandleIoctl(UMockdevIoctlClient* client)
@@ -530,10 +540,10 @@ gboolean EmulatedPhone::Device::HandleIoctl(UMockdevIoctlClient* client)
             std::lock_guard lock(mutex);
             ++urbs;
         }
-        RunControl(urbData);
+        const bool answered = RunControl(urbData);
         {
             std::lock_guard lock(mutex);
-            completed[client].push_back(urbData);  // our reference goes to the queue
+            (answered ? completed : unanswered)[client].push_back(urbData);  // our reference goes to the queue
         }
         umockdev_ioctl_client_complete(client, 0, 0);
         return TRUE;
@@ -562,10 +572,24 @@ gboolean EmulatedPhone::Device::HandleIoctl(UMockdevIoctlClient* client)
         umockdev_ioctl_client_complete(client, 0, 0);
         return TRUE;
     }
-    case USBDEVFS_DISCARDURB:
-        // Every URB completes as it is submitted: there is nothing to cancel.
-        umockdev_ioctl_client_complete(client, -1, EINVAL);
+    case USBDEVFS_DISCARDURB: {
+        // Only an unanswered URB can be cancelled (the oldest: one at a time
+        // is all the tests leave unanswered); it completes as cancelled.
+        std::lock_guard lock(mutex);
+        auto queue = unanswered.find(client);
+        if (queue == unanswered.end() || queue->second.empty()) {
+            umockdev_ioctl_client_complete(client, -1, EINVAL);
+            return TRUE;
+        }
+        UMockdevIoctlData* urbData = queue->second.front();
+        queue->second.pop_front();
+        auto* urb = reinterpret_cast<usbdevfs_urb*>(urbData->data);
+        urb->status = -ENOENT;
+        urb->actual_length = 0;
+        completed[client].push_back(urbData);
+        umockdev_ioctl_client_complete(client, 0, 0);
         return TRUE;
+    }
     default:
         std::fprintf(stderr, "USB emulation: unhandled usbfs request 0x%lx\n", request);
         umockdev_ioctl_client_complete(client, -1, ENOTTY);

@@ -23,7 +23,8 @@
 namespace orv::test {
 
 // The device side of a control transfer on endpoint 0, with the contract of
-// ControlPipe::Transfer. Runs on umockdev's worker thread.
+// ControlPipe::Transfer; a Timeout leaves the transfer unanswered until the
+// program cancels it. Runs on umockdev's worker thread.
 using ControlAnswer = std::function<TransferResult(const SetupPacket& setup, uint8_t* data)>;
 
 // The one testbed of the test program, made at first use.

@@ -165,14 +165,15 @@ protected:
     void TearDown() override { SetClock(nullptr); }
 
     // Plugs the phone in as it presents itself now, and waits until libusb's
-    // device list has it.
+    // device list has it. Its transfers are answered by the phone, or by
+    // answer where one is given.
     std::unique_ptr<EmulatedPhone> Plug(const std::shared_ptr<sim::SimPhone>& model, bool modemPort,
-                                        unsigned usbPort = 1)
+                                        unsigned usbPort = 1, ControlAnswer answer = nullptr)
     {
         PhoneLayout layout;
         layout.deviceDescriptor = model->DeviceDescriptor();
         layout.configDescriptor = model->ConfigDescriptor();
-        layout.answer = [model](const SetupPacket& setup, uint8_t* data) {
+        layout.answer = answer ? std::move(answer) : [model](const SetupPacket& setup, uint8_t* data) {
             return model->ControlTransfer(setup, data);
         };
         layout.modemPort = modemPort;
@@ -426,6 +427,30 @@ TEST_F(UsbRoute, FailedTransfersMapToTheirStatus)
     result = GetDescriptor(*pipe, 1, 0, 0, data, 18);
     EXPECT_EQ(result.status, TransferStatus::NoDevice);
     EXPECT_EQ(result.transferred, 0u);
+}
+
+TEST_F(UsbRoute, ATransferThePhoneNeverAnswersEndsAtTheLimitItWasGiven)
+{
+    // The phone leaves every status poll unanswered.
+    auto phone = Plug(phone_, false, 1, [model = phone_](const SetupPacket& setup, uint8_t* data) {
+        if (setup.requestType == 0xC1 && setup.request == 0x00)
+            return TransferResult{TransferStatus::Timeout, 0};
+        return model->ControlTransfer(setup, data);
+    });
+    auto pipe = bus_.Open(PathOf(*phone));
+    ASSERT_NE(pipe, nullptr);
+    uint8_t data[64] = {};
+    for (const std::chrono::milliseconds limit : {150ms, 400ms}) {
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(pipe->Transfer({0xC1, 0x00, 0, 8, 8}, data, limit).status, TransferStatus::Timeout) << limit.count();
+        // Never before the limit; well before any other limit (a loaded
+        // machine may add a little).
+        const auto took = std::chrono::steady_clock::now() - start;
+        EXPECT_GE(took, limit) << limit.count();
+        EXPECT_LT(took, limit + 5s) << limit.count();
+    }
+    // The cancelled transfers leave the pipe usable.
+    EXPECT_EQ(GetDescriptor(*pipe, 1, 0, 0, data, 18).status, TransferStatus::Ok);
 }
 
 TEST_F(UsbRoute, ClosingReleasesTheInterfaceAndTheDevice)
