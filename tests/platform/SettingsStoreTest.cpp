@@ -188,26 +188,6 @@ TEST_F(SettingsStore, GarbageIsKeptAsideBeforeTheFirstWrite)
     EXPECT_EQ(kept.readAll(), garbage);
 }
 
-TEST_F(SettingsStore, UnreadableFileGivesDefaultsAndIgnoresWrites)
-{
-    ASSERT_TRUE(QDir().mkpath(path_));  // a folder where the file should be
-    EXPECT_EQ(reg::ReadRegInt("Timeout", 1000), 1000);
-    reg::WriteRegInt("Timeout", 5);
-    reg::DeleteSettingsKey();
-    EXPECT_EQ(reg::ReadRegInt("Timeout", 1000), 1000);
-    EXPECT_TRUE(QFileInfo(path_).isDir());
-    QDir().rmdir(path_);
-}
-
-TEST_F(SettingsStore, UnwritableFolderGivesDefaultsAndStoresNothing)
-{
-    qputenv("ORVELLO_SETTINGS_FILE", "/proc/orvello-cannot-exist/settings.reg");
-    EXPECT_EQ(reg::ReadRegInt("Timeout", 1000), 1000);
-    EXPECT_FALSE(reg::StoreValue("Timeout", reg::kRegDword, {5, 0, 0, 0}));
-    EXPECT_EQ(reg::ReadRegInt("Timeout", 1000), 1000);
-    qputenv("ORVELLO_SETTINGS_FILE", path_.toUtf8());
-}
-
 // A write makes a new file and renames it over the old one: the name gets a
 // new inode, and a reader that holds the old file still reads all of it.
 TEST_F(SettingsStore, WriteReplacesTheFileByARename)
@@ -222,6 +202,7 @@ TEST_F(SettingsStore, WriteReplacesTheFileByARename)
     struct stat now {};
     ASSERT_EQ(::stat(path_.toUtf8().constData(), &now), 0);
     EXPECT_NE(now.st_ino, old.st_ino);
+    EXPECT_EQ(now.st_mode & 07777, 0644u);  // readable by all, whatever the umask
     EXPECT_EQ(reader.readAll(), before);
     EXPECT_EQ(reg::ReadRegInt("Timeout", 0), 6);
     EXPECT_EQ(QFileInfo(path_).dir().entryList({QStringLiteral(".settings*")}, QDir::Files | QDir::Hidden),
@@ -245,30 +226,45 @@ TEST_F(SettingsStore, FailingFlushIsAFailureAndKeepsTheOldFile)
               QStringList{});
 }
 
-// A pipe or a device under the settings file's name is neither waited on nor
-// replaced: defaults are read and nothing is stored.
-TEST_F(SettingsStore, PipeOrDeviceOfTheNameIsRefused)
+// A name where no settings file can be (a folder, a folder that cannot be
+// made, a pipe, a device) is neither waited on nor replaced: defaults are read
+// and nothing is stored.
+TEST_F(SettingsStore, ANameWhereNoFileCanBeGivesDefaultsAndStoresNothing)
 {
     const QByteArray native = path_.toUtf8();
+    const auto kindOf = [](const char* file) {
+        struct stat info {};
+        return ::stat(file, &info) == 0 ? info.st_mode & S_IFMT : 0;
+    };
     struct Case {
         const char* what;
         std::function<int()> make;
-        mode_t kind;
+        const char* file;  // the settings file's name; nullptr: the test's own
+        mode_t kind;       // what stands under the name afterwards; 0: nothing
     };
     const Case cases[] = {
-        {"pipe", [&] { return ::mkfifo(native.constData(), 0600); }, S_IFIFO},
-        {"character device", [&] { return ::mknod(native.constData(), S_IFCHR | 0600, makedev(1, 3)); }, S_IFCHR},
+        {"folder", [&] { return ::mkdir(native.constData(), 0700); }, nullptr, S_IFDIR},
+        {"folder that cannot be made", [] { return 0; }, "/proc/orvello-cannot-exist/settings.reg", 0},
+        {"pipe", [&] { return ::mkfifo(native.constData(), 0600); }, nullptr, S_IFIFO},
+        // Last: without root it ends the test.
+        {"character device", [&] { return ::mknod(native.constData(), S_IFCHR | 0600, makedev(1, 3)); }, nullptr,
+         S_IFCHR},
     };
     for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const char* file = c.file ? c.file : native.constData();
+        qputenv("ORVELLO_SETTINGS_FILE", file);
         if (c.make() != 0 && errno == EPERM)
             GTEST_SKIP() << "making a device node needs root";
-        EXPECT_EQ(reg::ReadRegInt("Timeout", 1000), 1000) << c.what;
-        EXPECT_FALSE(reg::StoreValue("Timeout", reg::kRegDword, {5, 0, 0, 0})) << c.what;
-        struct stat info {};
-        ASSERT_EQ(::stat(native.constData(), &info), 0) << c.what;
-        EXPECT_EQ(info.st_mode & S_IFMT, c.kind) << c.what;
-        ASSERT_EQ(::unlink(native.constData()), 0);
+        EXPECT_EQ(reg::ReadRegInt("Timeout", 1000), 1000);
+        EXPECT_FALSE(reg::StoreValue("Timeout", reg::kRegDword, {5, 0, 0, 0}));
+        reg::WriteRegInt("Timeout", 5);
+        reg::DeleteSettingsKey();
+        EXPECT_EQ(reg::ReadRegInt("Timeout", 1000), 1000);
+        EXPECT_EQ(kindOf(file), c.kind);
+        ::remove(file);
     }
+    qputenv("ORVELLO_SETTINGS_FILE", native);
 }
 
 TEST_F(SettingsStore, ThreadsWritingAtOnceLoseNothing)
