@@ -192,9 +192,9 @@ TEST(Startup, LongOptionsAnswerWithoutWindowLockOrSettings)
     const Case cases[] = {
         {{QStringLiteral("--help")}, 0, "Usage: orvello [SWITCH]... [OPTION]...\n", ""},
         {{QStringLiteral("/d"), QStringLiteral("--help")}, 0, "Usage: orvello", ""},
-        {{QStringLiteral("--version")}, 0, "orvello 1.0.1.51\n", ""},
+        {{QStringLiteral("--version")}, 0, "orvello " ORV_VERSION "\n", ""},
         {{QStringLiteral("--simulate-phone"), QStringLiteral("--version"), QStringLiteral("--help")}, 0,
-         "orvello 1.0.1.51\n", ""},
+         "orvello " ORV_VERSION "\n", ""},
         {{QStringLiteral("--bogus")}, 2, "",
          "orvello: unknown option '--bogus'\nTry 'orvello --help' for more information.\n"},
         {{QStringLiteral("--help"), QStringLiteral("--Version")}, 2, "", "orvello: unknown option '--Version'"},
