@@ -7,13 +7,14 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
-  qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev
+  qt6-base-dev qt6-base-dev-tools libgl-dev
   libusb-1.0-0-dev libudev-dev libjpeg62-turbo-dev
   libavcodec-dev libavformat-dev libswscale-dev libavutil-dev ffmpeg
   libgtest-dev libgmock-dev libbenchmark-dev
   umockdev libumockdev-dev chromium
   xvfb xauth fonts-dejavu-core fonts-liberation
   desktop-file-utils appstream
+  librsvg2-bin  # the icon's PNG files are checked against its SVG
 )
 # The picture server's benchmark compares it with nginx under wrk's load.
 bench_packages=(nginx-light wrk)

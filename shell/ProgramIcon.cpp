@@ -1,35 +1,43 @@
 #include "ProgramIcon.h"
 
-#include <QPainter>
+#include "ProgramIconPixels.h"
+
 #include <QPixmap>
-#include <QSvgRenderer>
 
 namespace orv {
 
-QImage RenderProgramIcon(int size)
+QImage ProgramIconImage(int size)
 {
     if (size < 1 || size > 1024)
         return {};
-    QSvgRenderer renderer(QStringLiteral(":/orvello/orvello.svg"));
-    if (!renderer.isValid())
+    // The carried size itself, else the smallest larger one, else the largest.
+    const IconPixels* best = nullptr;
+    const IconPixels* largest = nullptr;
+    for (int i = 0; i < kProgramIconPixelsCount; ++i) {
+        const IconPixels& candidate = kProgramIconPixels[i];
+        if (!largest || candidate.size > largest->size)
+            largest = &candidate;
+        if (candidate.size >= size && (!best || candidate.size < best->size))
+            best = &candidate;
+    }
+    if (!best)
+        best = largest;
+    if (!best)
         return {};
-    QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
-    image.fill(Qt::transparent);
-    QPainter painter(&image);
-    painter.setRenderHint(QPainter::Antialiasing);
-    renderer.render(&painter, QRectF(0, 0, size, size));
-    painter.end();
-    return image;
+    // The pixels are the program's own constant data: the image shares them.
+    const QImage carried(reinterpret_cast<const uchar*>(best->argb), best->size, best->size,
+                         best->size * static_cast<qsizetype>(sizeof(std::uint32_t)),
+                         QImage::Format_ARGB32_Premultiplied);
+    if (best->size == size)
+        return carried;
+    return carried.scaled(size, size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
 }
 
 QIcon ProgramIcon()
 {
     QIcon icon;
-    for (const int size : kProgramIconSizes) {
-        const QImage image = RenderProgramIcon(size);
-        if (!image.isNull())
-            icon.addPixmap(QPixmap::fromImage(image));
-    }
+    for (const int size : kProgramIconSizes)
+        icon.addPixmap(QPixmap::fromImage(ProgramIconImage(size)));
     return icon;
 }
 

@@ -58,8 +58,7 @@ QPixmap TSplash::DrawPicture()
     p.fillRect(picture.rect(), sky);
 
     // The program's icon, a camera phone, and a USB cable from it to the name.
-    constexpr int kIconSize = 140;
-    p.drawImage(QPoint(-8, 28), RenderProgramIcon(kIconSize));
+    p.drawImage(QPoint(-8, 28), ProgramIconImage(kSplashIconSize));
     QPainterPath cable;
     cable.moveTo(62, 164);
     cable.cubicTo(66, 196, 110, 190, 112, 150);

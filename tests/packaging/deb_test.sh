@@ -35,7 +35,7 @@ grep -q '^/usr/local' <<<"$contents" && fail "the package holds files under /usr
 [ "$(dpkg-deb -f "$deb" Package)" = orvello ] || fail "package name"
 [ "orvello $(dpkg-deb -f "$deb" Version)" = "$(./orvello --version)" ] || fail "package version"
 depends=$(dpkg-deb -f "$deb" Depends)
-for needed in libqt6widgets6 libqt6network6 libqt6svg6 libusb-1.0-0 libudev1 libjpeg62-turbo qt6-qpa-plugins \
+for needed in libqt6widgets6 libqt6network6 libusb-1.0-0 libudev1 libjpeg62-turbo qt6-qpa-plugins \
   libavcodec59 libavformat59 libswscale6; do
   grep -q "\\b$needed\\b" <<<"$depends" || fail "Depends lacks $needed: $depends"
 done

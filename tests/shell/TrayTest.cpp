@@ -48,7 +48,7 @@ TEST_F(WindowTest, WindowTrayAndAboutBoxShareTheProgramIcon)
 {
     Settings().SetAutoPhoneConnect(false);
     TForm1& form = MakeForm();
-    const QImage drawn = RenderProgramIcon(32).convertToFormat(QImage::Format_ARGB32);
+    const QImage drawn = ProgramIconImage(32).convertToFormat(QImage::Format_ARGB32);
     ASSERT_EQ(drawn.size(), QSize(32, 32));
     EXPECT_EQ(qAlpha(drawn.pixel(0, 0)), 0) << "transparent around the phone";
     EXPECT_EQ(qAlpha(drawn.pixel(16, 23)), 255) << "the lens is opaque";
@@ -57,7 +57,26 @@ TEST_F(WindowTest, WindowTrayAndAboutBoxShareTheProgramIcon)
     const QIcon shown[] = {form.windowIcon(), form.Tray->Icon()->icon(), QApplication::windowIcon()};
     for (const QIcon& icon : shown)
         EXPECT_EQ(icon.pixmap(32).toImage().convertToFormat(QImage::Format_ARGB32), drawn);
-    EXPECT_EQ(RenderProgramIcon(0), QImage());
+}
+
+// The icon at every size the program shows (the splash's among them), and at
+// sizes between and beyond those: square, transparent around the phone, its
+// lens opaque and blue; no image for a size outside 1..1024.
+TEST(ProgramIconTest, EachSizeShowsThePhoneAndItsLens)
+{
+    for (const int size : {16, 22, 24, 32, 48, 64, 100, 128, 140, 256, 300, 1024}) {
+        SCOPED_TRACE(size);
+        const QImage image = ProgramIconImage(size).convertToFormat(QImage::Format_ARGB32);
+        ASSERT_EQ(image.size(), QSize(size, size));
+        EXPECT_EQ(qAlpha(image.pixel(0, 0)), 0);
+        EXPECT_EQ(qAlpha(image.pixel(size - 1, size - 1)), 0);
+        // The lens's centre lies at (128, 186) of the 256-pixel picture.
+        const QRgb lens = image.pixel(size / 2, size * 186 / 256);
+        EXPECT_EQ(qAlpha(lens), 255);
+        EXPECT_GT(qBlue(lens), qRed(lens) + 40);
+    }
+    for (const int size : {0, -16, 1025})
+        EXPECT_TRUE(ProgramIconImage(size).isNull()) << size;
 }
 
 class MinimiseTest : public WindowTest {
