@@ -8,6 +8,7 @@
 #include <QDir>
 
 #include <algorithm>
+#include <optional>
 
 namespace orv {
 
@@ -55,6 +56,25 @@ QString LangTextAt(int index, const LangEntry& entry)
 {
     return LangTextAt(index, QString::fromLatin1(entry.section), QString::fromLatin1(entry.key),
                       QString::fromUtf8(entry.builtIn));
+}
+
+QStringList LangTexts(std::span<const LangEntry> entries)
+{
+    std::optional<QString> text;
+    if (const int index = Settings().GetLangIndex(); index > 0) {
+        const QStringList files = LanguageFiles();
+        if (index <= files.size())
+            text = lang::ReadIniText(LanguageFolder() + QLatin1Char('/') + files.at(index - 1));
+    }
+    QStringList texts;
+    texts.reserve(static_cast<qsizetype>(entries.size()));
+    for (const LangEntry& entry : entries) {
+        std::optional<QString> found;
+        if (text)
+            found = lang::FindIniEntry(*text, QString::fromLatin1(entry.section), QString::fromLatin1(entry.key));
+        texts << found.value_or(QString::fromUtf8(entry.builtIn));
+    }
+    return texts;
 }
 
 }  // namespace orv

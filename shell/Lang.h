@@ -1,7 +1,8 @@
 #pragma once
 // Language texts: every menu caption, status text and message passes through
 // LangText with its section, key and built-in Russian text. The chosen
-// language file is found and read anew at every call.
+// language file is found and read anew at every call (LangTexts: once for
+// a set of texts).
 
 #include "Paths.h"
 

@@ -128,13 +128,20 @@ std::optional<QString> FindIniEntry(QStringView text, QStringView section, QStri
     return std::nullopt;
 }
 
-std::optional<QString> ReadIniEntry(const QString& path, QStringView section, QStringView key)
+std::optional<QString> ReadIniText(const QString& path)
 {
     const std::optional<QByteArray> bytes = ReadBoundedFile(path, kMaxFileBytes);
     if (!bytes)
         return std::nullopt;
-    const QString text = DecodeLanguageBytes(*bytes);
-    return FindIniEntry(text, section, key);
+    return DecodeLanguageBytes(*bytes);
+}
+
+std::optional<QString> ReadIniEntry(const QString& path, QStringView section, QStringView key)
+{
+    const std::optional<QString> text = ReadIniText(path);
+    if (!text)
+        return std::nullopt;
+    return FindIniEntry(*text, section, key);
 }
 
 uint64_t FolderListingCount() { return gFolderListings.load(); }

@@ -34,6 +34,10 @@ std::optional<QString> FindIniEntry(QStringView text, QStringView section, QStri
 // file can't be read or has no such entry.
 std::optional<QString> ReadIniEntry(const QString& path, QStringView section, QStringView key);
 
+// The decoded text of the file at path, read as ReadIniEntry reads it, for
+// several lookups with FindIniEntry; nothing when it can't be read.
+std::optional<QString> ReadIniText(const QString& path);
+
 // How often the language folder has been listed by this process (tests
 // check that the built-in language never touches the folder).
 uint64_t FolderListingCount();

@@ -9,6 +9,7 @@
 #include <QString>
 
 #include <array>
+#include <span>
 
 namespace orv {
 
@@ -21,6 +22,9 @@ struct LangEntry {
 // LangText / LangTextAt for one entry of the tables below.
 QString LangText(const LangEntry& entry);
 QString LangTextAt(int index, const LangEntry& entry);
+// LangText for each of entries, in their order, with the language folder
+// listed and the chosen file read once for all of them.
+QStringList LangTexts(std::span<const LangEntry> entries);
 
 namespace txt {
 

@@ -245,8 +245,9 @@ void TForm1::ApplyMenuTexts()
     QAction* const items[] = {N1, N15, N16, N5, N3, N12, N4, N6, Suspend1, Web1, Web2, N7, N8, Orvellohelp1, N13, N11,
                               N9};
     static_assert(std::size(items) == kMenuTexts.size());
+    const QStringList texts = LangTexts(kMenuTexts);
     for (size_t i = 0; i < kMenuTexts.size(); ++i)
-        items[i]->setText(LangText(kMenuTexts[i]));
+        items[i]->setText(texts.at(static_cast<qsizetype>(i)));
 }
 
 void TForm1::DrawIndicator(bool connected)

@@ -96,6 +96,34 @@ TEST_F(LangTest, LangTextReadsTheIndexAtEveryCall)
     EXPECT_EQ(LangText(txt::kStr8NoPhone), QStringLiteral("Телефон не подключён!"));
 }
 
+// A set of texts comes from one listing of the folder and one reading of the
+// chosen file: the file's entries, the built-in text for those it lacks, and
+// only built-in texts without a chosen file or past the last one.
+TEST_F(LangTest, SetOfTextsListsTheFolderOnce)
+{
+    WriteUtf8(QStringLiteral("a.lng"), QStringLiteral("[MENU]\nFILE=&File\nEXIT=Quit\n[STRS]\nSTR8=No phone\n"));
+    WriteUtf8(QStringLiteral("b.lng"), QStringLiteral("[menu]\nfile=Datei\n"));
+    const LangEntry entries[] = {txt::kMenuFile, txt::kMenuConnect, txt::kMenuExit, txt::kStr8NoPhone};
+    const QStringList builtIn{QStringLiteral("&Файл"), QStringLiteral("Подключить"), QStringLiteral("Выход"),
+                              QStringLiteral("Телефон не подключён!")};
+    const struct {
+        int index;
+        QStringList texts;
+        uint64_t listings;
+    } cases[] = {
+        {0, builtIn, 0},
+        {1, {QStringLiteral("&File"), builtIn[1], QStringLiteral("Quit"), QStringLiteral("No phone")}, 1},
+        {2, {QStringLiteral("Datei"), builtIn[1], builtIn[2], builtIn[3]}, 1},
+        {3, builtIn, 1},
+    };
+    for (const auto& c : cases) {
+        reg::WriteRegInt("LangIndex", c.index);
+        const uint64_t before = lang::FolderListingCount();
+        EXPECT_EQ(LangTexts(entries), c.texts) << c.index;
+        EXPECT_EQ(lang::FolderListingCount(), before + c.listings) << c.index;
+    }
+}
+
 TEST_F(LangTest, NamesMatchWithoutRegardToCaseAndEmptyEntriesStayEmpty)
 {
     WriteUtf8(QStringLiteral("x.lng"), QStringLiteral("[menu]\nfile=Datei\nExIt=\nSave =   \t Sichern \t \n"));
