@@ -196,10 +196,9 @@ void TForm1::BuildStatusBar()
     StatusBar1->setFixedHeight(kStatusBarHeight);
     setStatusBar(StatusBar1);
 
-    static const char* const kDesignTexts[kPanelCount] = {"", "Статус: не соединён", "Модель: ", "Статус: Не занят",
-                                                          ""};
+    // The panels get their texts, in the chosen language, from FormCreate.
     for (int panel = 0; panel < kPanelCount; ++panel) {
-        auto* label = new QLabel(QString::fromUtf8(kDesignTexts[panel]));
+        auto* label = new QLabel;
         // The last panel reaches to the window's right edge, so that the
         // recording time and its label have room.
         const bool last = panel == kPanelCount - 1;
