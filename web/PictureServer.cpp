@@ -289,6 +289,7 @@ void TPictureServer::StartNextEncoding()
         if (!Wanted(key))
             continue;
         encodingKey_ = key;
+        encodingForStreams_ = streamKey_ == key;
         ++encodingCount_;
         try {
             std::thread([mailbox = mailbox_, frame, key] {
@@ -323,7 +324,11 @@ void TPictureServer::PictureEncoded(qint64 key, const QByteArray& picture)
     }
     for (QTcpSocket* client : ready)
         SendPicture(client, picture);
-    if (streamKey_ == key)
+    // A frame begun for the streams goes to them even when a newer one has
+    // come meanwhile: with a camera faster than the encoder, waiting for the
+    // newest alone would starve them. Encodings end in the order of the
+    // frames, so the parts keep that order.
+    if (std::exchange(encodingForStreams_, false) || streamKey_ == key)
         DeliverToStreams(key, picture);
     StartNextEncoding();
 }

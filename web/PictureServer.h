@@ -162,8 +162,10 @@ private:
     std::shared_ptr<Mailbox> mailbox_;
     int encodingCount_ = 0;
 
-    // The newest frame the streams are to get.
+    // The newest frame the streams are to get, and whether the encoding in
+    // progress was begun for them.
     std::optional<qint64> streamKey_;
+    bool encodingForStreams_ = false;
     qint64 peakHeldBytes_ = 0;
     qint64 partsWritten_ = 0;
     qint64 framesReplaced_ = 0;

@@ -172,6 +172,45 @@ TEST_F(StreamTest, EveryNewFrameIsOnePartAndTheEndOfTheCameraEndsTheStream)
     }
 }
 
+// A camera faster than the encoder: each frame comes while the one before
+// it is still being encoded. Every frame whose encoding completes is still
+// offered to the viewers (written, or waiting until a newer one replaces it),
+// rather than dropped because a newer frame has come meanwhile.
+TEST_F(StreamTest, FramesFasterThanTheEncoderStillReachTheViewers)
+{
+    CamForm& form = StartCamera(true);
+    auto viewer = OpenStream();
+    ASSERT_TRUE(viewer->ReadAtLeast(kHeader.size()));
+    ASSERT_TRUE(WaitFor([&] { return form.ServerSocket1->StreamStatus().streams == 1; }));
+    // Large frames: the encoding of one outlasts the turn of the event loop
+    // that hands over the next.
+    constexpr int kFrames = 4;
+    std::vector<QByteArray> jpegs;
+    for (int i = 0; i < kFrames; ++i) {
+        const QImage frame = NoiseFrame(1600, 1200, 200 + static_cast<uint32_t>(i));
+        jpegs.push_back(EncodeJpeg(frame));
+        form.SetCurrentFrame(frame);
+        // The next frame comes once this one's encoding has begun.
+        ASSERT_TRUE(WaitFor([&] { return form.ServerSocket1->EncodingCount() == i + 1; }));
+    }
+    const QByteArray last = Part(jpegs.back());
+    while (!viewer->Received().endsWith(last) && viewer->ReadAtLeast(viewer->Received().size() + 1)) {
+    }
+    const auto status = form.ServerSocket1->StreamStatus();
+    EXPECT_EQ(status.partsWritten + status.framesReplaced, kFrames);
+    ASSERT_TRUE(viewer->Received().startsWith(kHeader + Part(jpegs.front())));
+    ASSERT_TRUE(viewer->Received().endsWith(last));
+    const std::vector<QByteArray> parts = Parts(viewer->Received().mid(kHeader.size()));
+    EXPECT_EQ(static_cast<qint64>(parts.size()), form.ServerSocket1->StreamStatus().partsWritten);
+    size_t next = 0;
+    for (const QByteArray& part : parts) {
+        const auto at = std::find(jpegs.begin() + static_cast<std::ptrdiff_t>(next), jpegs.end(), part);
+        ASSERT_NE(at, jpegs.end()) << "a part that is no later frame";
+        next = static_cast<size_t>(at - jpegs.begin()) + 1;
+    }
+    ASSERT_TRUE(StopCamera(form));
+}
+
 TEST_F(StreamTest, WithTheStreamOffEveryAnswerKeepsItsBytes)
 {
     struct Case {
