@@ -95,7 +95,10 @@ public:
     // The entry's configuration as data for the configuration dialog, and
     // its change: every value is checked against the encoder's option table
     // (type, limits, named values) and all of them are applied, or none.
-    // A recording reads the configuration when its stream starts.
+    // An empty value gives the option back to the encoder's default. A
+    // change the encoder does not open with (tried on a small picture) is
+    // refused, and *error names the value. A recording reads the
+    // configuration when its stream starts.
     std::vector<CodecOption> Options(int index) const;
     bool SetOptions(int index, const std::vector<std::pair<QString, QString>>& values, QString* error = nullptr);
     CodecInfo Info(int index) const;

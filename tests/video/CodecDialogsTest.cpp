@@ -12,6 +12,7 @@
 #include <QComboBox>
 #include <QDialog>
 #include <QFile>
+#include <QLineEdit>
 #include <QSpinBox>
 
 #include <gtest/gtest.h>
@@ -113,6 +114,9 @@ TEST_F(CodecDialogs, TheFormShowsFlagsAsCheckBoxesNamedValuesAsListsAndHoldsLimi
             qmin->setValue(500);
             qminAfter = qmin->value();
         }
+        // The encoder does not open with qmin above qmax.
+        if (auto* qmax = dialog->findChild<QSpinBox*>(QStringLiteral("qmax")))
+            qmax->setValue(69);
         return int(QDialog::Accepted);
     };
     codecs_.Configure(nullptr, mjpeg);
@@ -124,6 +128,7 @@ TEST_F(CodecDialogs, TheFormShowsFlagsAsCheckBoxesNamedValuesAsListsAndHoldsLimi
     EXPECT_EQ(qminAfter, 69);
     EXPECT_EQ(Value(mjpeg, "qmin"), "69");
     EXPECT_EQ(Value(mjpeg, "huffman"), "0");
+    EXPECT_TRUE(dialogs_.Messages().empty());
 }
 
 TEST_F(CodecDialogs, AboutNamesTheEncoderItsFourccAndTheLibraries)
@@ -145,6 +150,53 @@ TEST_F(CodecDialogs, AboutNamesTheEncoderItsFourccAndTheLibraries)
         EXPECT_TRUE(messages[0].text.contains(QStringLiteral("libavcodec 5"))) << messages[0].text.toStdString();
         EXPECT_TRUE(messages[0].text.contains(QStringLiteral("Licence: ")));
         EXPECT_EQ(messages[0].kind, MessageKind::Information);
+    }
+}
+
+TEST_F(CodecDialogs, AClearedTextFieldMeansTheEncodersDefaultAndATextTheEncoderRefusesIsNamed)
+{
+    struct Case {
+        const char* encoder;
+        const char* field;
+        const char* setBefore;  // by the program, before the dialog
+        const char* typed;
+        const char* valueAfter;
+        const char* message;  // how the error starts; nullptr for none
+    };
+    for (const Case& c : {Case{"libx264", "preset", nullptr, "", "medium", nullptr},
+                          Case{"mpeg4", "rc_eq", "tex", "", "", nullptr},
+                          Case{"mjpeg", "rc_eq", nullptr, "tex^", "", "rc_eq = tex^: "},
+                          Case{"mjpeg", "rc_eq", nullptr, "tex", "tex", nullptr}}) {
+        const int index = codecs_.IndexOf(QLatin1String(c.encoder));
+        ASSERT_GE(index, 0) << c.encoder;
+        if (c.setBefore) {
+            ASSERT_TRUE(codecs_.SetOptions(index, {{c.field, c.setBefore}}));
+        }
+        dialogs_.Clear();
+        bool found = false;
+        dialogs_.onModal = [&](QDialog* dialog) {
+            const QString typed = QLatin1String(c.typed);
+            if (auto* line = dialog->findChild<QLineEdit*>(QLatin1String(c.field))) {
+                found = true;
+                line->setText(typed);
+            } else if (auto* list = dialog->findChild<QComboBox*>(QLatin1String(c.field))) {
+                found = true;
+                list->setCurrentText(typed);
+            }
+            return int(QDialog::Accepted);
+        };
+        codecs_.Configure(nullptr, index);
+        EXPECT_TRUE(found) << c.field;
+        EXPECT_EQ(Value(index, c.field), QLatin1String(c.valueAfter)) << c.encoder << " " << c.field;
+        const auto messages = dialogs_.Messages();
+        if (c.message) {
+            ASSERT_EQ(messages.size(), 1u) << c.encoder << " " << c.typed;
+            EXPECT_TRUE(messages[0].text.startsWith(QLatin1String(c.message))) << messages[0].text.toStdString();
+            EXPECT_EQ(messages[0].kind, MessageKind::Error);
+        } else {
+            EXPECT_TRUE(messages.empty()) << c.encoder << " " << c.field;
+        }
+        EXPECT_EQ(RecordedKeyFrames(index, 2).size(), 2u) << c.encoder << " " << c.field << " " << c.typed;
     }
 }
 

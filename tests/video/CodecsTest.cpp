@@ -35,6 +35,24 @@ TCodecs& Catalogue()
     return codecs;
 }
 
+QString OptionValue(const TCodecs& codecs, int index, const char* name)
+{
+    for (const CodecOption& option : codecs.Options(index)) {
+        if (option.name == QLatin1String(name))
+            return option.value;
+    }
+    return QStringLiteral("(absent)");
+}
+
+// Every option of the entry as "name = value".
+QStringList Values(const TCodecs& codecs, int index)
+{
+    QStringList values;
+    for (const CodecOption& option : codecs.Options(index))
+        values << option.name + QStringLiteral(" = ") + option.value;
+    return values;
+}
+
 int IndexOf(const char* encoder)
 {
     const int index = Catalogue().IndexOf(QString::fromLatin1(encoder));
@@ -42,8 +60,9 @@ int IndexOf(const char* encoder)
     return index;
 }
 
-// Records the pictures with the encoder, completing the file.
-QString Record(const char* encoder, const std::vector<QImage>& pictures, double framesPerSecond)
+// Records the pictures with the encoder of the catalogue, completing the file.
+QString Record(const char* encoder, const std::vector<QImage>& pictures, double framesPerSecond,
+               TCodecs& codecs = Catalogue())
 {
     const QString path = FreshPath(QString::fromLatin1(encoder));
     QString error;
@@ -51,7 +70,7 @@ QString Record(const char* encoder, const std::vector<QImage>& pictures, double 
     EXPECT_TRUE(file) << error.toStdString();
     if (!file)
         return path;
-    TCompressor compressor(Catalogue().Handle(IndexOf(encoder)));
+    TCompressor compressor(codecs.Handle(codecs.IndexOf(QString::fromLatin1(encoder))));
     for (const QImage& picture : pictures) {
         EXPECT_TRUE(compressor.StartStream(*file, picture, framesPerSecond)) << compressor.LastError().toStdString();
         EXPECT_TRUE(compressor.CompressFrame(picture)) << compressor.LastError().toStdString();
@@ -334,6 +353,72 @@ TEST(Compressor, OptionsAreCheckedAgainstTheEncodersTableAndAppliedAllOrNone)
     EXPECT_TRUE(codecs.SetOptions(index, {{"qmax", "20"}, {"pixel_format", "yuvj444p"}}));
     EXPECT_EQ(value("qmax"), "20");
     EXPECT_EQ(value("pixel_format"), "yuvj444p");
+}
+
+TEST(Compressor, AnEmptyTextGivesTheOptionBackToTheEncodersDefault)
+{
+    struct Case {
+        const char* encoder;
+        const char* option;
+        const char* shownAfter;  // the encoder's own default
+        const char* keptOption;  // another option of the entry, unchanged
+        const char* keptValue;
+    };
+    for (const Case& c : {Case{"mjpeg", "rc_eq", "", "global_quality", "354"},
+                          Case{"mpeg4", "rc_eq", "", "global_quality", "354"},
+                          Case{"libx264", "profile", "", "tune", "zerolatency"},
+                          Case{"libx264", "deblock", "", "preset", "veryfast"},
+                          Case{"libx264", "preset", "medium", "g", "10"}}) {
+        TCodecs codecs;
+        const int index = codecs.IndexOf(QLatin1String(c.encoder));
+        ASSERT_GE(index, 0) << c.encoder;
+        QString error;
+        EXPECT_TRUE(codecs.SetOptions(index, {{c.option, ""}}, &error)) << c.option << ": " << error.toStdString();
+        EXPECT_EQ(OptionValue(codecs, index, c.option), QLatin1String(c.shownAfter)) << c.encoder << " " << c.option;
+        EXPECT_EQ(OptionValue(codecs, index, c.keptOption), QLatin1String(c.keptValue)) << c.encoder << " " << c.option;
+        const QString path = Record(c.encoder, MovingPictures(3, 160, 120), 1.0, codecs);
+        EXPECT_EQ(test::Ffprobe(path).value("nb_read_frames"), "3") << c.encoder << " " << c.option;
+    }
+    // Clearing a field that does not exist is still an error.
+    QString error;
+    EXPECT_FALSE(Catalogue().SetOptions(IndexOf("mjpeg"), {{"no_such_option", ""}}, &error));
+    EXPECT_TRUE(error.startsWith(QStringLiteral("no_such_option: "))) << error.toStdString();
+}
+
+TEST(Compressor, AChangeTheEncoderDoesNotOpenWithIsRefusedNamingItAndRecordingsGoOn)
+{
+    using Changes = std::vector<std::pair<QString, QString>>;
+    struct Case {
+        const char* encoder;
+        Changes values;
+        const char* error;        // how the message starts
+        const char* pixelFormat;  // the entry's, kept
+    };
+    const Case cases[] = {
+        {"mjpeg", {{"rc_eq", "tex^"}}, "rc_eq = tex^: the encoder does not open with it: ", "yuvj420p"},
+        {"mpeg4", {{"qmax", "20"}, {"rc_eq", "nonsense"}}, "rc_eq = nonsense: the encoder does not open with it: ",
+         "yuv420p"},
+        {"mjpeg", {{"qmin", "40"}}, "qmin = 40: the encoder does not open with it: ", "yuvj420p"},
+        // Limited-range YUV is not standard Motion JPEG.
+        {"mjpeg", {{"qmax", "20"}, {"pixel_format", "yuv420p"}},
+         "pixel_format = yuv420p: the encoder does not open with it: ", "yuvj420p"},
+        // Each alone opens; the baseline profile has no 4:4:4.
+        {"libx264", {{"profile", "baseline"}, {"pixel_format", "yuv444p"}},
+         "profile = baseline, pixel_format = yuv444p: the encoder does not open with these together: ", "yuv420p"},
+    };
+    for (const Case& c : cases) {
+        TCodecs codecs;
+        const int index = codecs.IndexOf(QLatin1String(c.encoder));
+        ASSERT_GE(index, 0) << c.encoder;
+        const QStringList before = Values(codecs, index);
+        ASSERT_TRUE(before.contains(QStringLiteral("pixel_format = ") + QLatin1String(c.pixelFormat)));
+        QString error;
+        EXPECT_FALSE(codecs.SetOptions(index, c.values, &error)) << c.error;
+        EXPECT_TRUE(error.startsWith(QLatin1String(c.error))) << error.toStdString();
+        EXPECT_EQ(Values(codecs, index), before) << c.error;
+        const QString path = Record(c.encoder, MovingPictures(2, 160, 120), 1.0, codecs);
+        EXPECT_EQ(test::Ffprobe(path).value("nb_read_frames"), "2") << c.error;
+    }
 }
 
 }  // namespace

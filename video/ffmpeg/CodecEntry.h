@@ -76,4 +76,12 @@ std::vector<AVPixelFormat> FeedableFormats(const AVCodec& codec);
 // encoder's); false with the failing option and the reason.
 bool ApplyOptions(AVCodecContext& context, const OptionValues& values, QString* error);
 
+// Sets up an encoder's context as a recording does: the size, the pixel
+// format it is fed with that format's colour range and matrix, and one tick
+// a frame of timeBase.
+void PrepareEncoder(AVCodecContext& context, AVPixelFormat format, int width, int height, AVRational timeBase);
+// Opens the prepared context's encoder with the option values (logging the
+// ones it does not take); FFmpeg's result code.
+int OpenEncoder(AVCodecContext& context, const OptionValues& values);
+
 }  // namespace orv::video

@@ -4,6 +4,8 @@
 
 #include "CodecEntry.h"
 
+#include <QStringList>
+
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -161,6 +163,66 @@ struct Probe {
     Probe& operator=(const Probe&) = delete;
 };
 
+// Opens the encoder with the configuration as a recording would, on a small
+// picture at one frame a second; FFmpeg's result code.
+int OpenProbe(Probe& probe, const CodecConfig& config)
+{
+    if (!probe.context)
+        return AVERROR(ENOMEM);
+    PrepareEncoder(*probe.context, config.pixelFormat, 64, 48, AVRational{1, 1});
+    return OpenEncoder(*probe.context, config.options);
+}
+
+// Whether the encoder opens with the configuration; why not in *why.
+bool Opens(const AVCodec& codec, const CodecConfig& config, QString* why = nullptr)
+{
+    Probe probe(codec);
+    const int opened = OpenProbe(probe, config);
+    if (opened < 0 && why)
+        *why = AvErrorText(opened);
+    return opened >= 0;
+}
+
+// One value of a configuration change, checked against the option table of
+// the probe's encoder: the pixel format the encoder is fed, or one of its
+// options. An empty value gives the option back to the encoder's default
+// (what a user gets by clearing a text field). False with the reason.
+bool Change(AVCodecContext& probe, const std::vector<AVPixelFormat>& formats, CodecConfig& config,
+            const QString& name, const QString& value, QString* error)
+{
+    if (name == QLatin1String("pixel_format")) {
+        const AVPixelFormat format = av_get_pix_fmt(value.toUtf8().constData());
+        if (std::find(formats.begin(), formats.end(), format) == formats.end()) {
+            if (error)
+                *error = QStringLiteral("pixel_format = %1: the encoder does not take it from RGB").arg(value);
+            return false;
+        }
+        config.pixelFormat = format;
+        return true;
+    }
+    const std::string key = name.toStdString();
+    auto kept = std::find_if(config.options.begin(), config.options.end(),
+                             [&](const auto& option) { return option.first == key; });
+    if (value.isEmpty()) {
+        if (!av_opt_find(&probe, key.c_str(), nullptr, 0, AV_OPT_SEARCH_CHILDREN)) {
+            if (error)
+                *error = name + QStringLiteral(": ") + AvErrorText(AVERROR_OPTION_NOT_FOUND);
+            return false;
+        }
+        if (kept != config.options.end())
+            config.options.erase(kept);
+        return true;
+    }
+    const OptionValues one{{key, value.toStdString()}};
+    if (!ApplyOptions(probe, one, error))
+        return false;
+    if (kept != config.options.end())
+        kept->second = one.front().second;
+    else
+        config.options.push_back(one.front());
+    return true;
+}
+
 // The FourCC that the AVI muxer writes for this configuration: the encoder
 // opened on a small picture and the muxer initialised on a memory buffer.
 // Some encoders choose their FourCC by pixel format (Ut Video, MagicYUV).
@@ -170,21 +232,8 @@ uint32_t WrittenFourcc(const FfmpegEntry& entry)
     if (!avi)
         return 0;
     const uint32_t fromTable = av_codec_get_tag(avi->codec_tag, entry.Codec().id);
-    const CodecConfig config = entry.Config();
     Probe probe(entry.Codec());
-    if (!probe.context)
-        return fromTable;
-    probe.context->width = 64;
-    probe.context->height = 48;
-    probe.context->pix_fmt = config.pixelFormat;
-    probe.context->time_base = AVRational{1, 1};
-    probe.context->framerate = AVRational{1, 1};
-    AVDictionary* options = nullptr;
-    for (const auto& [name, value] : config.options)
-        av_dict_set(&options, name.c_str(), value.c_str(), 0);
-    const int opened = avcodec_open2(probe.context, &entry.Codec(), &options);
-    av_dict_free(&options);
-    if (opened < 0)
+    if (OpenProbe(probe, entry.Config()) < 0)
         return fromTable;
     uint32_t tag = fromTable;
     AVFormatContext* muxer = nullptr;
@@ -260,34 +309,44 @@ std::vector<CodecOption> FfmpegEntry::Options() const
 
 bool FfmpegEntry::SetOptions(const std::vector<std::pair<QString, QString>>& values, QString* error)
 {
-    CodecConfig config = Config();
+    const CodecConfig before = Config();
     Probe probe(codec_);
-    if (!probe.context || !ApplyOptions(*probe.context, config.options, error))
+    if (!probe.context || !ApplyOptions(*probe.context, before.options, error))
         return false;
     const std::vector<AVPixelFormat> formats = FeedableFormats(codec_);
-    for (const auto& [name, value] : values) {
-        if (name == QLatin1String("pixel_format")) {
-            const AVPixelFormat format = av_get_pix_fmt(value.toUtf8().constData());
-            if (std::find(formats.begin(), formats.end(), format) == formats.end()) {
-                if (error)
-                    *error = QStringLiteral("pixel_format = %1: the encoder does not take it from RGB").arg(value);
-                return false;
-            }
-            config.pixelFormat = format;
-            continue;
-        }
-        const OptionValues one{{name.toStdString(), value.toStdString()}};
-        if (!ApplyOptions(*probe.context, one, error))
+    CodecConfig after = before;
+    for (const auto& [name, value] : values)
+        if (!Change(*probe.context, formats, after, name, value, error))
             return false;
-        auto kept = std::find_if(config.options.begin(), config.options.end(),
-                                 [&](const auto& option) { return option.first == one.front().first; });
-        if (kept != config.options.end())
-            kept->second = one.front().second;
-        else
-            config.options.push_back(one.front());
+
+    // Values that each pass the option table can still make the encoder
+    // refuse to open (an expression that does not parse, a pixel format
+    // that its other options rule out), which would refuse every recording
+    // of this run. Such a change is refused here, naming the value that
+    // alone makes it fail, or all of them when only together they do.
+    // A configuration that did not open before is not judged.
+    QString why;
+    if (Opens(codec_, after, &why) || !Opens(codec_, before)) {
+        SetConfig(std::move(after));
+        return true;
     }
-    SetConfig(std::move(config));
-    return true;
+    for (const auto& [name, value] : values) {
+        CodecConfig alone = before;
+        QString aloneWhy;
+        if (Change(*probe.context, formats, alone, name, value, nullptr) && !Opens(codec_, alone, &aloneWhy)) {
+            if (error)
+                *error = QStringLiteral("%1 = %2: the encoder does not open with it: %3").arg(name, value, aloneWhy);
+            return false;
+        }
+    }
+    if (error) {
+        QStringList named;
+        for (const auto& [name, value] : values)
+            named << name + QStringLiteral(" = ") + value;
+        *error = QStringLiteral("%1: the encoder does not open with these together: %2")
+                     .arg(named.join(QStringLiteral(", ")), why);
+    }
+    return false;
 }
 
 CodecInfo FfmpegEntry::Info() const

@@ -209,6 +209,35 @@ bool ApplyOptions(AVCodecContext& context, const OptionValues& values, QString* 
     return true;
 }
 
+void PrepareEncoder(AVCodecContext& context, AVPixelFormat format, int width, int height, AVRational timeBase)
+{
+    context.width = width;
+    context.height = height;
+    context.pix_fmt = format;
+    const AVPixFmtDescriptor* layout = av_pix_fmt_desc_get(format);
+    if (layout && !(layout->flags & AV_PIX_FMT_FLAG_RGB) && layout->nb_components >= 3) {
+        context.color_range = IsFullRange(format) ? AVCOL_RANGE_JPEG : AVCOL_RANGE_MPEG;
+        // swscale converts with the BT.601 matrix; say so, or players guess
+        // BT.709 for large pictures.
+        context.colorspace = AVCOL_SPC_BT470BG;
+    }
+    context.time_base = timeBase;
+    context.framerate = av_inv_q(timeBase);
+}
+
+int OpenEncoder(AVCodecContext& context, const OptionValues& values)
+{
+    AVDictionary* options = nullptr;
+    for (const auto& [name, value] : values)
+        av_dict_set(&options, name.c_str(), value.c_str(), 0);
+    ClearFfmpegLogLine();
+    const int opened = avcodec_open2(&context, context.codec, &options);
+    for (const AVDictionaryEntry* unused = nullptr; (unused = av_dict_get(options, "", unused, AV_DICT_IGNORE_SUFFIX));)
+        qCWarning(lcVideo) << context.codec->name << "does not take the option" << unused->key;
+    av_dict_free(&options);
+    return opened;
+}
+
 // ---------------------------------------------------------------------------
 // The catalogue
 
@@ -359,30 +388,12 @@ bool FfmpegCompressor::Start(AviFileWriter& target, const QImage& frame, double 
     encoder = avcodec_alloc_context3(&codec);
     if (!encoder)
         return Fail(QStringLiteral("Out of memory"));
-    encoder->width = width;
-    encoder->height = height;
-    encoder->pix_fmt = config.pixelFormat;
-    if (!(layout->flags & AV_PIX_FMT_FLAG_RGB) && layout->nb_components >= 3) {
-        encoder->color_range = IsFullRange(config.pixelFormat) ? AVCOL_RANGE_JPEG : AVCOL_RANGE_MPEG;
-        // swscale converts with the BT.601 matrix; say so, or players guess
-        // BT.709 for large pictures.
-        encoder->colorspace = AVCOL_SPC_BT470BG;
-    }
-    // One tick a frame. Encoders take time bases with terms up to 65535
-    // (MPEG-4's limit); the file's own rate is exact whatever this rounds.
+    // Encoders take time bases with terms up to 65535 (MPEG-4's limit); the
+    // file's own rate is exact whatever this rounds.
     int tickNum = 0, tickDen = 0;
     av_reduce(&tickNum, &tickDen, 10000, streamRate, 65535);
-    encoder->time_base = AVRational{tickNum, tickDen};
-    encoder->framerate = AVRational{tickDen, tickNum};
-
-    AVDictionary* options = nullptr;
-    for (const auto& [name, value] : config.options)
-        av_dict_set(&options, name.c_str(), value.c_str(), 0);
-    ClearFfmpegLogLine();
-    const int opened = avcodec_open2(encoder, &codec, &options);
-    for (const AVDictionaryEntry* unused = nullptr; (unused = av_dict_get(options, "", unused, AV_DICT_IGNORE_SUFFIX));)
-        qCWarning(lcVideo) << codec.name << "does not take the option" << unused->key;
-    av_dict_free(&options);
+    PrepareEncoder(*encoder, config.pixelFormat, width, height, AVRational{tickNum, tickDen});
+    const int opened = OpenEncoder(*encoder, config.options);
     if (opened < 0) {
         const QString why = QStringLiteral("The encoder %1 refused %2 x %3 %4 frames: %5")
                                 .arg(QLatin1String(codec.name))
