@@ -21,26 +21,6 @@ const QString kStr3 = QStringLiteral("Не занят.");
 const QString kStr18 = QStringLiteral("Ошибка камеры!");
 const QString kStr19 = QStringLiteral("Формат не поддерживается кодеком!");
 
-struct MenuState {
-    bool phoneMenu, connect, disconnect, phoneCommands, startShown, stopShown;
-};
-
-void ExpectMenus(const TForm1& form, const MenuState& state)
-{
-    EXPECT_EQ(form.N12->isEnabled(), state.phoneMenu);
-    EXPECT_EQ(form.N15->isEnabled(), state.connect);
-    EXPECT_EQ(form.N16->isEnabled(), state.disconnect);
-    EXPECT_EQ(form.N4->isEnabled(), state.phoneCommands);
-    EXPECT_EQ(form.N6->isEnabled(), state.phoneCommands);
-    EXPECT_EQ(form.Suspend1->isEnabled(), state.phoneCommands);
-    EXPECT_EQ(form.Web1->isVisible(), state.startShown);
-    EXPECT_EQ(form.Web2->isVisible(), state.stopShown);
-}
-
-constexpr MenuState kNoPhone{false, true, false, true, true, false};
-constexpr MenuState kPhoneIdle{true, false, true, true, true, false};
-constexpr MenuState kWebCamera{true, false, true, false, false, true};
-
 QImage Filled(int width, int height, QColor colour)
 {
     QImage image(width, height, QImage::Format_RGB888);

@@ -30,6 +30,28 @@
 
 namespace orv::test {
 
+// Menu states of the window, as the state table lists them.
+struct MenuState {
+    bool phoneMenu, connect, disconnect, phoneCommands, startShown, stopShown;
+};
+
+inline void ExpectMenus(const TForm1& form, const MenuState& state)
+{
+    EXPECT_EQ(form.N12->isEnabled(), state.phoneMenu);
+    EXPECT_EQ(form.N15->isEnabled(), state.connect);
+    EXPECT_EQ(form.N16->isEnabled(), state.disconnect);
+    EXPECT_EQ(form.N4->isEnabled(), state.phoneCommands);
+    EXPECT_EQ(form.N6->isEnabled(), state.phoneCommands);
+    EXPECT_EQ(form.Suspend1->isEnabled(), state.phoneCommands);
+    EXPECT_EQ(form.Web1->isVisible(), state.startShown);
+    EXPECT_EQ(form.Web2->isVisible(), state.stopShown);
+}
+
+inline constexpr MenuState kNoPhone{false, true, false, true, true, false};
+inline constexpr MenuState kPhoneIdle{true, false, true, true, true, false};
+inline constexpr MenuState kTakingPhoto{false, false, true, true, true, false};
+inline constexpr MenuState kWebCamera{true, false, true, false, false, true};
+
 inline ManualClock& SharedClock()
 {
     static auto* clock = new ManualClock;

@@ -37,23 +37,6 @@ QImage TestImage(int width, int height)
     return image;
 }
 
-// Menu states of the window, as the state table lists them.
-struct MenuState {
-    bool phoneMenu, connect, disconnect, phoneCommands, startShown, stopShown;
-};
-
-void ExpectMenus(const TForm1& form, const MenuState& state)
-{
-    EXPECT_EQ(form.N12->isEnabled(), state.phoneMenu);
-    EXPECT_EQ(form.N15->isEnabled(), state.connect);
-    EXPECT_EQ(form.N16->isEnabled(), state.disconnect);
-    EXPECT_EQ(form.N4->isEnabled(), state.phoneCommands);
-    EXPECT_EQ(form.N6->isEnabled(), state.phoneCommands);
-    EXPECT_EQ(form.Suspend1->isEnabled(), state.phoneCommands);
-    EXPECT_EQ(form.Web1->isVisible(), state.startShown);
-    EXPECT_EQ(form.Web2->isVisible(), state.stopShown);
-}
-
 std::vector<uint16_t> CommandCodes(const sim::SimPhone& phone)
 {
     std::vector<uint16_t> codes;
@@ -73,11 +56,6 @@ sim::SimPhone::Options StayingPhone()
 
 // Waits until the phone worker has run everything queued before this call.
 bool PhoneWorkerIdle() { return phone::PhoneWorker::Instance().RunAndWait([] {}, std::chrono::seconds(10)); }
-
-constexpr MenuState kNoPhone{false, true, false, true, true, false};
-constexpr MenuState kPhoneIdle{true, false, true, true, true, false};
-constexpr MenuState kTakingPhoto{false, false, true, true, true, false};
-constexpr MenuState kWebCamera{true, false, true, false, false, true};
 
 TEST_F(WindowTest, StartsWithoutMonitorWhenAutoConnectIsOff)
 {
