@@ -15,8 +15,6 @@
 #include <csignal>
 #include <functional>
 
-#include <fcntl.h>
-#include <sys/file.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -67,15 +65,7 @@ public:
     // made: its signal handlers are in place by then.
     bool WaitUntilRunning()
     {
-        const QByteArray path = QDir(dir_.path()).filePath(QStringLiteral("OrvelloIsAlreadyRunning.lock")).toUtf8();
-        return Poll([&] {
-            const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
-            if (fd < 0)
-                return false;
-            const bool held = ::flock(fd, LOCK_EX | LOCK_NB) != 0;
-            ::close(fd);
-            return held;
-        });
+        return Poll([&] { return InstanceLockHeld(dir_.path()); });
     }
 
     bool WaitForFrames(int frames)

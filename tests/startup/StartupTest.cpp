@@ -98,16 +98,7 @@ public:
         return a;
     }
 
-    bool LockHeld() const
-    {
-        const QByteArray path = QDir(dir.path()).filePath(QStringLiteral("OrvelloIsAlreadyRunning.lock")).toUtf8();
-        const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0)
-            return false;
-        const bool held = ::flock(fd, LOCK_EX | LOCK_NB) != 0;
-        ::close(fd);
-        return held;
-    }
+    bool LockHeld() const { return orv::test::InstanceLockHeld(dir.path()); }
 
     QTemporaryDir dir;
     QString settings;

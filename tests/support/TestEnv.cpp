@@ -7,6 +7,9 @@
 #include <QTest>
 
 #include <atomic>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 namespace orv::test {
 
@@ -32,5 +35,16 @@ bool WaitForWorkersToEnd(int milliseconds)
 
 QString SourceDir() { return qEnvironmentVariable("ORVELLO_TEST_SOURCE_DIR", QStringLiteral(".")); }
 QString BinaryDir() { return qEnvironmentVariable("ORVELLO_BINARY_DIR", QStringLiteral(".")); }
+
+bool InstanceLockHeld(const QString& folder)
+{
+    const QByteArray path = QDir(folder).filePath(QStringLiteral("OrvelloIsAlreadyRunning.lock")).toUtf8();
+    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool held = ::flock(fd, LOCK_EX | LOCK_NB) != 0;
+    ::close(fd);
+    return held;
+}
 
 }  // namespace orv::test

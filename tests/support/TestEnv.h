@@ -15,5 +15,8 @@ QString SourceDir();
 // at most the given real time; false when one is still alive then.
 bool WaitForWorkersToEnd(int milliseconds = 10000);
 QString BinaryDir();
+// Whether another process holds the single-instance lock that the program
+// keeps in folder.
+bool InstanceLockHeld(const QString& folder);
 
 }  // namespace orv::test
