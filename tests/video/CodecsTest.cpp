@@ -249,18 +249,25 @@ TEST(Compressor, RatesThatAreNoNumberOrNotPositiveRecordAtOneFramePerSecond)
     }
 }
 
-TEST(Compressor, OddSizesLoseTheirLastColumnAndRowOnlyWhereColourIsSubsampled)
+TEST(Compressor, OddSizesLoseTheColumnsAndRowsThatDoNotFillAChromaSampleOrAnEncodersBlock)
 {
     struct Case {
         const char* encoder;
+        int fromWidth, fromHeight;
         int width, height;
     };
-    for (const Case& c : {Case{"libx264", 320, 240}, Case{"mjpeg", 320, 240}, Case{"rawvideo", 321, 241}}) {
-        const QString path = Record(c.encoder, {test::MovingPicture(321, 241, 0)}, 1.0);
+    for (const Case& c : {Case{"libx264", 321, 241, 320, 240}, Case{"mjpeg", 321, 241, 320, 240},
+                          Case{"rawvideo", 321, 241, 321, 241}, Case{"cinepak", 331, 243, 328, 240},
+                          Case{"msvideo1", 331, 243, 328, 240}, Case{"h263p", 331, 243, 328, 240},
+                          Case{"cfhd", 331, 243, 320, 243}, Case{"speedhq", 331, 243, 328, 243},
+                          Case{"amv", 331, 243, 330, 240}, Case{"v308", 331, 243, 330, 243},
+                          Case{"v410", 331, 243, 330, 243}}) {
+        const QString path = Record(c.encoder, {test::MovingPicture(c.fromWidth, c.fromHeight, 0)}, 1.0);
         const test::StreamHeaderBytes header = test::ReadStreamHeader(path);
         EXPECT_EQ(header.frame[2], c.width) << c.encoder;
         EXPECT_EQ(header.frame[3], c.height) << c.encoder;
-        EXPECT_EQ(test::Ffprobe(path).value("nb_read_frames"), "1") << c.encoder;
+        const auto probe = test::Ffprobe(path);
+        EXPECT_EQ(probe.value("nb_read_frames"), "1") << c.encoder << " " << probe.value("stderr").toStdString();
     }
 }
 

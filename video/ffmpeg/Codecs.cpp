@@ -70,6 +70,26 @@ constexpr EncoderDefaults kDefaults[] = {
     {"libvpx-vp9", nullptr, "lag-in-frames=0"},
 };
 
+// Encoders that take pictures in whole blocks only (or whose pictures are
+// read back only so), and the block's width and height in pixels.
+struct BlockSize {
+    const char* encoder;
+    int width;
+    int height;
+};
+constexpr BlockSize kBlockSizes[] = {
+    {"amv", 1, 16},
+    {"cinepak", 4, 4},
+    {"h263p", 4, 4},
+    {"msvideo1", 4, 4},
+    {"cfhd", 16, 1},
+    {"v308", 2, 1},
+    {"v410", 2, 1},
+    // The encoder takes any width, but FFmpeg's decoder refuses pictures
+    // that are not a whole number of 8-pixel columns wide.
+    {"speedhq", 8, 1},
+};
+
 // Raw pictures that an AVI file can hold without a FourCC of their own.
 constexpr std::array kRawFormats{AV_PIX_FMT_BGR24, AV_PIX_FMT_RGB555LE};
 
@@ -376,15 +396,23 @@ bool FfmpegCompressor::Start(AviFileWriter& target, const QImage& frame, double 
     const AVPixFmtDescriptor* layout = av_pix_fmt_desc_get(config.pixelFormat);
     if (!layout)
         return Fail(QStringLiteral("The encoder's pixel format is not set"));
-    // Chroma-subsampled formats need whole chroma samples: an odd last
-    // column or row is left out rather than the picture scaled.
-    const int width = frame.width() & ~((1 << layout->log2_chroma_w) - 1);
-    const int height = frame.height() & ~((1 << layout->log2_chroma_h) - 1);
+    // Chroma-subsampled formats need whole chroma samples, some encoders
+    // whole blocks: the last columns and rows that do not fill one are left
+    // out rather than the picture scaled.
+    const AVCodec& codec = entry->Codec();
+    int blockWidth = 1 << layout->log2_chroma_w, blockHeight = 1 << layout->log2_chroma_h;
+    for (const BlockSize& block : kBlockSizes) {
+        if (std::strcmp(block.encoder, codec.name) == 0) {
+            blockWidth = std::max(blockWidth, block.width);
+            blockHeight = std::max(blockHeight, block.height);
+        }
+    }
+    const int width = frame.width() / blockWidth * blockWidth;
+    const int height = frame.height() / blockHeight * blockHeight;
     if (width <= 0 || height <= 0)
         return Fail(QStringLiteral("The frame is too small for the encoder"));
 
     Release();
-    const AVCodec& codec = entry->Codec();
     encoder = avcodec_alloc_context3(&codec);
     if (!encoder)
         return Fail(QStringLiteral("Out of memory"));
