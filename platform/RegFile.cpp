@@ -207,7 +207,7 @@ bool EqualsNoCase(std::string_view a, std::string_view b)
     return true;
 }
 
-std::optional<RegFile> RegFile::Parse(std::string_view text, std::string* error)
+std::optional<RegFile> RegFile::Parse(std::string_view text, std::string* error, std::vector<std::string>* skipped)
 {
     const auto fail = [&](std::string why, size_t lineNumber) -> std::optional<RegFile> {
         if (error)
@@ -216,8 +216,6 @@ std::optional<RegFile> RegFile::Parse(std::string_view text, std::string* error)
     };
     if (text.substr(0, 3) == "\xEF\xBB\xBF")
         text.remove_prefix(3);
-    if (text.find('\0') != std::string_view::npos)
-        return fail("the file holds NUL bytes", 1);
 
     RegFile file;
     Key* current = nullptr;
@@ -258,36 +256,59 @@ std::optional<RegFile> RegFile::Parse(std::string_view text, std::string* error)
             sawHeader = true;
             continue;
         }
+        // A line that does not read is passed over alone; what comes after it
+        // still counts.
+        const auto skip = [&](const char* why) {
+            if (skipped)
+                skipped->push_back("line " + std::to_string(firstLine) + ": " + why);
+        };
+        if (trimmed.find('\0') != std::string_view::npos) {
+            skip("NUL bytes");
+            continue;
+        }
         if (trimmed.front() == '[') {
-            if (trimmed.back() != ']' || trimmed.size() < 3)
-                return fail("bad key line", firstLine);
+            // The values below a key line that does not read belong to no
+            // key this file names: they are passed over with it.
+            current = nullptr;
+            if (trimmed.back() != ']' || trimmed.size() < 3) {
+                skip("bad key line");
+                continue;
+            }
             std::string_view path = trimmed.substr(1, trimmed.size() - 2);
             if (path.front() == '-') {
                 file.DeleteKey(path.substr(1));
-                current = nullptr;
                 continue;
             }
-            if (!IsKeyPath(path))
-                return fail("bad key name", firstLine);
+            if (!IsKeyPath(path)) {
+                skip("bad key name");
+                continue;
+            }
             current = &file.CreateKey(path);
             continue;
         }
-        if (!current)
-            return fail("a value outside any key", firstLine);
+        if (!current) {
+            skip("a value outside any key");
+            continue;
+        }
         Value value;
         size_t at = 0;
         if (trimmed.front() == '@') {
             at = 1;
         } else if (!ReadQuoted(trimmed, &at, &value.name)) {
-            return fail("bad value name", firstLine);
+            skip("bad value name");
+            continue;
         }
         while (at < trimmed.size() && (trimmed[at] == ' ' || trimmed[at] == '\t'))
             ++at;
-        if (at >= trimmed.size() || trimmed[at] != '=')
-            return fail("no '=' after the value name", firstLine);
+        if (at >= trimmed.size() || trimmed[at] != '=') {
+            skip("no '=' after the value name");
+            continue;
+        }
         bool remove = false;
-        if (!ParseData(trimmed.substr(at + 1), &value, &remove))
-            return fail("bad value data", firstLine);
+        if (!ParseData(trimmed.substr(at + 1), &value, &remove)) {
+            skip("bad value data");
+            continue;
+        }
         if (remove) {
             auto& values = current->values;
             values.erase(std::remove_if(values.begin(), values.end(),

@@ -33,8 +33,12 @@ struct Key {
 class RegFile {
 public:
     // Parses the text of a file. Returns nothing, with a reason in *error,
-    // when the text is not a registry export.
-    static std::optional<RegFile> Parse(std::string_view text, std::string* error = nullptr);
+    // when the text is not a registry export at all (no REGEDIT4 header). A
+    // line after the header that does not read is passed over alone, noted
+    // in *skipped ("line 7: bad value data"); so are the values below a key
+    // line that does not read.
+    static std::optional<RegFile> Parse(std::string_view text, std::string* error = nullptr,
+                                        std::vector<std::string>* skipped = nullptr);
     std::string Serialize() const;
 
     // Key and value names compare without regard to ASCII case, as in the registry.

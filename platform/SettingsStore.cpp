@@ -100,22 +100,68 @@ bool WriteAll(int fd, const std::string& text)
     return true;
 }
 
+// The file a path names once symbolic links are followed: a link to the
+// settings file (kept in a dotfiles folder, say) stays a link and its target
+// gets the new text. A target that does not exist yet is where the file is
+// made. Nothing when the links cannot be followed (a loop, an unreadable
+// link).
+std::optional<std::string> FollowLinks(std::string path)
+{
+    for (int hop = 0; hop < 40; ++hop) {
+        struct stat info {};
+        if (::lstat(path.c_str(), &info) != 0)
+            return errno == ENOENT ? std::optional(path) : std::nullopt;
+        if (!S_ISLNK(info.st_mode))
+            return path;
+        std::string target(4096, '\0');
+        const ssize_t length = ::readlink(path.c_str(), target.data(), target.size());
+        if (length <= 0 || static_cast<size_t>(length) >= target.size())
+            return std::nullopt;
+        target.resize(static_cast<size_t>(length));
+        path = target.front() == '/' ? target : DirectoryOf(path) + "/" + target;
+    }
+    return std::nullopt;
+}
+
+// A file the user has made read-only (no write permission for anyone) is
+// left as it is, even by a process that could write it all the same.
+bool ReadOnly(const std::string& path, const struct stat& info)
+{
+    return (info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 || ::access(path.c_str(), W_OK) != 0;
+}
+
+// Makes the rename itself durable: the folder's entry is written too.
+void SyncFolder(const std::string& dir)
+{
+    const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    ::fsync(fd);
+    ::close(fd);
+}
+
 // Replaces the file with the new text: a temporary file beside it is written
 // and flushed, then renamed over it, so readers and a crash see the old file
-// or the new one, never a torn one.
-bool ReplaceFile(const std::string& path, const std::string& text)
+// or the new one, never a torn one. The new file keeps the old one's mode
+// and, where this process may set them, its owner and group (0644 for a new
+// file).
+bool ReplaceFile(const std::string& path, const std::string& text, const struct stat* old)
 {
-    std::string temp = DirectoryOf(path) + "/.settings.reg.XXXXXX";
+    const std::string dir = DirectoryOf(path);
+    std::string temp = dir + "/.settings.reg.XXXXXX";
     const int fd = ::mkstemp(temp.data());
     if (fd < 0)
         return false;
-    ::fchmod(fd, 0644);
-    const bool ok = WriteAll(fd, text) && gSync.load()(fd) == 0;
+    bool ok = ::fchmod(fd, old ? old->st_mode & 07777 : 0644) == 0;
+    if (old && (old->st_uid != ::geteuid() || old->st_gid != ::getegid()))
+        (void)!::fchown(fd, old->st_uid, old->st_gid);
+    ok = ok && WriteAll(fd, text) && gSync.load()(fd) == 0;
     ::close(fd);
     if (!ok || ::rename(temp.c_str(), path.c_str()) != 0) {
         ::unlink(temp.c_str());
         return false;
     }
+    SyncFolder(dir);
     return true;
 }
 
@@ -136,11 +182,14 @@ bool PutAside(const std::string& path)
 
 // Runs change on the file's contents under the write lock and writes the
 // result back when change returns true. Does nothing when the file cannot be
-// read, locked or written; false then.
+// read, locked or written, or is read-only; false then.
 template <typename Change>
 bool Modify(Change change)
 {
-    const std::string path = SettingsFilePath();
+    const std::optional<std::string> followed = FollowLinks(SettingsFilePath());
+    if (!followed)
+        return false;
+    const std::string& path = *followed;
     std::lock_guard threads(gWriteMutex);
     MakeDirectories(DirectoryOf(path));
     const std::string lockPath = path + ".lock";
@@ -153,15 +202,17 @@ bool Modify(Change change)
             return false;
         }
     }
+    struct stat info {};
+    const bool exists = ::stat(path.c_str(), &info) == 0;
     Loaded loaded = Load(path);
-    bool proceed = true;
+    bool proceed = !(exists && ReadOnly(path, info));
     if (loaded.outcome == ReadOutcome::Unreadable)
         proceed = false;
-    else if (loaded.outcome == ReadOutcome::Unparsable)
+    else if (proceed && loaded.outcome == ReadOutcome::Unparsable)
         proceed = PutAside(path);
     bool written = proceed;
     if (proceed && change(loaded.file))
-        written = ReplaceFile(path, loaded.file.Serialize());
+        written = ReplaceFile(path, loaded.file.Serialize(), exists ? &info : nullptr);
     ::flock(lockFd, LOCK_UN);
     ::close(lockFd);
     return written;

@@ -126,33 +126,62 @@ TEST(RegFile, RefusesTextThatIsNotARegistryExport)
 {
     const char* bad[] = {
         "",
+        "; only a comment\n\n",
         "hello world\n",
         "[HKEY_LOCAL_MACHINE\\SOFTWARE\\TARVIN\\Orvello]\n\"A\"=dword:1\n",  // no header
-        "REGEDIT4\n\"A\"=dword:1\n",                                        // value outside a key
-        "REGEDIT4\n[HKEY_LOCAL_MACHINE\\X]\n\"A\"=dword:123456789\n",        // nine digits
-        "REGEDIT4\n[HKEY_LOCAL_MACHINE\\X]\n\"A\"=dword:xyz\n",
-        "REGEDIT4\n[HKEY_LOCAL_MACHINE\\X]\n\"A\"=hex:0g\n",
-        "REGEDIT4\n[HKEY_LOCAL_MACHINE\\X]\n\"A\"=hex:001\n",
-        "REGEDIT4\n[HKEY_LOCAL_MACHINE\\X]\n\"A\"=\"unterminated\n",
-        "REGEDIT4\n[HKEY_LOCAL_MACHINE\\X]\n\"A\"=\"bad \\n escape\"\n",
-        "REGEDIT4\n[HKEY_LOCAL_MACHINE\\X]\n\"A\"\n",
-        "REGEDIT4\n[HKEY_LOCAL_MACHINE\\X\n",
-        "REGEDIT4\n[NOT_A_HIVE]\n",
-        "REGEDIT4\n[HKEY_LOCAL_MACHINE\\X]\n\"A\"=hex(zz):00\n",
-        "REGEDIT4\n[HKEY_LOCAL_MACHINE\\X]\n\"A\"=dword:1 trailing\n",
-        // Key paths with an empty key name in them.
-        "REGEDIT4\n[HKEY_\\\\_]\n",
-        "REGEDIT4\n[HKEY_LOCAL_MACHINE\\\\SOFTWARE]\n",
-        "REGEDIT4\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\]\n",
+        "REGEDIT5\n[HKEY_LOCAL_MACHINE\\X]\n",
     };
     for (const char* text : bad) {
         std::string error;
         EXPECT_FALSE(RegFile::Parse(text, &error)) << text;
         EXPECT_FALSE(error.empty()) << text;
     }
-    std::string withNul = "REGEDIT4\n[HKEY_LOCAL_MACHINE\\X]\n";
-    withNul += '\0';
-    EXPECT_FALSE(RegFile::Parse(withNul));
+    EXPECT_FALSE(RegFile::Parse(std::string("REGEDIT4\0\n[HKEY_LOCAL_MACHINE\\X]\n", 30)));
+}
+
+// Each line between two good values of one key: the file still reads, the
+// line alone is passed over and named, the values around it stay. After a
+// key line that does not read, the value below it goes too (it belongs to no
+// key the file names), and the key above keeps only its own.
+TEST(RegFile, AMalformedLineLosesOnlyWhatItHolds)
+{
+    struct Case {
+        std::string line;
+        bool afterKept;
+    };
+    const Case cases[] = {
+        {"\"A\"=dword:123456789", true},  // nine digits
+        {"\"A\"=dword:xyz", true},
+        {"\"A\"=dword:1 trailing", true},
+        {"\"A\"=hex:0g", true},
+        {"\"A\"=hex:001", true},
+        {"\"A\"=hex(zz):00", true},
+        {"\"A\"=\"unterminated", true},
+        {"\"A\"=\"bad \\n escape\"", true},
+        {"\"A\"", true},
+        {"A=dword:1", true},
+        {std::string("\"A\"=\"x\0y\"", 9), true},
+        {"[HKEY_LOCAL_MACHINE\\X", false},
+        {"[NOT_A_HIVE]", false},
+        {"[HKEY_\\\\_]", false},  // an empty key name, as the fuzzer found it
+        {"[HKEY_LOCAL_MACHINE\\\\SOFTWARE]", false},
+        {"[HKEY_LOCAL_MACHINE\\SOFTWARE\\]", false},
+    };
+    for (const Case& c : cases) {
+        const std::string text = "REGEDIT4\n[HKEY_LOCAL_MACHINE\\X]\n\"Before\"=dword:1\n" + c.line + "\n\"After\"=dword:2\n";
+        std::string error;
+        std::vector<std::string> skipped;
+        const auto file = RegFile::Parse(text, &error, &skipped);
+        ASSERT_TRUE(file) << c.line << ": " << error;
+        ASSERT_EQ(file->Keys().size(), 1u) << c.line;
+        const Key& key = file->Keys()[0];
+        EXPECT_EQ(key.path, "HKEY_LOCAL_MACHINE\\X") << c.line;
+        EXPECT_NE(RegFile::FindValue(key, "Before"), nullptr) << c.line;
+        EXPECT_EQ(RegFile::FindValue(key, "A"), nullptr) << c.line;
+        EXPECT_EQ(RegFile::FindValue(key, "After") != nullptr, c.afterKept) << c.line;
+        ASSERT_EQ(skipped.size(), c.afterKept ? 1u : 2u) << c.line;
+        EXPECT_EQ(skipped[0].rfind("line 4: ", 0), 0u) << skipped[0];
+    }
 }
 
 TEST(RegFile, SurvivesRandomBytes)

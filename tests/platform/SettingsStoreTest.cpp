@@ -19,6 +19,7 @@
 
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <unistd.h>
 
 namespace reg = orv::reg;
 
@@ -186,6 +187,112 @@ TEST_F(SettingsStore, GarbageIsKeptAsideBeforeTheFirstWrite)
     QFile kept(QFileInfo(path_).dir().filePath(aside.first()));
     ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
     EXPECT_EQ(kept.readAll(), garbage);
+}
+
+TEST_F(SettingsStore, AMalformedLineLosesItsOwnValueOnly)
+{
+    const QByteArray text = "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\TARVIN\\Orvello]\n"
+                            "\"Timeout\"=dword:00000bb8\n"
+                            "\"JpgType\"=dword:0000000x\n"
+                            "\"TempJpgName\"=\"/a/other.jpg\"\n";
+    WriteFileText(text);
+    EXPECT_EQ(reg::ReadRegInt("Timeout", 1000), 3000);
+    EXPECT_EQ(reg::ReadRegInt("JpgType", 4), 4) << "the malformed value reads as its default";
+    EXPECT_EQ(reg::ReadRegString("TempJpgName", ""), "/a/other.jpg");
+    EXPECT_EQ(FileText(), text) << "reads never replace the file";
+
+    reg::WriteRegInt("Expose", 3);
+    EXPECT_TRUE(AsideFiles().isEmpty()) << "a settings file with a bad line is still a settings file";
+    EXPECT_EQ(reg::ReadRegInt("Timeout", 1000), 3000);
+    EXPECT_EQ(reg::ReadRegString("TempJpgName", ""), "/a/other.jpg");
+    EXPECT_EQ(reg::ReadRegInt("Expose", 0), 3);
+    EXPECT_EQ(Stored("JpgType"), nullptr);
+}
+
+// A read-only file is read and never replaced; a writable one keeps its
+// mode when it is replaced.
+TEST_F(SettingsStore, TheFilesModeIsKeptAndAReadOnlyFileIsLeftAsItIs)
+{
+    struct Case {
+        mode_t mode;
+        bool written;
+    };
+    const Case cases[] = {{0444, false}, {0400, false}, {0600, true}, {0660, true}, {0604, true}};
+    const QByteArray path = path_.toUtf8();
+    for (const Case& c : cases) {
+        const QByteArray text = "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\TARVIN\\Orvello]\n\"Timeout\"=dword:00000005\n";
+        QFile::remove(path_);
+        WriteFileText(text);
+        ASSERT_EQ(::chmod(path.constData(), c.mode), 0);
+        EXPECT_EQ(reg::ReadRegInt("Timeout", 1000), 5);
+        reg::WriteRegInt("Timeout", 9);
+        reg::DeleteSettingsKey();
+        reg::WriteRegInt("Expose", 1);
+        EXPECT_EQ(reg::ReadRegInt("Timeout", 1000), c.written ? 1000 : 5) << std::oct << c.mode;
+        EXPECT_EQ(reg::ReadRegInt("Expose", 0), c.written ? 1 : 0) << std::oct << c.mode;
+        struct stat info {};
+        ASSERT_EQ(::stat(path.constData(), &info), 0);
+        EXPECT_EQ(info.st_mode & 07777, c.mode) << std::oct << c.mode;
+        if (!c.written) {
+            EXPECT_EQ(FileText(), text);
+        }
+        EXPECT_TRUE(AsideFiles().isEmpty());
+        ::chmod(path.constData(), 0600);
+    }
+}
+
+// Settings kept elsewhere (a dotfiles folder) and linked in: the links stay,
+// the file they name gets the new text, in its own folder.
+TEST_F(SettingsStore, ALinkedFileIsWrittenThroughTheLink)
+{
+    const QString folder = QFileInfo(path_).absolutePath();
+    const QString dotfiles = QStringLiteral("dotfiles-") + QFileInfo(path_).baseName();
+    ASSERT_TRUE(QDir(folder).mkpath(dotfiles));
+    const QString target = folder + QLatin1Char('/') + dotfiles + QStringLiteral("/settings.reg");
+    // The settings path links to a relative link, which names the file.
+    const QString middle = path_ + QStringLiteral(".middle");
+    ASSERT_EQ(::symlink((dotfiles + QStringLiteral("/settings.reg")).toUtf8().constData(), middle.toUtf8().constData()), 0);
+    ASSERT_EQ(::symlink(middle.toUtf8().constData(), path_.toUtf8().constData()), 0);
+
+    reg::WriteRegInt("Timeout", 7);  // the file does not exist yet: it is made where the links point
+    reg::WriteRegInt("Expose", 2);
+    EXPECT_TRUE(QFileInfo(path_).isSymLink());
+    EXPECT_TRUE(QFileInfo(middle).isSymLink());
+    const QFileInfo written(target);
+    EXPECT_TRUE(written.isFile() && !written.isSymLink());
+    EXPECT_EQ(reg::ReadRegInt("Timeout", 1000), 7);
+    EXPECT_EQ(reg::ReadRegInt("Expose", 0), 2);
+    EXPECT_TRUE(QDir(folder).entryList({QStringLiteral(".settings.reg.*")}, QDir::Hidden | QDir::Files).isEmpty());
+
+    // A loop of links is no file: reads give defaults, writes change nothing.
+    QFile::remove(middle);
+    ASSERT_EQ(::symlink(path_.toUtf8().constData(), middle.toUtf8().constData()), 0);
+    EXPECT_EQ(reg::ReadRegInt("Timeout", 1000), 1000);
+    reg::WriteRegInt("Timeout", 8);
+    EXPECT_TRUE(QFileInfo(path_).isSymLink());
+    EXPECT_EQ(reg::ReadRegInt("Timeout", 1000), 1000);
+    QFile::remove(path_);
+    QFile::remove(middle);
+}
+
+TEST_F(SettingsStore, UnreadableFileGivesDefaultsAndIgnoresWrites)
+{
+    ASSERT_TRUE(QDir().mkpath(path_));  // a folder where the file should be
+    EXPECT_EQ(reg::ReadRegInt("Timeout", 1000), 1000);
+    reg::WriteRegInt("Timeout", 5);
+    reg::DeleteSettingsKey();
+    EXPECT_EQ(reg::ReadRegInt("Timeout", 1000), 1000);
+    EXPECT_TRUE(QFileInfo(path_).isDir());
+    QDir().rmdir(path_);
+}
+
+TEST_F(SettingsStore, UnwritableFolderGivesDefaultsAndStoresNothing)
+{
+    qputenv("ORVELLO_SETTINGS_FILE", "/proc/orvello-cannot-exist/settings.reg");
+    EXPECT_EQ(reg::ReadRegInt("Timeout", 1000), 1000);
+    EXPECT_FALSE(reg::StoreValue("Timeout", reg::kRegDword, {5, 0, 0, 0}));
+    EXPECT_EQ(reg::ReadRegInt("Timeout", 1000), 1000);
+    qputenv("ORVELLO_SETTINGS_FILE", path_.toUtf8());
 }
 
 // A write makes a new file and renames it over the old one: the name gets a
