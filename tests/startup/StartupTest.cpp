@@ -8,6 +8,7 @@
 #include "Clock.h"
 #include "CommandLine.h"
 #include "Dialogs.h"
+#include "InstanceLock.h"
 #include "PhoneLink.h"
 #include "Photo.h"
 #include "RegFile.h"
@@ -41,6 +42,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <utility>
@@ -144,6 +146,86 @@ TEST(Startup, ASecondCopyOnlySaysSoAndEndsWithZero)
     EXPECT_TRUE(ReadAll(run.dialogLog).isEmpty());
     first.terminate();
     first.waitForFinished(10000);
+}
+
+// Without a runtime folder the lock lives in a folder of the user's own. A
+// name in the temporary folder that someone else has taken (a link, a file,
+// a folder of another user) is not used: the lock goes to the cache folder.
+TEST(Startup, TheLockFolderWithoutARuntimeFolderIsTheUsersOwn)
+{
+    const QByteArray savedLockDir = qgetenv("ORVELLO_LOCK_DIR");
+    const QByteArray savedRuntime = qgetenv("XDG_RUNTIME_DIR");
+    const QByteArray savedTemp = qgetenv("TMPDIR");
+    const QByteArray savedCache = qgetenv("XDG_CACHE_HOME");
+    QTemporaryDir base;
+    const QString temp = base.filePath(QStringLiteral("tmp"));
+    const QString cache = base.filePath(QStringLiteral("cache"));
+    const QString elsewhere = base.filePath(QStringLiteral("elsewhere"));
+    const QString own = temp + QStringLiteral("/orvello-") + QString::number(::geteuid());
+    const QString cached = cache + QStringLiteral("/orvello");
+    qunsetenv("ORVELLO_LOCK_DIR");
+    qunsetenv("XDG_RUNTIME_DIR");
+    qputenv("TMPDIR", temp.toUtf8());
+    qputenv("XDG_CACHE_HOME", cache.toUtf8());
+
+    struct Case {
+        const char* what;
+        std::function<void()> take;  // what is at the name before the program starts
+        QString folder;
+    };
+    std::vector<Case> cases = {
+        {"nothing", [] {}, own},
+        {"the user's folder, open to all", [&] { QDir().mkpath(own); ::chmod(own.toUtf8().constData(), 0777); }, own},
+        {"a link to another folder", [&] { ::symlink(elsewhere.toUtf8().constData(), own.toUtf8().constData()); },
+         cached},
+        {"a file", [&] { QFile file(own); (void)file.open(QIODevice::WriteOnly); }, cached},
+    };
+    if (::geteuid() == 0) {
+        // Only a process of the superuser can make a folder another user's.
+        cases.push_back({"another user's folder",
+                         [&] {
+                             QDir().mkpath(own);
+                             ::chmod(own.toUtf8().constData(), 0700);
+                             (void)!::chown(own.toUtf8().constData(), 65534, 65534);
+                         },
+                         cached});
+    }
+    int round = 0;
+    for (const Case& c : cases) {
+        for (const QString& path : {temp, cache, elsewhere}) {
+            QDir(path).removeRecursively();
+            QDir().mkpath(path);
+        }
+        QFile::remove(own);
+        c.take();
+        EXPECT_EQ(QString::fromStdString(orv::InstanceLockFolder()), c.folder) << c.what;
+        const std::string name = "Lock" + std::to_string(++round);
+        EXPECT_FALSE(orv::IsAlreadyRunning(name)) << c.what;
+        EXPECT_TRUE(orv::IsAlreadyRunning(name)) << c.what << ": the lock is held";
+        EXPECT_TRUE(QFile::exists(c.folder + QLatin1Char('/') + QString::fromStdString(name) + QStringLiteral(".lock")))
+            << c.what;
+        EXPECT_TRUE(QDir(elsewhere).isEmpty()) << c.what;
+        struct stat info {};
+        ASSERT_EQ(::stat(c.folder.toUtf8().constData(), &info), 0) << c.what;
+        EXPECT_EQ(info.st_mode & 0777, 0700u) << c.what;
+    }
+
+    // A link in the lock file's own place is not followed either.
+    ASSERT_EQ(::symlink((elsewhere + QStringLiteral("/taken")).toUtf8().constData(),
+                        (cached + QStringLiteral("/Linked.lock")).toUtf8().constData()),
+              0);
+    EXPECT_TRUE(orv::IsAlreadyRunning("Linked"));
+    EXPECT_FALSE(QFile::exists(elsewhere + QStringLiteral("/taken")));
+
+    qputenv("ORVELLO_LOCK_DIR", savedLockDir);
+    qputenv("TMPDIR", savedTemp);
+    qputenv("XDG_CACHE_HOME", savedCache);
+    if (!savedRuntime.isEmpty())
+        qputenv("XDG_RUNTIME_DIR", savedRuntime);
+    if (savedTemp.isEmpty())
+        qunsetenv("TMPDIR");
+    if (savedCache.isEmpty())
+        qunsetenv("XDG_CACHE_HOME");
 }
 
 TEST(Startup, SwitchDResetsTheSettingsAndOnlyWhenWrittenExactly)
