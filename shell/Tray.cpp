@@ -35,10 +35,11 @@ TTray::TTray(QWidget* window) : QObject(window), window_(window), icon_(new QSys
         if (reason == QSystemTrayIcon::Trigger)
             RestoreFromTray();
     });
-    if (auto* application = qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
-        connect(application, &QGuiApplication::commitDataRequest, this, &TTray::SessionEnding);
-        connect(application, &QCoreApplication::aboutToQuit, this, &TTray::SessionEnding);
-    }
+    // A session-end request (commitDataRequest) leaves the icon alone: the
+    // user or another program may still cancel the logout, and a window
+    // hidden in the tray without its icon could not be reached again. When
+    // the session really ends, the program is told to quit.
+    connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, this, &TTray::ProgramEnding);
 }
 
 TTray::~TTray() { icon_->hide(); }
@@ -84,6 +85,6 @@ bool TTray::Available()
 
 void TTray::SetAvailabilityCheck(std::function<bool()> check) { AvailabilityCheck() = std::move(check); }
 
-void TTray::SessionEnding() { icon_->hide(); }
+void TTray::ProgramEnding() { icon_->hide(); }
 
 }  // namespace orv

@@ -46,8 +46,9 @@ public:
     QSystemTrayIcon* Icon() const { return icon_; }
 
 private:
-    // The desktop session is ending: take the icon away, keep Visible.
-    void SessionEnding();
+    // The program quits (also when the desktop session ends): take the icon
+    // away, keep Visible.
+    void ProgramEnding();
 
     QWidget* window_;
     QSystemTrayIcon* icon_;

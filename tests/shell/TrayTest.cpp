@@ -3,6 +3,7 @@
 #include "ProgramIcon.h"
 #include "WindowFixture.h"
 
+#include <QSessionManager>
 #include <QSystemTrayIcon>
 #include <QWidget>
 
@@ -40,6 +41,27 @@ TEST(TrayTest, OnlyALeftClickRestoresTheWindow)
     EXPECT_TRUE(window.isVisible());
     EXPECT_FALSE(window.isMinimized());
     EXPECT_FALSE(tray.Visible());
+}
+
+// A logout asks the program first and may still be cancelled: the icon
+// stays, so the hidden window can be reached again. It goes when the
+// program really quits.
+TEST(TrayTest, TheIconOutlivesACancelledLogoutAndGoesWhenTheProgramQuits)
+{
+    QWidget window;
+    window.show();
+    TTray tray(&window);
+    tray.MinimizeToTray();
+    auto* session = qApp->findChild<QSessionManager*>();
+    ASSERT_NE(session, nullptr);
+    emit qApp->commitDataRequest(*session);
+    EXPECT_TRUE(tray.Icon()->isVisible());
+    emit tray.Icon()->activated(QSystemTrayIcon::Trigger);
+    EXPECT_TRUE(window.isVisible()) << "the window is reached through the icon after the logout was cancelled";
+
+    tray.MinimizeToTray();
+    ASSERT_TRUE(QMetaObject::invokeMethod(qApp, "aboutToQuit", Qt::DirectConnection));
+    EXPECT_FALSE(tray.Icon()->isVisible());
 }
 
 // The window, the tray and the about box (which shows the application's
