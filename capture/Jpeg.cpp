@@ -29,6 +29,7 @@ struct ErrorManager {
     jpeg_error_mgr base;
     std::jmp_buf escape;
     char message[JMSG_LENGTH_MAX];
+    bool cutShort;  // the coded data ended before the picture did
 };
 
 [[noreturn]] void ExitWithError(j_common_ptr info)
@@ -38,17 +39,16 @@ struct ErrorManager {
     std::longjmp(manager->escape, 1);
 }
 
-// Warnings are tolerated (many cameras write a few stray bytes before a
-// marker), except the two for data that end before the picture does: the
-// file is cut short, or its coded data stop at a marker too early. libjpeg
-// would fill the rest with grey, and a half-grey picture is worse than
-// keeping the previous one.
+// Warnings are tolerated: many cameras write a few stray bytes before a
+// marker. Data that end before the picture does (the file is cut short, or
+// its coded data stop at a marker too early) leave the rest of the picture
+// grey, as a JPEG viewer shows it; that is noted.
 void EmitMessage(j_common_ptr info, int level)
 {
     if (level >= 0)
         return;  // trace messages
     if (info->err->msg_code == JWRN_JPEG_EOF || info->err->msg_code == JWRN_HIT_MARKER)
-        ExitWithError(info);
+        reinterpret_cast<ErrorManager*>(info->err)->cutShort = true;
     info->err->num_warnings++;
 }
 
@@ -62,6 +62,7 @@ void InstallErrorManager(ErrorManager& manager)
     manager.base.emit_message = EmitMessage;
     manager.base.output_message = OutputMessage;
     manager.message[0] = '\0';
+    manager.cutShort = false;
 }
 
 struct DecodeSession {
@@ -192,8 +193,10 @@ void SetError(QString* error, const QString& reason)
 
 }  // namespace
 
-bool DecodeJpeg(const uint8_t* bytes, size_t length, QImage* frame, QString* error)
+bool DecodeJpeg(const uint8_t* bytes, size_t length, QImage* frame, QString* error, bool* cutShort)
 {
+    if (cutShort)
+        *cutShort = false;
     if (!bytes || length == 0) {
         SetError(error, QStringLiteral("no bytes"));
         return false;
@@ -238,6 +241,8 @@ bool DecodeJpeg(const uint8_t* bytes, size_t length, QImage* frame, QString* err
     }
     if (frame)
         *frame = std::move(decoded);
+    if (cutShort)
+        *cutShort = session.error.cutShort;
     return true;
 }
 

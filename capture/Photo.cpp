@@ -151,10 +151,15 @@ bool MakePhoto::ReadAndShow(const QString& captureTime)
     const size_t length = std::min(bytes.size(), static_cast<size_t>(std::max<int32_t>(total, 0)));
     QImage picture;
     QString error;
-    if (!DecodeJpeg(bytes.data(), length, &picture, &error)) {
+    bool cutShort = false;
+    if (!DecodeJpeg(bytes.data(), length, &picture, &error, &cutShort)) {
         qCWarning(lcCapture).noquote() << "picture of" << length << "bytes from the phone:" << error;
         return false;
     }
+    // Shown all the same, grey where its data are missing: the sign that
+    // the phone was still writing it, and the waiting time should be longer.
+    if (cutShort)
+        qCWarning(lcCapture) << "the picture of" << length << "bytes from the phone is cut short";
     if (settings_.GetPrintDateOnImage())
         DrawDateStamp(picture, captureTime);
     ShowPicture(picture);

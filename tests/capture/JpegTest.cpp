@@ -202,7 +202,6 @@ TEST(Jpeg, BytesThatAreNoPictureGiveAnErrorAndLeaveTheFrame)
         {"random", random, ""},
         {"text", QByteArray("GIF89a, not a JPEG at all"), ""},
         {"start marker then garbage", badHeader, ""},
-        {"truncated in the data", valid.left(valid.size() * 2 / 3), "Premature end"},
         {"truncated in the header", valid.left(40), ""},
         {"start marker only", valid.left(2), ""},
     };
@@ -247,10 +246,58 @@ TEST(Jpeg, RefusesAbsurdSizesBeforeTakingMemory)
         const QString expected = QStringLiteral("%1 x %2").arg(size.width()).arg(size.height());
         EXPECT_TRUE(error.contains(expected)) << error.toStdString();
     }
-    // A size the data do not fill: the coded data end at the end marker.
-    QString error;
-    EXPECT_FALSE(Decode(withSize(4000, 3000), nullptr, &error));
-    EXPECT_TRUE(error.contains(QStringLiteral("premature end of data segment"))) << error.toStdString();
+}
+
+// A picture cut short (the phone was still writing it) shows what arrived and
+// grey for the rest, as a JPEG viewer shows it; so does one whose size asks
+// for more than its data hold. The top-left corner is the picture's red, the
+// bottom-right corner grey.
+TEST(Jpeg, PicturesCutShortShowWhatArrivedAndGreyForTheRest)
+{
+    QImage red(64, 48, QImage::Format_RGB888);
+    red.fill(QColor(220, 20, 20));
+    const QByteArray whole = orv::EncodeJpeg(red);
+    const qsizetype scan = FindMarker(whole, 0xDA);
+    ASSERT_GT(scan, 0);
+    QByteArray larger = whole;
+    const qsizetype frameHeader = FindMarker(whole, 0xC0);
+    ASSERT_GT(frameHeader, 0);
+    larger[frameHeader + 3] = char(3000 >> 8);  // SOF0: length (2), precision (1), height (2), width (2)
+    larger[frameHeader + 4] = char(3000 & 0xFF);
+    larger[frameHeader + 5] = char(4000 >> 8);
+    larger[frameHeader + 6] = char(4000 & 0xFF);
+
+    const struct {
+        const char* name;
+        QByteArray bytes;
+        QSize size;
+    } cases[] = {
+        {"cut in the middle of its data", whole.left(scan + (whole.size() - scan) / 2), QSize(64, 48)},
+        {"cut soon after the scan header", whole.left(scan + 40), QSize(64, 48)},
+        {"a size its data do not fill", larger, QSize(4000, 3000)},
+    };
+    for (const auto& c : cases) {
+        QImage frame;
+        QString error;
+        bool cutShort = false;
+        ASSERT_TRUE(orv::DecodeJpeg(reinterpret_cast<const uint8_t*>(c.bytes.constData()), size_t(c.bytes.size()),
+                                    &frame, &error, &cutShort))
+            << c.name << ": " << error.toStdString();
+        EXPECT_TRUE(cutShort) << c.name;
+        EXPECT_EQ(frame.size(), c.size) << c.name;
+        const QColor first = frame.pixelColor(0, 0);
+        const QColor last = frame.pixelColor(frame.width() - 1, frame.height() - 1);
+        EXPECT_GT(first.red(), 180) << c.name;
+        EXPECT_LT(first.green(), 60) << c.name;
+        for (const int channel : {last.red(), last.green(), last.blue()})
+            EXPECT_NEAR(channel, 128, 8) << c.name;
+    }
+
+    bool cutShort = true;
+    QImage frame;
+    ASSERT_TRUE(orv::DecodeJpeg(reinterpret_cast<const uint8_t*>(whole.constData()), size_t(whole.size()), &frame,
+                                nullptr, &cutShort));
+    EXPECT_FALSE(cutShort) << "a whole picture";
 }
 
 TEST(Jpeg, DamagedPicturesNeverCrash)
