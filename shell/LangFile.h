@@ -16,7 +16,8 @@ namespace orv::lang {
 // A language file is a few kilobytes; anything bigger than this is not one,
 // and is not read (its texts fall back to the built-in ones).
 inline constexpr int64_t kMaxFileBytes = 1024 * 1024;
-// Longest entry text returned, in characters (the original 2048-byte buffer).
+// Longest entry text returned, in characters: room for any caption or
+// message, and a bound on what a damaged file can put into the window.
 inline constexpr int kMaxEntryLength = 2047;
 
 // Bytes that are valid UTF-8 are read as UTF-8 (a leading byte-order mark is

@@ -441,7 +441,7 @@ TEST_F(PhotoTest, LargePictureIsDownloadedWhole)
     settings_.SetPrintDateOnImage(false);
     TakePhoto();
     ASSERT_TRUE(view_->phoneFile);
-    EXPECT_GT(view_->phoneFile->size(), 131072u) << "the test needs a picture beyond the old fixed buffer";
+    EXPECT_GT(view_->phoneFile->size(), 131072u) << "the test needs a picture larger than the room taken up front";
     ASSERT_EQ(view_->Pictures().size(), 1u);
     QImage decoded;
     ASSERT_TRUE(orv::DecodeJpeg(view_->phoneFile->data(), view_->phoneFile->size(), &decoded));
