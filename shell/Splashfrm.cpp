@@ -10,6 +10,8 @@
 #include <QPainterPath>
 #include <QScreen>
 
+#include <algorithm>
+
 namespace orv {
 
 TSplash::TSplash(QWidget* parent)
@@ -31,6 +33,10 @@ TSplash::TSplash(QWidget* parent)
     Label1->setStyleSheet(QStringLiteral("color: rgb(255, 0, 0); background: transparent;"));
     if (const QString version = ReadFileVersion(); !version.isEmpty())
         Label1->setText(QStringLiteral("version: ") + version);
+    // Wider where the face that stands in for Times New Roman needs more room
+    // (DejaVu Serif does), moved left only if the picture's edge comes first.
+    const QSize needed = Label1->sizeHint().expandedTo(Label1->size());
+    Label1->setGeometry(std::min(Label1->x(), width() - needed.width()), Label1->y(), needed.width(), needed.height());
 
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->geometry().center() - rect().center());

@@ -7,6 +7,7 @@
 
 #include "LangTexts.h"
 #include "Options.h"
+#include "Splashfrm.h"
 
 #include <QAbstractButton>
 #include <QComboBox>
@@ -143,6 +144,16 @@ TEST_P(ScreenshotTest, OptionsDialogTabs)
 }
 
 INSTANTIATE_TEST_SUITE_P(Languages, ScreenshotTest, ::testing::Values(0, 1));
+
+// The splash, with the version in whatever face stands in for Times New Roman.
+TEST(SplashScreenshot, VersionOnThePicture)
+{
+    TSplash splash;
+    splash.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&splash));
+    splash.grab().save(ScreenshotFolder() + QStringLiteral("/%1-splash.png").arg(QGuiApplication::platformName()));
+    EXPECT_LE(splash.Label1->sizeHint().width(), splash.Label1->width());
+}
 
 }  // namespace
 }  // namespace orv::test
