@@ -115,6 +115,9 @@ inline constexpr LangEntry kSaveFailed{"STRS", "SAVE_FAILED", "Не могу с�
 // The frame-rate test would switch the camera off under a photo or a recording.
 inline constexpr LangEntry kFpsTestBusy{"STRS", "FPS_TEST_BUSY",
                                         "Тест частоты кадров невозможен, пока идёт съёмка: дождитесь снимка или остановите веб камеру."};
+// The download bar's label: bytes below 10 KB, kilobytes above; %1 the count.
+inline constexpr LangEntry kDownloadBytes{"STRS", "DOWNLOAD_B", "%1 Б"};
+inline constexpr LangEntry kDownloadKilobytes{"STRS", "DOWNLOAD_KB", "%1 КБ"};
 // No browser or launcher could show the manual; %1 its path.
 inline constexpr LangEntry kManualNotOpened{"STRS", "NO_BROWSER",
                                             "Не могу открыть руководство в браузере. Оно находится здесь: %1"};
@@ -140,7 +143,7 @@ inline constexpr std::array<LangEntry, 30> kOptionsTexts{
 };
 
 // Every use of every STRS key (keys with several uses appear once per use).
-inline constexpr std::array<LangEntry, 29> kStatusTexts{
+inline constexpr std::array<LangEntry, 31> kStatusTexts{
     txt::kStr1Connected,         txt::kStr2Model,           txt::kStr3Idle,
     txt::kStr3PhotoDone,         txt::kStr3CameraStopped,   txt::kStr4NotConnected,
     txt::kStr5NoModel,           txt::kStr6StopCameraFirst, txt::kStr7PositionPhone,
@@ -151,7 +154,15 @@ inline constexpr std::array<LangEntry, 29> kStatusTexts{
     txt::kStr17VideoFileFailed,  txt::kStr18CameraError,    txt::kStr19FormatRejected,
     txt::kStr20Deleting,         txt::kStr21RecordingTime,  txt::kSaveFailed,
     txt::kFpsTestBusy,
-    txt::kManualNotOpened,
+    txt::kManualNotOpened,       txt::kDownloadBytes,       txt::kDownloadKilobytes,
+};
+
+// Every text the work panel shows (the photo thread's, the recorder's and the
+// window's own), so that the panel is made wide enough for the longest.
+inline constexpr std::array<LangEntry, 10> kWorkPanelTexts{
+    txt::kStr3Idle,          txt::kStr3PhotoDone,          txt::kStr3CameraStopped, txt::kStr11PhotoCameraInit,
+    txt::kStr11CameraInit,   txt::kStr12Shooting,          txt::kStr13Downloading,  txt::kStr15PhotoCameraDeinit,
+    txt::kStr15CameraDeinit, txt::kStr20Deleting,
 };
 
 }  // namespace orv

@@ -41,7 +41,9 @@
 #include <algorithm>
 #include <limits>
 #include <string>
+#include <string_view>
 #include <system_error>
+#include <vector>
 
 namespace orv {
 namespace {
@@ -50,8 +52,15 @@ constexpr int kClientWidth = 650;
 constexpr int kClientHeight = 330;
 constexpr int kStatusBarHeight = 22;
 constexpr int kPanelWidths[TForm1::kPanelCount] = {25, 150, 150, 220, 50};
-// Narrow enough to leave the work panel's text readable beside it.
+// The download bar at the work panel's right end: at least this wide, wider
+// when its label needs it, and this far from the end of the status text.
 constexpr int kDownloadBarWidth = 62;
+constexpr int kDownloadBarGap = 6;
+// The largest count the bar's label shows, in kilobytes (a picture of more
+// than 16 MiB is not read).
+constexpr int kDownloadLabelMaxKilobytes = 99999;
+// The work panel grows for long status texts, up to this width.
+constexpr int kMaxWorkPanelWidth = 400;
 // Where the picture's size makes the window follow it, and by how much the
 // window's outer size exceeds the picture's.
 constexpr int kAutoResizeMinWidth = 300;
@@ -247,6 +256,38 @@ void TForm1::ApplyMenuTexts()
     const QStringList texts = LangTexts(kMenuTexts);
     for (size_t i = 0; i < kMenuTexts.size(); ++i)
         items[i]->setText(texts.at(static_cast<qsizetype>(i)));
+    FitWorkPanel();
+}
+
+void TForm1::FitWorkPanel()
+{
+    // The work panel's texts and then the bar's two labels, in one reading
+    // of the language file.
+    std::vector<LangEntry> entries(kWorkPanelTexts.begin(), kWorkPanelTexts.end());
+    entries.push_back(txt::kDownloadBytes);
+    entries.push_back(txt::kDownloadKilobytes);
+    const QStringList texts = LangTexts(entries);
+    downloadBytesLabel_ = texts.at(texts.size() - 2);
+    downloadKilobytesLabel_ = texts.at(texts.size() - 1);
+    const QFontMetrics barMetrics(DownloadBar->font());
+    downloadBarWidth_ = std::max(kDownloadBarWidth,
+        barMetrics.horizontalAdvance(downloadKilobytesLabel_.arg(kDownloadLabelMaxKilobytes)) + barMetrics.height());
+
+    // The label's own size hint for each text counts its frame and indent
+    // (and, as long as the label has one, its minimum width). The
+    // downloading text has the bar beside it.
+    QLabel* panel = panels_[kWorkPanel];
+    const QString shown = panel->text();
+    panel->setMinimumWidth(0);
+    int needed = 0;
+    for (size_t i = 0; i < kWorkPanelTexts.size(); ++i) {
+        panel->setText(texts.at(static_cast<qsizetype>(i)));
+        const bool downloading = std::string_view(kWorkPanelTexts[i].key) == txt::kStr13Downloading.key;
+        needed = std::max(needed, panel->sizeHint().width() +
+                                      (downloading ? kDownloadBarGap + downloadBarWidth_ + 2 : 0));
+    }
+    panel->setText(shown);
+    panel->setFixedWidth(std::clamp(needed, kPanelWidths[kWorkPanel], kMaxWorkPanelWidth));
 }
 
 void TForm1::DrawIndicator(bool connected)
@@ -674,11 +715,10 @@ void TForm1::ShowDownloadProgress(long long bytes)
     while (downloadMaximum_ < shown && downloadMaximum_ <= std::numeric_limits<int>::max() / 2)
         downloadMaximum_ *= 2;
     QLabel* panel = panels_[kWorkPanel];
-    DownloadBar->setGeometry(panel->width() - kDownloadBarWidth - 2, 2, kDownloadBarWidth, panel->height() - 4);
+    DownloadBar->setGeometry(panel->width() - downloadBarWidth_ - 2, 2, downloadBarWidth_, panel->height() - 4);
     DownloadBar->setRange(0, downloadMaximum_);
     DownloadBar->setValue(static_cast<int>(shown));
-    DownloadBar->setFormat(bytes < 10 * 1024 ? QStringLiteral("%1 B").arg(bytes)
-                                              : QStringLiteral("%1 KB").arg(bytes / 1024));
+    DownloadBar->setFormat(bytes < 10 * 1024 ? downloadBytesLabel_.arg(bytes) : downloadKilobytesLabel_.arg(bytes / 1024));
     DownloadBar->show();
 }
 

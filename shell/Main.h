@@ -56,7 +56,9 @@ public:
     // Runs once at the end of construction: panel texts, the device monitor
     // when "AutoPhoneConnect" is on, the switch M.
     void FormCreate();
-    // Sets every menu caption from section MENU of the language in force.
+    // Sets every menu caption from section MENU of the language in force,
+    // and makes the work panel wide enough for that language's status texts
+    // and the download bar beside them.
     void ApplyMenuTexts();
     // Paints the lamp: red while a phone is connected, dark green otherwise.
     void DrawIndicator(bool connected);
@@ -199,6 +201,7 @@ private:
     void MakeDeviceMonitor();
     void ShowNoPhone();
     void StopServer();
+    void FitWorkPanel();
     // Outer size: the picture's size + 25 by + 80, the picture at the top left.
     void FitToPicture();
     void FinishEnding();
@@ -210,6 +213,9 @@ private:
     QLabel* panels_[kPanelCount] = {};
     QImage picture_;
     int downloadMaximum_ = 0;
+    int downloadBarWidth_ = 0;
+    QString downloadBytesLabel_;
+    QString downloadKilobytesLabel_;
     bool indicatorConnected_ = false;
     bool restartSent_ = false;
     bool photoRunning_ = false;

@@ -65,15 +65,35 @@ TEST_P(ScreenshotTest, WindowConnectedWithAPicture)
     QTest::qWait(50);
     const QImage shot = form.grab().toImage();
     shot.save(prefix + QStringLiteral("photo.png"));
-    EXPECT_EQ(form.frameGeometry().size(), QSize(665, 560));
+    // The picture's size and the room around it, unless the window cannot be
+    // that narrow: its status bar's panels hold their texts.
+    const int frameWidth = form.frameGeometry().width() - form.width();
+    EXPECT_EQ(form.frameGeometry().size(), QSize(std::max(665, form.minimumWidth() + frameWidth), 560));
 
-    // Each panel text fits its panel (the download bar takes the work panel's right end).
-    const QFontMetrics metrics(form.StatusBar1->font());
-    for (int panel = TForm1::kConnectionPanel; panel <= TForm1::kModelPanel; ++panel) {
-        auto* label = form.StatusBar1->findChildren<QLabel*>().at(panel);
-        EXPECT_LE(metrics.horizontalAdvance(form.PanelText(panel)), label->contentsRect().width())
-            << suffix.toStdString() << " panel " << panel;
+    // Each panel holds its whole text (a label's size hint counts its frame
+    // and its text's indent); the work panel every text it is given.
+    const auto label = [&](int panel) { return form.StatusBar1->findChildren<QLabel*>().at(panel); };
+    for (int panel = TForm1::kConnectionPanel; panel <= TForm1::kWorkPanel; ++panel)
+        EXPECT_LE(label(panel)->sizeHint().width(), label(panel)->width()) << suffix.toStdString() << " panel " << panel;
+    QLabel* work = label(TForm1::kWorkPanel);
+    for (const LangEntry& text : kWorkPanelTexts) {
+        form.SetPanelText(TForm1::kWorkPanel, LangText(text));
+        EXPECT_LE(work->sizeHint().width(), work->width()) << suffix.toStdString() << " " << text.key;
     }
+    // The download bar lies beside the downloading text, never over it, and
+    // holds its largest label (a picture of 16 MiB, the most that is read).
+    form.SetPanelText(TForm1::kWorkPanel, LangText(txt::kStr13Downloading));
+    form.ShowDownloadProgress(16LL * 1024 * 1024);
+    const QFontMetrics workMetrics(work->font());
+    const int textEnd = work->contentsRect().left() + workMetrics.horizontalAdvance(QLatin1Char('x')) / 2
+                        + workMetrics.horizontalAdvance(work->text());
+    EXPECT_GE(form.DownloadBar->geometry().left(), textEnd) << suffix.toStdString();
+    EXPECT_LE(form.DownloadBar->geometry().right(), work->contentsRect().right()) << suffix.toStdString();
+    EXPECT_EQ(form.DownloadBar->text(), language == 0 ? QStringLiteral("16384 КБ") : QStringLiteral("16384 KB"));
+    EXPECT_LE(QFontMetrics(form.DownloadBar->font()).horizontalAdvance(form.DownloadBar->text()) + 8,
+              form.DownloadBar->width())
+        << suffix.toStdString();
+    form.ShowDownloadProgress(38211);
 
     // The open menus, one picture each.
     for (QAction* item : {form.N1, form.N12, form.N8}) {
