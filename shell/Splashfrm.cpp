@@ -64,10 +64,11 @@ QPixmap TSplash::DrawPicture()
     p.fillRect(picture.rect(), sky);
 
     // The program's icon, a camera phone, and a USB cable from it to the name.
-    p.drawImage(QPoint(-8, 28), ProgramIconImage(kSplashIconSize));
+    // The phone ends a few pixels short of the version label at x = 101.
+    p.drawImage(QPoint(-14, 28), ProgramIconImage(kSplashIconSize));
     QPainterPath cable;
-    cable.moveTo(62, 164);
-    cable.cubicTo(66, 196, 110, 190, 112, 150);
+    cable.moveTo(56, 164);
+    cable.cubicTo(60, 196, 110, 190, 112, 150);
     p.setBrush(Qt::NoBrush);
     p.setPen(QPen(QColor(150, 150, 160), 3));
     p.drawPath(cable);
