@@ -225,7 +225,7 @@ TEST_F(SettingsStore, TheFilesModeIsKeptAndAReadOnlyFileIsLeftAsItIs)
         WriteFileText(text);
         ASSERT_EQ(::chmod(path.constData(), c.mode), 0);
         EXPECT_EQ(reg::ReadRegInt("Timeout", 1000), 5);
-        reg::WriteRegInt("Timeout", 9);
+        EXPECT_EQ(reg::StoreValue("Timeout", reg::kRegDword, {9, 0, 0, 0}), c.written) << std::oct << c.mode;
         reg::DeleteSettingsKey();
         reg::WriteRegInt("Expose", 1);
         EXPECT_EQ(reg::ReadRegInt("Timeout", 1000), c.written ? 1000 : 5) << std::oct << c.mode;
