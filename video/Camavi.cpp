@@ -243,7 +243,12 @@ bool TCamAvi::CaptureFrame()
     if (opened && Monitor.ReadPhoneFile(Download, total) == phone::kOk) {
         const size_t length = std::min(Download.size(), static_cast<size_t>(std::max<int32_t>(total, 0)));
         QString error;
-        if (DecodeJpeg(Download.data(), length, &Frame, &error)) {
+        bool cutShort = false;
+        if (DecodeJpeg(Download.data(), length, &Frame, &error, &cutShort)) {
+            // Recorded all the same, grey where its data are missing: the
+            // phone was still writing it, and the waiting time is too short.
+            if (cutShort)
+                qCWarning(lcRecorder) << "the picture of" << length << "bytes from the phone is cut short";
             if (settings_.GetPrintDateOnImage())
                 DrawDateStamp(Frame, stamp);
             ShowFrame();
