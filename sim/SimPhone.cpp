@@ -539,7 +539,11 @@ struct SimPhone::State {
             return bytes;
         }
         const PictureSize size = ResolutionSize(resolution);
-        return ShootTestPicture(size.width, size.height, frame, TheClock().Now(), lighting, exposure);
+        std::vector<uint8_t> picture =
+            ShootTestPicture(size.width, size.height, frame, TheClock().Now(), lighting, exposure);
+        if (TakeFault(Fault::CutShortPicture))
+            picture.resize(picture.size() / 2);
+        return picture;
     }
 
     Answer RecordCommand(const uint8_t* request, size_t length)

@@ -63,6 +63,7 @@ public:
         // The next picture taken:
         GarbagePicture,  // random bytes instead of a JPEG
         HugePicture,     // a file larger than the program accepts (16 MiB + 1 KiB)
+        CutShortPicture, // the first half of the picture's file only (still being written)
         // The next read of the test-command interface's name string:
         ShortNameReply,  // one byte only
     };

@@ -21,6 +21,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include <cstdlib>
 #include <ctime>
 #include <functional>
 #include <mutex>
@@ -425,6 +426,39 @@ TEST_F(PhotoTest, FailedReadKeepsThePreviousPictureQuietly)
     EXPECT_EQ(view_->Progress().back(), -1) << "the bar is hidden again";
     EXPECT_FALSE(Phone().File("/a/temp.jpg")) << "closed and deleted all the same";
     EXPECT_FALSE(Phone().CameraOn());
+}
+
+// A picture the phone had only half written when it was read is shown all
+// the same, grey below what arrived, with no message: the grey tells the
+// user to wait longer. The whole picture before it has no grey.
+TEST_F(PhotoTest, PictureCutShortIsShownGreyBelowWhatArrived)
+{
+    settings_.SetPrintDateOnImage(false);
+    const struct {
+        const char* what;
+        bool cutShort;
+    } cases[] = {{"whole", false}, {"cut short", true}};
+    QSize wholeSize;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        view_->events.clear();
+        if (c.cutShort)
+            Phone().InjectFault(SimPhone::Fault::CutShortPicture);
+        TakePhoto();
+        EXPECT_TRUE(view_->Texts(RecordingView::Kind::Message).empty());
+        EXPECT_EQ(view_->Texts(RecordingView::Kind::Status), (std::vector<QString>{kStr11, kStr12, kStr13, kStr15, kStr3}));
+        ASSERT_EQ(view_->Pictures().size(), 1u);
+        const QImage picture = view_->Pictures()[0];
+        if (!c.cutShort)
+            wholeSize = picture.size();
+        EXPECT_EQ(picture.size(), wholeSize);
+        EXPECT_LT(qGray(picture.pixel(2, 2)), 40) << "the counter's black band at the top";
+        const QColor corner = picture.pixelColor(picture.width() - 3, picture.height() - 3);
+        const bool grey = std::abs(corner.red() - 128) <= 8 && std::abs(corner.green() - 128) <= 8 &&
+                          std::abs(corner.blue() - 128) <= 8;
+        EXPECT_EQ(grey, c.cutShort) << corner.name().toStdString();
+        EXPECT_FALSE(Phone().File("/a/temp.jpg")) << "closed and deleted";
+    }
 }
 
 TEST_F(PhotoTest, WithoutAPhoneNothingHappens)
