@@ -3,7 +3,7 @@
 // byte, when the server listens, opening and closing, and the safeguards
 // against clients that never finish and against floods.
 
-#include "WindowFixture.h"
+#include "CameraServer.h"
 
 #include "Jpeg.h"
 #include "RawClient.h"
@@ -93,37 +93,7 @@ Exchange Fetch(int port, const QByteArray& request)
     return exchange;
 }
 
-int FreePort()
-{
-    QTcpServer probe;
-    EXPECT_TRUE(probe.listen(QHostAddress::AnyIPv4, 0));
-    return probe.serverPort();
-}
-
-class WebServerTest : public WindowTest {
-protected:
-    // The window with the web camera started (a stand-in recorder) and the
-    // server set to a free port.
-    CamForm& StartCamera(bool serverEnabled = true)
-    {
-        Settings().SetAutoPhoneConnect(false);
-        Settings().SetServerEnabled(serverEnabled);
-        port_ = FreePort();
-        Settings().SetServerPort(port_);
-        CamForm& form = MakeForm<CamForm>();
-        form.Web1Click();
-        EXPECT_NE(form.CamThread, nullptr);
-        return form;
-    }
-
-    bool StopCamera(TForm1& form)
-    {
-        form.Web2Click();
-        return WaitFor([&] { return form.CamThread == nullptr; });
-    }
-
-    int port_ = 0;
-};
+class WebServerTest : public CameraServerTest {};
 
 TEST_F(WebServerTest, AnswersEachRequestByteForByteAndCloses)
 {

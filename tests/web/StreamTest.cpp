@@ -3,17 +3,15 @@
 // byte with one part per frame, the answers when it is off, viewers that do
 // not read, and the stream as ffprobe and Chromium see it.
 
-#include "WindowFixture.h"
+#include "CameraServer.h"
 
 #include "Jpeg.h"
 #include "RawClient.h"
 #include "SimPhone.h"
 
 #include <QFile>
-#include <QHostAddress>
 #include <QProcess>
 #include <QStandardPaths>
-#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QUrl>
 
@@ -65,13 +63,6 @@ QImage CameraFrame(int width, int height, uint32_t number)
     return frame;
 }
 
-int FreePort()
-{
-    QTcpServer probe;
-    EXPECT_TRUE(probe.listen(QHostAddress::AnyIPv4, 0));
-    return probe.serverPort();
-}
-
 QByteArray Fetch(int port, const QByteArray& request)
 {
     RawClient client(port);
@@ -98,27 +89,8 @@ std::vector<QByteArray> Parts(QByteArray body)
     }
 }
 
-class StreamTest : public WindowTest {
+class StreamTest : public CameraServerTest {
 protected:
-    CamForm& StartCamera(bool stream)
-    {
-        Settings().SetAutoPhoneConnect(false);
-        Settings().SetServerEnabled(true);
-        Settings().SetServerStream(stream);
-        port_ = FreePort();
-        Settings().SetServerPort(port_);
-        CamForm& form = MakeForm<CamForm>();
-        form.Web1Click();
-        EXPECT_NE(form.CamThread, nullptr);
-        return form;
-    }
-
-    bool StopCamera(TForm1& form)
-    {
-        form.Web2Click();
-        return WaitFor([&] { return form.CamThread == nullptr; });
-    }
-
     std::unique_ptr<RawClient> OpenStream(const QByteArray& request = "GET /stream.mjpg HTTP/1.1\r\n\r\n",
                                           int receiveBuffer = 0)
     {
@@ -126,13 +98,11 @@ protected:
         EXPECT_TRUE(client->Send(request));
         return client;
     }
-
-    int port_ = 0;
 };
 
 TEST_F(StreamTest, EveryNewFrameIsOnePartAndTheEndOfTheCameraEndsTheStream)
 {
-    CamForm& form = StartCamera(true);
+    CamForm& form = StartCamera(true, true);
     // Before any frame: the header alone.
     auto early = OpenStream("GET /stream.mjpg HTTP/1.1\r\nHost: camera\r\n\r\n");
     ASSERT_TRUE(early->ReadAtLeast(kHeader.size()));
@@ -178,7 +148,7 @@ TEST_F(StreamTest, EveryNewFrameIsOnePartAndTheEndOfTheCameraEndsTheStream)
 // rather than dropped because a newer frame has come meanwhile.
 TEST_F(StreamTest, FramesFasterThanTheEncoderStillReachTheViewers)
 {
-    CamForm& form = StartCamera(true);
+    CamForm& form = StartCamera(true, true);
     auto viewer = OpenStream();
     ASSERT_TRUE(viewer->ReadAtLeast(kHeader.size()));
     ASSERT_TRUE(WaitFor([&] { return form.ServerSocket1->StreamStatus().streams == 1; }));
@@ -231,7 +201,7 @@ TEST_F(StreamTest, WithTheStreamOffEveryAnswerKeepsItsBytes)
         {true, "GET /CURRENT.JPG HTTP/1.1\r\n\r\n", picture},
     };
     for (const bool stream : {false, true}) {
-        CamForm& form = StartCamera(stream);
+        CamForm& form = StartCamera(true, stream);
         form.SetCurrentFrame(frame);
         for (const Case& c : cases) {
             if (c.stream != stream)
@@ -246,7 +216,7 @@ TEST_F(StreamTest, WithTheStreamOffEveryAnswerKeepsItsBytes)
 
 TEST_F(StreamTest, ViewerThatDoesNotReadHoldsOnlyThePartInFlightAndTheNewestFrame)
 {
-    CamForm& form = StartCamera(true);
+    CamForm& form = StartCamera(true, true);
     auto stalled = OpenStream("GET /stream.mjpg HTTP/1.1\r\n\r\n", 4096);
     auto reading = OpenStream();
     ASSERT_TRUE(reading->ReadAtLeast(kHeader.size()));
@@ -303,7 +273,7 @@ TEST_F(StreamTest, ViewerThatDoesNotReadHoldsOnlyThePartInFlightAndTheNewestFram
 
 TEST_F(StreamTest, StreamsCountAgainstTheBoundAndOneStalledForTheLimitIsClosed)
 {
-    CamForm& form = StartCamera(true);
+    CamForm& form = StartCamera(true, true);
     form.ServerSocket1->SetMaxClients(2);
     auto waiting = OpenStream();
     auto stalled = OpenStream("GET /stream.mjpg HTTP/1.1\r\n\r\n", 4096);
@@ -336,7 +306,7 @@ TEST_F(StreamTest, FfprobeReadsTheStreamAsMjpeg)
 {
     const QString ffprobe = QStandardPaths::findExecutable(QStringLiteral("ffprobe"));
     ASSERT_FALSE(ffprobe.isEmpty()) << "ffprobe is needed (packaging/install-deps.sh installs it)";
-    CamForm& form = StartCamera(true);
+    CamForm& form = StartCamera(true, true);
     auto viewer = OpenStream();
     QByteArray expected = kHeader;
     for (uint32_t n = 1; n <= 4; ++n) {
@@ -371,7 +341,7 @@ TEST_F(StreamTest, ChromiumShowsTheStreamInAnImage)
     const QString chromium = QStandardPaths::findExecutable(QStringLiteral("chromium"));
     if (chromium.isEmpty())
         GTEST_SKIP() << "chromium is not installed (packaging/install-deps.sh installs it for the tests)";
-    CamForm& form = StartCamera(true);
+    CamForm& form = StartCamera(true, true);
     const QImage frame = CameraFrame(320, 240, 5);
     form.SetCurrentFrame(frame);
     const auto partsWritten = [&form] { return form.ServerSocket1->StreamStatus().partsWritten; };

@@ -1,0 +1,46 @@
+// The main window with a stand-in web camera and its picture server on a free
+// loopback port, for the server's tests over real connections.
+
+#pragma once
+
+#include "WindowFixture.h"
+
+#include <QHostAddress>
+#include <QTcpServer>
+
+namespace orv::test {
+
+inline int FreePort()
+{
+    QTcpServer probe;
+    EXPECT_TRUE(probe.listen(QHostAddress::AnyIPv4, 0));
+    return probe.serverPort();
+}
+
+class CameraServerTest : public WindowTest {
+protected:
+    // The window with the web camera started and the server set to a free
+    // port, listening when serverEnabled, with the live stream when stream.
+    CamForm& StartCamera(bool serverEnabled = true, bool stream = false)
+    {
+        Settings().SetAutoPhoneConnect(false);
+        Settings().SetServerEnabled(serverEnabled);
+        Settings().SetServerStream(stream);
+        port_ = FreePort();
+        Settings().SetServerPort(port_);
+        CamForm& form = MakeForm<CamForm>();
+        form.Web1Click();
+        EXPECT_NE(form.CamThread, nullptr);
+        return form;
+    }
+
+    bool StopCamera(TForm1& form)
+    {
+        form.Web2Click();
+        return WaitFor([&] { return form.CamThread == nullptr; });
+    }
+
+    int port_ = 0;
+};
+
+}  // namespace orv::test
