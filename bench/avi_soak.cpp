@@ -7,8 +7,8 @@
 //
 //   avi_soak [--gib 2.3] [--frames N] [--encoder rawvideo] [--width 1600] [--path FILE] [--keep]
 
-#include "AviFile.h"
-#include "Codecs.h"
+#include "video/AviFile.h"
+#include "video/Codecs.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -4,9 +4,9 @@
 // same RGB frame into memory. Motion JPEG's ratio to that floor is printed at
 // the end; its per-frame time is the encode part of the recorder's floor.
 
-#include "AviFile.h"
-#include "Codecs.h"
-#include "Jpeg.h"
+#include "video/AviFile.h"
+#include "video/Codecs.h"
+#include "capture/Jpeg.h"
 
 #include <QDir>
 #include <QGuiApplication>

@@ -2,8 +2,8 @@
 // UXGA pictures, against the floor of libjpeg-turbo decoding the same bytes
 // into a buffer of its own. The ratio of the two is printed at the end.
 
-#include "Jpeg.h"
-#include "Photo.h"
+#include "capture/Jpeg.h"
+#include "capture/Photo.h"
 
 #include <QFont>
 #include <QGuiApplication>

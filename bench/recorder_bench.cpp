@@ -9,17 +9,17 @@
 //
 // Usage: bench_recorder [--rounds N] [--frames N] [--memory-frames N]
 
-#include "AviFile.h"
-#include "CamView.h"
-#include "Camavi.h"
-#include "Codecs.h"
-#include "ControlPipe.h"
-#include "Jpeg.h"
-#include "PhoneLink.h"
-#include "Settings.h"
-#include "SimBus.h"
-#include "SimPhone.h"
-#include "UiThread.h"
+#include "video/AviFile.h"
+#include "video/CamView.h"
+#include "video/Camavi.h"
+#include "video/Codecs.h"
+#include "platform/ControlPipe.h"
+#include "capture/Jpeg.h"
+#include "phone/PhoneLink.h"
+#include "config/Settings.h"
+#include "sim/SimBus.h"
+#include "sim/SimPhone.h"
+#include "platform/UiThread.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -1,7 +1,7 @@
 // One getter and one setter of the settings store: each opens, reads (and
 // for the setter writes and renames) the file at every call.
 
-#include "SettingsStore.h"
+#include "platform/SettingsStore.h"
 
 #include <benchmark/benchmark.h>
 

@@ -9,11 +9,11 @@
 // Arguments: seconds per run (default 10). The child runs as
 // `bench_stream --viewers PORT COUNT SECONDS`.
 
-#include "Jpeg.h"
-#include "Main.h"
-#include "SimPhone.h"
-#include "TThread.h"
-#include "UiThread.h"
+#include "capture/Jpeg.h"
+#include "shell/Main.h"
+#include "sim/SimPhone.h"
+#include "platform/TThread.h"
+#include "platform/UiThread.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

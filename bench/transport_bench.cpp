@@ -4,9 +4,9 @@
 // the time of as many 1 ms sleeps of the same clock; the ratio of the two is
 // printed at the end.
 
-#include "Clock.h"
-#include "PhoneLink.h"
-#include "SimBus.h"
+#include "platform/Clock.h"
+#include "phone/PhoneLink.h"
+#include "sim/SimBus.h"
 
 #include <benchmark/benchmark.h>
 

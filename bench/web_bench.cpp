@@ -12,11 +12,11 @@
 // Arguments: seconds per run (default 5), rounds (default 3). nginx runs as a private process
 // on loopback ports with its own configuration and is stopped at the end.
 
-#include "Jpeg.h"
-#include "Main.h"
-#include "SimPhone.h"
-#include "TThread.h"
-#include "UiThread.h"
+#include "capture/Jpeg.h"
+#include "shell/Main.h"
+#include "sim/SimPhone.h"
+#include "platform/TThread.h"
+#include "platform/UiThread.h"
 
 #include <QApplication>
 #include <QDir>

@@ -1,12 +1,12 @@
 #include "Photo.h"
 
 #include "CaptureView.h"
-#include "Clock.h"
+#include "platform/Clock.h"
 #include "Jpeg.h"
-#include "Lang.h"
-#include "PhoneLink.h"
-#include "Settings.h"
-#include "UiThread.h"
+#include "texts/Lang.h"
+#include "phone/PhoneLink.h"
+#include "config/Settings.h"
+#include "platform/UiThread.h"
 
 #include <QLoggingCategory>
 

@@ -2,7 +2,7 @@
 // The photo thread: takes one picture with the phone's camera and brings it,
 // stamped with the capture time, into the main window.
 
-#include "TThread.h"
+#include "platform/TThread.h"
 
 #include <QImage>
 #include <QPoint>

@@ -1,6 +1,6 @@
 #include "Devmov.h"
 
-#include "Clock.h"
+#include "platform/Clock.h"
 #include "Discovery.h"
 #include "PhoneWorker.h"
 

@@ -3,7 +3,7 @@
 // mode, opens it, reports it, waits for it to go away, and searches again.
 
 #include "PhoneLink.h"
-#include "TThread.h"
+#include "platform/TThread.h"
 
 #include <functional>
 

@@ -4,7 +4,7 @@
 // runs these steps in its loop, in this order: FindModemPort, SendModeSwitch
 // (only when a port was found) and a 5000 ms pause, FindTestInterface.
 
-#include "ControlPipe.h"
+#include "platform/ControlPipe.h"
 #include "PhoneLink.h"
 
 #include <cstddef>

@@ -3,7 +3,7 @@
 
 #include "PhoneLink.h"
 
-#include "Clock.h"
+#include "platform/Clock.h"
 #include "Packets.h"
 #include "PhoneLinkState.h"
 #include "TracePipe.h"

@@ -8,7 +8,7 @@
 // block on the wire, not for the whole file. Whole capture sequences are kept
 // apart by the capture turn.
 
-#include "ControlPipe.h"
+#include "platform/ControlPipe.h"
 
 #include <chrono>
 #include <condition_variable>

@@ -1,6 +1,6 @@
 #include "TracePipe.h"
 
-#include "Clock.h"
+#include "platform/Clock.h"
 #include "Wire.h"
 
 #include <algorithm>

@@ -4,7 +4,7 @@
 // pipe the phone link opens is wrapped in one when ORVELLO_PHONE_TRACE names
 // a file, whichever route (USB or simulated phone) is under it.
 
-#include "ControlPipe.h"
+#include "platform/ControlPipe.h"
 
 #include <memory>
 #include <string>

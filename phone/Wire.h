@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "ControlPipe.h"
+#include "platform/ControlPipe.h"
 
 namespace orv::wire {
 

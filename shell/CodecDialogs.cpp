@@ -4,7 +4,7 @@
 // as lists, flags as check boxes, numbers in spin boxes held to the option's
 // limits. Both go through the dialog interface, so tests answer them.
 
-#include "Codecs.h"
+#include "video/Codecs.h"
 #include "Dialogs.h"
 
 #include <QCheckBox>

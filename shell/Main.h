@@ -3,11 +3,11 @@
 // device monitor's state handler and the capture threads' view of the window.
 // It owns everything that runs and carries the settings accessors.
 
-#include "Addresses.h"
-#include "CamView.h"
-#include "CaptureView.h"
-#include "PictureServer.h"
-#include "Settings.h"
+#include "config/Addresses.h"
+#include "video/CamView.h"
+#include "capture/CaptureView.h"
+#include "web/PictureServer.h"
+#include "config/Settings.h"
 
 #include <QImage>
 #include <QMainWindow>

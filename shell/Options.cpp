@@ -1,12 +1,12 @@
 #include "Options.h"
 
-#include "Clock.h"
-#include "Codecs.h"
+#include "platform/Clock.h"
+#include "video/Codecs.h"
 #include "Dialogs.h"
-#include "LangTexts.h"
-#include "PhoneLink.h"
-#include "Settings.h"
-#include "UiThread.h"
+#include "texts/LangTexts.h"
+#include "phone/PhoneLink.h"
+#include "config/Settings.h"
+#include "platform/UiThread.h"
 
 #include <QApplication>
 #include <QCheckBox>

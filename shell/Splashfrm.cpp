@@ -1,6 +1,6 @@
 #include "Splashfrm.h"
 
-#include "CommandLine.h"
+#include "config/Switches.h"
 #include "ProgramIcon.h"
 
 #include <QApplication>

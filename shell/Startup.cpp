@@ -1,8 +1,8 @@
 #include "Startup.h"
 
 #include "Dialogs.h"
-#include "TThread.h"
-#include "UiThread.h"
+#include "platform/TThread.h"
+#include "platform/UiThread.h"
 
 #include <QSocketNotifier>
 #include <QString>

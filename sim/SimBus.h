@@ -3,7 +3,7 @@
 // handles opened on them. `orvello --simulate-phone` runs the program on it,
 // and the tests put phones with the behaviour they need on it.
 
-#include "ControlPipe.h"
+#include "platform/ControlPipe.h"
 #include "SimPhone.h"
 
 #include <memory>

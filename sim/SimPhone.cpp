@@ -1,8 +1,8 @@
 #include "SimPhone.h"
 
-#include "Clock.h"
-#include "Protocol.h"
-#include "Wire.h"
+#include "platform/Clock.h"
+#include "phone/Protocol.h"
+#include "phone/Wire.h"
 
 #include <algorithm>
 #include <climits>

@@ -5,7 +5,7 @@
 // discovery and the monitor run the same code against it as against a real
 // phone.
 
-#include "ControlPipe.h"
+#include "platform/ControlPipe.h"
 
 #include <atomic>
 #include <chrono>

@@ -2,13 +2,13 @@
 
 #include "AviFile.h"
 #include "CamView.h"
-#include "Clock.h"
+#include "platform/Clock.h"
 #include "Codecs.h"
-#include "Jpeg.h"
-#include "LangTexts.h"
-#include "PhoneLink.h"
-#include "Photo.h"
-#include "Settings.h"
+#include "capture/Jpeg.h"
+#include "texts/LangTexts.h"
+#include "phone/PhoneLink.h"
+#include "capture/Photo.h"
+#include "config/Settings.h"
 
 #include <QDir>
 #include <QFile>

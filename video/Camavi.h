@@ -4,7 +4,7 @@
 // it to an AVI file through the encoder chosen in the options, until it is
 // stopped or a capture fails.
 
-#include "TThread.h"
+#include "platform/TThread.h"
 
 #include <QImage>
 #include <QString>

@@ -1,6 +1,6 @@
 #include "ModuleLoader.h"
 
-#include "Clock.h"
+#include "platform/Clock.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,7 +1,7 @@
 #include "PictureServer.h"
 
 #include "HttpRequest.h"
-#include "Jpeg.h"
+#include "capture/Jpeg.h"
 #include "Responses.h"
 
 #include <QMetaObject>

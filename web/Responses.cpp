@@ -1,6 +1,6 @@
 #include "Responses.h"
 
-#include "Addresses.h"
+#include "config/Addresses.h"
 
 #include <string>
 

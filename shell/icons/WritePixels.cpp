@@ -40,7 +40,7 @@ int main(int argc, char* argv[])
         table += "    {" + QByteArray::number(size) + ", " + name + "},\n";
     }
     const QByteArray text = "// Written by orv_icon_pixels from the icon's PNG files.\n"
-                            "#include \"ProgramIconPixels.h\"\n\n"
+                            "#include \"shell/ProgramIconPixels.h\"\n\n"
                             "namespace orv {\nnamespace {\n" +
                             arrays + "}  // namespace\n\nconst IconPixels kProgramIconPixels[] = {\n" + table +
                             "};\nconst int kProgramIconPixelsCount = " + QByteArray::number(argc - 2) +

@@ -1,6 +1,6 @@
 // The JPEG codec: pictures in and out, and bytes that are no picture.
 
-#include "Jpeg.h"
+#include "capture/Jpeg.h"
 
 #include <QColor>
 #include <QImage>

@@ -2,18 +2,18 @@
 // messages and the picture the window gets, and the commands the phone
 // receives, for the default settings and for each way a step can fail.
 
-#include "CaptureView.h"
-#include "Clock.h"
-#include "ControlPipe.h"
-#include "FaultyPipe.h"
-#include "Jpeg.h"
-#include "PhoneLink.h"
-#include "Photo.h"
-#include "Settings.h"
-#include "SimBus.h"
-#include "SimPhone.h"
-#include "TestEnv.h"
-#include "UiThread.h"
+#include "capture/CaptureView.h"
+#include "platform/Clock.h"
+#include "platform/ControlPipe.h"
+#include "tests/support/FaultyPipe.h"
+#include "capture/Jpeg.h"
+#include "phone/PhoneLink.h"
+#include "capture/Photo.h"
+#include "config/Settings.h"
+#include "sim/SimBus.h"
+#include "sim/SimPhone.h"
+#include "tests/support/TestEnv.h"
+#include "platform/UiThread.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>

@@ -1,8 +1,8 @@
 // Any bytes as what a client sent: the word splitting keeps its promises and
 // the answer chosen does not depend on letter case or on line ends before the
 // request; turning the stream on changes only the answers that become it.
-#include "HttpRequest.h"
-#include "Responses.h"
+#include "web/HttpRequest.h"
+#include "web/Responses.h"
 
 #include <algorithm>
 #include <cstdlib>

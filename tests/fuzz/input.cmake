@@ -4,8 +4,8 @@ orv_add_fuzzer(fuzz_settings_file
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/settings_file_fuzzer.cpp ${CMAKE_SOURCE_DIR}/platform/RegFile.cpp
   LIBS orv::platform)
 orv_add_fuzzer(fuzz_language_file
-  SOURCES ${CMAKE_CURRENT_LIST_DIR}/language_file_fuzzer.cpp ${CMAKE_SOURCE_DIR}/shell/LangFile.cpp
-  LIBS orv::shell_core)
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/language_file_fuzzer.cpp ${CMAKE_SOURCE_DIR}/texts/LangFile.cpp
+  LIBS orv::config orv::texts)
 orv_add_fuzzer(fuzz_jpeg_decode
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/jpeg_decode_fuzzer.cpp ${CMAKE_SOURCE_DIR}/capture/Jpeg.cpp
   LIBS orv::capture)

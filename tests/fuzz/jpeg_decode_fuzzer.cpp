@@ -1,6 +1,6 @@
 // Any bytes from the phone decoded as a picture: a failure is reported, never
 // a crash, and a success is a frame of the size the picture states.
-#include "Jpeg.h"
+#include "capture/Jpeg.h"
 
 
 #include <cstdlib>

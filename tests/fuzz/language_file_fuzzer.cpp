@@ -1,6 +1,6 @@
 // Any bytes read as a language file: decoding and the entry lookup never
 // fail unsafely, and an entry's text keeps to its length limit.
-#include "LangFile.h"
+#include "texts/LangFile.h"
 
 #include <cstdlib>
 

@@ -2,7 +2,7 @@
 // raw reply of any bytes and any stated unit count, narrowed and matched in
 // the 4096-byte work buffer: nothing is read or written outside it.
 
-#include "Discovery.h"
+#include "phone/Discovery.h"
 
 #include <cstdlib>
 #include <cstring>

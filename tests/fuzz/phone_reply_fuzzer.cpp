@@ -2,8 +2,8 @@
 // verdict is one of 0, 1, -1, and data is promised only where it lies inside
 // the reply buffer.
 
-#include "Packets.h"
-#include "PhoneLink.h"
+#include "phone/Packets.h"
+#include "phone/PhoneLink.h"
 
 #include <cstdlib>
 #include <cstring>

@@ -1,7 +1,7 @@
 // Any text read as a settings file: parsing never fails unsafely, and what
 // parses writes back as a file that parses to the same keys, value names,
 // types and bytes, and writes back to the same text.
-#include "RegFile.h"
+#include "platform/RegFile.h"
 
 #include <cstdlib>
 #include <string_view>

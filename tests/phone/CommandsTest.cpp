@@ -2,9 +2,9 @@
 // simulated phone: the request bytes on the wire and each command's rule of
 // success, including every kind of bad reply the phone can give.
 
-#include "PhoneLink.h"
+#include "phone/PhoneLink.h"
 #include "PhoneTestKit.h"
-#include "SimBus.h"
+#include "sim/SimBus.h"
 
 #include <QImage>
 #include <QTest>

@@ -1,11 +1,11 @@
 // Discovery: the modem port and the switch, the interface found by its name
 // string, the narrowing of the device-name reply and its match.
 
-#include "Discovery.h"
-#include "PhoneLink.h"
+#include "phone/Discovery.h"
+#include "phone/PhoneLink.h"
 #include "PhoneTestKit.h"
-#include "SimBus.h"
-#include "TestEnv.h"
+#include "sim/SimBus.h"
+#include "tests/support/TestEnv.h"
 
 #include <gtest/gtest.h>
 

@@ -4,12 +4,12 @@
 // stopped answering), and a second monitor made while the first one still
 // winds down; the phone worker that carries the disconnect.
 
-#include "Devmov.h"
-#include "PhoneLink.h"
+#include "phone/Devmov.h"
+#include "phone/PhoneLink.h"
 #include "PhoneTestKit.h"
-#include "PhoneWorker.h"
-#include "SimBus.h"
-#include "TestEnv.h"
+#include "phone/PhoneWorker.h"
+#include "sim/SimBus.h"
+#include "tests/support/TestEnv.h"
 
 #include <gtest/gtest.h>
 

@@ -3,10 +3,10 @@
 // every transfer, a recorder around any other pipe, reply packets built by
 // hand, and a manual clock installed for the test's lifetime.
 
-#include "Clock.h"
-#include "ControlPipe.h"
-#include "SimBus.h"
-#include "Wire.h"
+#include "platform/Clock.h"
+#include "platform/ControlPipe.h"
+#include "sim/SimBus.h"
+#include "phone/Wire.h"
 
 #include <functional>
 #include <mutex>

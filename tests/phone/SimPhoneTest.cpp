@@ -2,9 +2,9 @@
 // switch, handles that die when it re-enumerates, the status and fetch
 // layout, its camera pictures, latency, restart and detach.
 
-#include "PhoneLink.h"
+#include "phone/PhoneLink.h"
 #include "PhoneTestKit.h"
-#include "SimBus.h"
+#include "sim/SimBus.h"
 
 #include <QImage>
 

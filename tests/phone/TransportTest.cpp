@@ -2,10 +2,10 @@
 // reply fetch, the checks of the reply in their order, the sequence counter
 // and the time limits.
 
-#include "Packets.h"
-#include "PhoneLink.h"
+#include "phone/Packets.h"
+#include "phone/PhoneLink.h"
 #include "PhoneTestKit.h"
-#include "TestEnv.h"
+#include "tests/support/TestEnv.h"
 
 #include <gtest/gtest.h>
 

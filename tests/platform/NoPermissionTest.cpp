@@ -5,7 +5,7 @@
 // cannot refuse an open without ending the test program, so the two calls
 // in LibusbBus.cpp are not exercised there.)
 
-#include "LibusbBus.h"
+#include "platform/LibusbBus.h"
 
 #include <QTemporaryDir>
 

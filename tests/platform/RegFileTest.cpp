@@ -1,7 +1,7 @@
 // The REGEDIT4 reader and writer: files as regedit exports them and as users
 // write them by hand, and text that is not a registry export at all.
 
-#include "RegFile.h"
+#include "platform/RegFile.h"
 
 #include <gtest/gtest.h>
 

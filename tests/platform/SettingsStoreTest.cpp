@@ -2,9 +2,9 @@
 // rules, files written by hand, files that are not settings at all, and
 // writers racing each other in threads and processes.
 
-#include "RegFile.h"
-#include "SettingsStore.h"
-#include "TestEnv.h"
+#include "platform/RegFile.h"
+#include "platform/SettingsStore.h"
+#include "tests/support/TestEnv.h"
 
 #include <QDir>
 #include <QFile>

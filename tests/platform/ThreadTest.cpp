@@ -1,10 +1,10 @@
 // Worker threads, calls brought onto the user-interface thread, and the clock
 // that tests replace.
 
-#include "Clock.h"
-#include "TThread.h"
-#include "TestEnv.h"
-#include "UiThread.h"
+#include "platform/Clock.h"
+#include "platform/TThread.h"
+#include "tests/support/TestEnv.h"
+#include "platform/UiThread.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

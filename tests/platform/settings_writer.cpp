@@ -1,7 +1,7 @@
 // Test helper: writes settings from another process.
 //   settings_writer FILE PREFIX COUNT   writes PREFIX0..PREFIX<COUNT-1> = index
 //   settings_writer FILE big            rewrites one large text for ever (to be killed)
-#include "SettingsStore.h"
+#include "platform/SettingsStore.h"
 
 #include <cstdlib>
 #include <string>

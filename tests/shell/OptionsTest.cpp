@@ -5,11 +5,11 @@
 
 #include "WindowFixture.h"
 
-#include "Codecs.h"
-#include "LangTexts.h"
-#include "Options.h"
-#include "SettingsStore.h"
-#include "SimPhone.h"
+#include "video/Codecs.h"
+#include "texts/LangTexts.h"
+#include "shell/Options.h"
+#include "platform/SettingsStore.h"
+#include "sim/SimPhone.h"
 
 #include <QCheckBox>
 #include <QComboBox>

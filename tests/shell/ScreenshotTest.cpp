@@ -5,9 +5,9 @@
 
 #include "WindowFixture.h"
 
-#include "LangTexts.h"
-#include "Options.h"
-#include "Splashfrm.h"
+#include "texts/LangTexts.h"
+#include "shell/Options.h"
+#include "shell/Splashfrm.h"
 
 #include <QAbstractButton>
 #include <QComboBox>

@@ -1,6 +1,6 @@
 // The tray icon and the window's minimise rules.
 
-#include "ProgramIcon.h"
+#include "shell/ProgramIcon.h"
 #include "WindowFixture.h"
 
 #include <QSessionManager>

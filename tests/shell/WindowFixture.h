@@ -4,16 +4,16 @@
 // whole test program: a device monitor that is still winding down after its
 // test must never find them gone.
 
-#include "Clock.h"
-#include "CommandLine.h"
-#include "ControlPipe.h"
-#include "Dialogs.h"
-#include "Main.h"
-#include "PhoneLink.h"
-#include "SimBus.h"
-#include "TThread.h"
-#include "TestEnv.h"
-#include "Tray.h"
+#include "platform/Clock.h"
+#include "config/Switches.h"
+#include "platform/ControlPipe.h"
+#include "shell/Dialogs.h"
+#include "shell/Main.h"
+#include "phone/PhoneLink.h"
+#include "sim/SimBus.h"
+#include "platform/TThread.h"
+#include "tests/support/TestEnv.h"
+#include "shell/Tray.h"
 
 #include <QApplication>
 #include <QDir>

@@ -3,9 +3,9 @@
 
 #include "WindowFixture.h"
 
-#include "LangTexts.h"
-#include "PhoneWorker.h"
-#include "SettingsStore.h"
+#include "texts/LangTexts.h"
+#include "phone/PhoneWorker.h"
+#include "platform/SettingsStore.h"
 
 #include <QDialog>
 #include <QFile>

@@ -2,7 +2,7 @@
 // A phone pipe that stalls the writes of chosen commands, the way a phone
 // that refuses them would, and passes everything else to the phone.
 
-#include "ControlPipe.h"
+#include "platform/ControlPipe.h"
 
 #include <algorithm>
 #include <cstdint>

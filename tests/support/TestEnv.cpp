@@ -1,6 +1,6 @@
 #include "TestEnv.h"
 
-#include "TThread.h"
+#include "platform/TThread.h"
 
 #include <QDir>
 #include <QTemporaryDir>

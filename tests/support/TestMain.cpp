@@ -3,9 +3,9 @@
 // A program whose tests leave a worker thread running fails: the exit's
 // static destructors must never meet a thread that is still alive.
 
-#include "TThread.h"
+#include "platform/TThread.h"
 #include "TestEnv.h"
-#include "UiThread.h"
+#include "platform/UiThread.h"
 
 #include <QApplication>
 
@@ -15,7 +15,7 @@
 #include <unistd.h>
 
 #ifdef ORV_TEST_GUARDED_APPLICATION
-#include "Startup.h"
+#include "shell/Startup.h"
 using TestApplication = orv::TApplication;
 #else
 using TestApplication = QApplication;

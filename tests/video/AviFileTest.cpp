@@ -2,9 +2,9 @@
 // readable up to its last whole frame when the writer is killed or a write
 // fails.
 
-#include "AviFile.h"
-#include "Codecs.h"
-#include "TestEnv.h"
+#include "video/AviFile.h"
+#include "video/Codecs.h"
+#include "tests/support/TestEnv.h"
 #include "VideoTestKit.h"
 
 #include <QDir>

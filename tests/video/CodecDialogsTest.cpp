@@ -2,10 +2,10 @@
 // through the dialog interface: what the user changes reaches the next
 // recording, limits hold, Cancel changes nothing.
 
-#include "AviFile.h"
-#include "Codecs.h"
-#include "Dialogs.h"
-#include "TestEnv.h"
+#include "video/AviFile.h"
+#include "video/Codecs.h"
+#include "shell/Dialogs.h"
+#include "tests/support/TestEnv.h"
 #include "VideoTestKit.h"
 
 #include <QCheckBox>

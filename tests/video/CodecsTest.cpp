@@ -2,9 +2,9 @@
 // order, and recordings read back from the file by other means (the header
 // bytes, libavformat, libavcodec, ffprobe).
 
-#include "Codecs.h"
-#include "AviFile.h"
-#include "TestEnv.h"
+#include "video/Codecs.h"
+#include "video/AviFile.h"
+#include "tests/support/TestEnv.h"
 #include "VideoTestKit.h"
 
 #include <QFile>

@@ -2,7 +2,7 @@
 // symbols, once exporting another interface version and an entry point that
 // must never be called.
 
-#include "FfmpegModule.h"
+#include "video/FfmpegModule.h"
 
 #include <cstdlib>
 

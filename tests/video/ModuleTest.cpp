@@ -2,11 +2,11 @@
 // module is refused before any of it runs, and without the module the
 // catalogue is empty and a recording's file fails with the reason.
 
-#include "AviFile.h"
-#include "Codecs.h"
-#include "FfmpegModule.h"
-#include "ModuleLoader.h"
-#include "TestEnv.h"
+#include "video/AviFile.h"
+#include "video/Codecs.h"
+#include "video/FfmpegModule.h"
+#include "video/ModuleLoader.h"
+#include "tests/support/TestEnv.h"
 
 #include <QDir>
 #include <QFile>

@@ -8,8 +8,8 @@
 //                                                        file
 // Prints "written N" (frames accepted) and, when a frame was refused,
 // "error REASON" and "file-failed 1|0".
-#include "AviFile.h"
-#include "Codecs.h"
+#include "video/AviFile.h"
+#include "video/Codecs.h"
 #include "VideoTestKit.h"
 
 #include <csignal>

@@ -3,8 +3,8 @@
 // headless Chromium loads the page and takes a screenshot, which must show
 // the camera's picture on the page's black background.
 
-#include "Jpeg.h"
-#include "TestEnv.h"
+#include "capture/Jpeg.h"
+#include "tests/support/TestEnv.h"
 
 #include <QElapsedTimer>
 #include <QFile>

@@ -3,7 +3,7 @@
 
 #pragma once
 
-#include "WindowFixture.h"
+#include "tests/shell/WindowFixture.h"
 
 #include <QHostAddress>
 #include <QTcpServer>

@@ -2,7 +2,7 @@
 // Which answer a request gets is checked over real connections in
 // PictureServerTest.
 
-#include "HttpRequest.h"
+#include "web/HttpRequest.h"
 
 #include <gtest/gtest.h>
 

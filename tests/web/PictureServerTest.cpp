@@ -5,7 +5,7 @@
 
 #include "CameraServer.h"
 
-#include "Jpeg.h"
+#include "capture/Jpeg.h"
 #include "RawClient.h"
 
 #include <QElapsedTimer>

@@ -5,9 +5,9 @@
 
 #include "CameraServer.h"
 
-#include "Jpeg.h"
+#include "capture/Jpeg.h"
 #include "RawClient.h"
-#include "SimPhone.h"
+#include "sim/SimPhone.h"
 
 #include <QFile>
 #include <QProcess>

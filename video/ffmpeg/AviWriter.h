@@ -3,7 +3,7 @@
 // compressor that writes its one video stream. Not for use outside the
 // module.
 
-#include "FfmpegModule.h"
+#include "video/FfmpegModule.h"
 #include "Ffmpeg.h"
 
 #include <cstdint>

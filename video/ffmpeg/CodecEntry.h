@@ -2,7 +2,7 @@
 // One encoder of a catalogue with this run's configuration, on the module's
 // side. Not for use outside the module.
 
-#include "FfmpegModule.h"
+#include "video/FfmpegModule.h"
 #include "Ffmpeg.h"
 
 #include <memory>

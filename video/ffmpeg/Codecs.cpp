@@ -1,6 +1,6 @@
 // The encoder catalogue and the compressor, over libavcodec and libswscale.
 
-#include "Codecs.h"
+#include "video/Codecs.h"
 
 #include "AviWriter.h"
 #include "CodecEntry.h"

@@ -5,7 +5,7 @@
 #include "AviWriter.h"
 #include "CodecEntry.h"
 #include "Ffmpeg.h"
-#include "FfmpegModule.h"
+#include "video/FfmpegModule.h"
 
 namespace orv::video {
 namespace {

@@ -7,7 +7,7 @@
 //
 // The program must run under umockdev-wrapper (the umockdev preload).
 
-#include "ControlPipe.h"
+#include "platform/ControlPipe.h"
 
 #include <umockdev.h>
 

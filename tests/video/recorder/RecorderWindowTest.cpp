@@ -2,10 +2,10 @@
 // through start, stop and failure, the current frame, the picture and the
 // window's size.
 
-#include "WindowFixture.h"
+#include "tests/shell/WindowFixture.h"
 
 #include "AviReadBack.h"
-#include "Camavi.h"
+#include "video/Camavi.h"
 
 #include <QApplication>
 #include <QLabel>

@@ -2,8 +2,8 @@
 // after its data are flushed, a failing flush is a failure that changes
 // nothing, and a name held by something other than a regular file is refused.
 
-#include "FileWrite.h"
-#include "TestEnv.h"
+#include "platform/FileWrite.h"
+#include "tests/support/TestEnv.h"
 
 #include <QDir>
 #include <QFile>

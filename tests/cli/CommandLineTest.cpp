@@ -1,7 +1,7 @@
 // The long options of the program without a window, parsed: what each run
 // is asked to do, and the message for each kind of mistake.
 
-#include "CommandLine.h"
+#include "cli/CommandLine.h"
 
 #include <gtest/gtest.h>
 

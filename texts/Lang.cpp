@@ -2,8 +2,8 @@
 
 #include "LangFile.h"
 #include "LangTexts.h"
-#include "Paths.h"
-#include "Settings.h"
+#include "config/Paths.h"
+#include "config/Settings.h"
 
 #include <QDir>
 

@@ -3,9 +3,9 @@
 // at a display that does not exist. Each cause of failure has its exit status
 // and its one line on standard error; the files they write are read back.
 
-#include "AviReadBack.h"
-#include "Jpeg.h"
-#include "TestEnv.h"
+#include "tests/video/recorder/AviReadBack.h"
+#include "capture/Jpeg.h"
+#include "tests/support/TestEnv.h"
 
 #include <QDir>
 #include <QElapsedTimer>

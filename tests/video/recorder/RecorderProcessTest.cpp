@@ -3,7 +3,7 @@
 // leaves, read back; and the plain end of a program that records nothing.
 
 #include "AviReadBack.h"
-#include "TestEnv.h"
+#include "tests/support/TestEnv.h"
 
 #include <QDir>
 #include <QElapsedTimer>

@@ -5,11 +5,11 @@
 // opened or written.
 
 #include "EmulatedUsb.h"
-#include "LibusbBus.h"
-#include "Clock.h"
-#include "Discovery.h"
-#include "PhoneLink.h"
-#include "SimPhone.h"
+#include "platform/LibusbBus.h"
+#include "platform/Clock.h"
+#include "phone/Discovery.h"
+#include "phone/PhoneLink.h"
+#include "sim/SimPhone.h"
 
 #include <gtest/gtest.h>
 

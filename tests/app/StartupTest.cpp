@@ -4,22 +4,22 @@
 // instead of message boxes; the test program's own application object is
 // the program's (TApplication).
 
-#include "CaptureView.h"
-#include "Clock.h"
-#include "CommandLine.h"
-#include "Dialogs.h"
-#include "InstanceLock.h"
-#include "PhoneLink.h"
-#include "Photo.h"
-#include "RegFile.h"
-#include "Settings.h"
-#include "SettingsStore.h"
-#include "SimBus.h"
-#include "Splashfrm.h"
-#include "Startup.h"
-#include "TThread.h"
-#include "TestEnv.h"
-#include "UiThread.h"
+#include "capture/CaptureView.h"
+#include "platform/Clock.h"
+#include "cli/CommandLine.h"
+#include "shell/Dialogs.h"
+#include "platform/InstanceLock.h"
+#include "phone/PhoneLink.h"
+#include "capture/Photo.h"
+#include "platform/RegFile.h"
+#include "config/Settings.h"
+#include "platform/SettingsStore.h"
+#include "sim/SimBus.h"
+#include "shell/Splashfrm.h"
+#include "shell/Startup.h"
+#include "platform/TThread.h"
+#include "tests/support/TestEnv.h"
+#include "platform/UiThread.h"
 
 #include <QDir>
 #include <QElapsedTimer>

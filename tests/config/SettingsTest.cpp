@@ -3,9 +3,9 @@
 // the setter stores the value under its name, in its form, byte for byte,
 // and the getter reads it back.
 
-#include "RegFile.h"
-#include "Settings.h"
-#include "TestEnv.h"
+#include "platform/RegFile.h"
+#include "config/Settings.h"
+#include "tests/support/TestEnv.h"
 
 #include <QFile>
 #include <QVariant>

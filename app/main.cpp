@@ -1,18 +1,18 @@
 // The entry point: one copy at a time, the splash, the main window, switch D,
 // the message loop, and a guard that shows any escaping exception.
 
-#include "Camavi.h"
-#include "CommandLine.h"
-#include "Dialogs.h"
-#include "Headless.h"
-#include "InstanceLock.h"
-#include "LibusbBus.h"
-#include "Main.h"
-#include "SimBus.h"
-#include "SettingsStore.h"
-#include "Splashfrm.h"
-#include "Startup.h"
-#include "UiThread.h"
+#include "video/Camavi.h"
+#include "cli/CommandLine.h"
+#include "shell/Dialogs.h"
+#include "cli/Headless.h"
+#include "platform/InstanceLock.h"
+#include "platform/LibusbBus.h"
+#include "shell/Main.h"
+#include "sim/SimBus.h"
+#include "platform/SettingsStore.h"
+#include "shell/Splashfrm.h"
+#include "shell/Startup.h"
+#include "platform/UiThread.h"
 
 #include <QApplication>
 #include <QTimer>

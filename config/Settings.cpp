@@ -1,6 +1,6 @@
 #include "Settings.h"
 
-#include "SettingsStore.h"
+#include "platform/SettingsStore.h"
 
 #include <QDir>
 #include <QStandardPaths>

@@ -1,11 +1,11 @@
 // The language lookup: which file an index selects, the INI rules, the two
 // encodings, hostile files, and the shipped English file.
 
-#include "Lang.h"
-#include "LangFile.h"
-#include "LangTexts.h"
-#include "SettingsStore.h"
-#include "TestEnv.h"
+#include "texts/Lang.h"
+#include "texts/LangFile.h"
+#include "texts/LangTexts.h"
+#include "platform/SettingsStore.h"
+#include "tests/support/TestEnv.h"
 
 #include <QDir>
 #include <QFile>

@@ -4,7 +4,7 @@
 // language file is found and read anew at every call (LangTexts: once for
 // a set of texts).
 
-#include "Paths.h"
+#include "config/Paths.h"
 
 #include <QString>
 #include <QStringList>

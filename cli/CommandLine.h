@@ -1,21 +1,14 @@
 #pragma once
-// Command-line switches: an argument whose first character is "-" or "/" and
-// whose remainder is the switch letter, in any case ("/d", "-D").
+// The options of the command line: exit statuses, the long options, --help
+// and --version.
+
+#include "config/Switches.h"
 
 #include <QStringList>
 
 #include <optional>
 
 namespace orv {
-
-bool HasSwitch(const QStringList& arguments, QChar letter);
-// The program's arguments (without the program name), set once by main().
-const QStringList& ProgramArguments();
-void SetProgramArguments(QStringList arguments);
-bool FindCmdLineSwitch(QChar letter);
-
-// The version compiled into the program ("1.0.1.51").
-QString ReadFileVersion();
 
 // Exit statuses. The window's program ends with 0 (also when another copy
 // runs) or 2; the others come from --photo and --record.
