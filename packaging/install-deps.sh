@@ -14,6 +14,7 @@ packages=(
   umockdev libumockdev-dev chromium
   xvfb xauth fonts-dejavu-core fonts-liberation
   desktop-file-utils appstream
+  python3  # the check of the folders' floors
   librsvg2-bin  # the icon's PNG files are checked against its SVG
 )
 # The picture server's benchmark compares it with nginx under wrk's load.
