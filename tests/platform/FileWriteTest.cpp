@@ -113,5 +113,83 @@ TEST_F(FileWriteTest, NameOfAPipeOrAFolderIsRefused)
     }
 }
 
+// A new file gets what the user's umask leaves of 0666, as any file the user
+// makes; a replaced file keeps its own mode whatever the umask.
+TEST_F(FileWriteTest, ANewFileFollowsTheUmask)
+{
+    struct Row {
+        mode_t umask;
+        mode_t created;
+    };
+    const Row rows[] = {{077, 0600}, {022, 0644}, {002, 0664}, {027, 0640}};
+    for (const Row& row : rows) {
+        const mode_t saved = ::umask(row.umask);
+        ::remove(Native().constData());
+        const bool created = WriteFileReplacing(path_, "new");
+        ASSERT_EQ(::chmod(Native().constData(), 0604), 0);
+        const bool replaced = WriteFileReplacing(path_, "replaced");
+        const mode_t kept = Stat().st_mode & 07777;
+        ::remove(Native().constData());
+        ASSERT_TRUE(WriteFileReplacing(path_, "new again"));
+        const mode_t createdMode = Stat().st_mode & 07777;
+        ::umask(saved);
+        EXPECT_TRUE(created && replaced) << std::oct << row.umask;
+        EXPECT_EQ(createdMode, row.created) << std::oct << row.umask;
+        EXPECT_EQ(kept, 0604u) << std::oct << row.umask;
+    }
+    EXPECT_EQ(Entries(), QStringList{QStringLiteral("picture.jpg")});
+}
+
+// A link at the name stays a link and the file it names gets the contents, in
+// its own folder; a file nobody may write is left as it is, and says so.
+TEST_F(FileWriteTest, ALinkIsWrittenThroughAndAReadOnlyFileIsLeftAlone)
+{
+    const QString elsewhere = folder_ + QStringLiteral("/elsewhere");
+    QDir().mkpath(elsewhere);
+    const QByteArray target = QFile::encodeName(elsewhere + QStringLiteral("/real.jpg"));
+    struct Row {
+        const char* what;
+        const char* link;  // what the name links to, relative; nullptr: a plain file
+        mode_t mode;       // of the file written to before the save; 0: none there
+        bool saved;
+        const char* error;
+    };
+    const Row rows[] = {
+        {"a link to a file not made yet", "elsewhere/real.jpg", 0, true, ""},
+        {"a link to a file", "elsewhere/real.jpg", 0644, true, ""},
+        {"a link to a read-only file", "elsewhere/real.jpg", 0444, false, "the file is read-only"},
+        {"a read-only file", nullptr, 0444, false, "the file is read-only"},
+        {"a file without any write permission", nullptr, 0500, false, "the file is read-only"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        const QByteArray written = row.link ? target : Native();
+        if (row.mode != 0) {
+            QFile old(QFile::decodeName(written));
+            ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+            old.write("old");
+            old.close();
+            ASSERT_EQ(::chmod(written.constData(), row.mode), 0);
+        }
+        if (row.link) {
+            ASSERT_EQ(::symlink(row.link, Native().constData()), 0);
+        }
+        QString error;
+        EXPECT_EQ(WriteFileReplacing(path_, "new", &error), row.saved);
+        EXPECT_EQ(error, QString::fromLatin1(row.error));
+        QFile file(QFile::decodeName(written));
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        EXPECT_EQ(file.readAll(), row.saved ? QByteArray("new") : QByteArray("old"));
+        struct stat info {};
+        ASSERT_EQ(::lstat(Native().constData(), &info), 0);
+        EXPECT_EQ(S_ISLNK(info.st_mode), row.link != nullptr);
+        EXPECT_TRUE(QDir(elsewhere).entryList({QStringLiteral(".*")}, QDir::Files | QDir::Hidden).isEmpty());
+        ::chmod(written.constData(), 0600);
+        ::remove(target.constData());
+        ::remove(Native().constData());
+    }
+    EXPECT_EQ(Entries(), QStringList{QStringLiteral("elsewhere")});
+}
+
 }  // namespace
 }  // namespace orv
