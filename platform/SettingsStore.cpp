@@ -1,16 +1,21 @@
 #include "SettingsStore.h"
 
+#include "FileWrite.h"
 #include "RegFile.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
+#include <memory>
 #include <mutex>
+#include <system_error>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 namespace orv::reg {
@@ -21,7 +26,22 @@ enum class ReadOutcome { Ok, Missing, Unreadable, Unparsable };
 struct Loaded {
     ReadOutcome outcome = ReadOutcome::Missing;
     RegFile file;
+    bool linesSkipped = false;  // some lines did not read and were passed over
+    std::string reason;         // why the file is unreadable
+    struct stat info {};        // of the file read (outcome Ok)
 };
+
+std::string Reason(int code) { return std::generic_category().message(code); }
+
+// Why the latest write of this thread that failed did so, until taken.
+thread_local std::string tWriteFailure;
+
+bool Refuse(const std::string& reason)
+{
+    if (tWriteFailure.empty())
+        tWriteFailure = reason.empty() ? Reason(EIO) : reason;
+    return false;
+}
 
 std::mutex gWriteMutex;
 std::atomic<int (*)(int)> gSync{&::fsync};
@@ -34,21 +54,25 @@ Loaded Load(const std::string& path)
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         result.outcome = errno == ENOENT ? ReadOutcome::Missing : ReadOutcome::Unreadable;
+        result.reason = Reason(errno);
         return result;
     }
     struct stat info {};
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        result.reason = S_ISDIR(info.st_mode) ? Reason(EISDIR) : "not a regular file";
         ::close(fd);
         result.outcome = ReadOutcome::Unreadable;
         return result;
     }
     std::string text;
+    text.reserve(static_cast<size_t>(info.st_size));
     char chunk[65536];
     for (;;) {
         const ssize_t got = ::read(fd, chunk, sizeof chunk);
         if (got < 0) {
             if (errno == EINTR)
                 continue;
+            result.reason = Reason(errno);
             ::close(fd);
             result.outcome = ReadOutcome::Unreadable;
             return result;
@@ -58,14 +82,102 @@ Loaded Load(const std::string& path)
         text.append(chunk, static_cast<size_t>(got));
     }
     ::close(fd);
-    auto parsed = RegFile::Parse(text);
+    std::vector<std::string> skipped;
+    auto parsed = RegFile::Parse(text, nullptr, &skipped);
     if (!parsed) {
         result.outcome = ReadOutcome::Unparsable;
         return result;
     }
     result.file = std::move(*parsed);
+    result.linesSkipped = !skipped.empty();
+    result.info = info;
     result.outcome = ReadOutcome::Ok;
     return result;
+}
+
+// The parsed file of the latest read, kept while the file at that path is
+// the same: same device, inode and size, and the same modification and
+// change times to the nanosecond. File times move in steps of the kernel's
+// clock tick (and of a second or two on some file systems), so a file
+// changed within such a step of its previous change can carry the same
+// times: a file whose times are younger than kSettledTime when it is read is
+// never taken from here, only read again.
+constexpr int64_t kSettledTimeNs = 2'000'000'000;
+std::atomic<int64_t> gSettledTimeNs{kSettledTimeNs};
+std::atomic<uint64_t> gParses{0};
+
+struct Stamp {
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = 0;
+    int64_t modifiedNs = 0;
+    int64_t changedNs = 0;
+    bool operator==(const Stamp&) const = default;
+};
+
+int64_t Nanoseconds(const struct timespec& t) { return int64_t(t.tv_sec) * 1'000'000'000 + t.tv_nsec; }
+
+Stamp StampOf(const struct stat& info)
+{
+    return {info.st_dev, info.st_ino, info.st_size, Nanoseconds(info.st_mtim), Nanoseconds(info.st_ctim)};
+}
+
+bool Settled(const Stamp& stamp)
+{
+    struct timespec now {};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    const int64_t newest = std::max(stamp.modifiedNs, stamp.changedNs);
+    return Nanoseconds(now) - newest >= gSettledTimeNs.load();
+}
+
+struct ReadCache {
+    std::mutex mutex;
+    std::string path;
+    Stamp stamp;
+    std::shared_ptr<const RegFile> file;
+};
+
+ReadCache& TheReadCache()
+{
+    static auto* cache = new ReadCache;  // never destroyed: workers read settings to the end
+    return *cache;
+}
+
+// The file's contents for a reader: from the cache while the file is
+// unchanged, else read and parsed (and kept when it has settled). Nothing
+// when the file is missing, unreadable or unparsable; *present tells missing
+// apart from the others.
+std::shared_ptr<const RegFile> ReadSettled(const std::string& path, bool* present)
+{
+    *present = true;
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) {
+        *present = errno != ENOENT;
+        return nullptr;
+    }
+    if (!S_ISREG(info.st_mode))
+        return nullptr;
+    ReadCache& cache = TheReadCache();
+    {
+        std::lock_guard lock(cache.mutex);
+        if (cache.file && cache.path == path && cache.stamp == StampOf(info))
+            return cache.file;
+    }
+    Loaded loaded = Load(path);
+    ++gParses;
+    if (loaded.outcome == ReadOutcome::Missing)
+        *present = false;
+    if (loaded.outcome != ReadOutcome::Ok)
+        return nullptr;
+    auto file = std::make_shared<const RegFile>(std::move(loaded.file));
+    const Stamp stamp = StampOf(loaded.info);
+    if (Settled(stamp)) {
+        std::lock_guard lock(cache.mutex);
+        cache.path = path;
+        cache.stamp = stamp;
+        cache.file = file;
+    }
+    return file;
 }
 
 std::string DirectoryOf(const std::string& path)
@@ -100,29 +212,6 @@ bool WriteAll(int fd, const std::string& text)
     return true;
 }
 
-// The file a path names once symbolic links are followed: a link to the
-// settings file (kept in a dotfiles folder, say) stays a link and its target
-// gets the new text. A target that does not exist yet is where the file is
-// made. Nothing when the links cannot be followed (a loop, an unreadable
-// link).
-std::optional<std::string> FollowLinks(std::string path)
-{
-    for (int hop = 0; hop < 40; ++hop) {
-        struct stat info {};
-        if (::lstat(path.c_str(), &info) != 0)
-            return errno == ENOENT ? std::optional(path) : std::nullopt;
-        if (!S_ISLNK(info.st_mode))
-            return path;
-        std::string target(4096, '\0');
-        const ssize_t length = ::readlink(path.c_str(), target.data(), target.size());
-        if (length <= 0 || static_cast<size_t>(length) >= target.size())
-            return std::nullopt;
-        target.resize(static_cast<size_t>(length));
-        path = target.front() == '/' ? target : DirectoryOf(path) + "/" + target;
-    }
-    return std::nullopt;
-}
-
 // A file the user has made read-only (no write permission for anyone) is
 // left as it is, even by a process that could write it all the same.
 bool ReadOnly(const std::string& path, const struct stat& info)
@@ -151,33 +240,47 @@ bool ReplaceFile(const std::string& path, const std::string& text, const struct 
     std::string temp = dir + "/.settings.reg.XXXXXX";
     const int fd = ::mkstemp(temp.data());
     if (fd < 0)
-        return false;
+        return Refuse(Reason(errno));
     bool ok = ::fchmod(fd, old ? old->st_mode & 07777 : 0644) == 0;
     if (old && (old->st_uid != ::geteuid() || old->st_gid != ::getegid()))
         (void)!::fchown(fd, old->st_uid, old->st_gid);
     ok = ok && WriteAll(fd, text) && gSync.load()(fd) == 0;
+    const int code = errno;
     ::close(fd);
     if (!ok || ::rename(temp.c_str(), path.c_str()) != 0) {
+        const int renameCode = ok ? errno : code;
         ::unlink(temp.c_str());
-        return false;
+        return Refuse(Reason(renameCode));
     }
     SyncFolder(dir);
     return true;
 }
 
-// Keeps a file that does not parse under a name that says so, so the user's
-// text is never lost when a write replaces it.
-bool PutAside(const std::string& path)
+// Keeps the user's text under a name that says what was wrong with it
+// (".unparsable-" or ".unreadable-lines-" and the time), before a write
+// replaces it. A file that does not parse is moved there; one of which some
+// lines did not read gets that second name as well, so that readers see it
+// until the new file takes its place. A file that has a second name already
+// is kept aside as it is, so a file is kept aside once however often a
+// write is tried.
+bool PutAside(const std::string& path, const char* what, bool keepInPlace, const struct stat& info)
 {
+    if (keepInPlace && info.st_nlink > 1)
+        return true;
     char stamp[32];
     const std::time_t now = std::time(nullptr);
     std::tm local{};
     localtime_r(&now, &local);
     std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
-    std::string aside = path + ".unparsable-" + stamp;
+    const std::string base = path + "." + what + "-" + stamp;
+    std::string aside = base;
     for (int n = 1; ::access(aside.c_str(), F_OK) == 0; ++n)
-        aside = path + ".unparsable-" + stamp + "-" + std::to_string(n);
-    return ::rename(path.c_str(), aside.c_str()) == 0;
+        aside = base + "-" + std::to_string(n);
+    if (keepInPlace && ::link(path.c_str(), aside.c_str()) == 0)
+        return true;
+    if (::rename(path.c_str(), aside.c_str()) == 0)
+        return true;
+    return Refuse(Reason(errno));
 }
 
 // Runs change on the file's contents under the write lock and writes the
@@ -188,28 +291,33 @@ bool Modify(Change change)
 {
     const std::optional<std::string> followed = FollowLinks(SettingsFilePath());
     if (!followed)
-        return false;
+        return Refuse(Reason(ELOOP));
     const std::string& path = *followed;
     std::lock_guard threads(gWriteMutex);
     MakeDirectories(DirectoryOf(path));
     const std::string lockPath = path + ".lock";
     const int lockFd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (lockFd < 0)
-        return false;
+        return Refuse(Reason(errno));
     while (::flock(lockFd, LOCK_EX) != 0) {
         if (errno != EINTR) {
+            const int code = errno;
             ::close(lockFd);
-            return false;
+            return Refuse(Reason(code));
         }
     }
     struct stat info {};
     const bool exists = ::stat(path.c_str(), &info) == 0;
     Loaded loaded = Load(path);
-    bool proceed = !(exists && ReadOnly(path, info));
+    bool proceed = true;
     if (loaded.outcome == ReadOutcome::Unreadable)
-        proceed = false;
-    else if (proceed && loaded.outcome == ReadOutcome::Unparsable)
-        proceed = PutAside(path);
+        proceed = Refuse(loaded.reason);
+    else if (exists && ReadOnly(path, info))
+        proceed = Refuse(kReadOnlyReason);
+    else if (loaded.outcome == ReadOutcome::Unparsable)
+        proceed = PutAside(path, "unparsable", false, info);
+    else if (loaded.outcome == ReadOutcome::Ok && loaded.linesSkipped)
+        proceed = PutAside(path, "unreadable-lines", true, info);
     bool written = proceed;
     if (proceed && change(loaded.file))
         written = ReplaceFile(path, loaded.file.Serialize(), exists ? &info : nullptr);
@@ -247,10 +355,11 @@ std::string SettingsFilePath()
 
 std::optional<RawValue> QueryValue(std::string_view name, bool createKey)
 {
-    Loaded loaded = Load(SettingsFilePath());
-    if (loaded.outcome == ReadOutcome::Unreadable || loaded.outcome == ReadOutcome::Unparsable)
-        return std::nullopt;
-    const Key* key = loaded.file.FindKey(kSettingsKey);
+    bool present = false;
+    const std::shared_ptr<const RegFile> settings = ReadSettled(SettingsFilePath(), &present);
+    if (!settings && present)
+        return std::nullopt;  // unreadable or unparsable: the defaults, and no key is made
+    const Key* key = settings ? settings->FindKey(kSettingsKey) : nullptr;
     if (!key) {
         if (createKey) {
             Modify([](RegFile& file) {
@@ -269,6 +378,20 @@ std::optional<RawValue> QueryValue(std::string_view name, bool createKey)
 }
 
 void SetSettingsFileSync(int (*sync)(int fd)) { gSync = sync ? sync : &::fsync; }
+
+uint64_t SettingsFileReads() { return gParses.load(); }
+
+void SetSettledTime(std::chrono::nanoseconds settled)
+{
+    gSettledTimeNs = settled.count() < 0 ? kSettledTimeNs : static_cast<int64_t>(settled.count());
+}
+
+std::string TakeWriteFailure()
+{
+    std::string failure;
+    failure.swap(tWriteFailure);
+    return failure;
+}
 
 bool StoreValue(std::string_view name, uint32_t type, std::vector<uint8_t> data)
 {

@@ -1,9 +1,14 @@
 #pragma once
 // The settings key HKEY_LOCAL_MACHINE\SOFTWARE\TARVIN\Orvello, kept in a
-// per-user REGEDIT4 file. Every operation opens, reads and closes the file;
-// nothing is kept in memory between calls. Writes replace the file atomically
-// under a lock that serialises threads and processes.
+// per-user REGEDIT4 file. Every read looks at the file: its parsed text is
+// kept only while the file is unchanged (same inode, size and times to the
+// nanosecond, and those times older than a file system's time step), so a
+// read always sees the latest file, whichever thread or process wrote it.
+// Writes replace the file atomically under a lock that serialises threads
+// and processes; a file that does not parse, or of which some lines do not
+// read, is kept aside once under a second name before it is first replaced.
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -28,6 +33,18 @@ std::optional<RawValue> QueryValue(std::string_view name, bool createKey);
 // Stores a value; does nothing when the file cannot be read or written (a
 // name that is not a regular file, a failing flush): false then.
 bool StoreValue(std::string_view name, uint32_t type, std::vector<uint8_t> data);
+// How often a reader of this process has read and parsed the settings file
+// (a read that found it unchanged does not count).
+uint64_t SettingsFileReads();
+// How old a file's times must be before its parsed text is kept for later
+// reads: 2 seconds, beyond the time step of any file system in use; a test
+// may shorten it, a negative time puts the 2 seconds back.
+void SetSettledTime(std::chrono::nanoseconds settled);
+
+// Why the first write of the calling thread that failed since the previous
+// call did so ("the file is read-only", "Is a directory", "No space left on
+// device", ...); empty when every write reached the file. Clears it.
+std::string TakeWriteFailure();
 // The call that flushes the new file's data to the disk, fsync unless
 // replaced (by a test that needs a flush to fail); nullptr puts fsync back.
 void SetSettingsFileSync(int (*sync)(int fd));

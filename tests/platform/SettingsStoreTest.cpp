@@ -9,9 +9,11 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <functional>
@@ -428,4 +430,143 @@ TEST_F(SettingsStore, AKilledWriterLeavesAWholeFile)
         const std::string big = reg::ReadRegString("Big", "");
         EXPECT_EQ(big.find_first_not_of(big.empty() ? '\0' : big[0]), std::string::npos);
     }
+}
+
+// Every write that does not reach the file says why, once.
+TEST_F(SettingsStore, AWriteThatDoesNotReachTheFileSaysWhy)
+{
+    const QByteArray native = path_.toUtf8();
+    const QByteArray text = "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\TARVIN\\Orvello]\n\"Timeout\"=dword:00000005\n";
+    struct Case {
+        const char* what;
+        std::function<void()> make;
+        const char* reason;  // empty: the write reaches the file
+    };
+    const Case cases[] = {
+        {"a file", [&] { WriteFileText(text); }, ""},
+        {"a read-only file", [&] { WriteFileText(text); ::chmod(native.constData(), 0444); }, "the file is read-only"},
+        {"a folder", [&] { ::mkdir(native.constData(), 0700); }, "Is a directory"},
+        {"a pipe", [&] { ::mkfifo(native.constData(), 0600); }, "not a regular file"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        c.make();
+        (void)reg::TakeWriteFailure();
+        EXPECT_EQ(reg::StoreValue("Timeout", reg::kRegDword, {9, 0, 0, 0}), *c.reason == '\0');
+        reg::WriteRegInt("Expose", 1);  // a second failure keeps the first reason
+        EXPECT_EQ(reg::TakeWriteFailure(), c.reason);
+        EXPECT_EQ(reg::TakeWriteFailure(), "") << "taken once";
+        ::chmod(native.constData(), 0600);
+        ::remove(native.constData());
+    }
+}
+
+// A file some of whose lines did not read is kept under a second name before
+// the first write drops those lines; later writes keep no further copy.
+TEST_F(SettingsStore, AFileWithUnreadableLinesIsKeptAsideOnce)
+{
+    const QByteArray text = "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\TARVIN\\Orvello]\n"
+                            "\"Timeout\"=dword:00000bb8\n"
+                            "\"Notes\"=\"" + QByteArray(100000, 'n') + "\n"  // no closing quote
+                            "\"JpgType\"=dword:0000000x\n";
+    const QFileInfo info(path_);
+    const auto kept = [&] {
+        return info.dir().entryList({info.fileName() + QStringLiteral(".unreadable-lines-*")}, QDir::Files);
+    };
+    WriteFileText(text);
+    EXPECT_EQ(reg::ReadRegInt("Timeout", 0), 3000);
+    EXPECT_TRUE(kept().isEmpty()) << "reads keep nothing aside";
+    for (int write = 1; write <= 3; ++write) {
+        reg::WriteRegInt("Expose", write);
+        ASSERT_EQ(kept().size(), 1) << "after write " << write;
+        QFile copy(info.dir().filePath(kept().first()));
+        ASSERT_TRUE(copy.open(QIODevice::ReadOnly));
+        EXPECT_EQ(copy.readAll(), text);
+        EXPECT_EQ(reg::ReadRegInt("Expose", 0), write);
+        EXPECT_EQ(reg::ReadRegInt("Timeout", 0), 3000);
+        EXPECT_FALSE(FileText().contains("nnnn"));
+    }
+    EXPECT_TRUE(AsideFiles().isEmpty()) << "the file did parse";
+}
+
+// A read sees the file as it is now, whoever changed it: a reader that keeps
+// the parsed file while it is unchanged still sees a change by another
+// process, of another size, by a rename, or in place with the same size.
+TEST_F(SettingsStore, EveryReadSeesTheLatestFileOfAnyProcess)
+{
+    const QByteArray text = "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\TARVIN\\Orvello]\n"
+                            "\"Timeout\"=dword:00000005\n";
+    const qsizetype digits = text.indexOf("00000005");
+    const auto run = [this](const QStringList& arguments) {
+        QProcess writer;
+        writer.start(QStringLiteral(SETTINGS_WRITER), QStringList{path_} + arguments);
+        return writer.waitForFinished(60000) && writer.exitStatus() == QProcess::NormalExit && writer.exitCode() == 0;
+    };
+    const QStringList poke{QStringLiteral("poke"), QString::number(digits), QStringLiteral("00000007")};
+    struct Row {
+        const char* what;
+        bool keptAtOnce;  // the parsed file is kept however young the file is
+        int tickMs;       // waited before the change: a step of the file times
+        QStringList change;
+        int32_t timeout;  // read afterwards
+        int32_t other;    // P0 read afterwards
+    };
+    const Row rows[] = {
+        {"another value: another size, a rename", true, 0, {QStringLiteral("P"), QStringLiteral("1")}, 5, 0},
+        {"the same size, in place", true, 20, poke, 7, -1},
+        // Within one step of the file times, with the times as they were: the
+        // young file is read again.
+        {"the same size, in place, at once", false, 0, poke, 7, -1},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        reg::SetSettledTime(row.keptAtOnce ? std::chrono::nanoseconds(0) : std::chrono::nanoseconds(-1));
+        QFile::remove(path_);
+        WriteFileText(text);
+        ASSERT_EQ(reg::ReadRegInt("Timeout", 0), 5);
+        const uint64_t reads = reg::SettingsFileReads();
+        EXPECT_EQ(reg::ReadRegInt("Timeout", 0), 5);
+        EXPECT_EQ(reg::SettingsFileReads() - reads, row.keptAtOnce ? 0u : 1u) << "an unchanged file is kept";
+        struct stat before {};
+        ASSERT_EQ(::stat(path_.toUtf8().constData(), &before), 0);
+        std::this_thread::sleep_for(std::chrono::milliseconds(row.tickMs));
+        ASSERT_TRUE(run(row.change));
+        struct stat after {};
+        ASSERT_EQ(::stat(path_.toUtf8().constData(), &after), 0);
+        if (row.change == poke) {
+            EXPECT_EQ(after.st_size, before.st_size);
+            EXPECT_EQ(after.st_ino, before.st_ino);
+        }
+        EXPECT_EQ(reg::ReadRegInt("Timeout", 0), row.timeout);
+        EXPECT_EQ(reg::ReadRegInt("P0", -1), row.other);
+    }
+    reg::SetSettledTime(std::chrono::nanoseconds(-1));
+}
+
+// Threads that read while another writes each see a whole file, never one
+// parsed halfway or a value that went back.
+TEST_F(SettingsStore, ThreadsReadingWhileAnotherWritesSeeEachValueInTurn)
+{
+    reg::WriteRegInt("Counter", 0);
+    std::atomic<bool> done{false};
+    std::atomic<int> backwards{0};
+    std::vector<std::thread> readers;
+    for (int t = 0; t < 4; ++t) {
+        readers.emplace_back([&] {
+            int last = 0;
+            while (!done) {
+                const int now = reg::ReadRegInt("Counter", -1);
+                if (now < last)
+                    ++backwards;
+                last = now;
+            }
+        });
+    }
+    for (int i = 1; i <= 60; ++i)
+        reg::WriteRegInt("Counter", i);
+    done = true;
+    for (auto& reader : readers)
+        reader.join();
+    EXPECT_EQ(backwards.load(), 0);
+    EXPECT_EQ(reg::ReadRegInt("Counter", -1), 60);
 }
