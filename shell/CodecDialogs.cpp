@@ -6,6 +6,7 @@
 
 #include "video/Codecs.h"
 #include "Dialogs.h"
+#include "WheelGuard.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -205,6 +206,7 @@ void TCodecs::Configure(QWidget* parent, int index)
     layout->addWidget(buttons);
     dialog.resize(560, 640);
 
+    GuardWheel(&dialog);
     if (TheDialogs().RunModal(&dialog) != QDialog::Accepted)
         return;
     std::vector<std::pair<QString, QString>> changes;

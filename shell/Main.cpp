@@ -513,6 +513,8 @@ void TForm1::EndRequested()
         QWidget* modal = QApplication::activeModalWidget();
         if (!modal)
             break;
+        if (auto* options = qobject_cast<TOptionsDlg*>(modal))
+            options->EndTest();  // a frame-rate test under way gives way
         if (auto* dialog = qobject_cast<QDialog*>(modal))
             dialog->reject();
         else
@@ -574,7 +576,8 @@ void TForm1::N7Click()
 {
     TOptionsDlg dialog(this, *this, Codecs.get(), [this] { return CaptureRunning(); });
     dialog.LoadSettings();
-    if (TheDialogs().RunModal(&dialog) == QDialog::Accepted && dialog.SaveSettings())
+    // OK has written the settings (the dialog stays open while they cannot be).
+    if (TheDialogs().RunModal(&dialog) == QDialog::Accepted)
         ApplyMenuTexts();
 }
 

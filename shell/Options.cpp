@@ -6,7 +6,10 @@
 #include "texts/LangTexts.h"
 #include "phone/PhoneLink.h"
 #include "config/Settings.h"
+#include "platform/SettingsStore.h"
+#include "platform/TThread.h"
 #include "platform/UiThread.h"
+#include "WheelGuard.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -26,10 +29,12 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 
+#include <atomic>
 #include <cmath>
+#include <limits>
 #include <mutex>
 #include <string>
-#include <thread>
+#include <system_error>
 #include <vector>
 
 namespace orv {
@@ -102,41 +107,57 @@ bool IsUserInput(QEvent::Type type)
     }
 }
 
+// How one frame-rate test ended.
+enum class RateOutcome { NoPhone, CameraFailed, ShotFailed, ReadFailed, Measured };
+
 // Runs on a worker thread. Switches the camera on, takes one picture, reads
-// and deletes it, switches the camera off, and returns the milliseconds from
-// the shot to the switch-off; nothing when the camera is not there or does
-// not start. show() puts a message in front of the user and waits for it.
-std::optional<uint32_t> TimeOnePicture(phone::PhoneLink& link, int pictureType, const std::string& phoneFile,
-                                       int language, const std::function<void(const QString&)>& show)
+// and deletes it, switches the camera off, and gives the milliseconds from
+// the shot to the switch-off. Nothing is shown from here: the dialog tells
+// the user how it went once the camera is off again, so no message box ever
+// stands between the shot and the end of the measurement.
+RateOutcome TimeOnePicture(phone::PhoneLink& link, int pictureType, const std::string& phoneFile,
+                           const std::atomic<bool>& givenUp, uint32_t* elapsedMs)
 {
     std::vector<uint8_t> buffer;
     buffer.reserve(kTestBufferSize);
-    if (!link.IsConnected()) {
-        show(LangTextAt(language, txt::kStr8NoPhone));
-        return std::nullopt;
-    }
+    if (!link.IsConnected())
+        return RateOutcome::NoPhone;
     // One capture: its commands never mix with those of a photo or of a
     // recording's frame on the phone's one camera and open file.
     std::lock_guard turn(link.CaptureTurn());
-    if (link.CameraOn(static_cast<uint8_t>(pictureType)) != phone::kOk) {
-        show(LangTextAt(language, txt::kStr9CameraInitFailed));
-        return std::nullopt;
-    }
+    if (link.CameraOn(static_cast<uint8_t>(pictureType)) != phone::kOk)
+        return RateOutcome::CameraFailed;
     const uint32_t start = TheClock().TickCount();
+    RateOutcome outcome = RateOutcome::ShotFailed;
     // The file is read without being opened first: the phone decides
-    // whether that works, and a failed read is reported.
-    if (link.TakePicture(phoneFile) == phone::kOk) {
+    // whether that works, and a failed read is reported. Once the test is
+    // given up, no further file command goes out.
+    if (!givenUp && link.TakePicture(phoneFile) == phone::kOk && !givenUp) {
         int32_t total = 0;
-        if (link.ReadPhoneFile(buffer, total) != phone::kOk) {
-            show(LangTextAt(language, txt::kStr10ShotFailed));
-        } else {
+        outcome = RateOutcome::ReadFailed;
+        if (link.ReadPhoneFile(buffer, total) == phone::kOk && !givenUp) {
             link.ClosePhoneFile();
             link.DeletePhoneFile(phoneFile);
+            outcome = RateOutcome::Measured;
         }
     }
     link.CameraOff();
-    return TheClock().TickCount() - start;
+    *elapsedMs = TheClock().TickCount() - start;
+    return outcome;
 }
+
+// The worker of one frame-rate test: a thread of the program's own, so that
+// the program's end knows it is there and never waits for it.
+class RateTestThread final : public TThread {
+public:
+    explicit RateTestThread(std::function<void()> body) : body_(std::move(body)) {}
+
+protected:
+    void Run() override { body_(); }
+
+private:
+    std::function<void()> body_;
+};
 
 double RateOf(uint32_t elapsedMs)
 {
@@ -154,6 +175,18 @@ QLocale UserNumberLocale()
 }
 
 }  // namespace
+
+// One frame-rate test, shared by the dialog and its worker: the worker may
+// outlive the dialog when the program ends during the test.
+struct TOptionsDlg::RateRun {
+    std::atomic<bool> givenUp{false};
+    // Written by the worker before it hands the run back.
+    RateOutcome outcome = RateOutcome::NoPhone;
+    uint32_t elapsedMs = 0;
+    // User-interface thread only.
+    bool finished = false;
+    QEventLoop* loop = nullptr;
+};
 
 TOptionsDlg::TOptionsDlg(QWidget* parent, Settings& settings, video::TCodecs* codecs,
                          std::function<bool()> captureRunning)
@@ -203,6 +236,7 @@ TOptionsDlg::TOptionsDlg(QWidget* parent, Settings& settings, video::TCodecs* co
     connect(Button6, &QPushButton::clicked, this, &TOptionsDlg::Button6Click);
     CheckBox8Click();
     CheckBox9Click();
+    GuardWheel(this);
 }
 
 TOptionsDlg::~TOptionsDlg() = default;
@@ -380,38 +414,53 @@ void TOptionsDlg::LoadSettings()
 
 std::optional<TOptionsDlg::Numbers> TOptionsDlg::ReadNumbers(QString* error, QLineEdit** field) const
 {
-    const auto fail = [&](QLineEdit* edit, const char* message) -> std::optional<Numbers> {
+    const int language = ComboBox5->currentIndex();
+    // The field is named by its label as the dialog shows it.
+    const auto nameOf = [](const QLabel* label) {
+        QString name = label->text().trimmed();
+        while (name.endsWith(QLatin1Char(':')))
+            name.chop(1);
+        return name.trimmed();
+    };
+    const auto fail = [&](QLineEdit* edit, const QString& message) -> std::optional<Numbers> {
         if (error)
-            *error = QString::fromLatin1(message).arg(edit->text());
+            *error = message;
         if (field)
             *field = edit;
         return std::nullopt;
     };
-    const auto toInt = [](const QLineEdit* edit, int* value) {
+    // A waiting time: a whole number of milliseconds, 0 or more.
+    const auto toWait = [&](QLineEdit* edit, const QLabel* label, int* value) {
         bool ok = false;
         *value = edit->text().trimmed().toInt(&ok, 10);
-        return ok;
+        if (ok && *value >= 0)
+            return true;
+        fail(edit, LangTextAt(language, txt::kNumberRange)
+                       .arg(nameOf(label), edit->text(), QStringLiteral("0"),
+                            QString::number(std::numeric_limits<int32_t>::max())));
+        return false;
     };
 
     // In the order in which the settings are written.
     Numbers numbers;
-    if (!toInt(Edit2, &numbers.timeout))
-        return fail(Edit2, "'%1' is not a valid integer value");
+    if (!toWait(Edit2, Label3, &numbers.timeout))
+        return std::nullopt;
     bool ok = false;
     numbers.fps = UserNumberLocale().toDouble(Edit4->text().trimmed(), &ok);
-    // Infinity and NaN are no frame rates.
-    if (!ok || !std::isfinite(numbers.fps))
-        return fail(Edit4, "'%1' is not a valid floating point value");
-    if (!toInt(Edit5, &numbers.cameraInitTime))
-        return fail(Edit5, "'%1' is not a valid integer value");
+    // Infinity and NaN are no frame rates, and neither is 0 or less.
+    if (!ok || !std::isfinite(numbers.fps) || numbers.fps <= 0)
+        return fail(Edit4, LangTextAt(language, txt::kNumberAboveZero).arg(nameOf(Label5), Edit4->text()));
+    if (!toWait(Edit5, Label7, &numbers.cameraInitTime))
+        return std::nullopt;
     return numbers;
 }
 
-bool TOptionsDlg::SaveSettings()
+bool TOptionsDlg::SaveSettings(QString* failure)
 {
     const std::optional<Numbers> numbers = ReadNumbers(nullptr, nullptr);
     if (!numbers)
         return false;
+    reg::TakeWriteFailure();
     settings_.SetTempJpgName(Edit1->text());
     settings_.SetAutoSuspendMode(CheckBox1->isChecked());
     settings_.SetJpgType(ComboBox1->currentIndex());
@@ -437,7 +486,13 @@ bool TOptionsDlg::SaveSettings()
     settings_.SetAutoPhoneConnect(CheckBox11->isChecked());
     settings_.SetLangIndex(ComboBox5->currentIndex());
     settings_.SetServerStream(CheckBox12->isChecked());
-    return true;
+    const std::string refused = reg::TakeWriteFailure();
+    if (refused.empty())
+        return true;
+    if (failure)
+        *failure = LangTextAt(ComboBox5->currentIndex(), txt::kSettingsNotSaved)
+                       .arg(QString::fromStdString(reg::SettingsFilePath()), QString::fromStdString(refused));
+    return false;
 }
 
 void TOptionsDlg::FormShow()
@@ -550,35 +605,71 @@ void TOptionsDlg::Button2Click()
 
     const int pictureType = settings_.GetJpgType();
     const std::string phoneFile = settings_.GetTempJpgName().toStdString();
-    std::optional<uint32_t> elapsed;
-    RunWithInputHeld([&] {
-        elapsed = TimeOnePicture(phone::PhoneLink::Instance(), pictureType, phoneFile, language,
-                                 [this](const QString& message) {
-                                     RunOnUiThread([this, &message] {
-                                         QGuiApplication::restoreOverrideCursor();
-                                         ShowMessage(message);
-                                         QGuiApplication::setOverrideCursor(Qt::BusyCursor);
-                                     });
-                                 });
+    auto run = std::make_shared<RateRun>();
+    const bool ended = RunWithInputHeld(run, [pictureType, phoneFile](RateRun& test) {
+        test.outcome = TimeOnePicture(phone::PhoneLink::Instance(), pictureType, phoneFile, test.givenUp,
+                                      &test.elapsedMs);
     });
-    if (elapsed)
-        Edit4->setText(FormatRate(RateOf(*elapsed)));
+    if (!ended)
+        return;
+    // After any failure the field keeps what it held.
+    switch (run->outcome) {
+    case RateOutcome::NoPhone: ShowMessage(LangTextAt(language, txt::kStr8NoPhone)); break;
+    case RateOutcome::CameraFailed: ShowMessage(LangTextAt(language, txt::kStr9CameraInitFailed)); break;
+    case RateOutcome::ShotFailed:
+    case RateOutcome::ReadFailed: ShowMessage(LangTextAt(language, txt::kStr10ShotFailed)); break;
+    case RateOutcome::Measured: Edit4->setText(FormatRate(RateOf(run->elapsedMs))); break;
+    }
 }
 
-void TOptionsDlg::RunWithInputHeld(const std::function<void()>& work)
+bool TOptionsDlg::RunWithInputHeld(const std::shared_ptr<RateRun>& run, std::function<void(RateRun&)> work)
 {
+    auto* thread = new RateTestThread([run, work = std::move(work)] {
+        work(*run);
+        if (run->givenUp)
+            return;  // nobody waits for it any more
+        PostToUiThread([run] {
+            run->finished = true;
+            if (run->loop)
+                run->loop->quit();
+        });
+    });
+    thread->SetFreeOnTerminate(true);
+    try {
+        thread->Start();
+    } catch (const std::system_error& error) {
+        delete thread;
+        ShowMessage(QString::fromLocal8Bit(error.what()));
+        return false;
+    }
     testRunning_ = true;
+    rateRun_ = run;
     qApp->installEventFilter(this);
     QGuiApplication::setOverrideCursor(Qt::BusyCursor);
     QEventLoop loop;
-    std::thread worker([&work, &loop] {
-        work();
-        QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
-    });
-    loop.exec();
-    worker.join();
+    run->loop = &loop;
+    if (!run->finished && !run->givenUp)
+        loop.exec();
+    run->loop = nullptr;
+    // The loop also ends when the application leaves its event loops: the
+    // test is given up then.
+    if (!run->finished)
+        run->givenUp = true;
     QGuiApplication::restoreOverrideCursor();
     qApp->removeEventFilter(this);
+    rateRun_.reset();
+    testRunning_ = false;
+    return !run->givenUp;
+}
+
+void TOptionsDlg::EndTest()
+{
+    if (!rateRun_)
+        return;
+    rateRun_->givenUp = true;
+    if (rateRun_->loop)
+        rateRun_->loop->quit();
+    // The dialog may close from now on, before the loop has come back.
     testRunning_ = false;
 }
 
@@ -606,6 +697,13 @@ void TOptionsDlg::accept()
         PageControl1->setCurrentWidget(field->parentWidget());
         field->setFocus(Qt::OtherFocusReason);
         field->selectAll();
+        return;
+    }
+    // A file that takes no settings (read-only, a folder or a pipe at its
+    // name, a full disk) is said at once; the dialog stays with every change.
+    QString failure;
+    if (!SaveSettings(&failure)) {
+        ShowMessage(failure);
         return;
     }
     QDialog::accept();
@@ -645,6 +743,10 @@ void TOptionsDlg::closeEvent(QCloseEvent* event)
 
 bool TOptionsDlg::eventFilter(QObject* watched, QEvent* event)
 {
+    // The session ends (or the program is told to quit): the test gives way
+    // at once, so that the windows can close.
+    if (testRunning_ && event->type() == QEvent::Quit && watched == qApp)
+        EndTest();
     if (testRunning_ && IsUserInput(event->type())) {
         if (auto* widget = qobject_cast<QWidget*>(watched); widget && widget->window() == this) {
             event->accept();

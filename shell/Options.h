@@ -7,6 +7,7 @@
 #include <QDialog>
 
 #include <functional>
+#include <memory>
 #include <optional>
 
 class QCheckBox;
@@ -43,8 +44,10 @@ public:
     void LoadSettings();
     // Writes the twenty-four settings in their fixed order, then
     // "ServerStream". Nothing is written, and false returned, when a number
-    // field does not convert.
-    bool SaveSettings();
+    // field does not convert or is out of its range. False too when the
+    // settings file refused a value, with the file and the reason in
+    // *failure.
+    bool SaveSettings(QString* failure = nullptr);
 
     // Relabels the tabs, labels, check boxes and lighting list from section
     // OPTIONS in the language selected in the list; runs when shown.
@@ -60,6 +63,10 @@ public:
 
     // Whether the frame-rate test is talking to the phone.
     bool TestRunning() const { return testRunning_; }
+    // The program is ending (SIGTERM, the session's end): a frame-rate test
+    // under way is given up at once, its result unused, and the dialog can
+    // close. Its worker ends on its own; the program does not wait for it.
+    void EndTest();
 
     // The rate as the frame-rate field shows it: the shortest form with up
     // to 15 significant digits, in the user's locale, without grouping.
@@ -136,8 +143,9 @@ private:
         double fps = 0;
         int cameraInitTime = 0;
     };
-    // The three number fields converted, or the first that fails with its
-    // message (and the field, to put the cursor there).
+    // The three number fields converted, or the first that fails or is out
+    // of its range, with a message that names the field and its range (and
+    // the field, to put the cursor there).
     std::optional<Numbers> ReadNumbers(QString* error, QLineEdit** field) const;
 
     void BuildPhoneTab();
@@ -145,15 +153,18 @@ private:
     void BuildVideoTab();
     void BuildServerTab();
     void ShowMessage(const QString& text);
+    struct RateRun;
     // Runs work on a worker thread; until it ends, this thread keeps
-    // repainting and answering the worker's calls, while input to the
-    // dialog is held back and it cannot be closed.
-    void RunWithInputHeld(const std::function<void()>& work);
+    // repainting, while input to the dialog is held back and it cannot be
+    // closed. False when the test was given up (EndTest) before the worker
+    // ended.
+    bool RunWithInputHeld(const std::shared_ptr<RateRun>& run, std::function<void(RateRun&)> work);
 
     Settings& settings_;
     video::TCodecs* codecs_;
     std::function<bool()> captureRunning_;
     bool testRunning_ = false;
+    std::shared_ptr<RateRun> rateRun_;  // the test under way
 };
 
 }  // namespace orv

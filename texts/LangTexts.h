@@ -115,6 +115,12 @@ inline constexpr LangEntry kSaveFailed{"STRS", "SAVE_FAILED", "Не могу с�
 // The frame-rate test would switch the camera off under a photo or a recording.
 inline constexpr LangEntry kFpsTestBusy{"STRS", "FPS_TEST_BUSY",
                                         "Тест частоты кадров невозможен, пока идёт съёмка: дождитесь снимка или остановите веб камеру."};
+// The settings file took no settings at OK; %1 the file, %2 the reason.
+inline constexpr LangEntry kSettingsNotSaved{"STRS", "SETTINGS_NOT_SAVED", "Не могу сохранить настройки в файл %1: %2"};
+// A number field of the options dialog holds no number of its range; %1 the
+// field's label, %2 its text, %3 and %4 the range.
+inline constexpr LangEntry kNumberRange{"STRS", "NUMBER_RANGE", "%1: «%2» — не целое число от %3 до %4."};
+inline constexpr LangEntry kNumberAboveZero{"STRS", "NUMBER_ABOVE_ZERO", "%1: «%2» — не число больше 0."};
 // The download bar's label: bytes below 10 KB, kilobytes above; %1 the count.
 inline constexpr LangEntry kDownloadBytes{"STRS", "DOWNLOAD_B", "%1 Б"};
 inline constexpr LangEntry kDownloadKilobytes{"STRS", "DOWNLOAD_KB", "%1 КБ"};
@@ -143,7 +149,7 @@ inline constexpr std::array<LangEntry, 30> kOptionsTexts{
 };
 
 // Every use of every STRS key (keys with several uses appear once per use).
-inline constexpr std::array<LangEntry, 31> kStatusTexts{
+inline constexpr std::array<LangEntry, 34> kStatusTexts{
     txt::kStr1Connected,         txt::kStr2Model,           txt::kStr3Idle,
     txt::kStr3PhotoDone,         txt::kStr3CameraStopped,   txt::kStr4NotConnected,
     txt::kStr5NoModel,           txt::kStr6StopCameraFirst, txt::kStr7PositionPhone,
@@ -153,7 +159,8 @@ inline constexpr std::array<LangEntry, 31> kStatusTexts{
     txt::kStr15PhotoCameraDeinit, txt::kStr15CameraDeinit,  txt::kStr16DeinitFailed,
     txt::kStr17VideoFileFailed,  txt::kStr18CameraError,    txt::kStr19FormatRejected,
     txt::kStr20Deleting,         txt::kStr21RecordingTime,  txt::kSaveFailed,
-    txt::kFpsTestBusy,
+    txt::kFpsTestBusy,           txt::kSettingsNotSaved,    txt::kNumberRange,
+    txt::kNumberAboveZero,
     txt::kManualNotOpened,       txt::kDownloadBytes,       txt::kDownloadKilobytes,
 };
 

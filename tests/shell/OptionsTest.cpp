@@ -20,10 +20,14 @@
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTabWidget>
+#include <QTimer>
+#include <QWheelEvent>
 
 #include <algorithm>
 #include <array>
 #include <ostream>
+
+#include <sys/stat.h>
 
 // Texts in failure messages as texts.
 void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
@@ -361,12 +365,18 @@ TEST_F(OptionsTest, AnInvalidNumberKeepsTheDialogOpenAndWritesNothing)
         const char* text;
         const char* message;
     };
+    // The message names the field by its label and gives its range.
     const Row rows[] = {
-        {&TOptionsDlg::Edit2, "12a", "'12a' is not a valid integer value"},
-        {&TOptionsDlg::Edit4, "1.5.2", "'1.5.2' is not a valid floating point value"},
-        {&TOptionsDlg::Edit4, "inf", "'inf' is not a valid floating point value"},
-        {&TOptionsDlg::Edit5, "", "'' is not a valid integer value"},
-        {&TOptionsDlg::Edit5, "99999999999", "'99999999999' is not a valid integer value"},
+        {&TOptionsDlg::Edit2, "12a", "Таймаут после сьёмки: «12a» — не целое число от 0 до 2147483647."},
+        {&TOptionsDlg::Edit2, "-1", "Таймаут после сьёмки: «-1» — не целое число от 0 до 2147483647."},
+        {&TOptionsDlg::Edit4, "1.5.2", "fps: «1.5.2» — не число больше 0."},
+        {&TOptionsDlg::Edit4, "inf", "fps: «inf» — не число больше 0."},
+        {&TOptionsDlg::Edit4, "0", "fps: «0» — не число больше 0."},
+        {&TOptionsDlg::Edit4, "-2", "fps: «-2» — не число больше 0."},
+        {&TOptionsDlg::Edit5, "", "Таймаут инициализации: «» — не целое число от 0 до 2147483647."},
+        {&TOptionsDlg::Edit5, "-1500", "Таймаут инициализации: «-1500» — не целое число от 0 до 2147483647."},
+        {&TOptionsDlg::Edit5, "99999999999",
+         "Таймаут инициализации: «99999999999» — не целое число от 0 до 2147483647."},
     };
     TForm1& form = FormWithoutPhone();
     for (const Row& row : rows) {
@@ -379,7 +389,7 @@ TEST_F(OptionsTest, AnInvalidNumberKeepsTheDialogOpenAndWritesNothing)
             field->setText(QString::fromLatin1(row.text));
             dialog.OKBtn->click();
             EXPECT_TRUE(dialog.isVisible()) << row.message;
-            EXPECT_EQ(SharedDialogs().MessageTexts(), QStringList{QString::fromLatin1(row.message)});
+            EXPECT_EQ(SharedDialogs().MessageTexts(), QStringList{QString::fromUtf8(row.message)});
             EXPECT_EQ(field->text(), QString::fromLatin1(row.text));
             EXPECT_EQ(dialog.Edit1->text(), QStringLiteral("/a/new.jpg"));
             // The field to correct is in front.
@@ -408,9 +418,10 @@ TEST_F(OptionsTest, FrameRateTest)
     };
     const Prepare nothing = [](sim::SimPhone&, TOptionsDlg&) {};
     const Row rows[] = {
+        // The failure is told once the camera is off; the time its message
+        // stands never enters the field, which keeps its text.
         {"this phone reads no file that was not opened", nothing, 2500, {kStr7, kStr10},
-         {"camera on 0", "shoot /a/temp.jpg", "read", "camera off"},
-         QStringLiteral("0") + QLocale::system().decimalPoint() + QStringLiteral("4")},
+         {"camera on 0", "shoot /a/temp.jpg", "read", "camera off"}, QStringLiteral("3")},
         // No time passes on the clock: counted as one millisecond.
         {"the picture file was left open, so it reads",
          [](sim::SimPhone& phone, TOptionsDlg&) {
@@ -419,9 +430,9 @@ TEST_F(OptionsTest, FrameRateTest)
          },
          0, {kStr7}, {"camera on 0", "shoot /a/temp.jpg", "read", "close", "delete /a/temp.jpg", "camera off"},
          QStringLiteral("1000")},
-        {"the shot is refused: nothing is said",
-         [](sim::SimPhone&, TOptionsDlg&) { Settings().SetTempJpgName(QStringLiteral("/b/x.jpg")); }, 0, {kStr7},
-         {"camera on 0", "shoot /b/x.jpg", "camera off"}, QStringLiteral("1000")},
+        {"the shot is refused",
+         [](sim::SimPhone&, TOptionsDlg&) { Settings().SetTempJpgName(QStringLiteral("/b/x.jpg")); }, 2500,
+         {kStr7, kStr10}, {"camera on 0", "shoot /b/x.jpg", "camera off"}, QStringLiteral("3")},
         {"the stored picture type is refused", [](sim::SimPhone&, TOptionsDlg&) { Settings().SetJpgType(11); }, 0,
          {kStr7, kStr9}, {"camera on 11"}, QStringLiteral("3")},
         // The messages speak the language chosen in the list, not the one
@@ -447,30 +458,24 @@ TEST_F(OptionsTest, FrameRateTest)
         Settings().SetJpgType(5);  // what the list shows is not what the test uses
         Settings().SetFps(3);
         Settings().SetAutoFps(false);
-        TOptionsDlg* shown = nullptr;
-        bool stayedOpen = false;
+        bool cameraOffWhenTold = true;
         SharedDialogs().onMessage = [&](const RecordingDialogs::Message& message) {
             if (message.text != kStr10)
                 return;
+            cameraOffWhenTold = !phone.CameraOn();
             SharedHeldClock().ticks += row.advance;
-            // While the phone works, the dialog neither closes nor starts a second test.
-            QTest::mouseClick(shown->CancelBtn, Qt::LeftButton);
-            QTest::keyClick(shown, Qt::Key_Escape);
-            shown->close();
-            shown->Button2->click();
-            stayedOpen = shown->isVisible() && shown->TestRunning();
         };
         OpenOptions(form, [&](TOptionsDlg& dialog) {
-            shown = &dialog;
             Settings().SetJpgType(0);
             row.prepare(phone, dialog);
             const size_t before = phone.Commands().size();
             dialog.Button2->click();
             EXPECT_EQ(dialog.Edit4->text(), row.rate) << row.name;
             EXPECT_EQ(CommandNames(phone.Commands(), before), row.commands) << row.name;
-            EXPECT_EQ(stayedOpen, row.messages.contains(kStr10)) << row.name;
+            EXPECT_FALSE(dialog.TestRunning()) << row.name;
             EXPECT_EQ(dialog.PageControl1->tabText(0), QStringLiteral("Phone A"));
         });
+        EXPECT_TRUE(cameraOffWhenTold) << row.name;
         SharedDialogs().onMessage = nullptr;
         EXPECT_EQ(SharedDialogs().MessageTexts(), row.messages) << row.name;
         EXPECT_FALSE(phone.CameraOn()) << row.name;
@@ -514,6 +519,213 @@ TEST_F(OptionsTest, FrameRateTestWaitsForAPhotoOrARecording)
         form.Web2Click();
         ASSERT_TRUE(WaitFor([&] { return !form.CaptureRunning(); })) << row.name;
     }
+}
+
+// While the phone works on the test, the dialog neither closes nor starts a
+// second test; once the phone answers, the test ends as usual.
+TEST_F(OptionsTest, FrameRateTestHoldsTheDialogWhileThePhoneWorks)
+{
+    SetClock(&SharedHeldClock());
+    sim::SimPhone& phone = AddPhone();
+    TForm1& form = MakeForm();
+    ASSERT_TRUE(WaitForConnected());
+    Settings().SetAutoFps(false);
+    Settings().SetFps(3);
+    bool held = false;
+    OpenOptions(form, [&](TOptionsDlg& dialog) {
+        // This phone reads a picture file only while it is open.
+        phone.PutFile("/a/temp.jpg", std::vector<uint8_t>(3000, 0x55));
+        ASSERT_EQ(phone::PhoneLink::Instance().OpenPhoneFile("/a/temp.jpg", 0), phone::kOk);
+        phone.SetSilent(true);
+        QTimer::singleShot(0, &dialog, [&] {
+            QTest::mouseClick(dialog.CancelBtn, Qt::LeftButton);
+            QTest::keyClick(&dialog, Qt::Key_Escape);
+            dialog.close();
+            dialog.reject();
+            dialog.Button2->click();
+            held = dialog.isVisible() && dialog.TestRunning();
+            phone.SetSilent(false);
+        });
+        dialog.Button2->click();
+        EXPECT_EQ(dialog.Edit4->text(), QStringLiteral("1000"));
+    });
+    EXPECT_TRUE(held);
+    EXPECT_EQ(SharedDialogs().MessageTexts(), QStringList{kStr7});
+    EXPECT_FALSE(phone.CameraOn());
+}
+
+// SIGTERM (the window's end request) or the end of the session (the
+// application is told to quit) while the phone does not answer the test: the
+// test is given up at once and the dialog closes, writing nothing; the
+// worker is left to end on its own.
+TEST_F(OptionsTest, TheProgramsEndGivesUpAFrameRateTestAtOnce)
+{
+    struct Row {
+        const char* how;
+        std::function<void(TForm1&)> end;
+    };
+    const Row rows[] = {
+        {"SIGTERM", [](TForm1& form) { form.EndRequested(); }},
+        {"the session ends",
+         [](TForm1&) {
+             QEvent quit(QEvent::Quit);
+             QCoreApplication::sendEvent(qApp, &quit);
+         }},
+    };
+    SetClock(&SharedHeldClock());
+    sim::SimPhone& phone = AddPhone();
+    Settings().SetAutoRestart(false);
+    Settings().SetAutoFps(false);
+    Settings().SetFps(3);
+    TForm1& form = MakeForm();
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.how);
+        form.show();
+        ASSERT_TRUE(WaitForConnected());
+        SharedDialogs().Clear();
+        const QStringList before = StoredLines();
+        bool testReturned = false;
+        bool givenUpInTime = false;
+        bool endedWhileRunning = false;
+        const size_t workers = TThread::LiveCount();
+        SharedDialogs().onModal = [&](QDialog* dialog) {
+            auto* options = qobject_cast<TOptionsDlg*>(dialog);
+            if (!options)
+                return static_cast<int>(QDialog::Rejected);
+            options->setWindowModality(Qt::ApplicationModal);
+            options->show();
+            phone.SetSilent(true);
+            QTimer::singleShot(0, options, [&] {
+                ASSERT_TRUE(options->TestRunning());
+                endedWhileRunning = true;
+                row.end(form);
+            });
+            options->Button2->click();
+            testReturned = true;
+            // Given up while the phone still does not answer.
+            givenUpInTime = phone.Plugged() && !options->TestRunning() && !options->isVisible();
+            EXPECT_EQ(options->Edit4->text(), QStringLiteral("3"));
+            return options->isVisible() ? static_cast<int>(QDialog::Accepted) : options->result();
+        };
+        form.N7Click();
+        SharedDialogs().onModal = nullptr;
+        EXPECT_TRUE(endedWhileRunning);
+        EXPECT_TRUE(testReturned);
+        EXPECT_TRUE(givenUpInTime);
+        EXPECT_EQ(StoredLines(), before);
+        EXPECT_EQ(SharedDialogs().MessageTexts(), QStringList{kStr7}) << "no message once the end is asked for";
+        phone.SetSilent(false);
+        EXPECT_TRUE(WaitFor([&] { return TThread::LiveCount() <= workers; }))
+            << "the given-up worker ends once the phone answers";
+        EXPECT_FALSE(phone.CameraOn());
+        // The application was told to leave its event loops: a short run of
+        // its own loop lets later loops run again.
+        QTimer::singleShot(0, qApp, [] { QCoreApplication::exit(0); });
+        QCoreApplication::exec();
+    }
+}
+
+// OK on a settings file that takes no settings says so, with the file and
+// the reason, and the dialog stays with what the user changed.
+TEST_F(OptionsTest, OkOnAFileThatTakesNoSettingsSaysWhyAndStaysOpen)
+{
+    const QString path = QString::fromStdString(reg::SettingsFilePath());
+    const QByteArray native = QFile::encodeName(path);
+    struct Row {
+        const char* what;
+        std::function<void()> make;
+        const char* reason;
+    };
+    const Row rows[] = {
+        {"a read-only file", [&] { ::chmod(native.constData(), 0444); }, "the file is read-only"},
+        {"a folder",
+         [&] {
+             QFile::remove(path);
+             QDir().mkpath(path);
+         },
+         "Is a directory"},
+        {"a pipe",
+         [&] {
+             QFile::remove(path);
+             ::mkfifo(native.constData(), 0600);
+         },
+         "not a regular file"},
+    };
+    TForm1& form = FormWithoutPhone();
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        SharedDialogs().Clear();
+        Settings().SetTimeout(1000);
+        bool stayed = false;
+        OpenOptions(form, [&](TOptionsDlg& dialog) {
+            row.make();
+            dialog.Edit2->setText(QStringLiteral("2500"));
+            dialog.OKBtn->click();
+            stayed = dialog.isVisible() && dialog.Edit2->text() == QStringLiteral("2500");
+        });
+        EXPECT_TRUE(stayed);
+        EXPECT_EQ(SharedDialogs().MessageTexts(),
+                  QStringList{QStringLiteral("Не могу сохранить настройки в файл %1: %2").arg(path, QLatin1String(row.reason))});
+        ::chmod(native.constData(), 0600);
+        QDir().rmdir(path);
+        QFile::remove(path);
+    }
+    // With a file that takes them, the same OK writes and closes.
+    OpenOptions(form, [](TOptionsDlg& dialog) {
+        dialog.Edit2->setText(QStringLiteral("2500"));
+        dialog.OKBtn->click();
+        EXPECT_FALSE(dialog.isVisible());
+    });
+    EXPECT_EQ(Settings().GetTimeout(), 2500);
+}
+
+// The mouse wheel over a list or spin box changes its value only while it
+// has the focus; otherwise the wheel goes on to what holds it.
+TEST_F(OptionsTest, TheWheelChangesOnlyAFocusedControl)
+{
+    TForm1& form = FormWithoutPhone();
+    Settings().SetServerPort(8080);
+    Settings().SetJpgType(3);
+    Settings().SetAmbientLight(2);
+    struct Row {
+        const char* control;
+        int tab;
+        bool focused;
+        bool changes;
+    };
+    const Row rows[] = {
+        {"Edit7", 3, false, false}, {"Edit7", 3, true, true},
+        {"ComboBox1", 0, false, false}, {"ComboBox1", 0, true, true},
+        {"ComboBox4", 0, false, false}, {"ComboBox4", 0, true, true},
+    };
+    const auto valueOf = [](QWidget* control) {
+        if (auto* spin = qobject_cast<QSpinBox*>(control))
+            return spin->value();
+        return qobject_cast<QComboBox*>(control)->currentIndex();
+    };
+    OpenOptions(form, [&](TOptionsDlg& dialog) {
+        dialog.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
+        for (const Row& row : rows) {
+            SCOPED_TRACE(std::string(row.control) + (row.focused ? " focused" : " not focused"));
+            dialog.PageControl1->setCurrentIndex(row.tab);
+            auto* control = dialog.findChild<QWidget*>(QString::fromLatin1(row.control));
+            ASSERT_NE(control, nullptr);
+            EXPECT_EQ(control->focusPolicy(), Qt::StrongFocus);
+            if (row.focused)
+                control->setFocus(Qt::OtherFocusReason);
+            else
+                dialog.Edit1->setFocus(Qt::OtherFocusReason);
+            ASSERT_TRUE(QTest::qWaitFor([&] { return control->hasFocus() == row.focused; }, 2000));
+            const int before = valueOf(control);
+            const QPointF at(control->width() / 2.0, control->height() / 2.0);
+            QWheelEvent wheel(at, control->mapToGlobal(at), QPoint(), QPoint(0, -120), Qt::NoButton, Qt::NoModifier,
+                              Qt::NoScrollPhase, false);
+            QCoreApplication::sendEvent(control, &wheel);
+            EXPECT_EQ(valueOf(control) != before, row.changes) << before << " -> " << valueOf(control);
+            EXPECT_EQ(control->hasFocus(), row.focused) << "the wheel gives no focus";
+        }
+    });
 }
 
 }  // namespace
