@@ -17,6 +17,16 @@ std::optional<PictureFormat> PictureFormatOf(const QString& fileName)
     return std::nullopt;
 }
 
+QString WithPictureSuffix(const QString& fileName, PictureFormat format)
+{
+    const QFileInfo info(fileName);
+    if (info.fileName().isEmpty() || !info.suffix().isEmpty())
+        return fileName;
+    const QString suffix = format == PictureFormat::Jpeg ? QStringLiteral("jpg") : QStringLiteral("bmp");
+    // "name." has an empty extension: it is completed, not doubled.
+    return fileName.endsWith(QLatin1Char('.')) ? fileName + suffix : fileName + QLatin1Char('.') + suffix;
+}
+
 QByteArray EncodePictureFile(const QImage& picture, PictureFormat format)
 {
     if (picture.isNull())

@@ -15,6 +15,10 @@ enum class PictureFormat { Bitmap, Jpeg };
 // .jpg or .jpeg. Nothing for any other name.
 std::optional<PictureFormat> PictureFormatOf(const QString& fileName);
 
+// The name with the extension of format (".bmp", ".jpg") added when it has
+// none; a name with any extension stays as it is.
+QString WithPictureSuffix(const QString& fileName, PictureFormat format);
+
 // The file's bytes: JPEG through EncodeJpeg, or a bitmap. Empty when the
 // picture is null or cannot be encoded.
 QByteArray EncodePictureFile(const QImage& picture, PictureFormat format);

@@ -40,6 +40,17 @@ public:
             dialog.selectNameFilter(request.filters.at(request.filterIndex - 1));
         if (!request.defaultSuffix.isEmpty())
             dialog.setDefaultSuffix(request.defaultSuffix);
+        const auto suffixFor = [&request](const QString& filter) {
+            const qsizetype index = request.filters.indexOf(filter);
+            if (index >= 0 && index < request.suffixes.size())
+                return request.suffixes.at(index);
+            return request.defaultSuffix;
+        };
+        if (!request.suffixes.isEmpty()) {
+            dialog.setDefaultSuffix(suffixFor(dialog.selectedNameFilter()));
+            QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog,
+                             [&dialog, suffixFor](const QString& filter) { dialog.setDefaultSuffix(suffixFor(filter)); });
+        }
         if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
             return std::nullopt;
         const int chosen = static_cast<int>(request.filters.indexOf(dialog.selectedNameFilter())) + 1;

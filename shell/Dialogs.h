@@ -26,6 +26,9 @@ struct SaveRequest {
     QStringList filters;  // e.g. "Bitmaps(*.bmp)", "Jpeg(*.jpg)"
     int filterIndex = 1;  // 1-based, as chosen at opening
     QString defaultSuffix;
+    // Per filter, the extension that a name typed without one gets while
+    // that filter is chosen (in place of defaultSuffix).
+    QStringList suffixes;
 };
 
 struct SaveAnswer {

@@ -24,6 +24,8 @@
 #include <QCoreApplication>
 #include <QDebug>
 #include <QDesktopServices>
+#include <QDir>
+#include <QFileInfo>
 #include <QDialog>
 #include <QLabel>
 #include <QMenu>
@@ -35,6 +37,7 @@
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QStandardPaths>
 #include <QStatusBar>
 #include <QUrl>
 
@@ -80,6 +83,14 @@ public:
         return QProxyStyle::styleHint(hint, option, widget, returnData);
     }
 };
+
+// The user's pictures folder (XDG_PICTURES_DIR), or the home folder while
+// that does not exist.
+QString PicturesFolder()
+{
+    const QString pictures = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
+    return !pictures.isEmpty() && QFileInfo(pictures).isDir() ? pictures : QDir::homePath();
+}
 
 UrlOpener& Opener()
 {
@@ -171,6 +182,7 @@ void TForm1::BuildMenu()
     N16->setEnabled(false);
     N14 = fileMenu->addSeparator();
     N5 = fileMenu->addAction(QString(), this, &TForm1::N5Click);
+    N5->setEnabled(false);  // until a picture is shown
     N2 = fileMenu->addSeparator();
     N3 = fileMenu->addAction(QString(), this, &TForm1::N3Click);
 
@@ -349,7 +361,7 @@ void TForm1::HandlePhoneState(const std::shared_ptr<Life>& life, int state)
     // The phone menu comes last: no capture starts while the model query or
     // the suspend command is still on the wire.
     onWindow([](TForm1& form) {
-        form.N12->setEnabled(true);
+        form.N12->setEnabled(!form.photoRunning_);
         if (FindCmdLineSwitch(QLatin1Char('S')) && !form.CamThread)
             form.Web1Click();
     });
@@ -412,7 +424,9 @@ void TForm1::N4Click()
 void TForm1::PhotoFinished()
 {
     photoRunning_ = false;
-    N12->setEnabled(true);
+    // The phone menu follows the connection: a phone that went during the
+    // photo leaves it disabled.
+    N12->setEnabled(indicatorConnected_);
     if (GetAutoFormResize() && Image1->width() > kAutoResizeMinWidth)
         FitToPicture();
 }
@@ -422,9 +436,28 @@ void TForm1::FitToPicture()
     ScrollBox1->horizontalScrollBar()->setValue(0);
     ScrollBox1->verticalScrollBar()->setValue(0);
     Image1->move(0, 0);
-    // The outer size includes the frame that the window system draws.
+    // The outer size includes the frame that the window system draws. The
+    // window never grows past the screen's free area: a larger picture
+    // scrolls in it, at its own size, and the window is moved so that all
+    // of it is on the screen.
     const QSize frame = frameGeometry().size() - geometry().size();
-    resize(Image1->width() + kFrameExtraWidth - frame.width(), Image1->height() + kFrameExtraHeight - frame.height());
+    QSize outer(Image1->width() + kFrameExtraWidth, Image1->height() + kFrameExtraHeight);
+    const QScreen* screen = this->screen();
+    const QRect area = screen ? screen->availableGeometry() : QRect();
+    if (area.isValid())
+        outer = outer.boundedTo(area.size());
+    // The window keeps the room its status bar's panels need.
+    const QSize inner = (outer - frame).expandedTo(minimumSize());
+    outer = inner + frame;
+    resize(inner);
+    if (area.isValid()) {
+        const QRect placed(frameGeometry().topLeft(), outer);
+        if (!area.contains(placed)) {
+            const int left = std::clamp(placed.left(), area.left(), area.right() + 1 - outer.width());
+            const int top = std::clamp(placed.top(), area.top(), area.bottom() + 1 - outer.height());
+            move(left, top);
+        }
+    }
 }
 
 // The phone commands of the menu go out on the phone worker: the window never
@@ -550,12 +583,23 @@ void TForm1::ServerSocket1ClientError(QTcpSocket* Socket, QAbstractSocket::Socke
 
 void TForm1::N5Click()
 {
+    // Enabled only while a picture is shown; F-keys and calls find it so too.
+    if (picture_.isNull())
+        return;
     SaveRequest request;
+    // The folder last saved to in this run, else the user's pictures folder.
+    request.fileName = saveFolder_.isEmpty() ? PicturesFolder() : saveFolder_;
     request.filters = QStringList{QStringLiteral("Bitmaps(*.bmp)"), QStringLiteral("Jpeg(*.jpg)")};
+    request.suffixes = QStringList{QStringLiteral("bmp"), QStringLiteral("jpg")};
     request.filterIndex = 1;
     const std::optional<SaveAnswer> answer = TheDialogs().SaveFile(this, request);
-    if (answer && !answer->fileName.isEmpty())
-        SavePicture(answer->fileName, answer->filterIndex);
+    if (!answer || answer->fileName.isEmpty())
+        return;
+    // A name typed without an extension gets the one of the chosen type.
+    const PictureFormat format = answer->filterIndex == 2 ? PictureFormat::Jpeg : PictureFormat::Bitmap;
+    const QString fileName = WithPictureSuffix(answer->fileName, format);
+    saveFolder_ = QFileInfo(fileName).absolutePath();
+    SavePicture(fileName, answer->filterIndex);
 }
 
 bool TForm1::SavePicture(const QString& fileName, int filterIndex)
@@ -676,6 +720,7 @@ void TForm1::ShowPicture(const QImage& picture)
     picture_ = picture;
     Image1->setPixmap(QPixmap::fromImage(picture));
     Image1->adjustSize();
+    N5->setEnabled(!picture_.isNull());
 }
 
 void TForm1::ShowRecordingTime(const QString& label, const QString& time)

@@ -220,6 +220,7 @@ private:
     bool restartSent_ = false;
     bool photoRunning_ = false;
     bool ending_ = false;
+    QString saveFolder_;  // where the last picture was saved in this run
 };
 
 }  // namespace orv

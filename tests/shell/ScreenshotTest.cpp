@@ -15,6 +15,8 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QProgressBar>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QScreen>
 #include <QStatusBar>
 #include <QTabBar>
@@ -164,6 +166,47 @@ TEST_P(ScreenshotTest, OptionsDialogTabs)
 }
 
 INSTANTIATE_TEST_SUITE_P(Languages, ScreenshotTest, ::testing::Values(0, 1));
+
+// A UXGA photo on a 1280 x 1024 screen (the test run with that screen): the
+// window fills the screen's free area and no more, the picture scrolls at its
+// own size, and the menu bar, the status bar and the window's edges are all on
+// the screen.
+TEST_F(WindowTest, UxgaPhotoOnA1280x1024Screen)
+{
+    const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+    if (area.size() != QSize(1280, 1024))
+        GTEST_SKIP() << "run with a 1280 x 1024 screen (test_shell_screenshots_1280x1024)";
+    Settings().SetAutoPhoneConnect(false);
+    Settings().SetJpgType(10);  // UXGA
+    AddPhone();
+    TForm1& form = MakeForm();
+    form.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+    form.N15Click();
+    ASSERT_TRUE(WaitForConnected());
+    form.N4Click();
+    ASSERT_TRUE(WaitFor([&] { return form.N12->isEnabled() && !form.Picture().isNull(); }));
+    QTest::qWait(50);
+    EXPECT_EQ(form.Picture().size(), QSize(1600, 1200));
+    const QImage shot = form.grab().toImage();
+    shot.save(ScreenshotFolder() + QStringLiteral("/%1-uxga-1280x1024.png").arg(QGuiApplication::platformName()));
+
+    const QRect frame = form.frameGeometry();
+    EXPECT_EQ(frame.size(), QSize(1280, 1024));
+    EXPECT_TRUE(area.contains(frame)) << frame.x() << "," << frame.y();
+    const auto onScreen = [&](const QWidget* widget) {
+        return area.contains(QRect(widget->mapToGlobal(QPoint(0, 0)), widget->size()));
+    };
+    EXPECT_TRUE(onScreen(form.MainMenu1));
+    EXPECT_TRUE(onScreen(form.StatusBar1));
+    EXPECT_TRUE(form.StatusBar1->isVisible());
+    EXPECT_TRUE(form.ScrollBox1->horizontalScrollBar()->isVisible());
+    EXPECT_TRUE(form.ScrollBox1->verticalScrollBar()->isVisible());
+    EXPECT_EQ(form.Image1->size(), QSize(1600, 1200)) << "scrolled, not scaled";
+    // The picture reaches the scroll bars, the status bar lies below them.
+    EXPECT_EQ(shot.size(), form.size() * shot.devicePixelRatio());
+    EXPECT_LE(form.ScrollBox1->geometry().bottom(), form.StatusBar1->geometry().top());
+}
 
 // The splash, with the version in whatever face stands in for Times New Roman.
 TEST(SplashScreenshot, VersionOnThePicture)

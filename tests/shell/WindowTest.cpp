@@ -206,7 +206,7 @@ TEST_F(WindowTest, ResizeRuleFollowsPicturesWiderThan300)
     const int frameWidth = form.frameGeometry().width() - form.width();
     EXPECT_EQ(form.frameGeometry().size(), QSize(std::max(665, form.minimumWidth() + frameWidth), 560));
     EXPECT_EQ(form.Image1->pos(), QPoint(0, 0));
-    EXPECT_TRUE(form.N12->isEnabled());  // enabled whatever the connection state
+    EXPECT_FALSE(form.N12->isEnabled());  // it follows the connection: no phone
 
     Settings().SetAutoFormResize(false);
     form.resize(700, 400);
@@ -499,17 +499,18 @@ TEST_F(WindowTest, SavingWritesTheChosenFormatOrNothing)
     const QString folder = TempFolder() + QStringLiteral("/save");
     QDir().mkpath(folder);
 
-    // No picture yet: nothing is written, with either filter.
-    SharedDialogs().QueueSave(SaveAnswer{folder + QStringLiteral("/none.jpg"), 2});
-    form.N5Click();
-    SharedDialogs().QueueSave(SaveAnswer{folder + QStringLiteral("/none.bmp"), 1});
+    // No picture yet: the command is disabled and, reached anyway, opens no
+    // dialog and writes nothing.
+    EXPECT_FALSE(form.N5->isEnabled());
     form.N5Click();
     EXPECT_TRUE(QDir(folder).entryList(QDir::Files | QDir::Hidden).isEmpty());
-    ASSERT_EQ(SharedDialogs().saveRequests.size(), 2u);
-    EXPECT_EQ(SharedDialogs().saveRequests[0].filters,
-              (QStringList{QStringLiteral("Bitmaps(*.bmp)"), QStringLiteral("Jpeg(*.jpg)")}));
+    EXPECT_TRUE(SharedDialogs().saveRequests.empty());
+    SharedDialogs().Clear();
+    form.SavePicture(folder + QStringLiteral("/none.bmp"), 1);
+    EXPECT_TRUE(QDir(folder).entryList(QDir::Files | QDir::Hidden).isEmpty());
 
     form.ShowPicture(TestImage(64, 48));
+    EXPECT_TRUE(form.N5->isEnabled());
     // The JPEG filter decides the format, whatever the name says.
     SharedDialogs().QueueSave(SaveAnswer{folder + QStringLiteral("/photo.bmp"), 2});
     form.N5Click();
@@ -528,6 +529,9 @@ TEST_F(WindowTest, SavingWritesTheChosenFormatOrNothing)
     EXPECT_TRUE(bmpBytes.startsWith("BM"));
     EXPECT_EQ(QImage::fromData(bmpBytes, "BMP").pixelColor(10, 20), form.Picture().pixelColor(10, 20));
 
+    ASSERT_EQ(SharedDialogs().saveRequests.size(), 2u);
+    EXPECT_EQ(SharedDialogs().saveRequests[0].filters,
+              (QStringList{QStringLiteral("Bitmaps(*.bmp)"), QStringLiteral("Jpeg(*.jpg)")}));
     // Cancelling writes nothing; no temporary files are left behind.
     form.N5Click();
     EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("photo.bmp")});
@@ -643,6 +647,156 @@ TEST_F(WindowTest, DownloadBarCountsBytesAndHides)
     EXPECT_TRUE(form.DownloadBar->isHidden());
     form.ShowWorkStatus(QStringLiteral("busy"));
     EXPECT_EQ(form.PanelText(TForm1::kWorkPanel), QStringLiteral("busy"));
+}
+
+// The save dialog opens in the pictures folder (or the home folder while
+// there is none), then in the folder last saved to; a name typed without an
+// extension gets the one of the chosen type.
+TEST_F(WindowTest, SaveDialogFolderAndTheExtensionOfTheChosenType)
+{
+    const QString root = TempFolder() + QStringLiteral("/save-folders");
+    const QString pictures = root + QStringLiteral("/My Pictures");
+    const QString other = root + QStringLiteral("/other");
+    QDir().mkpath(other);
+    QDir().mkpath(root + QStringLiteral("/config"));
+    {
+        QFile dirs(root + QStringLiteral("/config/user-dirs.dirs"));
+        ASSERT_TRUE(dirs.open(QIODevice::WriteOnly));
+        dirs.write("XDG_PICTURES_DIR=\"" + QFile::encodeName(pictures) + "\"\n");
+    }
+    const QByteArray savedConfig = qgetenv("XDG_CONFIG_HOME");
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(root + QStringLiteral("/config")));
+    Settings().SetAutoPhoneConnect(false);
+    TForm1& form = MakeForm();
+    form.ShowPicture(TestImage(40, 30));
+    struct Row {
+        const char* what;
+        bool picturesExist;
+        QString typed;
+        int filter;
+        QString opensIn;   // the folder the dialog is opened at
+        QString written;   // the file that holds the picture afterwards
+        const char* magic; // its first bytes
+    };
+    const Row rows[] = {
+        {"no pictures folder yet", false, other + QStringLiteral("/first"), 1, QDir::homePath(),
+         other + QStringLiteral("/first.bmp"), "BM"},
+        {"the folder last saved to", true, other + QStringLiteral("/second"), 2, other,
+         other + QStringLiteral("/second.jpg"), "\xFF\xD8"},
+        {"a name with a dot at its end", true, pictures + QStringLiteral("/third."), 2, other,
+         pictures + QStringLiteral("/third.jpg"), "\xFF\xD8"},
+        {"an extension of its own stays", true, pictures + QStringLiteral("/fourth.bmp"), 2, pictures,
+         pictures + QStringLiteral("/fourth.bmp"), "\xFF\xD8"},
+        {"another extension stays too", true, pictures + QStringLiteral("/fifth.v2"), 1, pictures,
+         pictures + QStringLiteral("/fifth.v2"), "BM"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        if (row.picturesExist)
+            QDir().mkpath(pictures);
+        SharedDialogs().Clear();
+        SharedDialogs().QueueSave(SaveAnswer{row.typed, row.filter});
+        form.N5Click();
+        ASSERT_EQ(SharedDialogs().saveRequests.size(), 1u);
+        EXPECT_EQ(SharedDialogs().saveRequests[0].fileName, row.opensIn);
+        EXPECT_EQ(SharedDialogs().saveRequests[0].suffixes, (QStringList{QStringLiteral("bmp"), QStringLiteral("jpg")}));
+        QFile written(row.written);
+        ASSERT_TRUE(written.open(QIODevice::ReadOnly));
+        EXPECT_TRUE(written.readAll().startsWith(row.magic));
+        EXPECT_FALSE(QFile::exists(row.typed) && row.typed != row.written) << "no file under the typed name";
+        EXPECT_TRUE(SharedDialogs().Messages().empty());
+    }
+    // A window that has saved nothing yet opens the pictures folder, now that
+    // there is one.
+    TForm1& fresh = MakeForm();
+    fresh.ShowPicture(TestImage(40, 30));
+    SharedDialogs().Clear();
+    fresh.N5Click();
+    ASSERT_EQ(SharedDialogs().saveRequests.size(), 1u);
+    EXPECT_EQ(SharedDialogs().saveRequests[0].fileName, pictures);
+    if (savedConfig.isNull())
+        qunsetenv("XDG_CONFIG_HOME");
+    else
+        qputenv("XDG_CONFIG_HOME", savedConfig);
+}
+
+// The window fits a picture exactly while that fits the screen's free area,
+// and never grows past that area: a larger picture scrolls at its own size,
+// and the whole window stays on the screen.
+TEST_F(WindowTest, TheWindowNeverGrowsPastTheScreen)
+{
+    Settings().SetAutoPhoneConnect(false);
+    TForm1& form = MakeForm();
+    form.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+    const QRect area = form.screen()->availableGeometry();
+    struct Row {
+        const char* what;
+        QSize picture;
+        bool scrolls;
+    };
+    const Row rows[] = {
+        {"fits", QSize(area.width() - 200, area.height() - 200), false},
+        {"exactly as large as the area allows", QSize(area.width() - 25, area.height() - 80), false},
+        {"wider", QSize(area.width() + 300, 200), true},
+        {"taller", QSize(400, area.height() + 50), true},
+        {"UXGA-like, larger both ways", QSize(area.width() + 320, area.height() + 176), true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        form.move(area.topLeft() + QPoint(150, 100));
+        form.ShowPicture(TestImage(row.picture.width(), row.picture.height()));
+        form.PhotoFinished();
+        QTest::qWait(20);
+        // The window is never narrower than its status bar's panels.
+        const QRect frame = form.frameGeometry();
+        const int narrowest = form.minimumWidth() + frame.width() - form.width();
+        const QSize wanted(std::max(row.picture.width() + 25, narrowest), row.picture.height() + 80);
+        EXPECT_EQ(frame.size(), wanted.boundedTo(area.size()));
+        EXPECT_TRUE(area.contains(frame)) << frame.x() << "," << frame.y() << " " << frame.width() << "x" << frame.height()
+                                          << " in " << area.width() << "x" << area.height();
+        const bool scrollBars = form.ScrollBox1->horizontalScrollBar()->isVisible() ||
+                                form.ScrollBox1->verticalScrollBar()->isVisible();
+        EXPECT_EQ(scrollBars, row.scrolls);
+        EXPECT_EQ(form.Image1->size(), row.picture) << "shown at its own size";
+        EXPECT_EQ(form.Image1->pos(), QPoint(0, 0));
+    }
+}
+
+// When a photo ends, the phone menu follows the connection: it stays
+// disabled when the phone went during the photo.
+TEST_F(WindowTest, AfterAPhotoThePhoneMenuFollowsTheConnection)
+{
+    Settings().SetAutoPhoneConnect(false);
+    sim::SimPhone& phone = AddPhone();
+    TForm1& form = MakeForm();
+    form.N15Click();
+    ASSERT_TRUE(WaitForConnected());
+    struct Row {
+        const char* what;
+        int unplugAtCommand;  // 0: the phone stays
+        MenuState after;
+    };
+    const Row rows[] = {
+        {"the phone stays", 0, kPhoneIdle},
+        {"the phone goes during the photo", 2, kNoPhone},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        SharedDialogs().Clear();
+        phone.UnplugAtCommand(row.unplugAtCommand);
+        form.N4Click();
+        ExpectMenus(form, kTakingPhoto);
+        // Both the photo's end and the monitor's report have come.
+        ASSERT_TRUE(WaitFor([&] {
+            return !form.CaptureRunning() && form.IndicatorConnected() == (row.unplugAtCommand == 0);
+        }));
+        QTest::qWait(20);
+        ExpectMenus(form, row.after);
+    }
+    // Nothing was connected since: F4 does nothing.
+    form.N4Click();
+    EXPECT_FALSE(form.CaptureRunning());
 }
 
 }  // namespace
