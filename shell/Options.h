@@ -42,7 +42,7 @@ public:
     // setting and fills the language list.
     void LoadSettings();
     // Writes the twenty-four settings in their fixed order, then
-    // "ServerStream". Nothing is written, and false returned, when a number
+    // "ServerStream", "RecordToFile" and "VirtualCamera". Nothing is written, and false returned, when a number
     // field does not convert.
     bool SaveSettings();
 
@@ -110,6 +110,8 @@ public:
     QComboBox* ComboBox2 = nullptr;
     QPushButton* Button3 = nullptr;
     QPushButton* Button4 = nullptr;
+    QCheckBox* CheckBox13 = nullptr;  // record into an AVI file
+    QCheckBox* CheckBox14 = nullptr;  // the PipeWire camera
 
     QCheckBox* CheckBox10 = nullptr;
     QLabel* Label10 = nullptr;
