@@ -270,11 +270,10 @@ private:
             QString error;
             QString warning;
             camera_ = vcam::VirtualCamera::Start(model_, &error, &warning);
-            if (!camera_)
-                Say(QStringLiteral("no PipeWire camera: %1").arg(error));
-            else if (!warning.isEmpty())
+            // A module that cannot be loaded has said so in its one line.
+            if (camera_ && !warning.isEmpty())
                 Say(QStringLiteral("the PipeWire camera waits for PipeWire: %1").arg(warning));
-            else
+            else if (camera_)
                 Progress(QStringLiteral("PipeWire camera \"%1\"").arg(vcam::NodeDescription(model_)));
         }
         if (options_.seconds > 0) {
