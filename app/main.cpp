@@ -52,7 +52,8 @@ int main(int argc, char* argv[])
     if (const std::optional<int> code = orv::AnswerLongOptions(longOptions))
         return *code;
     using Action = orv::LongOptions::Action;
-    if (longOptions.action == Action::Photo || longOptions.action == Action::Record) {
+    if (longOptions.action == Action::Photo || longOptions.action == Action::Record ||
+        longOptions.action == Action::Serve) {
         return orv::RunHeadless(longOptions, argc, argv, [&longOptions] {
             // Never freed: the device monitor may still use it while the process ends.
             orv::SetBus((longOptions.simulatePhone ? orv::sim::MakeSimBus() : orv::MakeUsbBus()).release());

@@ -74,12 +74,18 @@ LongOptions ParseLongOptions(const QStringList& arguments)
             if (answer == Action::Run)
                 answer = Action::Version;
         } else if (name == QLatin1String("--photo") || name == QLatin1String("--record")) {
+            if (work == Action::Serve)
+                return fail(QStringLiteral("--serve cannot be given with --photo or --record, or twice"));
             if (work != Action::Run)
                 return fail(QStringLiteral("--photo and --record cannot be given together or twice"));
             work = name == QLatin1String("--photo") ? Action::Photo : Action::Record;
             if (value->isEmpty())
                 return fail(QStringLiteral("option '%1' needs a file name").arg(name));
             options.file = *value;
+        } else if (name == QLatin1String("--serve")) {
+            if (work != Action::Run)
+                return fail(QStringLiteral("--serve cannot be given with --photo or --record, or twice"));
+            work = Action::Serve;
         } else if (name == QLatin1String("--wait") || name == QLatin1String("--seconds")) {
             const std::optional<int> seconds = Count(*value, LongOptions::kMaxSeconds);
             if (!seconds)
@@ -106,7 +112,7 @@ LongOptions ParseLongOptions(const QStringList& arguments)
     }
     if (work == Action::Run) {
         if (!given.isEmpty())
-            return fail(QStringLiteral("option '%1' goes with --photo or --record").arg(given.first()));
+            return fail(QStringLiteral("option '%1' goes with --photo, --record or --serve").arg(given.first()));
         return options;
     }
     if (work == Action::Photo) {
@@ -120,8 +126,9 @@ LongOptions ParseLongOptions(const QStringList& arguments)
     }
     if (!strays.isEmpty())
         return fail(QStringLiteral("unexpected argument '%1' with %2")
-                        .arg(strays.first(), work == Action::Photo ? QStringLiteral("--photo")
-                                                                   : QStringLiteral("--record")));
+                        .arg(strays.first(), work == Action::Photo    ? QStringLiteral("--photo")
+                                             : work == Action::Record ? QStringLiteral("--record")
+                                                                      : QStringLiteral("--serve")));
     options.action = work;
     return options;
 }
@@ -134,6 +141,7 @@ QString HelpText()
                "Usage: orvello [SWITCH]... [OPTION]...\n"
                "       orvello --photo FILE [--wait SECONDS] [--simulate-phone]\n"
                "       orvello --record FILE [--frames N] [--seconds S] [--wait SECONDS] [--simulate-phone]\n"
+               "       orvello --serve [--frames N] [--seconds S] [--wait SECONDS] [--simulate-phone]\n"
                "Use a Motorola camera phone on USB as a still camera and a slow web camera:\n"
                "take photos, record the camera into AVI files, serve the latest picture to browsers.\n"
                "\n"
@@ -156,8 +164,11 @@ QString HelpText()
                "                      in / gets a file named after the date and time) until\n"
                "                      SIGINT or SIGTERM; the picture server and its stream run\n"
                "                      meanwhile when the settings turn them on\n"
-               "  --frames N          with --record: stop after N frames\n"
-               "  --seconds S         with --record: stop after S seconds of recording\n"
+               "  --serve             run the web camera without recording: frames go to the\n"
+               "                      picture server and the PipeWire camera when the settings\n"
+               "                      turn them on, until SIGINT or SIGTERM; no AVI file\n"
+               "  --frames N          with --record or --serve: stop after N frames\n"
+               "  --seconds S         with --record or --serve: stop after S seconds\n"
                "  --wait SECONDS      wait at most this long for the phone (default 30)\n"
                "Progress goes to standard error when it is a terminal; a failure is one line there.\n"
                "\n"
@@ -194,6 +205,7 @@ std::optional<int> AnswerLongOptions(const LongOptions& options)
     case LongOptions::Action::Run:
     case LongOptions::Action::Photo:
     case LongOptions::Action::Record:
+    case LongOptions::Action::Serve:
         return std::nullopt;
     case LongOptions::Action::Help:
         std::fputs(HelpText().toLocal8Bit().constData(), stdout);

@@ -25,12 +25,12 @@ enum ExitStatus : int {
 
 // Long options: arguments that begin with "--". The program knows
 // --simulate-phone, --exit-when-idle, --help, --version, and for work without
-// a window --photo FILE, --record FILE, --frames N, --seconds S and --wait S
+// a window --photo FILE, --record FILE, --serve, --frames N, --seconds S and --wait S
 // (the value as the next argument or after "="); any other is an error. Qt's
 // own options are written with one dash ("-platform offscreen") and are left
 // to Qt, like every other argument of the window's program.
 struct LongOptions {
-    enum class Action { Run, Help, Version, Error, Photo, Record };
+    enum class Action { Run, Help, Version, Error, Photo, Record, Serve };
     // The longest --wait and --seconds (a timer's range, some 23 days).
     static constexpr int kMaxSeconds = 2000000;
     static constexpr int kDefaultWaitSeconds = 30;
@@ -39,11 +39,11 @@ struct LongOptions {
     bool simulatePhone = false;
     bool exitWhenIdle = false;  // quit at the first turn of the event loop (start-up benchmark)
     QString error;              // Action::Error: what is wrong, for the user
-    // Photo and Record.
+    // Photo and Record (Serve writes no file).
     QString file;
     int waitSeconds = kDefaultWaitSeconds;
-    int frames = 0;   // Record: stop after this many frames; 0 no limit
-    int seconds = 0;  // Record: stop after this many seconds; 0 no limit
+    int frames = 0;   // Record and Serve: stop after this many frames; 0 no limit
+    int seconds = 0;  // Record and Serve: stop after this many seconds; 0 no limit
 };
 // arguments: without the program name. --help and --version win over
 // everything after them, an error over everything. --photo and --record take
@@ -61,7 +61,8 @@ QStringList ArgumentsOf(int argc, char** argv);
 // Answers --help, --version and wrong long options before anything else
 // starts (no display, no window, no lock, no settings): prints the answer
 // and returns the exit code (0, or 2 for a wrong option). Returns nothing
-// when the program is to run (with its window, or for --photo or --record).
+// when the program is to run (with its window, or for --photo, --record or
+// --serve).
 std::optional<int> AnswerLongOptions(const LongOptions& options);
 
 }  // namespace orv

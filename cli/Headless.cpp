@@ -17,6 +17,7 @@
 #include "shell/Startup.h"
 #include "platform/TThread.h"
 #include "platform/UiThread.h"
+#include "vcam/VirtualCamera.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -120,7 +121,7 @@ public:
             file_ = options_.file;
         // A file that cannot be written says so before the phone is asked
         // for anything.
-        if (QString reason; !CanWriteFile(file_, &reason))
+        if (QString reason; options_.action != LongOptions::Action::Serve && !CanWriteFile(file_, &reason))
             return Fail(kExitFileNotWritable, QStringLiteral("cannot write %1: %2").arg(file_, reason));
 
         QObject::connect(&server_, &web::TPictureServer::ClientRead, this, [this](QTcpSocket* client) {
@@ -140,9 +141,17 @@ public:
         // run has gone; the report is handled here, while the run is there.
         current_ = this;
         new phone::TDevMon([](int state) {
-            PostToUiThread([state] {
-                if (HeadlessRun* run = current_)
+            // The PipeWire camera is named after the phone's model, asked
+            // here on the monitor's thread as the window asks it.
+            QString model;
+            if (std::string name; state == 1 && Settings().GetVirtualCamera() &&
+                                  phone::ReadModelName(phone::PhoneLink::Instance(), &name))
+                model = QString::fromStdString(name);
+            PostToUiThread([state, model] {
+                if (HeadlessRun* run = current_) {
+                    run->model_ = model;
                     run->PhoneState(state);
+                }
             });
         });
         loop_.exec();
@@ -186,6 +195,8 @@ public:
     {
         frame_ = frame;
         server_.FrameChanged(frame_);
+        if (camera_)
+            camera_->SetFrame(frame_);
         ++frames_;
         Progress(QStringLiteral("frame %1").arg(frames_));
         if (options_.frames > 0 && frames_ >= options_.frames && recorder_)
@@ -248,9 +259,23 @@ private:
             }
             Progress(QStringLiteral("picture server on port %1").arg(port));
         }
-        Progress(QStringLiteral("recording into %1").arg(file_));
+        const bool serving = options_.action == LongOptions::Action::Serve;
+        Progress(serving ? QStringLiteral("serving frames without recording")
+                         : QStringLiteral("recording into %1").arg(file_));
         recorder_ = new video::TCamAvi(*this, settings_, phone::PhoneLink::Instance(), codecs_,
-                                       [this] { RecordingFinished(); }, file_);
+                                       [this] { RecordingFinished(); }, serving ? QString() : file_,
+                                       serving ? video::TCamAvi::Recording::NoFile
+                                               : video::TCamAvi::Recording::FromSettings);
+        if (settings_.GetVirtualCamera()) {
+            QString error;
+            QString warning;
+            camera_ = vcam::VirtualCamera::Start(model_, &error, &warning);
+            // A module that cannot be loaded has said so in its one line.
+            if (camera_ && !warning.isEmpty())
+                Say(QStringLiteral("the PipeWire camera waits for PipeWire: %1").arg(warning));
+            else if (camera_)
+                Progress(QStringLiteral("PipeWire camera \"%1\"").arg(vcam::NodeDescription(model_)));
+        }
         if (options_.seconds > 0) {
             QTimer::singleShot(std::chrono::seconds(options_.seconds), this, [this] {
                 if (recorder_)
@@ -262,6 +287,7 @@ private:
     void RecordingFinished()
     {
         recorder_ = nullptr;
+        camera_.reset();  // the node goes, its consumers see the stream end
         // Viewers of the stream get its closing boundary.
         server_.Close();
         QElapsedTimer waited;
@@ -277,7 +303,10 @@ private:
                 Fail(failure_->status, failure_->line);
                 return;
             }
-            Progress(QStringLiteral("%1 frames recorded into %2").arg(frames_).arg(file_));
+            if (options_.action == LongOptions::Action::Serve)
+                Progress(QStringLiteral("%1 frames served").arg(frames_));
+            else
+                Progress(QStringLiteral("%1 frames recorded into %2").arg(frames_).arg(file_));
             End(kExitSuccess);
         });
     }
@@ -291,7 +320,7 @@ private:
             return;
         }
         ending_ = true;
-        if (options_.action == LongOptions::Action::Record) {
+        if (options_.action != LongOptions::Action::Photo) {
             if (recorder_)
                 recorder_->Stop();
             else if (!started_)
@@ -326,6 +355,8 @@ private:
     QEventLoop loop_;
     QString file_;
     video::TCamAvi* recorder_ = nullptr;
+    std::unique_ptr<vcam::VirtualCamera> camera_;
+    QString model_;
     QImage picture_;
     QImage frame_;
     int frames_ = 0;

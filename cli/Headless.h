@@ -1,6 +1,7 @@
 #pragma once
 // The program without a window, for scripts and headless machines: one photo
-// (--photo) or a recording of the web camera (--record) with the stored
+// (--photo), a recording of the web camera (--record) or the web camera
+// without a recording (--serve) with the stored
 // settings, through the photo thread, the recorder, the device monitor and
 // the picture server that the window uses too. Failures are one English line
 // on standard error and an exit status of their own (CommandLine.h);
@@ -17,7 +18,7 @@ namespace orv {
 // Makes the application object (offscreen: nothing is ever shown), takes the
 // single-instance lock, installs the phone bus (installBus; only once the
 // lock is held), waits for the phone, does the work and returns the exit
-// status. options.action is Photo or Record. The process may end inside,
+// status. options.action is Photo, Record or Serve. The process may end inside,
 // with that status, when a worker thread is still alive at the end.
 int RunHeadless(const LongOptions& options, int argc, char** argv, const std::function<void()>& installBus);
 

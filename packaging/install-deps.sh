@@ -16,6 +16,10 @@ packages=(
   desktop-file-utils appstream
   python3  # the check of the folders' floors
   librsvg2-bin  # the icon's PNG files are checked against its SVG
+  # The PipeWire camera: its module, and a private daemon, session manager,
+  # session bus and GStreamer consumer for its tests.
+  libpipewire-0.3-dev pipewire pipewire-bin wireplumber dbus
+  gstreamer1.0-pipewire gstreamer1.0-tools
 )
 # The picture server's benchmark compares it with nginx under wrk's load.
 bench_packages=(nginx-light wrk)

@@ -17,6 +17,7 @@
 #include "platform/TThread.h"
 #include "Tray.h"
 #include "platform/UiThread.h"
+#include "vcam/VirtualCamera.h"
 
 #include <QAction>
 #include <QApplication>
@@ -58,6 +59,8 @@ constexpr int kPanelWidths[TForm1::kPanelCount] = {25, 150, 150, 220, 50};
 // The download bar at the work panel's right end: at least this wide, wider
 // when its label needs it, and this far from the end of the status text.
 constexpr int kDownloadBarWidth = 62;
+// How long the status bar says that the PipeWire camera cannot be offered.
+constexpr int kVirtualCameraMessageMs = 10000;
 constexpr int kDownloadBarGap = 6;
 // The largest count the bar's label shows, in kilobytes (a picture of more
 // than 16 MiB is not read).
@@ -353,6 +356,7 @@ void TForm1::HandlePhoneState(const std::shared_ptr<Life>& life, int state)
     });
     const QString model = ReadPhoneModel(life);
     onWindow([&model](TForm1& form) {
+        form.phoneModel_ = model;
         form.SetPanelText(kModelPanel, LangText(txt::kStr2Model) + QLatin1Char(' ') + model);
         form.SetPanelText(kWorkPanel, LangText(txt::kStr3Idle));
     });
@@ -514,6 +518,19 @@ void TForm1::Web1Click()
     N4->setEnabled(false);
     N6->setEnabled(false);
     Suspend1->setEnabled(false);
+    StartVirtualCamera();
+}
+
+void TForm1::StartVirtualCamera()
+{
+    if (!GetVirtualCamera())
+        return;
+    QString error;
+    QString warning;
+    VirtualCam = vcam::VirtualCamera::Start(phoneModel_, &error, &warning);
+    const QString reason = VirtualCam ? warning : error;
+    if (!reason.isEmpty())
+        StatusBar1->showMessage(LangText(txt::kVirtualCameraUnavailable).arg(reason), kVirtualCameraMessageMs);
 }
 
 void TForm1::Web2Click()
@@ -530,6 +547,7 @@ void TForm1::CamFinished()
     Web1->setVisible(true);
     Web2->setVisible(false);
     CamThread = nullptr;
+    VirtualCam.reset();  // the node goes, its consumers see the stream end
     StopServer();
     if (ending_)
         QMetaObject::invokeMethod(this, &TForm1::FinishEnding, Qt::QueuedConnection);
@@ -741,6 +759,8 @@ void TForm1::SetCurrentFrame(const QImage& frame)
 void TForm1::ShowFrame(const QImage& frame, bool show, bool fit)
 {
     SetCurrentFrame(frame);
+    if (VirtualCam)
+        VirtualCam->SetFrame(frame);
     if (!show)
         return;
     ShowPicture(frame);

@@ -35,6 +35,9 @@ class TDevMon;
 namespace video {
 class TCodecs;
 }
+namespace vcam {
+class VirtualCamera;
+}
 
 // Hands a URL (the manual, the web site, a mailto: address) to the desktop.
 // Tests replace the opener to record what would have been opened; an empty
@@ -168,6 +171,9 @@ public:
     phone::TDevMon* DevMon = nullptr;
     // The running web-camera thread; set while the web camera runs.
     TThread* CamThread = nullptr;
+    // The PipeWire camera: while the web camera runs with "VirtualCamera"
+    // on, it repeats the latest frame to every PipeWire program.
+    std::unique_ptr<vcam::VirtualCamera> VirtualCam;
     // A photo is being taken or the web camera runs: the camera is in use.
     bool CaptureRunning() const { return CamThread != nullptr || photoRunning_; }
     // How long closing the window waits for the restart sent on the way out
@@ -201,6 +207,9 @@ private:
     void MakeDeviceMonitor();
     void ShowNoPhone();
     void StopServer();
+    // Publishes the PipeWire camera when "VirtualCamera" is on; a camera
+    // that cannot be offered is a status message, and the web camera runs.
+    void StartVirtualCamera();
     void FitWorkPanel();
     // Outer size: the picture's size + 25 by + 80, the picture at the top left.
     void FitToPicture();
@@ -221,6 +230,8 @@ private:
     bool photoRunning_ = false;
     bool ending_ = false;
     QString saveFolder_;  // where the last picture was saved in this run
+    // The connected phone's model, for the PipeWire camera's name.
+    QString phoneModel_;
 };
 
 }  // namespace orv

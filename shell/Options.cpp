@@ -315,6 +315,8 @@ void TOptionsDlg::BuildVideoTab()
     Label6 = MakeLabel("Label6", "Компрессор:", ComboBox2);
     Button3 = MakeButton("Button3", "Настроить");
     Button4 = MakeButton("Button4", "About");
+    CheckBox13 = MakeCheckBox("CheckBox13", txt::kOptRecordToFile.builtIn);
+    CheckBox14 = MakeCheckBox("CheckBox14", txt::kOptVirtualCamera.builtIn);
 
     // Paths are long: the fields get room for a typical one.
     const int pathWidth = fontMetrics().horizontalAdvance(QStringLiteral("/home/someone/Videos/recording.avi"));
@@ -345,6 +347,8 @@ void TOptionsDlg::BuildVideoTab()
     compressor->addWidget(Button3);
     compressor->addWidget(Button4);
     grid->addLayout(compressor, row++, 1, 1, 2);
+    grid->addWidget(CheckBox13, row++, 0, 1, 3);
+    grid->addWidget(CheckBox14, row++, 0, 1, 3);
     grid->setColumnStretch(1, 1);
     grid->setRowStretch(row, 1);
 }
@@ -403,6 +407,8 @@ void TOptionsDlg::LoadSettings()
     Edit7->setValue(settings_.GetServerPort());
     CheckBox11->setChecked(settings_.GetAutoPhoneConnect());
     CheckBox12->setChecked(settings_.GetServerStream());
+    CheckBox13->setChecked(settings_.GetRecordToFile());
+    CheckBox14->setChecked(settings_.GetVirtualCamera());
 
     // The language list: the built-in language, then the files in the order
     // of every lookup, so that a position is a language index.
@@ -486,6 +492,8 @@ bool TOptionsDlg::SaveSettings(QString* failure)
     settings_.SetAutoPhoneConnect(CheckBox11->isChecked());
     settings_.SetLangIndex(ComboBox5->currentIndex());
     settings_.SetServerStream(CheckBox12->isChecked());
+    settings_.SetRecordToFile(CheckBox13->isChecked());
+    settings_.SetVirtualCamera(CheckBox14->isChecked());
     const std::string refused = reg::TakeWriteFailure();
     if (refused.empty())
         return true;
@@ -523,6 +531,8 @@ void TOptionsDlg::FormShow()
     CheckBox10->setText(text(txt::kOptServerEnabled));
     Label10->setText(text(txt::kOptPort));
     CheckBox12->setText(text(txt::kOptServerStream));
+    CheckBox13->setText(text(txt::kOptRecordToFile));
+    CheckBox14->setText(text(txt::kOptVirtualCamera));
 
     const int lighting = ComboBox4->currentIndex();
     ComboBox4->clear();

@@ -43,10 +43,10 @@ public:
     // setting and fills the language list.
     void LoadSettings();
     // Writes the twenty-four settings in their fixed order, then
-    // "ServerStream". Nothing is written, and false returned, when a number
-    // field does not convert or is out of its range. False too when the
-    // settings file refused a value, with the file and the reason in
-    // *failure.
+    // "ServerStream", "RecordToFile" and "VirtualCamera". Nothing is written,
+    // and false returned, when a number field does not convert or is out of
+    // its range. False too when the settings file refused a value, with the
+    // file and the reason in *failure.
     bool SaveSettings(QString* failure = nullptr);
 
     // Relabels the tabs, labels, check boxes and lighting list from section
@@ -117,6 +117,8 @@ public:
     QComboBox* ComboBox2 = nullptr;
     QPushButton* Button3 = nullptr;
     QPushButton* Button4 = nullptr;
+    QCheckBox* CheckBox13 = nullptr;  // record into an AVI file
+    QCheckBox* CheckBox14 = nullptr;  // the PipeWire camera
 
     QCheckBox* CheckBox10 = nullptr;
     QLabel* Label10 = nullptr;

@@ -78,6 +78,8 @@ inline constexpr LangEntry kOptLightIncandescent{"OPTIONS", "S23", "Лампы �
 inline constexpr LangEntry kOptLightFluorescent{"OPTIONS", "S24", "Люминисц. лампы"};
 inline constexpr LangEntry kOptLightNight{"OPTIONS", "S25", "Ночная съёмка"};
 inline constexpr LangEntry kOptServerStream{"OPTIONS", "S26", "Видеопоток MJPEG по адресу /stream.mjpg"};
+inline constexpr LangEntry kOptRecordToFile{"OPTIONS", "RECORD_TO_FILE", "Записывать видео в файл AVI"};
+inline constexpr LangEntry kOptVirtualCamera{"OPTIONS", "VIRTUAL_CAMERA", "Камера PipeWire для других программ"};
 
 // --- status texts and messages. A key used in several places has one entry
 // per use, each with its own built-in text; a language file gives one text
@@ -127,6 +129,8 @@ inline constexpr LangEntry kDownloadKilobytes{"STRS", "DOWNLOAD_KB", "%1 КБ"};
 // No browser or launcher could show the manual; %1 its path.
 inline constexpr LangEntry kManualNotOpened{"STRS", "NO_BROWSER",
                                             "Не могу открыть руководство в браузере. Оно находится здесь: %1"};
+// The PipeWire camera was asked for but cannot be offered; %1 the reason.
+inline constexpr LangEntry kVirtualCameraUnavailable{"STRS", "VCAM_UNAVAILABLE", "Камера PipeWire недоступна: %1"};
 
 }  // namespace txt
 
@@ -137,7 +141,7 @@ inline constexpr std::array<LangEntry, 17> kMenuTexts{
     txt::kMenuMailAuthor, txt::kMenuAbout,
 };
 
-inline constexpr std::array<LangEntry, 30> kOptionsTexts{
+inline constexpr std::array<LangEntry, 32> kOptionsTexts{
     txt::kOptPhoneTab,       txt::kOptProgramTab,        txt::kOptVideoTab,         txt::kOptServerTab,
     txt::kOptTempFile,       txt::kOptPictureType,       txt::kOptShotTimeout,      txt::kOptInitTimeout,
     txt::kOptLighting,       txt::kOptExposure,          txt::kOptCloseToTray,      txt::kOptAutoRestart,
@@ -146,10 +150,11 @@ inline constexpr std::array<LangEntry, 30> kOptionsTexts{
     txt::kOptConfigure,      txt::kOptServerEnabled,     txt::kOptPort,             txt::kOptLightAuto,
     txt::kOptLightSunny,     txt::kOptLightCloudy,       txt::kOptLightIncandescent, txt::kOptLightFluorescent,
     txt::kOptLightNight,     txt::kOptServerStream,
+    txt::kOptRecordToFile,   txt::kOptVirtualCamera,
 };
 
 // Every use of every STRS key (keys with several uses appear once per use).
-inline constexpr std::array<LangEntry, 34> kStatusTexts{
+inline constexpr std::array<LangEntry, 35> kStatusTexts{
     txt::kStr1Connected,         txt::kStr2Model,           txt::kStr3Idle,
     txt::kStr3PhotoDone,         txt::kStr3CameraStopped,   txt::kStr4NotConnected,
     txt::kStr5NoModel,           txt::kStr6StopCameraFirst, txt::kStr7PositionPhone,
@@ -162,6 +167,7 @@ inline constexpr std::array<LangEntry, 34> kStatusTexts{
     txt::kFpsTestBusy,           txt::kSettingsNotSaved,    txt::kNumberRange,
     txt::kNumberAboveZero,
     txt::kManualNotOpened,       txt::kDownloadBytes,       txt::kDownloadKilobytes,
+    txt::kVirtualCameraUnavailable,
 };
 
 // Every text the work panel shows (the photo thread's, the recorder's and the

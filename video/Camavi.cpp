@@ -102,19 +102,25 @@ QString RecordingTimeText(long long seconds)
 }
 
 TCamAvi::TCamAvi(CamView& view, const Settings& settings, phone::PhoneLink& link, const TCodecs& codecs,
-                 std::function<void()> finished, const QString& fileName)
+                 std::function<void()> finished, const QString& fileName, Recording recording)
     : view_(view), settings_(settings), Monitor(link)
 {
     if (finished)
         OnTerminate = [finished = std::move(finished)](TThread*) { finished(); };
     Download.reserve(kPictureBufferSize);
-    AviName = fileName.isEmpty() ? settings.GetAviTempName() : fileName;
+    recordToFile_ = recording == Recording::FromSettings && (!fileName.isEmpty() || settings.GetRecordToFile());
+    if (recordToFile_)
+        AviName = fileName.isEmpty() ? settings.GetAviTempName() : fileName;
     SetFreeOnTerminate(true);
     TempName = settings.GetTempJpgName();
 
-    const int index = settings.GetCodecIndex();
-    CodecEntry* const entry = codecs.Handle(index);
-    if (!entry) {
+    // Without a file the encoders are not even listed (their module stays
+    // unloaded).
+    const int index = recordToFile_ ? settings.GetCodecIndex() : -1;
+    CodecEntry* const entry = recordToFile_ ? codecs.Handle(index) : nullptr;
+    if (!recordToFile_) {
+        qCInfo(lcRecorder) << "frames are captured and served, not recorded";
+    } else if (!entry) {
         // Without an encoder nothing can be recorded: no file is made and the
         // thread ends at once, before any phone command.
         qCWarning(lcRecorder) << "no encoder at position" << index << "of a catalogue of" << codecs.Count();
@@ -169,13 +175,13 @@ bool TCamAvi::WaitUntilNoneAlive(std::chrono::milliseconds limit)
 
 void TCamAvi::Run()
 {
-    if (!hasCompressor_)
+    if (recordToFile_ && !hasCompressor_)
         return;
     if (!Monitor.IsConnected()) {
         ShowError(LangText(txt::kStr8NoPhone));
         return;
     }
-    if (!Avi)
+    if (recordToFile_ && !Avi)
         return;
     // The recording is one capture of the phone's camera, from switching it
     // on to switching it off: no other capture mixes its commands in.
@@ -200,6 +206,10 @@ void TCamAvi::Run()
         const uint32_t captureMs = TheClock().TickCount() - t0;  // right across the tick count's wrap
         // The stream takes its rate from the first frame; later rates would
         // be ignored, so the settings are not read for them.
+        if (!recordToFile_) {
+            SetStatus(LangText(txt::kStr15CameraDeinit));
+            continue;
+        }
         if (!streaming) {
             const bool automatic = settings_.GetAutoFps();
             const double rate = StreamRate(automatic, captureMs, automatic ? 0.0 : settings_.GetFps());

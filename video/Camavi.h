@@ -32,6 +32,12 @@ class TCompressor;
 
 class TCamAvi final : public TThread {
 public:
+    // Whether frames go into an AVI file: as "RecordToFile" says (always
+    // when a file is named), or never (frames are captured, shown and
+    // served only). Without a file no encoder is loaded and nothing is
+    // created on disk; the frame loop, its waits and statuses are the same.
+    enum class Recording { FromSettings, NoFile };
+
     // Main thread. Reads the file and encoder settings, makes the compressor,
     // creates the AVI file (a message when it cannot be made) and starts the
     // thread (std::system_error when no thread can be made); finished runs on the user-interface thread after the thread's
@@ -40,14 +46,17 @@ public:
     // fileName: the AVI file to record into; empty, the settings name it
     // ("AviTempName", or a dated name in "AviFolder").
     TCamAvi(CamView& view, const Settings& settings, phone::PhoneLink& link, const TCodecs& codecs,
-            std::function<void()> finished, const QString& fileName = QString());
+            std::function<void()> finished, const QString& fileName = QString(),
+            Recording recording = Recording::FromSettings);
     ~TCamAvi() override;
 
     // Asks the recorder to end after the frame in progress. Main thread.
     void Stop() { Terminate(); }
 
-    // The AVI file's name, as chosen at construction.
+    // The AVI file's name, as chosen at construction; empty when the
+    // recorder writes no file.
     QString FileName() const { return AviName; }
+    bool RecordsToFile() const { return recordToFile_; }
 
     // Waits until every recorder made has been destroyed (its file
     // complete), at most limit; true when none is left.
@@ -92,6 +101,7 @@ private:
     std::unique_ptr<TCompressor> Compressor;
     std::unique_ptr<AviFile> Avi;
     bool hasCompressor_ = false;
+    bool recordToFile_ = true;
 };
 
 // The dated file name "dd-mm-yy_hhnn.avi" in folder, with one "/" between

@@ -39,7 +39,7 @@ TEST(CommandLine, PhotoAndRecordOptions)
         {args({"--photo="}), Action::Error, "option '--photo' needs a file name"},
         {args({"--photo", "a.jpg", "--record", "b.avi"}), Action::Error,
          "--photo and --record cannot be given together or twice"},
-        {args({"--wait", "3"}), Action::Error, "option '--wait' goes with --photo or --record"},
+        {args({"--wait", "3"}), Action::Error, "option '--wait' goes with --photo, --record or --serve"},
         {args({"--photo", "a.jpg", "--seconds", "3"}), Action::Error,
          "option '--seconds' goes with --record, not with --photo"},
         {args({"--photo", "a.jpg", "--wait", "0"}), Action::Error,

@@ -81,6 +81,10 @@ public:
         env.insert(QStringLiteral("ORVELLO_SETTINGS_FILE"), dir.filePath(QStringLiteral("settings.reg")));
         env.insert(QStringLiteral("ORVELLO_LOCK_DIR"), folder);
         env.insert(QStringLiteral("ORVELLO_PHONE_TRACE"), dir.filePath(QStringLiteral("phone.trace")));
+        // No PipeWire daemon listens in the run's own folder: the PipeWire
+        // camera, where turned on, finds none, whatever runs on the machine.
+        env.insert(QStringLiteral("PIPEWIRE_RUNTIME_DIR"), folder);
+        env.remove(QStringLiteral("PIPEWIRE_REMOTE"));
         process.setProcessEnvironment(env);
         QStringList expanded;
         for (const QString& argument : arguments)
@@ -205,6 +209,32 @@ TEST(Headless, EachOutcomeHasItsExitStatusAndLine)
              EXPECT_TRUE(HasIndex(avi));
              EXPECT_GE(CountFrameChunks(avi), 1);
          }},
+        {"serving 3 frames without recording", args({"--serve", "--frames", "3", "--simulate-phone"}),
+         Dword("JpgType", 4) + "\"AviTempName\"=\"" + QDir::tempPath().toUtf8() + "/orvello-never-written.avi\"\n",
+         0, "",
+         [](const ProgramRun& run) {
+             // Three frames came (the run ends after them), and no file was
+             // made, here nor where the settings name one.
+             EXPECT_FALSE(QFile::exists(QDir::tempPath() + QStringLiteral("/orvello-never-written.avi")));
+             EXPECT_TRUE(QDir(run.dir.path()).entryList({QStringLiteral("*.avi")}).isEmpty());
+         }},
+        {"recording turned off in the settings", args({"--record", "%D/kept.avi", "--frames", "2", "--simulate-phone"}),
+         Dword("JpgType", 4) + Dword("RecordToFile", 0), 0, "",
+         // A file named on the command line is recorded all the same.
+         [](const ProgramRun& run) { EXPECT_TRUE(HasIndex(run.Path(QStringLiteral("kept.avi")))); }},
+        {"PipeWire camera without PipeWire", args({"--serve", "--frames", "2", "--simulate-phone"}),
+         Dword("JpgType", 4) + Dword("VirtualCamera", 1), 0,
+         "orvello: the PipeWire camera waits for PipeWire: PipeWire is not running (no daemon in %D)\n",
+         {}},
+        {"serving ended by SIGTERM", args({"--serve", "--simulate-phone"}), Dword("JpgType", 4), 0, "", {}, false,
+         SIGTERM},
+        {"serving with a file", args({"--serve", "%D/x.avi"}), {}, 2,
+         "orvello: unexpected argument '%D/x.avi' with --serve\nTry 'orvello --help' for more information.\n",
+         noFile("x.avi")},
+        {"serving while recording", args({"--record", "%D/x.avi", "--serve"}), {}, 2,
+         "orvello: --serve cannot be given with --photo or --record, or twice\n"
+         "Try 'orvello --help' for more information.\n",
+         noFile("x.avi")},
         {"no phone on the bus", args({"--photo", "%D/none.jpg", "--wait", "1"}), {}, 3,
          "orvello: no phone connected within 1 second\n", noFile("none.jpg")},
         {"camera that does not start", args({"--photo", "%D/none.jpg", "--simulate-phone"}),

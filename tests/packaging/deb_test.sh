@@ -26,8 +26,9 @@ for file in /usr/bin/orvello /usr/share/orvello/lng/English.lng /usr/share/doc/o
   /usr/share/applications/org.example.orvello.desktop /usr/share/metainfo/org.example.orvello.metainfo.xml \
   /usr/share/icons/hicolor/scalable/apps/orvello.svg /usr/share/icons/hicolor/48x48/apps/orvello.png \
   /usr/share/man/man1/orvello.1.gz /usr/lib/udev/rules.d/70-orvello.rules \
-  /usr/lib/systemd/user/orvello-webcam.service \
-  "/usr/lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH)/orvello/orvello-ffmpeg.so"; do
+  /usr/lib/systemd/user/orvello-webcam.service /usr/lib/systemd/user/orvello-webcam-serve.service \
+  "/usr/lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH)/orvello/orvello-ffmpeg.so" \
+  "/usr/lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH)/orvello/orvello-pipewire.so"; do
   grep -qx "$file" <<<"$contents" || fail "the package lacks $file"
 done
 grep -q '^/usr/local' <<<"$contents" && fail "the package holds files under /usr/local"

@@ -37,7 +37,9 @@ expected=(
   usr/share/man/man1/orvello.1.gz
   usr/lib/udev/rules.d/70-orvello.rules
   usr/lib/systemd/user/orvello-webcam.service
+  usr/lib/systemd/user/orvello-webcam-serve.service
   usr/$libdir/orvello/orvello-ffmpeg.so
+  usr/$libdir/orvello/orvello-pipewire.so
 )
 for size in 16 22 24 32 48 64 128 256; do
   expected+=("usr/share/icons/hicolor/${size}x${size}/apps/orvello.png")
@@ -87,6 +89,15 @@ if command -v systemd-analyze >/dev/null; then
   sed "s|^ExecStart=/[^ ]*/bin/orvello|ExecStart=$root/usr/bin/orvello|" "$unit" >"$work/units/orvello-webcam.service"
   systemd-analyze --man=no verify "$work/units/orvello-webcam.service" || fail "systemd-analyze verify"
 fi
+# Its sibling serves without recording: no file is named, nothing recorded.
+serve=$root/usr/lib/systemd/user/orvello-webcam-serve.service
+grep -qE '^ExecStart=/[^ ]*/bin/orvello --serve( |$)' "$serve" || fail "the serving unit does not serve with orvello"
+grep -q -- '--record' "$serve" && fail "the serving unit records"
+grep -qx 'Restart=on-failure' "$serve" || fail "the serving unit does not restart on failure"
+if command -v systemd-analyze >/dev/null; then
+  sed "s|^ExecStart=/[^ ]*/bin/orvello|ExecStart=$root/usr/bin/orvello|" "$serve" >"$work/units/orvello-webcam-serve.service"
+  systemd-analyze --man=no verify "$work/units/orvello-webcam-serve.service" || fail "systemd-analyze verify (serve)"
+fi
 
 # The installed program finds its files under its own prefix, wherever the
 # tree is.
@@ -110,7 +121,7 @@ for option in $options; do
   grep -qE "(^|[^a-z-])$option([^a-z-]|$)" <<<"$man" || fail "the manual page does not name $option"
 done
 variables=$(cd "$source" && grep -rhoE '(getenv|qEnvironmentVariable|qgetenv)\("[A-Z_]+"' \
-  platform phone shell sim capture video web 2>/dev/null | grep -oE '"[A-Z_]+"' | tr -d '"' | sort -u)
+  platform phone shell sim capture video web vcam 2>/dev/null | grep -oE '"[A-Z_]+"' | tr -d '"' | sort -u)
 variables="$variables ORVELLO_PHONE_TRACE"  # read through a named constant
 for variable in $variables; do
   grep -q "$variable" <<<"$man" || fail "the manual page does not name \$$variable"

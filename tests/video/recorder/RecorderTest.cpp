@@ -454,6 +454,43 @@ TEST_F(RecorderTest, OneFrameGoesThroughTheStatusesCommandsAndRecordingTime)
     EXPECT_FALSE(Phone().CameraOn());
 }
 
+// With "RecordToFile" off the frame loop is the same, but no file is made
+// and no encoder is even looked up: an index past the catalogue, which stops
+// a recording, does not matter.
+TEST_F(RecorderTest, WithoutRecordingToFileFramesComeButNoFileNorEncoder)
+{
+    struct Row {
+        const char* what;
+        bool recordToFile;
+        bool encoderThere;
+        int frames;
+        QStringList messages;
+        bool fileMade;
+    };
+    const Row rows[] = {
+        {"off, an encoder chosen", false, true, 2, {}, false},
+        {"off, no encoder at the chosen index", false, false, 2, {}, false},
+        {"on, no encoder at the chosen index", true, false, 0, {kStr19}, false},
+        {"on, an encoder chosen", true, true, 2, {}, true},
+    };
+    EXPECT_TRUE(orv::Settings().GetRecordToFile()) << "recording to a file is the default";
+    for (const Row& row : rows) {
+        QFile::remove(file_);
+        settings_.SetRecordToFile(row.recordToFile);
+        settings_.SetCodecIndex(row.encoderThere ? EncoderIndex("mjpeg") : Catalogue().Count() + 5);
+        Record(row.frames);
+        EXPECT_EQ(view_->messages, row.messages) << row.what;
+        EXPECT_EQ(static_cast<int>(view_->frames.size()), row.frames) << row.what;
+        EXPECT_EQ(QFile::exists(file_), row.fileMade) << row.what;
+        if (row.frames > 0) {
+            const std::vector<QString> works{kStr11, kStr12, kStr20, kStr15, kStr12, kStr20, kStr15, kStr3};
+            EXPECT_EQ(view_->Works(), works) << row.what;
+            EXPECT_EQ(LastReceived(), (std::pair<uint16_t, Bytes>{kCamera, kCameraOff})) << row.what;
+        }
+    }
+    settings_.SetRecordToFile(true);
+}
+
 TEST_F(RecorderTest, StopDuringTheCameraWaitGivesNoFrameAndNoStream)
 {
     settings_.SetCameraInitTime(5000);

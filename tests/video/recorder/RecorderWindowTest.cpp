@@ -5,6 +5,7 @@
 #include "tests/shell/WindowFixture.h"
 
 #include "AviReadBack.h"
+#include "vcam/VirtualCamera.h"
 #include "video/Camavi.h"
 
 #include <QApplication>
@@ -215,6 +216,52 @@ TEST_F(RecorderWindowTest, RecordingTimeKeepsItsLabelWhereThereIsRoom)
                 tip = panel->toolTip();
         EXPECT_EQ(tip, full);
     }
+}
+
+// The PipeWire camera lives while the web camera runs with "VirtualCamera"
+// on. With no daemon (a runtime folder of its own, empty) the status bar says
+// so, and the web camera runs on; "RecordToFile" off leaves no file.
+TEST_F(RecorderWindowTest, PipeWireCameraFollowsTheWebCameraAndSaysWhenThereIsNoPipeWire)
+{
+    QTemporaryDir runtime;
+    ASSERT_TRUE(runtime.isValid());
+    const QByteArray oldRuntime = qgetenv("PIPEWIRE_RUNTIME_DIR");
+    qputenv("PIPEWIRE_RUNTIME_DIR", QFile::encodeName(runtime.path()));
+    struct Row {
+        const char* what;
+        bool virtualCamera;
+        QString message;
+    };
+    const Row rows[] = {
+        {"camera off (the default)", false, QString()},
+        {"camera on, no daemon", true,
+         QStringLiteral("Камера PipeWire недоступна: PipeWire is not running (no daemon in %1)").arg(runtime.path())},
+    };
+    TForm1& form = ConnectedForm();
+    EXPECT_FALSE(Settings().GetVirtualCamera());
+    Settings().SetRecordToFile(false);
+    for (const Row& row : rows) {
+        if (row.virtualCamera)
+            Settings().SetVirtualCamera(true);
+        form.StatusBar1->clearMessage();
+        form.CurrentFrame = QImage();
+        form.Web1Click();
+        ASSERT_NE(form.CamThread, nullptr) << row.what;
+        EXPECT_EQ(form.VirtualCam != nullptr, row.virtualCamera) << row.what;
+        EXPECT_EQ(form.StatusBar1->currentMessage(), row.message) << row.what;
+        ASSERT_TRUE(WaitFor([&] { return !form.CurrentFrame.isNull(); })) << row.what;
+        form.Web2Click();
+        ASSERT_TRUE(WaitForRecorderEnd()) << row.what;
+        EXPECT_EQ(form.VirtualCam, nullptr) << row.what << ": the node outlives the web camera";
+        EXPECT_FALSE(QFile::exists(file_)) << row.what;
+        EXPECT_TRUE(SharedDialogs().Messages().empty()) << row.what;
+    }
+    Settings().SetVirtualCamera(false);
+    Settings().SetRecordToFile(true);
+    if (oldRuntime.isNull())
+        qunsetenv("PIPEWIRE_RUNTIME_DIR");
+    else
+        qputenv("PIPEWIRE_RUNTIME_DIR", oldRuntime);
 }
 
 }  // namespace
