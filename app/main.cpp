@@ -12,6 +12,7 @@
 #include "platform/SettingsStore.h"
 #include "shell/Splashfrm.h"
 #include "shell/Startup.h"
+#include "texts/LangTexts.h"
 #include "platform/UiThread.h"
 
 #include <QApplication>
@@ -79,7 +80,9 @@ int main(int argc, char* argv[])
     });
 
     if (orv::IsAlreadyRunning()) {
-        orv::TheDialogs().ShowMessage(nullptr, QStringLiteral("Orvello"), QStringLiteral("Alreadry Running!"),
+        // In the language in use, Qt's OK button too.
+        orv::InstallQtTranslation(orv::Settings().GetLangIndex());
+        orv::TheDialogs().ShowMessage(nullptr, QStringLiteral("Orvello"), orv::LangText(orv::txt::kAlreadyRunning),
                                       orv::MessageKind::Information);
         return 0;
     }
