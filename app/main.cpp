@@ -16,6 +16,7 @@
 #include "platform/UiThread.h"
 
 #include <QApplication>
+#include <QFile>
 #include <QTimer>
 
 #include <chrono>
@@ -80,9 +81,14 @@ int main(int argc, char* argv[])
     });
 
     if (orv::IsAlreadyRunning()) {
-        // In the language in use, Qt's OK button too.
-        orv::InstallQtTranslation(orv::Settings().GetLangIndex());
-        orv::TheDialogs().ShowMessage(nullptr, QStringLiteral("Orvello"), orv::LangText(orv::txt::kAlreadyRunning),
+        // In the language in use, Qt's OK button too. The settings are read
+        // only where a file holds them: this copy never creates one.
+        const int language = QFile::exists(QString::fromStdString(orv::reg::SettingsFilePath()))
+                                 ? orv::Settings().GetLangIndex()
+                                 : 0;
+        orv::InstallQtTranslation(language);
+        orv::TheDialogs().ShowMessage(nullptr, QStringLiteral("Orvello"),
+                                      orv::LangTextAt(language, orv::txt::kAlreadyRunning),
                                       orv::MessageKind::Information);
         return 0;
     }

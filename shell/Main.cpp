@@ -72,6 +72,8 @@ constexpr int kAutoResizeMinWidth = 300;
 constexpr int kFrameExtraWidth = 25;
 constexpr int kFrameExtraHeight = 80;
 constexpr const char* kUnknownModel = "Unnoun";
+// Room between the time panel and the address panel.
+constexpr int kAddressGap = 8;
 
 // Lays the menu bar's items after a separator out at its right end, which is
 // where the Help menu belongs.
@@ -274,6 +276,12 @@ void TForm1::BuildStatusBar()
             label->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
         StatusBar1->addWidget(label, last ? 1 : 0);
         panels_[panel] = label;
+        if (last) {
+            // The recording time always fits, whatever shares the bar.
+            label->setText(QStringLiteral("00:00:00"));
+            label->setMinimumWidth(std::max(kPanelWidths[panel], label->sizeHint().width()));
+            label->clear();
+        }
     }
 
     // The lamp lies over panel 0, at the status bar's left edge.
@@ -294,8 +302,13 @@ void TForm1::BuildStatusBar()
     AddressPanel->setTextFormat(Qt::PlainText);
     AddressPanel->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
     AddressPanel->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    StatusBar1->addPermanentWidget(AddressPanel);
-    AddressPanel->hide();
+    // It never widens the window by itself (a long file name would); it
+    // takes the room beside the time panel, and its tip holds all of it.
+    AddressPanel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    StatusBar1->addPermanentWidget(AddressPanel, 100);
+    // Always in the bar (so that the window's narrowest width stays the
+    // same), without room while it has nothing to say.
+    AddressPanel->setMaximumWidth(0);
 }
 
 void TForm1::FormCreate()
@@ -373,20 +386,30 @@ void TForm1::ShowServerAddress()
     QString text;
     if (!serverAddress_.isEmpty()) {
         text = LangText(txt::kServerAddress).arg(serverAddress_);
+        // The stream lies on the same server: its path is enough here; the
+        // copy command gives its whole address.
         if (!streamAddress_.isEmpty())
-            text += QStringLiteral(", ") + LangText(txt::kStreamAddress).arg(streamAddress_);
+            text += QStringLiteral(" (") + LangText(txt::kStreamAddress).arg(QUrl(streamAddress_).path()) +
+                    QLatin1Char(')');
     } else if (!CamThread && !recordingFile_.isEmpty()) {
         // No server: the panel names the file the last recording wrote.
         text = LangText(txt::kRecordingWritten).arg(QDir::toNativeSeparators(recordingFile_));
     }
     if (text.isEmpty()) {
         AddressPanel->clear();
-        AddressPanel->hide();
+        AddressPanel->setMaximumWidth(0);
         return;
     }
+    AddressPanel->setMaximumWidth(QWIDGETSIZE_MAX);
     AddressPanel->setText(text);
-    AddressPanel->setToolTip(text);
-    AddressPanel->show();
+    AddressPanel->setToolTip(serverAddress_.isEmpty() ? text : serverAddress_ + QLatin1Char('\n') + streamAddress_);
+    // The window widens for the server's address, which is short.
+    if (!serverAddress_.isEmpty()) {
+        const int needed = StatusBar1->sizeHint().width() + AddressPanel->sizeHint().width() + kAddressGap +
+                           panels_[kTimePanel]->fontMetrics().horizontalAdvance(QStringLiteral("00:00:00"));
+        if (width() < needed)
+            resize(needed, height());
+    }
 }
 
 void TForm1::UpdateTrayMenu()
