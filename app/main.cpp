@@ -12,9 +12,11 @@
 #include "platform/SettingsStore.h"
 #include "shell/Splashfrm.h"
 #include "shell/Startup.h"
+#include "texts/LangTexts.h"
 #include "platform/UiThread.h"
 
 #include <QApplication>
+#include <QFile>
 #include <QTimer>
 
 #include <chrono>
@@ -80,7 +82,14 @@ int main(int argc, char* argv[])
     });
 
     if (orv::IsAlreadyRunning()) {
-        orv::TheDialogs().ShowMessage(nullptr, QStringLiteral("Orvello"), QStringLiteral("Alreadry Running!"),
+        // In the language in use, Qt's OK button too. The settings are read
+        // only where a file holds them: this copy never creates one.
+        const int language = QFile::exists(QString::fromStdString(orv::reg::SettingsFilePath()))
+                                 ? orv::Settings().GetLangIndex()
+                                 : 0;
+        orv::InstallQtTranslation(language);
+        orv::TheDialogs().ShowMessage(nullptr, QStringLiteral("Orvello"),
+                                      orv::LangTextAt(language, orv::txt::kAlreadyRunning),
                                       orv::MessageKind::Information);
         return 0;
     }

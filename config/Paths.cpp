@@ -14,10 +14,9 @@ constexpr char kDocFromExecutable[] = ORV_DOC_FROM_BIN;
 constexpr char kInstalledData[] = ORV_INSTALLED_DATA_DIR;
 constexpr char kInstalledDoc[] = ORV_INSTALLED_DOC_DIR;
 
-QString Join(const QString& folder, const char* relative, const char* name)
+QString Join(const QString& folder, const char* relative, const QString& name)
 {
-    return QDir::cleanPath(folder + QLatin1Char('/') + QString::fromUtf8(relative) + QLatin1Char('/') +
-                           QLatin1String(name));
+    return QDir::cleanPath(folder + QLatin1Char('/') + QString::fromUtf8(relative) + QLatin1Char('/') + name);
 }
 
 QString FirstExisting(const QStringList& candidates, bool folder)
@@ -42,17 +41,18 @@ QString ExecutableFolder()
 QStringList LanguageFolderCandidates(const QString& executableFolder)
 {
     QStringList candidates{executableFolder + QStringLiteral("/lng"),
-                           Join(executableFolder, kDataFromExecutable, "lng"),
+                           Join(executableFolder, kDataFromExecutable, QStringLiteral("lng")),
                            QDir::cleanPath(QString::fromUtf8(kInstalledData) + QStringLiteral("/lng"))};
     candidates.removeDuplicates();
     return candidates;
 }
 
-QStringList ManualCandidates(const QString& executableFolder)
+QStringList ManualCandidates(const QString& executableFolder, const QString& name)
 {
-    QStringList candidates{executableFolder + QStringLiteral("/manual.html"),
-                           Join(executableFolder, kDocFromExecutable, "manual.html"),
-                           QDir::cleanPath(QString::fromUtf8(kInstalledDoc) + QStringLiteral("/manual.html"))};
+    if (name.contains(QLatin1Char('/')))
+        return {name};
+    QStringList candidates{executableFolder + QLatin1Char('/') + name, Join(executableFolder, kDocFromExecutable, name),
+                           QDir::cleanPath(QString::fromUtf8(kInstalledDoc) + QLatin1Char('/') + name)};
     candidates.removeDuplicates();
     return candidates;
 }
@@ -65,6 +65,19 @@ QString LanguageFolder()
     return FirstExisting(LanguageFolderCandidates(ExecutableFolder()), true);
 }
 
-QString ManualPath() { return FirstExisting(ManualCandidates(ExecutableFolder()), false); }
+QString ManualPath(const QString& name)
+{
+    const QString folder = ExecutableFolder();
+    const QStringList candidates = ManualCandidates(folder, name);
+    for (const QString& candidate : candidates)
+        if (QFileInfo(candidate).isFile())
+            return candidate;
+    if (name != QLatin1String("manual.html")) {
+        const QString english = FirstExisting(ManualCandidates(folder), false);
+        if (QFileInfo(english).isFile())
+            return english;
+    }
+    return candidates.constFirst();
+}
 
 }  // namespace orv

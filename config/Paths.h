@@ -17,14 +17,18 @@ QString ExecutableFolder();
 // The places looked at for the "lng" folder and for manual.html, in order,
 // for an executable in executableFolder.
 QStringList LanguageFolderCandidates(const QString& executableFolder);
-QStringList ManualCandidates(const QString& executableFolder);
+// name: the manual's file name (each language has its own; a name with a
+// folder in it stays as it is).
+QStringList ManualCandidates(const QString& executableFolder, const QString& name = QStringLiteral("manual.html"));
 
 // $ORVELLO_LNG_DIR when set; else the first candidate that is a folder;
 // else the folder beside the executable (which then holds no files, so the
 // built-in texts are used).
 QString LanguageFolder();
 
-// The first candidate that is a file; else manual.html beside the executable.
-QString ManualPath();
+// The first candidate that is a file; else the manual beside the executable.
+// A manual of another language that is not there gives the English one
+// ("manual.html") where that is found.
+QString ManualPath(const QString& name = QStringLiteral("manual.html"));
 
 }  // namespace orv

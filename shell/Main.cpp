@@ -21,6 +21,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDebug>
@@ -28,9 +29,12 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QDialog>
+#include <QDir>
+#include <QFileInfo>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QNetworkInterface>
 #include <QPainter>
 #include <QPixmap>
 #include <QProgressBar>
@@ -43,6 +47,7 @@
 #include <QUrl>
 
 #include <algorithm>
+#include <array>
 #include <limits>
 #include <string>
 #include <string_view>
@@ -73,6 +78,8 @@ constexpr int kAutoResizeMinWidth = 300;
 constexpr int kFrameExtraWidth = 25;
 constexpr int kFrameExtraHeight = 80;
 constexpr const char* kUnknownModel = "Unnoun";
+// Room between the time panel and the address panel.
+constexpr int kAddressGap = 8;
 
 // Lays the menu bar's items after a separator out at its right end, which is
 // where the Help menu belongs.
@@ -112,6 +119,18 @@ bool OpenUrl(const QUrl& url)
     return QDesktopServices::openUrl(url);
 }
 
+QString BrowserAddress(int port)
+{
+    QString host = QStringLiteral("127.0.0.1");
+    for (const QHostAddress& address : QNetworkInterface::allAddresses()) {
+        if (address.protocol() == QAbstractSocket::IPv4Protocol && !address.isLoopback()) {
+            host = address.toString();
+            break;
+        }
+    }
+    return QStringLiteral("http://%1:%2/").arg(host).arg(port);
+}
+
 TForm1::TForm1(QWidget* parent) : QMainWindow(parent), life_(std::make_shared<Life>())
 {
     life_->form = this;
@@ -119,13 +138,10 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent), life_(std::make_shared<Li
     const QIcon icon = ProgramIcon();
     setWindowIcon(icon);
     QApplication::setWindowIcon(icon);
-    setWindowTitle(QStringLiteral("Orvello v1.0"));
-    if (const QString version = ReadFileVersion(); !version.isEmpty()) {
-        const QString caption = QStringLiteral("Orvello v") + version + QStringLiteral(" \u2014 by the Orvello authors");
-        setWindowTitle(caption);
-        // Qt would append the display name to every window title.
+    setWindowTitle(BaseTitle());
+    // Qt would append the display name to every window title.
+    if (!ReadFileVersion().isEmpty())
         QGuiApplication::setApplicationDisplayName(QString());
-    }
     QFont font(QStringLiteral("Tahoma"));
     font.setPixelSize(11);
     font.setBold(true);
@@ -152,6 +168,27 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent), life_(std::make_shared<Li
     Codecs = std::make_unique<video::TCodecs>();
     Tray = new TTray(this);
     Tray->SetTip(windowTitle());
+    TrayMenu = new QMenu(this);
+    TrayRestore = TrayMenu->addAction(QString(), Tray, &TTray::RestoreFromTray);
+    TrayMenu->addSeparator();
+    TrayPhoto = TrayMenu->addAction(QString(), this, &TForm1::N4Click);
+    TrayStart = TrayMenu->addAction(QString(), this, [this] {
+        if (N12->isEnabled() && Web1->isVisible())
+            Web1Click();
+    });
+    TrayStop = TrayMenu->addAction(QString(), this, [this] {
+        if (N12->isEnabled() && Web2->isVisible())
+            Web2Click();
+    });
+    TrayMenu->addSeparator();
+    TrayExit = TrayMenu->addAction(QString(), this, [this] {
+        // A window hidden in the tray is no last window to close: the
+        // program ends here when the close rules let it.
+        if (close())
+            QCoreApplication::quit();
+    });
+    connect(TrayMenu, &QMenu::aboutToShow, this, &TForm1::UpdateTrayMenu);
+    Tray->SetContextMenu(TrayMenu);
     CamThread = nullptr;
 
     ApplyMenuTexts();
@@ -186,8 +223,13 @@ void TForm1::BuildMenu()
     N14 = fileMenu->addSeparator();
     N5 = fileMenu->addAction(QString(), this, &TForm1::N5Click);
     N5->setEnabled(false);  // until a picture is shown
+    N5->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
+    OpenRecordings1 = fileMenu->addAction(QString(), this, &TForm1::OpenRecordingsClick);
+    CopyAddress1 = fileMenu->addAction(QString(), this, &TForm1::CopyAddressClick);
+    CopyAddress1->setEnabled(false);
     N2 = fileMenu->addSeparator();
     N3 = fileMenu->addAction(QString(), this, &TForm1::N3Click);
+    N3->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
 
     QMenu* phoneMenu = MainMenu1->addMenu(QString());
     N12 = phoneMenu->menuAction();
@@ -198,8 +240,18 @@ void TForm1::BuildMenu()
     addAction(N4);
     N6 = phoneMenu->addAction(QString(), this, &TForm1::N6Click);
     Suspend1 = phoneMenu->addAction(QString(), this, &TForm1::Suspend1Click);
-    Web1 = phoneMenu->addAction(QString(), this, &TForm1::Web1Click);
-    Web2 = phoneMenu->addAction(QString(), this, &TForm1::Web2Click);
+    // START and STOP count, from the menu and by their keys, only while the
+    // phone menu could be opened.
+    Web1 = phoneMenu->addAction(QString(), this, [this] {
+        if (N12->isEnabled())
+            Web1Click();
+    });
+    Web1->setShortcut(QKeySequence(Qt::Key_F5));
+    Web2 = phoneMenu->addAction(QString(), this, [this] {
+        if (N12->isEnabled())
+            Web2Click();
+    });
+    Web2->setShortcut(QKeySequence(Qt::Key_F6));
     Web2->setVisible(false);
 
     N7 = MainMenu1->addAction(QString(), this, &TForm1::N7Click);
@@ -208,10 +260,13 @@ void TForm1::BuildMenu()
     QMenu* helpMenu = MainMenu1->addMenu(QString());
     N8 = helpMenu->menuAction();
     Orvellohelp1 = helpMenu->addAction(QString(), this, &TForm1::Orvellohelp1Click);
+    Orvellohelp1->setShortcut(QKeySequence(Qt::Key_F1));
     N13 = helpMenu->addAction(QString(), this, &TForm1::N13Click);
     N11 = helpMenu->addAction(QString(), this, &TForm1::N11Click);
     N10 = helpMenu->addSeparator();
     N9 = helpMenu->addAction(QString(), this, &TForm1::N9Click);
+    // The keys work while every menu is closed.
+    addActions({N5, N3, Web1, Web2, Orvellohelp1});
 }
 
 void TForm1::BuildStatusBar()
@@ -236,6 +291,12 @@ void TForm1::BuildStatusBar()
             label->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
         StatusBar1->addWidget(label, last ? 1 : 0);
         panels_[panel] = label;
+        if (last) {
+            // The recording time always fits, whatever shares the bar.
+            label->setText(QStringLiteral("00:00:00"));
+            label->setMinimumWidth(std::max(kPanelWidths[panel], label->sizeHint().width()));
+            label->clear();
+        }
     }
 
     // The lamp lies over panel 0, at the status bar's left edge.
@@ -250,6 +311,19 @@ void TForm1::BuildStatusBar()
     DownloadBar->setTextVisible(true);
     DownloadBar->setAlignment(Qt::AlignCenter);
     DownloadBar->hide();
+
+    AddressPanel = new QLabel;
+    AddressPanel->setObjectName(QStringLiteral("AddressPanel"));
+    AddressPanel->setTextFormat(Qt::PlainText);
+    AddressPanel->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+    AddressPanel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    // It never widens the window by itself (a long file name would); it
+    // takes the room beside the time panel, and its tip holds all of it.
+    AddressPanel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    StatusBar1->addPermanentWidget(AddressPanel, 100);
+    // Always in the bar (so that the window's narrowest width stays the
+    // same), without room while it has nothing to say.
+    AddressPanel->setMaximumWidth(0);
 }
 
 void TForm1::FormCreate()
@@ -266,12 +340,130 @@ void TForm1::FormCreate()
 void TForm1::ApplyMenuTexts()
 {
     QAction* const items[] = {N1, N15, N16, N5, N3, N12, N4, N6, Suspend1, Web1, Web2, N7, N8, Orvellohelp1, N13, N11,
-                              N9};
+                              N9, OpenRecordings1, CopyAddress1};
     static_assert(std::size(items) == kMenuTexts.size());
     const QStringList texts = LangTexts(kMenuTexts);
     for (size_t i = 0; i < kMenuTexts.size(); ++i)
         items[i]->setText(texts.at(static_cast<qsizetype>(i)));
     FitWorkPanel();
+    FitConnectionPanel();
+    RelabelWindow();
+}
+
+void TForm1::RelabelWindow()
+{
+    InstallQtTranslation(GetLangIndex());
+    UpdateTitle();
+    // The tray's items are the menu's own texts.
+    TrayRestore->setText(LangText(txt::kMenuRestore));
+    TrayPhoto->setText(N4->text());
+    TrayStart->setText(Web1->text());
+    TrayStop->setText(Web2->text());
+    TrayExit->setText(N3->text());
+
+    // The panels say in the new language what they said in the old one.
+    if (!panels_[kConnectionPanel]->text().isEmpty()) {
+        const bool connected = indicatorConnected_;
+        SetPanelText(kConnectionPanel, connected ? LangText(txt::kStr1Connected)
+                                       : DevMon  ? LangText(txt::kSearching)
+                                                 : LangText(txt::kStr4NotConnected));
+        SetPanelText(kModelPanel, connected && !model_.isNull() ? LangText(txt::kStr2Model) + QLatin1Char(' ') + model_
+                                                                : LangText(txt::kStr2Model));
+        if (!CaptureRunning())
+            SetPanelText(kWorkPanel, LangText(txt::kStr3Idle));
+        if (CamThread && !recordingTime_.isEmpty())
+            ShowRecordingTime(LangText(txt::kStr21RecordingTime), recordingTime_);
+        ShowServerAddress();
+    }
+}
+
+QString TForm1::BaseTitle() const
+{
+    const QString version = ReadFileVersion();
+    if (version.isEmpty())
+        return QStringLiteral("Orvello v1.0");
+    return QStringLiteral("Orvello v") + version + QStringLiteral(" \u2014 ") + LangText(txt::kTitleCredit);
+}
+
+void TForm1::UpdateTitle()
+{
+    QString title = BaseTitle();
+    if (CamThread && !recordingTime_.isEmpty())
+        title = LangText(txt::kRecordingTitle).arg(recordingTime_.trimmed()) + QStringLiteral(" \u2014 ") + title;
+    setWindowTitle(title);
+    Tray->SetTip(title);
+    Tray->SetRecording(CamThread != nullptr);
+}
+
+void TForm1::ShowServerAddress()
+{
+    CopyAddress1->setEnabled(!serverAddress_.isEmpty());
+    QString text;
+    if (!serverAddress_.isEmpty()) {
+        text = LangText(txt::kServerAddress).arg(serverAddress_);
+        // The stream lies on the same server: its path is enough here; the
+        // copy command gives its whole address.
+        if (!streamAddress_.isEmpty())
+            text += QStringLiteral(" (") + LangText(txt::kStreamAddress).arg(QUrl(streamAddress_).path()) +
+                    QLatin1Char(')');
+    } else if (!CamThread && !recordingFile_.isEmpty()) {
+        // No server: the panel names the file the last recording wrote.
+        text = LangText(txt::kRecordingWritten).arg(QDir::toNativeSeparators(recordingFile_));
+    }
+    if (text.isEmpty()) {
+        AddressPanel->clear();
+        AddressPanel->setMaximumWidth(0);
+        return;
+    }
+    AddressPanel->setMaximumWidth(QWIDGETSIZE_MAX);
+    AddressPanel->setText(text);
+    AddressPanel->setToolTip(serverAddress_.isEmpty() ? text : serverAddress_ + QLatin1Char('\n') + streamAddress_);
+    // The window widens for the server's address, which is short.
+    if (!serverAddress_.isEmpty()) {
+        const int needed = StatusBar1->sizeHint().width() + AddressPanel->sizeHint().width() + kAddressGap +
+                           panels_[kTimePanel]->fontMetrics().horizontalAdvance(QStringLiteral("00:00:00"));
+        if (width() < needed)
+            resize(needed, height());
+    }
+}
+
+void TForm1::UpdateTrayMenu()
+{
+    const bool phoneMenu = N12->isEnabled();
+    TrayRestore->setEnabled(true);
+    TrayPhoto->setEnabled(phoneMenu && N4->isEnabled());
+    TrayStart->setVisible(Web1->isVisible());
+    TrayStart->setEnabled(phoneMenu);
+    TrayStop->setVisible(Web2->isVisible());
+    TrayStop->setEnabled(phoneMenu);
+    TrayExit->setEnabled(N3->isEnabled());
+}
+
+QString TForm1::RecordingsFolder() const
+{
+    if (GetAutoAviFileName())
+        return GetAviFolder();
+    return QFileInfo(GetAviTempName()).absolutePath();
+}
+
+void TForm1::OpenRecordingsClick()
+{
+    const QString folder = RecordingsFolder();
+    QDir().mkpath(folder);
+    if (!OpenUrl(QUrl::fromLocalFile(folder)))
+        TheDialogs().ShowMessage(this, windowTitle(),
+                                 LangText(txt::kFolderNotOpened).arg(QDir::toNativeSeparators(folder)),
+                                 MessageKind::Information);
+}
+
+void TForm1::CopyAddressClick()
+{
+    if (serverAddress_.isEmpty())
+        return;
+    QString text = serverAddress_;
+    if (!streamAddress_.isEmpty())
+        text += QLatin1Char('\n') + streamAddress_;
+    QGuiApplication::clipboard()->setText(text);
 }
 
 void TForm1::FitWorkPanel()
@@ -305,6 +497,21 @@ void TForm1::FitWorkPanel()
     panel->setFixedWidth(std::clamp(needed, kPanelWidths[kWorkPanel], kMaxWorkPanelWidth));
 }
 
+void TForm1::FitConnectionPanel()
+{
+    // As wide as the longest of its texts in the language in force.
+    QLabel* panel = panels_[kConnectionPanel];
+    const QString shown = panel->text();
+    panel->setMinimumWidth(0);
+    int needed = 0;
+    for (const QString& text : LangTexts(std::array{txt::kStr1Connected, txt::kStr4NotConnected, txt::kSearching})) {
+        panel->setText(text);
+        needed = std::max(needed, panel->sizeHint().width());
+    }
+    panel->setText(shown);
+    panel->setFixedWidth(std::clamp(needed, kPanelWidths[kConnectionPanel], kMaxWorkPanelWidth));
+}
+
 void TForm1::DrawIndicator(bool connected)
 {
     indicatorConnected_ = connected;
@@ -328,6 +535,9 @@ void TForm1::DrawIndicator(bool connected)
 void TForm1::MakeDeviceMonitor()
 {
     DevMon = new phone::TDevMon([life = life_](int state) { HandlePhoneState(life, state); });
+    // The monitor looks for the phone from now on.
+    if (!indicatorConnected_)
+        SetPanelText(kConnectionPanel, LangText(txt::kSearching));
 }
 
 void TForm1::PhoneStateChanged(int state) { HandlePhoneState(life_, state); }
@@ -356,7 +566,7 @@ void TForm1::HandlePhoneState(const std::shared_ptr<Life>& life, int state)
     });
     const QString model = ReadPhoneModel(life);
     onWindow([&model](TForm1& form) {
-        form.phoneModel_ = model;
+        form.model_ = model;
         form.SetPanelText(kModelPanel, LangText(txt::kStr2Model) + QLatin1Char(' ') + model);
         form.SetPanelText(kWorkPanel, LangText(txt::kStr3Idle));
     });
@@ -391,7 +601,9 @@ void TForm1::ShowNoPhone()
     N15->setEnabled(true);
     N16->setEnabled(false);
     DrawIndicator(false);
-    SetPanelText(kConnectionPanel, LangText(txt::kStr4NotConnected));
+    model_.clear();
+    // A monitor that is held looks for the phone (again).
+    SetPanelText(kConnectionPanel, LangText(DevMon ? txt::kSearching : txt::kStr4NotConnected));
     SetPanelText(kModelPanel, LangText(txt::kStr2Model));
     SetPanelText(kWorkPanel, LangText(txt::kStr3Idle));
     N12->setEnabled(false);
@@ -479,7 +691,9 @@ void TForm1::Suspend1Click()
 TThread* TForm1::MakeCamThread(std::function<void()> finished)
 {
     try {
-        return new video::TCamAvi(*this, *this, phone::PhoneLink::Instance(), *Codecs, std::move(finished));
+        auto* recorder = new video::TCamAvi(*this, *this, phone::PhoneLink::Instance(), *Codecs, std::move(finished));
+        SetRecordingFile(recorder->FileName());
+        return recorder;
     } catch (const std::system_error& error) {
         // No thread could be made: START is offered again.
         ShowMessageText(QString::fromLocal8Bit(error.what()));
@@ -503,7 +717,12 @@ void TForm1::Web1Click()
             Web2->setVisible(false);
             return;
         }
+        serverAddress_ = BrowserAddress(GetServerPort());
+        streamAddress_ = GetServerStream() ? serverAddress_ + QStringLiteral("stream.mjpg") : QString();
+        ShowServerAddress();
     }
+    startedFile_.clear();
+    recordingTime_.clear();
     CamThread = MakeCamThread([life = life_] {
         if (TForm1* form = life->form)
             form->CamFinished();
@@ -518,6 +737,8 @@ void TForm1::Web1Click()
     N4->setEnabled(false);
     N6->setEnabled(false);
     Suspend1->setEnabled(false);
+    recordingTime_ = QStringLiteral(" 00:00:00");
+    UpdateTitle();
     StartVirtualCamera();
 }
 
@@ -527,7 +748,7 @@ void TForm1::StartVirtualCamera()
         return;
     QString error;
     QString warning;
-    VirtualCam = vcam::VirtualCamera::Start(phoneModel_, &error, &warning);
+    VirtualCam = vcam::VirtualCamera::Start(model_, &error, &warning);
     const QString reason = VirtualCam ? warning : error;
     if (!reason.isEmpty())
         StatusBar1->showMessage(LangText(txt::kVirtualCameraUnavailable).arg(reason), kVirtualCameraMessageMs);
@@ -548,7 +769,13 @@ void TForm1::CamFinished()
     Web2->setVisible(false);
     CamThread = nullptr;
     VirtualCam.reset();  // the node goes, its consumers see the stream end
+    // Where the recording went, once there is a file: the status bar's
+    // last panel names it in place of the server's address.
+    if (!startedFile_.isEmpty() && QFileInfo(startedFile_).isFile())
+        recordingFile_ = startedFile_;
     StopServer();
+    recordingTime_.clear();
+    UpdateTitle();
     if (ending_)
         QMetaObject::invokeMethod(this, &TForm1::FinishEnding, Qt::QueuedConnection);
 }
@@ -585,7 +812,13 @@ void TForm1::FinishEnding()
     QCoreApplication::quit();
 }
 
-void TForm1::StopServer() { ServerSocket1->Close(); }
+void TForm1::StopServer()
+{
+    ServerSocket1->Close();
+    serverAddress_.clear();
+    streamAddress_.clear();
+    ShowServerAddress();
+}
 
 void TForm1::ServerSocket1ClientRead(QTcpSocket* Socket)
 {
@@ -607,7 +840,7 @@ void TForm1::N5Click()
     SaveRequest request;
     // The folder last saved to in this run, else the user's pictures folder.
     request.fileName = saveFolder_.isEmpty() ? PicturesFolder() : saveFolder_;
-    request.filters = QStringList{QStringLiteral("Bitmaps(*.bmp)"), QStringLiteral("Jpeg(*.jpg)")};
+    request.filters = QStringList{LangText(txt::kBitmapFiles), LangText(txt::kJpegFiles)};
     request.suffixes = QStringList{QStringLiteral("bmp"), QStringLiteral("jpg")};
     request.filterIndex = 1;
     const std::optional<SaveAnswer> answer = TheDialogs().SaveFile(this, request);
@@ -689,29 +922,21 @@ void TForm1::AppMinimize()
 
 QString TForm1::AboutText() const
 {
-    return QStringLiteral("Orvello v") + ReadFileVersion() +
-           QStringLiteral("\n"
-                          "Фотоаппарат и веб-камера из телефона Motorola с камерой,\n"
-                          "подключённого к компьютеру USB-кабелем.\n"
-                          "\n"
-                          "Авторы: команда Orvello\n"
-                          "Почта: ") +
-           QLatin1String(kAuthorMail) + QStringLiteral("\nСайт: ") + QLatin1String(kWebSite) +
-           QStringLiteral("\n"
-                          "\n"
-                          "Спасибо нашему первому тестеру за опыты с тестовыми командами телефона\n"
-                          "и нашему переводчику за терпеливую проверку и английский перевод.");
+    return QStringLiteral("Orvello v") + ReadFileVersion() + QLatin1Char('\n') +
+           ExpandLineBreaks(LangText(txt::kAboutText)).arg(QLatin1String(kAuthorMail), QLatin1String(kWebSite));
 }
 
 void TForm1::N9Click()
 {
-    TheDialogs().ShowMessage(this, QStringLiteral("О программе"), AboutText(), MessageKind::About);
+    TheDialogs().ShowMessage(this, LangText(txt::kAboutTitle), AboutText(), MessageKind::About);
 }
 
 void TForm1::Orvellohelp1Click()
 {
     // Without a browser or a launcher, at least say where the manual is.
-    const QString manual = ManualPath();
+    // The manual of the language in use.
+    const QString manual =
+        ManualPath(LanguageEntryAt(GetLangIndex(), txt::kManualFile, QStringLiteral("manual.html")));
     if (!OpenUrl(QUrl::fromLocalFile(manual)))
         TheDialogs().ShowMessage(this, windowTitle(), LangText(txt::kManualNotOpened).arg(manual),
                                  MessageKind::Information);
@@ -748,6 +973,10 @@ void TForm1::ShowRecordingTime(const QString& label, const QString& time)
     const bool fits = panel->fontMetrics().horizontalAdvance(full) <= panel->contentsRect().width();
     panel->setText(fits ? full : time.trimmed());
     panel->setToolTip(full);
+    if (CamThread) {
+        recordingTime_ = time;
+        UpdateTitle();
+    }
 }
 
 void TForm1::SetCurrentFrame(const QImage& frame)

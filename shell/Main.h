@@ -47,6 +47,11 @@ using UrlOpener = std::function<bool(const QUrl&)>;
 void SetUrlOpener(UrlOpener opener);
 bool OpenUrl(const QUrl& url);
 
+// The address a browser on another machine reaches this one's server at:
+// the first IPv4 address that is not a loopback one (the loopback address
+// when there is none) and the port, as "http://192.168.1.20:8080/".
+QString BrowserAddress(int port);
+
 class TForm1 : public QMainWindow, public Settings, public CaptureView, public video::CamView {
     Q_OBJECT
 public:
@@ -100,6 +105,20 @@ public:
     void N13Click();  // web site
     void N11Click();  // e-mail to the author
     void N9Click();   // about box
+    // Opens the folder the recordings go to in the desktop's file manager.
+    void OpenRecordingsClick();
+    // Puts the server's address (and the stream's) on the clipboard.
+    void CopyAddressClick();
+
+    // The window's title in the language in force; while the web camera
+    // runs, its mark and recording time come first.
+    QString BaseTitle() const;
+    // The server's address while it listens, else empty; the stream's
+    // address while the stream is on too.
+    QString ServerAddress() const { return serverAddress_; }
+    QString StreamAddress() const { return streamAddress_; }
+    // The file the last recording wrote (empty before the first).
+    QString RecordingFile() const { return recordingFile_; }
 
     // Writes the picture of Image1: filter 1 a bitmap, filter 2 a JPEG,
     // whatever the file name's extension. Nothing is written without a
@@ -150,11 +169,27 @@ public:
     QAction* N11 = nullptr;
     QAction* N10 = nullptr;  // separator
     QAction* N9 = nullptr;
+    QAction* OpenRecordings1 = nullptr;  // file menu: the recordings' folder
+    QAction* CopyAddress1 = nullptr;     // file menu: the server's address
+    // The tray icon's menu: restore, take a photo, start and stop the web
+    // camera, exit; enabled as the main menu's items are.
+    QMenu* TrayMenu = nullptr;
+    QAction* TrayRestore = nullptr;
+    QAction* TrayPhoto = nullptr;
+    QAction* TrayStart = nullptr;
+    QAction* TrayStop = nullptr;
+    QAction* TrayExit = nullptr;
+    // Enables and shows the tray menu's items as the main menu's are now
+    // (run each time the menu opens).
+    void UpdateTrayMenu();
     QScrollArea* ScrollBox1 = nullptr;
     QLabel* Image1 = nullptr;
     QStatusBar* StatusBar1 = nullptr;
     QLabel* Indicator = nullptr;
     QProgressBar* DownloadBar = nullptr;
+    // At the status bar's right end: the server's address while it listens;
+    // after a recording the file it wrote.
+    QLabel* AddressPanel = nullptr;
     // The picture web server; it listens while the web camera runs.
     web::TPictureServer* ServerSocket1 = nullptr;
 
@@ -193,6 +228,8 @@ protected:
     // Makes and starts the web-camera recorder, with finished as its end
     // handler, and returns it; nullptr when none is made.
     virtual TThread* MakeCamThread(std::function<void()> finished);
+    // The file the recorder that is starting writes into.
+    void SetRecordingFile(const QString& fileName) { startedFile_ = fileName; }
 
 private:
     // What the monitor thread may reach after the window has gone: the
@@ -211,10 +248,16 @@ private:
     // that cannot be offered is a status message, and the web camera runs.
     void StartVirtualCamera();
     void FitWorkPanel();
+    void FitConnectionPanel();
     // Outer size: the picture's size + 25 by + 80, the picture at the top left.
     void FitToPicture();
     void FinishEnding();
     QString AboutText() const;
+    // Panels, title, tray and Qt's own texts in the language in force.
+    void RelabelWindow();
+    void UpdateTitle();
+    void ShowServerAddress();
+    QString RecordingsFolder() const;
     static void HandlePhoneState(const std::shared_ptr<Life>& life, int state);
     static QString ReadPhoneModel(const std::shared_ptr<Life>& life);
 
@@ -230,8 +273,12 @@ private:
     bool photoRunning_ = false;
     bool ending_ = false;
     QString saveFolder_;  // where the last picture was saved in this run
-    // The connected phone's model, for the PipeWire camera's name.
-    QString phoneModel_;
+    QString model_;            // the connected phone's model, for relabelling
+    QString recordingTime_;    // " hh:nn:ss" while the web camera runs
+    QString startedFile_;      // the running recorder's file
+    QString recordingFile_;    // the last recording's file
+    QString serverAddress_;
+    QString streamAddress_;
 };
 
 }  // namespace orv

@@ -43,8 +43,16 @@ namespace {
 // The download buffer of the frame-rate test; the read may grow it.
 constexpr size_t kTestBufferSize = 131072;
 
-const char* const kPictureTypes[] = {"VGA", "QVGA", "SQVGA", "QQVGA", "QQQVGA", "CIF",
-                                     "QCIF", "SQCIF", "4VGA", "SXGA", "UXGA"};
+// The picture sizes in the order of their codes, each with its pixels.
+struct PictureType {
+    const char* name;
+    int width;
+    int height;
+};
+constexpr PictureType kPictureTypes[] = {{"VGA", 640, 480},   {"QVGA", 320, 240},  {"SQVGA", 160, 120},
+                                         {"QQVGA", 160, 120}, {"QQQVGA", 80, 60},  {"CIF", 352, 288},
+                                         {"QCIF", 176, 144},  {"SQCIF", 128, 96},  {"4VGA", 1280, 960},
+                                         {"SXGA", 1280, 1024}, {"UXGA", 1600, 1200}};
 const char* const kExposures[] = {"-2", "-1", "0", "+1", "+2"};
 constexpr const LangEntry* kLightings[] = {&txt::kOptLightAuto,         &txt::kOptLightSunny,
                                            &txt::kOptLightCloudy,       &txt::kOptLightIncandescent,
@@ -158,6 +166,16 @@ protected:
 private:
     std::function<void()> body_;
 };
+// An encoder's line in the list, in the language at index.
+QString CodecCaption(const video::TCodecs::Listed& listed, int language)
+{
+    switch (listed.kind) {
+    case video::TCodecs::Listed::Kind::Lossless: return LangTextAt(language, txt::kCodecLossless).arg(listed.name);
+    case video::TCodecs::Listed::Kind::Uncompressed: return LangTextAt(language, txt::kCodecUncompressed);
+    case video::TCodecs::Listed::Kind::Plain: break;
+    }
+    return listed.name;
+}
 
 double RateOf(uint32_t elapsedMs)
 {
@@ -209,7 +227,7 @@ TOptionsDlg::TOptionsDlg(QWidget* parent, Settings& settings, video::TCodecs* co
     BuildVideoTab();
     BuildServerTab();
 
-    // The captions stay "OK" and "Cancel" in every language.
+    // FormShow gives the title, these and the other captions their language.
     OKBtn = Named(new QPushButton(QStringLiteral("OK")), "OKBtn");
     CancelBtn = Named(new QPushButton(QStringLiteral("Cancel")), "CancelBtn");
     OKBtn->setDefault(true);
@@ -245,8 +263,8 @@ void TOptionsDlg::BuildPhoneTab()
 {
     Edit1 = Named(new QLineEdit, "Edit1");
     ComboBox1 = MakeList("ComboBox1");
-    for (const char* type : kPictureTypes)
-        ComboBox1->addItem(QLatin1String(type));
+    for (const PictureType& type : kPictureTypes)
+        ComboBox1->addItem(QStringLiteral("%1 (%2\u00d7%3)").arg(QLatin1String(type.name)).arg(type.width).arg(type.height));
     Edit2 = Named(new QLineEdit, "Edit2");
     Edit5 = Named(new QLineEdit, "Edit5");
     ComboBox4 = MakeList("ComboBox4");
@@ -257,7 +275,7 @@ void TOptionsDlg::BuildPhoneTab()
         ComboBox3->addItem(QLatin1String(exposure));
     Label1 = MakeLabel("Label1", "Временно сохранять в:", Edit1);
     Label2 = MakeLabel("Label2", "Тип картинки:", ComboBox1);
-    Label3 = MakeLabel("Label3", "Таймаут после сьёмки:", Edit2);
+    Label3 = MakeLabel("Label3", "Таймаут после съёмки:", Edit2);
     Label7 = MakeLabel("Label7", "Таймаут инициализации:", Edit5);
     Label8 = MakeLabel("Label8", "Состояния освещения:", ComboBox4);
     Label9 = MakeLabel("Label9", "Экспозиция:", ComboBox3);
@@ -310,7 +328,7 @@ void TOptionsDlg::BuildVideoTab()
     Edit4 = Named(new QLineEdit, "Edit4");
     Label5 = MakeLabel("Label5", "fps:", Edit4);
     Button2 = MakeButton("Button2", ">>TEST<<");
-    CheckBox6 = MakeCheckBox("CheckBox6", "Дублировать картинку на экран во время сьёмки");
+    CheckBox6 = MakeCheckBox("CheckBox6", "Дублировать картинку на экран во время съёмки");
     ComboBox2 = MakeList("ComboBox2");
     Label6 = MakeLabel("Label6", "Компрессор:", ComboBox2);
     Button3 = MakeButton("Button3", "Настроить");
@@ -381,12 +399,16 @@ void TOptionsDlg::LoadSettings()
     Edit1->setText(settings_.GetTempJpgName());
     CheckBox1->setChecked(settings_.GetAutoSuspendMode());
     ComboBox1->setCurrentIndex(settings_.GetJpgType());
+    // The encoders in the order a newcomer chooses from, each item holding
+    // its catalogue position: the stored value keeps naming its encoder.
     ComboBox2->clear();
     const int codecCount = codecs_ ? codecs_->Count() : 0;
-    for (int index = 0; index < codecCount; ++index)
-        ComboBox2->addItem(codecs_->GetName(index));
     const int codec = settings_.GetCodecIndex();
-    ComboBox2->setCurrentIndex(codec < codecCount ? codec : 0);
+    if (codecs_) {
+        for (const video::TCodecs::Listed& listed : codecs_->Listing(codec < codecCount ? codec : 0))
+            ComboBox2->addItem(CodecCaption(listed, settings_.GetLangIndex()), listed.index);
+    }
+    ComboBox2->setCurrentIndex(std::max(0, ComboBox2->findData(codec < codecCount ? codec : 0)));
     Edit2->setText(QString::number(settings_.GetTimeout()));
     CheckBox2->setChecked(settings_.GetCloseToTray());
     CheckBox3->setChecked(settings_.GetAutoRestart());
@@ -413,8 +435,7 @@ void TOptionsDlg::LoadSettings()
     // The language list: the built-in language, then the files in the order
     // of every lookup, so that a position is a language index.
     ComboBox5->clear();
-    ComboBox5->addItem(QStringLiteral("Русский"));
-    ComboBox5->addItems(LanguageFiles());
+    ComboBox5->addItems(LanguageNames());
     ComboBox5->setCurrentIndex(settings_.GetLangIndex());
 }
 
@@ -478,7 +499,7 @@ bool TOptionsDlg::SaveSettings(QString* failure)
     settings_.SetAviTempName(Edit3->text());
     settings_.SetFps(numbers->fps);
     settings_.SetDuplicatePicture(CheckBox6->isChecked());
-    settings_.SetCodecIndex(ComboBox2->currentIndex());
+    settings_.SetCodecIndex(SelectedCodec());
     settings_.SetOptionsTabIndex(PageControl1->currentIndex());
     settings_.SetPrintDateOnImage(CheckBox7->isChecked());
     settings_.SetCameraInitTime(numbers->cameraInitTime);
@@ -533,6 +554,15 @@ void TOptionsDlg::FormShow()
     CheckBox12->setText(text(txt::kOptServerStream));
     CheckBox13->setText(text(txt::kOptRecordToFile));
     CheckBox14->setText(text(txt::kOptVirtualCamera));
+    setWindowTitle(text(txt::kOptTitle));
+    OKBtn->setText(text(txt::kOptOk));
+    CancelBtn->setText(text(txt::kOptCancel));
+    CheckBox1->setText(text(txt::kOptAutoSuspend));
+    CheckBox9->setText(text(txt::kOptAutoFileName));
+    CheckBox8->setText(text(txt::kOptAutoFps));
+    Label5->setText(text(txt::kOptFps));
+    Button2->setText(text(txt::kOptFpsTest));
+    Button4->setText(text(txt::kOptCodecAbout));
 
     const int lighting = ComboBox4->currentIndex();
     ComboBox4->clear();
@@ -561,7 +591,7 @@ void TOptionsDlg::Button1Click()
 {
     SaveRequest request;
     request.fileName = Edit3->text();
-    request.filters = QStringList{QStringLiteral("Avi files(*.avi)")};
+    request.filters = QStringList{LangTextAt(ComboBox5->currentIndex(), txt::kOptAviFiles)};
     request.filterIndex = 1;
     request.defaultSuffix = QStringLiteral("avi");
     const std::optional<SaveAnswer> answer = TheDialogs().SaveFile(this, request);
@@ -577,16 +607,22 @@ void TOptionsDlg::Button6Click()
         Edit6->setText(*chosen);
 }
 
+int TOptionsDlg::SelectedCodec() const
+{
+    // Nothing selected (no encoder at all) is written as -1.
+    return ComboBox2->currentIndex() < 0 ? -1 : ComboBox2->currentData().toInt();
+}
+
 void TOptionsDlg::Button3Click()
 {
-    const int index = ComboBox2->currentIndex();
+    const int index = SelectedCodec();
     if (codecs_ && index >= 0)
         codecs_->Configure(this, index);
 }
 
 void TOptionsDlg::Button4Click()
 {
-    const int index = ComboBox2->currentIndex();
+    const int index = SelectedCodec();
     if (codecs_ && index >= 0)
         codecs_->About(this, index);
 }

@@ -71,6 +71,8 @@ public:
     // The rate as the frame-rate field shows it: the shortest form with up
     // to 15 significant digits, in the user's locale, without grouping.
     static QString FormatRate(double framesPerSecond);
+    // The catalogue position of the encoder chosen in the list (-1: none).
+    int SelectedCodec() const;
 
     // --- the form's components ---
     QTabWidget* PageControl1 = nullptr;

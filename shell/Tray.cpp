@@ -2,9 +2,13 @@
 
 #include <QApplication>
 #include <QIcon>
+#include <QMenu>
+#include <QPainter>
 #include <QStyle>
 #include <QSystemTrayIcon>
 #include <QWidget>
+
+#include <algorithm>
 
 namespace orv {
 namespace {
@@ -31,7 +35,8 @@ TTray::TTray(QWidget* window) : QObject(window), window_(window), icon_(new QSys
 {
     icon_->setIcon(ProgramIcon(window));
     connect(icon_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
-        // Only the left button brings the window back; the icon has no menu.
+        // Only the left button brings the window back; the right one opens
+        // the context menu.
         if (reason == QSystemTrayIcon::Trigger)
             RestoreFromTray();
     });
@@ -52,6 +57,41 @@ void TTray::SetTip(const QString& text)
     tip_ = tip;
     icon_->setToolTip(tip_);
 }
+
+void TTray::SetRecording(bool recording)
+{
+    if (recording == recording_)
+        return;
+    recording_ = recording;
+    const QIcon plain = ProgramIcon(window_);
+    if (!recording) {
+        icon_->setIcon(plain);
+        return;
+    }
+    // Each size of the icon gets a red dot, a third of its width, with a
+    // white rim so that it shows on dark and light panels alike.
+    QIcon marked;
+    QList<QSize> sizes = plain.availableSizes();
+    if (sizes.isEmpty())
+        sizes = {QSize(16, 16), QSize(22, 22), QSize(32, 32), QSize(48, 48)};
+    for (const QSize& size : sizes) {
+        QPixmap pixmap = plain.pixmap(size);
+        QPainter painter(&pixmap);
+        painter.setRenderHint(QPainter::Antialiasing);
+        const int dot = std::max(5, size.width() / 3);
+        const QRectF mark(size.width() - dot - 0.5, size.height() - dot - 0.5, dot, dot);
+        painter.setPen(QPen(Qt::white, std::max(1.0, dot / 6.0)));
+        painter.setBrush(QColor(220, 0, 0));
+        painter.drawEllipse(mark);
+        painter.end();
+        marked.addPixmap(pixmap);
+    }
+    icon_->setIcon(marked);
+}
+
+void TTray::SetContextMenu(QMenu* menu) { icon_->setContextMenu(menu); }
+
+QMenu* TTray::ContextMenu() const { return icon_->contextMenu(); }
 
 void TTray::SetVisible(bool visible)
 {

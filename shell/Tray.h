@@ -1,13 +1,15 @@
 #pragma once
 // The tray icon that stands in for the minimised window when "CloseToTray"
 // is on: hides the window and shows the program's icon with a tip; a left
-// click brings the window back and removes the icon. No menu, no balloon.
+// click brings the window back and removes the icon. Its context menu is
+// the window's; while the web camera runs, the icon carries a red mark.
 
 #include <QObject>
 #include <QString>
 
 #include <functional>
 
+class QMenu;
 class QSystemTrayIcon;
 class QWidget;
 
@@ -36,6 +38,14 @@ public:
     // Shows the window normally, in front, and removes the icon.
     void RestoreFromTray();
 
+    // The icon with a red mark in its lower right corner while recording.
+    void SetRecording(bool recording);
+    bool Recording() const { return recording_; }
+
+    // The menu the icon offers on a right click (owned by the caller).
+    void SetContextMenu(QMenu* menu);
+    QMenu* ContextMenu() const;
+
     // Whether the desktop offers a notification area. Without one, the window
     // minimises to the taskbar as usual rather than vanishing.
     static bool Available();
@@ -54,6 +64,7 @@ private:
     QSystemTrayIcon* icon_;
     QString tip_;
     bool visible_ = false;
+    bool recording_ = false;
 };
 
 }  // namespace orv

@@ -5,9 +5,14 @@
 #include "config/Paths.h"
 #include "config/Settings.h"
 
+#include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
+#include <QLibraryInfo>
+#include <QTranslator>
 
 #include <algorithm>
+#include <memory>
 #include <optional>
 
 namespace orv {
@@ -28,6 +33,72 @@ QStringList LanguageFiles()
         return folded != 0 ? folded < 0 : a < b;
     });
     return names;
+}
+
+QStringList LanguageNames()
+{
+    QStringList names{QString::fromUtf8(txt::kLanguageName.builtIn)};
+    const QString folder = LanguageFolder();
+    const QString section = QString::fromLatin1(txt::kLanguageName.section);
+    const QString key = QString::fromLatin1(txt::kLanguageName.key);
+    for (const QString& file : LanguageFiles()) {
+        const std::optional<QString> name = lang::ReadIniEntry(folder + QLatin1Char('/') + file, section, key);
+        if (name && !name->isEmpty())
+            names << *name;
+        else
+            names << (file.endsWith(QLatin1String(".lng"), Qt::CaseInsensitive) ? file.chopped(4) : file);
+    }
+    return names;
+}
+
+QString ExpandLineBreaks(const QString& text)
+{
+    QString expanded = text;
+    return expanded.replace(QLatin1String("\\n"), QLatin1String("\n"));
+}
+
+QString LanguageEntryAt(int index, const LangEntry& entry, const QString& fallback)
+{
+    const QString builtIn = QString::fromUtf8(entry.builtIn);
+    if (index <= 0)
+        return builtIn;
+    const QStringList files = LanguageFiles();
+    if (index > files.size())
+        return builtIn;
+    return lang::ReadIniEntry(LanguageFolder() + QLatin1Char('/') + files.at(index - 1),
+                              QString::fromLatin1(entry.section), QString::fromLatin1(entry.key))
+        .value_or(fallback);
+}
+
+QString QtTranslationPath(const QString& name)
+{
+    if (name.contains(QLatin1Char('/')))
+        return name;
+    return QLibraryInfo::path(QLibraryInfo::TranslationsPath) + QLatin1Char('/') + name + QStringLiteral(".qm");
+}
+
+bool InstallQtTranslation(int index)
+{
+    // One translator for the process, replaced at each change of language.
+    static QTranslator* installed = nullptr;
+    auto* application = QCoreApplication::instance();
+    if (!application)
+        return false;
+    if (installed) {
+        QCoreApplication::removeTranslator(installed);
+        delete installed;
+        installed = nullptr;
+    }
+    // A file that names no translation leaves Qt in its own English.
+    const QString name = LanguageEntryAt(index, txt::kQtTranslation, QString()).trimmed();
+    if (name.isEmpty())
+        return false;
+    auto translator = std::make_unique<QTranslator>(application);
+    if (!translator->load(QtTranslationPath(name)))
+        return false;
+    QCoreApplication::installTranslator(translator.get());
+    installed = translator.release();
+    return true;
 }
 
 QString LangTextAt(int index, const QString& section, const QString& key, const QString& builtIn)

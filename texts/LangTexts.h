@@ -28,24 +28,25 @@ QStringList LangTexts(std::span<const LangEntry> entries);
 
 namespace txt {
 
-// --- main menu, in the order in which the captions are applied ---
+// --- main menu, in the order in which the captions are applied; "&" marks
+// each item's accelerator letter ---
 inline constexpr LangEntry kMenuFile{"MENU", "FILE", "&Файл"};
-inline constexpr LangEntry kMenuConnect{"MENU", "CONNECT", "Подключить"};
-inline constexpr LangEntry kMenuDisconnect{"MENU", "DISCONNECT", "Отключить"};
-inline constexpr LangEntry kMenuSave{"MENU", "SAVE", "Сохранить"};
-inline constexpr LangEntry kMenuExit{"MENU", "EXIT", "Выход"};
-inline constexpr LangEntry kMenuPhone{"MENU", "PHONE", "Телефон"};
-inline constexpr LangEntry kMenuCapture{"MENU", "CAPTURE", "Снять"};
-inline constexpr LangEntry kMenuRestart{"MENU", "RESTART", "Перезагрузить"};
-inline constexpr LangEntry kMenuSuspend{"MENU", "SUSPEND", "Suspend"};
-inline constexpr LangEntry kMenuCameraStart{"MENU", "CAMERA_START", "Web Camera - START"};
-inline constexpr LangEntry kMenuCameraStop{"MENU", "CAMERA_STOP", "Web Camera - STOP"};
-inline constexpr LangEntry kMenuOptions{"MENU", "OPTIONS", "Настройки"};
-inline constexpr LangEntry kMenuHelp{"MENU", "HELP", "Справка"};
-inline constexpr LangEntry kMenuHelpFile{"MENU", "HELP1", "Справка Orvello"};
-inline constexpr LangEntry kMenuWebSite{"MENU", "HELP2", "Сайт программы"};
-inline constexpr LangEntry kMenuMailAuthor{"MENU", "HELP3", "Написать автору на мыло про глюки и прочие недочёты"};
-inline constexpr LangEntry kMenuAbout{"MENU", "ABOUT", "О программе"};
+inline constexpr LangEntry kMenuConnect{"MENU", "CONNECT", "&Подключить"};
+inline constexpr LangEntry kMenuDisconnect{"MENU", "DISCONNECT", "&Отключить"};
+inline constexpr LangEntry kMenuSave{"MENU", "SAVE", "&Сохранить"};
+inline constexpr LangEntry kMenuExit{"MENU", "EXIT", "&Выход"};
+inline constexpr LangEntry kMenuPhone{"MENU", "PHONE", "&Телефон"};
+inline constexpr LangEntry kMenuCapture{"MENU", "CAPTURE", "&Снять"};
+inline constexpr LangEntry kMenuRestart{"MENU", "RESTART", "&Перезагрузить"};
+inline constexpr LangEntry kMenuSuspend{"MENU", "SUSPEND", "S&uspend"};
+inline constexpr LangEntry kMenuCameraStart{"MENU", "CAMERA_START", "&Web Camera - START"};
+inline constexpr LangEntry kMenuCameraStop{"MENU", "CAMERA_STOP", "&Web Camera - STOP"};
+inline constexpr LangEntry kMenuOptions{"MENU", "OPTIONS", "&Настройки"};
+inline constexpr LangEntry kMenuHelp{"MENU", "HELP", "&Справка"};
+inline constexpr LangEntry kMenuHelpFile{"MENU", "HELP1", "Справка &Orvello"};
+inline constexpr LangEntry kMenuWebSite{"MENU", "HELP2", "Сай&т программы"};
+inline constexpr LangEntry kMenuMailAuthor{"MENU", "HELP3", "&Написать автору на мыло про глюки и прочие недочёты"};
+inline constexpr LangEntry kMenuAbout{"MENU", "ABOUT", "&О программе"};
 
 // --- options dialog, in the order in which it applies them ---
 inline constexpr LangEntry kOptPhoneTab{"OPTIONS", "PANEL1", "Телефон"};
@@ -54,7 +55,7 @@ inline constexpr LangEntry kOptVideoTab{"OPTIONS", "PANEL3", "Видео"};
 inline constexpr LangEntry kOptServerTab{"OPTIONS", "PANEL4", "Сервер"};
 inline constexpr LangEntry kOptTempFile{"OPTIONS", "S1", "Временно сохранять в:"};
 inline constexpr LangEntry kOptPictureType{"OPTIONS", "S2", "Тип картинки"};
-inline constexpr LangEntry kOptShotTimeout{"OPTIONS", "S3", "Таймаут после сьёмки:"};
+inline constexpr LangEntry kOptShotTimeout{"OPTIONS", "S3", "Таймаут после съёмки:"};
 inline constexpr LangEntry kOptInitTimeout{"OPTIONS", "S4", "Таймаут инициализации:"};
 inline constexpr LangEntry kOptLighting{"OPTIONS", "S5", "Состояния освещения:"};
 inline constexpr LangEntry kOptExposure{"OPTIONS", "S6", "Экспозиция:"};
@@ -66,7 +67,7 @@ inline constexpr LangEntry kOptDateStamp{"OPTIONS", "S11", "Подписыват
 inline constexpr LangEntry kOptAutoConnect{"OPTIONS", "S12", "Авто подключение телефона"};
 inline constexpr LangEntry kOptLanguage{"OPTIONS", "S13", "Язык:"};
 inline constexpr LangEntry kOptRecordFile{"OPTIONS", "S14", "Записывать в файл:"};
-inline constexpr LangEntry kOptDuplicatePicture{"OPTIONS", "S15", "Дублировать картинку на экран во время сьёмки"};
+inline constexpr LangEntry kOptDuplicatePicture{"OPTIONS", "S15", "Дублировать картинку на экран во время съёмки"};
 inline constexpr LangEntry kOptCompressor{"OPTIONS", "S16", "Компрессор:"};
 inline constexpr LangEntry kOptConfigure{"OPTIONS", "S17", "Настроить"};
 inline constexpr LangEntry kOptServerEnabled{"OPTIONS", "S18", "Запускать сервер"};
@@ -92,7 +93,7 @@ inline constexpr LangEntry kStr3CameraStopped{"STRS", "STR3", "Не занят."
 inline constexpr LangEntry kStr4NotConnected{"STRS", "STR4", "Статус: не соединён."};
 inline constexpr LangEntry kStr5NoModel{"STRS", "STR5", "Не могу получить модель телефона!"};
 inline constexpr LangEntry kStr6StopCameraFirst{"STRS", "STR6", "Сначала остановите веб камеру!"};
-inline constexpr LangEntry kStr7PositionPhone{"STRS", "STR7", "Установите телефон в положение для сьёмки и нажмите OK"};
+inline constexpr LangEntry kStr7PositionPhone{"STRS", "STR7", "Установите телефон в положение для съёмки и нажмите OK"};
 inline constexpr LangEntry kStr8NoPhone{"STRS", "STR8", "Телефон не подключён!"};
 inline constexpr LangEntry kStr9CameraInitFailed{"STRS", "STR9", "Инициализация камеры невозможна!"};  // options, web camera
 inline constexpr LangEntry kStr9PhotoCameraInitFailed{"STRS", "STR9", "Невозможна инициализация камеры!"};  // photo
@@ -109,7 +110,7 @@ inline constexpr LangEntry kStr17VideoFileFailed{"STRS", "STR17", "Не могу
 inline constexpr LangEntry kStr18CameraError{"STRS", "STR18", "Ошибка камеры!"};
 inline constexpr LangEntry kStr19FormatRejected{"STRS", "STR19", "Формат не поддерживается кодеком!"};
 inline constexpr LangEntry kStr20Deleting{"STRS", "STR20", "Удаляю..."};
-inline constexpr LangEntry kStr21RecordingTime{"STRS", "STR21", "Время сьёмки:"};
+inline constexpr LangEntry kStr21RecordingTime{"STRS", "STR21", "Время съёмки:"};
 
 // A picture could not be written to the chosen file; %1 the file, %2 the
 // system's reason.
@@ -132,13 +133,77 @@ inline constexpr LangEntry kManualNotOpened{"STRS", "NO_BROWSER",
 // The PipeWire camera was asked for but cannot be offered; %1 the reason.
 inline constexpr LangEntry kVirtualCameraUnavailable{"STRS", "VCAM_UNAVAILABLE", "Камера PipeWire недоступна: %1"};
 
+
+// --- texts that follow the language everywhere else ---
+// Menu commands beyond the main menu's first seventeen.
+inline constexpr LangEntry kMenuOpenRecordings{"MENU", "RECORDINGS", "Открыть папку с &записями"};
+inline constexpr LangEntry kMenuCopyAddress{"MENU", "COPY_ADDRESS", "&Копировать адрес сервера"};
+inline constexpr LangEntry kMenuRestore{"MENU", "RESTORE", "&Развернуть окно"};
+
+// The options dialog's title, buttons and the captions that had none.
+inline constexpr LangEntry kOptTitle{"OPTIONS", "TITLE", "Настройки"};
+inline constexpr LangEntry kOptOk{"OPTIONS", "OK", "OK"};
+inline constexpr LangEntry kOptCancel{"OPTIONS", "CANCEL", "Cancel"};
+inline constexpr LangEntry kOptAutoSuspend{"OPTIONS", "AUTO_SUSPEND", "Auto Suspend mode"};
+inline constexpr LangEntry kOptAutoFileName{"OPTIONS", "AUTO_FILE_NAME", "Auto file name:"};
+inline constexpr LangEntry kOptAutoFps{"OPTIONS", "AUTO_FPS", "Auto fps"};
+inline constexpr LangEntry kOptFps{"OPTIONS", "FPS", "fps:"};
+inline constexpr LangEntry kOptFpsTest{"OPTIONS", "FPS_TEST", ">>TEST<<"};
+inline constexpr LangEntry kOptCodecAbout{"OPTIONS", "CODEC_ABOUT", "About"};
+inline constexpr LangEntry kOptAviFiles{"OPTIONS", "AVI_FILES", "Avi files(*.avi)"};
+// The encoder's configuration dialog and about box.
+inline constexpr LangEntry kCodecQuality{"OPTIONS", "CODEC_QUALITY", "Качество:"};
+inline constexpr LangEntry kCodecBitRate{"OPTIONS", "CODEC_BITRATE", "Битрейт, кбит/с:"};
+inline constexpr LangEntry kCodecAdvanced{"OPTIONS", "CODEC_ADVANCED", "Дополнительно"};
+inline constexpr LangEntry kCodecCommon{"OPTIONS", "CODEC_COMMON", "Common"};
+inline constexpr LangEntry kCodecAutoTip{"OPTIONS", "CODEC_AUTO_TIP", "Half checked: the encoder chooses"};
+inline constexpr LangEntry kCodecLicence{"OPTIONS", "CODEC_LICENCE", "Licence: %1"};
+// The encoder list's lines for lossless encoders (%1 the name) and raw frames.
+inline constexpr LangEntry kCodecLossless{"OPTIONS", "CODEC_LOSSLESS", "%1 (без потерь)"};
+inline constexpr LangEntry kCodecUncompressed{"OPTIONS", "CODEC_RAW", "Без сжатия"};
+
+// The window's title after the version, the about box and the save dialog.
+inline constexpr LangEntry kTitleCredit{"STRS", "TITLE_CREDIT", "by the Orvello authors"};
+inline constexpr LangEntry kAboutTitle{"STRS", "ABOUT_TITLE", "О программе"};
+// "\n" in a language file's text starts a new line.
+inline constexpr LangEntry kAboutText{"STRS", "ABOUT_TEXT",
+                                      "Фотоаппарат и веб-камера из телефона Motorola с камерой,\n"
+                                      "подключённого к компьютеру USB-кабелем.\n"
+                                      "\n"
+                                      "Авторы: команда Orvello\n"
+                                      "Почта: %1\n"
+                                      "Сайт: %2\n"
+                                      "\n"
+                                      "Спасибо нашему первому тестеру за опыты с тестовыми командами телефона\n"
+                                      "и нашему переводчику за терпеливую проверку и английский перевод."};
+inline constexpr LangEntry kBitmapFiles{"STRS", "BITMAP_FILES", "Bitmaps(*.bmp)"};
+inline constexpr LangEntry kJpegFiles{"STRS", "JPEG_FILES", "Jpeg(*.jpg)"};
+// What is going on: the monitor looks for the phone; the web camera runs
+// (%1 its time); the server's address (%1) and the stream's (%2); the file
+// a recording wrote (%1); no file manager could show the folder (%1).
+inline constexpr LangEntry kSearching{"STRS", "SEARCHING", "Поиск телефона..."};
+inline constexpr LangEntry kRecordingTitle{"STRS", "REC", "● REC %1"};
+inline constexpr LangEntry kServerAddress{"STRS", "SERVER_ADDRESS", "Сервер: %1"};
+inline constexpr LangEntry kStreamAddress{"STRS", "STREAM_ADDRESS", "поток: %1"};
+inline constexpr LangEntry kRecordingWritten{"STRS", "WRITTEN", "Записано: %1"};
+inline constexpr LangEntry kFolderNotOpened{"STRS", "NO_FILE_MANAGER",
+                                            "Не могу открыть папку в файловом менеджере. Она находится здесь: %1"};
+inline constexpr LangEntry kAlreadyRunning{"STRS", "ALREADY_RUNNING", "Already running!"};
+
+// The language itself: its name in the options' list, the Qt translation
+// that carries Qt's own dialogs and buttons into it (a name under Qt's
+// translations folder, or a path), and its manual.
+inline constexpr LangEntry kLanguageName{"LANGUAGE", "NAME", "Русский"};
+inline constexpr LangEntry kQtTranslation{"LANGUAGE", "QT_TRANSLATION", "qtbase_ru"};
+inline constexpr LangEntry kManualFile{"LANGUAGE", "MANUAL", "manual.ru.html"};
+
 }  // namespace txt
 
-inline constexpr std::array<LangEntry, 17> kMenuTexts{
+inline constexpr std::array<LangEntry, 19> kMenuTexts{
     txt::kMenuFile,      txt::kMenuConnect,     txt::kMenuDisconnect, txt::kMenuSave,        txt::kMenuExit,
     txt::kMenuPhone,     txt::kMenuCapture,     txt::kMenuRestart,    txt::kMenuSuspend,     txt::kMenuCameraStart,
     txt::kMenuCameraStop, txt::kMenuOptions,    txt::kMenuHelp,       txt::kMenuHelpFile,    txt::kMenuWebSite,
-    txt::kMenuMailAuthor, txt::kMenuAbout,
+    txt::kMenuMailAuthor, txt::kMenuAbout,      txt::kMenuOpenRecordings, txt::kMenuCopyAddress,
 };
 
 inline constexpr std::array<LangEntry, 32> kOptionsTexts{
@@ -151,6 +216,16 @@ inline constexpr std::array<LangEntry, 32> kOptionsTexts{
     txt::kOptLightSunny,     txt::kOptLightCloudy,       txt::kOptLightIncandescent, txt::kOptLightFluorescent,
     txt::kOptLightNight,     txt::kOptServerStream,
     txt::kOptRecordToFile,   txt::kOptVirtualCamera,
+};
+
+// Texts of the options dialog and the encoder's dialogs that FormShow does
+// not take from the OPTIONS table above.
+inline constexpr std::array<LangEntry, 18> kOptionsMoreTexts{
+    txt::kOptTitle,       txt::kOptOk,          txt::kOptCancel,      txt::kOptAutoSuspend,
+    txt::kOptAutoFileName, txt::kOptAutoFps,    txt::kOptFps,         txt::kOptFpsTest,
+    txt::kOptCodecAbout,  txt::kOptAviFiles,    txt::kCodecQuality,   txt::kCodecBitRate,
+    txt::kCodecAdvanced,  txt::kCodecCommon,    txt::kCodecAutoTip,   txt::kCodecLicence,
+    txt::kCodecLossless,  txt::kCodecUncompressed,
 };
 
 // Every use of every STRS key (keys with several uses appear once per use).
@@ -169,6 +244,18 @@ inline constexpr std::array<LangEntry, 35> kStatusTexts{
     txt::kManualNotOpened,       txt::kDownloadBytes,       txt::kDownloadKilobytes,
     txt::kVirtualCameraUnavailable,
 };
+
+// The STRS texts that came with the window's title, about box, save dialog
+// and what it says of its state; and the tray's own item.
+inline constexpr std::array<LangEntry, 13> kWindowTexts{
+    txt::kTitleCredit,      txt::kAboutTitle,       txt::kAboutText,        txt::kBitmapFiles,
+    txt::kJpegFiles,        txt::kSearching,        txt::kRecordingTitle,   txt::kServerAddress,
+    txt::kStreamAddress,    txt::kRecordingWritten, txt::kFolderNotOpened,  txt::kAlreadyRunning,
+    txt::kMenuRestore,
+};
+
+// Section LANGUAGE.
+inline constexpr std::array<LangEntry, 3> kLanguageTexts{txt::kLanguageName, txt::kQtTranslation, txt::kManualFile};
 
 // Every text the work panel shows (the photo thread's, the recorder's and the
 // window's own), so that the panel is made wide enough for the longest.

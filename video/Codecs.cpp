@@ -12,6 +12,8 @@
 
 #include <QLoggingCategory>
 
+#include <algorithm>
+#include <iterator>
 #include <mutex>
 
 Q_LOGGING_CATEGORY(lcCodecs, "orvello.video", QtInfoMsg)
@@ -76,6 +78,68 @@ int TCodecs::IndexOf(const QString& encoderName) const
         if (EncoderName(i) == encoderName)
             return i;
     return -1;
+}
+
+namespace {
+
+// The encoders a slow camera is best recorded with, in the order offered,
+// under the names a newcomer knows them by.
+struct PlainName {
+    const char* encoder;
+    const char* name;
+    TCodecs::Listed::Kind kind;
+};
+constexpr PlainName kPlainNames[] = {
+    {"mjpeg", "Motion JPEG", TCodecs::Listed::Kind::Plain},
+    {"libx264", "H.264 (x264)", TCodecs::Listed::Kind::Plain},
+    {"mpeg4", "MPEG-4 Part 2", TCodecs::Listed::Kind::Plain},
+    {"ffv1", "FFV1", TCodecs::Listed::Kind::Lossless},
+    {"huffyuv", "Huffyuv", TCodecs::Listed::Kind::Lossless},
+    {"rawvideo", "", TCodecs::Listed::Kind::Uncompressed},
+};
+
+// Encoders that write a format listed already under another name.
+constexpr const char* kSecondNames[] = {
+    "libxvid",     // MPEG-4 Part 2, as mpeg4
+    "libx264rgb",  // H.264, as libx264
+    "ffvhuff",     // Huffyuv with FFmpeg's own extensions
+};
+
+// Encoders made for still pictures: each frame a picture file of its own.
+constexpr const char* kStillPictureEncoders[] = {
+    "alias_pix", "apng", "bmp", "dpx", "exr", "fits", "gif", "hdr", "jpeg2000", "jpegls", "libopenjpeg",
+    "libwebp", "libwebp_anim", "ljpeg", "pam", "pbm", "pcx", "pfm", "pgm", "pgmyuv", "phm", "png", "ppm",
+    "qoi", "sgi", "sunrast", "targa", "tiff", "xbm", "xface", "xwd", "webp",
+};
+
+bool Among(const auto& names, const QString& name)
+{
+    return std::any_of(std::begin(names), std::end(names), [&](const char* n) { return name == QLatin1String(n); });
+}
+
+}  // namespace
+
+std::vector<TCodecs::Listed> TCodecs::Listing(int keep) const
+{
+    std::vector<Listed> first, rest;
+    for (const PlainName& plain : kPlainNames) {
+        const int index = IndexOf(QLatin1String(plain.encoder));
+        if (index >= 0)
+            first.push_back({index, QString::fromUtf8(plain.name), plain.kind});
+    }
+    for (int index = 0; index < Count(); ++index) {
+        const QString encoder = EncoderName(index);
+        if (std::any_of(first.begin(), first.end(), [&](const Listed& listed) { return listed.index == index; }))
+            continue;
+        if (index != keep && (Among(kSecondNames, encoder) || Among(kStillPictureEncoders, encoder)))
+            continue;
+        rest.push_back({index, GetName(index), Listed::Kind::Plain});
+    }
+    std::stable_sort(rest.begin(), rest.end(), [](const Listed& a, const Listed& b) {
+        return a.name.compare(b.name, Qt::CaseInsensitive) < 0;
+    });
+    first.insert(first.end(), rest.begin(), rest.end());
+    return first;
 }
 
 std::vector<CodecOption> TCodecs::Options(int index) const

@@ -103,10 +103,34 @@ public:
     bool SetOptions(int index, const std::vector<std::pair<QString, QString>>& values, QString* error = nullptr);
     CodecInfo Info(int index) const;
 
+    // One line of the list the options dialog shows.
+    struct Listed {
+        enum class Kind { Plain, Lossless, Uncompressed };
+        int index = -1;  // the catalogue position, which "CodecIndex" stores
+        QString name;    // "Motion JPEG", or the encoder's long name
+        Kind kind = Kind::Plain;
+    };
+    // The catalogue as a newcomer chooses from it: the encoders that suit a
+    // slow camera first, under plain names (Motion JPEG, H.264 (x264),
+    // MPEG-4 Part 2, FFV1, Huffyuv, uncompressed), then the others by name.
+    // An encoder of a format listed already under another name, and
+    // encoders made for still pictures, are left out, except keep (the
+    // stored choice), which is listed whatever it is. The positions
+    // themselves stay those of the catalogue, so that a stored value names
+    // the same encoder as before.
+    std::vector<Listed> Listing(int keep = -1) const;
+
 private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };
+
+// The configuration dialog's quality control (shell/CodecDialogs.cpp): the
+// percentage (0 smallest file, 100 best picture) that a value of the
+// encoder's quality option stands for, -1 for an encoder without one; and
+// the option's value for a percentage.
+int QualityPercent(const QString& encoder, double value);
+double QualityValue(const QString& encoder, int percent);
 
 class TCompressor {
 public:

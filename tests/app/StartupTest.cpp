@@ -139,7 +139,7 @@ TEST(Startup, ASecondCopyOnlySaysSoAndEndsWithZero)
     ASSERT_TRUE(second.waitForFinished(30000));
     EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(second.exitCode(), 0);
-    EXPECT_EQ(ReadAll(secondLog), QStringLiteral("information\tOrvello\tAlreadry Running!\n"));
+    EXPECT_EQ(ReadAll(secondLog), QStringLiteral("information\tOrvello\tAlready running!\n"));
     EXPECT_FALSE(QFile::exists(secondSettings));
 
     EXPECT_EQ(first.state(), QProcess::Running) << "the first copy goes on undisturbed";

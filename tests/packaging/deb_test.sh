@@ -22,6 +22,7 @@ lintian --fail-on error,warning --suppress-tags possible-documentation-but-no-do
 
 contents=$(dpkg-deb -c "$deb" | awk '{print $NF}' | sed 's|^\./|/|')
 for file in /usr/bin/orvello /usr/share/orvello/lng/English.lng /usr/share/doc/orvello/manual.html \
+  /usr/share/doc/orvello/manual.ru.html \
   /usr/share/doc/orvello/copyright /usr/share/doc/orvello/changelog.gz \
   /usr/share/applications/org.example.orvello.desktop /usr/share/metainfo/org.example.orvello.metainfo.xml \
   /usr/share/icons/hicolor/scalable/apps/orvello.svg /usr/share/icons/hicolor/48x48/apps/orvello.png \
@@ -36,7 +37,7 @@ grep -q '^/usr/local' <<<"$contents" && fail "the package holds files under /usr
 [ "$(dpkg-deb -f "$deb" Package)" = orvello ] || fail "package name"
 [ "orvello $(dpkg-deb -f "$deb" Version)" = "$(./orvello --version)" ] || fail "package version"
 depends=$(dpkg-deb -f "$deb" Depends)
-for needed in libqt6widgets6 libqt6network6 libusb-1.0-0 libudev1 libjpeg62-turbo qt6-qpa-plugins \
+for needed in libqt6widgets6 libqt6network6 libusb-1.0-0 libudev1 libjpeg62-turbo qt6-qpa-plugins qt6-translations-l10n \
   libavcodec59 libavformat59 libswscale6; do
   grep -q "\\b$needed\\b" <<<"$depends" || fail "Depends lacks $needed: $depends"
 done

@@ -29,6 +29,7 @@ expected=(
   usr/bin/orvello
   usr/share/orvello/lng/English.lng
   usr/share/doc/orvello/manual.html
+  usr/share/doc/orvello/manual.ru.html
   usr/share/doc/orvello/copyright
   usr/share/doc/orvello/changelog.gz
   usr/share/applications/$app_id.desktop

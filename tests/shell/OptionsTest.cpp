@@ -35,7 +35,7 @@ void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStd
 namespace orv::test {
 namespace {
 
-const QString kStr7 = QStringLiteral("Установите телефон в положение для сьёмки и нажмите OK");
+const QString kStr7 = QStringLiteral("Установите телефон в положение для съёмки и нажмите OK");
 const QString kStr9 = QStringLiteral("Инициализация камеры невозможна!");
 const QString kStr10 = QStringLiteral("Не могу снять!");
 const QString kBusy =
@@ -271,7 +271,7 @@ TEST_F(OptionsTest, LanguageListAndLabels)
         // Past the last file: no selection and the built-in texts.
         {3, -1, "Телефон", "Тип картинки", "Ночная съёмка"},
     };
-    WriteLanguageFile(QStringLiteral("a.lng"), "[OPTIONS]\nPANEL1=Phone A\n");
+    WriteLanguageFile(QStringLiteral("a.lng"), "[OPTIONS]\nPANEL1=Phone A\n[LANGUAGE]\nNAME=Language A\n");
     WriteLanguageFile(QStringLiteral("b.lng"), "[options]\npanel1=Phone B\nS2=Size B\nS25=Night B\n");
     TForm1& form = FormWithoutPhone();
     for (const Row& row : rows) {
@@ -280,13 +280,15 @@ TEST_F(OptionsTest, LanguageListAndLabels)
         OpenOptions(form, [&](TOptionsDlg& dialog) {
             EXPECT_EQ(dialog.ComboBox5->count(), 3);
             EXPECT_EQ(dialog.ComboBox5->itemText(0), QStringLiteral("Русский"));
-            EXPECT_EQ(dialog.ComboBox5->itemText(2), QStringLiteral("b.lng"));
+            // Each file by its own name for itself, else by its file name.
+            EXPECT_EQ(dialog.ComboBox5->itemText(1), QStringLiteral("Language A"));
+            EXPECT_EQ(dialog.ComboBox5->itemText(2), QStringLiteral("b"));
             EXPECT_EQ(dialog.ComboBox5->currentIndex(), row.selected);
             EXPECT_EQ(dialog.PageControl1->tabText(0), QString::fromUtf8(row.tab));
             EXPECT_EQ(dialog.Label2->text(), QString::fromUtf8(row.pictureType));
             EXPECT_EQ(dialog.ComboBox4->itemText(5), QString::fromUtf8(row.nightLight));
             EXPECT_EQ(dialog.ComboBox4->currentIndex(), 5);
-            // Captions without a key stay as they are in every language.
+            // Captions the file gives no text for keep their built-in ones.
             EXPECT_EQ(dialog.CheckBox1->text(), QStringLiteral("Auto Suspend mode"));
             EXPECT_EQ(dialog.windowTitle(), QStringLiteral("Настройки"));
         });
@@ -447,7 +449,7 @@ TEST_F(OptionsTest, FrameRateTest)
          },
          0, {QStringLiteral("Phone ready? B"), QStringLiteral("No phone B")}, {}, QStringLiteral("3")},
     };
-    WriteLanguageFile(QStringLiteral("a.lng"), "[OPTIONS]\nPANEL1=Phone A\n");
+    WriteLanguageFile(QStringLiteral("a.lng"), "[OPTIONS]\nPANEL1=Phone A\n[LANGUAGE]\nNAME=Language A\n");
     WriteLanguageFile(QStringLiteral("b.lng"), "[STRS]\nSTR7=Phone ready? B\nSTR8=No phone B\n");
     Settings().SetLangIndex(1);
     SetClock(&SharedHeldClock());

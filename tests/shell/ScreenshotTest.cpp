@@ -21,6 +21,8 @@
 #include <QStatusBar>
 #include <QTabBar>
 #include <QTabWidget>
+#include <QTcpServer>
+#include <QSystemTrayIcon>
 
 namespace orv::test {
 namespace {
@@ -163,6 +165,65 @@ TEST_P(ScreenshotTest, OptionsDialogTabs)
     form.N7Click();
     SharedDialogs().onModal = nullptr;
     EXPECT_EQ(tabsSeen, 4);
+}
+
+// The window while it looks for the phone, and while it records and serves:
+// each state says so in the language in use, in full.
+TEST_P(ScreenshotTest, WindowConnectingRecordingAndServing)
+{
+    const int language = GetParam();
+    const QString suffix = language == 0 ? QStringLiteral("ru") : QStringLiteral("en");
+    qputenv("ORVELLO_LNG_DIR", (SourceDir() + QStringLiteral("/lng")).toUtf8());
+    Settings().SetAutoPhoneConnect(true);
+    Settings().SetLangIndex(language);
+    Settings().SetServerEnabled(true);
+    Settings().SetServerStream(true);
+    {
+        QTcpServer probe;
+        ASSERT_TRUE(probe.listen(QHostAddress::Any, 0));
+        Settings().SetServerPort(probe.serverPort());
+    }
+    auto& form = MakeForm<CamForm>();
+    form.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+    const QString prefix = ScreenshotFolder() + QStringLiteral("/%1-%2-").arg(QGuiApplication::platformName(), suffix);
+    const auto label = [&](int panel) { return form.StatusBar1->findChildren<QLabel*>().at(panel); };
+    const auto fits = [&](QLabel* panel) { return panel->sizeHint().width() <= panel->width(); };
+
+    QTest::qWait(20);
+    form.grab().save(prefix + QStringLiteral("connecting.png"));
+    EXPECT_EQ(form.PanelText(TForm1::kConnectionPanel),
+              language == 0 ? QStringLiteral("Поиск телефона...") : QStringLiteral("Searching for the phone..."));
+    EXPECT_TRUE(fits(label(TForm1::kConnectionPanel))) << suffix.toStdString();
+
+    AddPhone();
+    ASSERT_TRUE(WaitForConnected());
+    form.Web1Click();
+    ASSERT_NE(form.CamThread, nullptr);
+    form.ShowRecordingTime(LangText(txt::kStr21RecordingTime), QStringLiteral(" 00:01:23"));
+    QTest::qWait(20);
+    form.grab().save(prefix + QStringLiteral("recording.png"));
+    EXPECT_TRUE(form.windowTitle().startsWith(QStringLiteral("● REC 00:01:23"))) << form.windowTitle().toStdString();
+    EXPECT_EQ(form.Tray->Tip(), form.windowTitle());
+    EXPECT_TRUE(form.Tray->Recording());
+    const QString address = BrowserAddress(Settings().GetServerPort());
+    const QString expected =
+        (language == 0 ? QStringLiteral("Сервер: %1 (поток: /stream.mjpg)") : QStringLiteral("Server: %1 (stream: /stream.mjpg)"))
+            .arg(address);
+    EXPECT_EQ(form.AddressPanel->text(), expected);
+    EXPECT_GT(form.AddressPanel->width(), 0);
+    EXPECT_TRUE(fits(form.AddressPanel)) << suffix.toStdString();
+    // The recording time beside it is not squeezed.
+    EXPECT_TRUE(fits(label(TForm1::kTimePanel))) << form.PanelText(TForm1::kTimePanel).toStdString();
+    EXPECT_TRUE(form.StatusBar1->rect().contains(form.AddressPanel->geometry())) << suffix.toStdString();
+    // The tray icon with its mark, for looking at.
+    form.Tray->Icon()->icon().pixmap(48, 48).save(prefix + QStringLiteral("tray-recording.png"));
+    form.TrayMenu->popup(form.mapToGlobal(QPoint(40, 40)));
+    QTest::qWait(20);
+    form.TrayMenu->grab().save(prefix + QStringLiteral("tray-menu.png"));
+    form.TrayMenu->hide();
+    form.Web2Click();
+    ASSERT_TRUE(WaitFor([&] { return form.CamThread == nullptr; }));
 }
 
 INSTANTIATE_TEST_SUITE_P(Languages, ScreenshotTest, ::testing::Values(0, 1));

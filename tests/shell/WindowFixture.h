@@ -83,10 +83,13 @@ class CamForm final : public TForm1 {
 public:
     using TForm1::FormCloseQuery;
     int camThreadsMade = 0;
+    // The file the stand-in recorder says it writes.
+    QString fileToRecord;
 
 protected:
     TThread* MakeCamThread(std::function<void()> finished) override
     {
+        SetRecordingFile(fileToRecord);
         auto* thread = new IdleCamThread;
         thread->SetFreeOnTerminate(true);
         thread->OnTerminate = [finished](TThread*) { finished(); };

@@ -453,7 +453,7 @@ TEST_F(WindowTest, EnglishLanguageFileRelabelsMenuAndPanels)
     Settings().SetLangIndex(1);
     TForm1& form = MakeForm();
     EXPECT_EQ(form.N1->text(), QStringLiteral("&File"));
-    EXPECT_EQ(form.N9->text(), QStringLiteral("About"));
+    EXPECT_EQ(form.N9->text(), QStringLiteral("&About"));
     EXPECT_EQ(form.PanelText(TForm1::kConnectionPanel), QStringLiteral("Status: not connected."));
     EXPECT_EQ(form.PanelText(TForm1::kModelPanel), QStringLiteral("Model:"));
     EXPECT_EQ(form.PanelText(TForm1::kWorkPanel), QStringLiteral("Status: idle."));
@@ -472,7 +472,7 @@ TEST_F(WindowTest, OptionsOkRelabelsTheMenuAndCancelDoesNot)
         return static_cast<int>(QDialog::Rejected);
     };
     form.N7Click();
-    EXPECT_EQ(form.N3->text(), QStringLiteral("Выход"));
+    EXPECT_EQ(form.N3->text(), QStringLiteral("&Выход"));
     SharedDialogs().onModal = [](QDialog*) { return static_cast<int>(QDialog::Accepted); };
     form.N7Click();
     EXPECT_EQ(form.N3->text(), QString());
@@ -596,7 +596,8 @@ TEST_F(WindowTest, HelpCommandsOpenTheManualSiteAndMail)
     form.N11Click();
     ASSERT_EQ(urls_.size(), 3u);
     EXPECT_TRUE(urls_[0].isLocalFile());
-    EXPECT_TRUE(urls_[0].toLocalFile().endsWith(QStringLiteral("manual.html")));
+    // The manual of the built-in language (the test program has none beside it).
+    EXPECT_TRUE(urls_[0].toLocalFile().endsWith(QStringLiteral("manual.ru.html")));
     EXPECT_EQ(urls_[1].scheme(), QStringLiteral("https"));
     EXPECT_EQ(urls_[2].scheme(), QStringLiteral("mailto"));
 
@@ -620,7 +621,7 @@ TEST_F(WindowTest, HelpWithoutABrowserSaysWhereTheManualIs)
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0].text, QStringLiteral("Не могу открыть руководство в браузере. Оно находится здесь: ") +
                                     urls_[0].toLocalFile());
-    EXPECT_TRUE(urls_[0].toLocalFile().endsWith(QStringLiteral("/manual.html")));
+    EXPECT_TRUE(urls_[0].toLocalFile().endsWith(QStringLiteral("/manual.ru.html")));
 
     // The web site and mail commands open no manual and say nothing more.
     form.N13Click();

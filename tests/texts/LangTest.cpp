@@ -7,8 +7,11 @@
 #include "platform/SettingsStore.h"
 #include "tests/support/TestEnv.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QLibraryInfo>
+#include <QRegularExpression>
 #include <QStringDecoder>
 #include <QStringEncoder>
 
@@ -104,7 +107,7 @@ TEST_F(LangTest, SetOfTextsListsTheFolderOnce)
     WriteUtf8(QStringLiteral("a.lng"), QStringLiteral("[MENU]\nFILE=&File\nEXIT=Quit\n[STRS]\nSTR8=No phone\n"));
     WriteUtf8(QStringLiteral("b.lng"), QStringLiteral("[menu]\nfile=Datei\n"));
     const LangEntry entries[] = {txt::kMenuFile, txt::kMenuConnect, txt::kMenuExit, txt::kStr8NoPhone};
-    const QStringList builtIn{QStringLiteral("&Файл"), QStringLiteral("Подключить"), QStringLiteral("Выход"),
+    const QStringList builtIn{QStringLiteral("&Файл"), QStringLiteral("&Подключить"), QStringLiteral("&Выход"),
                               QStringLiteral("Телефон не подключён!")};
     const struct {
         int index;
@@ -130,7 +133,7 @@ TEST_F(LangTest, NamesMatchWithoutRegardToCaseAndEmptyEntriesStayEmpty)
     EXPECT_EQ(LangTextAt(1, txt::kMenuFile), QStringLiteral("Datei"));
     EXPECT_EQ(LangTextAt(1, txt::kMenuExit), QString());
     EXPECT_EQ(LangTextAt(1, txt::kMenuSave), QStringLiteral("Sichern"));
-    EXPECT_EQ(LangTextAt(1, txt::kMenuConnect), QStringLiteral("Подключить"));  // missing key
+    EXPECT_EQ(LangTextAt(1, txt::kMenuConnect), QStringLiteral("&Подключить"));  // missing key
 }
 
 TEST_F(LangTest, FileWithoutStrsKeepsBuiltInMessages)
@@ -227,9 +230,9 @@ TEST_F(LangTest, HostileFilesGiveBuiltInTexts)
         EXPECT_EQ(LangTextAt(1, entry), QString::fromUtf8(entry.builtIn)) << entry.key;
     EXPECT_EQ(LangTextAt(2, txt::kMenuExit), QStringLiteral("Qu"));
     EXPECT_EQ(LangTextAt(2, txt::kMenuSave), QString());
-    EXPECT_EQ(LangTextAt(3, txt::kMenuExit), QStringLiteral("Выход"));
-    EXPECT_EQ(LangTextAt(4, txt::kMenuExit), QStringLiteral("Выход"));
-    EXPECT_EQ(LangTextAt(5, txt::kMenuExit), QStringLiteral("Выход"));  // a pipe is never waited on
+    EXPECT_EQ(LangTextAt(3, txt::kMenuExit), QStringLiteral("&Выход"));
+    EXPECT_EQ(LangTextAt(4, txt::kMenuExit), QStringLiteral("&Выход"));
+    EXPECT_EQ(LangTextAt(5, txt::kMenuExit), QStringLiteral("&Выход"));  // a pipe is never waited on
 }
 
 TEST(LangFileTest, DecodingPrefersUtf8AndFallsBackToWindows1251)
@@ -269,17 +272,117 @@ TEST(ShippedLanguageTest, EnglishIsCompleteAndFirst)
     std::vector<LangEntry> entries(kMenuTexts.begin(), kMenuTexts.end());
     entries.insert(entries.end(), kOptionsTexts.begin(), kOptionsTexts.end());
     entries.insert(entries.end(), kStatusTexts.begin(), kStatusTexts.end());
+    entries.insert(entries.end(), kOptionsMoreTexts.begin(), kOptionsMoreTexts.end());
+    entries.insert(entries.end(), kWindowTexts.begin(), kWindowTexts.end());
+    entries.insert(entries.end(), kLanguageTexts.begin(), kLanguageTexts.end());
+    // The built-in texts that are English already (the captions the program
+    // always gave in English) or no words at all.
+    const std::set<QString> sameInBoth{QStringLiteral("OK"), QStringLiteral("CANCEL"), QStringLiteral("TITLE_CREDIT"),
+                                       QStringLiteral("REC"), QStringLiteral("CODEC_LICENCE")};
     std::set<QString> inTables;
     for (const LangEntry& entry : entries) {
         inTables.insert(QString::fromLatin1(entry.section) + QLatin1Char('/') + QString::fromLatin1(entry.key));
         const std::optional<QString> english =
             lang::FindIniEntry(text, QString::fromLatin1(entry.section), QString::fromLatin1(entry.key));
-        EXPECT_NE(english.value_or(QString()), QString::fromUtf8(entry.builtIn)) << entry.key << " untranslated";
+        if (!sameInBoth.count(QString::fromLatin1(entry.key))) {
+            EXPECT_NE(english.value_or(QString()), QString::fromUtf8(entry.builtIn)) << entry.key << " untranslated";
+        }
+        // No Russian letter is left in the English file.
+        EXPECT_FALSE(english.value_or(QString()).contains(QRegularExpression(QStringLiteral("[\\x{0400}-\\x{04FF}]"))))
+            << entry.key;
+        // A text with placeholders keeps every one of them.
+        for (const char* mark : {"%1", "%2"})
+            EXPECT_EQ(english.value_or(QString()).contains(QLatin1String(mark)),
+                      QString::fromUtf8(entry.builtIn).contains(QLatin1String(mark)))
+                << entry.key << " " << mark;
         EXPECT_FALSE(english.value_or(QString()).isEmpty()) << entry.key;
     }
     EXPECT_EQ(inFile, inTables);
+    // A key missing from the file would show the built-in Russian: name it.
+    for (const QString& key : inTables)
+        EXPECT_TRUE(inFile.count(key)) << key.toStdString() << " is missing from English.lng";
     EXPECT_EQ(LangTextAt(1, txt::kMenuFile), QStringLiteral("&File"));
     qunsetenv("ORVELLO_LNG_DIR");
+}
+
+// The built-in Russian texts are spelt right; the menus' accelerators are
+// marked in both languages.
+TEST(BuiltInTextsTest, SpellingAndAccelerators)
+{
+    std::vector<LangEntry> entries(kMenuTexts.begin(), kMenuTexts.end());
+    entries.insert(entries.end(), kOptionsTexts.begin(), kOptionsTexts.end());
+    entries.insert(entries.end(), kStatusTexts.begin(), kStatusTexts.end());
+    entries.insert(entries.end(), kOptionsMoreTexts.begin(), kOptionsMoreTexts.end());
+    entries.insert(entries.end(), kWindowTexts.begin(), kWindowTexts.end());
+    for (const LangEntry& entry : entries) {
+        const QString text = QString::fromUtf8(entry.builtIn);
+        EXPECT_FALSE(text.contains(QStringLiteral("сьём"))) << entry.key;
+        EXPECT_FALSE(text.contains(QStringLiteral("Alreadry"))) << entry.key;
+    }
+    const struct {
+        const LangEntry& entry;
+        const char* builtIn;
+    } corrected[] = {
+        {txt::kOptShotTimeout, "Таймаут после съёмки:"},
+        {txt::kOptDuplicatePicture, "Дублировать картинку на экран во время съёмки"},
+        {txt::kStr7PositionPhone, "Установите телефон в положение для съёмки и нажмите OK"},
+        {txt::kStr21RecordingTime, "Время съёмки:"},
+        {txt::kAlreadyRunning, "Already running!"},
+    };
+    for (const auto& row : corrected)
+        EXPECT_EQ(QString::fromUtf8(row.entry.builtIn), QString::fromUtf8(row.builtIn)) << row.entry.key;
+    for (const LangEntry& entry : kMenuTexts)
+        EXPECT_TRUE(QString::fromUtf8(entry.builtIn).contains(QLatin1Char('&'))) << entry.key;
+}
+
+class LanguageOfQtTest : public LangTest {
+protected:
+    void TearDown() override
+    {
+        InstallQtTranslation(0);
+        LangTest::TearDown();
+    }
+};
+
+// The names of the language list, the lines of a long text, and Qt's own
+// texts in the language chosen.
+TEST_F(LanguageOfQtTest, NamesLinesAndQtTranslations)
+{
+    WriteUtf8(QStringLiteral("de.lng"), QStringLiteral("[LANGUAGE]\nNAME=Deutsch\nQT_TRANSLATION=qtbase_de\n"));
+    WriteUtf8(QStringLiteral("plain.lng"), QStringLiteral("[MENU]\nFILE=File\n"));
+    WriteUtf8(QStringLiteral("wrong.lng"), QStringLiteral("[LANGUAGE]\nNAME=\nQT_TRANSLATION=no_such_translation\n"));
+    EXPECT_EQ(LanguageNames(), (QStringList{QStringLiteral("Русский"), QStringLiteral("Deutsch"),
+                                            QStringLiteral("plain"), QStringLiteral("wrong")}));
+
+    const struct {
+        const char* in;
+        const char* out;
+    } lines[] = {{"one\\ntwo", "one\ntwo"}, {"no break", "no break"}, {"\\n\\n", "\n\n"}, {"", ""}};
+    for (const auto& line : lines)
+        EXPECT_EQ(ExpandLineBreaks(QString::fromUtf8(line.in)), QString::fromUtf8(line.out)) << line.in;
+
+    EXPECT_EQ(QtTranslationPath(QStringLiteral("/x/y.qm")), QStringLiteral("/x/y.qm"));
+    EXPECT_EQ(QtTranslationPath(QStringLiteral("qtbase_ru")),
+              QLibraryInfo::path(QLibraryInfo::TranslationsPath) + QStringLiteral("/qtbase_ru.qm"));
+
+    // Qt's "Cancel" of its dialog buttons, as each language shows it.
+    const auto cancel = [] { return QCoreApplication::translate("QPlatformTheme", "Cancel"); };
+    const struct {
+        int index;
+        bool loaded;
+        const char* cancel;
+    } rows[] = {
+        {0, true, "Отмена"},     // built-in Russian: Debian's qtbase_ru
+        {1, true, "Abbrechen"},  // the file names its translation
+        {2, false, "Cancel"},    // a file that names none: Qt's own English
+        {3, false, "Cancel"},    // one that does not load
+        {0, true, "Отмена"},     // and back: the translation before is replaced
+        {9, true, "Отмена"},     // past the last file: the built-in language
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(InstallQtTranslation(row.index), row.loaded) << row.index;
+        EXPECT_EQ(cancel(), QString::fromUtf8(row.cancel)) << row.index;
+    }
 }
 
 }  // namespace

@@ -13,7 +13,9 @@
 #include <QDialog>
 #include <QFile>
 #include <QLineEdit>
+#include <QSlider>
 #include <QSpinBox>
+#include <QToolButton>
 
 #include <gtest/gtest.h>
 
@@ -198,6 +200,88 @@ TEST_F(CodecDialogs, AClearedTextFieldMeansTheEncodersDefaultAndATextTheEncoderR
         }
         EXPECT_EQ(RecordedKeyFrames(index, 2).size(), 2u) << c.encoder << " " << c.field << " " << c.typed;
     }
+}
+
+// The one quality control, from smallest file to best picture, over each
+// encoder's own option; the rest of the table behind "Advanced".
+TEST(CodecQuality, PercentAndValueMapOntoTheEncodersOption)
+{
+    const struct {
+        const char* encoder;
+        double value;
+        int percent;
+    } rows[] = {
+        {"mjpeg", 354, 93},     // q 3, the default
+        {"mjpeg", 118, 100},    // q 1
+        {"mjpeg", 31 * 118, 0}, // q 31
+        {"mpeg4", 354, 93},
+        {"libx264", 23, 55},    // x264's default CRF
+        {"libx264", 0, 100},
+        {"libx264", 51, 0},
+        {"ffv1", 0, -1},        // lossless: no quality
+        {"rawvideo", 0, -1},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(QualityPercent(QLatin1String(row.encoder), row.value), row.percent) << row.encoder << " " << row.value;
+        if (row.percent >= 0) {
+            EXPECT_EQ(QualityValue(QLatin1String(row.encoder), row.percent), row.value) << row.encoder;
+        }
+    }
+    // Out of range and between steps.
+    EXPECT_EQ(QualityPercent(QStringLiteral("mjpeg"), 99999), 0);
+    EXPECT_EQ(QualityValue(QStringLiteral("mjpeg"), 150), 118);
+    EXPECT_EQ(QualityValue(QStringLiteral("mjpeg"), 50), 16 * 118);
+}
+
+TEST_F(CodecDialogs, ConfigureOpensWithQualityAndHidesTheTableBehindAdvanced)
+{
+    const int mjpeg = codecs_.IndexOf(QStringLiteral("mjpeg"));
+    const int ffv1 = codecs_.IndexOf(QStringLiteral("ffv1"));
+    ASSERT_GE(mjpeg, 0);
+    struct Seen {
+        bool quality = false;
+        int percent = -1;
+        bool tableHidden = false;
+        bool tableShownAfterAdvanced = false;
+    };
+    const auto open = [&](int index, int setPercent) {
+        Seen seen;
+        dialogs_.onModal = [&](QDialog* dialog) {
+            dialog->show();
+            auto* quality = dialog->findChild<QSlider*>(QStringLiteral("quality"));
+            auto* table = dialog->findChild<QWidget*>(QStringLiteral("advancedOptions"));
+            auto* advanced = dialog->findChild<QToolButton*>(QStringLiteral("advanced"));
+            seen.quality = quality != nullptr;
+            seen.tableHidden = table && !table->isVisible();
+            if (advanced)
+                advanced->click();
+            seen.tableShownAfterAdvanced = table && table->isVisible();
+            if (quality) {
+                seen.percent = quality->value();
+                if (setPercent >= 0)
+                    quality->setValue(setPercent);
+            }
+            dialog->hide();
+            return int(QDialog::Accepted);
+        };
+        codecs_.Configure(nullptr, index);
+        return seen;
+    };
+    const Seen first = open(mjpeg, 50);
+    EXPECT_TRUE(first.quality);
+    EXPECT_EQ(first.percent, 93);
+    EXPECT_TRUE(first.tableHidden);
+    EXPECT_TRUE(first.tableShownAfterAdvanced);
+    EXPECT_EQ(Value(mjpeg, "global_quality"), "1888");  // q 16
+    EXPECT_EQ(open(mjpeg, -1).percent, 50);
+    EXPECT_EQ(Value(mjpeg, "global_quality"), "1888");  // untouched, unchanged
+    EXPECT_EQ(RecordedKeyFrames(mjpeg, 2).size(), 2u);
+    if (ffv1 >= 0) {
+        const Seen lossless = open(ffv1, -1);
+        EXPECT_FALSE(lossless.quality);
+        EXPECT_TRUE(lossless.tableShownAfterAdvanced);
+    }
+    EXPECT_TRUE(dialogs_.Messages().empty());
 }
 
 }  // namespace

@@ -12,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
+
 #include <cmath>
 #include <limits>
 #include <memory>
@@ -116,6 +118,64 @@ TEST(Catalogue, ListsTheUsefulEncodersFirstAndTheRestByNameInEveryRun)
         EXPECT_FALSE(names.contains(QLatin1String(absent))) << absent;
     EXPECT_EQ(first.GetName(first.Count()), QString());
     EXPECT_EQ(first.Handle(-1), nullptr);
+}
+
+// The list a newcomer chooses from: the encoders for a slow camera first
+// under plain names, then the rest by name; a format under a second name and
+// still-picture encoders left out unless stored; every line names its
+// catalogue position, which a stored "CodecIndex" keeps meaning.
+TEST(Catalogue, ListingPutsPlainNamesFirstAndKeepsCataloguePositions)
+{
+    const TCodecs codecs;
+    using Kind = TCodecs::Listed::Kind;
+    const std::vector<TCodecs::Listed> listing = codecs.Listing();
+    const struct {
+        const char* encoder;
+        const char* name;
+        Kind kind;
+    } first[] = {
+        {"mjpeg", "Motion JPEG", Kind::Plain},   {"libx264", "H.264 (x264)", Kind::Plain},
+        {"mpeg4", "MPEG-4 Part 2", Kind::Plain}, {"ffv1", "FFV1", Kind::Lossless},
+        {"huffyuv", "Huffyuv", Kind::Lossless},  {"rawvideo", "", Kind::Uncompressed},
+    };
+    ASSERT_GT(listing.size(), std::size(first));
+    for (size_t i = 0; i < std::size(first); ++i) {
+        EXPECT_EQ(listing[i].index, codecs.IndexOf(QLatin1String(first[i].encoder))) << first[i].encoder;
+        EXPECT_EQ(listing[i].name, QString::fromUtf8(first[i].name)) << first[i].encoder;
+        EXPECT_EQ(listing[i].kind, first[i].kind) << first[i].encoder;
+    }
+    // The catalogue itself keeps its order: Motion JPEG stays position 0.
+    EXPECT_EQ(listing[0].index, 0);
+    std::set<int> positions;
+    QStringList names;
+    for (const TCodecs::Listed& listed : listing) {
+        EXPECT_TRUE(positions.insert(listed.index).second) << listed.index;
+        EXPECT_GE(listed.index, 0);
+        EXPECT_LT(listed.index, codecs.Count());
+        names << codecs.EncoderName(listed.index);
+    }
+    for (const char* absent : {"libxvid", "libx264rgb", "ffvhuff", "png", "bmp", "tiff", "targa", "jpegls", "ljpeg",
+                               "jpeg2000", "pam", "ppm", "sgi"})
+        EXPECT_FALSE(names.contains(QLatin1String(absent))) << absent;
+    // The rest in the order of their names.
+    QStringList rest;
+    for (size_t i = std::size(first); i < listing.size(); ++i)
+        rest << listing[i].name;
+    QStringList sorted = rest;
+    std::sort(sorted.begin(), sorted.end(), [](const QString& a, const QString& b) {
+        return a.compare(b, Qt::CaseInsensitive) < 0;
+    });
+    EXPECT_EQ(rest, sorted);
+    // A stored choice that the list leaves out is still offered.
+    for (const char* stored : {"libxvid", "png"}) {
+        const int index = codecs.IndexOf(QLatin1String(stored));
+        if (index < 0)
+            continue;
+        const std::vector<TCodecs::Listed> keeping = codecs.Listing(index);
+        EXPECT_EQ(std::count_if(keeping.begin(), keeping.end(), [&](const auto& l) { return l.index == index; }), 1)
+            << stored;
+        EXPECT_EQ(keeping.size(), listing.size() + 1) << stored;
+    }
 }
 
 struct RecordingCase {

@@ -59,7 +59,7 @@ const QString kStr17 = QStringLiteral("Не могу создать видео �
 const QString kStr18 = QStringLiteral("Ошибка камеры!");
 const QString kStr19 = QStringLiteral("Формат не поддерживается кодеком!");
 const QString kStr20 = QStringLiteral("Удаляю...");
-const QString kStr21 = QStringLiteral("Время сьёмки:");
+const QString kStr21 = QStringLiteral("Время съёмки:");
 
 constexpr uint16_t kFile = 0x4A;
 constexpr uint16_t kCamera = 0x61;

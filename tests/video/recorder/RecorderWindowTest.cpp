@@ -203,8 +203,8 @@ TEST_F(RecorderWindowTest, RecordingTimeKeepsItsLabelWhereThereIsRoom)
 {
     TForm1& form = MakeForm();
     form.show();
-    const QString label = QStringLiteral("Время сьёмки:");
-    const QString full = QStringLiteral("Время сьёмки: 00:01:05");
+    const QString label = QStringLiteral("Время съёмки:");
+    const QString full = QStringLiteral("Время съёмки: 00:01:05");
     for (const auto& [width, shown] : {std::pair{650, QStringLiteral("00:01:05")}, std::pair{1200, full}}) {
         form.resize(width, 400);
         QApplication::processEvents();
