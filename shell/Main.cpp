@@ -834,7 +834,8 @@ void TForm1::ServerSocket1ClientError(QTcpSocket* Socket, QAbstractSocket::Socke
 
 void TForm1::N5Click()
 {
-    // Enabled only while a picture is shown; F-keys and calls find it so too.
+    // Only a picture that is shown can be saved (the command is disabled
+    // until there is one).
     if (picture_.isNull())
         return;
     SaveRequest request;

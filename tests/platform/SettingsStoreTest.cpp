@@ -13,7 +13,6 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <functional>
@@ -541,32 +540,4 @@ TEST_F(SettingsStore, EveryReadSeesTheLatestFileOfAnyProcess)
         EXPECT_EQ(reg::ReadRegInt("P0", -1), row.other);
     }
     reg::SetSettledTime(std::chrono::nanoseconds(-1));
-}
-
-// Threads that read while another writes each see a whole file, never one
-// parsed halfway or a value that went back.
-TEST_F(SettingsStore, ThreadsReadingWhileAnotherWritesSeeEachValueInTurn)
-{
-    reg::WriteRegInt("Counter", 0);
-    std::atomic<bool> done{false};
-    std::atomic<int> backwards{0};
-    std::vector<std::thread> readers;
-    for (int t = 0; t < 4; ++t) {
-        readers.emplace_back([&] {
-            int last = 0;
-            while (!done) {
-                const int now = reg::ReadRegInt("Counter", -1);
-                if (now < last)
-                    ++backwards;
-                last = now;
-            }
-        });
-    }
-    for (int i = 1; i <= 60; ++i)
-        reg::WriteRegInt("Counter", i);
-    done = true;
-    for (auto& reader : readers)
-        reader.join();
-    EXPECT_EQ(backwards.load(), 0);
-    EXPECT_EQ(reg::ReadRegInt("Counter", -1), 60);
 }

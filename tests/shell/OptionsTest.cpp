@@ -525,6 +525,41 @@ TEST_F(OptionsTest, FrameRateTestWaitsForAPhotoOrARecording)
     }
 }
 
+// A test that goes through writes the rate of the time from the shot to the
+// camera switched off: here the phone takes the given time to shoot, on a
+// clock that moves by what is waited (every poll of the phone included).
+TEST_F(OptionsTest, FrameRateTestMeasuresFromTheShotToTheCameraOff)
+{
+    struct Row {
+        uint32_t shotMs;
+        double slowest, fastest;  // the rate the field may show
+    };
+    const Row rows[] = {{2500, 1000.0 / 2600, 0.4}, {250, 1000.0 / 350, 4.0}};
+    sim::SimPhone& phone = AddPhone();
+    TForm1& form = MakeForm();
+    ASSERT_TRUE(WaitForConnected());
+    Settings().SetAutoFps(false);
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.shotMs);
+        Settings().SetFps(3);
+        phone.SetLatency(0, row.shotMs);
+        OpenOptions(form, [&](TOptionsDlg& dialog) {
+            // This phone reads a picture file only while it is open.
+            phone.PutFile("/a/temp.jpg", std::vector<uint8_t>(3000, 0x55));
+            ASSERT_EQ(phone::PhoneLink::Instance().OpenPhoneFile("/a/temp.jpg", 0), phone::kOk);
+            dialog.Button2->click();
+            bool ok = false;
+            const double rate = QLocale::system().toDouble(dialog.Edit4->text(), &ok);
+            EXPECT_TRUE(ok) << dialog.Edit4->text().toStdString();
+            EXPECT_GE(rate, row.slowest);
+            EXPECT_LE(rate, row.fastest);
+        });
+        EXPECT_EQ(SharedDialogs().MessageTexts(), QStringList{kStr7});
+        SharedDialogs().Clear();
+    }
+    phone.SetLatency(0, 0);
+}
+
 // While the phone works on the test, the dialog neither closes nor starts a
 // second test; once the phone answers, the test ends as usual.
 TEST_F(OptionsTest, FrameRateTestHoldsTheDialogWhileThePhoneWorks)

@@ -16,6 +16,8 @@
 #include <QSlider>
 #include <QSpinBox>
 #include <QToolButton>
+#include <QTest>
+#include <QWheelEvent>
 
 #include <gtest/gtest.h>
 
@@ -131,6 +133,56 @@ TEST_F(CodecDialogs, TheFormShowsFlagsAsCheckBoxesNamedValuesAsListsAndHoldsLimi
     EXPECT_EQ(Value(mjpeg, "qmin"), "69");
     EXPECT_EQ(Value(mjpeg, "huffman"), "0");
     EXPECT_TRUE(dialogs_.Messages().empty());
+}
+
+// Scrolling the options page over a spin box or a list changes nothing
+// unless that control has the focus.
+TEST_F(CodecDialogs, TheWheelChangesOnlyAFocusedControl)
+{
+    const int mpeg4 = codecs_.IndexOf(QStringLiteral("mpeg4"));
+    ASSERT_GE(mpeg4, 0);
+    struct Row {
+        const char* control;
+        bool focused;
+        bool changes;
+    };
+    const Row rows[] = {{"g", false, false}, {"g", true, true}, {"pixel_format", false, false}};
+    int rowsRun = 0;
+    dialogs_.onModal = [&](QDialog* dialog) {
+        dialog->show();
+        dialog->activateWindow();
+        EXPECT_TRUE(QTest::qWaitForWindowActive(dialog));
+        for (const Row& row : rows) {
+            SCOPED_TRACE(std::string(row.control) + (row.focused ? " focused" : " not focused"));
+            auto* control = dialog->findChild<QWidget*>(QString::fromLatin1(row.control));
+            if (!control) {
+                ADD_FAILURE() << "no such control";
+                continue;
+            }
+            const auto value = [control] {
+                if (auto* spin = qobject_cast<QSpinBox*>(control))
+                    return spin->value();
+                return qobject_cast<QComboBox*>(control)->currentIndex();
+            };
+            if (row.focused)
+                control->setFocus(Qt::OtherFocusReason);
+            else
+                dialog->setFocus(Qt::OtherFocusReason);
+            EXPECT_TRUE(QTest::qWaitFor([&] { return control->hasFocus() == row.focused; }, 2000));
+            const int before = value();
+            const QPointF at(control->width() / 2.0, control->height() / 2.0);
+            QWheelEvent wheel(at, control->mapToGlobal(at), QPoint(), QPoint(0, 120), Qt::NoButton, Qt::NoModifier,
+                              Qt::NoScrollPhase, false);
+            QCoreApplication::sendEvent(control, &wheel);
+            EXPECT_EQ(value() != before, row.changes) << before << " -> " << value();
+            ++rowsRun;
+        }
+        dialog->hide();
+        return int(QDialog::Rejected);
+    };
+    codecs_.Configure(nullptr, mpeg4);
+    EXPECT_EQ(rowsRun, 3);
+    EXPECT_EQ(Value(mpeg4, "g"), "12") << "nothing kept after Cancel";
 }
 
 TEST_F(CodecDialogs, AboutNamesTheEncoderItsFourccAndTheLibraries)
