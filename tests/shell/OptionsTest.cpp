@@ -371,8 +371,8 @@ TEST_F(OptionsTest, AnInvalidNumberKeepsTheDialogOpenAndWritesNothing)
     };
     // The message names the field by its label and gives its range.
     const Row rows[] = {
-        {&TOptionsDlg::Edit2, "12a", "Таймаут после сьёмки: «12a» — не целое число от 0 до 2147483647."},
-        {&TOptionsDlg::Edit2, "-1", "Таймаут после сьёмки: «-1» — не целое число от 0 до 2147483647."},
+        {&TOptionsDlg::Edit2, "12a", "Таймаут после съёмки: «12a» — не целое число от 0 до 2147483647."},
+        {&TOptionsDlg::Edit2, "-1", "Таймаут после съёмки: «-1» — не целое число от 0 до 2147483647."},
         {&TOptionsDlg::Edit4, "1.5.2", "fps: «1.5.2» — не число больше 0."},
         {&TOptionsDlg::Edit4, "inf", "fps: «inf» — не число больше 0."},
         {&TOptionsDlg::Edit4, "0", "fps: «0» — не число больше 0."},

@@ -182,7 +182,8 @@ TEST_P(WindowTextsTest, PanelsAndTitleTakeTheNewLanguageAtOnce)
         if (!options)
             return static_cast<int>(QDialog::Rejected);
         options->ComboBox5->setCurrentIndex(other);
-        return static_cast<int>(QDialog::Accepted);
+        options->accept();  // OK writes the settings
+        return options->result();
     };
     form.N7Click();
     SharedDialogs().onModal = nullptr;
