@@ -84,6 +84,7 @@ constexpr Outcome kOutcomes[] = {
      "the picture could not be read from the phone (a longer \"Timeout\" may help)"},
     {&txt::kStr16DeinitFailed, kExitSuccess, "warning: the camera could not be switched off"},
     {&txt::kStr17VideoFileFailed, kExitFileNotWritable, "cannot write the video file %1"},
+    {&txt::kDiskFull, kExitFileNotWritable, "the disk is full: the recording stopped in %1"},
     {&txt::kStr18CameraError, kExitCameraFailed, "camera failure: a picture was not taken or read"},
     {&txt::kStr19FormatRejected, kExitFailure, "the video encoder chosen in the options refuses the frames"},
 };
@@ -166,11 +167,20 @@ public:
     void ShowMessageText(const QString& text) override
     {
         for (const Outcome& outcome : kOutcomes) {
-            if (text != LangText(*outcome.entry))
+            // A message may name the file and the system's reason after its
+            // text: on a line of its own, or in place of %1.
+            const QString known = LangText(*outcome.entry);
+            const QString lead = known.section(QStringLiteral("%1"), 0, 0);
+            QString detail;
+            if (text.startsWith(known + QLatin1Char('\n')))
+                detail = text.mid(known.size() + 1);
+            else if (known.contains(QStringLiteral("%1")) && !lead.isEmpty() && text.startsWith(lead))
+                detail = text.mid(lead.size());
+            else if (text != known)
                 continue;
             QString line = QString::fromLatin1(outcome.line);
             if (line.contains(QLatin1String("%1")))
-                line = line.arg(file_);
+                line = line.arg(detail.isEmpty() ? file_ : detail);
             if (outcome.status == kExitSuccess)
                 Say(line);
             else if (!failure_)
@@ -249,8 +259,10 @@ private:
             Progress(QStringLiteral("picture server on port %1").arg(port));
         }
         Progress(QStringLiteral("recording into %1").arg(file_));
+        // A start of the program's own: an existing file is never replaced,
+        // and the camera starts again after a fault once it has recorded.
         recorder_ = new video::TCamAvi(*this, settings_, phone::PhoneLink::Instance(), codecs_,
-                                       [this] { RecordingFinished(); }, file_);
+                                       [this] { RecordingFinished(); }, file_, true);
         if (options_.seconds > 0) {
             QTimer::singleShot(std::chrono::seconds(options_.seconds), this, [this] {
                 if (recorder_)
@@ -261,6 +273,7 @@ private:
 
     void RecordingFinished()
     {
+        file_ = recorder_->FileName();
         recorder_ = nullptr;
         // Viewers of the stream get its closing boundary.
         server_.Close();

@@ -36,6 +36,7 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QStatusBar>
+#include <QTimer>
 #include <QUrl>
 
 #include <algorithm>
@@ -351,7 +352,7 @@ void TForm1::HandlePhoneState(const std::shared_ptr<Life>& life, int state)
     onWindow([](TForm1& form) {
         form.N12->setEnabled(true);
         if (FindCmdLineSwitch(QLatin1Char('S')) && !form.CamThread)
-            form.Web1Click();
+            form.StartWebCamera(true);
     });
 }
 
@@ -442,7 +443,8 @@ void TForm1::Suspend1Click()
 TThread* TForm1::MakeCamThread(std::function<void()> finished)
 {
     try {
-        return new video::TCamAvi(*this, *this, phone::PhoneLink::Instance(), *Codecs, std::move(finished));
+        return new video::TCamAvi(*this, *this, phone::PhoneLink::Instance(), *Codecs, std::move(finished), QString(),
+                                  camAutomatic_);
     } catch (const std::system_error& error) {
         // No thread could be made: START is offered again.
         ShowMessageText(QString::fromLocal8Bit(error.what()));
@@ -450,10 +452,19 @@ TThread* TForm1::MakeCamThread(std::function<void()> finished)
     }
 }
 
-void TForm1::Web1Click()
+void TForm1::Web1Click() { StartWebCamera(false); }
+
+void TForm1::StartWebCamera(bool automatic)
 {
     if (CamThread)
         return;
+    // The last recording still completes its file: a new one waits for it.
+    if (!video::TCamAvi::WaitUntilNoneAlive(std::chrono::milliseconds(0))) {
+        autoStartPending_ = autoStartPending_ || automatic;
+        WatchFileCompletion();
+        return;
+    }
+    camAutomatic_ = automatic;
     Web1->setVisible(false);
     Web2->setVisible(true);
     if (GetServerEnabled()) {
@@ -498,8 +509,32 @@ void TForm1::CamFinished()
     Web2->setVisible(false);
     CamThread = nullptr;
     StopServer();
+    // The recorder completes its file after this handler: START waits.
+    if (!video::TCamAvi::WaitUntilNoneAlive(std::chrono::milliseconds(0)))
+        WatchFileCompletion();
     if (ending_)
         QMetaObject::invokeMethod(this, &TForm1::FinishEnding, Qt::QueuedConnection);
+}
+
+void TForm1::WatchFileCompletion()
+{
+    Web1->setEnabled(false);
+    if (!fileCompletion_) {
+        constexpr int kCompletionPollMs = 20;
+        fileCompletion_ = new QTimer(this);
+        fileCompletion_->setInterval(kCompletionPollMs);
+        connect(fileCompletion_, &QTimer::timeout, this, [this] {
+            if (!video::TCamAvi::WaitUntilNoneAlive(std::chrono::milliseconds(0)))
+                return;
+            fileCompletion_->stop();
+            Web1->setEnabled(true);
+            const bool start = autoStartPending_ && !ending_ && N12->isEnabled();
+            autoStartPending_ = false;
+            if (start)
+                StartWebCamera(true);
+        });
+    }
+    fileCompletion_->start();
 }
 
 void TForm1::EndRequested()

@@ -112,6 +112,9 @@ inline constexpr LangEntry kStr21RecordingTime{"STRS", "STR21", "Время сь
 // A picture could not be written to the chosen file; %1 the file, %2 the
 // system's reason.
 inline constexpr LangEntry kSaveFailed{"STRS", "SAVE_FAILED", "Не могу сохранить картинку в файл %1: %2"};
+// The disk (or the file size limit) took no more of a recording; %1 the
+// file, %2 the system's reason. The file holds the frames before, complete.
+inline constexpr LangEntry kDiskFull{"STRS", "DISK_FULL", "Диск заполнен, запись остановлена: %1 (%2)"};
 // The frame-rate test would switch the camera off under a photo or a recording.
 inline constexpr LangEntry kFpsTestBusy{"STRS", "FPS_TEST_BUSY",
                                         "Тест частоты кадров невозможен, пока идёт съёмка: дождитесь снимка или остановите веб камеру."};
@@ -143,7 +146,7 @@ inline constexpr std::array<LangEntry, 30> kOptionsTexts{
 };
 
 // Every use of every STRS key (keys with several uses appear once per use).
-inline constexpr std::array<LangEntry, 31> kStatusTexts{
+inline constexpr std::array<LangEntry, 32> kStatusTexts{
     txt::kStr1Connected,         txt::kStr2Model,           txt::kStr3Idle,
     txt::kStr3PhotoDone,         txt::kStr3CameraStopped,   txt::kStr4NotConnected,
     txt::kStr5NoModel,           txt::kStr6StopCameraFirst, txt::kStr7PositionPhone,
@@ -153,7 +156,7 @@ inline constexpr std::array<LangEntry, 31> kStatusTexts{
     txt::kStr15PhotoCameraDeinit, txt::kStr15CameraDeinit,  txt::kStr16DeinitFailed,
     txt::kStr17VideoFileFailed,  txt::kStr18CameraError,    txt::kStr19FormatRejected,
     txt::kStr20Deleting,         txt::kStr21RecordingTime,  txt::kSaveFailed,
-    txt::kFpsTestBusy,
+    txt::kFpsTestBusy,           txt::kDiskFull,
     txt::kManualNotOpened,       txt::kDownloadBytes,       txt::kDownloadKilobytes,
 };
 

@@ -142,28 +142,102 @@ TEST(AviFile, AKilledRecordingKeepsEveryFrameWrittenBeforeForFfprobe)
     }
 }
 
-TEST(AviFile, AFailingWriteIsReportedAndTheFramesBeforeItStayReadable)
+TEST(AviFile, AFrameWithoutRoomIsRefusedAndTheFileIsCompletedWithTheFramesBefore)
 {
-    // A file size limit stands in for a full disk: the write that crosses it
-    // fails half done.
-    const QString path = PathFor(QStringLiteral("limited.avi"));
-    const ChildRun run = RunChild(
-        {QStringLiteral("mjpeg"), path, QStringLiteral("200"), QStringLiteral("limit"), QStringLiteral("60000")});
-    EXPECT_EQ(run.how, QProcess::NormalExit);
-    EXPECT_EQ(run.exitStatus, 0) << run.output.toStdString();
-    EXPECT_TRUE(run.output.contains(QStringLiteral("error Writing the file failed: File too large")))
-        << run.output.toStdString();
-    EXPECT_TRUE(run.output.contains(QStringLiteral("file-failed 1"))) << run.output.toStdString();
-    const QRegularExpressionMatch written = QRegularExpression(QStringLiteral("written (\\d+)")).match(run.output);
-    ASSERT_TRUE(written.hasMatch()) << run.output.toStdString();
-    const int frames = written.captured(1).toInt();
-    EXPECT_GT(frames, 2);
-    EXPECT_LT(frames, 200);
-    EXPECT_LE(QFileInfo(path).size(), 60000);
-    const auto probe = test::Ffprobe(path);
-    EXPECT_EQ(probe.value("exit"), "0") << probe.value("stderr").toStdString();
-    EXPECT_EQ(probe.value("nb_read_frames"), QString::number(frames));
-    EXPECT_EQ(test::DecodeFrames(path).size(), size_t(frames));
+    // A file size limit stands in for a full disk: the frame that would
+    // cross it, with the room the index needs, is not begun.
+    for (const char* encoder : {"mjpeg", "huffyuv"}) {
+        SCOPED_TRACE(encoder);
+        const QString path = PathFor(QStringLiteral("limited-%1.avi").arg(QLatin1String(encoder)));
+        const ChildRun run = RunChild(
+            {QLatin1String(encoder), path, QStringLiteral("200"), QStringLiteral("limit"), QStringLiteral("300000")});
+        EXPECT_EQ(run.how, QProcess::NormalExit);
+        EXPECT_EQ(run.exitStatus, 0) << run.output.toStdString();
+        EXPECT_TRUE(run.output.contains(QStringLiteral("error No room for the next frame: File too large")))
+            << run.output.toStdString();
+        EXPECT_TRUE(run.output.contains(QStringLiteral("file-failed 1"))) << run.output.toStdString();
+        const QRegularExpressionMatch written = QRegularExpression(QStringLiteral("written (\\d+)")).match(run.output);
+        ASSERT_TRUE(written.hasMatch()) << run.output.toStdString();
+        const int frames = written.captured(1).toInt();
+        EXPECT_GT(frames, 0);
+        EXPECT_LT(frames, 200);
+        EXPECT_LE(QFileInfo(path).size(), 300000);
+        // Complete: the counts and the index hold the frames written.
+        EXPECT_EQ(test::ReadStreamHeader(path).length, uint32_t(frames));
+        const QByteArray bytes = Contents(path);
+        EXPECT_TRUE(bytes.contains("idx1")) << "the index is written";
+        const auto probe = test::Ffprobe(path);
+        EXPECT_EQ(probe.value("exit"), "0") << probe.value("stderr").toStdString();
+        EXPECT_EQ(probe.value("nb_read_frames"), QString::number(frames));
+        EXPECT_EQ(test::DecodeFrames(path).size(), size_t(frames));
+        const test::DemuxedVideo video = test::Demux(path);
+        EXPECT_EQ(video.keyFrames.size(), size_t(frames));
+    }
+}
+
+TEST(AviFile, ARecordingBesideItsNameTakesItOnlyWhenPublished)
+{
+    struct Case {
+        const char* what;
+        std::vector<const char*> existing;  // files there before
+        bool publish;
+        bool replace;
+        const char* published;  // the name it gets; empty: none
+    };
+    const Case cases[] = {
+        {"never published, nothing there", {}, false, false, ""},
+        {"never published over a file", {"take.avi"}, false, false, ""},
+        {"replacing", {"take.avi"}, true, true, "take.avi"},
+        {"not replacing, the name free", {}, true, false, "take.avi"},
+        {"not replacing, the name taken", {"take.avi"}, true, false, "take-2.avi"},
+        {"not replacing, two names taken", {"take.avi", "take-2.avi"}, true, false, "take-3.avi"},
+        {"not replacing, a gap", {"take.avi", "take-3.avi"}, true, false, "take-2.avi"},
+    };
+    const QString folder = test::TempFolder() + QStringLiteral("/beside");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        QDir(folder).removeRecursively();
+        ASSERT_TRUE(QDir().mkpath(folder));
+        for (const char* name : c.existing) {
+            QFile file(folder + QLatin1Char('/') + QLatin1String(name));
+            ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+            file.write(name);
+        }
+        const QString target = folder + QStringLiteral("/take.avi");
+        auto file = AviFile::OpenBeside(target);
+        ASSERT_TRUE(file);
+        EXPECT_FALSE(file->Published());
+        EXPECT_NE(file->Path(), target);
+        EXPECT_TRUE(QFileInfo(file->Path()).fileName().startsWith(QStringLiteral(".take.avi.")));
+        EXPECT_EQ(QFileInfo(file->Path()).absolutePath(), folder);
+        if (c.publish) {
+            QString error;
+            ASSERT_TRUE(file->Publish(c.replace, &error)) << error.toStdString();
+            EXPECT_TRUE(file->Published());
+            EXPECT_EQ(file->Path(), folder + QLatin1Char('/') + QLatin1String(c.published));
+        }
+        file.reset();
+        // Files there before keep their bytes unless replaced.
+        QStringList expected;
+        for (const char* name : c.existing) {
+            expected << QLatin1String(name);
+            if (c.publish && c.replace && QLatin1String(name) == QLatin1String(c.published))
+                continue;
+            EXPECT_EQ(Contents(folder + QLatin1Char('/') + QLatin1String(name)), QByteArray(name)) << name;
+        }
+        if (c.publish && !expected.contains(QLatin1String(c.published)))
+            expected << QLatin1String(c.published);
+        expected.sort();
+        EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden, QDir::Name), expected);
+        if (c.publish) {
+            EXPECT_EQ(Contents(folder + QLatin1Char('/') + QLatin1String(c.published)), EmptyAvi());
+        }
+    }
+    QString error;
+    EXPECT_FALSE(AviFile::OpenBeside(folder + QStringLiteral("/missing/take.avi"), &error));
+    EXPECT_EQ(error, QStringLiteral("No such file or directory"));
+    EXPECT_FALSE(AviFile::OpenBeside(folder, &error));
+    EXPECT_EQ(error, QStringLiteral("Is a directory"));
 }
 
 }  // namespace
