@@ -175,6 +175,51 @@ TEST(AviFile, AFrameWithoutRoomIsRefusedAndTheFileIsCompletedWithTheFramesBefore
     }
 }
 
+// A tmpfs of a few hundred kilobytes in a mount namespace of its own, where
+// the system lets the test make one (root, or unprivileged user namespaces).
+TEST(AviFile, AFullDiskRefusesTheFrameWithoutRoomAndCompletesTheFile)
+{
+    const QString mountPoint = test::TempFolder() + QStringLiteral("/full-disk");
+    QDir(mountPoint).removeRecursively();
+    ASSERT_TRUE(QDir().mkpath(mountPoint));
+    const QString copy = PathFor(QStringLiteral("full-disk-copy.avi"));
+    const QString output = PathFor(QStringLiteral("full-disk-output.txt"));
+    // 40 KiB taken by another file first; the recording fills the rest.
+    const QString script =
+        QStringLiteral("mount -t tmpfs -o size=320k orvello-test %1 || exit 77; "
+                       "head -c 40960 /dev/zero > %1/other || exit 78; "
+                       "%2 mjpeg %1/full.avi 400 full > %3; status=$?; "
+                       "cp %1/full.avi %4; exit $status")
+            .arg(mountPoint, ChildProgram(), output, copy);
+    int status = 77;
+    for (const QStringList& flags : {QStringList{QStringLiteral("-m")}, QStringList{QStringLiteral("-rm")}}) {
+        QProcess shell;
+        shell.start(QStringLiteral("unshare"), flags + QStringList{QStringLiteral("sh"), QStringLiteral("-c"), script});
+        if (!shell.waitForFinished(120000) || shell.exitStatus() != QProcess::NormalExit)
+            continue;
+        status = shell.exitCode();
+        if (status != 77 && status != 1)  // 1: unshare itself was refused
+            break;
+    }
+    if (status == 77 || status == 1)
+        GTEST_SKIP() << "no tmpfs can be mounted here";
+    ASSERT_EQ(status, 0);
+    const QString run = QString::fromUtf8(Contents(output));
+    EXPECT_TRUE(run.contains(QStringLiteral("error No room for the next frame: No space left on device")))
+        << run.toStdString();
+    const QRegularExpressionMatch written = QRegularExpression(QStringLiteral("written (\\d+)")).match(run);
+    ASSERT_TRUE(written.hasMatch()) << run.toStdString();
+    const int frames = written.captured(1).toInt();
+    EXPECT_GT(frames, 3);
+    EXPECT_LT(frames, 400);
+    EXPECT_EQ(test::ReadStreamHeader(copy).length, uint32_t(frames));
+    EXPECT_TRUE(Contents(copy).contains("idx1")) << "the index is written";
+    const auto probe = test::Ffprobe(copy);
+    EXPECT_EQ(probe.value("exit"), "0") << probe.value("stderr").toStdString();
+    EXPECT_EQ(probe.value("nb_read_frames"), QString::number(frames));
+    EXPECT_EQ(test::DecodeFrames(copy).size(), size_t(frames));
+}
+
 TEST(AviFile, ARecordingBesideItsNameTakesItOnlyWhenPublished)
 {
     struct Case {
