@@ -12,6 +12,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QtEndian>
 
 #include <gtest/gtest.h>
 
@@ -112,9 +113,13 @@ struct ChildRun {
     QString output;
 };
 
-ChildRun RunChild(const QStringList& arguments)
+ChildRun RunChild(const QStringList& arguments, const QStringList& environment = {})
 {
     QProcess child;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const QString& variable : environment)
+        env.insert(variable.section(QLatin1Char('='), 0, 0), variable.section(QLatin1Char('='), 1));
+    child.setProcessEnvironment(env);
     child.start(ChildProgram(), arguments);
     ChildRun run;
     if (!child.waitForFinished(120000)) {
@@ -172,6 +177,51 @@ TEST(AviFile, AFrameWithoutRoomIsRefusedAndTheFileIsCompletedWithTheFramesBefore
         EXPECT_EQ(test::DecodeFrames(path).size(), size_t(frames));
         const test::DemuxedVideo video = test::Demux(path);
         EXPECT_EQ(video.keyFrames.size(), size_t(frames));
+    }
+}
+
+TEST(AviFile, AWriteThatFailsHalfDoneDropsThatFrameAndCompletesTheFile)
+{
+    // As on a file system that keeps no room ahead of the file: the frame
+    // that crosses the file size limit fails half written. What it had
+    // written holds the index when it was larger than the index (huffyuv's
+    // 60 KB frames); the small frames of Motion JPEG leave too little, and
+    // the file ends with its last frame, its counts right.
+    const struct {
+        const char* encoder;
+        bool indexed;
+    } cases[] = {{"mjpeg", false}, {"huffyuv", true}};
+    for (const auto& c : cases) {
+        const char* encoder = c.encoder;
+        SCOPED_TRACE(encoder);
+        const QString path = PathFor(QStringLiteral("half-written-%1.avi").arg(QLatin1String(encoder)));
+        const ChildRun run = RunChild(
+            {QLatin1String(encoder), path, QStringLiteral("200"), QStringLiteral("limit"), QStringLiteral("300000")},
+            {QStringLiteral("ORVELLO_AVI_KEEP_NO_ROOM=1")});
+        EXPECT_EQ(run.how, QProcess::NormalExit);
+        EXPECT_EQ(run.exitStatus, 0) << run.output.toStdString();
+        EXPECT_TRUE(run.output.contains(QStringLiteral("error Writing the file failed: File too large")))
+            << run.output.toStdString();
+        const QRegularExpressionMatch written = QRegularExpression(QStringLiteral("written (\\d+)")).match(run.output);
+        ASSERT_TRUE(written.hasMatch()) << run.output.toStdString();
+        const int frames = written.captured(1).toInt();
+        EXPECT_GT(frames, 0);
+        EXPECT_LE(QFileInfo(path).size(), 300000);
+        EXPECT_EQ(test::ReadStreamHeader(path).length, uint32_t(frames));
+        const QByteArray bytes = Contents(path);
+        EXPECT_EQ(qFromLittleEndian<quint32>(bytes.constData() + 4), quint32(bytes.size() - 8)) << "RIFF size";
+        const qsizetype index = bytes.lastIndexOf("idx1");
+        if (c.indexed) {
+            ASSERT_GE(index, 0) << "the index is written";
+            EXPECT_EQ(bytes.size(), index + 8 + 16 * frames) << "the file ends with its index";
+        } else {
+            EXPECT_LT(index, 0);
+        }
+        const auto probe = test::Ffprobe(path);
+        EXPECT_EQ(probe.value("exit"), "0") << probe.value("stderr").toStdString();
+        EXPECT_EQ(probe.value("nb_read_frames"), QString::number(frames));
+        EXPECT_EQ(test::DecodeFrames(path).size(), size_t(frames));
+        EXPECT_EQ(test::Demux(path).keyFrames, std::vector<bool>(size_t(frames), true));
     }
 }
 

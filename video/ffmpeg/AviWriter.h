@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 namespace orv::video {
 
@@ -62,6 +63,16 @@ struct AviFileWriter final : module::AviWriter {
     QString failure;
 
     int64_t mainHeader = -1;  // file offset of the 'avih' data
+    int64_t streamHeader = -1;  // file offset of the 'strh' data
+    int64_t moviList = -1;    // file offset of the 'movi' list's type
+    // Each whole sample, for an index written without the muxer: its offset
+    // from moviList, its size and whether it is a key frame.
+    struct Sample {
+        uint32_t offset;
+        uint32_t size;
+        bool key;
+    };
+    std::vector<Sample> samples;
     int64_t largestSample = 0;  // bytes of the largest sample with its chunk header
     uint32_t streamScale = 0;
     uint32_t streamRate = 0;
@@ -97,6 +108,10 @@ struct AviFileWriter final : module::AviWriter {
     void RunOutOfRoom(int error);
     // The main header's data rate: the largest sample at the stream's rate.
     void WriteDataRate();
+    // Completes a file whose muxer lost track of it (a write failed half
+    // done): the index of the whole samples, the lists' sizes and the
+    // counts, written here. Within the first gigabyte only (no OpenDML).
+    void CompleteWithoutMuxer();
     void MaybeSync();
     void Fail(int error, const QString& what);
     void FreeMuxer();
