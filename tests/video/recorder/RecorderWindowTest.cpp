@@ -13,6 +13,7 @@
 #include <QStatusBar>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QTcpServer>
 #include <QTemporaryDir>
 
 namespace orv::test {
@@ -181,6 +182,46 @@ TEST_F(RecorderWindowTest, StartRightAfterStopWaitsUntilTheLastFileIsComplete)
         EXPECT_EQ(ReadStreamHeader(file_).value_or(StreamHeader{}).length, static_cast<uint32_t>(chunks));
     }
     EXPECT_TRUE(SharedDialogs().Messages().empty());
+}
+
+TEST_F(RecorderWindowTest, WebCameraOfSwitchSComesBackAfterAFaultWithItsServerUp)
+{
+    QTcpServer probe;
+    ASSERT_TRUE(probe.listen(QHostAddress::LocalHost, 0));
+    const int port = probe.serverPort();
+    probe.close();
+    Settings().SetServerEnabled(true);
+    Settings().SetServerPort(port);
+    SetProgramArguments({QStringLiteral("/s")});
+    const QByteArray earlier("an earlier recording");
+    {
+        QFile file(file_);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(earlier);
+    }
+    TForm1& form = ConnectedForm();
+    ASSERT_TRUE(WaitFor([&] { return form.CamThread != nullptr; }));
+    const QString second = folder_.filePath(QStringLiteral("record-2.avi"));
+    const QString third = folder_.filePath(QStringLiteral("record-3.avi"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return CountFrameChunks(second) >= 2; }, 30000));
+    // A picture that does not decode: the recording ends, and the camera
+    // starts again into a new file, its server listening all along.
+    phones_.back()->InjectFault(sim::SimPhone::Fault::GarbagePicture);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return CountFrameChunks(third) >= 2; }, 30000));
+    EXPECT_NE(form.CamThread, nullptr);
+    EXPECT_TRUE(form.ServerSocket1->isListening());
+    ExpectMenus(form, kWebCamera);
+    EXPECT_TRUE(SharedDialogs().Messages().empty()) << "no box waits for somebody who is not there";
+    form.Web2Click();
+    ASSERT_TRUE(WaitForRecorderEnd());
+    EXPECT_FALSE(form.ServerSocket1->isListening());
+    QFile file(file_);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), earlier) << "never replaced";
+    for (const QString& path : {second, third}) {
+        EXPECT_TRUE(HasIndex(path)) << path.toStdString();
+        EXPECT_EQ(RunFfprobe(path).frames, CountFrameChunks(path)) << path.toStdString();
+    }
 }
 
 TEST_F(RecorderWindowTest, CameraThatDoesNotStartLeavesTheIdleText)
