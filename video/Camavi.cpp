@@ -180,7 +180,7 @@ void TCamAvi::Report(const QString& text)
 
 bool TCamAvi::WaitBeforeRestart(uint32_t milliseconds)
 {
-    SetStatus(lastFault_);
+    SetStatus(lastFault_.simplified());  // one line in the panel
     // A phone that comes back ends a long pause soon after.
     bool phoneAway = false;
     while (milliseconds > 0 && !Terminated()) {
