@@ -273,7 +273,9 @@ private:
 
     void RecordingFinished()
     {
-        file_ = recorder_->FileName();
+        // The name the recording took (a numbered one beside an earlier file).
+        if (recorder_)
+            file_ = recorder_->FileName();
         recorder_ = nullptr;
         // Viewers of the stream get its closing boundary.
         server_.Close();
