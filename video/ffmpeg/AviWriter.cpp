@@ -308,7 +308,8 @@ void AviFileWriter::CompleteWithoutMuxer()
     // The counts and the movi list's size need no new room: they go first.
     const uint32_t count = uint32_t(samples.size());
     bool whole = put(mainHeader + int64_t(kAvihTotalFrames), count) &&
-                 put(streamHeader + int64_t(kStrhLength), count) && put(moviList - 4, uint32_t(lastSampleEnd - moviList));
+                 put(streamHeader + int64_t(kStrhLength), count) &&
+                 put(moviList - 4, uint32_t(lastSampleEnd - moviList));
     // The index, then the RIFF form's size.
     // The samples' chunk id as the muxer wrote it ("00dc").
     uint8_t id[4] = {'0', '0', 'd', 'c'};
@@ -560,7 +561,8 @@ void AviFileWriter::Complete()
     // The room kept ahead of the file goes back to the disk.
     struct stat status {};
     if (roomEnd > 0 && ::fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && roomEnd > status.st_size &&
-        ::fallocate(fd, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, status.st_size, off_t(roomEnd - status.st_size)) != 0)
+        ::fallocate(fd, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, status.st_size,
+                    off_t(roomEnd - status.st_size)) != 0)
         ::ftruncate(fd, status.st_size);
     if (!failed || outOfRoom)
         SyncNow();
