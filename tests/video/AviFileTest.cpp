@@ -18,6 +18,8 @@
 
 #include <memory>
 
+#include <sys/stat.h>
+
 namespace orv::video {
 namespace {
 
@@ -222,6 +224,30 @@ TEST(AviFile, AWriteThatFailsHalfDoneDropsThatFrameAndCompletesTheFile)
         EXPECT_EQ(probe.value("nb_read_frames"), QString::number(frames));
         EXPECT_EQ(test::DecodeFrames(path).size(), size_t(frames));
         EXPECT_EQ(test::Demux(path).keyFrames, std::vector<bool>(size_t(frames), true));
+    }
+}
+
+TEST(AviFile, TheRoomKeptAheadOfTheFileGoesBackWhenItIsComplete)
+{
+    // The same recording with and without room kept ahead: once complete,
+    // the first takes no more of the disk than the second.
+    const auto allocated = [](const QString& path) {
+        struct stat status {};
+        return ::stat(QFile::encodeName(path).constData(), &status) == 0 ? int64_t(status.st_blocks) : int64_t(-1);
+    };
+    for (const char* frames : {"1", "5", "40"}) {
+        SCOPED_TRACE(frames);
+        const QString kept = PathFor(QStringLiteral("room-kept.avi"));
+        const QString none = PathFor(QStringLiteral("room-none.avi"));
+        const QStringList arguments{QStringLiteral("limit"), QStringLiteral("100000000")};
+        EXPECT_EQ(RunChild(QStringList{QStringLiteral("mjpeg"), kept, QLatin1String(frames)} + arguments).exitStatus, 0);
+        EXPECT_EQ(RunChild(QStringList{QStringLiteral("mjpeg"), none, QLatin1String(frames)} + arguments,
+                           {QStringLiteral("ORVELLO_AVI_KEEP_NO_ROOM=1")})
+                      .exitStatus,
+                  0);
+        EXPECT_EQ(QFileInfo(kept).size(), QFileInfo(none).size());
+        EXPECT_GT(allocated(none), 0);
+        EXPECT_LE(allocated(kept), allocated(none));
     }
 }
 

@@ -43,6 +43,9 @@ constexpr size_t kAvihMaxBytesPerSec = 4;
 // the fixed part.
 constexpr int64_t kCompletionRoom = 4096;
 constexpr int64_t kIndexBytesPerSample = 16;
+// The file system allocates room in whole blocks, beyond what was asked
+// for: the room given back reaches this much further.
+constexpr int64_t kRoomSlack = 1 << 20;
 // What the muxer's header takes at most, its OpenDML index room included.
 constexpr int64_t kHeaderRoom = 16 * 1024;
 // A sample's chunk header and its padding byte.
@@ -558,12 +561,15 @@ void AviFileWriter::Complete()
     if (muxer && broken)
         CompleteWithoutMuxer();
     FreeMuxer();
-    // The room kept ahead of the file goes back to the disk.
+    // The room kept ahead of the file goes back to the disk: a truncation to
+    // its own size frees the blocks past its end where the file system
+    // does that (ext4, xfs), a hole punched past it where it does not (tmpfs).
     struct stat status {};
-    if (roomEnd > 0 && ::fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && roomEnd > status.st_size &&
-        ::fallocate(fd, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, status.st_size,
-                    off_t(roomEnd - status.st_size)) != 0)
+    if (roomEnd > 0 && ::fstat(fd, &status) == 0 && S_ISREG(status.st_mode)) {
         ::ftruncate(fd, status.st_size);
+        ::fallocate(fd, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, status.st_size,
+                    off_t(std::max<int64_t>(roomEnd - status.st_size, 0) + kRoomSlack));
+    }
     if (!failed || outOfRoom)
         SyncNow();
     ::close(fd);
