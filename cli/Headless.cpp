@@ -85,6 +85,7 @@ constexpr Outcome kOutcomes[] = {
      "the picture could not be read from the phone (a longer \"Timeout\" may help)"},
     {&txt::kStr16DeinitFailed, kExitSuccess, "warning: the camera could not be switched off"},
     {&txt::kStr17VideoFileFailed, kExitFileNotWritable, "cannot write the video file %1"},
+    {&txt::kDiskFull, kExitFileNotWritable, "the disk is full: the recording stopped in %1"},
     {&txt::kStr18CameraError, kExitCameraFailed, "camera failure: a picture was not taken or read"},
     {&txt::kStr19FormatRejected, kExitFailure, "the video encoder chosen in the options refuses the frames"},
 };
@@ -175,11 +176,20 @@ public:
     void ShowMessageText(const QString& text) override
     {
         for (const Outcome& outcome : kOutcomes) {
-            if (text != LangText(*outcome.entry))
+            // A message may name the file and the system's reason after its
+            // text: on a line of its own, or in place of %1.
+            const QString known = LangText(*outcome.entry);
+            const QString lead = known.section(QStringLiteral("%1"), 0, 0);
+            QString detail;
+            if (text.startsWith(known + QLatin1Char('\n')))
+                detail = text.mid(known.size() + 1);
+            else if (known.contains(QStringLiteral("%1")) && !lead.isEmpty() && text.startsWith(lead))
+                detail = text.mid(lead.size());
+            else if (text != known)
                 continue;
             QString line = QString::fromLatin1(outcome.line);
             if (line.contains(QLatin1String("%1")))
-                line = line.arg(file_);
+                line = line.arg(detail.isEmpty() ? file_ : detail);
             if (outcome.status == kExitSuccess)
                 Say(line);
             else if (!failure_)
@@ -262,10 +272,13 @@ private:
         const bool serving = options_.action == LongOptions::Action::Serve;
         Progress(serving ? QStringLiteral("serving frames without recording")
                          : QStringLiteral("recording into %1").arg(file_));
+        // A start of the program's own: an existing file is never replaced,
+        // and the camera starts again after a fault once it has recorded.
         recorder_ = new video::TCamAvi(*this, settings_, phone::PhoneLink::Instance(), codecs_,
                                        [this] { RecordingFinished(); }, serving ? QString() : file_,
                                        serving ? video::TCamAvi::Recording::NoFile
-                                               : video::TCamAvi::Recording::FromSettings);
+                                               : video::TCamAvi::Recording::FromSettings,
+                                       true);
         if (settings_.GetVirtualCamera()) {
             QString error;
             QString warning;
@@ -286,6 +299,9 @@ private:
 
     void RecordingFinished()
     {
+        // The name the recording took (a numbered one beside an earlier file).
+        if (recorder_)
+            file_ = recorder_->FileName();
         recorder_ = nullptr;
         camera_.reset();  // the node goes, its consumers see the stream end
         // Viewers of the stream get its closing boundary.

@@ -44,6 +44,7 @@
 #include <QScrollBar>
 #include <QStandardPaths>
 #include <QStatusBar>
+#include <QTimer>
 #include <QUrl>
 
 #include <algorithm>
@@ -577,7 +578,7 @@ void TForm1::HandlePhoneState(const std::shared_ptr<Life>& life, int state)
     onWindow([](TForm1& form) {
         form.N12->setEnabled(!form.photoRunning_);
         if (FindCmdLineSwitch(QLatin1Char('S')) && !form.CamThread)
-            form.Web1Click();
+            form.StartWebCamera(true);
     });
 }
 
@@ -691,7 +692,8 @@ void TForm1::Suspend1Click()
 TThread* TForm1::MakeCamThread(std::function<void()> finished)
 {
     try {
-        auto* recorder = new video::TCamAvi(*this, *this, phone::PhoneLink::Instance(), *Codecs, std::move(finished));
+        auto* recorder = new video::TCamAvi(*this, *this, phone::PhoneLink::Instance(), *Codecs, std::move(finished),
+                                            QString(), video::TCamAvi::Recording::FromSettings, camAutomatic_);
         SetRecordingFile(recorder->FileName());
         return recorder;
     } catch (const std::system_error& error) {
@@ -701,10 +703,19 @@ TThread* TForm1::MakeCamThread(std::function<void()> finished)
     }
 }
 
-void TForm1::Web1Click()
+void TForm1::Web1Click() { StartWebCamera(false); }
+
+void TForm1::StartWebCamera(bool automatic)
 {
     if (CamThread)
         return;
+    // The last recording still completes its file: a new one waits for it.
+    if (!video::TCamAvi::WaitUntilNoneAlive(std::chrono::milliseconds(0))) {
+        autoStartPending_ = autoStartPending_ || automatic;
+        WatchFileCompletion();
+        return;
+    }
+    camAutomatic_ = automatic;
     Web1->setVisible(false);
     Web2->setVisible(true);
     if (GetServerEnabled()) {
@@ -767,17 +778,44 @@ void TForm1::CamFinished()
     Suspend1->setEnabled(true);
     Web1->setVisible(true);
     Web2->setVisible(false);
+    // The recorder's file is the one its last frame went to (an automatic
+    // start numbers its name, a restart after a fault takes a new one).
+    const QString written = CamThread ? CamThread->FileName() : startedFile_;
     CamThread = nullptr;
     VirtualCam.reset();  // the node goes, its consumers see the stream end
     // Where the recording went, once there is a file: the status bar's
     // last panel names it in place of the server's address.
-    if (!startedFile_.isEmpty() && QFileInfo(startedFile_).isFile())
-        recordingFile_ = startedFile_;
+    if (!written.isEmpty() && QFileInfo(written).isFile())
+        recordingFile_ = written;
     StopServer();
     recordingTime_.clear();
     UpdateTitle();
+    // The recorder completes its file after this handler: START waits.
+    if (!video::TCamAvi::WaitUntilNoneAlive(std::chrono::milliseconds(0)))
+        WatchFileCompletion();
     if (ending_)
         QMetaObject::invokeMethod(this, &TForm1::FinishEnding, Qt::QueuedConnection);
+}
+
+void TForm1::WatchFileCompletion()
+{
+    Web1->setEnabled(false);
+    if (!fileCompletion_) {
+        constexpr int kCompletionPollMs = 20;
+        fileCompletion_ = new QTimer(this);
+        fileCompletion_->setInterval(kCompletionPollMs);
+        connect(fileCompletion_, &QTimer::timeout, this, [this] {
+            if (!video::TCamAvi::WaitUntilNoneAlive(std::chrono::milliseconds(0)))
+                return;
+            fileCompletion_->stop();
+            Web1->setEnabled(true);
+            const bool start = autoStartPending_ && !ending_ && N12->isEnabled();
+            autoStartPending_ = false;
+            if (start)
+                StartWebCamera(true);
+        });
+    }
+    fileCompletion_->start();
 }
 
 void TForm1::EndRequested()

@@ -23,6 +23,7 @@ class QMenuBar;
 class QProgressBar;
 class QScrollArea;
 class QStatusBar;
+class QTimer;
 class QUrl;
 
 namespace orv {
@@ -252,6 +253,11 @@ private:
     // Outer size: the picture's size + 25 by + 80, the picture at the top left.
     void FitToPicture();
     void FinishEnding();
+    // Starts the web camera; automatic: the program's own start (switch S),
+    // whose recording never replaces a file and starts again after a fault.
+    void StartWebCamera(bool automatic);
+    // START comes back once the last recording's file is complete.
+    void WatchFileCompletion();
     QString AboutText() const;
     // Panels, title, tray and Qt's own texts in the language in force.
     void RelabelWindow();
@@ -279,6 +285,11 @@ private:
     QString recordingFile_;    // the last recording's file
     QString serverAddress_;
     QString streamAddress_;
+    // The start being made is the program's own (switch S).
+    bool camAutomatic_ = false;
+    // Switch S asked for the web camera while the last file was completed.
+    bool autoStartPending_ = false;
+    QTimer* fileCompletion_ = nullptr;
 };
 
 }  // namespace orv

@@ -115,6 +115,9 @@ inline constexpr LangEntry kStr21RecordingTime{"STRS", "STR21", "Время съ
 // A picture could not be written to the chosen file; %1 the file, %2 the
 // system's reason.
 inline constexpr LangEntry kSaveFailed{"STRS", "SAVE_FAILED", "Не могу сохранить картинку в файл %1: %2"};
+// The disk (or the file size limit) took no more of a recording; %1 the
+// file, %2 the system's reason. The file holds the frames before, complete.
+inline constexpr LangEntry kDiskFull{"STRS", "DISK_FULL", "Диск заполнен, запись остановлена: %1 (%2)"};
 // The frame-rate test would switch the camera off under a photo or a recording.
 inline constexpr LangEntry kFpsTestBusy{"STRS", "FPS_TEST_BUSY",
                                         "Тест частоты кадров невозможен, пока идёт съёмка: дождитесь снимка или остановите веб камеру."};
@@ -229,7 +232,7 @@ inline constexpr std::array<LangEntry, 18> kOptionsMoreTexts{
 };
 
 // Every use of every STRS key (keys with several uses appear once per use).
-inline constexpr std::array<LangEntry, 35> kStatusTexts{
+inline constexpr std::array<LangEntry, 36> kStatusTexts{
     txt::kStr1Connected,         txt::kStr2Model,           txt::kStr3Idle,
     txt::kStr3PhotoDone,         txt::kStr3CameraStopped,   txt::kStr4NotConnected,
     txt::kStr5NoModel,           txt::kStr6StopCameraFirst, txt::kStr7PositionPhone,
@@ -240,7 +243,7 @@ inline constexpr std::array<LangEntry, 35> kStatusTexts{
     txt::kStr17VideoFileFailed,  txt::kStr18CameraError,    txt::kStr19FormatRejected,
     txt::kStr20Deleting,         txt::kStr21RecordingTime,  txt::kSaveFailed,
     txt::kFpsTestBusy,           txt::kSettingsNotSaved,    txt::kNumberRange,
-    txt::kNumberAboveZero,
+    txt::kNumberAboveZero,      txt::kDiskFull,
     txt::kManualNotOpened,       txt::kDownloadBytes,       txt::kDownloadKilobytes,
     txt::kVirtualCameraUnavailable,
 };

@@ -3,10 +3,68 @@
 #include "AviFileImpl.h"
 #include "ModuleLoader.h"
 
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include <fcntl.h>
+#include <unistd.h>
+
 namespace orv::video {
+namespace {
+
+// Numbered names tried before giving up.
+constexpr int kMaxNumber = 9999;
+// Temporary names tried before giving up (each one random).
+constexpr int kTemporaryAttempts = 16;
+// Room left in a file name for the temporary name's additions.
+constexpr qsizetype kNameRoom = 200;
+
+QString SystemReason(int error) { return QString::fromLocal8Bit(std::strerror(error)); }
+
+// Renames from to to unless to exists (or is a link). ENOTSUP-like answers
+// of file systems without the atomic way fall back to a hard link, and
+// where there are none either, to a check before the rename.
+bool RenameWithoutReplacing(const QByteArray& from, const QByteArray& to)
+{
+    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
+        return true;
+    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP)
+        return false;
+    if (::link(from.constData(), to.constData()) == 0) {
+        ::unlink(from.constData());
+        return true;
+    }
+    if (errno == EEXIST)
+        return false;
+    if (QFileInfo::exists(QFile::decodeName(to)) || QFileInfo(QFile::decodeName(to)).isSymLink()) {
+        errno = EEXIST;
+        return false;
+    }
+    return ::rename(from.constData(), to.constData()) == 0;
+}
+
+}  // namespace
+
+QString NumberedAviName(const QString& name, int number)
+{
+    const QString stem = name.endsWith(QLatin1String(".avi")) ? name.chopped(4) : name;
+    return stem + QStringLiteral("-%1.avi").arg(number);
+}
 
 AviFile::AviFile(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
-AviFile::~AviFile() = default;
+
+AviFile::~AviFile()
+{
+    impl_->writer.reset();  // completes the file
+    // A recording that never got its name leaves nothing behind.
+    if (!impl_->pendingName.isEmpty())
+        ::unlink(QFile::encodeName(impl_->path).constData());
+}
 
 std::unique_ptr<AviFile> AviFile::Open(const QString& path, QString* error)
 {
@@ -18,15 +76,101 @@ std::unique_ptr<AviFile> AviFile::Open(const QString& path, QString* error)
     }
     auto impl = std::make_unique<Impl>();
     impl->path = path;
-    impl->writer = ffmpeg->OpenAvi(path, error);
+    impl->writer = ffmpeg->OpenAvi(path, false, error);
     if (!impl->writer)
         return nullptr;
     return std::unique_ptr<AviFile>(new AviFile(std::move(impl)));
 }
 
+std::unique_ptr<AviFile> AviFile::OpenBeside(const QString& path, QString* error)
+{
+    module::Module* ffmpeg = module::Loaded();
+    if (!ffmpeg) {
+        if (error)
+            *error = module::LoadFailure();
+        return nullptr;
+    }
+    if (path.isEmpty() || path.endsWith(QLatin1Char('/'))) {
+        if (error)
+            *error = SystemReason(path.isEmpty() ? ENOENT : EISDIR);
+        return nullptr;
+    }
+    const QFileInfo target(path);
+    // A folder at the name would make the recording fail only at its first
+    // frame: it is refused at once.
+    if (target.isDir()) {
+        if (error)
+            *error = SystemReason(EISDIR);
+        return nullptr;
+    }
+    const QString folder = path.left(path.lastIndexOf(QLatin1Char('/')) + 1);
+    const QString name = target.fileName().left(kNameRoom);
+    QString why;
+    for (int attempt = 0; attempt < kTemporaryAttempts; ++attempt) {
+        const QString temporary = folder + QLatin1Char('.') + name +
+                                  QStringLiteral(".%1.part").arg(QRandomGenerator::global()->generate(), 8, 16,
+                                                                 QLatin1Char('0'));
+        auto impl = std::make_unique<Impl>();
+        impl->path = temporary;
+        impl->pendingName = path;
+        impl->writer = ffmpeg->OpenAvi(temporary, true, &why);
+        if (impl->writer)
+            return std::unique_ptr<AviFile>(new AviFile(std::move(impl)));
+        if (!QFileInfo(temporary).isSymLink() && !QFileInfo::exists(temporary))
+            break;  // not a name taken by chance: the folder refuses
+    }
+    if (error)
+        *error = why;
+    return nullptr;
+}
+
+bool AviFile::Publish(bool replace, QString* error)
+{
+    if (impl_->pendingName.isEmpty())
+        return true;
+    const QByteArray from = QFile::encodeName(impl_->path);
+    const QString wanted = impl_->pendingName;
+    if (replace) {
+        if (::rename(from.constData(), QFile::encodeName(wanted).constData()) != 0) {
+            if (error)
+                *error = SystemReason(errno);
+            return false;
+        }
+        impl_->path = wanted;
+        impl_->pendingName.clear();
+        return true;
+    }
+    for (int number = 1; number <= kMaxNumber; ++number) {
+        const QString candidate = number == 1 ? wanted : NumberedAviName(wanted, number);
+        if (RenameWithoutReplacing(from, QFile::encodeName(candidate))) {
+            impl_->path = candidate;
+            impl_->pendingName.clear();
+            return true;
+        }
+        if (errno != EEXIST) {
+            if (error)
+                *error = SystemReason(errno);
+            return false;
+        }
+    }
+    if (error)
+        *error = SystemReason(EEXIST);
+    return false;
+}
+
+bool AviFile::Published() const
+{
+    return impl_->pendingName.isEmpty();
+}
+
 QString AviFile::Path() const
 {
     return impl_->path;
+}
+
+bool AviFile::OutOfRoom() const
+{
+    return impl_->writer && impl_->writer->OutOfRoom();
 }
 
 }  // namespace orv::video

@@ -16,13 +16,30 @@ public:
     // Creates or replaces the file. nullptr, with the system's reason in
     // *error, when it cannot be created.
     static std::unique_ptr<AviFile> Open(const QString& path, QString* error = nullptr);
+    // Records under a hidden temporary name in path's folder and leaves any
+    // file at path as it is until Publish. A file never published is
+    // removed when it is destroyed. nullptr, with the system's reason in
+    // *error, when the folder takes no new file.
+    static std::unique_ptr<AviFile> OpenBeside(const QString& path, QString* error = nullptr);
     // Completes the file: the index and the headers' lengths when a stream
     // exists, a valid AVI without a stream when none was made.
     ~AviFile();
     AviFile(const AviFile&) = delete;
     AviFile& operator=(const AviFile&) = delete;
 
+    // Gives a file opened beside its name that name: replace, a file of that
+    // name is replaced; otherwise the first free one of name.avi,
+    // name-2.avi, name-3.avi, ... is taken, and nothing is ever replaced.
+    // True at once for a file already published or opened by Open. False,
+    // with the system's reason, when the file cannot be renamed.
+    bool Publish(bool replace, QString* error = nullptr);
+    bool Published() const;
+
+    // Where the file is now: its temporary name until it is published.
     QString Path() const;
+    // True once a frame was refused for want of room (a full disk, a file
+    // size limit): the file holds the frames before it, completed.
+    bool OutOfRoom() const;
 
     struct Impl;
     Impl& Internals() { return *impl_; }
@@ -31,5 +48,8 @@ private:
     explicit AviFile(std::unique_ptr<Impl> impl);
     std::unique_ptr<Impl> impl_;
 };
+
+// name with "-number" before its ".avi" (or at its end without one).
+QString NumberedAviName(const QString& name, int number);
 
 }  // namespace orv::video

@@ -10,7 +10,9 @@
 namespace orv::video {
 
 struct AviFile::Impl {
-    QString path;
+    QString path;  // where the file is now
+    // The name it is to take; empty once it has it.
+    QString pendingName;
     std::unique_ptr<module::AviWriter> writer;
 };
 

@@ -83,9 +83,8 @@ QString UniqueAviName(const QString& name)
     };
     if (!taken(name))
         return name;
-    const QString stem = name.endsWith(QLatin1String(".avi")) ? name.chopped(4) : name;
     for (int suffix = 2; suffix <= kMaxNameSuffix; ++suffix) {
-        const QString candidate = stem + QStringLiteral("-%1.avi").arg(suffix);
+        const QString candidate = NumberedAviName(name, suffix);
         if (!taken(candidate))
             return candidate;
     }
@@ -102,8 +101,8 @@ QString RecordingTimeText(long long seconds)
 }
 
 TCamAvi::TCamAvi(CamView& view, const Settings& settings, phone::PhoneLink& link, const TCodecs& codecs,
-                 std::function<void()> finished, const QString& fileName, Recording recording)
-    : view_(view), settings_(settings), Monitor(link)
+                 std::function<void()> finished, const QString& fileName, Recording recording, bool automatic)
+    : view_(view), settings_(settings), Monitor(link), automatic_(automatic)
 {
     if (finished)
         OnTerminate = [finished = std::move(finished)](TThread*) { finished(); };
@@ -127,15 +126,20 @@ TCamAvi::TCamAvi(CamView& view, const Settings& settings, phone::PhoneLink& link
         ShowError(LangText(txt::kStr19FormatRejected));
     } else {
         hasCompressor_ = true;
+        entry_ = entry;
         Compressor = std::make_unique<TCompressor>(entry);
-        if (fileName.isEmpty() && settings.GetAutoAviFileName())
-            AviName = UniqueAviName(DatedAviName(settings.GetAviFolder(), TheClock().Now()));
-        QString reason;
-        Avi = AviFile::Open(AviName, &reason);
-        if (!Avi) {
-            qCWarning(lcRecorder).noquote() << "cannot create" << AviName + QLatin1Char(':') << reason;
-            ShowError(LangText(txt::kStr17VideoFileFailed));
+        requestedName_ = AviName;
+        if (fileName.isEmpty() && settings.GetAutoAviFileName()) {
+            dated_ = true;
+            requestedName_ = settings.GetAviFolder();
         }
+        // The videos folder of the default file, and the folder chosen for
+        // dated names, may not exist yet in a fresh home folder.
+        makeFolder_ = dated_ || (fileName.isEmpty() && QFileInfo(AviName).absolutePath() ==
+                                                           QFileInfo(DefaultAviTempName()).absolutePath());
+        QString reason;
+        if (!OpenFile(&reason))
+            ShowError(FileError(reason));
     }
 
     StartTime = TheClock().TickCount();
@@ -145,9 +149,58 @@ TCamAvi::TCamAvi(CamView& view, const Settings& settings, phone::PhoneLink& link
 TCamAvi::~TCamAvi()
 {
     // The encoder hands its last data to the file before the file is
-    // completed (index, lengths) and closed.
+    // completed (index, lengths) and closed; a file that never got its
+    // first frame goes.
     Compressor.reset();
     Avi.reset();
+}
+
+bool TCamAvi::OpenFile(QString* reason)
+{
+    AviName = dated_ ? UniqueAviName(DatedAviName(requestedName_, TheClock().Now())) : requestedName_;
+    if (makeFolder_) {
+        const QString folder = QFileInfo(AviName).absolutePath();
+        if (!QFileInfo(folder).isDir() && QDir().mkpath(folder))
+            qCInfo(lcRecorder).noquote() << "made the folder" << folder;
+    }
+    Avi = AviFile::OpenBeside(AviName, reason);
+    if (!Avi)
+        qCWarning(lcRecorder).noquote() << "cannot create" << AviName + QLatin1Char(':') << *reason;
+    return Avi != nullptr;
+}
+
+QString TCamAvi::FileError(const QString& reason) const
+{
+    return LangText(txt::kStr17VideoFileFailed) + QLatin1Char('\n') + AviName + QStringLiteral(": ") + reason;
+}
+
+void TCamAvi::Report(const QString& text)
+{
+    if (!Restarting()) {
+        ShowError(text);
+        return;
+    }
+    lastFault_ = text;
+    qCWarning(lcRecorder).noquote() << text.simplified() << "- the web camera starts again after a pause";
+}
+
+bool TCamAvi::WaitBeforeRestart(uint32_t milliseconds)
+{
+    SetStatus(lastFault_.simplified());  // one line in the panel
+    // A phone that comes back ends a long pause soon after.
+    bool phoneAway = false;
+    while (milliseconds > 0 && !Terminated()) {
+        if (!Monitor.IsConnected()) {
+            phoneAway = true;
+        } else if (phoneAway) {
+            phoneAway = false;
+            milliseconds = std::min(milliseconds, kFirstRestartPauseMs);
+        }
+        const uint32_t slice = std::min(milliseconds, kWaitSliceMs);
+        TheClock().Sleep(slice);
+        milliseconds -= slice;
+    }
+    return !Terminated();
 }
 
 TCamAvi::Counted::Counted()
@@ -177,36 +230,65 @@ void TCamAvi::Run()
 {
     if (recordToFile_ && !hasCompressor_)
         return;
+    uint32_t pause = kFirstRestartPauseMs;
+    while (RecordOnce() && Restarting() && !Terminated()) {
+        // The file is completed before the pause: it is whole meanwhile.
+        Compressor.reset();
+        Avi.reset();
+        if (segmentFrames_ > 0)
+            pause = kFirstRestartPauseMs;  // the camera had come back
+        if (!WaitBeforeRestart(pause)) {
+            SetStatus(LangText(txt::kStr3CameraStopped));
+            break;
+        }
+        pause = std::min(pause * 2, kLastRestartPauseMs);
+        qCInfo(lcRecorder) << "the web camera starts again";
+        if (!recordToFile_)
+            continue;
+        Compressor = std::make_unique<TCompressor>(entry_);
+        if (QString reason; !OpenFile(&reason))
+            Report(FileError(reason));
+    }
+}
+
+bool TCamAvi::RecordOnce()
+{
+    segmentFrames_ = 0;
     if (!Monitor.IsConnected()) {
-        ShowError(LangText(txt::kStr8NoPhone));
-        return;
+        Report(LangText(txt::kStr8NoPhone));
+        return true;
     }
     if (recordToFile_ && !Avi)
-        return;
+        return true;
     // The recording is one capture of the phone's camera, from switching it
     // on to switching it off: no other capture mixes its commands in.
     std::lock_guard turn(Monitor.CaptureTurn());
 
     SetStatus(LangText(txt::kStr11CameraInit));
     if (Monitor.CameraOn(static_cast<uint8_t>(settings_.GetJpgType())) != phone::kOk) {
-        ShowError(LangText(txt::kStr9CameraInitFailed));
-        return;
+        SetStatus(LangText(txt::kStr3CameraStopped));
+        Report(LangText(txt::kStr9CameraInitFailed));
+        return true;
     }
     Monitor.SetLighting(static_cast<uint8_t>(settings_.GetAmbientLight() + 1));
     Monitor.SetExposure(static_cast<uint8_t>(settings_.GetExpose() + 1));
     WaitCameraInit(Milliseconds(settings_.GetCameraInitTime()));
 
     bool streaming = false;
+    bool fault = false;
     while (!Terminated()) {
         const uint32_t t0 = TheClock().TickCount();
         if (!CaptureFrame()) {
-            ShowError(LangText(txt::kStr18CameraError));
+            Report(LangText(txt::kStr18CameraError));
+            fault = true;
             break;
         }
         const uint32_t captureMs = TheClock().TickCount() - t0;  // right across the tick count's wrap
         // The stream takes its rate from the first frame; later rates would
         // be ignored, so the settings are not read for them.
         if (!recordToFile_) {
+            ++segmentFrames_;
+            ++framesRecorded_;
             SetStatus(LangText(txt::kStr15CameraDeinit));
             continue;
         }
@@ -214,20 +296,36 @@ void TCamAvi::Run()
             const bool automatic = settings_.GetAutoFps();
             const double rate = StreamRate(automatic, captureMs, automatic ? 0.0 : settings_.GetFps());
             if (!Compressor->StartStream(*Avi, Frame, rate)) {
-                ShowCompressorError();
+                fault = ReportCompressorError();
                 break;
             }
             streaming = true;
         }
         if (!Compressor->CompressFrame(Frame)) {
-            ShowCompressorError();
+            fault = ReportCompressorError();
             break;
         }
+        // The first frame is in the file: now it replaces an earlier one
+        // (or, started automatically, takes the next free name).
+        if (!Avi->Published()) {
+            QString reason;
+            if (!Avi->Publish(!automatic_ && !dated_, &reason)) {
+                qCWarning(lcRecorder).noquote() << "cannot name" << Avi->Path() << AviName + QLatin1Char(':') << reason;
+                Report(FileError(reason));
+                fault = true;
+                break;
+            }
+            AviName = Avi->Path();
+            qCInfo(lcRecorder).noquote() << "recording into" << AviName;
+        }
+        ++segmentFrames_;
+        ++framesRecorded_;
         SetStatus(LangText(txt::kStr15CameraDeinit));
     }
 
     Monitor.CameraOff();
     SetStatus(LangText(txt::kStr3CameraStopped));
+    return fault;
 }
 
 bool TCamAvi::CaptureFrame()
@@ -300,17 +398,25 @@ void TCamAvi::ShowError(const QString& text)
     Synchronize([&] { view_.ShowMessageText(text); });
 }
 
-void TCamAvi::ShowCompressorError()
+bool TCamAvi::ReportCompressorError()
 {
-    // A full disk or a failing write says that the file cannot be made; the
-    // frames written so far stay readable. Anything else is the encoder's
-    // refusal of the frames.
-    const bool fileFault = Compressor->FileFailed();
-    if (fileFault)
-        qCWarning(lcRecorder).noquote() << "writing" << AviName << "failed:" << Compressor->LastError();
-    else
+    // A full disk or a failing write: the frames written so far stay
+    // readable. Anything else is the encoder's refusal of the frames, which
+    // no new start cures.
+    if (!Compressor->FileFailed()) {
         qCWarning(lcRecorder).noquote() << "the encoder refuses the frames:" << Compressor->LastError();
-    ShowError(LangText(fileFault ? txt::kStr17VideoFileFailed : txt::kStr19FormatRejected));
+        ShowError(LangText(txt::kStr19FormatRejected));
+        return false;
+    }
+    qCWarning(lcRecorder).noquote() << "writing" << AviName << "failed:" << Compressor->LastError();
+    QString reason = Compressor->LastError();
+    if (const qsizetype colon = reason.lastIndexOf(QStringLiteral(": ")); colon >= 0)
+        reason = reason.mid(colon + 2);  // the system's own words
+    if (Avi->OutOfRoom())
+        Report(LangText(txt::kDiskFull).arg(AviName, reason));
+    else
+        Report(FileError(reason));
+    return true;
 }
 
 void TCamAvi::WaitCameraInit(uint32_t milliseconds)

@@ -29,6 +29,7 @@ class AviFile;
 class CamView;
 class TCodecs;
 class TCompressor;
+struct CodecEntry;
 
 class TCamAvi final : public TThread {
 public:
@@ -44,19 +45,35 @@ public:
     // work (the window's CamFinished). The recorder frees itself after that,
     // completing the file. view, settings, link and codecs must outlive it.
     // fileName: the AVI file to record into; empty, the settings name it
-    // ("AviTempName", or a dated name in "AviFolder").
+    // ("AviTempName", or a dated name in "AviFolder"; their folder is made
+    // when it is missing). The recording is written under a temporary name
+    // beside it and takes the name at its first frame, so a recording that
+    // fails before that leaves any earlier file as it was.
+    // automatic: started by the program itself (switch S, the command line),
+    // not by the user's START: the recording never replaces a file, it takes
+    // the first free name of name-2.avi, name-3.avi, ...; and once frames
+    // were recorded, a capture fault starts the camera again into a new file
+    // after a pause (see kFirstRestartPauseMs) instead of ending the thread.
     TCamAvi(CamView& view, const Settings& settings, phone::PhoneLink& link, const TCodecs& codecs,
             std::function<void()> finished, const QString& fileName = QString(),
-            Recording recording = Recording::FromSettings);
+            Recording recording = Recording::FromSettings, bool automatic = false);
     ~TCamAvi() override;
 
     // Asks the recorder to end after the frame in progress. Main thread.
     void Stop() { Terminate(); }
 
-    // The AVI file's name, as chosen at construction; empty when the
-    // recorder writes no file.
+    // The AVI file's name: the one chosen, until the first frame gives the
+    // recording its name (which an automatic start numbers when it is
+    // taken); then the name of the latest file recorded into. Empty when
+    // the recorder writes no file.
     QString FileName() const { return AviName; }
     bool RecordsToFile() const { return recordToFile_; }
+
+    // The pause before an automatic start follows a capture fault: the
+    // first, doubled while the fault repeats (the camera then records no
+    // frame), up to the last.
+    static constexpr uint32_t kFirstRestartPauseMs = 5000;
+    static constexpr uint32_t kLastRestartPauseMs = 300000;
 
     // Waits until every recorder made has been destroyed (its file
     // complete), at most limit; true when none is left.
@@ -66,6 +83,22 @@ protected:
     void Run() override;
 
 private:
+    // One recording into the open file, from switching the camera on to
+    // switching it off. True when a fault ended it (not a stop, not the
+    // encoder's refusal).
+    bool RecordOnce();
+    // Picks the file's name (a new dated one each time) and opens it beside
+    // that name, making the folder when it is to be made.
+    bool OpenFile(QString* reason);
+    // Waits before the camera starts again; false when stopped meanwhile.
+    bool WaitBeforeRestart(uint32_t milliseconds);
+    // After frames of an automatic start, faults are logged and shown in
+    // the work panel, and the camera starts again.
+    bool Restarting() const { return automatic_ && framesRecorded_ > 0; }
+    // A message box, or the log and the work panel when Restarting().
+    void Report(const QString& text);
+    // STR17 with the file and the reason.
+    QString FileError(const QString& reason) const;
     // One picture: taken, downloaded, decoded, stamped, shown, deleted on the
     // phone. False when no frame came of it.
     bool CaptureFrame();
@@ -73,8 +106,9 @@ private:
     // Panel 3 gets text, panel 4 the recording time.
     void SetStatus(const QString& text);
     void ShowError(const QString& text);
-    // Why the compressor failed: the file (STR17) or the encoder (STR19).
-    void ShowCompressorError();
+    // Why the compressor failed: no room on the disk, the file (STR17) or
+    // the encoder (STR19). True for a fault of the file.
+    bool ReportCompressorError();
     // Waits the camera's settling time, in slices, so that a stop asked for
     // meanwhile is seen without waiting the whole of it.
     void WaitCameraInit(uint32_t milliseconds);
@@ -102,6 +136,15 @@ private:
     std::unique_ptr<AviFile> Avi;
     bool hasCompressor_ = false;
     bool recordToFile_ = true;
+    const bool automatic_;
+    CodecEntry* entry_ = nullptr;
+    // The file name asked for; with dated_ the folder of dated names instead.
+    QString requestedName_;
+    bool dated_ = false;
+    bool makeFolder_ = false;
+    long long framesRecorded_ = 0;  // by every recording of this thread
+    long long segmentFrames_ = 0;   // by the latest one
+    QString lastFault_;
 };
 
 // The dated file name "dd-mm-yy_hhnn.avi" in folder, with one "/" between

@@ -38,7 +38,7 @@ struct CodecEntry {
 
 namespace module {
 
-constexpr int kAbiVersion = 1;
+constexpr int kAbiVersion = 2;
 
 // The file's name, and the symbols it exports: an int holding its
 // kAbiVersion, and the OpenFunction that starts it.
@@ -67,6 +67,9 @@ public:
 class AviWriter {
 public:
     virtual ~AviWriter() = default;
+    // True once a frame was refused for want of room (a full disk, a file
+    // size limit); the file is completed with the frames before it.
+    virtual bool OutOfRoom() const = 0;
 };
 
 // One recording's encoder (see TCompressor in Codecs.h). The writer given to
@@ -85,7 +88,9 @@ class Module {
 public:
     virtual std::unique_ptr<Catalogue> NewCatalogue() = 0;
     // nullptr, with the reason in *error, when the file cannot be created.
-    virtual std::unique_ptr<AviWriter> OpenAvi(const QString& path, QString* error) = 0;
+    // exclusive: the file must not exist yet (no link is followed either);
+    // otherwise an existing file is replaced.
+    virtual std::unique_ptr<AviWriter> OpenAvi(const QString& path, bool exclusive, QString* error) = 0;
     // The entry must be one of this module's catalogues'.
     virtual std::unique_ptr<Compressor> NewCompressor(CodecEntry& entry) = 0;
 

@@ -311,6 +311,35 @@ TEST(Headless, SecondCopyTouchesNoPhone)
     }
 }
 
+// --record never replaces a file: an earlier recording at the name stays as
+// it was, and the new one takes the first free numbered name, which the
+// progress line names.
+TEST(Headless, RecordingBesideAnEarlierFileTakesTheNextFreeName)
+{
+    ProgramRun run{Dword("JpgType", 4)};
+    const QByteArray earlier("an earlier recording");
+    for (const char* name : {"take.avi", "take-2.avi"}) {
+        QFile file(run.Path(QLatin1String(name)));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(earlier);
+    }
+    run.Start({QStringLiteral("--record"), QStringLiteral("%D/take.avi"), QStringLiteral("--frames"),
+               QStringLiteral("2"), QStringLiteral("--simulate-phone")},
+              true);
+    ASSERT_TRUE(run.Finish());
+    EXPECT_EQ(run.process.exitCode(), 0);
+    for (const char* name : {"take.avi", "take-2.avi"}) {
+        QFile file(run.Path(QLatin1String(name)));
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        EXPECT_EQ(file.readAll(), earlier) << name;
+    }
+    const QString avi = run.Path(QStringLiteral("take-3.avi"));
+    EXPECT_TRUE(HasIndex(avi));
+    EXPECT_EQ(RunFfprobe(avi).frames, 2);
+    EXPECT_TRUE(run.shown.contains(QStringLiteral("orvello: 2 frames recorded into %1").arg(avi)))
+        << run.shown.toStdString();
+}
+
 // A recording with the picture server and its stream on, ended by SIGTERM:
 // the file is complete, the exit status 0, and a viewer of the stream gets
 // its closing boundary.

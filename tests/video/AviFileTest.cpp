@@ -12,10 +12,13 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QtEndian>
 
 #include <gtest/gtest.h>
 
 #include <memory>
+
+#include <sys/stat.h>
 
 namespace orv::video {
 namespace {
@@ -112,9 +115,13 @@ struct ChildRun {
     QString output;
 };
 
-ChildRun RunChild(const QStringList& arguments)
+ChildRun RunChild(const QStringList& arguments, const QStringList& environment = {})
 {
     QProcess child;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const QString& variable : environment)
+        env.insert(variable.section(QLatin1Char('='), 0, 0), variable.section(QLatin1Char('='), 1));
+    child.setProcessEnvironment(env);
     child.start(ChildProgram(), arguments);
     ChildRun run;
     if (!child.waitForFinished(120000)) {
@@ -142,28 +149,218 @@ TEST(AviFile, AKilledRecordingKeepsEveryFrameWrittenBeforeForFfprobe)
     }
 }
 
-TEST(AviFile, AFailingWriteIsReportedAndTheFramesBeforeItStayReadable)
+TEST(AviFile, AFrameWithoutRoomIsRefusedAndTheFileIsCompletedWithTheFramesBefore)
 {
-    // A file size limit stands in for a full disk: the write that crosses it
-    // fails half done.
-    const QString path = PathFor(QStringLiteral("limited.avi"));
-    const ChildRun run = RunChild(
-        {QStringLiteral("mjpeg"), path, QStringLiteral("200"), QStringLiteral("limit"), QStringLiteral("60000")});
-    EXPECT_EQ(run.how, QProcess::NormalExit);
-    EXPECT_EQ(run.exitStatus, 0) << run.output.toStdString();
-    EXPECT_TRUE(run.output.contains(QStringLiteral("error Writing the file failed: File too large")))
-        << run.output.toStdString();
-    EXPECT_TRUE(run.output.contains(QStringLiteral("file-failed 1"))) << run.output.toStdString();
-    const QRegularExpressionMatch written = QRegularExpression(QStringLiteral("written (\\d+)")).match(run.output);
-    ASSERT_TRUE(written.hasMatch()) << run.output.toStdString();
+    // A file size limit stands in for a full disk: the frame that would
+    // cross it, with the room the index needs, is not begun.
+    for (const char* encoder : {"mjpeg", "huffyuv"}) {
+        SCOPED_TRACE(encoder);
+        const QString path = PathFor(QStringLiteral("limited-%1.avi").arg(QLatin1String(encoder)));
+        const ChildRun run = RunChild(
+            {QLatin1String(encoder), path, QStringLiteral("200"), QStringLiteral("limit"), QStringLiteral("300000")});
+        EXPECT_EQ(run.how, QProcess::NormalExit);
+        EXPECT_EQ(run.exitStatus, 0) << run.output.toStdString();
+        EXPECT_TRUE(run.output.contains(QStringLiteral("error No room for the next frame: File too large")))
+            << run.output.toStdString();
+        EXPECT_TRUE(run.output.contains(QStringLiteral("file-failed 1"))) << run.output.toStdString();
+        const QRegularExpressionMatch written = QRegularExpression(QStringLiteral("written (\\d+)")).match(run.output);
+        ASSERT_TRUE(written.hasMatch()) << run.output.toStdString();
+        const int frames = written.captured(1).toInt();
+        EXPECT_GT(frames, 0);
+        EXPECT_LT(frames, 200);
+        EXPECT_LE(QFileInfo(path).size(), 300000);
+        // Complete: the counts and the index hold the frames written.
+        EXPECT_EQ(test::ReadStreamHeader(path).length, uint32_t(frames));
+        const QByteArray bytes = Contents(path);
+        EXPECT_TRUE(bytes.contains("idx1")) << "the index is written";
+        const auto probe = test::Ffprobe(path);
+        EXPECT_EQ(probe.value("exit"), "0") << probe.value("stderr").toStdString();
+        EXPECT_EQ(probe.value("nb_read_frames"), QString::number(frames));
+        EXPECT_EQ(test::DecodeFrames(path).size(), size_t(frames));
+        const test::DemuxedVideo video = test::Demux(path);
+        EXPECT_EQ(video.keyFrames.size(), size_t(frames));
+    }
+}
+
+TEST(AviFile, AWriteThatFailsHalfDoneDropsThatFrameAndCompletesTheFile)
+{
+    // As on a file system that keeps no room ahead of the file: the frame
+    // that crosses the file size limit fails half written. What it had
+    // written holds the index when it was larger than the index (huffyuv's
+    // 60 KB frames); the small frames of Motion JPEG leave too little, and
+    // the file ends with its last frame, its counts right.
+    const struct {
+        const char* encoder;
+        bool indexed;
+    } cases[] = {{"mjpeg", false}, {"huffyuv", true}};
+    for (const auto& c : cases) {
+        const char* encoder = c.encoder;
+        SCOPED_TRACE(encoder);
+        const QString path = PathFor(QStringLiteral("half-written-%1.avi").arg(QLatin1String(encoder)));
+        const ChildRun run = RunChild(
+            {QLatin1String(encoder), path, QStringLiteral("200"), QStringLiteral("limit"), QStringLiteral("300000")},
+            {QStringLiteral("ORVELLO_AVI_KEEP_NO_ROOM=1")});
+        EXPECT_EQ(run.how, QProcess::NormalExit);
+        EXPECT_EQ(run.exitStatus, 0) << run.output.toStdString();
+        EXPECT_TRUE(run.output.contains(QStringLiteral("error Writing the file failed: File too large")))
+            << run.output.toStdString();
+        const QRegularExpressionMatch written = QRegularExpression(QStringLiteral("written (\\d+)")).match(run.output);
+        ASSERT_TRUE(written.hasMatch()) << run.output.toStdString();
+        const int frames = written.captured(1).toInt();
+        EXPECT_GT(frames, 0);
+        EXPECT_LE(QFileInfo(path).size(), 300000);
+        EXPECT_EQ(test::ReadStreamHeader(path).length, uint32_t(frames));
+        const QByteArray bytes = Contents(path);
+        EXPECT_EQ(qFromLittleEndian<quint32>(bytes.constData() + 4), quint32(bytes.size() - 8)) << "RIFF size";
+        const qsizetype index = bytes.lastIndexOf("idx1");
+        if (c.indexed) {
+            ASSERT_GE(index, 0) << "the index is written";
+            EXPECT_EQ(bytes.size(), index + 8 + 16 * frames) << "the file ends with its index";
+        } else {
+            EXPECT_LT(index, 0);
+        }
+        const auto probe = test::Ffprobe(path);
+        EXPECT_EQ(probe.value("exit"), "0") << probe.value("stderr").toStdString();
+        EXPECT_EQ(probe.value("nb_read_frames"), QString::number(frames));
+        EXPECT_EQ(test::DecodeFrames(path).size(), size_t(frames));
+        EXPECT_EQ(test::Demux(path).keyFrames, std::vector<bool>(size_t(frames), true));
+    }
+}
+
+TEST(AviFile, TheRoomKeptAheadOfTheFileGoesBackWhenItIsComplete)
+{
+    // The same recording with and without room kept ahead: once complete,
+    // the first takes no more of the disk than the second, but for one 4 KiB
+    // block that the file system may take to record a file written in more
+    // pieces. A single frame leaves 20 KiB of room ahead (the header's).
+    const auto allocated = [](const QString& path) {
+        struct stat status {};
+        return ::stat(QFile::encodeName(path).constData(), &status) == 0 ? int64_t(status.st_blocks) : int64_t(-1);
+    };
+    for (const char* frames : {"1", "40"}) {
+        SCOPED_TRACE(frames);
+        const QString kept = PathFor(QStringLiteral("room-kept.avi"));
+        const QString none = PathFor(QStringLiteral("room-none.avi"));
+        const QStringList arguments{QStringLiteral("limit"), QStringLiteral("100000000")};
+        EXPECT_EQ(RunChild(QStringList{QStringLiteral("mjpeg"), kept, QLatin1String(frames)} + arguments).exitStatus, 0);
+        EXPECT_EQ(RunChild(QStringList{QStringLiteral("mjpeg"), none, QLatin1String(frames)} + arguments,
+                           {QStringLiteral("ORVELLO_AVI_KEEP_NO_ROOM=1")})
+                      .exitStatus,
+                  0);
+        EXPECT_EQ(QFileInfo(kept).size(), QFileInfo(none).size());
+        EXPECT_GT(allocated(none), 0);
+        EXPECT_LE(allocated(kept), allocated(none) + 8) << "512-byte units";
+    }
+}
+
+// A tmpfs of a few hundred kilobytes in a mount namespace of its own, where
+// the system lets the test make one (root, or unprivileged user namespaces).
+TEST(AviFile, AFullDiskRefusesTheFrameWithoutRoomAndCompletesTheFile)
+{
+    const QString mountPoint = test::TempFolder() + QStringLiteral("/full-disk");
+    QDir(mountPoint).removeRecursively();
+    ASSERT_TRUE(QDir().mkpath(mountPoint));
+    const QString copy = PathFor(QStringLiteral("full-disk-copy.avi"));
+    const QString output = PathFor(QStringLiteral("full-disk-output.txt"));
+    // 40 KiB taken by another file first; the recording fills the rest.
+    const QString script =
+        QStringLiteral("mount -t tmpfs -o size=320k orvello-test %1 || exit 77; "
+                       "head -c 40960 /dev/zero > %1/other || exit 78; "
+                       "%2 mjpeg %1/full.avi 400 full > %3; status=$?; "
+                       "cp %1/full.avi %4; exit $status")
+            .arg(mountPoint, ChildProgram(), output, copy);
+    int status = 77;
+    for (const QStringList& flags : {QStringList{QStringLiteral("-m")}, QStringList{QStringLiteral("-rm")}}) {
+        QProcess shell;
+        shell.start(QStringLiteral("unshare"), flags + QStringList{QStringLiteral("sh"), QStringLiteral("-c"), script});
+        if (!shell.waitForFinished(120000) || shell.exitStatus() != QProcess::NormalExit)
+            continue;
+        status = shell.exitCode();
+        if (status != 77 && status != 1)  // 1: unshare itself was refused
+            break;
+    }
+    if (status == 77 || status == 1)
+        GTEST_SKIP() << "no tmpfs can be mounted here";
+    ASSERT_EQ(status, 0);
+    const QString run = QString::fromUtf8(Contents(output));
+    EXPECT_TRUE(run.contains(QStringLiteral("error No room for the next frame: No space left on device")))
+        << run.toStdString();
+    const QRegularExpressionMatch written = QRegularExpression(QStringLiteral("written (\\d+)")).match(run);
+    ASSERT_TRUE(written.hasMatch()) << run.toStdString();
     const int frames = written.captured(1).toInt();
-    EXPECT_GT(frames, 2);
-    EXPECT_LT(frames, 200);
-    EXPECT_LE(QFileInfo(path).size(), 60000);
-    const auto probe = test::Ffprobe(path);
+    EXPECT_GT(frames, 3);
+    EXPECT_LT(frames, 400);
+    EXPECT_EQ(test::ReadStreamHeader(copy).length, uint32_t(frames));
+    EXPECT_TRUE(Contents(copy).contains("idx1")) << "the index is written";
+    const auto probe = test::Ffprobe(copy);
     EXPECT_EQ(probe.value("exit"), "0") << probe.value("stderr").toStdString();
     EXPECT_EQ(probe.value("nb_read_frames"), QString::number(frames));
-    EXPECT_EQ(test::DecodeFrames(path).size(), size_t(frames));
+    EXPECT_EQ(test::DecodeFrames(copy).size(), size_t(frames));
+}
+
+TEST(AviFile, ARecordingBesideItsNameTakesItOnlyWhenPublished)
+{
+    struct Case {
+        const char* what;
+        std::vector<const char*> existing;  // files there before
+        bool publish;
+        bool replace;
+        const char* published;  // the name it gets; empty: none
+    };
+    const Case cases[] = {
+        {"never published, nothing there", {}, false, false, ""},
+        {"never published over a file", {"take.avi"}, false, false, ""},
+        {"replacing", {"take.avi"}, true, true, "take.avi"},
+        {"not replacing, the name free", {}, true, false, "take.avi"},
+        {"not replacing, the name taken", {"take.avi"}, true, false, "take-2.avi"},
+        {"not replacing, two names taken", {"take.avi", "take-2.avi"}, true, false, "take-3.avi"},
+        {"not replacing, a gap", {"take.avi", "take-3.avi"}, true, false, "take-2.avi"},
+    };
+    const QString folder = test::TempFolder() + QStringLiteral("/beside");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        QDir(folder).removeRecursively();
+        ASSERT_TRUE(QDir().mkpath(folder));
+        for (const char* name : c.existing) {
+            QFile file(folder + QLatin1Char('/') + QLatin1String(name));
+            ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+            file.write(name);
+        }
+        const QString target = folder + QStringLiteral("/take.avi");
+        auto file = AviFile::OpenBeside(target);
+        ASSERT_TRUE(file);
+        EXPECT_FALSE(file->Published());
+        EXPECT_NE(file->Path(), target);
+        EXPECT_TRUE(QFileInfo(file->Path()).fileName().startsWith(QStringLiteral(".take.avi.")));
+        EXPECT_EQ(QFileInfo(file->Path()).absolutePath(), folder);
+        if (c.publish) {
+            QString error;
+            ASSERT_TRUE(file->Publish(c.replace, &error)) << error.toStdString();
+            EXPECT_TRUE(file->Published());
+            EXPECT_EQ(file->Path(), folder + QLatin1Char('/') + QLatin1String(c.published));
+        }
+        file.reset();
+        // Files there before keep their bytes unless replaced.
+        QStringList expected;
+        for (const char* name : c.existing) {
+            expected << QLatin1String(name);
+            if (c.publish && c.replace && QLatin1String(name) == QLatin1String(c.published))
+                continue;
+            EXPECT_EQ(Contents(folder + QLatin1Char('/') + QLatin1String(name)), QByteArray(name)) << name;
+        }
+        if (c.publish && !expected.contains(QLatin1String(c.published)))
+            expected << QLatin1String(c.published);
+        expected.sort();
+        EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden, QDir::Name), expected);
+        if (c.publish) {
+            EXPECT_EQ(Contents(folder + QLatin1Char('/') + QLatin1String(c.published)), EmptyAvi());
+        }
+    }
+    QString error;
+    EXPECT_FALSE(AviFile::OpenBeside(folder + QStringLiteral("/missing/take.avi"), &error));
+    EXPECT_EQ(error, QStringLiteral("No such file or directory"));
+    EXPECT_FALSE(AviFile::OpenBeside(folder, &error));
+    EXPECT_EQ(error, QStringLiteral("Is a directory"));
 }
 
 }  // namespace

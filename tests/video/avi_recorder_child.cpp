@@ -1,5 +1,7 @@
 // Test helper: records into an AVI file from another process, to be killed
 // or to run into a file size limit.
+//   avi_recorder_child ENCODER FILE FRAMES full          records until a frame
+//   finds no room on the disk, then completes the file
 //   avi_recorder_child ENCODER FILE FRAMES kill          records FRAMES frames,
 //   then dies by SIGKILL avi_recorder_child ENCODER FILE FRAMES limit BYTES
 //   records until a write fails under a file
@@ -27,6 +29,7 @@ int main(int argc, char** argv)
     const QString path = QString::fromUtf8(argv[2]);
     const int frames = std::atoi(argv[3]);
     const std::string mode = argv[4];
+    // "full": records until FRAMES frames or until a frame finds no room.
     if (mode == "limit") {
         if (argc < 6)
             return 2;

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 namespace orv::video {
 
@@ -32,9 +33,10 @@ struct StreamHeaderValues {
 };
 
 struct AviFileWriter final : module::AviWriter {
-    // Creates or replaces the file, as an AVI without a stream. nullptr,
+    // Creates the file, as an AVI without a stream; exclusive: only when no
+    // file (or link) of that name exists, otherwise one is replaced. nullptr,
     // with the system's reason in *error, when it cannot be created.
-    static std::unique_ptr<AviFileWriter> Open(const QString& path, QString* error);
+    static std::unique_ptr<AviFileWriter> Open(const QString& path, bool exclusive, QString* error);
 
     QString path;
     int fd = -1;
@@ -49,10 +51,36 @@ struct AviFileWriter final : module::AviWriter {
     uint32_t lastSyncTick = 0;
     int writeErrno = 0;   // errno of the first failing write or sync
     bool failed = false;  // a write failed: the file keeps its whole samples, takes no more
+    // A write failed half done: the muxer's own record of the file no longer
+    // matches it, so the muxer cannot complete it.
+    bool broken = false;
+    // The next frame found no room: it was never handed to the muxer, and
+    // the room kept back completes the file.
+    bool outOfRoom = false;
+    // The file system cannot keep room ahead of the file (no fallocate).
+    bool roomUnsupported = false;
+    int64_t roomEnd = 0;  // the end of the room allocated ahead of the file
     QString failure;
+
+    int64_t mainHeader = -1;  // file offset of the 'avih' data
+    int64_t streamHeader = -1;  // file offset of the 'strh' data
+    int64_t moviList = -1;    // file offset of the 'movi' list's type
+    // Each whole sample, for an index written without the muxer: its offset
+    // from moviList, its size and whether it is a key frame.
+    struct Sample {
+        uint32_t offset;
+        uint32_t size;
+        bool key;
+    };
+    std::vector<Sample> samples;
+    int64_t largestSample = 0;  // bytes of the largest sample with its chunk header
+    uint32_t streamScale = 0;
+    uint32_t streamRate = 0;
 
     // Completes the file.
     ~AviFileWriter() override;
+
+    bool OutOfRoom() const override { return outOfRoom; }
 
     // Creates the video stream for an opened encoder, writes the header and
     // corrects its 'strh'. On failure the file is an AVI without a stream
@@ -71,6 +99,19 @@ struct AviFileWriter final : module::AviWriter {
     // Writes the smallest valid AVI: no stream, an empty 'movi' list.
     bool WriteEmptyAvi();
     bool SyncNow();
+    // Makes sure that bytes more can be written after offset end with the
+    // room to complete the file still behind them: under the file size
+    // limit, and allocated on the disk. False, with errno set, when there
+    // is not.
+    bool KeepRoom(int64_t end, int64_t bytes);
+    // Refuses the next frame for want of room (errno from KeepRoom).
+    void RunOutOfRoom(int error);
+    // The main header's data rate: the largest sample at the stream's rate.
+    void WriteDataRate();
+    // Completes a file whose muxer lost track of it (a write failed half
+    // done): the index of the whole samples, the lists' sizes and the
+    // counts, written here. Within the first gigabyte only (no OpenDML).
+    void CompleteWithoutMuxer();
     void MaybeSync();
     void Fail(int error, const QString& what);
     void FreeMuxer();

@@ -21,9 +21,9 @@ class FfmpegModule final : public module::Module {
 public:
     std::unique_ptr<module::Catalogue> NewCatalogue() override { return std::make_unique<FfmpegCatalogue>(); }
 
-    std::unique_ptr<module::AviWriter> OpenAvi(const QString& path, QString* error) override
+    std::unique_ptr<module::AviWriter> OpenAvi(const QString& path, bool exclusive, QString* error) override
     {
-        return AviFileWriter::Open(path, error);
+        return AviFileWriter::Open(path, exclusive, error);
     }
 
     // Every entry is one of this module's catalogues'.

@@ -1,5 +1,6 @@
 #include "AviReadBack.h"
 
+#include <QDir>
 #include <QFile>
 #include <QProcess>
 
@@ -94,6 +95,46 @@ std::optional<StreamHeader> ReadStreamHeader(const QString& path)
         }
     }
     return std::nullopt;
+}
+
+std::optional<MainHeader> ReadMainHeader(const QString& path)
+{
+    const QByteArray bytes = ReadAll(path);
+    for (const Chunk& top : TopLevel(bytes)) {
+        if (top.id != "LIST" || bytes.mid(top.data, 4) != "hdrl")
+            continue;
+        for (const Chunk& chunk : Chunks(bytes, top.data + 4, top.data + top.size)) {
+            if (chunk.id != "avih" || chunk.size < 56)
+                continue;
+            MainHeader header;
+            header.microSecPerFrame = Le32(bytes, chunk.data);
+            header.maxBytesPerSec = Le32(bytes, chunk.data + 4);
+            header.totalFrames = Le32(bytes, chunk.data + 16);
+            header.streams = Le32(bytes, chunk.data + 24);
+            return header;
+        }
+    }
+    return std::nullopt;
+}
+
+int64_t LargestFrameChunk(const QString& path)
+{
+    const QByteArray bytes = ReadAll(path);
+    int64_t largest = 0;
+    for (const Chunk& top : TopLevel(bytes)) {
+        if (top.id != "LIST" || bytes.mid(top.data, 4) != "movi")
+            continue;
+        for (const Chunk& chunk : Chunks(bytes, top.data + 4, top.data + top.size))
+            if (chunk.id == "00dc" || chunk.id == "00db")
+                largest = std::max<int64_t>(largest, 8 + chunk.size + (chunk.size & 1));
+    }
+    return largest;
+}
+
+QStringList FilesIn(const QString& folder)
+{
+    QStringList names = QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
+    return names;
 }
 
 bool HasIndex(const QString& path)

@@ -3,6 +3,7 @@
 // written, its packets through libavformat, and ffprobe's view of it.
 
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
 #include <optional>
@@ -29,6 +30,21 @@ struct StreamHeader {
 };
 // nullopt when the file holds no stream header.
 std::optional<StreamHeader> ReadStreamHeader(const QString& path);
+// The main header ('avih'), byte for byte.
+struct MainHeader {
+    uint32_t microSecPerFrame = 0;
+    uint32_t maxBytesPerSec = 0;
+    uint32_t totalFrames = 0;
+    uint32_t streams = 0;
+};
+// nullopt when the file holds no main header.
+std::optional<MainHeader> ReadMainHeader(const QString& path);
+// The bytes of the largest video chunk ("00dc") as stored: its 8-byte
+// header, its data and the padding byte of an odd size; 0 when there is none.
+int64_t LargestFrameChunk(const QString& path);
+// The names of the files in folder (hidden ones too), sorted.
+QStringList FilesIn(const QString& folder);
+
 // Whether the file ends with its index (it was completed, not cut off).
 bool HasIndex(const QString& path);
 // The number of video chunks ("00dc") in the file's bytes.

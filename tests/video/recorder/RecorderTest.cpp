@@ -22,6 +22,7 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -125,6 +126,7 @@ public:
     struct Status {
         QString work;
         QString time;
+        uint32_t ticks = 0;  // the clock's tick count when it was shown
     };
     struct Frame {
         QImage image;
@@ -139,7 +141,7 @@ public:
     void ShowWorkStatus(const QString& text) override
     {
         Check();
-        statuses.push_back({text, {}});
+        statuses.push_back({text, {}, orv::TheClock().TickCount()});
     }
     void ShowRecordingTime(const QString& label, const QString& time) override
     {
@@ -237,7 +239,7 @@ public:
     // is never stopped), and waits, handling the window's events, until it
     // has ended and freed itself (its file complete). The view keeps what
     // this recording showed.
-    void Record(int stopAfter = 0)
+    void Record(int stopAfter = 0, bool automatic = false)
     {
         view_->statuses.clear();
         view_->messages.clear();
@@ -254,11 +256,11 @@ public:
         recorder_ = new TCamAvi(*view_, settings_, link_, Catalogue(), [&] {
             finished = orv::IsUiThread();
             loop.quit();
-        });
+        }, QString(), automatic);
         // A safety net, never reached when all is well: a recorder that does
         // not end is stopped, so that it does not outlive the test.
         bool overdue = false;
-        QTimer::singleShot(60000, &loop, [&] {
+        QTimer::singleShot(120000, &loop, [&] {
             overdue = true;
             recorder_.load()->Stop();
             QTimer::singleShot(10000, &loop, &QEventLoop::quit);
@@ -506,11 +508,7 @@ TEST_F(RecorderTest, StopDuringTheCameraWaitGivesNoFrameAndNoStream)
     EXPECT_FALSE(Received(kCamera, kShoot));
     EXPECT_EQ(LastReceived(), (std::pair<uint16_t, Bytes>{kCamera, kCameraOff}));
     EXPECT_LT(clock_.Slept(), 5000u) << "the wait ends with the stop";
-    EXPECT_TRUE(QFile::exists(file_));
-    EXPECT_FALSE(ReadStreamHeader(file_));
-    const auto packets = ReadPackets(file_);
-    EXPECT_TRUE(packets.opened);
-    EXPECT_EQ(packets.streams, 0);
+    EXPECT_EQ(orv::test::FilesIn(folder_.path()), QStringList()) << "no frame, no file";
 }
 
 struct StartCase {
@@ -518,46 +516,67 @@ struct StartCase {
     std::function<void(RecorderTest&)> arrange;
     QStringList messages;
     std::vector<QString> statuses;
-    bool fileMade;  // an AVI file without a stream is left
 };
 
 TEST_F(RecorderTest, RecordingsThatCannotStartSayWhyAndSendNoPhoneCommandTheyNeedNot)
 {
     settings_.SetCodecIndex(EncoderIndex("mjpeg"));
     const QString missingFolder = folder_.filePath(QStringLiteral("no-such-folder/record.avi"));
+    const QString notAFolder = folder_.filePath(QStringLiteral("plain/record.avi"));
+    const QString missing = kStr17 + QLatin1Char('\n') + missingFolder + QStringLiteral(": No such file or directory");
     const StartCase cases[] = {
-        {"not connected", [](RecorderTest& t) { t.link_.Close(); }, {kStr8}, {}, true},
-        {"folder does not exist",
-         [&](RecorderTest& t) { t.settings_.SetAviTempName(missingFolder); }, {kStr17}, {}, false},
+        {"not connected", [](RecorderTest& t) { t.link_.Close(); }, {kStr8}, {}},
+        {"folder does not exist", [&](RecorderTest& t) { t.settings_.SetAviTempName(missingFolder); }, {missing}, {}},
         {"folder does not exist, not connected",
          [&](RecorderTest& t) {
              t.settings_.SetAviTempName(missingFolder);
              t.link_.Close();
          },
-         {kStr17, kStr8}, {}, false},
+         {missing, kStr8}, {}},
+        {"a file where the folder should be",
+         [&](RecorderTest& t) {
+             QFile plain(t.folder_.filePath(QStringLiteral("plain")));
+             ASSERT_TRUE(plain.open(QIODevice::WriteOnly));
+             t.settings_.SetAviTempName(notAFolder);
+         },
+         {kStr17 + QLatin1Char('\n') + notAFolder + QStringLiteral(": Not a directory")}, {}},
         {"no encoder at the index", [](RecorderTest& t) { t.settings_.SetCodecIndex(Catalogue().Count()); },
-         {kStr19}, {}, false},
-        {"negative index", [](RecorderTest& t) { t.settings_.SetCodecIndex(-1); }, {kStr19}, {}, false},
-        {"camera will not start", [](RecorderTest& t) { t.Fail(kCamera, kCameraOn); }, {kStr9}, {kStr11}, true},
+         {kStr19}, {}},
+        {"negative index", [](RecorderTest& t) { t.settings_.SetCodecIndex(-1); }, {kStr19}, {}},
+        {"camera will not start", [](RecorderTest& t) { t.Fail(kCamera, kCameraOn); }, {kStr9}, {kStr11, kStr3}},
     };
+    // An earlier recording at the name is left as it was, and nothing else
+    // is left in the folder.
+    const QByteArray earlier("an earlier recording");
     for (const StartCase& c : cases) {
-        SCOPED_TRACE(c.what);
-        SetUp();  // a fresh phone, link and view for each case
-        settings_.SetCodecIndex(EncoderIndex("mjpeg"));
-        QFile::remove(file_);
-        c.arrange(*this);
-        Record();
-        EXPECT_EQ(view_->messages, c.messages);
-        EXPECT_EQ(view_->Works(), c.statuses);
-        EXPECT_TRUE(view_->frames.empty());
-        EXPECT_EQ(Phone().Count().commands, 0) << "no command reaches the phone";
-        EXPECT_FALSE(Phone().CameraOn());
-        EXPECT_EQ(QFile::exists(file_), c.fileMade);
-        if (c.fileMade) {
-            EXPECT_FALSE(ReadStreamHeader(file_));
+        for (const bool hadFile : {true, false}) {
+            SCOPED_TRACE(testing::Message() << c.what << (hadFile ? ", over an earlier file" : ""));
+            SetUp();  // a fresh phone, link and view for each case
+            settings_.SetCodecIndex(EncoderIndex("mjpeg"));
+            for (const QString& name : orv::test::FilesIn(folder_.path()))
+                QFile::remove(folder_.filePath(name));
+            if (hadFile) {
+                QFile file(file_);
+                ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+                file.write(earlier);
+            }
+            c.arrange(*this);
+            const QStringList before = orv::test::FilesIn(folder_.path());
+            Record();
+            EXPECT_EQ(view_->messages, c.messages);
+            EXPECT_EQ(view_->Works(), c.statuses);
+            EXPECT_TRUE(view_->frames.empty());
+            EXPECT_EQ(Phone().Count().commands, 0) << "no command reaches the phone";
+            EXPECT_FALSE(Phone().CameraOn());
+            EXPECT_EQ(orv::test::FilesIn(folder_.path()), before);
+            if (hadFile) {
+                QFile file(file_);
+                ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+                EXPECT_EQ(file.readAll(), earlier);
+            }
+            EXPECT_FALSE(QFile::exists(missingFolder));
+            TearDown();
         }
-        EXPECT_FALSE(QFile::exists(missingFolder));
-        TearDown();
     }
     SetUp();
 }
@@ -612,31 +631,43 @@ TEST_F(RecorderTest, WriteThatFailsStopsTheRecordingAndKeepsTheFramesWritten)
     const struct {
         rlim_t limit;
         int minimumShown;
-    } cases[] = {{200 * 1024, 2}, {2 * 1024, 1}};
+    } cases[] = {{200 * 1024, 2}, {2 * 1024, 1}, {24 * 1024, 1}};
     const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
     rlimit previous{};
     ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &previous), 0);
     for (const auto& c : cases) {
         SCOPED_TRACE(c.limit);
+        QFile::remove(file_);
         rlimit limited = previous;
         limited.rlim_cur = c.limit;
         ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
         Record();
         setrlimit(RLIMIT_FSIZE, &previous);
 
-        EXPECT_EQ(view_->messages, QStringList{kStr17});
+        EXPECT_EQ(view_->messages, QStringList{QStringLiteral("Диск заполнен, запись остановлена: %1 (File too large)")
+                                                   .arg(file_)});
         const int shown = static_cast<int>(view_->frames.size());
         EXPECT_GE(shown, c.minimumShown);
         EXPECT_EQ(view_->Works().back(), kStr3);
         EXPECT_EQ(LastReceived(), (std::pair<uint16_t, Bytes>{kCamera, kCameraOff}));
-        // The frame whose write failed is not in the file; every one before is.
+        // The frame that found no room is not in the file; every one before
+        // is, and the file is complete: index and counts.
         EXPECT_EQ(orv::test::CountFrameChunks(file_), shown - 1);
         if (shown > 1) {
+            EXPECT_TRUE(orv::test::HasIndex(file_));
+            EXPECT_LE(QFileInfo(file_).size(), static_cast<qint64>(c.limit));
+            EXPECT_EQ(ReadStreamHeader(file_).value_or(orv::test::StreamHeader{}).length,
+                      static_cast<uint32_t>(shown - 1));
+            EXPECT_EQ(orv::test::ReadMainHeader(file_).value_or(orv::test::MainHeader{}).totalFrames,
+                      static_cast<uint32_t>(shown - 1));
             const auto probe = RunFfprobe(file_);
             ASSERT_TRUE(probe.ran);
             EXPECT_EQ(probe.frames, shown - 1);
             EXPECT_EQ(probe.width, 640);
+        } else {
+            EXPECT_FALSE(QFile::exists(file_)) << "no frame, no file";
         }
+        EXPECT_EQ(orv::test::FilesIn(folder_.path()).size(), shown > 1 ? 1 : 0) << "no temporary file is left";
     }
     std::signal(SIGXFSZ, previousHandler);
 }
@@ -686,6 +717,195 @@ TEST_F(RecorderTest, WaitsForACaptureUnderWayAndSendsNothingMeanwhile)
     EXPECT_EQ(view_->Works().front(), kStr11);
     EXPECT_TRUE(turn.try_lock()) << "given back at the end";
     turn.unlock();
+}
+
+TEST_F(RecorderTest, MainHeaderStatesTheFrameTimeAndTheMeasuredDataRate)
+{
+    settings_.SetCodecIndex(EncoderIndex("mjpeg"));
+    settings_.SetAutoFps(false);
+    const struct {
+        double fps;
+        uint32_t rate;  // over 10000
+        uint32_t microSecPerFrame;
+    } cases[] = {
+        {0.0001, 1, 4294967295u},  // 10^10 µs does not fit: the field's largest value
+        {0.8, 8000, 1250000},
+        {2.5, 25000, 400000},
+        {30.0, 300000, 33333},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.fps);
+        settings_.SetFps(c.fps);
+        Record(3);
+        const auto stream = ReadStreamHeader(file_);
+        ASSERT_TRUE(stream);
+        EXPECT_EQ(stream->rate, c.rate);
+        const auto main = orv::test::ReadMainHeader(file_);
+        ASSERT_TRUE(main);
+        EXPECT_EQ(main->microSecPerFrame, c.microSecPerFrame);
+        EXPECT_EQ(main->totalFrames, 3u);
+        EXPECT_EQ(main->streams, 1u);
+        // The largest frame at the stream's rate, rounded up.
+        const int64_t largest = orv::test::LargestFrameChunk(file_);
+        ASSERT_GT(largest, 1000);
+        const auto expected = static_cast<uint32_t>((largest * c.rate + 9999) / 10000);
+        EXPECT_EQ(main->maxBytesPerSec, expected) << "largest frame " << largest;
+    }
+}
+
+TEST_F(RecorderTest, MissingFolderOfTheDefaultFileOrOfDatedNamesIsMade)
+{
+    const QString home = folder_.filePath(QStringLiteral("home"));
+    ASSERT_TRUE(QDir().mkpath(home));
+    const QByteArray oldHome = qgetenv("HOME");
+    const QByteArray oldConfig = qgetenv("XDG_CONFIG_HOME");
+    qputenv("HOME", home.toUtf8());
+    qputenv("XDG_CONFIG_HOME", (home + QStringLiteral("/.config")).toUtf8());
+    const struct {
+        const char* what;
+        std::function<void(orv::Settings&)> arrange;
+        QString file;  // expected, recorded with 1 frame
+    } cases[] = {
+        {"the default file in the videos folder", [](orv::Settings&) {}, home + QStringLiteral("/Videos/temp.avi")},
+        {"dated names in a folder two levels down",
+         [this](orv::Settings& settings) {
+             settings.SetAutoAviFileName(true);
+             settings.SetAviFolder(folder_.filePath(QStringLiteral("a/b/")));
+         },
+         folder_.filePath(QStringLiteral("a/b/") + kStamp + QStringLiteral(".avi"))},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        orv::test::FreshSettingsFile();  // the default "AviTempName"
+        settings_.SetCodecIndex(EncoderIndex("mjpeg"));
+        settings_.SetCameraInitTime(0);
+        settings_.SetTimeout(1000);
+        c.arrange(settings_);
+        clock_.Reset(1000);
+        Record(1);
+        EXPECT_TRUE(view_->messages.isEmpty()) << view_->messages.join(QLatin1Char('|')).toStdString();
+        EXPECT_EQ(RunFfprobe(c.file).frames, 1);
+    }
+    qputenv("HOME", oldHome);
+    if (oldConfig.isNull())
+        qunsetenv("XDG_CONFIG_HOME");
+    else
+        qputenv("XDG_CONFIG_HOME", oldConfig);
+    // A file named in the settings by the user keeps its folder as it is.
+    const QString missing = folder_.filePath(QStringLiteral("typo/record.avi"));
+    settings_.SetAutoAviFileName(false);
+    settings_.SetAviTempName(missing);
+    Record(1);
+    EXPECT_EQ(view_->messages,
+              QStringList{kStr17 + QLatin1Char('\n') + missing + QStringLiteral(": No such file or directory")});
+    EXPECT_FALSE(QFileInfo::exists(folder_.filePath(QStringLiteral("typo"))));
+}
+
+TEST_F(RecorderTest, AutomaticStartsNeverReplaceARecordingAndTheUsersStartDoes)
+{
+    settings_.SetCodecIndex(EncoderIndex("mjpeg"));
+    {
+        QFile earlier(file_);
+        ASSERT_TRUE(earlier.open(QIODevice::WriteOnly));
+        earlier.write("an earlier recording");
+    }
+    const struct {
+        bool automatic;
+        int frames;
+        const char* file;
+    } recordings[] = {
+        {true, 2, "record-2.avi"},
+        {true, 3, "record-3.avi"},
+        {false, 1, "record.avi"},  // START replaces the file named in the settings
+        {true, 2, "record-4.avi"},
+    };
+    for (const auto& recording : recordings) {
+        SCOPED_TRACE(recording.file);
+        Record(recording.frames, recording.automatic);
+        EXPECT_TRUE(view_->messages.isEmpty());
+        EXPECT_EQ(RunFfprobe(folder_.filePath(QLatin1String(recording.file))).frames, recording.frames);
+    }
+    EXPECT_EQ(RunFfprobe(folder_.filePath(QStringLiteral("record-2.avi"))).frames, 2);
+    EXPECT_EQ(RunFfprobe(folder_.filePath(QStringLiteral("record-3.avi"))).frames, 3);
+    EXPECT_EQ(orv::test::FilesIn(folder_.path()),
+              (QStringList{QStringLiteral("record-2.avi"), QStringLiteral("record-3.avi"),
+                           QStringLiteral("record-4.avi"), QStringLiteral("record.avi")}));
+}
+
+TEST_F(RecorderTest, AutomaticStartComesBackAfterFaultsAfterAPauseThatGrowsWhileTheyRepeat)
+{
+    settings_.SetCodecIndex(EncoderIndex("mjpeg"));
+    // Three frames, then a shot that fails and a camera that will not start
+    // seven times; two frames, a failing shot again; one frame more.
+    view_->onFrame = [this](int frames) {
+        if (frames == 3) {
+            Fail(kCamera, kShoot);
+            Fail(kCamera, kCameraOn, 7);
+        }
+        if (frames == 5)
+            Fail(kCamera, kShoot);
+    };
+    Record(6, true);
+    view_->onFrame = nullptr;
+    EXPECT_TRUE(view_->messages.isEmpty()) << "no box waits for somebody who is not there";
+    EXPECT_EQ(view_->frames.size(), 6u);
+
+    // Each pause: from the idle text at the end of one recording to the
+    // camera's next start.
+    std::vector<uint32_t> pauses;
+    uint32_t ended = 0;
+    bool first = true;
+    for (const auto& status : view_->statuses) {
+        if (status.work == kStr3)
+            ended = status.ticks;
+        if (status.work == kStr11) {
+            if (!first)
+                pauses.push_back(status.ticks - ended);
+            first = false;
+        }
+    }
+    EXPECT_EQ(pauses, (std::vector<uint32_t>{5000, 10000, 20000, 40000, 80000, 160000, 300000, 300000, 5000}));
+    // The fault is shown in the work panel meanwhile.
+    EXPECT_TRUE(std::any_of(view_->statuses.begin(), view_->statuses.end(),
+                            [](const RecorderView::Status& status) { return status.work == kStr9; }));
+
+    // Each recording that got frames is a file of its own, complete.
+    const struct {
+        const char* file;
+        int frames;
+    } files[] = {{"record.avi", 3}, {"record-2.avi", 2}, {"record-3.avi", 1}};
+    for (const auto& f : files) {
+        SCOPED_TRACE(f.file);
+        const QString path = folder_.filePath(QLatin1String(f.file));
+        EXPECT_TRUE(orv::test::HasIndex(path));
+        EXPECT_EQ(RunFfprobe(path).frames, f.frames);
+    }
+    EXPECT_EQ(orv::test::FilesIn(folder_.path()).size(), 3);
+    EXPECT_FALSE(Phone().CameraOn());
+}
+
+TEST_F(RecorderTest, AutomaticStartThatNeverRecordedEndsWithItsMessage)
+{
+    settings_.SetCodecIndex(EncoderIndex("mjpeg"));
+    const struct {
+        const char* what;
+        std::function<void(RecorderTest&)> arrange;
+        QString message;
+    } cases[] = {
+        {"camera will not start", [](RecorderTest& t) { t.Fail(kCamera, kCameraOn); }, kStr9},
+        {"first shot fails", [](RecorderTest& t) { t.Fail(kCamera, kShoot); }, kStr18},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        c.arrange(*this);
+        Record(0, true);
+        EXPECT_EQ(view_->messages, QStringList{c.message});
+        const std::vector<QString> works = view_->Works();
+        EXPECT_EQ(std::count(works.begin(), works.end(), kStr11), 1) << "started once";
+        ASSERT_FALSE(works.empty());
+        EXPECT_EQ(works.back(), kStr3);
+    }
+    EXPECT_EQ(orv::test::FilesIn(folder_.path()), QStringList());
 }
 
 // --- names ---

@@ -9,10 +9,12 @@
 #include "video/Camavi.h"
 
 #include <QApplication>
+#include <QFile>
 #include <QLabel>
 #include <QStatusBar>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QTcpServer>
 #include <QTemporaryDir>
 
 namespace orv::test {
@@ -28,6 +30,30 @@ QImage Filled(int width, int height, QColor colour)
     image.fill(colour);
     return image;
 }
+
+// The window whose recorder's end handler, once asked, chooses START right
+// after it has run: the recorder is still there then, waiting to complete
+// its file.
+class StartAgainForm final : public TForm1 {
+public:
+    bool startInHandler = false;
+    bool handlerRan = false;
+    bool startRefused = false;
+
+protected:
+    TThread* MakeCamThread(std::function<void()> finished) override
+    {
+        return TForm1::MakeCamThread([this, finished] {
+            finished();
+            if (!startInHandler)
+                return;
+            startInHandler = false;
+            Web1Click();
+            startRefused = CamThread == nullptr && !Web1->isEnabled() && Web1->isVisible();
+            handlerRan = true;
+        });
+    }
+};
 
 class RecorderWindowTest : public WindowTest {
 protected:
@@ -58,6 +84,15 @@ protected:
         return form;
     }
 
+    // A recording takes its name at its first frame and leaves an earlier
+    // file until then: the file is removed before START, so that frames
+    // counted are the new recording's.
+    void StartAfresh(TForm1& form)
+    {
+        QFile::remove(file_);
+        form.Web1Click();
+    }
+
     // Records until the file holds at least frames frames.
     bool WaitForFrames(int frames)
     {
@@ -79,7 +114,7 @@ TEST_F(RecorderWindowTest, MenusFollowTheRecorderThroughStartStopAndFailure)
     TForm1& form = ConnectedForm();
     ExpectMenus(form, kPhoneIdle);
 
-    form.Web1Click();
+    StartAfresh(form);
     ASSERT_NE(form.CamThread, nullptr);
     ExpectMenus(form, kWebCamera);
     ASSERT_TRUE(WaitForFrames(2));
@@ -102,7 +137,7 @@ TEST_F(RecorderWindowTest, MenusFollowTheRecorderThroughStartStopAndFailure)
 
     // START works after the failure; the phone going away ends the recording.
     Settings().SetCodecIndex(0);
-    form.Web1Click();
+    StartAfresh(form);
     ExpectMenus(form, kWebCamera);
     ASSERT_TRUE(WaitForFrames(2));
     phones_.back()->Unplug();
@@ -113,6 +148,93 @@ TEST_F(RecorderWindowTest, MenusFollowTheRecorderThroughStartStopAndFailure)
     EXPECT_GE(RunFfprobe(file_).frames, 2);
     form.Web2Click();  // nothing to stop
     EXPECT_EQ(form.CamThread, nullptr);
+}
+
+TEST_F(RecorderWindowTest, StartRightAfterStopWaitsUntilTheLastFileIsComplete)
+{
+    AddPhone();
+    auto& form = MakeForm<StartAgainForm>();
+    form.show();
+    form.N15Click();
+    ASSERT_TRUE(WaitForConnected());
+    int shown = 0;
+    QObject::connect(&form, &TForm1::CurrentFrameChanged, &form, [&] { ++shown; });
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round);
+        shown = 0;
+        form.Web1Click();
+        ASSERT_NE(form.CamThread, nullptr);
+        // The third frame is shown once the second is in the file.
+        ASSERT_TRUE(QTest::qWaitFor([&] { return shown >= 3; }, 30000));
+        // STOP, and START within the same moment.
+        form.startInHandler = true;
+        form.Web2Click();
+        ASSERT_TRUE(WaitFor([&] { return form.handlerRan; }));
+        form.handlerRan = false;
+        EXPECT_TRUE(form.startRefused) << "START waits for the file";
+        // START comes back once the file is complete, and the file reads.
+        ASSERT_TRUE(WaitFor([&] { return form.Web1->isEnabled(); }));
+        EXPECT_EQ(video::TCamAvi::WaitUntilNoneAlive(std::chrono::milliseconds(0)), true);
+        ExpectMenus(form, kPhoneIdle);
+        EXPECT_TRUE(HasIndex(file_));
+        const int chunks = CountFrameChunks(file_);
+        EXPECT_GE(chunks, 2);
+        EXPECT_EQ(RunFfprobe(file_).frames, chunks);
+        EXPECT_EQ(ReadStreamHeader(file_).value_or(StreamHeader{}).length, static_cast<uint32_t>(chunks));
+    }
+    EXPECT_TRUE(SharedDialogs().Messages().empty());
+}
+
+TEST_F(RecorderWindowTest, WebCameraOfSwitchSComesBackAfterAFaultWithItsServerUp)
+{
+    QTcpServer probe;
+    ASSERT_TRUE(probe.listen(QHostAddress::LocalHost, 0));
+    const int port = probe.serverPort();
+    probe.close();
+    Settings().SetServerEnabled(true);
+    Settings().SetServerPort(port);
+    SetProgramArguments({QStringLiteral("/s")});
+    const QByteArray earlier("an earlier recording");
+    {
+        QFile file(file_);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(earlier);
+    }
+    TForm1& form = ConnectedForm();
+    ASSERT_TRUE(WaitFor([&] { return form.CamThread != nullptr; }));
+    const QString second = folder_.filePath(QStringLiteral("record-2.avi"));
+    const QString third = folder_.filePath(QStringLiteral("record-3.avi"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return CountFrameChunks(second) >= 2; }, 30000));
+    // A picture that does not decode: the recording ends, and the camera
+    // starts again into a new file, its server listening all along.
+    phones_.back()->InjectFault(sim::SimPhone::Fault::GarbagePicture);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return CountFrameChunks(third) >= 2; }, 30000));
+    EXPECT_NE(form.CamThread, nullptr);
+    EXPECT_TRUE(form.ServerSocket1->isListening());
+    ExpectMenus(form, kWebCamera);
+    EXPECT_TRUE(SharedDialogs().Messages().empty()) << "no box waits for somebody who is not there";
+    form.Web2Click();
+    ASSERT_TRUE(WaitForRecorderEnd());
+    EXPECT_FALSE(form.ServerSocket1->isListening());
+    QFile file(file_);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), earlier) << "never replaced";
+    for (const QString& path : {second, third}) {
+        EXPECT_TRUE(HasIndex(path)) << path.toStdString();
+        EXPECT_EQ(RunFfprobe(path).frames, CountFrameChunks(path)) << path.toStdString();
+    }
+}
+
+TEST_F(RecorderWindowTest, CameraThatDoesNotStartLeavesTheIdleText)
+{
+    TForm1& form = ConnectedForm();
+    Settings().SetJpgType(11);  // a picture type the phone's camera refuses
+    form.Web1Click();
+    ASSERT_TRUE(WaitForRecorderEnd());
+    EXPECT_EQ(SharedDialogs().MessageTexts(), QStringList{QStringLiteral("Инициализация камеры невозможна!")});
+    EXPECT_EQ(form.PanelText(TForm1::kWorkPanel), kStr3);
+    ExpectMenus(form, kPhoneIdle);
+    EXPECT_FALSE(QFile::exists(file_)) << "no frame, no file";
 }
 
 TEST_F(RecorderWindowTest, EveryFrameBecomesTheCurrentFrameAndTheShownOneOnlyWhenDuplicated)
@@ -136,7 +258,7 @@ TEST_F(RecorderWindowTest, EveryFrameBecomesTheCurrentFrameAndTheShownOneOnlyWhe
         form.resize(500, 300);
         const QSize before = form.frameGeometry().size();
         form.CurrentFrame = QImage();
-        form.Web1Click();
+        StartAfresh(form);
         ASSERT_TRUE(WaitForFrames(3));
         form.Web2Click();
         ASSERT_TRUE(WaitForRecorderEnd());
