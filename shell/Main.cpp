@@ -780,7 +780,8 @@ void TForm1::CamFinished()
     Web2->setVisible(false);
     // The recorder's file is the one its last frame went to (an automatic
     // start numbers its name, a restart after a fault takes a new one).
-    const QString written = CamThread ? CamThread->FileName() : startedFile_;
+    const auto* recorder = dynamic_cast<const video::TCamAvi*>(CamThread);
+    const QString written = recorder ? recorder->FileName() : startedFile_;
     CamThread = nullptr;
     VirtualCam.reset();  // the node goes, its consumers see the stream end
     // Where the recording went, once there is a file: the status bar's
