@@ -108,6 +108,8 @@ inline constexpr LangEntry kStr18CameraError{"STRS", "STR18", "Ошибка ка
 inline constexpr LangEntry kStr19FormatRejected{"STRS", "STR19", "Формат не поддерживается кодеком!"};
 inline constexpr LangEntry kStr20Deleting{"STRS", "STR20", "Удаляю..."};
 inline constexpr LangEntry kStr21RecordingTime{"STRS", "STR21", "Время сьёмки:"};
+// The phone has not answered a command for some seconds (work panel).
+inline constexpr LangEntry kPhoneLate{"STRS", "PHONE_LATE", "Статус: телефон не отвечает, жду..."};
 
 // A picture could not be written to the chosen file; %1 the file, %2 the
 // system's reason.
@@ -143,7 +145,7 @@ inline constexpr std::array<LangEntry, 30> kOptionsTexts{
 };
 
 // Every use of every STRS key (keys with several uses appear once per use).
-inline constexpr std::array<LangEntry, 31> kStatusTexts{
+inline constexpr std::array<LangEntry, 32> kStatusTexts{
     txt::kStr1Connected,         txt::kStr2Model,           txt::kStr3Idle,
     txt::kStr3PhotoDone,         txt::kStr3CameraStopped,   txt::kStr4NotConnected,
     txt::kStr5NoModel,           txt::kStr6StopCameraFirst, txt::kStr7PositionPhone,
@@ -155,14 +157,16 @@ inline constexpr std::array<LangEntry, 31> kStatusTexts{
     txt::kStr20Deleting,         txt::kStr21RecordingTime,  txt::kSaveFailed,
     txt::kFpsTestBusy,
     txt::kManualNotOpened,       txt::kDownloadBytes,       txt::kDownloadKilobytes,
+    txt::kPhoneLate,
 };
 
 // Every text the work panel shows (the photo thread's, the recorder's and the
 // window's own), so that the panel is made wide enough for the longest.
-inline constexpr std::array<LangEntry, 10> kWorkPanelTexts{
+inline constexpr std::array<LangEntry, 11> kWorkPanelTexts{
     txt::kStr3Idle,          txt::kStr3PhotoDone,          txt::kStr3CameraStopped, txt::kStr11PhotoCameraInit,
     txt::kStr11CameraInit,   txt::kStr12Shooting,          txt::kStr13Downloading,  txt::kStr15PhotoCameraDeinit,
     txt::kStr15CameraDeinit, txt::kStr20Deleting,
+    txt::kPhoneLate,
 };
 
 }  // namespace orv

@@ -9,6 +9,8 @@
 #include "phone/PhoneLink.h"
 #include "capture/Photo.h"
 #include "config/Settings.h"
+#include "platform/ControlPipe.h"
+#include "platform/UiThread.h"
 
 #include <QDir>
 #include <QFile>
@@ -36,6 +38,9 @@ constexpr uint32_t kWaitSliceMs = 100;
 // positive 32-bit stream rate.
 constexpr double kSlowestFps = 0.0001;
 constexpr double kFastestFps = 1000.0;
+// After a stop the camera is still switched off, but the phone gets no more
+// than this for it: the file is completed whatever the phone does.
+constexpr uint32_t kStopGraceMs = 500;
 // Suffixes tried to make a dated name unique.
 constexpr int kMaxNameSuffix = 9999;
 
@@ -180,21 +185,27 @@ void TCamAvi::Run()
     // The recording is one capture of the phone's camera, from switching it
     // on to switching it off: no other capture mixes its commands in.
     std::lock_guard turn(Monitor.CaptureTurn());
+    // A reply that keeps the recorder waiting is shown in the work panel.
+    Control().SetLateNotice(phone::kLateReplyMs, [this](bool late) { ShowLate(late); });
 
     SetStatus(LangText(txt::kStr11CameraInit));
     if (Monitor.CameraOn(static_cast<uint8_t>(settings_.GetJpgType())) != phone::kOk) {
-        ShowError(LangText(txt::kStr9CameraInitFailed));
+        // Cut short by the stop, it is no failure of the camera.
+        if (!Terminated())
+            ShowError(LangText(txt::kStr9CameraInitFailed));
         return;
     }
     Monitor.SetLighting(static_cast<uint8_t>(settings_.GetAmbientLight() + 1));
     Monitor.SetExposure(static_cast<uint8_t>(settings_.GetExpose() + 1));
-    WaitCameraInit(Milliseconds(settings_.GetCameraInitTime()));
+    WaitUnlessStopped(Milliseconds(settings_.GetCameraInitTime()));
 
     bool streaming = false;
     while (!Terminated()) {
         const uint32_t t0 = TheClock().TickCount();
         if (!CaptureFrame()) {
-            ShowError(LangText(txt::kStr18CameraError));
+            // A capture cut short by the stop is no camera error.
+            if (!Terminated())
+                ShowError(LangText(txt::kStr18CameraError));
             break;
         }
         const uint32_t captureMs = TheClock().TickCount() - t0;  // right across the tick count's wrap
@@ -216,7 +227,16 @@ void TCamAvi::Run()
         SetStatus(LangText(txt::kStr15CameraDeinit));
     }
 
-    Monitor.CameraOff();
+    if (Terminated()) {
+        // The stop has ended this thread's exchanges for good: the camera
+        // goes off under a control of its own that gives the phone a moment.
+        TransferControl closing;
+        closing.SetDeadline(TheClock().TickCount() + kStopGraceMs);
+        const TransferControlScope scope(&closing);
+        Monitor.CameraOff();
+    } else {
+        Monitor.CameraOff();
+    }
     SetStatus(LangText(txt::kStr3CameraStopped));
 }
 
@@ -230,7 +250,7 @@ bool TCamAvi::CaptureFrame()
     const QString stamp = QString::fromStdString(FormatStampTime(TheClock().Now()));
     if (Monitor.TakePicture(path) != phone::kOk)
         return false;
-    TheClock().Sleep(Milliseconds(settings_.GetTimeout()));
+    WaitUnlessStopped(Milliseconds(settings_.GetTimeout()));
 
     // A file left open by an earlier step would block the open.
     Monitor.ClosePhoneFile();
@@ -276,6 +296,7 @@ void TCamAvi::ShowFrame()
 
 void TCamAvi::SetStatus(const QString& text)
 {
+    lastStatus_ = text;
     const uint32_t elapsedMs = TheClock().TickCount() - StartTime;
     const QString label = LangText(txt::kStr21RecordingTime);
     const QString time = RecordingTimeText(elapsedMs / 1000);
@@ -303,7 +324,16 @@ void TCamAvi::ShowCompressorError()
     ShowError(LangText(fileFault ? txt::kStr17VideoFileFailed : txt::kStr19FormatRejected));
 }
 
-void TCamAvi::WaitCameraInit(uint32_t milliseconds)
+void TCamAvi::ShowLate(bool late)
+{
+    // On the recorder's thread, inside the wait: the panel changes without
+    // the recorder waiting for the window.
+    const QString text = late ? LangText(txt::kPhoneLate) : lastStatus_;
+    CamView* const view = &view_;
+    PostToUiThread([view, text] { view->ShowWorkStatus(text); });
+}
+
+void TCamAvi::WaitUnlessStopped(uint32_t milliseconds)
 {
     while (milliseconds > 0 && !Terminated()) {
         const uint32_t slice = std::min(milliseconds, kWaitSliceMs);

@@ -66,9 +66,12 @@ private:
     void ShowError(const QString& text);
     // Why the compressor failed: the file (STR17) or the encoder (STR19).
     void ShowCompressorError();
-    // Waits the camera's settling time, in slices, so that a stop asked for
-    // meanwhile is seen without waiting the whole of it.
-    void WaitCameraInit(uint32_t milliseconds);
+    // Waits (the camera's settling time, the time after a shot) in slices,
+    // so that a stop asked for meanwhile is seen without waiting the whole.
+    void WaitUnlessStopped(uint32_t milliseconds);
+    // Panel 3 says that the phone's reply is late, or, once it came, shows
+    // the status again.
+    void ShowLate(bool late);
 
     // Counts the recorder among those alive from its first member to its
     // last, also when its construction fails.
@@ -89,6 +92,7 @@ private:
     std::vector<uint8_t> Download;
     QString AviName;
     QString TempName;
+    QString lastStatus_;  // the work panel's text, set on the recorder's thread
     std::unique_ptr<TCompressor> Compressor;
     std::unique_ptr<AviFile> Avi;
     bool hasCompressor_ = false;
