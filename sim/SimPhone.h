@@ -27,7 +27,7 @@ PictureSize ResolutionSize(int code);
 
 class SimPhone {
 public:
-    static constexpr size_t kCommandRecordLimit = 4096;
+    static constexpr size_t kCommandRecordLimit = 32768;
 
     struct Options {
         bool startInTestMode = false;          // already switched, no modem port

@@ -38,8 +38,9 @@ constexpr uint32_t kWaitSliceMs = 100;
 // positive 32-bit stream rate.
 constexpr double kSlowestFps = 0.0001;
 constexpr double kFastestFps = 1000.0;
-// After a stop the camera is still switched off, but the phone gets no more
-// than this for it: the file is completed whatever the phone does.
+// After a stop the phone's file is still deleted and the camera switched
+// off, but the phone gets no more than this for them: the recording file is
+// completed whatever the phone does.
 constexpr uint32_t kStopGraceMs = 500;
 // Suffixes tried to make a dated name unique.
 constexpr int kMaxNameSuffix = 9999;
@@ -227,16 +228,7 @@ void TCamAvi::Run()
         SetStatus(LangText(txt::kStr15CameraDeinit));
     }
 
-    if (Terminated()) {
-        // The stop has ended this thread's exchanges for good: the camera
-        // goes off under a control of its own that gives the phone a moment.
-        TransferControl closing;
-        closing.SetDeadline(TheClock().TickCount() + kStopGraceMs);
-        const TransferControlScope scope(&closing);
-        Monitor.CameraOff();
-    } else {
-        Monitor.CameraOff();
-    }
+    Tidy([this] { Monitor.CameraOff(); });
     SetStatus(LangText(txt::kStr3CameraStopped));
 }
 
@@ -282,8 +274,10 @@ bool TCamAvi::CaptureFrame()
                                          : "the picture file could not be opened on the phone");
     }
     SetStatus(LangText(txt::kStr20Deleting));
-    Monitor.ClosePhoneFile();
-    Monitor.DeletePhoneFile(path);
+    Tidy([this, &path] {
+        Monitor.ClosePhoneFile();
+        Monitor.DeletePhoneFile(path);
+    });
     return result;
 }
 
@@ -322,6 +316,23 @@ void TCamAvi::ShowCompressorError()
     else
         qCWarning(lcRecorder).noquote() << "the encoder refuses the frames:" << Compressor->LastError();
     ShowError(LangText(fileFault ? txt::kStr17VideoFileFailed : txt::kStr19FormatRejected));
+}
+
+void TCamAvi::Tidy(const std::function<void()>& commands)
+{
+    if (!Terminated()) {
+        commands();
+        return;
+    }
+    // The stop has ended this thread's exchanges for good: what tidies up
+    // goes out under a control of its own, which gives the phone kStopGraceMs
+    // in all from the first of them.
+    if (!tidying_) {
+        tidying_ = std::make_unique<TransferControl>();
+        tidying_->SetDeadline(TheClock().TickCount() + kStopGraceMs);
+    }
+    const TransferControlScope scope(tidying_.get());
+    commands();
 }
 
 void TCamAvi::ShowLate(bool late)

@@ -72,6 +72,9 @@ private:
     // Panel 3 says that the phone's reply is late, or, once it came, shows
     // the status again.
     void ShowLate(bool late);
+    // Runs commands that tidy up on the phone; after a stop they get a
+    // short time in all, whatever the phone does.
+    void Tidy(const std::function<void()>& commands);
 
     // Counts the recorder among those alive from its first member to its
     // last, also when its construction fails.
@@ -93,6 +96,7 @@ private:
     QString AviName;
     QString TempName;
     QString lastStatus_;  // the work panel's text, set on the recorder's thread
+    std::unique_ptr<TransferControl> tidying_;  // made at the first tidy-up after a stop
     std::unique_ptr<TCompressor> Compressor;
     std::unique_ptr<AviFile> Avi;
     bool hasCompressor_ = false;

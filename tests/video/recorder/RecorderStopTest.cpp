@@ -222,10 +222,14 @@ TEST_F(RecorderStop, StopEndsTheWaitForAnAnsweringPhoneAtOnceUnderEachFault)
         EXPECT_LE(finishedAt_ - stoppedAt_, 2000u);
         EXPECT_TRUE(view_.messages.isEmpty()) << view_.messages.join(QLatin1Char('|')).toStdString();
         EXPECT_EQ(view_.frames, 2);
-        // The phone answers: the camera still goes off, and nothing else
-        // goes out after the stop.
+        // The phone answers: the picture file still goes and the camera off,
+        // and nothing else goes out after the stop.
         EXPECT_FALSE(Phone().CameraOn());
-        EXPECT_LE(Phone().Count().commands, commands + 2) << "a block on the wire and the camera-off";
+        EXPECT_LE(Phone().Count().commands, commands + 4)
+            << "a block on the wire, the picture file's close and delete and the camera-off";
+        if (c.inReading) {
+            EXPECT_FALSE(Phone().File("/a/temp.jpg")) << "the picture file is deleted all the same";
+        }
         EXPECT_TRUE(HasIndex(file_)) << "the file was completed";
         EXPECT_EQ(CountFrameChunks(file_), 2);
         const auto header = ReadStreamHeader(file_);
