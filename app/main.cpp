@@ -9,6 +9,8 @@
 #include "platform/LibusbBus.h"
 #include "shell/Main.h"
 #include "sim/SimBus.h"
+#include "sim/SimEvents.h"
+#include "platform/Clock.h"
 #include "platform/SettingsStore.h"
 #include "shell/Splashfrm.h"
 #include "shell/Startup.h"
@@ -20,7 +22,11 @@
 #include <QTimer>
 
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -44,6 +50,20 @@ Options ParseOptions(const QStringList& arguments)
     return options;
 }
 
+// The simulated phone's script of events from the environment; false (after
+// one line on standard error) when it cannot be read.
+bool ReadSimEvents(std::vector<orv::sim::SimEvent>* events)
+{
+    const char* script = std::getenv(orv::sim::kEventsVariable);
+    if (script == nullptr)
+        return true;
+    std::string error;
+    if (orv::sim::ParseSimEvents(script, events, &error))
+        return true;
+    std::fprintf(stderr, "orvello: %s: %s\n", orv::sim::kEventsVariable, error.c_str());
+    return false;
+}
+
 }  // namespace
 
 int main(int argc, char* argv[])
@@ -53,12 +73,21 @@ int main(int argc, char* argv[])
     const orv::LongOptions longOptions = orv::ParseLongOptions(orv::ArgumentsOf(argc, argv));
     if (const std::optional<int> code = orv::AnswerLongOptions(longOptions))
         return *code;
+    // The simulated phone's events count from here; a script that cannot be
+    // read ends the program before anything starts.
+    const uint32_t startTick = orv::TheClock().TickCount();
+    std::vector<orv::sim::SimEvent> simEvents;
+    if (longOptions.simulatePhone && !ReadSimEvents(&simEvents))
+        return 2;
+    const auto makeBus = [&](bool simulate) {
+        return simulate ? orv::sim::MakeSimBus(simEvents, startTick) : orv::MakeUsbBus();
+    };
     using Action = orv::LongOptions::Action;
     if (longOptions.action == Action::Photo || longOptions.action == Action::Record ||
         longOptions.action == Action::Serve) {
-        return orv::RunHeadless(longOptions, argc, argv, [&longOptions] {
+        return orv::RunHeadless(longOptions, argc, argv, [&longOptions, &makeBus] {
             // Never freed: the device monitor may still use it while the process ends.
-            orv::SetBus((longOptions.simulatePhone ? orv::sim::MakeSimBus() : orv::MakeUsbBus()).release());
+            orv::SetBus(makeBus(longOptions.simulatePhone).release());
         });
     }
     orv::TApplication app(argc, argv);
@@ -97,7 +126,7 @@ int main(int argc, char* argv[])
     orv::RunGuarded([&] {
         // The bus is never freed: the device monitor may still use it while
         // the process ends.
-        orv::SetBus((options.simulatePhone ? orv::sim::MakeSimBus() : orv::MakeUsbBus()).release());
+        orv::SetBus(makeBus(options.simulatePhone).release());
         std::unique_ptr<orv::TSplash> splash;
         if (orv::reg::ReadShowSplash()) {
             splash = std::make_unique<orv::TSplash>();

@@ -7,6 +7,7 @@
 #include "phone/PhoneLink.h"
 #include "config/Settings.h"
 #include "platform/UiThread.h"
+#include "texts/LangTexts.h"
 
 #include <QLoggingCategory>
 
@@ -33,6 +34,9 @@ QString Text(const char* key, const QString& builtIn)
 
 // A waiting time from the settings; a negative value waits not at all.
 uint32_t Milliseconds(int value) { return value > 0 ? static_cast<uint32_t>(value) : 0u; }
+
+// Waits are taken in slices of this length, so that a stop is seen soon.
+constexpr uint32_t kWaitSliceMs = 100;
 
 // Hands the download's byte count to the window without making the reading
 // thread wait. At most one hand-over is queued at a time; it shows the latest
@@ -78,6 +82,8 @@ void MakePhoto::Run()
         return;
     // The whole capture, camera on to camera off, is one turn of the camera.
     std::lock_guard turn(Monitor.CaptureTurn());
+    // A reply that keeps the photo waiting is shown in the work panel.
+    Control().SetLateNotice(phone::kLateReplyMs, [this](bool late) { ShowLate(late); });
 
     bool setUp = true;
     bool download = true;
@@ -93,7 +99,7 @@ void MakePhoto::Run()
     if (setUp) {
         Monitor.SetLighting(static_cast<uint8_t>(settings_.GetAmbientLight() + 1));
         Monitor.SetExposure(static_cast<uint8_t>(settings_.GetExpose() + 1));
-        TheClock().Sleep(Milliseconds(settings_.GetCameraInitTime()));
+        WaitUnlessStopped(Milliseconds(settings_.GetCameraInitTime()));
         ShowStatus(Text("STR12", QStringLiteral("Статус: Снимаю")));
         captureTime = QString::fromStdString(FormatStampTime(TheClock().Now()));
         if (Monitor.TakePicture(TempName.toStdString()) != phone::kOk) {
@@ -104,7 +110,7 @@ void MakePhoto::Run()
 
     // Also after a failed set-up: the phone gets its time before the camera
     // is switched off.
-    TheClock().Sleep(Milliseconds(settings_.GetTimeout()));
+    WaitUnlessStopped(Milliseconds(settings_.GetTimeout()));
 
     if (download)
         Download(captureTime);
@@ -166,6 +172,24 @@ bool MakePhoto::ReadAndShow(const QString& captureTime)
     return true;
 }
 
+void MakePhoto::WaitUnlessStopped(uint32_t milliseconds)
+{
+    while (milliseconds > 0 && !Terminated()) {
+        const uint32_t slice = std::min(milliseconds, kWaitSliceMs);
+        TheClock().Sleep(slice);
+        milliseconds -= slice;
+    }
+}
+
+void MakePhoto::ShowLate(bool late)
+{
+    // On the photo thread, inside the wait: the panel changes without the
+    // thread waiting for the window.
+    const QString text = late ? LangText(txt::kPhoneLate) : StatusText;
+    CaptureView* const view = &view_;
+    PostToUiThread([view, text] { view->ShowWorkStatus(text); });
+}
+
 void MakePhoto::ShowStatus(const QString& text)
 {
     StatusText = text;
@@ -174,6 +198,10 @@ void MakePhoto::ShowStatus(const QString& text)
 
 void MakePhoto::ShowError(const QString& text)
 {
+    // A photo stopped as the program ends fails its commands on purpose:
+    // nothing to tell.
+    if (Terminated())
+        return;
     const QString status = StatusText;
     StatusText = text;
     Synchronize([this] { view_.ShowMessageText(StatusText); });

@@ -9,6 +9,7 @@
 #include <QSize>
 #include <QString>
 
+#include <cstdint>
 #include <functional>
 
 class QFont;
@@ -37,6 +38,11 @@ private:
     void ShowStatus(const QString& text);
     void ShowError(const QString& text);
     void ShowPicture(const QImage& picture);
+    // Panel 3 says that the phone's reply is late, or, once it came, shows
+    // the status again.
+    void ShowLate(bool late);
+    // Waits in slices, so that a stop asked for meanwhile is seen soon.
+    void WaitUnlessStopped(uint32_t milliseconds);
     // Closes any open phone file, opens, reads, decodes and shows the
     // picture, then closes and deletes the phone file.
     void Download(const QString& captureTime);

@@ -52,6 +52,10 @@ void TDevMon::Disconnect()
 // This is run on the monitor thread.
 void TDevMon::Run()
 {
+    // The monitor's own exchanges (discovery, the state handler's commands,
+    // the detach after a stop) are not cut by its stop: it ends at the end of
+    // its pass, and the detach still goes out.
+    const TransferControlScope uncut(nullptr);
     // A monitor made while an earlier one still winds down waits here.
     std::lock_guard turn(link_.MonitorTurn());
     for (;;) {

@@ -33,6 +33,8 @@ int PhoneLink::Exchange(ControlPipe* device, uint16_t command, size_t requestLen
 int PhoneLink::PathCommand(uint32_t subCommand, const std::string& path, bool withMode, uint32_t openMode)
 {
     auto lock = Lock();
+    if (!lock)
+        return kFailed;
     ControlPipe* device = DeviceHandle();
     if (device == nullptr)
         return kFailed;
@@ -69,6 +71,8 @@ int PhoneLink::ReadPhoneFile(std::vector<uint8_t>& destination, int32_t& total, 
             // One block per turn: a command waiting on another thread (the
             // detach, the restart at exit) goes out between two blocks.
             auto lock = Lock();
+            if (!lock)
+                return kFailed;
             ControlPipe* device = DeviceHandle();
             if (device != phone.get())
                 return kFailed;
@@ -98,6 +102,8 @@ int PhoneLink::ReadPhoneFile(std::vector<uint8_t>& destination, int32_t& total, 
 int PhoneLink::ClosePhoneFile()
 {
     auto lock = Lock();
+    if (!lock)
+        return kFailed;
     ControlPipe* device = DeviceHandle();
     if (device == nullptr)
         return kFailed;
@@ -112,6 +118,8 @@ int PhoneLink::ClosePhoneFile()
 int PhoneLink::DeletePhoneFile(const std::string& path)
 {
     auto lock = Lock();
+    if (!lock)
+        return kFailed;
     if (PathCommand(proto::kFileDelete, path, false, 0) != kOk || state_->replyData[0] == 1)
         return kFailed;
     return kOk;
@@ -128,6 +136,8 @@ bool CameraAnswerOk(int result, uint32_t replyLength, uint8_t firstByte)
 int PhoneLink::CameraOn(uint8_t resolution)
 {
     auto lock = Lock();
+    if (!lock)
+        return kFailed;
     ControlPipe* device = DeviceHandle();
     if (device == nullptr)
         return kFailed;
@@ -142,6 +152,8 @@ int PhoneLink::CameraOn(uint8_t resolution)
 int PhoneLink::TakePicture(const std::string& path)
 {
     auto lock = Lock();
+    if (!lock)
+        return kFailed;
     ControlPipe* device = DeviceHandle();
     if (device == nullptr)
         return kFailed;
@@ -159,6 +171,8 @@ int PhoneLink::TakePicture(const std::string& path)
 int PhoneLink::CameraOff()
 {
     auto lock = Lock();
+    if (!lock)
+        return kFailed;
     ControlPipe* device = DeviceHandle();
     if (device == nullptr)
         return kFailed;
@@ -173,6 +187,8 @@ int PhoneLink::CameraOff()
 int PhoneLink::SetLighting(uint8_t lighting)
 {
     auto lock = Lock();
+    if (!lock)
+        return kFailed;
     ControlPipe* device = DeviceHandle();
     if (device == nullptr)
         return kFailed;
@@ -185,6 +201,8 @@ int PhoneLink::SetLighting(uint8_t lighting)
 int PhoneLink::SetExposure(uint8_t exposure)
 {
     auto lock = Lock();
+    if (!lock)
+        return kFailed;
     ControlPipe* device = DeviceHandle();
     if (device == nullptr)
         return kFailed;
@@ -197,6 +215,8 @@ int PhoneLink::SetExposure(uint8_t exposure)
 int PhoneLink::SuspendPhone()
 {
     auto lock = Lock();
+    if (!lock)
+        return kFailed;
     ControlPipe* device = DeviceHandle();
     if (device == nullptr)
         return kFailed;
@@ -208,6 +228,8 @@ int PhoneLink::SuspendPhone()
 int PhoneLink::RestartPhone()
 {
     auto lock = Lock();
+    if (!lock)
+        return kFailed;
     ControlPipe* device = DeviceHandle();
     if (device == nullptr)
         return kFailed;
@@ -218,6 +240,8 @@ int PhoneLink::RestartPhone()
 int PhoneLink::SendDetach(const ControlPipe* onlyTo)
 {
     auto lock = Lock();
+    if (!lock)
+        return kFailed;
     ControlPipe* device = DeviceHandle();
     if (device == nullptr || (onlyTo != nullptr && device != onlyTo))
         return kFailed;
@@ -237,6 +261,8 @@ int PhoneLink::ReadPhoneRecord(uint16_t record, uint16_t index, uint16_t value3,
                                uint8_t* destination, size_t room)
 {
     auto lock = Lock();
+    if (!lock)
+        return kFailed;
     ControlPipe* device = DeviceHandle();
     if (device == nullptr)
         return kFailed;

@@ -17,6 +17,29 @@ namespace orv::phone {
 
 using namespace orv::wire;
 
+namespace {
+// The wait for a reply, as the thread's control hears of it: begun after the
+// command went out, ended on every path out of the exchange.
+class WaitNotice {
+public:
+    explicit WaitNotice(TransferControl* control) : control_(control)
+    {
+        if (control_ != nullptr)
+            control_->BeginWait();
+    }
+    ~WaitNotice()
+    {
+        if (control_ != nullptr)
+            control_->EndWait();
+    }
+    WaitNotice(const WaitNotice&) = delete;
+    WaitNotice& operator=(const WaitNotice&) = delete;
+
+private:
+    TransferControl* control_;
+};
+}  // namespace
+
 PhoneLink::PhoneLink() : state_(std::make_unique<State>()) {}
 
 PhoneLink::~PhoneLink() = default;
@@ -51,7 +74,7 @@ void PhoneLink::Attach(std::unique_ptr<ControlPipe> device)
 {
     std::shared_ptr<ControlPipe> previous;
     std::shared_ptr<ControlPipe> next = TraceIfAsked(std::move(device));
-    auto commandLock = Lock();
+    std::lock_guard commandLock(state_->exchangeTurn);
     std::lock_guard lock(state_->deviceMutex);
     previous = std::exchange(state_->device, std::move(next));
     state_->devicePath = state_->device ? state_->device->Path() : std::string();
@@ -62,7 +85,7 @@ void PhoneLink::Close()
 {
     std::shared_ptr<ControlPipe> closing;
     {
-        auto commandLock = Lock();
+        std::lock_guard commandLock(state_->exchangeTurn);
         std::lock_guard lock(state_->deviceMutex);
         closing = std::move(state_->device);
         state_->device.reset();
@@ -111,6 +134,53 @@ void Turn::lock()
     depth_ = 1;
 }
 
+bool Turn::LockUnlessStopped()
+{
+    TransferControl* control = CurrentTransferControl();
+    if (control == nullptr) {
+        lock();
+        return true;
+    }
+    const std::thread::id self = std::this_thread::get_id();
+    uint64_t ticket = 0;
+    {
+        std::lock_guard lock(mutex_);
+        if (depth_ > 0 && owner_ == self) {
+            ++depth_;
+            return true;
+        }
+        if (control->StopRequested())
+            return false;
+        ticket = nextTicket_++;
+        ++waiting_;
+    }
+    // The stop wakes this wait; registered outside the turn's mutex, which
+    // the wake-up takes.
+    const bool watched = control->SetWake([this] {
+        std::lock_guard lock(mutex_);
+        turned_.notify_all();
+    });
+    bool served = false;
+    {
+        std::unique_lock lock(mutex_);
+        // Looked at now and then as well: a deadline comes without a wake-up.
+        while (serving_ != ticket && watched && !control->StopRequested())
+            turned_.wait_for(lock, std::chrono::milliseconds(10));
+        --waiting_;
+        served = serving_ == ticket;
+        if (served) {
+            owner_ = self;
+            depth_ = 1;
+        } else {
+            // Skipped when its turn comes.
+            abandoned_.push_back(ticket);
+        }
+    }
+    if (watched)
+        control->ClearWake();
+    return served;
+}
+
 bool Turn::try_lock()
 {
     std::lock_guard lock(mutex_);
@@ -136,6 +206,11 @@ void Turn::unlock()
         return;
     owner_ = std::thread::id();
     ++serving_;
+    for (auto it = std::find(abandoned_.begin(), abandoned_.end(), serving_); it != abandoned_.end();
+         it = std::find(abandoned_.begin(), abandoned_.end(), serving_)) {
+        abandoned_.erase(it);
+        ++serving_;
+    }
     turned_.notify_all();
 }
 
@@ -147,20 +222,27 @@ int Turn::Waiting() const
 
 // --- transport ---
 
-std::unique_lock<Turn> PhoneLink::Lock() const { return std::unique_lock<Turn>(state_->exchangeTurn); }
+std::unique_lock<Turn> PhoneLink::Lock() const
+{
+    if (!state_->exchangeTurn.LockUnlessStopped())
+        return std::unique_lock<Turn>(state_->exchangeTurn, std::defer_lock);
+    return std::unique_lock<Turn>(state_->exchangeTurn, std::adopt_lock);
+}
 
 int PhoneLink::CommandsWaiting() const { return state_->exchangeTurn.Waiting(); }
 
 void PhoneLink::ClearBuffers()
 {
     auto lock = Lock();
+    if (!lock)
+        return;
     state_->requestData.fill(0);
     state_->replyData.fill(0);
 }
 
 uint16_t PhoneLink::SequenceCounter() const
 {
-    auto lock = Lock();
+    std::lock_guard lock(state_->exchangeTurn);
     return state_->sequence;
 }
 
@@ -176,6 +258,10 @@ int PhoneLink::WriteControl(ControlPipe* device, const uint8_t* buffer, uint32_t
         return kFailed;
     }
     auto lock = Lock();
+    if (!lock) {
+        *length = 0;
+        return kFailed;
+    }
     std::memcpy(state_->writeArea.data(), buffer + kSetupSize, setup.length);
     const TransferResult result = device->Transfer(setup, state_->writeArea.data(), kWriteTimeout);
     if (result.status != TransferStatus::Ok || result.transferred != setup.length) {
@@ -200,6 +286,8 @@ int PhoneLink::ReadExchange(ControlPipe* device, uint8_t* buffer, size_t room, u
     if (!IsDeviceToHost(setup))
         return kFailed;
     auto lock = Lock();
+    if (!lock)
+        return kFailed;
     const TransferResult result = device->Transfer(setup, state_->readArea.data(), kReadTimeout);
     if (gone != nullptr)
         *gone = result.status == TransferStatus::NoDevice;
@@ -217,7 +305,10 @@ int PhoneLink::SendCommand(ControlPipe* device, uint16_t command, const uint8_t*
 {
     if (device == nullptr || requestLength > kMaxRequestData || (requestLength > 0 && request == nullptr))
         return kFailed;
+    TransferControl* const control = CurrentTransferControl();
     auto lock = Lock();
+    if (!lock || (control != nullptr && control->StopRequested()))
+        return kFailed;
     State& s = *state_;
 
     // 1-2: the packet with the next sequence number.
@@ -227,14 +318,22 @@ int PhoneLink::SendCommand(ControlPipe* device, uint16_t command, const uint8_t*
     uint32_t packetLength =
         static_cast<uint32_t>(BuildCommandPacket(s.packet.data(), sequence, command, request, requestLength));
 
-    // 3: write it.
+    // 3: write it. From here on the thread's control hears of a phone that
+    // keeps it waiting (the write of a mute phone, or its reply).
+    const WaitNotice notice(control);
     if (WriteControl(device, s.packet.data(), &packetLength) != kOk)
         return kFailed;
 
-    // 4-5: poll every millisecond until the phone says a reply waits.
+    // 4-5: poll every millisecond until the phone says a reply waits. A
+    // stop asked for on this thread ends the wait at once.
     const uint32_t start = TheClock().TickCount();
     const auto limit = static_cast<uint32_t>(kReadTimeout.count());
     for (;;) {
+        if (control != nullptr) {
+            if (control->StopRequested())
+                return kFailed;
+            control->StillWaiting();
+        }
         s.status.fill(0);
         BuildStatusPoll(s.status.data());
         uint32_t got = 0;

@@ -36,6 +36,9 @@ inline constexpr uint16_t kTestCommandInterface = 8;
 // Time limits of the exchanges.
 inline constexpr std::chrono::milliseconds kWriteTimeout{10000};
 inline constexpr std::chrono::milliseconds kReadTimeout{40000};
+// A reply not there this long after its command went out is late: the
+// capture threads say so in the work panel.
+inline constexpr uint32_t kLateReplyMs = 3000;
 // The room a data record is read into.
 inline constexpr size_t kRecordReplyRoom = 10000;
 
@@ -50,6 +53,9 @@ using ReadProgress = std::function<void(size_t bytesSoFar)>;
 class Turn {
 public:
     void lock();
+    // Like lock(), but gives up (false) as soon as a stop is asked for on
+    // the calling thread's TransferControl (platform/ControlPipe.h).
+    bool LockUnlessStopped();
     // Takes the turn only when nobody holds it or waits for it (or the
     // caller holds it already).
     bool try_lock();
@@ -62,6 +68,7 @@ private:
     std::condition_variable turned_;
     uint64_t nextTicket_ = 0;
     uint64_t serving_ = 0;  // the ticket whose turn it is
+    std::vector<uint64_t> abandoned_;  // tickets given up by stopped threads
     std::thread::id owner_;
     int depth_ = 0;
     int waiting_ = 0;
@@ -109,7 +116,9 @@ public:
     Turn& CaptureTurn();
 
     // --- transport ---
-    // The exchange turn: one command at a time.
+    // The exchange turn: one command at a time. On a thread whose stop has
+    // been asked for (TransferControl) the wait gives up and the lock
+    // returned owns nothing: the command fails.
     std::unique_lock<Turn> Lock() const;
     // Threads waiting for the exchange turn now.
     int CommandsWaiting() const;

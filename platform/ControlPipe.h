@@ -4,10 +4,13 @@
 // the devices. The libusb route and the simulated phone both implement it;
 // nothing above it knows which one runs.
 
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -23,7 +26,9 @@ struct SetupPacket {
     uint16_t length = 0;  // bytes of the data stage
 };
 
-enum class TransferStatus { Ok, Timeout, Stall, NoDevice, Error };
+// Cancelled: ended early because a stop was asked for on the thread that
+// made the transfer (TransferControl).
+enum class TransferStatus { Ok, Timeout, Stall, NoDevice, Error, Cancelled };
 
 struct TransferResult {
     TransferStatus status = TransferStatus::Error;
@@ -32,13 +37,82 @@ struct TransferResult {
 
 const char* TransferStatusName(TransferStatus status);
 
+// What other threads may do to the transfers of one thread: stop them, and
+// hear that one of its exchanges waits long. A thread works under one while a
+// TransferControlScope of it is alive; its transfers and the phone link's
+// waits look at it. Stopping is for good: once asked for, every transfer of
+// the thread ends at once with TransferStatus::Cancelled (the one in flight
+// included) and every wait of the link gives up.
+class TransferControl {
+public:
+    TransferControl() = default;
+    TransferControl(const TransferControl&) = delete;
+    TransferControl& operator=(const TransferControl&) = delete;
+
+    // Any thread. Runs the wake-up of what the thread is waiting on, if any.
+    void RequestStop();
+    // True once the stop was asked for, or once the deadline has come.
+    bool StopRequested() const;
+    // A stop that comes by itself at this tick count of the program's clock
+    // (a bounded last exchange); the waits look at it now and then.
+    void SetDeadline(uint32_t tick);
+
+    // For whatever blocks the thread: wake runs once when the stop is asked
+    // for while it is registered; it runs under this object's lock, so it
+    // must only wake (cancel a transfer, notify a condition). False, and
+    // nothing registered, when the stop was asked for already.
+    bool SetWake(std::function<void()> wake);
+    // Unregisters; once this returns, the wake-up will not run.
+    void ClearWake();
+
+    // Lateness: late(true) is called (on the waiting thread) once a wait that
+    // began at BeginWait has lasted lateAfterMs on the program's clock, and
+    // late(false) when that wait ends. Set before the thread works.
+    void SetLateNotice(uint32_t lateAfterMs, std::function<void(bool late)> late);
+    void BeginWait();
+    // Called by waiting loops (the link's poll, a pipe waiting for the
+    // device) now and then: gives the notice when the wait has become late.
+    void StillWaiting();
+    void EndWait();
+
+private:
+    mutable std::mutex mutex_;
+    // Read without the lock: a waiter may look at them while it holds a lock
+    // that the wake-up takes.
+    std::atomic<bool> stopRequested_{false};
+    std::atomic<bool> hasDeadline_{false};
+    std::atomic<uint32_t> deadline_{0};
+    std::function<void()> wake_;
+    uint32_t lateAfterMs_ = 0;
+    std::function<void(bool)> late_;
+    bool waiting_ = false;
+    bool saidLate_ = false;
+    uint32_t waitStart_ = 0;
+};
+
+// The control of the calling thread, or nullptr.
+TransferControl* CurrentTransferControl();
+
+// Puts the calling thread under a control for its lifetime (nullptr: none).
+class TransferControlScope {
+public:
+    explicit TransferControlScope(TransferControl* control);
+    ~TransferControlScope();
+    TransferControlScope(const TransferControlScope&) = delete;
+    TransferControlScope& operator=(const TransferControlScope&) = delete;
+
+private:
+    TransferControl* previous_;
+};
+
 class ControlPipe {
 public:
     virtual ~ControlPipe() = default;
 
     // One control transfer on endpoint 0. Host to device (bit 7 of
     // requestType clear): data holds setup.length bytes to send. Device to
-    // host: data has room for setup.length bytes.
+    // host: data has room for setup.length bytes. A transfer made under a
+    // TransferControl whose stop is asked for ends at once with Cancelled.
     virtual TransferResult Transfer(const SetupPacket& setup, uint8_t* data, std::chrono::milliseconds timeout) = 0;
 
     // Claims the interface before the protocol uses it.

@@ -43,6 +43,8 @@ constexpr int kMaxInterruptions = 100;
 // The removal wait also looks at the device itself this often, in case the
 // monitor lost its event (socket overrun) or no udev daemon announces events.
 constexpr int kPresenceRecheckMs = 2000;
+// A transfer in flight looks at its thread's control this often (lateness).
+constexpr long kTransferSliceUs = 100000;
 
 constexpr unsigned kVendorSpecificClass = 0xFF;
 constexpr unsigned kCommunicationsClass = 0x02;
@@ -263,6 +265,41 @@ std::string HexBytes(const uint8_t* bytes, size_t count)
     return text;
 }
 
+// One asynchronous control transfer with its setup packet and data stage.
+struct PendingTransfer {
+    libusb_transfer* transfer = nullptr;
+    std::vector<uint8_t> buffer;
+    int completed = 0;  // set by libusb's event handling, read under its lock
+
+    ~PendingTransfer()
+    {
+        if (transfer)
+            libusb_free_transfer(transfer);
+    }
+    static void LIBUSB_CALL Done(libusb_transfer* transfer) { *static_cast<int*>(transfer->user_data) = 1; }
+};
+
+// What a finished transfer means above the seam; the data of a device-to-host
+// transfer are copied out.
+TransferResult Outcome(libusb_transfer& transfer, const SetupPacket& setup, uint8_t* data,
+                       const TransferControl* control)
+{
+    switch (transfer.status) {
+    case LIBUSB_TRANSFER_COMPLETED: {
+        const size_t moved = std::min<size_t>(static_cast<size_t>(std::max(transfer.actual_length, 0)), setup.length);
+        if ((setup.requestType & 0x80) != 0 && moved > 0)
+            std::memcpy(data, libusb_control_transfer_get_data(&transfer), moved);
+        return {TransferStatus::Ok, moved};
+    }
+    case LIBUSB_TRANSFER_TIMED_OUT: return {TransferStatus::Timeout, 0};
+    case LIBUSB_TRANSFER_STALL: return {TransferStatus::Stall, 0};
+    case LIBUSB_TRANSFER_NO_DEVICE: return {TransferStatus::NoDevice, 0};
+    case LIBUSB_TRANSFER_CANCELLED:
+        return {control != nullptr && control->StopRequested() ? TransferStatus::Cancelled : TransferStatus::Error, 0};
+    default: return {TransferStatus::Error, 0};
+    }
+}
+
 // One opened USB device. The destructor releases the claimed interfaces and
 // closes the handle; it first cancels and waits out a removal wait that
 // another thread may be in.
@@ -298,22 +335,72 @@ public:
     {
         if (setup.length > 0 && !data)
             return {TransferStatus::Error, 0};
+        TransferControl* const control = CurrentTransferControl();
+        if (control != nullptr && control->StopRequested())
+            return {TransferStatus::Cancelled, 0};
+        libusb_context* const context = UsbContext();
         // libusb reads a zero timeout as "wait for ever"; the shortest real one is 1 ms.
         const auto milliseconds = std::clamp<long long>(timeout.count(), 1, UINT_MAX);
-        const int result = libusb_control_transfer(handle_, setup.requestType, setup.request, setup.value, setup.index,
-                                                   data, setup.length, static_cast<unsigned>(milliseconds));
-        if (result < 0) {
+        // Submitted as an asynchronous transfer, so that a stop asked for on
+        // the calling thread can cancel it in flight.
+        auto* pending = new PendingTransfer;
+        pending->buffer.resize(LIBUSB_CONTROL_SETUP_SIZE + setup.length);
+        pending->transfer = libusb_alloc_transfer(0);
+        if (!context || !pending->transfer) {
+            delete pending;
+            return {TransferStatus::Error, 0};
+        }
+        const bool in = (setup.requestType & 0x80) != 0;
+        libusb_fill_control_setup(pending->buffer.data(), setup.requestType, setup.request, setup.value, setup.index,
+                                  setup.length);
+        if (!in && setup.length > 0)
+            std::memcpy(pending->buffer.data() + LIBUSB_CONTROL_SETUP_SIZE, data, setup.length);
+        libusb_fill_control_transfer(pending->transfer, handle_, pending->buffer.data(), &PendingTransfer::Done,
+                                     &pending->completed, static_cast<unsigned>(milliseconds));
+        const int submitted = libusb_submit_transfer(pending->transfer);
+        if (submitted < 0) {
+            delete pending;
             qCDebug(lcUsb, "%s: control %02x %02x value %04x index %04x length %u: %s", path_.c_str(),
                     setup.requestType, setup.request, setup.value, setup.index, setup.length,
-                    LibusbErrorText(result).c_str());
-            return {TransferStatusFromLibusb(result), 0};
+                    LibusbErrorText(submitted).c_str());
+            return {TransferStatusFromLibusb(submitted), 0};
         }
-        const size_t moved = std::min<size_t>(static_cast<size_t>(result), setup.length);
-        if (lcUsb().isDebugEnabled())
+        libusb_transfer* const transfer = pending->transfer;
+        if (control != nullptr && !control->SetWake([transfer] { libusb_cancel_transfer(transfer); }))
+            libusb_cancel_transfer(transfer);  // the stop came in between
+        int failures = 0;
+        while (!pending->completed) {
+            timeval slice{0, kTransferSliceUs};
+            const int handled = libusb_handle_events_timeout_completed(context, &slice, &pending->completed);
+            if (handled < 0 && handled != LIBUSB_ERROR_INTERRUPTED && ++failures >= kMaxInterruptions) {
+                // libusb cannot carry events any more: the transfer is left
+                // to it (never freed) rather than freed under its feet.
+                libusb_cancel_transfer(transfer);
+                if (control != nullptr)
+                    control->ClearWake();
+                return {TransferStatus::Error, 0};
+            }
+            if (control != nullptr) {
+                control->StillWaiting();
+                if (control->StopRequested())
+                    libusb_cancel_transfer(transfer);  // a deadline that has come
+            }
+        }
+        if (control != nullptr)
+            control->ClearWake();
+
+        const TransferResult result = Outcome(*transfer, setup, data, control);
+        delete pending;
+        if (result.status != TransferStatus::Ok) {
+            qCDebug(lcUsb, "%s: control %02x %02x value %04x index %04x length %u: %s", path_.c_str(),
+                    setup.requestType, setup.request, setup.value, setup.index, setup.length,
+                    TransferStatusName(result.status));
+        } else if (lcUsb().isDebugEnabled()) {
             qCDebug(lcUsb, "%s: control %02x %02x value %04x index %04x: %s %s", path_.c_str(), setup.requestType,
-                    setup.request, setup.value, setup.index, (setup.requestType & 0x80) ? "IN" : "OUT",
-                    HexBytes(data, moved).c_str());
-        return {TransferStatus::Ok, moved};
+                    setup.request, setup.value, setup.index, in ? "IN" : "OUT",
+                    HexBytes(data, result.transferred).c_str());
+        }
+        return result;
     }
 
     bool ClaimInterface(int number) override

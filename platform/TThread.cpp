@@ -52,6 +52,7 @@ void* TThread::Body(void* argument)
 {
     auto* self = static_cast<TThread*>(argument);
     try {
+        const TransferControlScope scope(&self->control_);
         self->Run();
     } catch (const std::exception&) {
         // An exception ends the thread body like a return does; the end

@@ -3,6 +3,8 @@
 // calls that run on the user-interface thread while the worker waits, an end
 // handler run on the user-interface thread, and freeing itself when done.
 
+#include "ControlPipe.h"
+
 #include <atomic>
 #include <cstddef>
 #include <functional>
@@ -21,8 +23,15 @@ public:
     // std::system_error when no thread can be made.
     void Start();
 
-    // Sets the stop flag that Run() tests.
-    void Terminate() { terminated_ = true; }
+    // Sets the stop flag that Run() tests, then ends the thread's transfers
+    // and the link's waits of the thread at once (TransferControl): a thread
+    // blocked on a phone that does not answer sees its stop without waiting
+    // for the phone's time limits.
+    void Terminate()
+    {
+        terminated_ = true;
+        control_.RequestStop();
+    }
     bool Terminated() const { return terminated_; }
 
     // When set, the object deletes itself after Run() and OnTerminate.
@@ -43,11 +52,14 @@ public:
 
 protected:
     virtual void Run() = 0;
+    // The control the thread body runs under.
+    TransferControl& Control() { return control_; }
 
 private:
     static void* Body(void* self);
 
     std::atomic<bool> terminated_{false};
+    TransferControl control_;
     bool freeOnTerminate_ = false;
 };
 

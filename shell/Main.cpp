@@ -632,7 +632,9 @@ void TForm1::N4Click()
         return;
     N12->setEnabled(false);
     photoRunning_ = true;
-    new MakePhoto(*this, *this, phone::PhoneLink::Instance(), [life = life_] {
+    // Kept until PhotoFinished: the thread frees itself only after that has
+    // run on this thread.
+    photoThread_ = new MakePhoto(*this, *this, phone::PhoneLink::Instance(), [life = life_] {
         if (TForm1* form = life->form)
             form->PhotoFinished();
     });
@@ -641,6 +643,7 @@ void TForm1::N4Click()
 void TForm1::PhotoFinished()
 {
     photoRunning_ = false;
+    photoThread_ = nullptr;
     // The phone menu follows the connection: a phone that went during the
     // photo leaves it disabled.
     N12->setEnabled(indicatorConnected_);
@@ -932,6 +935,9 @@ bool TForm1::FormCloseQuery()
         ShowMessageText(LangText(txt::kStr6StopCameraFirst));
         return false;
     }
+    // A photo under way ends its exchange with the phone at once.
+    if (photoThread_)
+        photoThread_->Terminate();
     // The restart goes out once, however often the close is asked for. The
     // monitor and a running photo thread are not waited for, and the restart
     // itself only for ExitRestartWait: the window keeps painting meanwhile.

@@ -214,7 +214,7 @@ public:
     bool CaptureRunning() const { return CamThread != nullptr || photoRunning_; }
     // How long closing the window waits for the restart sent on the way out
     // ("AutoRestart"); a phone that does not answer is given up after it.
-    std::chrono::milliseconds ExitRestartWait{3000};
+    std::chrono::milliseconds ExitRestartWait{1000};
 
 Q_SIGNALS:
     // CurrentFrame has a new frame.
@@ -277,6 +277,7 @@ private:
     bool indicatorConnected_ = false;
     bool restartSent_ = false;
     bool photoRunning_ = false;
+    TThread* photoThread_ = nullptr;  // the photo under way, until PhotoFinished
     bool ending_ = false;
     QString saveFolder_;  // where the last picture was saved in this run
     QString model_;            // the connected phone's model, for relabelling

@@ -142,6 +142,13 @@ std::unique_ptr<ControlPipe> SimBus::Open(const std::string& devicePath)
     return std::make_unique<SimPipe>(phone, devicePath);
 }
 
+std::unique_ptr<PhoneBus> MakeSimBus(std::vector<SimEvent> events, uint32_t startTick)
+{
+    auto bus = MakeSimBus();
+    PlaySimEvents(static_cast<SimBus&>(*bus).PhoneAt(0), std::move(events), startTick);
+    return bus;
+}
+
 std::unique_ptr<PhoneBus> MakeSimBus()
 {
     SimPhone::Options options;

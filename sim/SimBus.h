@@ -4,6 +4,7 @@
 // and the tests put phones with the behaviour they need on it.
 
 #include "platform/ControlPipe.h"
+#include "SimEvents.h"
 #include "SimPhone.h"
 
 #include <memory>
@@ -23,6 +24,8 @@ public:
     std::shared_ptr<SimPhone> AddPhone(SimPhone::Options options = {});
     // The phone added n-th (0 first).
     SimPhone& Phone(size_t n = 0) const;
+    // The same, shared (nullptr when there is none).
+    std::shared_ptr<SimPhone> PhoneAt(size_t n) const;
 
     // PhoneBus: a phone in its normal mode offers "/dev/ttyACM<n>".
     std::string FindModemPort(uint16_t vendorId) override;
@@ -32,8 +35,6 @@ public:
     std::unique_ptr<ControlPipe> Open(const std::string& devicePath) override;
 
 private:
-    std::shared_ptr<SimPhone> PhoneAt(size_t n) const;
-
     mutable std::mutex mutex_;
     std::vector<std::shared_ptr<SimPhone>> phones_;
 };
@@ -42,5 +43,8 @@ private:
 // the whole discovery runs, with a few milliseconds per exchange and about
 // 300 ms per shot.
 std::unique_ptr<PhoneBus> MakeSimBus();
+// The same, with its phone following a script of events (SimEvents.h) timed
+// from startTick.
+std::unique_ptr<PhoneBus> MakeSimBus(std::vector<SimEvent> events, uint32_t startTick);
 
 }  // namespace orv::sim

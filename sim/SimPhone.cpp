@@ -123,7 +123,9 @@ struct SimPhone::State {
     uint32_t frame = 0;
     uint32_t noise = 0x2545F491u;
 
-    std::vector<Command> commands;
+    // The latest commands, at most kCommandRecordLimit: a phone left running
+    // for days keeps a bounded record (the counters count them all).
+    std::deque<Command> commands;
     Counters counters;
 
     // --- helpers; the mutex is held ---
@@ -333,6 +335,8 @@ struct SimPhone::State {
             return {TransferStatus::Stall, 0};
 
         const uint8_t* request = data + proto::kCommandHeaderSize;
+        if (commands.size() >= kCommandRecordLimit)
+            commands.pop_front();
         commands.push_back({sequence, code, std::vector<uint8_t>(request, request + length)});
         ++counters.commands;
         const Answer answer = Execute(code, request, length);
@@ -647,18 +651,29 @@ TransferResult SimPhone::ControlTransfer(const SetupPacket& setup, uint8_t* data
     }
     if (latency > 0 && testCommand)
         TheClock().Sleep(latency);
+    TransferControl* const control = CurrentTransferControl();
     std::unique_lock lock(state_->mutex);
     if (testCommand && state_->silent) {
         // Hangs like a device that no longer answers, until the limit has
-        // passed on the program's clock (tests move it) or the silence ends.
+        // passed on the program's clock (tests move it), the silence ends or
+        // a stop on the calling thread cancels the transfer.
         const uint32_t start = TheClock().TickCount();
         const bool limited = limit < std::chrono::milliseconds(UINT32_MAX);
         while (state_->silent && state_->plugged) {
+            if (control != nullptr) {
+                if (control->StopRequested())
+                    return {TransferStatus::Cancelled, 0};
+                lock.unlock();
+                control->StillWaiting();
+                lock.lock();
+            }
             if (limited && TheClock().TickCount() - start >= static_cast<uint32_t>(limit.count()))
                 return {TransferStatus::Timeout, 0};
             state_->changed.wait_for(lock, std::chrono::milliseconds(1));
         }
     }
+    if (testCommand && control != nullptr && control->StopRequested())
+        return {TransferStatus::Cancelled, 0};
     return state_->Transfer(setup, data);
 }
 
@@ -808,7 +823,7 @@ std::vector<std::string> SimPhone::Files() const
 std::vector<SimPhone::Command> SimPhone::Commands() const
 {
     std::lock_guard lock(state_->mutex);
-    return state_->commands;
+    return std::vector<Command>(state_->commands.begin(), state_->commands.end());
 }
 
 SimPhone::Counters SimPhone::Count() const

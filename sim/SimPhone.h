@@ -27,6 +27,8 @@ PictureSize ResolutionSize(int code);
 
 class SimPhone {
 public:
+    static constexpr size_t kCommandRecordLimit = 32768;
+
     struct Options {
         bool startInTestMode = false;          // already switched, no modem port
         std::string model = "Motorola V3x";    // record 0x0117
@@ -149,6 +151,8 @@ public:
     void PutFile(const std::string& path, std::vector<uint8_t> contents);
     std::optional<std::vector<uint8_t>> File(const std::string& path) const;
     std::vector<std::string> Files() const;
+    // The latest commands received, oldest first: at most
+    // kCommandRecordLimit of them (Count().commands counts them all).
     std::vector<Command> Commands() const;
     Counters Count() const;
     bool CameraOn() const;

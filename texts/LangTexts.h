@@ -111,6 +111,8 @@ inline constexpr LangEntry kStr18CameraError{"STRS", "STR18", "Ошибка ка
 inline constexpr LangEntry kStr19FormatRejected{"STRS", "STR19", "Формат не поддерживается кодеком!"};
 inline constexpr LangEntry kStr20Deleting{"STRS", "STR20", "Удаляю..."};
 inline constexpr LangEntry kStr21RecordingTime{"STRS", "STR21", "Время съёмки:"};
+// The phone has not answered a command for some seconds (work panel).
+inline constexpr LangEntry kPhoneLate{"STRS", "PHONE_LATE", "Статус: телефон не отвечает, жду..."};
 
 // A picture could not be written to the chosen file; %1 the file, %2 the
 // system's reason.
@@ -232,7 +234,7 @@ inline constexpr std::array<LangEntry, 18> kOptionsMoreTexts{
 };
 
 // Every use of every STRS key (keys with several uses appear once per use).
-inline constexpr std::array<LangEntry, 36> kStatusTexts{
+inline constexpr std::array<LangEntry, 37> kStatusTexts{
     txt::kStr1Connected,         txt::kStr2Model,           txt::kStr3Idle,
     txt::kStr3PhotoDone,         txt::kStr3CameraStopped,   txt::kStr4NotConnected,
     txt::kStr5NoModel,           txt::kStr6StopCameraFirst, txt::kStr7PositionPhone,
@@ -246,6 +248,7 @@ inline constexpr std::array<LangEntry, 36> kStatusTexts{
     txt::kNumberAboveZero,      txt::kDiskFull,
     txt::kManualNotOpened,       txt::kDownloadBytes,       txt::kDownloadKilobytes,
     txt::kVirtualCameraUnavailable,
+    txt::kPhoneLate,
 };
 
 // The STRS texts that came with the window's title, about box, save dialog
@@ -262,10 +265,11 @@ inline constexpr std::array<LangEntry, 3> kLanguageTexts{txt::kLanguageName, txt
 
 // Every text the work panel shows (the photo thread's, the recorder's and the
 // window's own), so that the panel is made wide enough for the longest.
-inline constexpr std::array<LangEntry, 10> kWorkPanelTexts{
+inline constexpr std::array<LangEntry, 11> kWorkPanelTexts{
     txt::kStr3Idle,          txt::kStr3PhotoDone,          txt::kStr3CameraStopped, txt::kStr11PhotoCameraInit,
     txt::kStr11CameraInit,   txt::kStr12Shooting,          txt::kStr13Downloading,  txt::kStr15PhotoCameraDeinit,
     txt::kStr15CameraDeinit, txt::kStr20Deleting,
+    txt::kPhoneLate,
 };
 
 }  // namespace orv

@@ -9,6 +9,8 @@
 #include "phone/PhoneLink.h"
 #include "capture/Photo.h"
 #include "config/Settings.h"
+#include "platform/ControlPipe.h"
+#include "platform/UiThread.h"
 
 #include <QDir>
 #include <QFile>
@@ -36,6 +38,10 @@ constexpr uint32_t kWaitSliceMs = 100;
 // positive 32-bit stream rate.
 constexpr double kSlowestFps = 0.0001;
 constexpr double kFastestFps = 1000.0;
+// After a stop the phone's file is still deleted and the camera switched
+// off, but the phone gets no more than this for them: the recording file is
+// completed whatever the phone does.
+constexpr uint32_t kStopGraceMs = 500;
 // Suffixes tried to make a dated name unique.
 constexpr int kMaxNameSuffix = 9999;
 
@@ -263,24 +269,31 @@ bool TCamAvi::RecordOnce()
     // The recording is one capture of the phone's camera, from switching it
     // on to switching it off: no other capture mixes its commands in.
     std::lock_guard turn(Monitor.CaptureTurn());
+    // A reply that keeps the recorder waiting is shown in the work panel.
+    Control().SetLateNotice(phone::kLateReplyMs, [this](bool late) { ShowLate(late); });
 
     SetStatus(LangText(txt::kStr11CameraInit));
     if (Monitor.CameraOn(static_cast<uint8_t>(settings_.GetJpgType())) != phone::kOk) {
         SetStatus(LangText(txt::kStr3CameraStopped));
-        Report(LangText(txt::kStr9CameraInitFailed));
+        // Cut short by the stop, it is no failure of the camera.
+        if (!Terminated())
+            Report(LangText(txt::kStr9CameraInitFailed));
         return true;
     }
     Monitor.SetLighting(static_cast<uint8_t>(settings_.GetAmbientLight() + 1));
     Monitor.SetExposure(static_cast<uint8_t>(settings_.GetExpose() + 1));
-    WaitCameraInit(Milliseconds(settings_.GetCameraInitTime()));
+    WaitUnlessStopped(Milliseconds(settings_.GetCameraInitTime()));
 
     bool streaming = false;
     bool fault = false;
     while (!Terminated()) {
         const uint32_t t0 = TheClock().TickCount();
         if (!CaptureFrame()) {
-            Report(LangText(txt::kStr18CameraError));
-            fault = true;
+            // A capture cut short by the stop is no camera error.
+            if (!Terminated()) {
+                Report(LangText(txt::kStr18CameraError));
+                fault = true;
+            }
             break;
         }
         const uint32_t captureMs = TheClock().TickCount() - t0;  // right across the tick count's wrap
@@ -323,7 +336,7 @@ bool TCamAvi::RecordOnce()
         SetStatus(LangText(txt::kStr15CameraDeinit));
     }
 
-    Monitor.CameraOff();
+    Tidy([this] { Monitor.CameraOff(); });
     SetStatus(LangText(txt::kStr3CameraStopped));
     return fault;
 }
@@ -338,7 +351,7 @@ bool TCamAvi::CaptureFrame()
     const QString stamp = QString::fromStdString(FormatStampTime(TheClock().Now()));
     if (Monitor.TakePicture(path) != phone::kOk)
         return false;
-    TheClock().Sleep(Milliseconds(settings_.GetTimeout()));
+    WaitUnlessStopped(Milliseconds(settings_.GetTimeout()));
 
     // A file left open by an earlier step would block the open.
     Monitor.ClosePhoneFile();
@@ -370,8 +383,10 @@ bool TCamAvi::CaptureFrame()
                                          : "the picture file could not be opened on the phone");
     }
     SetStatus(LangText(txt::kStr20Deleting));
-    Monitor.ClosePhoneFile();
-    Monitor.DeletePhoneFile(path);
+    Tidy([this, &path] {
+        Monitor.ClosePhoneFile();
+        Monitor.DeletePhoneFile(path);
+    });
     return result;
 }
 
@@ -384,6 +399,7 @@ void TCamAvi::ShowFrame()
 
 void TCamAvi::SetStatus(const QString& text)
 {
+    lastStatus_ = text;
     const uint32_t elapsedMs = TheClock().TickCount() - StartTime;
     const QString label = LangText(txt::kStr21RecordingTime);
     const QString time = RecordingTimeText(elapsedMs / 1000);
@@ -419,7 +435,33 @@ bool TCamAvi::ReportCompressorError()
     return true;
 }
 
-void TCamAvi::WaitCameraInit(uint32_t milliseconds)
+void TCamAvi::Tidy(const std::function<void()>& commands)
+{
+    if (!Terminated()) {
+        commands();
+        return;
+    }
+    // The stop has ended this thread's exchanges for good: what tidies up
+    // goes out under a control of its own, which gives the phone kStopGraceMs
+    // in all from the first of them.
+    if (!tidying_) {
+        tidying_ = std::make_unique<TransferControl>();
+        tidying_->SetDeadline(TheClock().TickCount() + kStopGraceMs);
+    }
+    const TransferControlScope scope(tidying_.get());
+    commands();
+}
+
+void TCamAvi::ShowLate(bool late)
+{
+    // On the recorder's thread, inside the wait: the panel changes without
+    // the recorder waiting for the window.
+    const QString text = late ? LangText(txt::kPhoneLate) : lastStatus_;
+    CamView* const view = &view_;
+    PostToUiThread([view, text] { view->ShowWorkStatus(text); });
+}
+
+void TCamAvi::WaitUnlessStopped(uint32_t milliseconds)
 {
     while (milliseconds > 0 && !Terminated()) {
         const uint32_t slice = std::min(milliseconds, kWaitSliceMs);

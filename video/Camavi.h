@@ -109,9 +109,15 @@ private:
     // Why the compressor failed: no room on the disk, the file (STR17) or
     // the encoder (STR19). True for a fault of the file.
     bool ReportCompressorError();
-    // Waits the camera's settling time, in slices, so that a stop asked for
-    // meanwhile is seen without waiting the whole of it.
-    void WaitCameraInit(uint32_t milliseconds);
+    // Waits (the camera's settling time, the time after a shot) in slices,
+    // so that a stop asked for meanwhile is seen without waiting the whole.
+    void WaitUnlessStopped(uint32_t milliseconds);
+    // Panel 3 says that the phone's reply is late, or, once it came, shows
+    // the status again.
+    void ShowLate(bool late);
+    // Runs commands that tidy up on the phone; after a stop they get a
+    // short time in all, whatever the phone does.
+    void Tidy(const std::function<void()>& commands);
 
     // Counts the recorder among those alive from its first member to its
     // last, also when its construction fails.
@@ -132,6 +138,8 @@ private:
     std::vector<uint8_t> Download;
     QString AviName;
     QString TempName;
+    QString lastStatus_;  // the work panel's text, set on the recorder's thread
+    std::unique_ptr<TransferControl> tidying_;  // made at the first tidy-up after a stop
     std::unique_ptr<TCompressor> Compressor;
     std::unique_ptr<AviFile> Avi;
     bool hasCompressor_ = false;

@@ -463,6 +463,7 @@ bool EmulatedPhone::Device::RunControl(UMockdevIoctlData* urbData)
     case TransferStatus::Stall: urb->status = -EPIPE; break;
     case TransferStatus::NoDevice: urb->status = -ENODEV; break;
     case TransferStatus::Timeout:
+    case TransferStatus::Cancelled:
     case TransferStatus::Error: urb->status = -EPROTO; break;
     }
     // Like the kernel: the length counts the data stage only.

@@ -21,6 +21,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <future>
 #include <map>
 #include <thread>
@@ -451,6 +452,52 @@ TEST_F(UsbRoute, ATransferThePhoneNeverAnswersEndsAtTheLimitItWasGiven)
     }
     // The cancelled transfers leave the pipe usable.
     EXPECT_EQ(GetDescriptor(*pipe, 1, 0, 0, data, 18).status, TransferStatus::Ok);
+}
+
+// A stop asked for on the thread of a transfer in flight cancels it at once,
+// long before its limit; meanwhile the wait is told when it becomes late on
+// the program's clock. A stop asked for before a transfer sends nothing.
+TEST_F(UsbRoute, AStopCancelsTheTransferInFlightAndIsToldOfItsLateness)
+{
+    auto phone = Plug(phone_, false, 1, [model = phone_](const SetupPacket& setup, uint8_t* data) {
+        if (setup.requestType == 0xC1 && setup.request == 0x00)
+            return TransferResult{TransferStatus::Timeout, 0};
+        return model->ControlTransfer(setup, data);
+    });
+    auto pipe = bus_.Open(PathOf(*phone));
+    ASSERT_NE(pipe, nullptr);
+    TransferControl control;
+    std::atomic<int> late{0};
+    control.SetLateNotice(3000, [&](bool isLate) { late += isLate ? 1 : 0; });
+    auto transfer = std::async(std::launch::async, [&] {
+        const TransferControlScope scope(&control);
+        control.BeginWait();
+        uint8_t data[8] = {};
+        return pipe->Transfer({0xC1, 0x00, 0, 8, 8}, data, 40000ms);
+    });
+    std::this_thread::sleep_for(100ms);
+    EXPECT_EQ(late.load(), 0);
+    clock_.Advance(3001);
+    EXPECT_TRUE(Eventually([&] { return late.load() == 1; })) << "the wait in flight was not told late";
+    ASSERT_EQ(transfer.wait_for(0s), std::future_status::timeout);
+    const auto start = std::chrono::steady_clock::now();
+    control.RequestStop();
+    ASSERT_EQ(transfer.wait_for(30s), std::future_status::ready);
+    EXPECT_EQ(transfer.get().status, TransferStatus::Cancelled);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 20s) << "not left to its 40 s limit";
+
+    // Another thread's transfer on the pipe goes on as usual...
+    uint8_t descriptor[18] = {};
+    EXPECT_EQ(GetDescriptor(*pipe, 1, 0, 0, descriptor, 18).status, TransferStatus::Ok);
+    // ...while the stopped thread sends nothing any more.
+    const size_t before = phone_->Commands().size();
+    auto after = std::async(std::launch::async, [&] {
+        const TransferControlScope scope(&control);
+        uint8_t command[8] = {0x00, 0x01, 0x00, 0x22, 0x00, 0x00, 0x00, 0x00};
+        return pipe->Transfer({0x41, 0x02, 0, 8, 8}, command, 10000ms);
+    });
+    EXPECT_EQ(after.get().status, TransferStatus::Cancelled);
+    EXPECT_EQ(phone_->Commands().size(), before);
 }
 
 TEST_F(UsbRoute, ClosingReleasesTheInterfaceAndTheDevice)

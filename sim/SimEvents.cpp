@@ -1,0 +1,183 @@
+#include "SimEvents.h"
+
+#include "platform/Clock.h"
+
+#include <algorithm>
+#include <array>
+#include <thread>
+#include <utility>
+
+namespace orv::sim {
+namespace {
+
+using Fault = SimPhone::Fault;
+
+constexpr std::array<std::pair<std::string_view, Fault>, 15> kFaults{{
+    {"WrongSequence", Fault::WrongSequence},
+    {"NotAReply", Fault::NotAReply},
+    {"NoData", Fault::NoData},
+    {"BadKind", Fault::BadKind},
+    {"LengthMismatch", Fault::LengthMismatch},
+    {"OversizedData", Fault::OversizedData},
+    {"BadFirstByte", Fault::BadFirstByte},
+    {"NoReply", Fault::NoReply},
+    {"StatusTooMany", Fault::StatusTooMany},
+    {"Stall", Fault::Stall},
+    {"OversizedBlock", Fault::OversizedBlock},
+    {"GarbagePicture", Fault::GarbagePicture},
+    {"HugePicture", Fault::HugePicture},
+    {"CutShortPicture", Fault::CutShortPicture},
+    {"ShortNameReply", Fault::ShortNameReply},
+}};
+
+// The longest time a script may name: a day.
+constexpr uint64_t kLatestMs = 24ull * 3600ull * 1000ull;
+// The events are looked at this often while their time has not come.
+constexpr uint32_t kPlaySliceMs = 50;
+
+std::string_view Trim(std::string_view text)
+{
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
+        text.remove_prefix(1);
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t'))
+        text.remove_suffix(1);
+    return text;
+}
+
+// "12", "0.5", "1.250": milliseconds, or nothing.
+std::optional<uint32_t> ParseSeconds(std::string_view text)
+{
+    uint64_t whole = 0;
+    size_t at = 0;
+    while (at < text.size() && text[at] >= '0' && text[at] <= '9') {
+        whole = whole * 10 + static_cast<uint64_t>(text[at] - '0');
+        if (whole * 1000 > kLatestMs)
+            return std::nullopt;
+        ++at;
+    }
+    if (at == 0)
+        return std::nullopt;
+    uint64_t ms = whole * 1000;
+    if (at < text.size()) {
+        if (text[at] != '.' || at + 1 == text.size() || text.size() - at - 1 > 3)
+            return std::nullopt;
+        uint64_t scale = 100;
+        for (++at; at < text.size(); ++at, scale /= 10) {
+            if (text[at] < '0' || text[at] > '9')
+                return std::nullopt;
+            ms += static_cast<uint64_t>(text[at] - '0') * scale;
+        }
+    }
+    if (ms > kLatestMs)
+        return std::nullopt;
+    return static_cast<uint32_t>(ms);
+}
+
+}  // namespace
+
+std::optional<SimPhone::Fault> FaultByName(std::string_view name)
+{
+    for (const auto& [text, fault] : kFaults) {
+        if (text == name)
+            return fault;
+    }
+    return std::nullopt;
+}
+
+std::string FaultNames()
+{
+    std::string names;
+    for (const auto& entry : kFaults) {
+        if (!names.empty())
+            names += ", ";
+        names += entry.first;
+    }
+    return names;
+}
+
+bool ParseSimEvents(std::string_view script, std::vector<SimEvent>* events, std::string* error)
+{
+    std::vector<SimEvent> parsed;
+    const auto fail = [error](std::string why) {
+        if (error != nullptr)
+            *error = std::move(why);
+        return false;
+    };
+    size_t number = 0;
+    while (!script.empty() || number == 0) {
+        const size_t end = std::min(script.find(';'), script.size());
+        const std::string_view part = Trim(script.substr(0, end));
+        script.remove_prefix(std::min(end + 1, script.size()));
+        ++number;
+        if (part.empty()) {
+            if (script.empty())
+                break;
+            continue;
+        }
+        const std::string quoted = "event " + std::to_string(number) + " \"" + std::string(part) + "\"";
+        const size_t colon = part.find(':');
+        if (colon == std::string_view::npos)
+            return fail(quoted + ": expected SECONDS:ACTION");
+        const std::optional<uint32_t> at = ParseSeconds(Trim(part.substr(0, colon)));
+        if (!at)
+            return fail(quoted + ": the time must be seconds from the start (0 to 86400, up to three decimals)");
+        const std::string_view action = Trim(part.substr(colon + 1));
+        SimEvent event;
+        event.atMs = *at;
+        if (action == "unplug") {
+            event.action = SimEvent::Action::Unplug;
+        } else if (action == "plug") {
+            event.action = SimEvent::Action::Plug;
+        } else if (action == "mute") {
+            event.action = SimEvent::Action::Mute;
+        } else if (action == "unmute") {
+            event.action = SimEvent::Action::Unmute;
+        } else if (action.substr(0, 6) == "fault " || action.substr(0, 6) == "fault\t") {
+            const std::string_view name = Trim(action.substr(6));
+            const std::optional<SimPhone::Fault> fault = FaultByName(name);
+            if (!fault)
+                return fail(quoted + ": unknown fault \"" + std::string(name) + "\" (known: " + FaultNames() + ")");
+            event.action = SimEvent::Action::Fault;
+            event.fault = *fault;
+        } else {
+            return fail(quoted + ": unknown action \"" + std::string(action) +
+                        "\" (known: unplug, plug, mute, unmute, fault NAME)");
+        }
+        parsed.push_back(event);
+    }
+    std::stable_sort(parsed.begin(), parsed.end(),
+                     [](const SimEvent& a, const SimEvent& b) { return a.atMs < b.atMs; });
+    if (events != nullptr)
+        *events = std::move(parsed);
+    return true;
+}
+
+void ApplySimEvent(SimPhone& phone, const SimEvent& event)
+{
+    switch (event.action) {
+    case SimEvent::Action::Unplug: phone.Unplug(); break;
+    case SimEvent::Action::Plug: phone.Plug(); break;
+    case SimEvent::Action::Mute: phone.SetSilent(true); break;
+    case SimEvent::Action::Unmute: phone.SetSilent(false); break;
+    case SimEvent::Action::Fault: phone.InjectFault(event.fault); break;
+    }
+}
+
+void PlaySimEvents(std::shared_ptr<SimPhone> phone, std::vector<SimEvent> events, uint32_t startTick)
+{
+    if (!phone || events.empty())
+        return;
+    std::thread([phone = std::move(phone), events = std::move(events), startTick] {
+        for (const SimEvent& event : events) {
+            for (;;) {
+                const uint32_t passed = TheClock().TickCount() - startTick;
+                if (passed >= event.atMs)
+                    break;
+                TheClock().Sleep(std::min(event.atMs - passed, kPlaySliceMs));
+            }
+            ApplySimEvent(*phone, event);
+        }
+    }).detach();
+}
+
+}  // namespace orv::sim

@@ -1,0 +1,121 @@
+// A photo stopped while the phone keeps it waiting (the window closing): the
+// thread ends at once under each fault, without a message and without
+// touching the window's picture.
+
+#include "capture/CaptureView.h"
+#include "capture/Photo.h"
+#include "config/Settings.h"
+#include "phone/PhoneLink.h"
+#include "platform/Clock.h"
+#include "sim/SimBus.h"
+#include "tests/support/TestEnv.h"
+
+#include <QCoreApplication>
+#include <QImage>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <functional>
+#include <thread>
+
+namespace orv::test {
+namespace {
+
+using sim::SimPhone;
+
+// Only waits of 2 ms and more move the program's clock: a phone that never
+// answers holds the photo until the stop.
+class StepClock final : public Clock {
+public:
+    uint32_t TickCount() override { return ticks_.load(); }
+    void Sleep(uint32_t milliseconds) override
+    {
+        if (milliseconds > 1)
+            ticks_ += milliseconds;
+        std::this_thread::yield();
+    }
+    std::time_t Now() override { return 1796567415; }
+
+private:
+    std::atomic<uint32_t> ticks_{1000};
+};
+
+class PhotoView final : public CaptureView {
+public:
+    void ShowWorkStatus(const QString& text) override { works << text; }
+    void ShowMessageText(const QString& text) override { messages << text; }
+    void ShowPicture(const QImage&) override { ++pictures; }
+    void ShowDownloadProgress(long long bytes) override { downloaded = std::max(downloaded.load(), bytes); }
+
+    QStringList works;
+    QStringList messages;
+    int pictures = 0;
+    std::atomic<long long> downloaded{0};
+};
+
+bool Until(const std::function<bool()>& condition, int milliseconds = 10000)
+{
+    for (int waited = 0; waited < milliseconds; ++waited) {
+        QCoreApplication::processEvents();
+        if (condition())
+            return true;
+        QThread::msleep(1);
+    }
+    QCoreApplication::processEvents();
+    return condition();
+}
+
+TEST(PhotoStop, StopEndsThePhotoAtOnceWhateverThePhoneDoes)
+{
+    const struct {
+        const char* fault;
+        std::function<void(SimPhone&)> make;
+        bool inDownload;  // stopped once the download is under way
+    } cases[] = {
+        {"mute", [](SimPhone& p) { p.SetSilent(true); }, false},
+        {"no reply to camera-on", [](SimPhone& p) { p.InjectFault(SimPhone::Fault::NoReply); }, false},
+        {"a picture without end", [](SimPhone& p) { p.InjectFault(SimPhone::Fault::HugePicture); }, true},
+    };
+    FreshSettingsFile();
+    StepClock clock;
+    SetClock(&clock);
+    Settings settings;
+    settings.SetCameraInitTime(0);
+    settings.SetTimeout(0);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.fault);
+        SimPhone::Options options;
+        options.startInTestMode = true;
+        sim::SimBus bus(options);
+        phone::PhoneLink link;
+        auto pipe = bus.Open("sim:usb-1-0");
+        ASSERT_TRUE(pipe && pipe->ClaimInterface(8));
+        link.Attach(std::move(pipe));
+        c.make(bus.Phone(0));
+        PhotoView view;
+        std::atomic<bool> finished{false};
+        // Kept until the end handler has run: the photo frees itself only
+        // after that, on this thread.
+        MakePhoto* photo = new MakePhoto(view, settings, link, [&] { finished = true; });
+        if (c.inDownload)
+            ASSERT_TRUE(Until([&] { return view.downloaded.load() > 200000; }, 60000));
+        else
+            QThread::msleep(30);
+        ASSERT_FALSE(finished.load()) << "the fault did not hold the photo";
+        const uint32_t stoppedAt = clock.TickCount();
+        photo->Terminate();
+        ASSERT_TRUE(Until([&] { return finished.load(); })) << "the photo did not end";
+        EXPECT_LT(clock.TickCount() - stoppedAt, 2000u);
+        EXPECT_TRUE(view.messages.isEmpty()) << view.messages.join(QLatin1Char('|')).toStdString();
+        EXPECT_EQ(view.pictures, 0);
+        ASSERT_TRUE(WaitForWorkersToEnd());
+        bus.Phone(0).SetSilent(false);
+        link.Close();
+    }
+    SetClock(nullptr);
+}
+
+}  // namespace
+}  // namespace orv::test

@@ -1,0 +1,283 @@
+// A stop that reaches into the phone link: a thread's exchange ends at once,
+// whatever the phone does (mute, no reply, a picture without end), between
+// transfers and in flight; the exchanges of other threads go on; a wait
+// beyond a few seconds is told; a deadline stops by itself.
+
+#include "phone/PhoneLink.h"
+#include "PhoneTestKit.h"
+#include "sim/SimBus.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <mutex>
+#include <future>
+#include <thread>
+
+namespace orv::test {
+namespace {
+
+using namespace std::chrono_literals;
+using phone::PhoneLink;
+using sim::SimPhone;
+
+// Time that passes only when the test moves it or a wait of 2 ms and more is
+// asked for: the link's one-millisecond polls cost nothing, so a phone that
+// never answers keeps the exchange waiting until the stop comes.
+class StillClock final : public Clock {
+public:
+    uint32_t TickCount() override { return ticks_.load(); }
+    void Sleep(uint32_t milliseconds) override
+    {
+        if (milliseconds > 1)
+            ticks_ += milliseconds;
+        std::this_thread::yield();
+    }
+    std::time_t Now() override { return 1796567400; }
+    void Advance(uint32_t milliseconds) { ticks_ += milliseconds; }
+
+private:
+    std::atomic<uint32_t> ticks_{1000};
+};
+
+// Polls a condition in real time for a few seconds at most; the program's
+// clock does not move meanwhile.
+bool Eventually(const std::function<bool()>& condition, int milliseconds = 5000)
+{
+    for (int i = 0; i < milliseconds; ++i) {
+        if (condition())
+            return true;
+        std::this_thread::sleep_for(1ms);
+    }
+    return condition();
+}
+
+class PhoneStop : public ::testing::Test {
+protected:
+    PhoneStop()
+    {
+        SetClock(&clock);
+        SimPhone::Options options;
+        options.startInTestMode = true;
+        bus = std::make_unique<sim::SimBus>(options);
+        link.Attach(OpenTestInterface(*bus));
+    }
+    ~PhoneStop() override
+    {
+        link.Close();
+        SetClock(nullptr);
+    }
+
+    SimPhone& Phone() { return bus->Phone(0); }
+
+    // Runs work on a thread of its own under control.
+    std::future<int> RunUnder(TransferControl& control, std::function<int()> work)
+    {
+        return std::async(std::launch::async, [&control, work = std::move(work)] {
+            const TransferControlScope scope(&control);
+            return work();
+        });
+    }
+
+    StillClock clock;
+    std::unique_ptr<sim::SimBus> bus;
+    PhoneLink link;
+};
+
+TEST_F(PhoneStop, StopEndsTheExchangeInFlightUnderEveryFaultAndTheLinkWorksOn)
+{
+    const struct {
+        const char* fault;
+        std::function<void(SimPhone&)> make;
+        std::function<void(SimPhone&)> lift;
+        bool commandArrives;  // the phone accepts the command before it hangs
+    } cases[] = {
+        {"mute", [](SimPhone& p) { p.SetSilent(true); }, [](SimPhone& p) { p.SetSilent(false); }, false},
+        {"no reply", [](SimPhone& p) { p.InjectFault(SimPhone::Fault::NoReply); }, [](SimPhone&) {}, true},
+        {"status says three replies", [](SimPhone& p) { p.InjectFault(SimPhone::Fault::StatusTooMany); },
+         [](SimPhone&) {}, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.fault);
+        const int before = Phone().Count().commands;
+        c.make(Phone());
+        TransferControl control;
+        const uint32_t start = clock.TickCount();
+        auto result = RunUnder(control, [this] { return link.CameraOn(0); });
+        if (c.commandArrives)
+            ASSERT_TRUE(Eventually([&] { return Phone().Count().commands == before + 1; }));
+        else
+            std::this_thread::sleep_for(20ms);  // into the write that hangs
+        ASSERT_EQ(result.wait_for(0s), std::future_status::timeout) << "the fault did not hold the exchange";
+
+        control.RequestStop();
+        ASSERT_EQ(result.wait_for(10s), std::future_status::ready) << "the stop did not end the exchange";
+        EXPECT_EQ(result.get(), phone::kFailed);
+        EXPECT_LT(clock.TickCount() - start, 2000u);
+        c.lift(Phone());
+
+        // The next command of another thread goes through as usual.
+        EXPECT_EQ(link.CameraOn(1), phone::kOk);
+        EXPECT_EQ(Phone().Resolution(), 1);
+    }
+}
+
+TEST_F(PhoneStop, StopBetweenBlocksEndsTheReadOfAPictureWithoutEnd)
+{
+    Phone().PutFile("/a/huge.jpg", Bytes(phone::kMaxPictureFile + 1024, 0x5A));
+    ASSERT_EQ(link.OpenPhoneFile("/a/huge.jpg", 0), phone::kOk);
+    TransferControl control;
+    std::vector<uint8_t> bytes;
+    int32_t total = 0;
+    size_t stoppedAt = 0;
+    int reads = 0;
+    auto result = RunUnder(control, [&] {
+        return link.ReadPhoneFile(bytes, total, [&](size_t sofar) {
+            ++reads;
+            if (reads == 5) {
+                stoppedAt = sofar;
+                control.RequestStop();
+            }
+        });
+    });
+    ASSERT_EQ(result.wait_for(10s), std::future_status::ready);
+    EXPECT_EQ(result.get(), phone::kFailed);
+    EXPECT_EQ(reads, 5) << "no block was read after the stop";
+    EXPECT_EQ(static_cast<size_t>(total), stoppedAt);
+    EXPECT_EQ(bytes.size(), stoppedAt);
+    EXPECT_LT(stoppedAt, phone::kMaxPictureFile);
+}
+
+TEST_F(PhoneStop, StoppedWhileWaitingForTheTurnGivesUpAndLeavesTheHolderAlone)
+{
+    Phone().SetSilent(true);
+    // Another thread's exchange hangs on the mute phone; it runs under no
+    // control and keeps its time limits.
+    auto holder = std::async(std::launch::async, [this] { return link.CameraOn(2); });
+    ASSERT_TRUE(Eventually([&] { return link.CommandsWaiting() == 0 && holder.wait_for(0s) != std::future_status::ready; }));
+    std::this_thread::sleep_for(20ms);
+
+    TransferControl control;
+    auto waiter = RunUnder(control, [this] { return link.CameraOff(); });
+    ASSERT_TRUE(Eventually([&] { return link.CommandsWaiting() == 1; })) << "the second command waits for its turn";
+    control.RequestStop();
+    ASSERT_EQ(waiter.wait_for(10s), std::future_status::ready);
+    EXPECT_EQ(waiter.get(), phone::kFailed);
+    EXPECT_EQ(holder.wait_for(0s), std::future_status::timeout) << "the holder's exchange was not cut";
+
+    Phone().SetSilent(false);
+    ASSERT_EQ(holder.wait_for(10s), std::future_status::ready);
+    EXPECT_EQ(holder.get(), phone::kOk);
+    EXPECT_TRUE(Phone().CameraOn());
+    // The turn given up is skipped: commands after it get theirs.
+    EXPECT_EQ(link.CameraOff(), phone::kOk);
+    EXPECT_EQ(link.CameraOn(3), phone::kOk);
+    EXPECT_EQ(Phone().Resolution(), 3);
+}
+
+TEST_F(PhoneStop, StopAskedForBeforehandSendsNothing)
+{
+    TransferControl control;
+    control.RequestStop();
+    const int before = Phone().Count().commands;
+    const uint16_t sequence = link.SequenceCounter();
+    auto result = RunUnder(control, [this] {
+        std::vector<uint8_t> bytes;
+        int32_t total = 0;
+        const int results[] = {link.CameraOn(0), link.TakePicture("/a/x.jpg"), link.ReadPhoneFile(bytes, total),
+                               link.ClosePhoneFile(), link.RestartPhone(), link.SendDetach()};
+        for (const int r : results)
+            if (r != phone::kFailed)
+                return r;
+        return phone::kFailed;
+    });
+    EXPECT_EQ(result.get(), phone::kFailed);
+    EXPECT_EQ(Phone().Count().commands, before);
+    EXPECT_EQ(Phone().Count().detaches, 0);
+    EXPECT_EQ(link.SequenceCounter(), sequence);
+}
+
+TEST_F(PhoneStop, LateExchangeIsToldOnceAndItsEndToo)
+{
+    Phone().SetSilent(true);
+    TransferControl control;
+    std::mutex mutex;
+    std::vector<bool> told;
+    control.SetLateNotice(phone::kLateReplyMs, [&](bool late) {
+        std::lock_guard lock(mutex);
+        told.push_back(late);
+    });
+    const auto heard = [&] {
+        std::lock_guard lock(mutex);
+        return told;
+    };
+    const uint32_t start = clock.TickCount();
+    auto result = RunUnder(control, [this] { return link.CameraOn(4); });
+    // The clock moves a quarter of a second at a time while the write hangs.
+    while (heard().empty() && clock.TickCount() - start < 10000) {
+        clock.Advance(250);
+        std::this_thread::sleep_for(5ms);
+        Eventually([&] { return !heard().empty(); }, 20);
+    }
+    ASSERT_EQ(heard(), std::vector<bool>{true});
+    EXPECT_GE(clock.TickCount() - start, phone::kLateReplyMs) << "not before it is late";
+    std::this_thread::sleep_for(20ms);
+    EXPECT_EQ(heard(), std::vector<bool>{true}) << "told once while it waits";
+
+    Phone().SetSilent(false);
+    ASSERT_EQ(result.wait_for(10s), std::future_status::ready);
+    EXPECT_EQ(result.get(), phone::kOk);
+    EXPECT_EQ(heard(), (std::vector<bool>{true, false}));
+
+    // A prompt exchange is not told at all.
+    EXPECT_EQ(RunUnder(control, [this] { return link.CameraOff(); }).get(), phone::kOk);
+    EXPECT_EQ(heard().size(), 2u);
+}
+
+TEST_F(PhoneStop, DeadlineStopsByItselfOnTheProgramsClock)
+{
+    Phone().SetSilent(true);
+    TransferControl control;
+    control.SetDeadline(clock.TickCount() + 500);
+    auto result = RunUnder(control, [this] { return link.CameraOff(); });
+    std::this_thread::sleep_for(20ms);
+    clock.Advance(499);
+    std::this_thread::sleep_for(20ms);
+    EXPECT_EQ(result.wait_for(0s), std::future_status::timeout) << "before the deadline";
+    EXPECT_FALSE(control.StopRequested());
+    clock.Advance(1);
+    EXPECT_TRUE(control.StopRequested());
+    ASSERT_EQ(result.wait_for(10s), std::future_status::ready);
+    EXPECT_EQ(result.get(), phone::kFailed);
+    EXPECT_TRUE(control.StopRequested());
+}
+
+TEST(TransferControl, WakeRunsOnceAndNeverAfterItIsCleared)
+{
+    int woken = 0;
+    TransferControl control;
+    ASSERT_TRUE(control.SetWake([&] { ++woken; }));
+    control.ClearWake();
+    ASSERT_TRUE(control.SetWake([&] { ++woken; }));
+    control.RequestStop();
+    control.RequestStop();
+    EXPECT_EQ(woken, 1);
+    EXPECT_FALSE(control.SetWake([&] { ++woken; })) << "a stop already asked for is not waited on";
+    EXPECT_EQ(woken, 1);
+    EXPECT_EQ(CurrentTransferControl(), nullptr);
+    {
+        const TransferControlScope scope(&control);
+        EXPECT_EQ(CurrentTransferControl(), &control);
+        {
+            const TransferControlScope none(nullptr);
+            EXPECT_EQ(CurrentTransferControl(), nullptr);
+        }
+        EXPECT_EQ(CurrentTransferControl(), &control);
+    }
+    EXPECT_EQ(CurrentTransferControl(), nullptr);
+}
+
+}  // namespace
+}  // namespace orv::test

@@ -1,0 +1,305 @@
+// STOP while the phone keeps the recorder waiting: under each of the
+// simulated phone's faults the recorder ends within 2 s of the program's
+// clock, says nothing, and completes its file with the frames written; a
+// reply that is late shows in the work panel and goes again once it comes.
+
+#include "AviReadBack.h"
+#include "config/Settings.h"
+#include "phone/PhoneLink.h"
+#include "platform/Clock.h"
+#include "platform/UiThread.h"
+#include "sim/SimBus.h"
+#include "tests/support/TestEnv.h"
+#include "texts/LangTexts.h"
+#include "video/CamView.h"
+#include "video/Camavi.h"
+#include "video/Codecs.h"
+
+#include <QCoreApplication>
+#include <QImage>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <thread>
+
+namespace orv::test {
+namespace {
+
+using sim::SimPhone;
+using video::TCamAvi;
+
+const QString kStr12 = QStringLiteral("Статус: Снимаю");
+const QString kStr15 = QStringLiteral("Деинициализация камеры...");
+const QString kLate = QStringLiteral("Статус: телефон не отвечает, жду...");
+
+// Time that moves only by the waits of 2 ms and more that the program asks
+// for, and by the test: the link's one-millisecond polls and a mute phone's
+// hang cost nothing, so a fault holds the recorder until the stop.
+class StepClock final : public Clock {
+public:
+    uint32_t TickCount() override { return ticks_.load(); }
+    void Sleep(uint32_t milliseconds) override
+    {
+        if (milliseconds > 1)
+            ticks_ += milliseconds;
+        std::this_thread::yield();
+    }
+    std::time_t Now() override { return 1796567415 + ticks_.load() / 1000; }
+    void Advance(uint32_t milliseconds) { ticks_ += milliseconds; }
+
+private:
+    std::atomic<uint32_t> ticks_{1000};
+};
+
+class StopView final : public video::CamView {
+public:
+    void ShowWorkStatus(const QString& text) override
+    {
+        works.push_back(text);
+        // After each frame written.
+        if (text == kStr15 && afterFrame)
+            afterFrame(static_cast<int>(std::count(works.begin(), works.end(), kStr15)));
+    }
+    void ShowRecordingTime(const QString&, const QString&) override {}
+    void ShowMessageText(const QString& text) override { messages << text; }
+    void ShowFrame(const QImage&, bool, bool) override
+    {
+        ++frames;
+        if (onFrame)
+            onFrame(frames);
+    }
+
+    void Reset()
+    {
+        works.clear();
+        messages.clear();
+        frames = 0;
+        onFrame = nullptr;
+        afterFrame = nullptr;
+    }
+
+    std::vector<QString> works;
+    QStringList messages;
+    int frames = 0;
+    std::function<void(int)> onFrame;     // frames shown so far
+    std::function<void(int)> afterFrame;  // frames written so far
+};
+
+video::TCodecs& Catalogue()
+{
+    static auto* codecs = new video::TCodecs;
+    return *codecs;
+}
+
+class RecorderStop : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        FreshSettingsFile();
+        SetClock(&clock_);
+        SimPhone::Options options;
+        options.startInTestMode = true;
+        bus_ = std::make_unique<sim::SimBus>(options);
+        auto pipe = bus_->Open(bus_->ListInterfaces().front().devicePath);
+        ASSERT_TRUE(pipe && pipe->ClaimInterface(8));
+        link_.Attach(std::move(pipe));
+        ASSERT_TRUE(folder_.isValid());
+        file_ = folder_.filePath(QStringLiteral("record.avi"));
+        settings_.SetAviTempName(file_);
+        settings_.SetCameraInitTime(0);
+        settings_.SetTimeout(1000);
+    }
+
+    void TearDown() override
+    {
+        Phone().SetSilent(false);
+        link_.Close();
+        SetClock(nullptr);
+    }
+
+    SimPhone& Phone() { return bus_->Phone(0); }
+
+    void Start()
+    {
+        finished_ = false;
+        recorder_ = new TCamAvi(view_, settings_, link_, Catalogue(), [this] {
+            finished_ = true;
+            finishedAt_ = clock_.TickCount();
+        });
+    }
+
+    // Handles the window's events in real time until the condition holds,
+    // for a few seconds at most; the program's clock does not move.
+    bool Until(const std::function<bool()>& condition, int milliseconds = 10000)
+    {
+        for (int waited = 0; waited < milliseconds; ++waited) {
+            QCoreApplication::processEvents();
+            if (condition())
+                return true;
+            QThread::msleep(1);
+        }
+        QCoreApplication::processEvents();
+        return condition();
+    }
+
+    void Stop()
+    {
+        stoppedAt_ = clock_.TickCount();
+        recorder_->Stop();
+    }
+
+    // Waits for the end, the freeing and the completed file.
+    void Finish()
+    {
+        ASSERT_TRUE(Until([&] { return finished_.load(); })) << "the recorder did not end";
+        ASSERT_TRUE(TCamAvi::WaitUntilNoneAlive(std::chrono::seconds(30)));
+        ASSERT_TRUE(WaitForWorkersToEnd());
+    }
+
+    int Shots() const
+    {
+        int count = 0;
+        for (const auto& command : bus_->Phone(0).Commands())
+            count += command.code == 0x61 && !command.data.empty() && command.data[0] == 0x01 ? 1 : 0;
+        return count;
+    }
+
+    StepClock clock_;
+    Settings settings_;
+    std::unique_ptr<sim::SimBus> bus_;
+    phone::PhoneLink link_;
+    QTemporaryDir folder_;
+    QString file_;
+    StopView view_;
+    TCamAvi* recorder_ = nullptr;
+    std::atomic<bool> finished_{false};
+    uint32_t stoppedAt_ = 0;
+    uint32_t finishedAt_ = 0;
+};
+
+TEST_F(RecorderStop, StopEndsTheWaitForAnAnsweringPhoneAtOnceUnderEachFault)
+{
+    const struct {
+        const char* fault;
+        SimPhone::Fault inject;
+        bool inReading;  // the fault holds the download, not the shot
+    } cases[] = {
+        {"no reply to the shot", SimPhone::Fault::NoReply, false},
+        {"status of three replies", SimPhone::Fault::StatusTooMany, false},
+        {"a picture without end", SimPhone::Fault::HugePicture, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.fault);
+        view_.Reset();
+        // The fault comes with the third picture.
+        std::atomic<int> injectedAt{-1};
+        view_.afterFrame = [&](int frames) {
+            if (frames == 2) {
+                injectedAt = Phone().Count().commands;
+                Phone().InjectFault(c.inject);
+            }
+        };
+        const int shotsBefore = Shots();
+        Start();
+        if (c.inReading) {
+            // Well into the reading of the picture, block by block.
+            ASSERT_TRUE(Until([&] { return injectedAt >= 0 && Phone().Count().commands >= injectedAt + 300; },
+                              60000));
+        } else {
+            ASSERT_TRUE(Until([&] { return Shots() >= shotsBefore + 3; }));
+        }
+        QThread::msleep(20);
+        ASSERT_FALSE(finished_.load()) << "the fault did not hold the recorder";
+        const int commands = Phone().Count().commands;
+        Stop();
+        Finish();
+        EXPECT_LE(finishedAt_ - stoppedAt_, 2000u);
+        EXPECT_TRUE(view_.messages.isEmpty()) << view_.messages.join(QLatin1Char('|')).toStdString();
+        EXPECT_EQ(view_.frames, 2);
+        // The phone answers: the picture file still goes and the camera off,
+        // and nothing else goes out after the stop.
+        EXPECT_FALSE(Phone().CameraOn());
+        EXPECT_LE(Phone().Count().commands, commands + 4)
+            << "a block on the wire, the picture file's close and delete and the camera-off";
+        if (c.inReading) {
+            EXPECT_FALSE(Phone().File("/a/temp.jpg")) << "the picture file is deleted all the same";
+        }
+        EXPECT_TRUE(HasIndex(file_)) << "the file was completed";
+        EXPECT_EQ(CountFrameChunks(file_), 2);
+        const auto header = ReadStreamHeader(file_);
+        ASSERT_TRUE(header);
+        EXPECT_EQ(header->length, 2u);
+    }
+}
+
+TEST_F(RecorderStop, StopEndsTheWaitForAMutePhoneWithinTheGraceForTheCamera)
+{
+    view_.afterFrame = [&](int frames) {
+        if (frames == 2)
+            Phone().SetSilent(true);
+    };
+    Start();
+    ASSERT_TRUE(Until([&] { return view_.frames == 2 && Shots() == 2; }));
+    QThread::msleep(50);  // into the shot that hangs
+    ASSERT_FALSE(finished_.load());
+    Stop();
+    // The capture ends at once; the camera-off that follows gets 500 ms of
+    // the program's clock, which does not move until the test moves it.
+    ASSERT_FALSE(Until([&] { return finished_.load(); }, 500));
+    clock_.Advance(499);
+    EXPECT_FALSE(Until([&] { return finished_.load(); }, 50)) << "ended before the camera's grace";
+    // From here the clock moves on in small steps until the end.
+    while (clock_.TickCount() - stoppedAt_ < 5000 && !Until([&] { return finished_.load(); }, 30))
+        clock_.Advance(50);
+    Finish();
+    EXPECT_GE(finishedAt_ - stoppedAt_, 500u);
+    EXPECT_LE(finishedAt_ - stoppedAt_, 2000u);
+    EXPECT_TRUE(view_.messages.isEmpty()) << view_.messages.join(QLatin1Char('|')).toStdString();
+    EXPECT_TRUE(HasIndex(file_));
+    EXPECT_EQ(CountFrameChunks(file_), 2);
+}
+
+TEST_F(RecorderStop, LateReplyShowsInTheWorkPanelUntilItComes)
+{
+    view_.afterFrame = [&](int frames) {
+        if (frames == 1)
+            Phone().SetSilent(true);
+        if (frames == 3)
+            recorder_->Stop();
+    };
+    Start();
+    ASSERT_TRUE(Until([&] { return view_.works.size() > 0 && view_.works.back() == kStr12 && view_.frames == 1; }));
+    // The program's clock moves half a second at a time while the shot
+    // hangs: the notice comes once 3 s have passed since the shot went out.
+    uint32_t advanced = 0;
+    while (advanced < 10000 && !Until([&] { return view_.works.back() == kLate; }, 30)) {
+        clock_.Advance(500);
+        advanced += 500;
+    }
+    ASSERT_EQ(view_.works.back(), kLate);
+    EXPECT_GE(advanced, phone::kLateReplyMs) << "not before the reply is late";
+    EXPECT_EQ(std::count(view_.works.begin(), view_.works.end(), kLate), 1);
+    Until([] { return false; }, 50);
+    EXPECT_EQ(std::count(view_.works.begin(), view_.works.end(), kLate), 1) << "told once";
+
+    Phone().SetSilent(false);
+    Finish();
+    EXPECT_EQ(view_.frames, 3);
+    EXPECT_TRUE(view_.messages.isEmpty());
+    // Once the reply came, the panel shows again what the recorder does.
+    const auto late = std::find(view_.works.begin(), view_.works.end(), kLate);
+    ASSERT_NE(late, view_.works.end());
+    ASSERT_NE(late + 1, view_.works.end());
+    EXPECT_EQ(*(late - 1), kStr12);
+    EXPECT_EQ(*(late + 1), kStr12);
+    EXPECT_EQ(LangText(txt::kPhoneLate), kLate) << "the built-in text";
+}
+
+}  // namespace
+}  // namespace orv::test
