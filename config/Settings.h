@@ -32,7 +32,7 @@ namespace orv {
     X(AutoAviFileName, Bool, false)                       \
     X(AviFolder, Text, DefaultAviFolder())                \
     X(ServerEnabled, Bool, false)                         \
-    X(ServerPort, Int, 80)                                \
+    X(ServerPort, Int, 8080)                              \
     X(AutoPhoneConnect, Bool, true)                       \
     X(LangIndex, Int, 0)                                  \
     X(ServerStream, Bool, false)
