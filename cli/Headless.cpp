@@ -123,12 +123,12 @@ public:
         if (QString reason; !CanWriteFile(file_, &reason))
             return Fail(kExitFileNotWritable, QStringLiteral("cannot write %1: %2").arg(file_, reason));
 
-        QObject::connect(&server_, &web::TPictureServer::ClientRead, this, [this](QTcpSocket* client) {
+        QObject::connect(&server_, &web::TPictureServer::ClientRead, this, [this](web::ClientId client) {
             if (recorder_)
                 server_.AnswerRequest(client, frame_);
         });
         QObject::connect(&server_, &web::TPictureServer::ClientError, this,
-                         [this](QTcpSocket* client, QAbstractSocket::SocketError) { server_.CloseClient(client); });
+                         [this](web::ClientId client, QAbstractSocket::SocketError) { server_.CloseClient(client); });
 
         const TerminationSignals termination([this](int) { EndRequested(); });
         QTimer::singleShot(std::chrono::seconds(options_.waitSeconds), this, [this] {

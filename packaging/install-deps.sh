@@ -16,6 +16,7 @@ packages=(
   desktop-file-utils appstream
   python3  # the check of the folders' floors
   librsvg2-bin  # the icon's PNG files are checked against its SVG
+  nodejs  # an HTTP client nobody here wrote reads the picture server
 )
 # The picture server's benchmark compares it with nginx under wrk's load.
 bench_packages=(nginx-light wrk)

@@ -534,14 +534,14 @@ void TForm1::FinishEnding()
 
 void TForm1::StopServer() { ServerSocket1->Close(); }
 
-void TForm1::ServerSocket1ClientRead(QTcpSocket* Socket)
+void TForm1::ServerSocket1ClientRead(web::ClientId Socket)
 {
     if (!CamThread)
         return;
     ServerSocket1->AnswerRequest(Socket, CurrentFrame);
 }
 
-void TForm1::ServerSocket1ClientError(QTcpSocket* Socket, QAbstractSocket::SocketError)
+void TForm1::ServerSocket1ClientError(web::ClientId Socket, QAbstractSocket::SocketError)
 {
     ServerSocket1->CloseClient(Socket);
 }
