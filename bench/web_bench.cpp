@@ -1,5 +1,5 @@
 // The picture web server under load: requests per second and latency for
-// /CURRENT.JPG (a VGA frame from the simulated camera) with 16 connections
+// /CURRENT.JPG (a VGA frame from the simulated camera) with 8 connections
 // (wrk), against nginx serving the same bytes as a static file in the same
 // run, and the longest stall of the window's event loop meanwhile. A camera
 // stand-in hands the window a new frame every second, as a phone does, so the
@@ -54,7 +54,9 @@
 
 namespace {
 
-constexpr int kConnections = 16;
+// The server takes at most 8 connections from one client address, and every
+// client here comes from 127.0.0.1.
+constexpr int kConnections = 8;
 constexpr int kWrkThreads = 2;
 
 // Prints wrk's totals as plain numbers (latencies in microseconds).
@@ -255,7 +257,7 @@ struct AttackFigures {
 
 // The attacker keeps its connections open, opening each again once the
 // server has closed it; the client asks for the picture over and over.
-AttackFigures RunAttack(int port, int seconds)
+AttackFigures RunAttack(int port, int seconds, std::chrono::milliseconds reopenPause)
 {
     constexpr int kIdle = 200;
     constexpr int kViewers = 64;
@@ -296,7 +298,7 @@ AttackFigures RunAttack(int port, int seconds)
                 c.asked = false;
                 ++opened;
             }
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            std::this_thread::sleep_for(reopenPause);
         }
         for (Connection& c : connections)
             if (c.fd >= 0)
@@ -625,15 +627,20 @@ int main(int argc, char* argv[])
         if (getloadavg(load, 3) == 3)
             std::printf("Load average of the machine after the runs: %.1f\n", load[0]);
 
-        stalls.Start();
-        const AttackFigures attack = RunAttack(port, attackSeconds);
-        stalls.Stop();
-        std::printf("Attack from 127.0.0.1 (200 idle connections, 64 stream viewers that never read, opened again "
-                    "when closed: %lld connections in %d s);\n  a client from 127.0.0.2 (target: every answer "
-                    "within 1 s): %lld requests, %lld failed, %lld over 1 s; p50 %.1f ms, p99 %.1f ms, max %.1f ms; "
-                    "longest loop stall %.1f ms\n",
-                    attack.attackConnections, attackSeconds, attack.requests, attack.failures, attack.overOneSecond,
-                    attack.p50Ms, attack.p99Ms, attack.maxMs, stalls.LongestMs());
+        // The attacker looks for closed connections and opens them again
+        // once a second, as slow attack scripts do, and then every 20 ms.
+        for (const auto pause : {std::chrono::milliseconds(1000), std::chrono::milliseconds(20)}) {
+            stalls.Start();
+            const AttackFigures attack = RunAttack(port, attackSeconds, pause);
+            stalls.Stop();
+            std::printf("Attack from 127.0.0.1 (200 idle connections, 64 stream viewers that never read, closed ones "
+                        "opened again every %lld ms: %lld connections in %d s);\n  a client from 127.0.0.2 (target: "
+                        "every answer within 1 s): %lld requests, %lld failed, %lld over 1 s; p50 %.1f ms, p99 %.1f "
+                        "ms, max %.1f ms; longest loop stall %.1f ms\n",
+                        static_cast<long long>(pause.count()), attack.attackConnections, attackSeconds,
+                        attack.requests, attack.failures, attack.overOneSecond, attack.p50Ms, attack.p99Ms,
+                        attack.maxMs, stalls.LongestMs());
+        }
 
         form.Web2Click();
         QElapsedTimer waited;

@@ -191,9 +191,15 @@ void TPictureServer::incomingConnection(qintptr descriptor)
     quint32 address = 0;
     if (::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &length) == 0 && peer.sin_family == AF_INET)
         address = ntohl(peer.sin_addr.s_addr);
-    const auto fromThere = std::count_if(clients_.begin(), clients_.end(),
-                                         [address](const auto& entry) { return entry.second.address == address; });
-    if (fromThere >= maxClientsPerAddress_ ||
+    const auto fromThere = [this, address] {
+        return std::count_if(clients_.begin(), clients_.end(),
+                             [address](const auto& entry) { return entry.second.address == address; });
+    };
+    // A client that has had its answer connects again at once, often before
+    // the server has seen it close the last connection.
+    if (fromThere() >= maxClientsPerAddress_ || static_cast<int>(clients_.size()) >= maxClients_)
+        CloseEnded();
+    if (fromThere() >= maxClientsPerAddress_ ||
         (static_cast<int>(clients_.size()) >= maxClients_ && !MakeRoomFor(address))) {
         ::close(fd);
         accepting_ = wasAccepting;
@@ -216,16 +222,40 @@ void TPictureServer::incomingConnection(qintptr descriptor)
 }
 
 // The bound is reached: the connection accepted first among those still
-// without a whole request goes. Idle connections cannot shut clients out.
+// without a whole request goes, so idle connections cannot shut clients out;
+// failing that, the first whose answer is all with the system and that only
+// waits for its client to close.
 bool TPictureServer::MakeRoomFor(quint32 /*address*/)
 {
-    for (const auto& [id, client] : clients_) {
-        if (client.phase == Phase::Waiting) {
-            CloseClient(id);
-            return true;
+    for (const Phase phase : {Phase::Waiting, Phase::Lingering}) {
+        for (const auto& [id, client] : clients_) {
+            if (client.phase == phase) {
+                CloseClient(id);
+                return true;
+            }
         }
     }
     return false;
+}
+
+// Closes the answered connections whose clients have closed, without waiting
+// for the event loop to report it.
+void TPictureServer::CloseEnded()
+{
+    std::vector<ClientId> ended;
+    char buffer[4096];
+    for (const auto& [id, client] : clients_) {
+        if (client.phase != Phase::Lingering)
+            continue;
+        ssize_t n;
+        do
+            n = ::recv(client.fd, buffer, sizeof buffer, MSG_DONTWAIT);
+        while (n > 0);
+        if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR))
+            ended.push_back(id);
+    }
+    for (const ClientId id : ended)
+        CloseClient(id);
 }
 
 void TPictureServer::Readable(ClientId id)

@@ -16,7 +16,8 @@
 // answer the client does not take for kIdleLimit, is closed. At most
 // kMaxClients connections, and at most kMaxClientsPerAddress from one client
 // address (more are closed at once); when the bound is reached, the
-// connection that has waited longest without a whole request makes room.
+// connection that has waited longest without a whole request makes room (or,
+// without one, the oldest whose answer is all sent).
 //
 // With the stream on, GET /stream.mjpg keeps its connection: each new frame
 // (FrameChanged) becomes a part of a multipart/x-mixed-replace answer. A
@@ -172,6 +173,7 @@ private:
     void Finish(ClientId id);
     void AnswerDone(ClientId id, Client& client);
     bool MakeRoomFor(quint32 address);
+    void CloseEnded();
     void TakeWaitingConnections();
     void SendPicture(ClientId id, const QByteArray& picture);
     void AwaitPicture(ClientId id, const QImage& frame);

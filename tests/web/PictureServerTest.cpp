@@ -432,29 +432,36 @@ TEST_F(WebServerTest, FullBoundMakesRoomByClosingTheLongestIdleConnection)
     constexpr int kBound = web::TPictureServer::kMaxClients;
     struct Case {
         const char* name;
-        bool held;  // the held connections have asked for a picture they do not read
+        QByteArray request;  // what each held connection asks, and then reads no further
         bool newcomerServed;
+        QByteArray closedGot;  // what the connections closed to make room received
     };
-    for (const Case c : {Case{"idle connections", false, true}, Case{"answers being sent", true, false}}) {
+    const QByteArray page = kPageHeader + ExpectedPage();
+    const Case cases[] = {
+        {"idle connections", "", true, ""},
+        {"streams being watched", "GET /stream.mjpg HTTP/1.1\r\n\r\n", false, ""},
+        {"answered, not closed by their clients", "GET / HTTP/1.1\r\n\r\n", true, page},
+    };
+    for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        CamForm& form = StartCamera();
-        form.CurrentFrame = Frame(640, 480, true);
+        CamForm& form = StartCamera(true, true);
+        form.SetCurrentFrame(Frame(640, 480, true));
         std::vector<std::unique_ptr<RawClient>> held;
         const auto fill = [&] {
             const int i = static_cast<int>(held.size());
             held.push_back(std::make_unique<RawClient>(port_, 4096, SpreadAddress(i).constData()));
-            if (c.held) {
+            if (!c.request.isEmpty()) {
                 // Its answer has begun: the request has been taken.
-                ASSERT_TRUE(held.back()->Send("GET /CURRENT.JPG HTTP/1.1\r\n\r\n"));
+                ASSERT_TRUE(held.back()->Send(c.request));
                 ASSERT_TRUE(held.back()->ReadAtLeast(1));
             }
             ASSERT_TRUE(WaitFor([&] { return form.ServerSocket1->ClientCount() == kBound; }));
         };
         for (int i = 0; i < kBound; ++i) {
             held.push_back(std::make_unique<RawClient>(port_, 4096, SpreadAddress(i).constData()));
-            if (c.held) {
+            if (!c.request.isEmpty()) {
                 // Its answer has begun: the request has been taken.
-                ASSERT_TRUE(held.back()->Send("GET /CURRENT.JPG HTTP/1.1\r\n\r\n"));
+                ASSERT_TRUE(held.back()->Send(c.request));
                 ASSERT_TRUE(held.back()->ReadAtLeast(1));
             }
             ASSERT_TRUE(WaitFor([&] { return form.ServerSocket1->ClientCount() == i + 1; }));
@@ -462,7 +469,7 @@ TEST_F(WebServerTest, FullBoundMakesRoomByClosingTheLongestIdleConnection)
         for (int i = 0; i < 4; ++i) {
             const Exchange exchange = Fetch(port_, "GET / HTTP/1.1\r\n\r\n");
             EXPECT_TRUE(exchange.ended);
-            EXPECT_EQ(exchange.received, c.newcomerServed ? kPageHeader + ExpectedPage() : QByteArray());
+            EXPECT_EQ(exchange.received, c.newcomerServed ? page : QByteArray());
             if (c.newcomerServed) {
                 ASSERT_TRUE(WaitFor([&] { return form.ServerSocket1->ClientCount() == kBound - 1; }));
                 fill();  // at the bound again, with the newest idle connection
@@ -470,10 +477,10 @@ TEST_F(WebServerTest, FullBoundMakesRoomByClosingTheLongestIdleConnection)
         }
         EXPECT_EQ(form.ServerSocket1->ClientCount(), kBound);
         if (c.newcomerServed) {
-            // The four that had waited longest went, with nothing sent.
+            // The four that came first went, each with what it had been sent.
             for (size_t i = 0; i < 4; ++i) {
                 EXPECT_TRUE(held[i]->ReadToEnd()) << i;
-                EXPECT_TRUE(held[i]->Received().isEmpty()) << i;
+                EXPECT_EQ(held[i]->Received(), c.closedGot) << i;
             }
         }
         ASSERT_TRUE(StopCamera(form));
