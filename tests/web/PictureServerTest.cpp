@@ -6,6 +6,7 @@
 #include "CameraServer.h"
 
 #include "capture/Jpeg.h"
+#include "platform/TThread.h"
 #include "RawClient.h"
 
 #include <QElapsedTimer>
@@ -280,6 +281,20 @@ TEST_F(WebServerTest, PictureFollowsEveryChangeOfTheFrameAndIsEncodedOncePerFram
 
     form.CurrentFrame = QImage();
     EXPECT_EQ(Fetch(port_, request).received, kUnavailable);
+}
+
+TEST_F(WebServerTest, PictureIsEncodedOnAWorkerThatTheExitWaitsFor)
+{
+    CamForm& form = StartCamera();
+    const size_t before = TThread::LiveCount();
+    form.CurrentFrame = LargeFrame();  // long enough to encode to be seen
+    RawClient client(port_);
+    ASSERT_TRUE(client.Send("GET /CURRENT.JPG HTTP/1.1\r\n\r\n"));
+    ASSERT_TRUE(WaitFor([&] { return form.ServerSocket1->EncodingCount() == 1; }));
+    EXPECT_EQ(TThread::LiveCount(), before + 1);
+    EXPECT_TRUE(client.ReadToEnd());
+    EXPECT_TRUE(client.Received() == PictureAnswer(EncodeJpeg(form.CurrentFrame)));
+    EXPECT_TRUE(WaitFor([&] { return TThread::LiveCount() == before; }));
 }
 
 TEST_F(WebServerTest, ListensOnlyWhileACameraStartedWithTheServerOnRuns)
