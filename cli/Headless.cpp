@@ -240,8 +240,9 @@ private:
     {
         if (settings_.GetServerEnabled()) {
             server_.SetStreamEnabled(settings_.GetServerStream());
+            server_.SetCredentials(settings_.GetServerUser(), settings_.GetServerPasswordHash());
             const int port = settings_.GetServerPort();
-            if (QString error; !server_.Open(port, &error)) {
+            if (QString error; !server_.Open(port, &error, settings_.GetServerLocalOnly())) {
                 Fail(kExitServerFailed,
                      QStringLiteral("the picture server cannot listen on port %1: %2").arg(port).arg(error));
                 return;

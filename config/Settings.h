@@ -35,7 +35,10 @@ namespace orv {
     X(ServerPort, Int, 8080)                              \
     X(AutoPhoneConnect, Bool, true)                       \
     X(LangIndex, Int, 0)                                  \
-    X(ServerStream, Bool, false)
+    X(ServerStream, Bool, false)                          \
+    X(ServerLocalOnly, Bool, false)                       \
+    X(ServerUser, Text, QString())                        \
+    X(ServerPasswordHash, Text, QString())
 
 using SettingText = QString;
 using SettingInt = int32_t;

@@ -458,8 +458,9 @@ void TForm1::Web1Click()
     Web2->setVisible(true);
     if (GetServerEnabled()) {
         ServerSocket1->SetStreamEnabled(GetServerStream());
+        ServerSocket1->SetCredentials(GetServerUser(), GetServerPasswordHash());
         QString error;
-        if (!ServerSocket1->Open(GetServerPort(), &error)) {
+        if (!ServerSocket1->Open(GetServerPort(), &error, GetServerLocalOnly())) {
             // No web camera without its server: START is offered again.
             TheDialogs().ShowMessage(this, windowTitle(), error, MessageKind::Error);
             Web1->setVisible(true);

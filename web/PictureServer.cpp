@@ -1,5 +1,6 @@
 #include "PictureServer.h"
 
+#include "Credentials.h"
 #include "HttpRequest.h"
 #include "capture/Jpeg.h"
 #include "platform/Clock.h"
@@ -112,7 +113,16 @@ TPictureServer::~TPictureServer()
         ::close(client.fd);
 }
 
-bool TPictureServer::Open(int port, QString* error)
+void TPictureServer::SetCredentials(const QString& user, const QString& passwordHash)
+{
+    if (user == user_ && passwordHash == passwordHash_)
+        return;
+    user_ = user;
+    passwordHash_ = passwordHash;
+    goodCredentials_.clear();
+}
+
+bool TPictureServer::Open(int port, QString* error, bool localOnly)
 {
     Close();
     if (port < 1 || port > 65535) {
@@ -134,7 +144,7 @@ bool TPictureServer::Open(int port, QString* error)
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_ANY);
+    address.sin_addr.s_addr = htonl(localOnly ? INADDR_LOOPBACK : INADDR_ANY);
     const char* call = "bind";
     bool ok = ::bind(descriptor, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
     if (ok) {
@@ -474,6 +484,24 @@ void TPictureServer::CheckLimits()
     }
     for (const ClientId id : expired)
         CloseClient(id);
+    // Requests whose pause after a wrong attempt is over are read again.
+    for (auto failed = failedAt_.begin(); failed != failedAt_.end();) {
+        if (Elapsed(failed.value(), now, kFailedAttemptPause))
+            failed = failedAt_.erase(failed);
+        else
+            ++failed;
+    }
+    std::vector<ClientId> released;
+    for (auto& [id, client] : clients_) {
+        if (client.held && !failedAt_.contains(client.address)) {
+            client.held = false;
+            released.push_back(id);
+        }
+    }
+    for (const ClientId id : released) {
+        if (Find(id))
+            emit ClientRead(id);
+    }
 }
 
 // Clients connect again soon after their answer, often several in one turn
@@ -493,10 +521,12 @@ void TPictureServer::TakeWaitingConnections()
 void TPictureServer::AnswerRequest(ClientId id, const QImage& frame)
 {
     Client* client = Find(id);
-    if (!client || client->phase != Phase::Ready)
+    if (!client || client->phase != Phase::Ready || client->held)
         return;
-    const Request request = ParseRequest(
-        std::string_view(client->request.constData(), static_cast<size_t>(client->request.size())), streamEnabled_);
+    const std::string_view text(client->request.constData(), static_cast<size_t>(client->request.size()));
+    const Request request = ParseRequest(text, streamEnabled_);
+    if (request.resource != Resource::None && !Authorized(id, *client, text))
+        return;
     client->request = QByteArray();
     client->headOnly = request.headOnly;
     switch (request.resource) {
@@ -526,6 +556,35 @@ void TPictureServer::AnswerRequest(ClientId id, const QImage& frame)
     const QByteArray header = Bytes(AnswerHeader(request.resource));
     Send(id, *client, {header, request.headOnly ? QByteArray() : StaticBytes(AnswerBody(request.resource))});
     Finish(id);
+}
+
+bool TPictureServer::Authorized(ClientId id, Client& client, std::string_view request)
+{
+    if (user_.isEmpty())
+        return true;
+    const uint32_t now = TheClock().TickCount();
+    if (const auto failed = failedAt_.constFind(client.address);
+        failed != failedAt_.constEnd() && !Elapsed(*failed, now, kFailedAttemptPause)) {
+        // Answered once the pause is over (CheckLimits); others go on meanwhile.
+        client.held = true;
+        return false;
+    }
+    const QByteArray credentials = BasicCredentials(request);
+    if (!credentials.isEmpty() && goodCredentials_.contains(credentials))
+        return true;
+    const Authorization check = CheckAuthorization(request, user_, passwordHash_);
+    if (check == Authorization::Good) {
+        if (goodCredentials_.size() >= 16)
+            goodCredentials_.clear();
+        goodCredentials_.insert(credentials);
+        return true;
+    }
+    if (check == Authorization::Wrong)
+        failedAt_.insert(client.address, now);
+    client.request = QByteArray();
+    Send(id, client, {StaticBytes(kUnauthorizedAnswer)});
+    Finish(id);
+    return false;
 }
 
 void TPictureServer::SendPicture(ClientId id, const QByteArray& picture)

@@ -27,7 +27,9 @@
 
 #include <QAbstractSocket>
 #include <QByteArray>
+#include <QHash>
 #include <QImage>
+#include <QSet>
 #include <QString>
 #include <QTcpServer>
 
@@ -38,6 +40,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -71,7 +74,16 @@ public:
     // message for the user: the system's text for the error, its number and
     // the call that failed ("socket", "bind" or "listen"), and what to do
     // when the port needs privileges.
-    bool Open(int port, QString* error);
+    // localOnly listens on 127.0.0.1 alone, so that only this machine's
+    // programs reach the server.
+    bool Open(int port, QString* error, bool localOnly = false);
+    // With a user name, every request needs HTTP Basic credentials of that
+    // user with the password that passwordHash was made from
+    // (MakePasswordHash); without them it gets 401. After a wrong attempt,
+    // the next answer to the same address waits until a second has passed.
+    // An empty user name lets everyone watch. For the requests that follow.
+    void SetCredentials(const QString& user, const QString& passwordHash);
+    static constexpr std::chrono::milliseconds kFailedAttemptPause{1000};
     // Closes the listening socket. Every stream gets its closing boundary
     // behind the part it is sending and is closed once the viewer has taken
     // it; every other client connection is closed at once.
@@ -145,6 +157,8 @@ private:
         uint32_t progress = 0;
         QByteArray request;
         bool headOnly = false;
+        // A request that waits for its address's pause after a wrong attempt.
+        bool held = false;
         bool peerClosed = false;  // the client has shut its sending side
         bool broken = false;      // a send failed; the close follows
         QSocketNotifier* reader = nullptr;
@@ -173,6 +187,8 @@ private:
     void Finish(ClientId id);
     void AnswerDone(ClientId id, Client& client);
     bool MakeRoomFor(quint32 address);
+    // Whether client may have its answer now; answers 401 when not allowed.
+    bool Authorized(ClientId id, Client& client, std::string_view request);
     void CloseEnded();
     void TakeWaitingConnections();
     void SendPicture(ClientId id, const QByteArray& picture);
@@ -198,6 +214,12 @@ private:
     int maxClients_ = kMaxClients;
     int maxClientsPerAddress_ = kMaxClientsPerAddress;
     bool streamEnabled_ = false;
+    QString user_;
+    QString passwordHash_;
+    // Credentials found good, as sent, so that each is checked once.
+    QSet<QByteArray> goodCredentials_;
+    // When each address last sent wrong credentials (clock ticks).
+    QHash<quint32, uint32_t> failedAt_;
     // By id, so in the order of acceptance.
     std::map<ClientId, Client> clients_;
     ClientId nextId_ = 1;

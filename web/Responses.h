@@ -29,6 +29,9 @@ inline constexpr std::string_view kUnavailableAnswer =
     "HTTP/1.1 503 Service Unavailable\r\nRetry-After: 1\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
 inline constexpr std::string_view kMethodNotAllowedAnswer =
     "HTTP/1.1 405 Method Not Allowed\r\nAllow: GET, HEAD\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+inline constexpr std::string_view kUnauthorizedAnswer =
+    "HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"Orvello\"\r\nContent-Length: 0\r\n"
+    "Connection: close\r\n\r\n";
 inline constexpr std::string_view kTooLargeAnswer =
     "HTTP/1.1 431 Request Header Fields Too Large\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
 

@@ -144,6 +144,15 @@ public:
         return received_.size() >= total;
     }
 
+    // Reads what has arrived, without waiting.
+    void ReadAvailable()
+    {
+        char buffer[4096];
+        ssize_t n;
+        while ((n = ::recv(fd_, buffer, sizeof buffer, 0)) > 0)
+            received_.append(buffer, n);
+    }
+
     const QByteArray& Received() const { return received_; }
     bool WasReset() const { return reset_; }
 
