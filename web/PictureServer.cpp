@@ -92,6 +92,25 @@ private:
     std::function<void(const QByteArray&)> deliver_;
 };
 
+// Checks a request's credentials on a worker of the program.
+class CheckingThread final : public TThread {
+public:
+    CheckingThread(std::string request, QString user, QString hash, std::function<void(bool)> deliver)
+        : request_(std::move(request)), user_(std::move(user)), hash_(std::move(hash)), deliver_(std::move(deliver))
+    {
+        SetFreeOnTerminate(true);
+    }
+
+protected:
+    void Run() override { deliver_(CheckAuthorization(request_, user_, hash_) == Authorization::Good); }
+
+private:
+    std::string request_;
+    QString user_;
+    QString hash_;
+    std::function<void(bool)> deliver_;
+};
+
 }  // namespace
 
 TPictureServer::TPictureServer(QObject* parent)
@@ -493,7 +512,7 @@ void TPictureServer::CheckLimits()
     }
     std::vector<ClientId> released;
     for (auto& [id, client] : clients_) {
-        if (client.held && !failedAt_.contains(client.address)) {
+        if (client.held && !client.checking && !failedAt_.contains(client.address)) {
             client.held = false;
             released.push_back(id);
         }
@@ -570,21 +589,55 @@ bool TPictureServer::Authorized(ClientId id, Client& client, std::string_view re
         return false;
     }
     const QByteArray credentials = BasicCredentials(request);
-    if (!credentials.isEmpty() && goodCredentials_.contains(credentials))
+    if (credentials.isEmpty()) {
+        client.request = QByteArray();
+        Send(id, client, {StaticBytes(kUnauthorizedAnswer)});
+        Finish(id);
+        return false;
+    }
+    if (goodCredentials_.contains(credentials))
         return true;
-    const Authorization check = CheckAuthorization(request, user_, passwordHash_);
-    if (check == Authorization::Good) {
+    // Deriving the key takes tens of milliseconds: a worker does it, and the
+    // request is read again with the result.
+    client.held = client.checking = true;
+    auto* worker = new CheckingThread(
+        std::string(request), user_, passwordHash_,
+        [mailbox = mailbox_, id, credentials](bool good) {
+            std::lock_guard lock(mailbox->lock);
+            if (TPictureServer* server = mailbox->receiver)
+                QMetaObject::invokeMethod(
+                    server, [server, id, credentials, good] { server->CredentialsChecked(id, credentials, good); },
+                    Qt::QueuedConnection);
+        });
+    try {
+        worker->Start();
+    } catch (const std::system_error&) {
+        delete worker;
+        client.held = client.checking = false;
+        client.request = QByteArray();
+        Send(id, client, {StaticBytes(kUnavailableAnswer)});
+        Finish(id);
+    }
+    return false;
+}
+
+void TPictureServer::CredentialsChecked(ClientId id, const QByteArray& credentials, bool good)
+{
+    Client* client = Find(id);
+    if (!client)
+        return;
+    client->held = client->checking = false;
+    if (good) {
         if (goodCredentials_.size() >= 16)
             goodCredentials_.clear();
         goodCredentials_.insert(credentials);
-        return true;
+        emit ClientRead(id);
+        return;
     }
-    if (check == Authorization::Wrong)
-        failedAt_.insert(client.address, now);
-    client.request = QByteArray();
-    Send(id, client, {StaticBytes(kUnauthorizedAnswer)});
+    failedAt_.insert(client->address, TheClock().TickCount());
+    client->request = QByteArray();
+    Send(id, *client, {StaticBytes(kUnauthorizedAnswer)});
     Finish(id);
-    return false;
 }
 
 void TPictureServer::SendPicture(ClientId id, const QByteArray& picture)

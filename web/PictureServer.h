@@ -157,8 +157,10 @@ private:
         uint32_t progress = 0;
         QByteArray request;
         bool headOnly = false;
-        // A request that waits for its address's pause after a wrong attempt.
+        // A request that waits for its address's pause after a wrong attempt,
+        // or for its credentials to be checked on a worker.
         bool held = false;
+        bool checking = false;
         bool peerClosed = false;  // the client has shut its sending side
         bool broken = false;      // a send failed; the close follows
         QSocketNotifier* reader = nullptr;
@@ -189,6 +191,7 @@ private:
     bool MakeRoomFor(quint32 address);
     // Whether client may have its answer now; answers 401 when not allowed.
     bool Authorized(ClientId id, Client& client, std::string_view request);
+    void CredentialsChecked(ClientId id, const QByteArray& credentials, bool good);
     void CloseEnded();
     void TakeWaitingConnections();
     void SendPicture(ClientId id, const QByteArray& picture);
