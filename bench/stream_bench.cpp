@@ -65,8 +65,15 @@ int RunViewers(int port, int count, int seconds)
     };
     std::vector<Viewer> viewers(static_cast<size_t>(count));
     const char request[] = "GET /stream.mjpg HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
-    for (Viewer& viewer : viewers) {
+    for (size_t i = 0; i < viewers.size(); ++i) {
+        Viewer& viewer = viewers[i];
         viewer.fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        // Each viewer from a loopback address of its own, as from its own
+        // machine: the server takes at most 8 connections from one address.
+        sockaddr_in own{};
+        own.sin_family = AF_INET;
+        own.sin_addr.s_addr = htonl(INADDR_LOOPBACK + 1 + static_cast<uint32_t>(i));
+        ::bind(viewer.fd, reinterpret_cast<const sockaddr*>(&own), sizeof own);
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_port = htons(static_cast<uint16_t>(port));

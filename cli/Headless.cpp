@@ -125,12 +125,12 @@ public:
         if (QString reason; options_.action != LongOptions::Action::Serve && !CanWriteFile(file_, &reason))
             return Fail(kExitFileNotWritable, QStringLiteral("cannot write %1: %2").arg(file_, reason));
 
-        QObject::connect(&server_, &web::TPictureServer::ClientRead, this, [this](QTcpSocket* client) {
+        QObject::connect(&server_, &web::TPictureServer::ClientRead, this, [this](web::ClientId client) {
             if (recorder_)
                 server_.AnswerRequest(client, frame_);
         });
         QObject::connect(&server_, &web::TPictureServer::ClientError, this,
-                         [this](QTcpSocket* client, QAbstractSocket::SocketError) { server_.CloseClient(client); });
+                         [this](web::ClientId client, QAbstractSocket::SocketError) { server_.CloseClient(client); });
 
         const TerminationSignals termination([this](int) { EndRequested(); });
         QTimer::singleShot(std::chrono::seconds(options_.waitSeconds), this, [this] {
@@ -261,8 +261,9 @@ private:
     {
         if (settings_.GetServerEnabled()) {
             server_.SetStreamEnabled(settings_.GetServerStream());
+            server_.SetCredentials(settings_.GetServerUser(), settings_.GetServerPasswordHash());
             const int port = settings_.GetServerPort();
-            if (QString error; !server_.Open(port, &error)) {
+            if (QString error; !server_.Open(port, &error, settings_.GetServerLocalOnly())) {
                 Fail(kExitServerFailed,
                      QStringLiteral("the picture server cannot listen on port %1: %2").arg(port).arg(error));
                 return;

@@ -32,12 +32,15 @@ namespace orv {
     X(AutoAviFileName, Bool, false)                       \
     X(AviFolder, Text, DefaultAviFolder())                \
     X(ServerEnabled, Bool, false)                         \
-    X(ServerPort, Int, 80)                                \
+    X(ServerPort, Int, 8080)                              \
     X(AutoPhoneConnect, Bool, true)                       \
     X(LangIndex, Int, 0)                                  \
     X(ServerStream, Bool, false)                          \
     X(RecordToFile, Bool, true)                           \
-    X(VirtualCamera, Bool, false)
+    X(VirtualCamera, Bool, false)                         \
+    X(ServerLocalOnly, Bool, false)                       \
+    X(ServerUser, Text, QString())                        \
+    X(ServerPasswordHash, Text, QString())
 
 using SettingText = QString;
 using SettingInt = int32_t;

@@ -21,6 +21,7 @@ packages=(
   # session bus and GStreamer consumer for its tests.
   libpipewire-0.3-dev pipewire pipewire-bin wireplumber dbus
   gstreamer1.0-pipewire gstreamer1.0-tools
+  nodejs  # an HTTP client nobody here wrote reads the picture server
 )
 # The picture server's benchmark compares it with nginx under wrk's load.
 bench_packages=(nginx-light wrk)

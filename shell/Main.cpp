@@ -723,8 +723,9 @@ void TForm1::StartWebCamera(bool automatic)
     Web2->setVisible(true);
     if (GetServerEnabled()) {
         ServerSocket1->SetStreamEnabled(GetServerStream());
+        ServerSocket1->SetCredentials(GetServerUser(), GetServerPasswordHash());
         QString error;
-        if (!ServerSocket1->Open(GetServerPort(), &error)) {
+        if (!ServerSocket1->Open(GetServerPort(), &error, GetServerLocalOnly())) {
             // No web camera without its server: START is offered again.
             TheDialogs().ShowMessage(this, windowTitle(), error, MessageKind::Error);
             Web1->setVisible(true);
@@ -862,14 +863,14 @@ void TForm1::StopServer()
     ShowServerAddress();
 }
 
-void TForm1::ServerSocket1ClientRead(QTcpSocket* Socket)
+void TForm1::ServerSocket1ClientRead(web::ClientId Socket)
 {
     if (!CamThread)
         return;
     ServerSocket1->AnswerRequest(Socket, CurrentFrame);
 }
 
-void TForm1::ServerSocket1ClientError(QTcpSocket* Socket, QAbstractSocket::SocketError)
+void TForm1::ServerSocket1ClientError(web::ClientId Socket, QAbstractSocket::SocketError)
 {
     ServerSocket1->CloseClient(Socket);
 }

@@ -86,8 +86,8 @@ public:
     void PhotoFinished();
     void CamFinished();
     // The picture web server's events on a client connection.
-    void ServerSocket1ClientRead(QTcpSocket* Socket);
-    void ServerSocket1ClientError(QTcpSocket* Socket, QAbstractSocket::SocketError ErrorCode);
+    void ServerSocket1ClientRead(web::ClientId Socket);
+    void ServerSocket1ClientError(web::ClientId Socket, QAbstractSocket::SocketError ErrorCode);
     // The window was minimised: to the tray when "CloseToTray" is on.
     void AppMinimize();
 

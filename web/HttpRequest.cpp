@@ -7,6 +7,25 @@ bool IsSeparator(char c) { return c == ' ' || c == '\r' || c == '\n'; }
 
 }  // namespace
 
+Collected CollectState(std::string_view received)
+{
+    // The request line begins at the first byte that is no line end.
+    const size_t start = received.find_first_not_of("\r\n");
+    if (start != std::string_view::npos) {
+        // An empty line is a line end right after another one, with a CR
+        // between them or not.
+        for (size_t pos = received.find('\n', start); pos != std::string_view::npos;
+             pos = received.find('\n', pos + 1)) {
+            size_t next = pos + 1;
+            if (next < received.size() && received[next] == '\r')
+                ++next;
+            if (next < received.size() && received[next] == '\n')
+                return next + 1 <= kMaxRequestBytes ? Collected::Complete : Collected::TooLarge;
+        }
+    }
+    return received.size() >= kMaxRequestBytes ? Collected::TooLarge : Collected::Partial;
+}
+
 std::vector<std::string> SplitWords(std::string_view text, size_t maxWords)
 {
     if (const size_t nul = text.find('\0'); nul != std::string_view::npos)
@@ -39,29 +58,38 @@ void UpperCaseAscii(std::string& word)
     }
 }
 
-Resource MatchRequest(std::string_view text, bool streamEnabled)
+Request ParseRequest(std::string_view text, bool streamEnabled)
 {
     std::vector<std::string> words = SplitWords(text, 3);
     if (words.size() < 3)
-        return Resource::None;
+        return {};
     for (std::string& word : words)
         UpperCaseAscii(word);
-    const std::string& path = words[1];
+    const std::string& method = words[0];
+    std::string& path = words[1];
     const std::string& version = words[2];
-    if (words[0] != "GET")
-        return Resource::None;
-    // Players and home-automation tools still ask for a stream with 1.0.
-    if (streamEnabled && path == "/STREAM.MJPG" && (version == "HTTP/1.1" || version == "HTTP/1.0"))
-        return Resource::Stream;
-    if (version != "HTTP/1.1")
-        return Resource::None;
+    if (version != "HTTP/1.1" && version != "HTTP/1.0")
+        return {};
+    if (method != "GET" && method != "HEAD")
+        return {Resource::MethodNotAllowed, false};
+    const bool headOnly = method == "HEAD";
+    // Refresh scripts add a query to get past caches; it chooses nothing.
+    if (const size_t query = path.find('?'); query != std::string::npos)
+        path.resize(query);
     if (path == "/")
-        return Resource::Page;
+        return {Resource::Page, headOnly};
     if (path == "/STYLE.CSS")
-        return Resource::StyleSheet;
+        return {Resource::StyleSheet, headOnly};
     if (path == "/CURRENT.JPG")
-        return Resource::Picture;
-    return Resource::NotFound;
+        return {Resource::Picture, headOnly};
+    if (streamEnabled && path == "/STREAM.MJPG")
+        return {Resource::Stream, headOnly};
+    return {Resource::NotFound, headOnly};
+}
+
+Resource MatchRequest(std::string_view text, bool streamEnabled)
+{
+    return ParseRequest(text, streamEnabled).resource;
 }
 
 }  // namespace orv::web

@@ -1,6 +1,6 @@
 #pragma once
-// The picture server's request rules as plain functions: what a client sent
-// at its read event, split into words, decides which answer it gets.
+// The picture server's request rules as plain functions: when the bytes of a
+// connection hold a whole request, and which answer that request gets.
 
 #include <cstddef>
 #include <string>
@@ -11,13 +11,36 @@ namespace orv::web {
 
 // What a request asks for.
 enum class Resource {
-    None,        // not a GET request with version HTTP/1.1: no answer at all
-    Page,        // "/"
-    StyleSheet,  // "/STYLE.CSS"
-    Picture,     // "/CURRENT.JPG"
-    Stream,      // "/STREAM.MJPG" while the stream is on, with HTTP/1.1 or HTTP/1.0
-    NotFound,    // any other path
+    None,              // no version HTTP/1.1 or HTTP/1.0, or fewer than three words: no answer at all
+    Page,              // "/"
+    StyleSheet,        // "/STYLE.CSS"
+    Picture,           // "/CURRENT.JPG"
+    Stream,            // "/STREAM.MJPG" while the stream is on
+    NotFound,          // any other path
+    MethodNotAllowed,  // a method other than GET and HEAD
 };
+
+// A request taken apart: the resource, and whether only the header of the
+// answer is wanted (HEAD).
+struct Request {
+    Resource resource = Resource::None;
+    bool headOnly = false;
+};
+
+// The most bytes a request may take up to and including the empty line that
+// ends its header.
+inline constexpr size_t kMaxRequestBytes = 8192;
+
+enum class Collected {
+    Partial,   // more is to come
+    Complete,  // the header has ended
+    TooLarge,  // kMaxRequestBytes have arrived and the header has not ended
+};
+
+// Whether the bytes that have arrived so far hold a whole request: a header
+// ended by an empty line, lines ending in CR LF or LF alone. Empty lines
+// before the request line do not end it.
+Collected CollectState(std::string_view received);
 
 // Splits text into at most maxWords words. Blank, CR and LF separate words
 // and runs of them yield no empty word; the text ends at its first NUL byte.
@@ -29,11 +52,14 @@ std::vector<std::string> SplitWords(std::string_view text, size_t maxWords = sta
 // a to z become A to Z; every other byte stays as it is.
 void UpperCaseAscii(std::string& word);
 
-// The answer for what arrived at a read event, taken as the whole request:
-// words 0, 1 and 2 are compared after ASCII upper-casing; word 0 must be
-// "GET" and word 2 "HTTP/1.1", word 1 chooses the resource. With the stream
-// on, "/STREAM.MJPG" is the live stream, and for that path alone version
-// "HTTP/1.0" is accepted too; with it off, that path is one like any other.
+// The answer for a whole request: words 0, 1 and 2 are the method, the path
+// and the version, compared after ASCII upper-casing. The version must be
+// "HTTP/1.1" or "HTTP/1.0" (both are answered alike); the method "GET" or
+// "HEAD" (any other gets MethodNotAllowed); the path, up to a question mark,
+// chooses the resource. With the stream on, "/STREAM.MJPG" is the live
+// stream; with it off, that path is one like any other.
+Request ParseRequest(std::string_view text, bool streamEnabled = false);
+// The resource alone.
 Resource MatchRequest(std::string_view text, bool streamEnabled = false);
 
 }  // namespace orv::web

@@ -1,14 +1,23 @@
 #pragma once
 // The picture web server's sockets, on the user-interface thread and event
 // driven: the listening socket on every IPv4 address, and the client
-// connections it accepts. Each connection carries one request and one answer;
-// the answer reaches the client whole before the connection is closed.
+// connections it accepts, each on its plain non-blocking socket.
 //
-// The window decides what a read event does (ClientRead, ClientError); this
-// object reads, answers and closes. Safeguards: at most kMaxClients open
-// connections (more are closed at once), and a connection that makes no
-// progress for kIdleLimit (no request, or an answer the client does not take)
-// is closed.
+// A connection's bytes are collected until its request header has ended (an
+// empty line) or kMaxRequestBytes have come without one (answered 431); then
+// ClientRead tells the window, which decides whether AnswerRequest answers it.
+// Each connection carries one request and one answer: anything sent after the
+// request is read and dropped. The answer reaches the client whole, also when
+// the client has shut its sending side; then our side is shut and the
+// connection closed once the client has closed too.
+//
+// Safeguards, timed by the program's clock (platform/Clock.h): a connection
+// whose request is not whole kIdleLimit after it was accepted, or whose
+// answer the client does not take for kIdleLimit, is closed. At most
+// kMaxClients connections, and at most kMaxClientsPerAddress from one client
+// address (more are closed at once); when the bound is reached, the
+// connection that has waited longest without a whole request makes room (or,
+// without one, the oldest whose answer is all sent).
 //
 // With the stream on, GET /stream.mjpg keeps its connection: each new frame
 // (FrameChanged) becomes a part of a multipart/x-mixed-replace answer. A
@@ -20,29 +29,42 @@
 #include <QByteArray>
 #include <QHash>
 #include <QImage>
-#include <QPointer>
+#include <QSet>
 #include <QString>
 #include <QTcpServer>
-#include <QTcpSocket>
 
 #include <chrono>
+#include <cstdint>
 #include <deque>
+#include <initializer_list>
+#include <map>
 #include <memory>
 #include <optional>
+#include <string_view>
 #include <utility>
 #include <vector>
 
+class QSocketNotifier;
 class QTimer;
 
 namespace orv::web {
+
+// The message for a listening socket that cannot be opened: the system's
+// text for the error, its number and the call that failed, and for a port
+// that needs privileges (EACCES) what to do.
+QString ListenErrorText(const QString& systemText, int number, const char* call);
+
+// A client connection, by a number that is never used twice.
+using ClientId = quint64;
 
 class TPictureServer final : public QTcpServer {
     Q_OBJECT
 public:
     static constexpr int kBacklog = 5;
     static constexpr int kMaxClients = 64;
+    static constexpr int kMaxClientsPerAddress = 8;
     static constexpr std::chrono::milliseconds kIdleLimit{10000};
-    static constexpr std::chrono::milliseconds kStreamStallLimit{30000};
+    static constexpr std::chrono::milliseconds kStreamStallLimit{10000};
 
     explicit TPictureServer(QObject* parent = nullptr);
     ~TPictureServer() override;
@@ -50,8 +72,18 @@ public:
     // Listens on every IPv4 address at port, with a queue of kBacklog
     // pending connections. On failure nothing listens and *error holds the
     // message for the user: the system's text for the error, its number and
-    // the call that failed ("socket", "bind" or "listen").
-    bool Open(int port, QString* error);
+    // the call that failed ("socket", "bind" or "listen"), and what to do
+    // when the port needs privileges.
+    // localOnly listens on 127.0.0.1 alone, so that only this machine's
+    // programs reach the server.
+    bool Open(int port, QString* error, bool localOnly = false);
+    // With a user name, every request needs HTTP Basic credentials of that
+    // user with the password that passwordHash was made from
+    // (MakePasswordHash); without them it gets 401. After a wrong attempt,
+    // the next answer to the same address waits until a second has passed.
+    // An empty user name lets everyone watch. For the requests that follow.
+    void SetCredentials(const QString& user, const QString& passwordHash);
+    static constexpr std::chrono::milliseconds kFailedAttemptPause{1000};
     // Closes the listening socket. Every stream gets its closing boundary
     // behind the part it is sending and is closed once the viewer has taken
     // it; every other client connection is closed at once.
@@ -62,23 +94,26 @@ public:
     void SetStreamEnabled(bool enabled) { streamEnabled_ = enabled; }
     bool StreamEnabled() const { return streamEnabled_; }
     // The frame to serve has changed: each open stream gets it as its next
-    // part (encoded once, on the worker thread, like the picture). Nothing
+    // part (encoded once, on a worker thread, like the picture). Nothing
     // happens while no stream is open.
     void FrameChanged(const QImage& frame);
 
-    // One read event of a client: reads what has arrived as the whole
-    // request, writes the answer piece by piece (the picture is frame as
-    // JPEG), then closes. Later read events of the same client are drained
-    // and never answered.
-    void AnswerRequest(QTcpSocket* client, const QImage& frame);
+    // Answers the whole request of client (after ClientRead): the header and
+    // body, the picture being frame as JPEG (503 while frame is empty), then
+    // closes. A client that has had its answer, or has none to get, is left
+    // as it is.
+    void AnswerRequest(ClientId client, const QImage& frame);
     // Closes a client connection at once (after a socket error).
-    void CloseClient(QTcpSocket* client);
+    void CloseClient(ClientId client);
 
-    // The safeguards; tests shorten them.
+    // The safeguards; tests change them.
     void SetIdleLimit(std::chrono::milliseconds limit) { idleLimit_ = limit; }
     void SetMaxClients(int count) { maxClients_ = count; }
-    // Also for the streams already open.
-    void SetStreamStallLimit(std::chrono::milliseconds limit);
+    void SetMaxClientsPerAddress(int count) { maxClientsPerAddress_ = count; }
+    void SetStreamStallLimit(std::chrono::milliseconds limit) { streamStallLimit_ = limit; }
+    // Closes the connections past their time limits by the clock now. A
+    // timer calls it several times a second while connections are open.
+    void CheckLimits();
     int ClientCount() const { return static_cast<int>(clients_.size()); }
     // How many frames were encoded so far: each frame at most once.
     int EncodingCount() const { return encodingCount_; }
@@ -94,24 +129,47 @@ public:
     StreamFigures StreamStatus() const;
 
 Q_SIGNALS:
-    // A client connection has data.
-    void ClientRead(QTcpSocket* client);
-    // A client connection failed, or its peer closed it.
-    void ClientError(QTcpSocket* client, QAbstractSocket::SocketError error);
+    // A client's request has arrived whole (or the client has shut its
+    // sending side after part of one).
+    void ClientRead(orv::web::ClientId client);
+    // A client connection failed. The server closes it after this signal
+    // unless the receiver has done so.
+    void ClientError(orv::web::ClientId client, QAbstractSocket::SocketError error);
+
+protected:
+    void incomingConnection(qintptr descriptor) override;
 
 private:
     enum class Phase {
-        Waiting,    // for the request
-        Encoding,   // the header is written, the picture is being encoded
+        Waiting,    // for the whole request
+        Ready,      // the request is whole and waits for AnswerRequest
+        Encoding,   // the picture is being encoded; nothing written yet
         Sending,    // the answer is written, the client has not taken all of it
         Lingering,  // all sent and our side shut: waiting for the client to close
         Streaming,  // the stream's header is written; parts follow the frames
     };
     struct Client {
+        int fd = -1;
+        quint32 address = 0;  // the client's IPv4 address
         Phase phase = Phase::Waiting;
-        // The idle limit; for a stream, the stall limit while it has bytes
-        // to take.
-        QTimer* idle = nullptr;
+        uint32_t accepted = 0;  // clock ticks
+        // When the client last took bytes, or when bytes began to wait for it.
+        uint32_t progress = 0;
+        QByteArray request;
+        bool headOnly = false;
+        // A request that waits for its address's pause after a wrong attempt,
+        // or for its credentials to be checked on a worker.
+        bool held = false;
+        bool checking = false;
+        bool peerClosed = false;  // the client has shut its sending side
+        bool broken = false;      // a send failed; the close follows
+        QSocketNotifier* reader = nullptr;
+        QSocketNotifier* writer = nullptr;
+        // What the system has not taken yet: pieces, the bytes of the first
+        // that it has taken, and the total left.
+        std::deque<QByteArray> out;
+        qsizetype outOffset = 0;
+        qint64 outBytes = 0;
         // A stream: the frame of the last part written, and the JPEG of the
         // newest frame waiting until the system has taken that part.
         std::optional<qint64> sentKey;
@@ -121,13 +179,23 @@ private:
     };
     struct Mailbox;
 
-    void AcceptClients();
+    Client* Find(ClientId id);
+    void Readable(ClientId id);
+    void Writable(ClientId id);
+    // Queues pieces behind what waits and hands the system what it takes.
+    void Send(ClientId id, Client& client, std::initializer_list<QByteArray> pieces);
+    void Flush(ClientId id, Client& client);
+    void Failed(ClientId id, QAbstractSocket::SocketError error);
+    void Finish(ClientId id);
+    void AnswerDone(ClientId id, Client& client);
+    bool MakeRoomFor(quint32 address);
+    // Whether client may have its answer now; answers 401 when not allowed.
+    bool Authorized(ClientId id, Client& client, std::string_view request);
+    void CredentialsChecked(ClientId id, const QByteArray& credentials, bool good);
+    void CloseEnded();
     void TakeWaitingConnections();
-    void Finish(QTcpSocket* client);
-    void TakeProgress(QTcpSocket* client);
-    void ShutOurSide(QTcpSocket* client);
-    void SendPicture(QTcpSocket* client, const QByteArray& picture);
-    void AwaitPicture(QTcpSocket* client, const QImage& frame);
+    void SendPicture(ClientId id, const QByteArray& picture);
+    void AwaitPicture(ClientId id, const QImage& frame);
     void StartNextEncoding();
     void PictureEncoded(qint64 key, const QByteArray& picture);
     // Encodes frame unless it is encoded, being encoded or queued already.
@@ -135,20 +203,31 @@ private:
     // Whether an encoding of the frame with this key is still wanted.
     bool Wanted(qint64 key) const;
     bool HasStreams() const;
-    void StartStream(QTcpSocket* client, const QImage& frame);
+    void StartStream(ClientId id, const QImage& frame);
     // The JPEG of frame key for every stream that has not had it.
     void DeliverToStreams(qint64 key, const QByteArray& picture);
-    void OfferPart(QTcpSocket* client, qint64 key, const QByteArray& picture);
-    void WritePart(QTcpSocket* client, Client& state, qint64 key, const QByteArray& picture);
-    void StreamProgress(QTcpSocket* client, Client& state);
-    void EndStream(QTcpSocket* client);
-    void NoteHeld(QTcpSocket* client, const Client& state);
+    void OfferPart(ClientId id, qint64 key, const QByteArray& picture);
+    void WritePart(ClientId id, Client& client, qint64 key, const QByteArray& picture);
+    void StreamProgress(ClientId id, Client& client);
+    void EndStream(ClientId id);
+    void NoteHeld(const Client& client);
 
     std::chrono::milliseconds idleLimit_ = kIdleLimit;
     std::chrono::milliseconds streamStallLimit_ = kStreamStallLimit;
     int maxClients_ = kMaxClients;
+    int maxClientsPerAddress_ = kMaxClientsPerAddress;
     bool streamEnabled_ = false;
-    QHash<QTcpSocket*, Client> clients_;
+    QString user_;
+    QString passwordHash_;
+    // Credentials found good, as sent, so that each is checked once.
+    QSet<QByteArray> goodCredentials_;
+    // When each address last sent wrong credentials (clock ticks).
+    QHash<quint32, uint32_t> failedAt_;
+    // By id, so in the order of acceptance.
+    std::map<ClientId, Client> clients_;
+    ClientId nextId_ = 1;
+    QTimer* limits_ = nullptr;
+    bool accepting_ = false;  // in incomingConnection or TakeWaitingConnections
 
     // The JPEG of the last frame encoded, by the frame's cache key (which
     // changes whenever the frame is written to).
@@ -158,7 +237,7 @@ private:
     // for the frame that was current when they asked.
     std::optional<qint64> encodingKey_;
     std::deque<QImage> framesToEncode_;
-    std::vector<std::pair<qint64, QPointer<QTcpSocket>>> awaiting_;
+    std::vector<std::pair<qint64, ClientId>> awaiting_;
     std::shared_ptr<Mailbox> mailbox_;
     int encodingCount_ = 0;
 

@@ -19,7 +19,7 @@ std::string BuildPage()
         "<meta http-equiv=Content-Type content=\"text/html; charset=windows-1251\">",
         "<meta http-equiv=Pragma content=\"no-cache\">",
         "<meta http-equiv=Refresh content=\"10\">",
-        "<title>Orvello \xAE for Win9X/Me/NT/2000/XP</title>",
+        "<title>Orvello \xAE for Linux</title>",
         "<LINK href=\"style.css\" type=text/css rel=stylesheet>",
         "</head>",
         "<body bgcolor=\"black\">",
@@ -81,23 +81,51 @@ std::string StreamPartHeader(size_t pictureLength)
            "\r\n\r\n";
 }
 
-std::vector<std::string_view> AnswerPieces(Resource resource)
+namespace {
+
+std::string FoundHeader(std::string_view type, size_t bodyLength)
+{
+    std::string header;
+    header.reserve(128);
+    header.append(kStatusFound).append(kServerLine).append(type);
+    header.append("Content-Length: ").append(std::to_string(bodyLength)).append("\r\n");
+    header.append(kConnectionClose).append(kEndOfHeader);
+    return header;
+}
+
+}  // namespace
+
+std::string AnswerHeader(Resource resource, size_t bodyLength)
 {
     switch (resource) {
     case Resource::None:
         return {};
     case Resource::Page:
-        return {kStatusFound, kServerLine, kPageType, kEndOfHeader, PageText()};
+        return FoundHeader(kPageType, PageText().size());
     case Resource::StyleSheet:
-        return {kStatusFound, kServerLine, kStyleSheetType, kEndOfHeader, StyleSheetText()};
+        return FoundHeader(kStyleSheetType, StyleSheetText().size());
     case Resource::Picture:
-        return {kStatusFound, kServerLine, kPictureType, kEndOfHeader};
+        return FoundHeader(kPictureType, bodyLength);
     case Resource::Stream:
-        return {kStreamHeader};
+        return std::string(kStreamHeader);
     case Resource::NotFound:
-        return {kStatusNotFound};
+        return std::string(kNotFoundAnswer);
+    case Resource::MethodNotAllowed:
+        return std::string(kMethodNotAllowedAnswer);
     }
     return {};
+}
+
+std::string_view AnswerBody(Resource resource)
+{
+    switch (resource) {
+    case Resource::Page:
+        return PageText();
+    case Resource::StyleSheet:
+        return StyleSheetText();
+    default:
+        return {};
+    }
 }
 
 }  // namespace orv::web

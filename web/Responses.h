@@ -1,31 +1,43 @@
 #pragma once
 // Every byte the picture server sends, apart from the picture itself: the
 // header lines, the page and its style sheet. The texts are 8-bit; the page
-// is in Windows-1251. Header lines end in a bare LF, the header in CR LF, and
-// no length is sent: the close of the connection ends the body. The live
-// stream, an addition that is off unless the user turns it on, speaks proper
-// HTTP/1.1 instead.
+// is in Windows-1251. Header lines end in CR LF; every answer but the live
+// stream carries its length and "Connection: close", and the server closes
+// the connection after it.
 
 #include "HttpRequest.h"
 
 #include <cstddef>
 #include <string>
 #include <string_view>
-#include <vector>
 
 namespace orv::web {
 
-inline constexpr std::string_view kStatusFound = "HTTP/1.1 200 OK\n";
-inline constexpr std::string_view kServerLine = "Server: Orvello 2.0\n";
-inline constexpr std::string_view kPageType = "Content-type: text/html\n";
-inline constexpr std::string_view kStyleSheetType = "Content-type: text/css\n";
-inline constexpr std::string_view kPictureType = "Content-type: image/jpeg\n";
+inline constexpr std::string_view kStatusFound = "HTTP/1.1 200 OK\r\n";
+inline constexpr std::string_view kServerLine = "Server: Orvello 2.0\r\n";
+inline constexpr std::string_view kPageType = "Content-type: text/html\r\n";
+inline constexpr std::string_view kStyleSheetType = "Content-type: text/css\r\n";
+inline constexpr std::string_view kPictureType = "Content-type: image/jpeg\r\n";
+inline constexpr std::string_view kConnectionClose = "Connection: close\r\n";
 inline constexpr std::string_view kEndOfHeader = "\r\n";
-inline constexpr std::string_view kStatusNotFound = "HTTP/1.1 404 File not found\n";
 
-// The live stream, multipart/x-mixed-replace: a header of proper HTTP/1.1
-// lines, then one part per frame, and the closing boundary when the web
-// camera stops. Each part is its header, the JPEG bytes and a CR LF.
+// The complete answers without a body.
+inline constexpr std::string_view kNotFoundAnswer =
+    "HTTP/1.1 404 File not found\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+// Before the first frame there is no picture yet; clients try again.
+inline constexpr std::string_view kUnavailableAnswer =
+    "HTTP/1.1 503 Service Unavailable\r\nRetry-After: 1\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+inline constexpr std::string_view kMethodNotAllowedAnswer =
+    "HTTP/1.1 405 Method Not Allowed\r\nAllow: GET, HEAD\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+inline constexpr std::string_view kUnauthorizedAnswer =
+    "HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"Orvello\"\r\nContent-Length: 0\r\n"
+    "Connection: close\r\n\r\n";
+inline constexpr std::string_view kTooLargeAnswer =
+    "HTTP/1.1 431 Request Header Fields Too Large\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+
+// The live stream, multipart/x-mixed-replace: its header, then one part per
+// frame, and the closing boundary when the web camera stops. Each part is
+// its header, the JPEG bytes and a CR LF.
 inline constexpr std::string_view kStreamHeader =
     "HTTP/1.1 200 OK\r\n"
     "Server: Orvello 2.0\r\n"
@@ -46,9 +58,12 @@ std::string_view PageText();
 // The page's style sheet, one line.
 std::string_view StyleSheetText();
 
-// The pieces of the answer to a request, in the order in which they are
-// written, one write each. For the picture the JPEG bytes follow them. No
-// pieces for Resource::None; the stream's parts follow its header.
-std::vector<std::string_view> AnswerPieces(Resource resource);
+// The header of the answer to resource, for a body of bodyLength bytes (the
+// picture's; the page's and the style sheet's are known): status, server and
+// type lines, the length, "Connection: close" and the empty line. Empty for
+// Resource::None.
+std::string AnswerHeader(Resource resource, size_t bodyLength = 0);
+// The fixed body of resource: the page or the style sheet, else nothing.
+std::string_view AnswerBody(Resource resource);
 
 }  // namespace orv::web

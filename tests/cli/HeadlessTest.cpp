@@ -250,7 +250,7 @@ TEST(Headless, EachOutcomeHasItsExitStatusAndLine)
          "orvello: cannot write %D/missing/none.avi: there is no folder %D/missing\n", {}},
         {"server port taken", args({"--record", "%D/none.avi", "--simulate-phone"}),
          Dword("ServerEnabled", 1) + Dword("ServerPort", busyPort), 7,
-         QStringLiteral("orvello: the picture server cannot listen on port %1: Windows socket error: Address already "
+         QStringLiteral("orvello: the picture server cannot listen on port %1: Socket error: Address already "
                         "in use (98), on API 'bind'\n")
              .arg(busyPort),
          noFile("none.avi")},

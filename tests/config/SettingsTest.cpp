@@ -103,9 +103,12 @@ INSTANTIATE_TEST_SUITE_P(
         ROW(AviFolder, "AviFolder", test::TempFolder() + QStringLiteral("/home/Videos/"), QStringLiteral("/v/"),
             kRegSz, '/', 'v', '/', 0),
         ROW(ServerEnabled, "ServerEnabled", false, true, kRegDword, 1, 0, 0, 0),
-        ROW(ServerPort, "ServerPort", 80, 8080, kRegDword, 0x90, 0x1F, 0, 0),
+        ROW(ServerPort, "ServerPort", 8080, 80, kRegDword, 0x50, 0, 0, 0),
         ROW(AutoPhoneConnect, "AutoPhoneConnect", true, false, kRegDword, 0, 0, 0, 0),
-        ROW(LangIndex, "LangIndex", 0, -1, kRegDword, 0xFF, 0xFF, 0xFF, 0xFF)),
+        ROW(LangIndex, "LangIndex", 0, -1, kRegDword, 0xFF, 0xFF, 0xFF, 0xFF),
+        ROW(ServerLocalOnly, "ServerLocalOnly", false, true, kRegDword, 1, 0, 0, 0),
+        ROW(ServerUser, "ServerUser", QString(), QStringLiteral("cam"), kRegSz, 'c', 'a', 'm', 0),
+        ROW(ServerPasswordHash, "ServerPasswordHash", QString(), QStringLiteral("p$1"), kRegSz, 'p', '$', '1', 0)),
     [](const ::testing::TestParamInfo<Accessor>& row) { return std::string(row.param.name); });
 
 }  // namespace

@@ -186,7 +186,7 @@ QStringList DefaultLines()
             QStringLiteral("\"AmbientLight\"=dword:00000001"), QStringLiteral("\"Expose\"=dword:00000002"),
             QStringLiteral("\"AutoFps\"=dword:00000001"), QStringLiteral("\"AutoAviFileName\"=dword:00000000"),
             QStringLiteral("\"AviFolder\"=\"%1\"").arg(DefaultAviFolder()),
-            QStringLiteral("\"ServerEnabled\"=dword:00000000"), QStringLiteral("\"ServerPort\"=dword:00000050"),
+            QStringLiteral("\"ServerEnabled\"=dword:00000000"), QStringLiteral("\"ServerPort\"=dword:00001f90"),
             QStringLiteral("\"AutoPhoneConnect\"=dword:00000001"), QStringLiteral("\"LangIndex\"=dword:00000000"),
             QStringLiteral("\"ServerStream\"=dword:00000000"), QStringLiteral("\"RecordToFile\"=dword:00000001"),
             QStringLiteral("\"VirtualCamera\"=dword:00000000")};
@@ -242,7 +242,8 @@ TEST_F(OptionsTest, OkWritesTheTwentyFourValuesInOrderThenTheStreamSetting)
           QStringLiteral("\"LangIndex\"=dword:00000002")},
          {QStringLiteral("\"JpgType\"=dword:ffffffff"), QStringLiteral("\"Expose\"=dword:ffffffff"),
           QStringLiteral("\"ServerPort\"=dword:00007fff"), QStringLiteral("\"LangIndex\"=dword:ffffffff")}},
-        {"a port below the range", {QStringLiteral("\"ServerPort\"=dword:0000000a")}, {}},
+        {"a port below the range", {QStringLiteral("\"ServerPort\"=dword:0000000a")},
+         {QStringLiteral("\"ServerPort\"=dword:00000050")}},
     };
     for (const Row& row : rows) {
         WriteStore(row.stored);

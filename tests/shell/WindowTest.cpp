@@ -408,7 +408,7 @@ TEST_F(WindowTest, WebServerListensOnlyWhileTheCameraRuns)
     ExpectMenus(form, kNoPhone);
     ASSERT_EQ(SharedDialogs().Messages().size(), 1u);
     EXPECT_EQ(SharedDialogs().Messages()[0].text,
-              QStringLiteral("Windows socket error: Address already in use (98), on API 'bind'"));
+              QStringLiteral("Socket error: Address already in use (98), on API 'bind'"));
     EXPECT_EQ(SharedDialogs().Messages()[0].kind, MessageKind::Error);
 }
 

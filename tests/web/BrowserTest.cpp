@@ -46,8 +46,11 @@ QByteArray FetchPicture(int port)
     QByteArray answer;
     while (socket.waitForReadyRead(5000))
         answer += socket.readAll();
-    const QByteArray header = "HTTP/1.1 200 OK\nServer: Orvello 2.0\nContent-type: image/jpeg\n\r\n";
-    return answer.startsWith(header) ? answer.mid(header.size()) : QByteArray();
+    const qsizetype end = answer.indexOf("\r\n\r\n");
+    if (!answer.startsWith("HTTP/1.1 200 OK\r\n") || end < 0 ||
+        !answer.left(end).contains("\r\nContent-type: image/jpeg\r\n"))
+        return {};
+    return answer.mid(end + 4);
 }
 
 bool IsBlack(QRgb pixel) { return qRed(pixel) < 24 && qGreen(pixel) < 24 && qBlue(pixel) < 24; }

@@ -1,6 +1,6 @@
-// The request rules without sockets: word splitting and ASCII upper-casing.
-// Which answer a request gets is checked over real connections in
-// PictureServerTest.
+// The request rules without sockets: when a request is whole, word
+// splitting, ASCII upper-casing and what a request asks for. The answers'
+// bytes are checked over real connections in PictureServerTest.
 
 #include "web/HttpRequest.h"
 
@@ -45,6 +45,68 @@ TEST(HttpRequestTest, UpperCasesAsciiLettersOnly)
     std::string word = "get /current.jpg?\xE0z~";
     UpperCaseAscii(word);
     EXPECT_EQ(word, "GET /CURRENT.JPG?\xE0Z~");
+}
+
+TEST(HttpRequestTest, RequestIsWholeAtItsFirstEmptyLineWithinTheBound)
+{
+    const std::string line = "GET / HTTP/1.1\r\n";
+    const auto padded = [&](size_t total) {
+        return line + "X: " + std::string(total - line.size() - 3 - 4, 'x') + "\r\n\r\n";
+    };
+    struct Case {
+        std::string text;
+        Collected state;
+    };
+    const Case cases[] = {
+        {"", Collected::Partial},
+        {"\r\n\r\n\n", Collected::Partial},  // empty lines before the request line
+        {"GET / HTTP/1.1", Collected::Partial},
+        {"GET / HTTP/1.1\r\n", Collected::Partial},
+        {"GET / HTTP/1.1\r\nHost: a\r\n\r", Collected::Partial},
+        {"GET / HTTP/1.1\r\n\r\n", Collected::Complete},
+        {"GET / HTTP/1.1\n\n", Collected::Complete},
+        {"GET / HTTP/1.1\nHost: a\r\n\n", Collected::Complete},
+        {"\r\nGET / HTTP/1.1\r\n\r\nmore", Collected::Complete},
+        {"GET / HTTP/1.1\r\n\r\r\n", Collected::Partial},
+        {padded(8192), Collected::Complete},
+        {padded(8193), Collected::TooLarge},
+        {std::string(8191, 'a'), Collected::Partial},
+        {std::string(8192, 'a'), Collected::TooLarge},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(CollectState(c.text), c.state) << c.text.substr(0, 40) << " (" << c.text.size() << " bytes)";
+}
+
+TEST(HttpRequestTest, MethodPathAndVersionChooseTheAnswer)
+{
+    struct Case {
+        std::string_view text;
+        bool stream;
+        Resource resource;
+        bool headOnly;
+    };
+    const Case cases[] = {
+        {"GET / HTTP/1.1", false, Resource::Page, false},
+        {"get /style.css http/1.0", false, Resource::StyleSheet, false},
+        {"HEAD /Current.Jpg?t=123 HTTP/1.1", false, Resource::Picture, true},
+        {"GET /current.jpg?/ HTTP/1.1", false, Resource::Picture, false},
+        {"GET /current.jpg/ HTTP/1.1", false, Resource::NotFound, false},
+        {"GET /stream.mjpg?x HTTP/1.0", true, Resource::Stream, false},
+        {"GET /stream.mjpg HTTP/1.1", false, Resource::NotFound, false},
+        {"HEAD /nothing HTTP/1.1", false, Resource::NotFound, true},
+        {"POST / HTTP/1.1", false, Resource::MethodNotAllowed, false},
+        {"DELETE /current.jpg HTTP/1.0", false, Resource::MethodNotAllowed, false},
+        {"GET / HTTP/1.2", false, Resource::None, false},
+        {"GET / HTTP/1.1x", false, Resource::None, false},
+        {"POST / FTP", false, Resource::None, false},
+        {"GET /", false, Resource::None, false},
+    };
+    for (const Case& c : cases) {
+        const Request request = ParseRequest(c.text, c.stream);
+        EXPECT_EQ(request.resource, c.resource) << c.text;
+        EXPECT_EQ(request.headOnly, c.headOnly) << c.text;
+        EXPECT_EQ(MatchRequest(c.text, c.stream), c.resource) << c.text;
+    }
 }
 
 }  // namespace

@@ -31,8 +31,13 @@ const QByteArray kHeader = "HTTP/1.1 200 OK\r\n"
                            "Connection: close\r\n"
                            "\r\n";
 const QByteArray kEnd = "--orvelloframe--\r\n";
-const QByteArray kNotFound = "HTTP/1.1 404 File not found\n";
-const QByteArray kPictureHeader = "HTTP/1.1 200 OK\nServer: Orvello 2.0\nContent-type: image/jpeg\n\r\n";
+const QByteArray kNotFound = "HTTP/1.1 404 File not found\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+
+QByteArray PictureAnswer(const QByteArray& jpeg)
+{
+    return "HTTP/1.1 200 OK\r\nServer: Orvello 2.0\r\nContent-type: image/jpeg\r\nContent-Length: " +
+           QByteArray::number(jpeg.size()) + "\r\nConnection: close\r\n\r\n" + jpeg;
+}
 
 QByteArray Part(const QByteArray& jpeg)
 {
@@ -129,7 +134,7 @@ TEST_F(StreamTest, EveryNewFrameIsOnePartAndTheEndOfTheCameraEndsTheStream)
     // The same frame handed over again is no new frame; the picture comes
     // from the same encoding as the stream's last part.
     form.SetCurrentFrame(form.CurrentFrame);
-    EXPECT_EQ(Fetch(port_, "GET /current.jpg HTTP/1.1\r\n\r\n"), kPictureHeader + EncodeJpeg(frames[2]));
+    EXPECT_EQ(Fetch(port_, "GET /current.jpg HTTP/1.1\r\n\r\n"), PictureAnswer(EncodeJpeg(frames[2])));
     EXPECT_EQ(form.ServerSocket1->EncodingCount(), 3);
     EXPECT_EQ(form.ServerSocket1->StreamStatus().streams, 2);
 
@@ -189,15 +194,15 @@ TEST_F(StreamTest, WithTheStreamOffEveryAnswerKeepsItsBytes)
         QByteArray answer;
     };
     const QImage frame = NoiseFrame(64, 48, 7);
-    const QByteArray picture = kPictureHeader + EncodeJpeg(frame);
+    const QByteArray picture = PictureAnswer(EncodeJpeg(frame));
     const Case cases[] = {
         {false, "GET /stream.mjpg HTTP/1.1\r\n\r\n", kNotFound},
-        {false, "GET /stream.mjpg HTTP/1.0\r\n\r\n", ""},
-        {true, "GET /stream.mjpg?fps=5 HTTP/1.1\r\n\r\n", kNotFound},
+        {false, "GET /stream.mjpg HTTP/1.0\r\n\r\n", kNotFound},
+        {false, "GET /stream.mjpg?fps=5 HTTP/1.1\r\n\r\n", kNotFound},
         {true, "GET /stream.mjpeg HTTP/1.1\r\n\r\n", kNotFound},
-        {true, "HEAD /stream.mjpg HTTP/1.1\r\n\r\n", ""},
+        {true, "HEAD /stream.mjpg?fps=5 HTTP/1.1\r\n\r\n", kHeader},
         {true, "GET /stream.mjpg HTTP/2.0\r\n\r\n", ""},
-        {true, "GET /current.jpg HTTP/1.0\r\n\r\n", ""},
+        {true, "GET /current.jpg HTTP/1.0\r\n\r\n", picture},
         {true, "GET /CURRENT.JPG HTTP/1.1\r\n\r\n", picture},
     };
     for (const bool stream : {false, true}) {
@@ -282,16 +287,21 @@ TEST_F(StreamTest, StreamsCountAgainstTheBoundAndOneStalledForTheLimitIsClosed)
     EXPECT_TRUE(turnedAway.ReadToEnd());
     EXPECT_TRUE(turnedAway.Received().isEmpty());
 
-    form.ServerSocket1->SetStreamStallLimit(std::chrono::milliseconds(200));
     // More than the system buffers for a viewer that takes nothing (4 MB at most).
     const QImage large = NoiseFrame(3200, 2400, 9);
     form.SetCurrentFrame(large);
     QByteArray expected = kHeader + Part(EncodeJpeg(large));
     ASSERT_TRUE(waiting->ReadAtLeast(expected.size()));
-    // The stalled viewer goes; the one that waits for the next frame, with
-    // nothing to take meanwhile, stays well past the limit.
+    // The stalled viewer goes once it has taken nothing for 10 seconds; the
+    // one that waits for the next frame, with nothing to take meanwhile,
+    // stays well past the limit.
+    SharedClock().Advance(9800);
+    QTest::qWait(250);
+    EXPECT_EQ(form.ServerSocket1->StreamStatus().streams, 2);
+    SharedClock().Advance(300);
     ASSERT_TRUE(WaitFor([&] { return form.ServerSocket1->ClientCount() == 1; }));
-    QTest::qWait(600);
+    SharedClock().Advance(30000);
+    QTest::qWait(250);
     EXPECT_EQ(form.ServerSocket1->StreamStatus().streams, 1);
     const QImage small = NoiseFrame(64, 48, 10);
     form.SetCurrentFrame(small);

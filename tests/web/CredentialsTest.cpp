@@ -1,0 +1,97 @@
+// Who may watch, without sockets: the password's salted hash and the Basic
+// credentials of a request checked against it.
+
+#include "web/Credentials.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace orv::web {
+namespace {
+
+TEST(CredentialsTest, HashIsSaltedPbkdf2ThatOnlyItsPasswordMatches)
+{
+    const QString first = MakePasswordHash(QStringLiteral("s\u00e9same"), 1000);
+    const QString second = MakePasswordHash(QStringLiteral("s\u00e9same"), 1000);
+    // Salted: the same password never gives the same text twice.
+    EXPECT_NE(first, second);
+    const QStringList fields = first.split(QLatin1Char('$'));
+    ASSERT_EQ(fields.size(), 4);
+    EXPECT_EQ(fields[0], QStringLiteral("pbkdf2-sha256"));
+    EXPECT_EQ(fields[1], QStringLiteral("1000"));
+    EXPECT_EQ(QByteArray::fromBase64(fields[2].toLatin1()).size(), 16);
+    EXPECT_EQ(QByteArray::fromBase64(fields[3].toLatin1()).size(), 32);
+    EXPECT_FALSE(first.contains(QStringLiteral("same")));
+    // The shipped number of rounds.
+    EXPECT_TRUE(MakePasswordHash(QStringLiteral("x")).startsWith(QStringLiteral("pbkdf2-sha256$20000$")));
+
+    struct Case {
+        QByteArray password;
+        QString hash;
+        bool matches;
+    };
+    // PBKDF2-HMAC-SHA256 of "passwd" with salt "salt" and 1 round, as
+    // Python's hashlib.pbkdf2_hmac computes it.
+    const QString known = QStringLiteral("pbkdf2-sha256$1$c2FsdA==$VawEblbjCJ/sFpHCJUS2BflBhSFt3gRl5oudV8INrLw=");
+    const Case cases[] = {
+        {"s\xc3\xa9same", first, true},
+        {"s\xc3\xa9same", second, true},
+        {"sesame", first, false},
+        {"", first, false},
+        {"passwd", known, true},
+        {"passw", known, false},
+        {"passwd", QStringLiteral("sha1$1$c2FsdA==$VawEblbjCJ/sFpHCJUS2BflBhSFt3gRl5oudV8INrLw="), false},
+        {"passwd", QStringLiteral("pbkdf2-sha256$0$c2FsdA==$VawEblbjCJ/sFpHCJUS2BflBhSFt3gRl5oudV8INrLw="), false},
+        {"passwd", QStringLiteral("pbkdf2-sha256$1$c2FsdA==$VawEblbjCJ"), false},
+        {"passwd", QString(), false},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(PasswordMatches(c.password, c.hash), c.matches) << c.password.constData() << " " << c.hash.toStdString();
+}
+
+TEST(CredentialsTest, SameBytesComparesWholeArrays)
+{
+    EXPECT_TRUE(SameBytes("abc", "abc"));
+    EXPECT_TRUE(SameBytes("", ""));
+    EXPECT_FALSE(SameBytes("abc", "abd"));
+    EXPECT_FALSE(SameBytes("abc", QByteArray("abc\0", 4)));
+    EXPECT_FALSE(SameBytes("abc", "ab"));
+    EXPECT_FALSE(SameBytes("", "a"));
+}
+
+TEST(CredentialsTest, BasicCredentialsOfTheHeaderAreCheckedAgainstUserAndHash)
+{
+    const QString hash = MakePasswordHash(QStringLiteral("pass:word"), 1000);
+    const auto request = [](const std::string& lines) { return "GET / HTTP/1.1\r\nHost: cam\r\n" + lines + "\r\n"; };
+    const std::string good = QByteArray("viewer:pass:word").toBase64().toStdString();
+    struct Case {
+        const char* name;
+        std::string request;
+        Authorization result;
+    };
+    const Case cases[] = {
+        {"good", request("Authorization: Basic " + good + "\r\n"), Authorization::Good},
+        {"any case, bare LF", request("authorization: BASIC  " + good + " \n"), Authorization::Good},
+        {"none", request(""), Authorization::Missing},
+        {"another scheme", request("Authorization: Bearer " + good + "\r\n"), Authorization::Missing},
+        {"after the header", request("") + "Authorization: Basic " + good + "\r\n", Authorization::Missing},
+        {"in the request line", "GET /Authorization: Basic " + good + " HTTP/1.1\r\n\r\n", Authorization::Missing},
+        {"wrong password", request("Authorization: Basic " + QByteArray("viewer:pass").toBase64().toStdString() + "\r\n"),
+         Authorization::Wrong},
+        {"wrong user", request("Authorization: Basic " + QByteArray("Viewer:pass:word").toBase64().toStdString() + "\r\n"),
+         Authorization::Wrong},
+        {"no colon", request("Authorization: Basic " + QByteArray("viewer").toBase64().toStdString() + "\r\n"),
+         Authorization::Wrong},
+        {"not base64", request("Authorization: Basic dmlld2Vy*OnBhc3M=\r\n"), Authorization::Wrong},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(CheckAuthorization(c.request, QStringLiteral("viewer"), hash), c.result) << c.name;
+}
+
+}  // namespace
+}  // namespace orv::web
