@@ -256,7 +256,7 @@ public:
         recorder_ = new TCamAvi(*view_, settings_, link_, Catalogue(), [&] {
             finished = orv::IsUiThread();
             loop.quit();
-        }, QString(), automatic);
+        }, QString(), TCamAvi::Recording::FromSettings, automatic);
         // A safety net, never reached when all is well: a recorder that does
         // not end is stopped, so that it does not outlive the test.
         bool overdue = false;
