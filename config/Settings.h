@@ -35,7 +35,9 @@ namespace orv {
     X(ServerPort, Int, 80)                                \
     X(AutoPhoneConnect, Bool, true)                       \
     X(LangIndex, Int, 0)                                  \
-    X(ServerStream, Bool, false)
+    X(ServerStream, Bool, false)                          \
+    X(AviSplitMinutes, Int, 0)                            \
+    X(AviKeepMegabytes, Int, 0)
 
 using SettingText = QString;
 using SettingInt = int32_t;
