@@ -261,8 +261,14 @@ private:
         Progress(QStringLiteral("recording into %1").arg(file_));
         // A start of the program's own: an existing file is never replaced,
         // and the camera starts again after a fault once it has recorded.
+        video::SplitPlan plan = video::SplitPlan::FromSettings(settings_);
+        plan.splitMinutes = options_.splitMinutes.value_or(plan.splitMinutes);
+        plan.keepMegabytes = options_.keepMegabytes.value_or(plan.keepMegabytes);
+        // A run cut into files names each of them in the folder given.
+        const bool folder = options_.file.endsWith(QLatin1Char('/')) || QFileInfo(options_.file).isDir();
         recorder_ = new video::TCamAvi(*this, settings_, phone::PhoneLink::Instance(), codecs_,
-                                       [this] { RecordingFinished(); }, file_, true);
+                                       [this] { RecordingFinished(); },
+                                       plan.splitMinutes > 0 && folder ? options_.file : file_, true, plan);
         if (options_.seconds > 0) {
             QTimer::singleShot(std::chrono::seconds(options_.seconds), this, [this] {
                 if (recorder_)
