@@ -27,6 +27,7 @@
 #include <QVBoxLayout>
 
 #include <cmath>
+#include <limits>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -281,6 +282,12 @@ void TOptionsDlg::BuildVideoTab()
     Label6 = MakeLabel("Label6", "Компрессор:", ComboBox2);
     Button3 = MakeButton("Button3", "Настроить");
     Button4 = MakeButton("Button4", "About");
+    SpinEdit1 = Named(new QSpinBox, "SpinEdit1");
+    SpinEdit1->setRange(0, std::numeric_limits<int>::max());
+    Label12 = MakeLabel("Label12", txt::kOptSplitMinutes.builtIn, SpinEdit1);
+    SpinEdit2 = Named(new QSpinBox, "SpinEdit2");
+    SpinEdit2->setRange(0, std::numeric_limits<int>::max());
+    Label13 = MakeLabel("Label13", txt::kOptKeepMegabytes.builtIn, SpinEdit2);
 
     // Paths are long: the fields get room for a typical one.
     const int pathWidth = fontMetrics().horizontalAdvance(QStringLiteral("/home/someone/Videos/recording.avi"));
@@ -311,6 +318,10 @@ void TOptionsDlg::BuildVideoTab()
     compressor->addWidget(Button3);
     compressor->addWidget(Button4);
     grid->addLayout(compressor, row++, 1, 1, 2);
+    grid->addWidget(Label12, row, 0);
+    grid->addWidget(SpinEdit1, row++, 1);
+    grid->addWidget(Label13, row, 0);
+    grid->addWidget(SpinEdit2, row++, 1);
     grid->setColumnStretch(1, 1);
     grid->setRowStretch(row, 1);
 }
@@ -369,6 +380,9 @@ void TOptionsDlg::LoadSettings()
     Edit7->setValue(settings_.GetServerPort());
     CheckBox11->setChecked(settings_.GetAutoPhoneConnect());
     CheckBox12->setChecked(settings_.GetServerStream());
+    // The spin controls keep a stored value inside 0 and the largest int.
+    SpinEdit1->setValue(settings_.GetAviSplitMinutes());
+    SpinEdit2->setValue(settings_.GetAviKeepMegabytes());
 
     // The language list: the built-in language, then the files in the order
     // of every lookup, so that a position is a language index.
@@ -437,6 +451,8 @@ bool TOptionsDlg::SaveSettings()
     settings_.SetAutoPhoneConnect(CheckBox11->isChecked());
     settings_.SetLangIndex(ComboBox5->currentIndex());
     settings_.SetServerStream(CheckBox12->isChecked());
+    settings_.SetAviSplitMinutes(SpinEdit1->value());
+    settings_.SetAviKeepMegabytes(SpinEdit2->value());
     return true;
 }
 
@@ -468,6 +484,8 @@ void TOptionsDlg::FormShow()
     CheckBox10->setText(text(txt::kOptServerEnabled));
     Label10->setText(text(txt::kOptPort));
     CheckBox12->setText(text(txt::kOptServerStream));
+    Label12->setText(text(txt::kOptSplitMinutes));
+    Label13->setText(text(txt::kOptKeepMegabytes));
 
     const int lighting = ComboBox4->currentIndex();
     ComboBox4->clear();

@@ -110,6 +110,10 @@ public:
     QComboBox* ComboBox2 = nullptr;
     QPushButton* Button3 = nullptr;
     QPushButton* Button4 = nullptr;
+    QLabel* Label12 = nullptr;
+    QSpinBox* SpinEdit1 = nullptr;  // "AviSplitMinutes"
+    QLabel* Label13 = nullptr;
+    QSpinBox* SpinEdit2 = nullptr;  // "AviKeepMegabytes"
 
     QCheckBox* CheckBox10 = nullptr;
     QLabel* Label10 = nullptr;

@@ -78,6 +78,8 @@ inline constexpr LangEntry kOptLightIncandescent{"OPTIONS", "S23", "Лампы �
 inline constexpr LangEntry kOptLightFluorescent{"OPTIONS", "S24", "Люминисц. лампы"};
 inline constexpr LangEntry kOptLightNight{"OPTIONS", "S25", "Ночная съёмка"};
 inline constexpr LangEntry kOptServerStream{"OPTIONS", "S26", "Видеопоток MJPEG по адресу /stream.mjpg"};
+inline constexpr LangEntry kOptSplitMinutes{"OPTIONS", "SPLIT_MINUTES", "Новый файл каждые (мин, 0 — один файл):"};
+inline constexpr LangEntry kOptKeepMegabytes{"OPTIONS", "KEEP_MEGABYTES", "Хранить записи до (МБ, 0 — все):"};
 
 // --- status texts and messages. A key used in several places has one entry
 // per use, each with its own built-in text; a language file gives one text
@@ -134,7 +136,7 @@ inline constexpr std::array<LangEntry, 17> kMenuTexts{
     txt::kMenuMailAuthor, txt::kMenuAbout,
 };
 
-inline constexpr std::array<LangEntry, 30> kOptionsTexts{
+inline constexpr std::array<LangEntry, 32> kOptionsTexts{
     txt::kOptPhoneTab,       txt::kOptProgramTab,        txt::kOptVideoTab,         txt::kOptServerTab,
     txt::kOptTempFile,       txt::kOptPictureType,       txt::kOptShotTimeout,      txt::kOptInitTimeout,
     txt::kOptLighting,       txt::kOptExposure,          txt::kOptCloseToTray,      txt::kOptAutoRestart,
@@ -143,6 +145,7 @@ inline constexpr std::array<LangEntry, 30> kOptionsTexts{
     txt::kOptConfigure,      txt::kOptServerEnabled,     txt::kOptPort,             txt::kOptLightAuto,
     txt::kOptLightSunny,     txt::kOptLightCloudy,       txt::kOptLightIncandescent, txt::kOptLightFluorescent,
     txt::kOptLightNight,     txt::kOptServerStream,
+    txt::kOptSplitMinutes,   txt::kOptKeepMegabytes,
 };
 
 // Every use of every STRS key (keys with several uses appear once per use).

@@ -105,7 +105,9 @@ INSTANTIATE_TEST_SUITE_P(
         ROW(ServerEnabled, "ServerEnabled", false, true, kRegDword, 1, 0, 0, 0),
         ROW(ServerPort, "ServerPort", 80, 8080, kRegDword, 0x90, 0x1F, 0, 0),
         ROW(AutoPhoneConnect, "AutoPhoneConnect", true, false, kRegDword, 0, 0, 0, 0),
-        ROW(LangIndex, "LangIndex", 0, -1, kRegDword, 0xFF, 0xFF, 0xFF, 0xFF)),
+        ROW(LangIndex, "LangIndex", 0, -1, kRegDword, 0xFF, 0xFF, 0xFF, 0xFF),
+        ROW(AviSplitMinutes, "AviSplitMinutes", 0, 60, kRegDword, 60, 0, 0, 0),
+        ROW(AviKeepMegabytes, "AviKeepMegabytes", 0, 10240, kRegDword, 0x00, 0x28, 0, 0)),
     [](const ::testing::TestParamInfo<Accessor>& row) { return std::string(row.param.name); });
 
 }  // namespace

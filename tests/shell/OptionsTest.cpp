@@ -184,7 +184,8 @@ QStringList DefaultLines()
             QStringLiteral("\"AviFolder\"=\"%1\"").arg(DefaultAviFolder()),
             QStringLiteral("\"ServerEnabled\"=dword:00000000"), QStringLiteral("\"ServerPort\"=dword:00000050"),
             QStringLiteral("\"AutoPhoneConnect\"=dword:00000001"), QStringLiteral("\"LangIndex\"=dword:00000000"),
-            QStringLiteral("\"ServerStream\"=dword:00000000")};
+            QStringLiteral("\"ServerStream\"=dword:00000000"), QStringLiteral("\"AviSplitMinutes\"=dword:00000000"),
+            QStringLiteral("\"AviKeepMegabytes\"=dword:00000000")};
 }
 
 QStringList With(QStringList lines, const QStringList& changed)
@@ -211,7 +212,8 @@ TEST_F(OptionsTest, OkWritesTheTwentyFourValuesInOrderThenTheStreamSetting)
         QStringLiteral("\"AutoAviFileName\"=dword:00000001"), QStringLiteral("\"AviFolder\"=\"/srv/video/\""),
         QStringLiteral("\"ServerEnabled\"=dword:00000001"), QStringLiteral("\"ServerPort\"=dword:00001f90"),
         QStringLiteral("\"AutoPhoneConnect\"=dword:00000000"), QStringLiteral("\"LangIndex\"=dword:00000001"),
-        QStringLiteral("\"ServerStream\"=dword:00000001")};
+        QStringLiteral("\"ServerStream\"=dword:00000001"), QStringLiteral("\"AviSplitMinutes\"=dword:0000003c"),
+        QStringLiteral("\"AviKeepMegabytes\"=dword:00002800")};
     QStringList backwards = everyValue;
     std::reverse(backwards.begin(), backwards.end());
     WriteLanguageFile(QStringLiteral("a.lng"), "[OPTIONS]\n");
@@ -390,7 +392,7 @@ TEST_F(OptionsTest, AnInvalidNumberKeepsTheDialogOpenAndWritesNothing)
             dialog.OKBtn->click();
             EXPECT_FALSE(dialog.isVisible()) << row.message;
         });
-        EXPECT_EQ(StoredLines().size(), 25) << row.message;
+        EXPECT_EQ(StoredLines().size(), 27) << row.message;
         EXPECT_EQ(Settings().GetTempJpgName(), QStringLiteral("/a/new.jpg"));
     }
 }
