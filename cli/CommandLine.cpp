@@ -21,9 +21,20 @@ std::optional<int> Count(const QString& text, int most)
     return static_cast<int>(value);
 }
 
+// A whole number from 0 to the largest dword, or nothing.
+std::optional<uint32_t> Dword(const QString& text)
+{
+    bool ok = false;
+    const qulonglong value = text.toULongLong(&ok, 10);
+    if (!ok || text.startsWith(QLatin1Char('+')) || value > std::numeric_limits<uint32_t>::max())
+        return std::nullopt;
+    return static_cast<uint32_t>(value);
+}
+
 bool TakesValue(const QString& name)
 {
-    for (const char* option : {"--photo", "--record", "--wait", "--frames", "--seconds"}) {
+    for (const char* option :
+         {"--photo", "--record", "--wait", "--frames", "--seconds", "--split-minutes", "--keep-megabytes"}) {
         if (name == QLatin1String(option))
             return true;
     }
@@ -102,6 +113,15 @@ LongOptions ParseLongOptions(const QStringList& arguments)
                                 .arg(*value));
             options.frames = *frames;
             given << name;
+        } else if (name == QLatin1String("--split-minutes") || name == QLatin1String("--keep-megabytes")) {
+            const std::optional<uint32_t> number = Dword(*value);
+            if (!number)
+                return fail(QStringLiteral("option '%1' needs a whole number from 0 to %2, not '%3'")
+                                .arg(name)
+                                .arg(std::numeric_limits<uint32_t>::max())
+                                .arg(*value));
+            (name == QLatin1String("--split-minutes") ? options.splitMinutes : options.keepMegabytes) = *number;
+            given << name;
         } else {
             return fail(QStringLiteral("unknown option '%1'").arg(argument));
         }
@@ -140,7 +160,8 @@ QString HelpText()
     return QStringLiteral(
                "Usage: orvello [SWITCH]... [OPTION]...\n"
                "       orvello --photo FILE [--wait SECONDS] [--simulate-phone]\n"
-               "       orvello --record FILE [--frames N] [--seconds S] [--wait SECONDS] [--simulate-phone]\n"
+               "       orvello --record FILE [--frames N] [--seconds S] [--split-minutes N]\n"
+               "               [--keep-megabytes N] [--wait SECONDS] [--simulate-phone]\n"
                "       orvello --serve [--frames N] [--seconds S] [--wait SECONDS] [--simulate-phone]\n"
                "Use a Motorola camera phone on USB as a still camera and a slow web camera:\n"
                "take photos, record the camera into AVI files, serve the latest picture to browsers.\n"
@@ -169,6 +190,12 @@ QString HelpText()
                "                      turn them on, until SIGINT or SIGTERM; no AVI file\n"
                "  --frames N          with --record or --serve: stop after N frames\n"
                "  --seconds S         with --record or --serve: stop after S seconds\n"
+               "  --split-minutes N   with --record: complete the file every N minutes and go on\n"
+               "                      in a new one (dated, or FILE-0001.avi, FILE-0002.avi, ...);\n"
+               "                      0 records one file (default: the settings, AviSplitMinutes)\n"
+               "  --keep-megabytes N  with --record: at each new file remove the oldest recordings\n"
+               "                      in its folder until they take at most N MiB; only files named\n"
+               "                      by orvello go; 0 keeps all (default: AviKeepMegabytes)\n"
                "  --wait SECONDS      wait at most this long for the phone (default 30)\n"
                "Progress goes to standard error when it is a terminal; a failure is one line there.\n"
                "\n"

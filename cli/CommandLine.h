@@ -6,6 +6,7 @@
 
 #include <QStringList>
 
+#include <cstdint>
 #include <optional>
 
 namespace orv {
@@ -25,7 +26,8 @@ enum ExitStatus : int {
 
 // Long options: arguments that begin with "--". The program knows
 // --simulate-phone, --exit-when-idle, --help, --version, and for work without
-// a window --photo FILE, --record FILE, --serve, --frames N, --seconds S and --wait S
+// a window --photo FILE, --record FILE, --serve, --frames N, --seconds S,
+// --wait S, --split-minutes N and --keep-megabytes N
 // (the value as the next argument or after "="); any other is an error. Qt's
 // own options are written with one dash ("-platform offscreen") and are left
 // to Qt, like every other argument of the window's program.
@@ -44,6 +46,10 @@ struct LongOptions {
     int waitSeconds = kDefaultWaitSeconds;
     int frames = 0;   // Record and Serve: stop after this many frames; 0 no limit
     int seconds = 0;  // Record and Serve: stop after this many seconds; 0 no limit
+    // Record: a new file after this many minutes, and the megabytes of
+    // recordings the folder keeps (0 off); when not given, the settings say.
+    std::optional<uint32_t> splitMinutes;
+    std::optional<uint32_t> keepMegabytes;
 };
 // arguments: without the program name. --help and --version win over
 // everything after them, an error over everything. --photo and --record take

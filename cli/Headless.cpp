@@ -275,11 +275,17 @@ private:
                          : QStringLiteral("recording into %1").arg(file_));
         // A start of the program's own: an existing file is never replaced,
         // and the camera starts again after a fault once it has recorded.
+        video::SplitPlan plan = video::SplitPlan::FromSettings(settings_);
+        plan.splitMinutes = options_.splitMinutes.value_or(plan.splitMinutes);
+        plan.keepMegabytes = options_.keepMegabytes.value_or(plan.keepMegabytes);
+        // A run cut into files names each of them in the folder given.
+        const bool folder = options_.file.endsWith(QLatin1Char('/')) || QFileInfo(options_.file).isDir();
         recorder_ = new video::TCamAvi(*this, settings_, phone::PhoneLink::Instance(), codecs_,
-                                       [this] { RecordingFinished(); }, serving ? QString() : file_,
+                                       [this] { RecordingFinished(); },
+                                       serving ? QString() : (plan.splitMinutes > 0 && folder ? options_.file : file_),
                                        serving ? video::TCamAvi::Recording::NoFile
                                                : video::TCamAvi::Recording::FromSettings,
-                                       true);
+                                       true, plan);
         if (settings_.GetVirtualCamera()) {
             QString error;
             QString warning;

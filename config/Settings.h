@@ -40,7 +40,9 @@ namespace orv {
     X(VirtualCamera, Bool, false)                         \
     X(ServerLocalOnly, Bool, false)                       \
     X(ServerUser, Text, QString())                        \
-    X(ServerPasswordHash, Text, QString())
+    X(ServerPasswordHash, Text, QString())                 \
+    X(AviSplitMinutes, Int, 0)                            \
+    X(AviKeepMegabytes, Int, 0)
 
 using SettingText = QString;
 using SettingInt = int32_t;

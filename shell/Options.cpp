@@ -335,6 +335,12 @@ void TOptionsDlg::BuildVideoTab()
     Button4 = MakeButton("Button4", "About");
     CheckBox13 = MakeCheckBox("CheckBox13", txt::kOptRecordToFile.builtIn);
     CheckBox14 = MakeCheckBox("CheckBox14", txt::kOptVirtualCamera.builtIn);
+    SpinEdit1 = Named(new QSpinBox, "SpinEdit1");
+    SpinEdit1->setRange(0, std::numeric_limits<int>::max());
+    Label12 = MakeLabel("Label12", txt::kOptSplitMinutes.builtIn, SpinEdit1);
+    SpinEdit2 = Named(new QSpinBox, "SpinEdit2");
+    SpinEdit2->setRange(0, std::numeric_limits<int>::max());
+    Label13 = MakeLabel("Label13", txt::kOptKeepMegabytes.builtIn, SpinEdit2);
 
     // Paths are long: the fields get room for a typical one.
     const int pathWidth = fontMetrics().horizontalAdvance(QStringLiteral("/home/someone/Videos/recording.avi"));
@@ -367,6 +373,10 @@ void TOptionsDlg::BuildVideoTab()
     grid->addLayout(compressor, row++, 1, 1, 2);
     grid->addWidget(CheckBox13, row++, 0, 1, 3);
     grid->addWidget(CheckBox14, row++, 0, 1, 3);
+    grid->addWidget(Label12, row, 0);
+    grid->addWidget(SpinEdit1, row++, 1);
+    grid->addWidget(Label13, row, 0);
+    grid->addWidget(SpinEdit2, row++, 1);
     grid->setColumnStretch(1, 1);
     grid->setRowStretch(row, 1);
 }
@@ -431,6 +441,9 @@ void TOptionsDlg::LoadSettings()
     CheckBox12->setChecked(settings_.GetServerStream());
     CheckBox13->setChecked(settings_.GetRecordToFile());
     CheckBox14->setChecked(settings_.GetVirtualCamera());
+    // The spin controls keep a stored value inside 0 and the largest int.
+    SpinEdit1->setValue(settings_.GetAviSplitMinutes());
+    SpinEdit2->setValue(settings_.GetAviKeepMegabytes());
 
     // The language list: the built-in language, then the files in the order
     // of every lookup, so that a position is a language index.
@@ -515,6 +528,8 @@ bool TOptionsDlg::SaveSettings(QString* failure)
     settings_.SetServerStream(CheckBox12->isChecked());
     settings_.SetRecordToFile(CheckBox13->isChecked());
     settings_.SetVirtualCamera(CheckBox14->isChecked());
+    settings_.SetAviSplitMinutes(SpinEdit1->value());
+    settings_.SetAviKeepMegabytes(SpinEdit2->value());
     const std::string refused = reg::TakeWriteFailure();
     if (refused.empty())
         return true;
@@ -563,6 +578,8 @@ void TOptionsDlg::FormShow()
     Label5->setText(text(txt::kOptFps));
     Button2->setText(text(txt::kOptFpsTest));
     Button4->setText(text(txt::kOptCodecAbout));
+    Label12->setText(text(txt::kOptSplitMinutes));
+    Label13->setText(text(txt::kOptKeepMegabytes));
 
     const int lighting = ComboBox4->currentIndex();
     ComboBox4->clear();

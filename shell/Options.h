@@ -121,6 +121,10 @@ public:
     QPushButton* Button4 = nullptr;
     QCheckBox* CheckBox13 = nullptr;  // record into an AVI file
     QCheckBox* CheckBox14 = nullptr;  // the PipeWire camera
+    QLabel* Label12 = nullptr;
+    QSpinBox* SpinEdit1 = nullptr;  // "AviSplitMinutes"
+    QLabel* Label13 = nullptr;
+    QSpinBox* SpinEdit2 = nullptr;  // "AviKeepMegabytes"
 
     QCheckBox* CheckBox10 = nullptr;
     QLabel* Label10 = nullptr;

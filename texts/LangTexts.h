@@ -81,6 +81,8 @@ inline constexpr LangEntry kOptLightNight{"OPTIONS", "S25", "Ночная съё
 inline constexpr LangEntry kOptServerStream{"OPTIONS", "S26", "Видеопоток MJPEG по адресу /stream.mjpg"};
 inline constexpr LangEntry kOptRecordToFile{"OPTIONS", "RECORD_TO_FILE", "Записывать видео в файл AVI"};
 inline constexpr LangEntry kOptVirtualCamera{"OPTIONS", "VIRTUAL_CAMERA", "Камера PipeWire для других программ"};
+inline constexpr LangEntry kOptSplitMinutes{"OPTIONS", "SPLIT_MINUTES", "Новый файл каждые (мин, 0 — один файл):"};
+inline constexpr LangEntry kOptKeepMegabytes{"OPTIONS", "KEEP_MEGABYTES", "Хранить записи до (МБ, 0 — все):"};
 
 // --- status texts and messages. A key used in several places has one entry
 // per use, each with its own built-in text; a language file gives one text
@@ -211,7 +213,7 @@ inline constexpr std::array<LangEntry, 19> kMenuTexts{
     txt::kMenuMailAuthor, txt::kMenuAbout,      txt::kMenuOpenRecordings, txt::kMenuCopyAddress,
 };
 
-inline constexpr std::array<LangEntry, 32> kOptionsTexts{
+inline constexpr std::array<LangEntry, 34> kOptionsTexts{
     txt::kOptPhoneTab,       txt::kOptProgramTab,        txt::kOptVideoTab,         txt::kOptServerTab,
     txt::kOptTempFile,       txt::kOptPictureType,       txt::kOptShotTimeout,      txt::kOptInitTimeout,
     txt::kOptLighting,       txt::kOptExposure,          txt::kOptCloseToTray,      txt::kOptAutoRestart,
@@ -220,7 +222,7 @@ inline constexpr std::array<LangEntry, 32> kOptionsTexts{
     txt::kOptConfigure,      txt::kOptServerEnabled,     txt::kOptPort,             txt::kOptLightAuto,
     txt::kOptLightSunny,     txt::kOptLightCloudy,       txt::kOptLightIncandescent, txt::kOptLightFluorescent,
     txt::kOptLightNight,     txt::kOptServerStream,
-    txt::kOptRecordToFile,   txt::kOptVirtualCamera,
+    txt::kOptRecordToFile,   txt::kOptVirtualCamera,  txt::kOptSplitMinutes,   txt::kOptKeepMegabytes,
 };
 
 // Texts of the options dialog and the encoder's dialogs that FormShow does

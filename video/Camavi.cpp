@@ -4,6 +4,7 @@
 #include "CamView.h"
 #include "platform/Clock.h"
 #include "Codecs.h"
+#include "Retention.h"
 #include "capture/Jpeg.h"
 #include "texts/LangTexts.h"
 #include "phone/PhoneLink.h"
@@ -44,6 +45,9 @@ constexpr double kFastestFps = 1000.0;
 constexpr uint32_t kStopGraceMs = 500;
 // Suffixes tried to make a dated name unique.
 constexpr int kMaxNameSuffix = 9999;
+
+constexpr uint64_t kMsPerMinute = 60000;
+constexpr uint64_t kBytesPerMegabyte = 1048576;
 
 // A waiting time from the settings; a negative value waits not at all.
 uint32_t Milliseconds(int value) { return value > 0 ? static_cast<uint32_t>(value) : 0u; }
@@ -106,10 +110,20 @@ QString RecordingTimeText(long long seconds)
         .arg(seconds % 60, 2, 10, QLatin1Char('0'));
 }
 
+SplitPlan SplitPlan::FromSettings(const Settings& settings)
+{
+    // Stored as dwords: a value beyond 2^31 reads as a negative number.
+    return {static_cast<uint32_t>(settings.GetAviSplitMinutes()), static_cast<uint32_t>(settings.GetAviKeepMegabytes())};
+}
+
 TCamAvi::TCamAvi(CamView& view, const Settings& settings, phone::PhoneLink& link, const TCodecs& codecs,
-                 std::function<void()> finished, const QString& fileName, Recording recording, bool automatic)
+                 std::function<void()> finished, const QString& fileName, Recording recording, bool automatic,
+                 std::optional<SplitPlan> plan)
     : view_(view), settings_(settings), Monitor(link), automatic_(automatic)
 {
+    const SplitPlan split = plan ? *plan : SplitPlan::FromSettings(settings);
+    splitMs_ = split.splitMinutes * kMsPerMinute;
+    keepBytes_ = split.keepMegabytes * kBytesPerMegabyte;
     if (finished)
         OnTerminate = [finished = std::move(finished)](TThread*) { finished(); };
     Download.reserve(kPictureBufferSize);
@@ -138,7 +152,10 @@ TCamAvi::TCamAvi(CamView& view, const Settings& settings, phone::PhoneLink& link
         if (fileName.isEmpty() && settings.GetAutoAviFileName()) {
             dated_ = true;
             requestedName_ = settings.GetAviFolder();
+        } else if (!fileName.isEmpty() && (fileName.endsWith(QLatin1Char('/')) || QFileInfo(fileName).isDir())) {
+            dated_ = true;
         }
+        numbered_ = !dated_ && splitMs_ > 0;
         // The videos folder of the default file, and the folder chosen for
         // dated names, may not exist yet in a fresh home folder.
         makeFolder_ = dated_ || (fileName.isEmpty() && QFileInfo(AviName).absolutePath() ==
@@ -163,7 +180,12 @@ TCamAvi::~TCamAvi()
 
 bool TCamAvi::OpenFile(QString* reason)
 {
-    AviName = dated_ ? UniqueAviName(DatedAviName(requestedName_, TheClock().Now())) : requestedName_;
+    if (dated_)
+        AviName = UniqueAviName(DatedAviName(requestedName_, TheClock().Now()));
+    else if (numbered_)
+        AviName = NextNumberedAviName(requestedName_);
+    else
+        AviName = requestedName_;
     if (makeFolder_) {
         const QString folder = QFileInfo(AviName).absolutePath();
         if (!QFileInfo(folder).isDir() && QDir().mkpath(folder))
@@ -286,6 +308,7 @@ bool TCamAvi::RecordOnce()
 
     bool streaming = false;
     bool fault = false;
+    double rate = 0;  // of every file of this recording
     while (!Terminated()) {
         const uint32_t t0 = TheClock().TickCount();
         if (!CaptureFrame()) {
@@ -296,7 +319,21 @@ bool TCamAvi::RecordOnce()
             }
             break;
         }
-        const uint32_t captureMs = TheClock().TickCount() - t0;  // right across the tick count's wrap
+        const uint32_t captured = TheClock().TickCount();
+        const uint32_t captureMs = captured - t0;  // right across the tick count's wrap
+        // A file that has recorded its length is completed; this frame
+        // begins the next one.
+        if (streaming && splitMs_ > 0) {
+            fileMs_ += captured - fileTick_;
+            fileTick_ = captured;
+            if (fileMs_ >= splitMs_) {
+                if (!SplitFile()) {
+                    fault = true;
+                    break;
+                }
+                streaming = false;
+            }
+        }
         // The stream takes its rate from the first frame; later rates would
         // be ignored, so the settings are not read for them.
         if (!recordToFile_) {
@@ -306,13 +343,17 @@ bool TCamAvi::RecordOnce()
             continue;
         }
         if (!streaming) {
-            const bool automatic = settings_.GetAutoFps();
-            const double rate = StreamRate(automatic, captureMs, automatic ? 0.0 : settings_.GetFps());
+            if (rate <= 0) {
+                const bool automatic = settings_.GetAutoFps();
+                rate = StreamRate(automatic, captureMs, automatic ? 0.0 : settings_.GetFps());
+            }
             if (!Compressor->StartStream(*Avi, Frame, rate)) {
                 fault = ReportCompressorError();
                 break;
             }
             streaming = true;
+            fileMs_ = 0;
+            fileTick_ = captured;
         }
         if (!Compressor->CompressFrame(Frame)) {
             fault = ReportCompressorError();
@@ -322,7 +363,7 @@ bool TCamAvi::RecordOnce()
         // (or, started automatically, takes the next free name).
         if (!Avi->Published()) {
             QString reason;
-            if (!Avi->Publish(!automatic_ && !dated_, &reason)) {
+            if (!Avi->Publish(!automatic_ && !dated_ && !numbered_, &reason)) {
                 qCWarning(lcRecorder).noquote() << "cannot name" << Avi->Path() << AviName + QLatin1Char(':') << reason;
                 Report(FileError(reason));
                 fault = true;
@@ -330,6 +371,7 @@ bool TCamAvi::RecordOnce()
             }
             AviName = Avi->Path();
             qCInfo(lcRecorder).noquote() << "recording into" << AviName;
+            KeepWithinLimit();
         }
         ++segmentFrames_;
         ++framesRecorded_;
@@ -339,6 +381,30 @@ bool TCamAvi::RecordOnce()
     Tidy([this] { Monitor.CameraOff(); });
     SetStatus(LangText(txt::kStr3CameraStopped));
     return fault;
+}
+
+bool TCamAvi::SplitFile()
+{
+    // The encoder hands over what it holds, then the file gets its index
+    // and lengths, as at a stop.
+    Compressor.reset();
+    Avi.reset();
+    qCInfo(lcRecorder).noquote() << "completed" << AviName << "after" << fileMs_ / 1000 << "s";
+    Compressor = std::make_unique<TCompressor>(entry_);
+    if (QString reason; !OpenFile(&reason)) {
+        Report(FileError(reason));
+        return false;
+    }
+    return true;
+}
+
+void TCamAvi::KeepWithinLimit()
+{
+    if (keepBytes_ == 0)
+        return;
+    // Numbered names are the recorder's only beside a fixed name.
+    const QString stem = dated_ ? QString() : RecordingStem(requestedName_);
+    KeepRecordingsWithin(QFileInfo(AviName).absolutePath(), stem, keepBytes_, AviName);
 }
 
 bool TCamAvi::CaptureFrame()

@@ -14,6 +14,7 @@
 #include <ctime>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace orv {
@@ -30,6 +31,15 @@ class CamView;
 class TCodecs;
 class TCompressor;
 struct CodecEntry;
+
+// How a long recording is cut into files and how much of them its folder
+// keeps. Values of 0: one file per run, and every file kept.
+struct SplitPlan {
+    uint32_t splitMinutes = 0;   // a new file after this many minutes
+    uint32_t keepMegabytes = 0;  // of 1,048,576 bytes
+    // "AviSplitMinutes" and "AviKeepMegabytes".
+    static SplitPlan FromSettings(const Settings& settings);
+};
 
 class TCamAvi final : public TThread {
 public:
@@ -54,9 +64,14 @@ public:
     // the first free name of name-2.avi, name-3.avi, ...; and once frames
     // were recorded, a capture fault starts the camera again into a new file
     // after a pause (see kFirstRestartPauseMs) instead of ending the thread.
+    // A fileName that ends in "/" (or names a folder) gets dated names there.
+    // plan: where the recording is cut into files and how much its folder
+    // keeps; without one, the settings say. With a split, a fixed name is
+    // numbered (name-0001.avi, name-0002.avi, ...) and never replaced.
     TCamAvi(CamView& view, const Settings& settings, phone::PhoneLink& link, const TCodecs& codecs,
             std::function<void()> finished, const QString& fileName = QString(),
-            Recording recording = Recording::FromSettings, bool automatic = false);
+            Recording recording = Recording::FromSettings, bool automatic = false,
+            std::optional<SplitPlan> plan = std::nullopt);
     ~TCamAvi() override;
 
     // Asks the recorder to end after the frame in progress. Main thread.
@@ -90,6 +105,10 @@ private:
     // Picks the file's name (a new dated one each time) and opens it beside
     // that name, making the folder when it is to be made.
     bool OpenFile(QString* reason);
+    // Completes the file and opens the next one, the camera running on.
+    bool SplitFile();
+    // Removes the folder's oldest recordings beyond the size it keeps.
+    void KeepWithinLimit();
     // Waits before the camera starts again; false when stopped meanwhile.
     bool WaitBeforeRestart(uint32_t milliseconds);
     // After frames of an automatic start, faults are logged and shown in
@@ -153,6 +172,13 @@ private:
     long long framesRecorded_ = 0;  // by every recording of this thread
     long long segmentFrames_ = 0;   // by the latest one
     QString lastFault_;
+    // The split: its length, and the time the latest file has recorded,
+    // counted from its first frame in ticks (64 bits: no wrap).
+    uint64_t splitMs_ = 0;
+    uint64_t keepBytes_ = 0;
+    bool numbered_ = false;
+    uint64_t fileMs_ = 0;
+    uint32_t fileTick_ = 0;
 };
 
 // The dated file name "dd-mm-yy_hhnn.avi" in folder, with one "/" between

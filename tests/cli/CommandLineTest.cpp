@@ -19,6 +19,8 @@ TEST(CommandLine, PhotoAndRecordOptions)
         int wait = 30;
         int frames = 0;
         int seconds = 0;
+        std::optional<uint32_t> split = std::nullopt;
+        std::optional<uint32_t> keep = std::nullopt;
     };
     const auto args = [](std::initializer_list<const char*> words) {
         QStringList list;
@@ -33,6 +35,20 @@ TEST(CommandLine, PhotoAndRecordOptions)
         {args({"--record", "cam.avi", "--frames", "10", "--seconds=60", "--wait", "1"}), Action::Record, "cam.avi", 1,
          10, 60},
         {args({"--record", "videos/"}), Action::Record, "videos/"},
+        {args({"--record", "videos/", "--split-minutes", "60", "--keep-megabytes=10240"}), Action::Record, "videos/",
+         30, 0, 0, 60, 10240},
+        {args({"--record", "a.avi", "--split-minutes=0", "--keep-megabytes", "4294967295"}), Action::Record, "a.avi",
+         30, 0, 0, 0, 4294967295u},
+        {args({"--split-minutes", "5"}), Action::Error, "option '--split-minutes' goes with --photo or --record"},
+        {args({"--photo", "a.jpg", "--keep-megabytes", "5"}), Action::Error,
+         "option '--keep-megabytes' goes with --record, not with --photo"},
+        {args({"--record", "a.avi", "--split-minutes", "-1"}), Action::Error,
+         "option '--split-minutes' needs a whole number from 0 to 4294967295, not '-1'"},
+        {args({"--record", "a.avi", "--keep-megabytes", "4294967296"}), Action::Error,
+         "option '--keep-megabytes' needs a whole number from 0 to 4294967295, not '4294967296'"},
+        {args({"--record", "a.avi", "--split-minutes", "+5"}), Action::Error,
+         "option '--split-minutes' needs a whole number from 0 to 4294967295, not '+5'"},
+        {args({"--record", "a.avi", "--keep-megabytes"}), Action::Error, "option '--keep-megabytes' needs a value"},
         {args({"--photo", "shot.jpg", "--help"}), Action::Help, ""},
         {args({"-s", "--simulate-phone"}), Action::Run, ""},
         {args({"--photo"}), Action::Error, "option '--photo' needs a value"},
@@ -67,6 +83,8 @@ TEST(CommandLine, PhotoAndRecordOptions)
             EXPECT_EQ(options.waitSeconds, c.wait);
             EXPECT_EQ(options.frames, c.frames);
             EXPECT_EQ(options.seconds, c.seconds);
+            EXPECT_EQ(options.splitMinutes, c.split);
+            EXPECT_EQ(options.keepMegabytes, c.keep);
         }
     }
 }

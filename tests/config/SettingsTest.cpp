@@ -108,7 +108,9 @@ INSTANTIATE_TEST_SUITE_P(
         ROW(LangIndex, "LangIndex", 0, -1, kRegDword, 0xFF, 0xFF, 0xFF, 0xFF),
         ROW(ServerLocalOnly, "ServerLocalOnly", false, true, kRegDword, 1, 0, 0, 0),
         ROW(ServerUser, "ServerUser", QString(), QStringLiteral("cam"), kRegSz, 'c', 'a', 'm', 0),
-        ROW(ServerPasswordHash, "ServerPasswordHash", QString(), QStringLiteral("p$1"), kRegSz, 'p', '$', '1', 0)),
+        ROW(ServerPasswordHash, "ServerPasswordHash", QString(), QStringLiteral("p$1"), kRegSz, 'p', '$', '1', 0),
+        ROW(AviSplitMinutes, "AviSplitMinutes", 0, 60, kRegDword, 60, 0, 0, 0),
+        ROW(AviKeepMegabytes, "AviKeepMegabytes", 0, 10240, kRegDword, 0x00, 0x28, 0, 0)),
     [](const ::testing::TestParamInfo<Accessor>& row) { return std::string(row.param.name); });
 
 }  // namespace

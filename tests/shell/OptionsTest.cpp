@@ -189,7 +189,9 @@ QStringList DefaultLines()
             QStringLiteral("\"ServerEnabled\"=dword:00000000"), QStringLiteral("\"ServerPort\"=dword:00001f90"),
             QStringLiteral("\"AutoPhoneConnect\"=dword:00000001"), QStringLiteral("\"LangIndex\"=dword:00000000"),
             QStringLiteral("\"ServerStream\"=dword:00000000"), QStringLiteral("\"RecordToFile\"=dword:00000001"),
-            QStringLiteral("\"VirtualCamera\"=dword:00000000")};
+            QStringLiteral("\"VirtualCamera\"=dword:00000000"),
+            QStringLiteral("\"AviSplitMinutes\"=dword:00000000"),
+            QStringLiteral("\"AviKeepMegabytes\"=dword:00000000")};
 }
 
 QStringList With(QStringList lines, const QStringList& changed)
@@ -217,7 +219,9 @@ TEST_F(OptionsTest, OkWritesTheTwentyFourValuesInOrderThenTheStreamSetting)
         QStringLiteral("\"ServerEnabled\"=dword:00000001"), QStringLiteral("\"ServerPort\"=dword:00001f90"),
         QStringLiteral("\"AutoPhoneConnect\"=dword:00000000"), QStringLiteral("\"LangIndex\"=dword:00000001"),
         QStringLiteral("\"ServerStream\"=dword:00000001"), QStringLiteral("\"RecordToFile\"=dword:00000000"),
-        QStringLiteral("\"VirtualCamera\"=dword:00000001")};
+        QStringLiteral("\"VirtualCamera\"=dword:00000001"),
+        QStringLiteral("\"AviSplitMinutes\"=dword:0000003c"),
+        QStringLiteral("\"AviKeepMegabytes\"=dword:00002800")};
     QStringList backwards = everyValue;
     std::reverse(backwards.begin(), backwards.end());
     WriteLanguageFile(QStringLiteral("a.lng"), "[OPTIONS]\n");
@@ -405,7 +409,7 @@ TEST_F(OptionsTest, AnInvalidNumberKeepsTheDialogOpenAndWritesNothing)
             dialog.OKBtn->click();
             EXPECT_FALSE(dialog.isVisible()) << row.message;
         });
-        EXPECT_EQ(StoredLines().size(), 27) << row.message;
+        EXPECT_EQ(StoredLines().size(), 29) << row.message;
         EXPECT_EQ(Settings().GetTempJpgName(), QStringLiteral("/a/new.jpg"));
     }
 }

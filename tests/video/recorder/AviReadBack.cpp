@@ -199,6 +199,25 @@ Packets ReadPackets(const QString& path)
     return result;
 }
 
+std::vector<std::vector<uint8_t>> ReadPacketData(const QString& path)
+{
+    std::vector<std::vector<uint8_t>> result;
+    AVFormatContext* context = nullptr;
+    if (avformat_open_input(&context, path.toUtf8().constData(), nullptr, nullptr) != 0)
+        return result;
+    if (avformat_find_stream_info(context, nullptr) >= 0 && context->nb_streams > 0) {
+        AVPacket* packet = av_packet_alloc();
+        while (av_read_frame(context, packet) >= 0) {
+            if (packet->stream_index == 0)
+                result.emplace_back(packet->data, packet->data + packet->size);
+            av_packet_unref(packet);
+        }
+        av_packet_free(&packet);
+    }
+    avformat_close_input(&context);
+    return result;
+}
+
 Probe RunFfprobe(const QString& path)
 {
     Probe probe;

@@ -59,6 +59,8 @@ struct Packets {
     std::vector<bool> keyFrames;  // one per packet of the video stream
 };
 Packets ReadPackets(const QString& path);
+// The data of every packet of the video stream, in file order.
+std::vector<std::vector<uint8_t>> ReadPacketData(const QString& path);
 
 struct Probe {
     bool ran = false;

@@ -6,6 +6,7 @@
 #include "AviReadBack.h"
 #include "video/CamView.h"
 #include "video/Camavi.h"
+#include "video/Retention.h"
 #include "platform/Clock.h"
 #include "video/Codecs.h"
 #include "platform/ControlPipe.h"
@@ -19,6 +20,7 @@
 #include "tests/support/TestEnv.h"
 #include "platform/UiThread.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
@@ -993,3 +995,156 @@ TEST_F(RecorderTest, FramesReachTheWindowStampedAndWithTheirDisplaySettings)
 }
 
 }  // namespace
+
+// --- long runs cut into files ---
+
+namespace orv_split {
+
+// The shown frame that a decoded file frame is nearest to: the phone's frame
+// counter tells neighbours apart, the encoder's loss does not.
+int NearestFrame(const QImage& decoded, const std::vector<RecorderView::Frame>& frames)
+{
+    int best = -1;
+    int64_t bestDistance = std::numeric_limits<int64_t>::max();
+    const QImage a = decoded.convertToFormat(QImage::Format_RGB32);
+    for (size_t i = 0; i < frames.size(); ++i) {
+        const QImage b = frames[i].image.convertToFormat(QImage::Format_RGB32);
+        if (b.size() != a.size())
+            continue;
+        int64_t distance = 0;
+        for (int y = 0; y < a.height(); y += 2) {
+            const auto* pa = reinterpret_cast<const QRgb*>(a.constScanLine(y));
+            const auto* pb = reinterpret_cast<const QRgb*>(b.constScanLine(y));
+            for (int x = 0; x < a.width(); x += 2)
+                distance += std::abs(qGray(pa[x]) - qGray(pb[x]));
+        }
+        if (distance < bestDistance) {
+            bestDistance = distance;
+            best = static_cast<int>(i);
+        }
+    }
+    return best;
+}
+
+}  // namespace orv_split
+
+TEST_F(RecorderTest, ASplitRunContinuesInNewFilesWithoutLosingAFrame)
+{
+    settings_.SetCodecIndex(EncoderIndex("mjpeg"));
+    settings_.SetAviSplitMinutes(1);
+    settings_.SetTimeout(20000);  // a frame every 20 s: three to a file
+    const QString earlier = kStamp.left(11) + QStringLiteral("31.avi");  // a recording of 14:31 already there
+    const struct {
+        const char* what;
+        bool dated;
+        bool automatic;
+        QStringList files;  // with their frames: 3, 3, 3, 1
+    } cases[] = {
+        {"dated names", true, false,
+         {kStamp + QStringLiteral(".avi"), kStamp.left(11) + QStringLiteral("31-2.avi"),
+          kStamp.left(11) + QStringLiteral("32.avi"), kStamp.left(11) + QStringLiteral("33.avi")}},
+        {"a fixed name is numbered", false, false,
+         {QStringLiteral("record-0001.avi"), QStringLiteral("record-0002.avi"), QStringLiteral("record-0003.avi"),
+          QStringLiteral("record-0004.avi")}},
+        {"a fixed name, started by the program", false, true,
+         {QStringLiteral("record-0001.avi"), QStringLiteral("record-0002.avi"), QStringLiteral("record-0003.avi"),
+          QStringLiteral("record-0004.avi")}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        QTemporaryDir folder;
+        ASSERT_TRUE(folder.isValid());
+        {
+            QFile taken(folder.filePath(earlier));
+            ASSERT_TRUE(taken.open(QIODevice::WriteOnly));
+            taken.write("not to be replaced");
+        }
+        settings_.SetAutoAviFileName(c.dated);
+        settings_.SetAviFolder(folder.path() + QLatin1Char('/'));
+        settings_.SetAviTempName(folder.filePath(QStringLiteral("record.avi")));
+        clock_.Reset(1000);
+        const auto cameraStartsSoFar = [this] {
+            int starts = 0;
+            for (const auto& [code, data] : Received())
+                starts += code == kCamera && data.size() >= kCameraOn.size() &&
+                          std::equal(kCameraOn.begin(), kCameraOn.end(), data.begin());
+            return starts;
+        };
+        const int startsBefore = cameraStartsSoFar();
+        Record(10, c.automatic);
+        EXPECT_TRUE(view_->messages.isEmpty()) << view_->messages.join(QLatin1Char('|')).toStdString();
+        ASSERT_EQ(view_->frames.size(), 10u) << "the picture is served all along";
+
+        QStringList expected = c.files;
+        expected << earlier;
+        expected.sort();
+        EXPECT_EQ(orv::test::FilesIn(folder.path()), expected);
+        const uint32_t lengths[] = {3, 3, 3, 1};
+        int next = 0;
+        for (int i = 0; i < c.files.size(); ++i) {
+            const QString path = folder.filePath(c.files[i]);
+            SCOPED_TRACE(c.files[i].toStdString());
+            EXPECT_TRUE(orv::test::HasIndex(path)) << "completed with its index";
+            const auto header = ReadStreamHeader(path);
+            ASSERT_TRUE(header);
+            EXPECT_EQ(header->length, lengths[i]);
+            EXPECT_EQ(header->rate, 500u) << "every file at the rate of the first frame";
+            EXPECT_EQ(RunFfprobe(path).frames, static_cast<int>(lengths[i]));
+            for (const auto& packet : orv::test::ReadPacketData(path)) {
+                QImage decoded;
+                ASSERT_TRUE(orv::DecodeJpeg(packet.data(), packet.size(), &decoded));
+                EXPECT_EQ(orv_split::NearestFrame(decoded, view_->frames), next) << "frames in order, none missing";
+                ++next;
+            }
+        }
+        EXPECT_EQ(next, 10);
+        QFile taken(folder.filePath(earlier));
+        ASSERT_TRUE(taken.open(QIODevice::ReadOnly));
+        EXPECT_EQ(taken.readAll(), QByteArray("not to be replaced"));
+        EXPECT_EQ(cameraStartsSoFar() - startsBefore, 1) << "the camera runs on across the splits";
+    }
+}
+
+TEST_F(RecorderTest, ASplitRunKeepsItsFolderWithinItsSize)
+{
+    settings_.SetCodecIndex(EncoderIndex("mjpeg"));
+    settings_.SetAviSplitMinutes(1);
+    settings_.SetAviKeepMegabytes(1);
+    settings_.SetTimeout(30000);  // two frames to a file
+    settings_.SetAutoAviFileName(true);
+    settings_.SetAviFolder(folder_.path() + QLatin1Char('/'));
+    const QDateTime longAgo = QDateTime::currentDateTimeUtc().addDays(-3);
+    const struct {
+        const char* name;
+        int kilobytes;
+    } present[] = {
+        {"01-12-26_1000.avi", 1100},  // older recordings, each beyond the size kept
+        {"02-12-26_1000-2.avi", 1100},
+        {"notes.avi", 3000},         // the user's own
+        {"06-12-26_1430.txt", 3000},
+    };
+    for (const auto& p : present) {
+        QFile file(folder_.filePath(QLatin1String(p.name)));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(QByteArray(p.kilobytes * 1024, 'x'));
+        ASSERT_TRUE(file.setFileTime(longAgo, QFileDevice::FileModificationTime));
+    }
+    ASSERT_TRUE(QDir(folder_.path()).mkpath(QStringLiteral("01-11-26_0900.avi/inside")));
+    Record(6);
+    EXPECT_TRUE(view_->messages.isEmpty()) << view_->messages.join(QLatin1Char('|')).toStdString();
+    const QStringList files = orv::test::FilesIn(folder_.path());
+    EXPECT_FALSE(files.contains(QStringLiteral("01-12-26_1000.avi")));
+    EXPECT_FALSE(files.contains(QStringLiteral("02-12-26_1000-2.avi")));
+    EXPECT_TRUE(files.contains(QStringLiteral("notes.avi")));
+    EXPECT_TRUE(files.contains(QStringLiteral("06-12-26_1430.txt")));
+    EXPECT_TRUE(QFileInfo(folder_.filePath(QStringLiteral("01-11-26_0900.avi/inside"))).isDir());
+    // The three files of this run, the last one complete.
+    const QString last = folder_.filePath(kStamp.left(11) + QStringLiteral("32.avi"));
+    EXPECT_TRUE(files.contains(QFileInfo(last).fileName())) << files.join(QLatin1Char(' ')).toStdString();
+    EXPECT_EQ(RunFfprobe(last).frames, 2);
+    qint64 kept = 0;
+    for (const QString& name : files)
+        if (orv::video::IsRecordingName(name, QString()) && folder_.filePath(name) != last)
+            kept += QFileInfo(folder_.filePath(name)).size();
+    EXPECT_LE(kept, 1024 * 1024);
+}

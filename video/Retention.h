@@ -1,0 +1,40 @@
+#pragma once
+// The recordings a long run leaves in its folder: the names the recorder
+// gives them (dated "dd-mm-yy_hhnn.avi", numbered "name-0001.avi", each with
+// a possible "-2" suffix), the next numbered name, and the removal of the
+// oldest of them when the folder holds more than it may keep.
+
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+#include <functional>
+
+namespace orv::video {
+
+// Whether fileName (without its folder) is one the recorder makes: a dated
+// name, or, with a stem, stem-N.avi (stem-N-M.avi). The stem is the fixed
+// file's name without ".avi"; empty, only dated names count.
+bool IsRecordingName(const QString& fileName, const QString& stem);
+
+// The fixed file's name without its folder and without ".avi".
+QString RecordingStem(const QString& fixedName);
+
+// stem-NNNN.avi beside fixedName, numbered one past the highest number
+// already in its folder (0001 in a folder without one); four digits at
+// least, more beyond 9999.
+QString NextNumberedAviName(const QString& fixedName);
+
+// Removes a file; false with the system's reason.
+using FileRemover = std::function<bool(const QString& path, QString* reason)>;
+
+// Removes the oldest recordings in folder (regular files named by
+// IsRecordingName; by modification time, then by the order their names
+// give) until the recordings there, writing included, take at most
+// keepBytes. writing, the file being recorded into, is never removed, nor
+// anything else in the folder. A removal that fails is logged and the next
+// oldest is tried. Returns the paths removed.
+QStringList KeepRecordingsWithin(const QString& folder, const QString& stem, uint64_t keepBytes,
+                                 const QString& writing, const FileRemover& remove = {});
+
+}  // namespace orv::video
