@@ -144,6 +144,12 @@ LongOptions ParseLongOptions(const QStringList& arguments)
             return fail(QStringLiteral("cannot tell the picture's format from '%1': name the file .jpg, .jpeg or .bmp")
                             .arg(options.file));
     }
+    if (work == Action::Serve) {
+        for (const QString& name : given) {
+            if (name == QLatin1String("--split-minutes") || name == QLatin1String("--keep-megabytes"))
+                return fail(QStringLiteral("option '%1' goes with --record, not with --serve").arg(name));
+        }
+    }
     if (!strays.isEmpty())
         return fail(QStringLiteral("unexpected argument '%1' with %2")
                         .arg(strays.first(), work == Action::Photo    ? QStringLiteral("--photo")
