@@ -2,7 +2,8 @@
 
 #include "PipeWireModule.h"
 
-#include <QDir>
+#include "platform/ModulePaths.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QLoggingCategory>
@@ -114,18 +115,8 @@ QStringList ModuleCandidates()
     const QString& forTests = State().pathForTests;
     if (!forTests.isEmpty())
         return {forTests};
-    QStringList paths;
-    char program[4096];
-    const ssize_t length = ::readlink("/proc/self/exe", program, sizeof program);
-    if (length > 0 && size_t(length) < sizeof program) {
-        const QString folder = QFileInfo(QFile::decodeName(QByteArray(program, int(length)))).path();
-        paths << QDir(folder).filePath(QLatin1String(module::kFileName));
-        paths << QDir::cleanPath(folder + QStringLiteral("/" ORV_VCAM_MODULE_FROM_BIN "/") +
-                                 QLatin1String(module::kFileName));
-    }
-    paths << QDir::cleanPath(QStringLiteral(ORV_VCAM_MODULE_DIR "/") + QLatin1String(module::kFileName));
-    paths.removeDuplicates();
-    return paths;
+    return orv::ModuleCandidates(QLatin1String(module::kFileName), QStringLiteral(ORV_VCAM_MODULE_FROM_BIN),
+                                 QStringLiteral(ORV_VCAM_MODULE_DIR));
 }
 
 void SetModulePathForTests(const QString& path) { State().pathForTests = path; }

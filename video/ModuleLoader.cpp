@@ -1,8 +1,8 @@
 #include "ModuleLoader.h"
 
 #include "platform/Clock.h"
+#include "platform/ModulePaths.h"
 
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
@@ -90,19 +90,8 @@ QStringList Candidates()
     const QString& forTests = State().pathForTests;
     if (!forTests.isEmpty())
         return {forTests};
-    QStringList paths;
-    char program[4096];
-    const ssize_t length = ::readlink("/proc/self/exe", program, sizeof program);
-    if (length > 0 && size_t(length) < sizeof program) {
-        const QString folder = QFileInfo(QFile::decodeName(QByteArray(program, int(length)))).path();
-        paths << QDir(folder).filePath(QLatin1String(kFileName));
-        // An installed program moved with its prefix still finds its module.
-        paths << QDir::cleanPath(folder + QStringLiteral("/" ORV_FFMPEG_MODULE_FROM_BIN "/") +
-                                 QLatin1String(kFileName));
-    }
-    paths << QDir::cleanPath(QStringLiteral(ORV_FFMPEG_MODULE_DIR "/") + QLatin1String(kFileName));
-    paths.removeDuplicates();
-    return paths;
+    return ModuleCandidates(QLatin1String(kFileName), QStringLiteral(ORV_FFMPEG_MODULE_FROM_BIN),
+                            QStringLiteral(ORV_FFMPEG_MODULE_DIR));
 }
 
 Module* Load(const QString& path, QString* error)
