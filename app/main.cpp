@@ -5,6 +5,7 @@
 #include "cli/CommandLine.h"
 #include "shell/Dialogs.h"
 #include "cli/Headless.h"
+#include "cli/SetPassword.h"
 #include "platform/InstanceLock.h"
 #include "platform/LibusbBus.h"
 #include "shell/Main.h"
@@ -73,6 +74,9 @@ int main(int argc, char* argv[])
     const orv::LongOptions longOptions = orv::ParseLongOptions(orv::ArgumentsOf(argc, argv));
     if (const std::optional<int> code = orv::AnswerLongOptions(longOptions))
         return *code;
+    // --set-password needs neither a display nor a phone.
+    if (longOptions.action == orv::LongOptions::Action::SetPassword)
+        return orv::RunSetPassword(longOptions);
     // The simulated phone's events count from here; a script that cannot be
     // read ends the program before anything starts.
     const uint32_t startTick = orv::TheClock().TickCount();

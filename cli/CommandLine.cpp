@@ -64,6 +64,10 @@ LongOptions ParseLongOptions(const QStringList& arguments)
         }
         QString name = argument;
         std::optional<QString> value;
+        if (argument.startsWith(QLatin1String("--set-password="))) {
+            name = QStringLiteral("--set-password");
+            value = argument.mid(name.size() + 1);
+        }
         const qsizetype equals = argument.indexOf(QLatin1Char('='));
         if (equals > 2 && TakesValue(argument.left(equals))) {
             name = argument.left(equals);
@@ -87,13 +91,26 @@ LongOptions ParseLongOptions(const QStringList& arguments)
         } else if (name == QLatin1String("--photo") || name == QLatin1String("--record")) {
             if (work == Action::Serve)
                 return fail(QStringLiteral("--serve cannot be given with --photo or --record, or twice"));
+            if (work == Action::SetPassword)
+                return fail(QStringLiteral("--set-password goes alone, not with --photo, --record or --serve"));
             if (work != Action::Run)
                 return fail(QStringLiteral("--photo and --record cannot be given together or twice"));
             work = name == QLatin1String("--photo") ? Action::Photo : Action::Record;
             if (value->isEmpty())
                 return fail(QStringLiteral("option '%1' needs a file name").arg(name));
             options.file = *value;
+        } else if (name == QLatin1String("--set-password")) {
+            if (work != Action::Run)
+                return fail(QStringLiteral("--set-password goes alone, not with --photo, --record or --serve"));
+            work = Action::SetPassword;
+            if (value) {
+                if (value->isEmpty())
+                    return fail(QStringLiteral("option '--set-password=' needs a user name after '='"));
+                options.user = *value;
+            }
         } else if (name == QLatin1String("--serve")) {
+            if (work == Action::SetPassword)
+                return fail(QStringLiteral("--set-password goes alone, not with --photo, --record or --serve"));
             if (work != Action::Run)
                 return fail(QStringLiteral("--serve cannot be given with --photo or --record, or twice"));
             work = Action::Serve;
@@ -135,6 +152,17 @@ LongOptions ParseLongOptions(const QStringList& arguments)
             return fail(QStringLiteral("option '%1' goes with --photo, --record or --serve").arg(given.first()));
         return options;
     }
+    if (work == Action::SetPassword) {
+        if (!given.isEmpty())
+            return fail(QStringLiteral("option '%1' does not go with --set-password").arg(given.first()));
+        // One word after it names the user.
+        if (!strays.isEmpty() && options.user.isEmpty() && !strays.first().startsWith(QLatin1Char('-')))
+            options.user = strays.takeFirst();
+        if (!strays.isEmpty())
+            return fail(QStringLiteral("unexpected argument '%1' with --set-password").arg(strays.first()));
+        options.action = work;
+        return options;
+    }
     if (work == Action::Photo) {
         for (const QString& name : given) {
             if (name != QLatin1String("--wait"))
@@ -169,6 +197,7 @@ QString HelpText()
                "       orvello --record FILE [--frames N] [--seconds S] [--split-minutes N]\n"
                "               [--keep-megabytes N] [--wait SECONDS] [--simulate-phone]\n"
                "       orvello --serve [--frames N] [--seconds S] [--wait SECONDS] [--simulate-phone]\n"
+               "       orvello --set-password [USER]\n"
                "Use a Motorola camera phone on USB as a still camera and a slow web camera:\n"
                "take photos, record the camera into AVI files, serve the latest picture to browsers.\n"
                "\n"
@@ -205,6 +234,13 @@ QString HelpText()
                "  --wait SECONDS      wait at most this long for the phone (default 30)\n"
                "Progress goes to standard error when it is a terminal; a failure is one line there.\n"
                "\n"
+               "  --set-password [USER]\n"
+               "                      read a password for the picture server (from the terminal\n"
+               "                      without echo, twice; else one line of standard input) and\n"
+               "                      store only its salted hash (PBKDF2-SHA256) in the settings,\n"
+               "                      with USER as the user name when given (else the stored one);\n"
+               "                      an empty password or no user name is refused (status 2)\n"
+               "\n"
                "Exit status:\n"
                "  0  success (a recording also when ended by SIGINT or SIGTERM)\n"
                "  1  another failure: the video encoder refuses the frames, or interrupted\n"
@@ -239,6 +275,7 @@ std::optional<int> AnswerLongOptions(const LongOptions& options)
     case LongOptions::Action::Photo:
     case LongOptions::Action::Record:
     case LongOptions::Action::Serve:
+    case LongOptions::Action::SetPassword:
         return std::nullopt;
     case LongOptions::Action::Help:
         std::fputs(HelpText().toLocal8Bit().constData(), stdout);

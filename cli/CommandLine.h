@@ -27,12 +27,13 @@ enum ExitStatus : int {
 // Long options: arguments that begin with "--". The program knows
 // --simulate-phone, --exit-when-idle, --help, --version, and for work without
 // a window --photo FILE, --record FILE, --serve, --frames N, --seconds S,
-// --wait S, --split-minutes N and --keep-megabytes N
+// --wait S, --split-minutes N and --keep-megabytes N, and --set-password
+// [USER]
 // (the value as the next argument or after "="); any other is an error. Qt's
 // own options are written with one dash ("-platform offscreen") and are left
 // to Qt, like every other argument of the window's program.
 struct LongOptions {
-    enum class Action { Run, Help, Version, Error, Photo, Record, Serve };
+    enum class Action { Run, Help, Version, Error, Photo, Record, Serve, SetPassword };
     // The longest --wait and --seconds (a timer's range, some 23 days).
     static constexpr int kMaxSeconds = 2000000;
     static constexpr int kDefaultWaitSeconds = 30;
@@ -50,6 +51,9 @@ struct LongOptions {
     // recordings the folder keeps (0 off); when not given, the settings say.
     std::optional<uint32_t> splitMinutes;
     std::optional<uint32_t> keepMegabytes;
+    // SetPassword: the user name given (--set-password USER or
+    // --set-password=USER); empty keeps the stored one.
+    QString user;
 };
 // arguments: without the program name. --help and --version win over
 // everything after them, an error over everything. --photo and --record take

@@ -10,6 +10,7 @@
 #include "platform/TThread.h"
 #include "platform/UiThread.h"
 #include "WheelGuard.h"
+#include "web/Credentials.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -252,6 +253,7 @@ TOptionsDlg::TOptionsDlg(QWidget* parent, Settings& settings, video::TCodecs* co
     connect(Button3, &QPushButton::clicked, this, &TOptionsDlg::Button3Click);
     connect(Button4, &QPushButton::clicked, this, &TOptionsDlg::Button4Click);
     connect(Button6, &QPushButton::clicked, this, &TOptionsDlg::Button6Click);
+    connect(Button7, &QPushButton::clicked, this, &TOptionsDlg::Button7Click);
     CheckBox8Click();
     CheckBox9Click();
     GuardWheel(this);
@@ -389,14 +391,29 @@ void TOptionsDlg::BuildServerTab()
     Edit7->setWrapping(false);
     Label10 = MakeLabel("Label10", "Порт: ", Edit7);
     CheckBox12 = MakeCheckBox("CheckBox12", txt::kOptServerStream.builtIn);
+    CheckBox15 = MakeCheckBox("CheckBox15", txt::kOptLocalOnly.builtIn);
+    Edit8 = Named(new QLineEdit, "Edit8");
+    Label14 = MakeLabel("Label14", txt::kOptServerUser.builtIn, Edit8);
+    Edit9 = Named(new QLineEdit, "Edit9");
+    // Never shown, and kept out of the clipboard and of input history.
+    Edit9->setEchoMode(QLineEdit::Password);
+    Edit9->setInputMethodHints(Qt::ImhHiddenText | Qt::ImhSensitiveData | Qt::ImhNoPredictiveText);
+    Label15 = MakeLabel("Label15", txt::kOptServerPassword.builtIn, Edit9);
+    Button7 = MakeButton("Button7", txt::kOptClearPassword.builtIn);
 
     auto* grid = new QGridLayout(TabSheet4);
     grid->addWidget(CheckBox10, 0, 0, 1, 3);
     grid->addWidget(Label10, 1, 0);
     grid->addWidget(Edit7, 1, 1);
     grid->addWidget(CheckBox12, 2, 0, 1, 3);
+    grid->addWidget(CheckBox15, 3, 0, 1, 3);
+    grid->addWidget(Label14, 4, 0);
+    grid->addWidget(Edit8, 4, 1, 1, 2);
+    grid->addWidget(Label15, 5, 0);
+    grid->addWidget(Edit9, 5, 1, 1, 2);
+    grid->addWidget(Button7, 6, 1);
     grid->setColumnStretch(2, 1);
-    grid->setRowStretch(3, 1);
+    grid->setRowStretch(7, 1);
 }
 
 void TOptionsDlg::LoadSettings()
@@ -444,6 +461,11 @@ void TOptionsDlg::LoadSettings()
     // The spin controls keep a stored value inside 0 and the largest int.
     SpinEdit1->setValue(settings_.GetAviSplitMinutes());
     SpinEdit2->setValue(settings_.GetAviKeepMegabytes());
+    CheckBox15->setChecked(settings_.GetServerLocalOnly());
+    Edit8->setText(settings_.GetServerUser());
+    Edit9->clear();
+    loadedHash_ = settings_.GetServerPasswordHash();
+    clearProtection_ = false;
 
     // The language list: the built-in language, then the files in the order
     // of every lookup, so that a position is a language index.
@@ -530,6 +552,9 @@ bool TOptionsDlg::SaveSettings(QString* failure)
     settings_.SetVirtualCamera(CheckBox14->isChecked());
     settings_.SetAviSplitMinutes(SpinEdit1->value());
     settings_.SetAviKeepMegabytes(SpinEdit2->value());
+    settings_.SetServerLocalOnly(CheckBox15->isChecked());
+    settings_.SetServerUser(Edit8->text().trimmed());
+    settings_.SetServerPasswordHash(NewPasswordHash());
     const std::string refused = reg::TakeWriteFailure();
     if (refused.empty())
         return true;
@@ -580,6 +605,10 @@ void TOptionsDlg::FormShow()
     Button4->setText(text(txt::kOptCodecAbout));
     Label12->setText(text(txt::kOptSplitMinutes));
     Label13->setText(text(txt::kOptKeepMegabytes));
+    CheckBox15->setText(text(txt::kOptLocalOnly));
+    Label14->setText(text(txt::kOptServerUser));
+    Label15->setText(text(txt::kOptServerPassword));
+    Button7->setText(text(txt::kOptClearPassword));
 
     const int lighting = ComboBox4->currentIndex();
     ComboBox4->clear();
@@ -762,6 +791,13 @@ void TOptionsDlg::accept()
         field->selectAll();
         return;
     }
+    // A user name with no password to check would let nobody watch.
+    if (!Edit8->text().trimmed().isEmpty() && Edit9->text().isEmpty() && NewPasswordHash().isEmpty()) {
+        ShowMessage(LangTextAt(ComboBox5->currentIndex(), txt::kOptPasswordNeeded).arg(Edit8->text().trimmed()));
+        PageControl1->setCurrentWidget(TabSheet4);
+        Edit9->setFocus(Qt::OtherFocusReason);
+        return;
+    }
     // A file that takes no settings (read-only, a folder or a pipe at its
     // name, a full disk) is said at once; the dialog stays with every change.
     QString failure;
@@ -770,6 +806,20 @@ void TOptionsDlg::accept()
         return;
     }
     QDialog::accept();
+}
+
+void TOptionsDlg::Button7Click()
+{
+    Edit8->clear();
+    Edit9->clear();
+    clearProtection_ = true;
+}
+
+QString TOptionsDlg::NewPasswordHash() const
+{
+    if (!Edit9->text().isEmpty())
+        return web::MakePasswordHash(Edit9->text());
+    return clearProtection_ ? QString() : loadedHash_;
 }
 
 void TOptionsDlg::done(int result)

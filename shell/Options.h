@@ -43,7 +43,10 @@ public:
     // setting and fills the language list.
     void LoadSettings();
     // Writes the twenty-four settings in their fixed order, then
-    // "ServerStream", "RecordToFile" and "VirtualCamera". Nothing is written,
+    // "ServerStream", "RecordToFile", "VirtualCamera", "AviSplitMinutes",
+    // "AviKeepMegabytes", "ServerLocalOnly", "ServerUser" and
+    // "ServerPasswordHash" (the hash of a typed password, else the stored
+    // one, empty after Button7). Nothing is written,
     // and false returned, when a number field does not convert or is out of
     // its range. False too when the settings file refused a value, with the
     // file and the reason in *failure.
@@ -58,6 +61,9 @@ public:
     void Button1Click();  // choose the AVI file
     void Button6Click();  // choose the folder of dated AVI files
     void Button2Click();  // frame-rate test
+    // Empties the user and password fields; OK then removes the stored
+    // user name and password hash, unless a new password is typed.
+    void Button7Click();
     void Button3Click();  // compressor configuration
     void Button4Click();  // compressor about box
 
@@ -130,6 +136,12 @@ public:
     QLabel* Label10 = nullptr;
     QSpinBox* Edit7 = nullptr;  // the number field and its spin buttons (UpDown1)
     QCheckBox* CheckBox12 = nullptr;  // the live MJPEG stream
+    QCheckBox* CheckBox15 = nullptr;  // "ServerLocalOnly"
+    QLabel* Label14 = nullptr;
+    QLineEdit* Edit8 = nullptr;  // "ServerUser"
+    QLabel* Label15 = nullptr;
+    QLineEdit* Edit9 = nullptr;  // a new password, never shown; empty keeps the stored hash
+    QPushButton* Button7 = nullptr;  // removes protection
 
     QPushButton* OKBtn = nullptr;
     QPushButton* CancelBtn = nullptr;
@@ -156,6 +168,10 @@ private:
     // the field, to put the cursor there).
     std::optional<Numbers> ReadNumbers(QString* error, QLineEdit** field) const;
 
+    // What OK stores as "ServerPasswordHash": the hash of a typed password,
+    // else nothing after Button7, else the hash loaded with the dialog.
+    QString NewPasswordHash() const;
+
     void BuildPhoneTab();
     void BuildProgramTab();
     void BuildVideoTab();
@@ -173,6 +189,8 @@ private:
     std::function<bool()> captureRunning_;
     bool testRunning_ = false;
     std::shared_ptr<RateRun> rateRun_;  // the test under way
+    bool clearProtection_ = false;      // Button7 pressed since loading
+    QString loadedHash_;                // "ServerPasswordHash" as loaded
 };
 
 }  // namespace orv

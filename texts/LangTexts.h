@@ -83,6 +83,12 @@ inline constexpr LangEntry kOptRecordToFile{"OPTIONS", "RECORD_TO_FILE", "Зап
 inline constexpr LangEntry kOptVirtualCamera{"OPTIONS", "VIRTUAL_CAMERA", "Камера PipeWire для других программ"};
 inline constexpr LangEntry kOptSplitMinutes{"OPTIONS", "SPLIT_MINUTES", "Новый файл каждые (мин, 0 — один файл):"};
 inline constexpr LangEntry kOptKeepMegabytes{"OPTIONS", "KEEP_MEGABYTES", "Хранить записи до (МБ, 0 — все):"};
+inline constexpr LangEntry kOptLocalOnly{"OPTIONS", "LOCAL_ONLY", "Только для этого компьютера (127.0.0.1)"};
+inline constexpr LangEntry kOptServerUser{"OPTIONS", "SERVER_USER", "Пользователь:"};
+inline constexpr LangEntry kOptServerPassword{"OPTIONS", "SERVER_PASSWORD", "Пароль (пусто — прежний):"};
+inline constexpr LangEntry kOptClearPassword{"OPTIONS", "CLEAR_PASSWORD", "Снять защиту"};
+inline constexpr LangEntry kOptPasswordNeeded{"OPTIONS", "PASSWORD_NEEDED",
+                                              "Для пользователя «%1» не задан пароль: введите пароль или снимите защиту."};
 
 // --- status texts and messages. A key used in several places has one entry
 // per use, each with its own built-in text; a language file gives one text
@@ -213,7 +219,7 @@ inline constexpr std::array<LangEntry, 19> kMenuTexts{
     txt::kMenuMailAuthor, txt::kMenuAbout,      txt::kMenuOpenRecordings, txt::kMenuCopyAddress,
 };
 
-inline constexpr std::array<LangEntry, 34> kOptionsTexts{
+inline constexpr std::array<LangEntry, 39> kOptionsTexts{
     txt::kOptPhoneTab,       txt::kOptProgramTab,        txt::kOptVideoTab,         txt::kOptServerTab,
     txt::kOptTempFile,       txt::kOptPictureType,       txt::kOptShotTimeout,      txt::kOptInitTimeout,
     txt::kOptLighting,       txt::kOptExposure,          txt::kOptCloseToTray,      txt::kOptAutoRestart,
@@ -223,6 +229,8 @@ inline constexpr std::array<LangEntry, 34> kOptionsTexts{
     txt::kOptLightSunny,     txt::kOptLightCloudy,       txt::kOptLightIncandescent, txt::kOptLightFluorescent,
     txt::kOptLightNight,     txt::kOptServerStream,
     txt::kOptRecordToFile,   txt::kOptVirtualCamera,  txt::kOptSplitMinutes,   txt::kOptKeepMegabytes,
+    txt::kOptLocalOnly,      txt::kOptServerUser,     txt::kOptServerPassword, txt::kOptClearPassword,
+    txt::kOptPasswordNeeded,
 };
 
 // Texts of the options dialog and the encoder's dialogs that FormShow does

@@ -8,6 +8,7 @@
 #include "video/Codecs.h"
 #include "texts/LangTexts.h"
 #include "shell/Options.h"
+#include "web/Credentials.h"
 #include "platform/SettingsStore.h"
 #include "sim/SimPhone.h"
 
@@ -191,7 +192,9 @@ QStringList DefaultLines()
             QStringLiteral("\"ServerStream\"=dword:00000000"), QStringLiteral("\"RecordToFile\"=dword:00000001"),
             QStringLiteral("\"VirtualCamera\"=dword:00000000"),
             QStringLiteral("\"AviSplitMinutes\"=dword:00000000"),
-            QStringLiteral("\"AviKeepMegabytes\"=dword:00000000")};
+            QStringLiteral("\"AviKeepMegabytes\"=dword:00000000"),
+            QStringLiteral("\"ServerLocalOnly\"=dword:00000000"), QStringLiteral("\"ServerUser\"=\"\""),
+            QStringLiteral("\"ServerPasswordHash\"=\"\"")};
 }
 
 QStringList With(QStringList lines, const QStringList& changed)
@@ -221,7 +224,10 @@ TEST_F(OptionsTest, OkWritesTheTwentyFourValuesInOrderThenTheStreamSetting)
         QStringLiteral("\"ServerStream\"=dword:00000001"), QStringLiteral("\"RecordToFile\"=dword:00000000"),
         QStringLiteral("\"VirtualCamera\"=dword:00000001"),
         QStringLiteral("\"AviSplitMinutes\"=dword:0000003c"),
-        QStringLiteral("\"AviKeepMegabytes\"=dword:00002800")};
+        QStringLiteral("\"AviKeepMegabytes\"=dword:00002800"),
+        QStringLiteral("\"ServerLocalOnly\"=dword:00000001"), QStringLiteral("\"ServerUser\"=\"ann\""),
+        // Kept as stored when no password is typed.
+        QStringLiteral("\"ServerPasswordHash\"=\"pbkdf2-sha256$20000$c2FsdHNhbHRzYWx0c2FsdA==$a2V5\"")};
     QStringList backwards = everyValue;
     std::reverse(backwards.begin(), backwards.end());
     WriteLanguageFile(QStringLiteral("a.lng"), "[OPTIONS]\n");
@@ -409,8 +415,131 @@ TEST_F(OptionsTest, AnInvalidNumberKeepsTheDialogOpenAndWritesNothing)
             dialog.OKBtn->click();
             EXPECT_FALSE(dialog.isVisible()) << row.message;
         });
-        EXPECT_EQ(StoredLines().size(), 29) << row.message;
+        EXPECT_EQ(StoredLines().size(), 32) << row.message;
         EXPECT_EQ(Settings().GetTempJpgName(), QStringLiteral("/a/new.jpg"));
+    }
+}
+
+TEST_F(OptionsTest, TheServerTabSetsLocalOnlyUserAndPassword)
+{
+    const QString stored = web::MakePasswordHash(QStringLiteral("old secret"), 1000);
+    enum class Hash { Empty, Stored, New };
+    struct Row {
+        const char* name;
+        QStringList before;  // the key at opening
+        std::function<void(TOptionsDlg&)> user;
+        bool closes;
+        bool localOnly;
+        const char* serverUser;
+        Hash hash;
+    };
+    const QStringList protectedKey{QStringLiteral("\"ServerLocalOnly\"=dword:00000001"),
+                                   QStringLiteral("\"ServerUser\"=\"ann\""),
+                                   QStringLiteral("\"ServerPasswordHash\"=\"%1\"").arg(stored)};
+    const auto type = [](const char* user, const char* password) {
+        return [user, password](TOptionsDlg& dialog) {
+            if (user)
+                dialog.Edit8->setText(QString::fromUtf8(user));
+            if (password)
+                dialog.Edit9->setText(QString::fromUtf8(password));
+        };
+    };
+    const Row rows[] = {
+        {"nothing stored, nothing typed", {}, type(nullptr, nullptr), true, false, "", Hash::Empty},
+        {"this machine only", {}, [](TOptionsDlg& d) { d.CheckBox15->setChecked(true); }, true, true, "",
+         Hash::Empty},
+        {"protected, nothing typed", protectedKey, type(nullptr, nullptr), true, true, "ann", Hash::Stored},
+        {"a new password", protectedKey, type(nullptr, "new secret"), true, true, "ann", Hash::New},
+        {"a new user and password", {}, type(" bob ", "new secret"), true, false, "bob", Hash::New},
+        {"clear", protectedKey, [](TOptionsDlg& d) { d.Button7->click(); }, true, true, "", Hash::Empty},
+        {"clear, then a new user and password", protectedKey,
+         [](TOptionsDlg& d) {
+             d.Button7->click();
+             d.Edit8->setText(QStringLiteral("bob"));
+             d.Edit9->setText(QStringLiteral("new secret"));
+         },
+         true, true, "bob", Hash::New},
+        // A user with no password would let nobody in: refused, nothing written.
+        {"a user without a password", {}, type("bob", nullptr), false, false, "", Hash::Empty},
+        {"clear, then a user without a password", protectedKey,
+         [](TOptionsDlg& d) {
+             d.Button7->click();
+             d.Edit8->setText(QStringLiteral("bob"));
+         },
+         false, true, "ann", Hash::Stored},
+    };
+    TForm1& form = FormWithoutPhone();
+    for (const Row& row : rows) {
+        SharedDialogs().Clear();
+        WriteStore(row.before);
+        bool stayed = false;
+        OpenOptions(form, [&](TOptionsDlg& dialog) {
+            // Loaded from the key; the password field never shows anything.
+            EXPECT_EQ(dialog.CheckBox15->isChecked(), !row.before.isEmpty()) << row.name;
+            EXPECT_EQ(dialog.Edit8->text(), row.before.isEmpty() ? QString() : QStringLiteral("ann")) << row.name;
+            EXPECT_TRUE(dialog.Edit9->text().isEmpty()) << row.name;
+            EXPECT_EQ(dialog.Edit9->echoMode(), QLineEdit::Password) << row.name;
+            row.user(dialog);
+            dialog.OKBtn->click();
+            stayed = dialog.isVisible();
+        });
+        EXPECT_EQ(stayed, !row.closes) << row.name;
+        EXPECT_EQ(SharedDialogs().MessageTexts().size(), row.closes ? 0 : 1) << row.name;
+        if (!row.closes) {
+            EXPECT_EQ(SharedDialogs().MessageTexts().value(0),
+                      QStringLiteral("Для пользователя «bob» не задан пароль: введите пароль или снимите защиту."));
+            EXPECT_EQ(StoredLines(), row.before) << row.name;
+        }
+        // Read back with the store's own reader.
+        EXPECT_EQ(reg::ReadRegBool("ServerLocalOnly", false), row.localOnly) << row.name;
+        EXPECT_EQ(reg::ReadRegString("ServerUser", ""), row.serverUser) << row.name;
+        const QString hash = QString::fromStdString(reg::ReadRegString("ServerPasswordHash", ""));
+        switch (row.hash) {
+        case Hash::Empty:
+            EXPECT_EQ(hash, QString()) << row.name;
+            break;
+        case Hash::Stored:
+            EXPECT_EQ(hash, stored) << row.name;
+            break;
+        case Hash::New:
+            EXPECT_TRUE(hash.startsWith(QStringLiteral("pbkdf2-sha256$"))) << row.name;
+            EXPECT_TRUE(web::PasswordMatches("new secret", hash)) << row.name;
+            EXPECT_FALSE(web::PasswordMatches("old secret", hash)) << row.name;
+            EXPECT_FALSE(web::PasswordMatches("new secreT", hash)) << row.name;
+            break;
+        }
+        // The password itself is nowhere in the file.
+        QFile file(QString::fromStdString(reg::SettingsFilePath()));
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        EXPECT_FALSE(file.readAll().contains("secret")) << row.name;
+    }
+}
+
+TEST_F(OptionsTest, TheServerTabsTextsInBothLanguages)
+{
+    struct Row {
+        int langIndex;
+        const char* localOnly;
+        const char* user;
+        const char* password;
+        const char* clear;
+    };
+    const Row rows[] = {
+        {0, "Только для этого компьютера (127.0.0.1)", "Пользователь:", "Пароль (пусто — прежний):", "Снять защиту"},
+        {1, "This machine only (127.0.0.1)", "User name:", "Password (empty keeps the stored one):",
+         "Remove protection"},
+    };
+    ASSERT_TRUE(QFile::copy(SourceDir() + QStringLiteral("/lng/English.lng"),
+                            languageFolder_ + QStringLiteral("/English.lng")));
+    TForm1& form = FormWithoutPhone();
+    for (const Row& row : rows) {
+        Settings().SetLangIndex(row.langIndex);
+        OpenOptions(form, [&](TOptionsDlg& dialog) {
+            EXPECT_EQ(dialog.CheckBox15->text(), QString::fromUtf8(row.localOnly));
+            EXPECT_EQ(dialog.Label14->text(), QString::fromUtf8(row.user));
+            EXPECT_EQ(dialog.Label15->text(), QString::fromUtf8(row.password));
+            EXPECT_EQ(dialog.Button7->text(), QString::fromUtf8(row.clear));
+        });
     }
 }
 
