@@ -19,6 +19,7 @@
 #include "platform/UiThread.h"
 
 #include <QApplication>
+#include <QDialog>
 #include <QFile>
 #include <QTimer>
 
@@ -103,11 +104,16 @@ int main(int argc, char* argv[])
 
     // SIGTERM (a logout, a shutdown) and SIGINT (Ctrl+C) end the program as
     // Exit does, after a recording has been stopped and its file completed.
-    // A second one ends the event loop at once.
+    // A second one ends the event loop at once. Before there is a window, a
+    // modal message (that another copy runs) is closed.
     std::unique_ptr<orv::TForm1> form;
     int endRequests = 0;
     const orv::TerminationSignals termination([&](int) {
         ++endRequests;
+        if (!form) {
+            if (auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget()))
+                dialog->done(QDialog::Rejected);
+        }
         if (endRequests > 1)
             QCoreApplication::quit();
         else if (form)

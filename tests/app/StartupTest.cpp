@@ -115,6 +115,39 @@ QString ReadAll(const QString& path)
 
 }  // namespace
 
+// A logout while the second copy's message is up ends it at once, message
+// and all.
+TEST(Startup, ASecondCopyEndsAtSigtermWhileItsMessageIsUp)
+{
+    ProgramRun run;
+    run.WriteSettings("\"ShowSplash\"=dword:00000000\n");
+    QProcess first;
+    run.Start(first, {}, run.dialogLog);
+    ASSERT_TRUE(first.waitForStarted());
+    QElapsedTimer timer;
+    timer.start();
+    while (!run.LockHeld() && timer.elapsed() < 20000)
+        QThread::msleep(10);
+    ASSERT_TRUE(run.LockHeld());
+
+    // No dialog log: the message box waits for its OK, offscreen.
+    QProcess second;
+    QProcessEnvironment env = run.Environment(QString());
+    env.remove(QStringLiteral("ORVELLO_DIALOG_LOG"));
+    env.insert(QStringLiteral("ORVELLO_SETTINGS_FILE"), run.dir.filePath(QStringLiteral("second.reg")));
+    second.setProcessEnvironment(env);
+    second.start(orv::test::BinaryDir() + QStringLiteral("/orvello"), QStringList{});
+    ASSERT_TRUE(second.waitForStarted());
+    EXPECT_FALSE(second.waitForFinished(2000)) << "the message waits for the user";
+    second.terminate();
+    EXPECT_TRUE(second.waitForFinished(10000));
+    EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(second.exitCode(), 0);
+
+    first.terminate();
+    first.waitForFinished(10000);
+}
+
 TEST(Startup, ASecondCopyOnlySaysSoAndEndsWithZero)
 {
     ProgramRun run;
