@@ -113,15 +113,10 @@ QString ReadAll(const QString& path)
     return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
 }
 
-}  // namespace
-
-// A logout while the second copy's message is up ends it at once, message
-// and all.
-TEST(Startup, ASecondCopyEndsAtSigtermWhileItsMessageIsUp)
+// The first copy, without a splash, running and holding the lock.
+void StartFirstCopy(ProgramRun& run, QProcess& first)
 {
-    ProgramRun run;
     run.WriteSettings("\"ShowSplash\"=dword:00000000\n");
-    QProcess first;
     run.Start(first, {}, run.dialogLog);
     ASSERT_TRUE(first.waitForStarted());
     QElapsedTimer timer;
@@ -129,6 +124,17 @@ TEST(Startup, ASecondCopyEndsAtSigtermWhileItsMessageIsUp)
     while (!run.LockHeld() && timer.elapsed() < 20000)
         QThread::msleep(10);
     ASSERT_TRUE(run.LockHeld());
+}
+
+}  // namespace
+
+// A logout while the second copy's message is up ends it at once, message
+// and all.
+TEST(Startup, ASecondCopyEndsAtSigtermWhileItsMessageIsUp)
+{
+    ProgramRun run;
+    QProcess first;
+    ASSERT_NO_FATAL_FAILURE(StartFirstCopy(run, first));
 
     // No dialog log: the message box waits for its OK, offscreen.
     QProcess second;
@@ -151,15 +157,8 @@ TEST(Startup, ASecondCopyEndsAtSigtermWhileItsMessageIsUp)
 TEST(Startup, ASecondCopyOnlySaysSoAndEndsWithZero)
 {
     ProgramRun run;
-    run.WriteSettings("\"ShowSplash\"=dword:00000000\n");
     QProcess first;
-    run.Start(first, {}, run.dialogLog);
-    ASSERT_TRUE(first.waitForStarted());
-    QElapsedTimer timer;
-    timer.start();
-    while (!run.LockHeld() && timer.elapsed() < 20000)
-        QThread::msleep(10);
-    ASSERT_TRUE(run.LockHeld());
+    ASSERT_NO_FATAL_FAILURE(StartFirstCopy(run, first));
 
     // The second copy gets a settings file of its own, which it must not touch.
     const QString secondSettings = run.dir.filePath(QStringLiteral("second.reg"));
