@@ -413,11 +413,15 @@ void TForm1::ShowServerAddress()
     }
     if (text.isEmpty()) {
         AddressPanel->clear();
+        AddressPanel->setMinimumWidth(0);
         AddressPanel->setMaximumWidth(0);
         return;
     }
     AddressPanel->setMaximumWidth(QWIDGETSIZE_MAX);
     AddressPanel->setText(text);
+    // The server's address always shows whole: the other panels' stretch
+    // must not take its room. A file's name may be cut instead.
+    AddressPanel->setMinimumWidth(serverAddress_.isEmpty() ? 0 : AddressPanel->sizeHint().width());
     AddressPanel->setToolTip(serverAddress_.isEmpty() ? text : serverAddress_ + QLatin1Char('\n') + streamAddress_);
     // The window widens for the server's address, which is short.
     if (!serverAddress_.isEmpty()) {
