@@ -8,6 +8,7 @@
 #include "phone/PhoneLink.h"
 #include "platform/Clock.h"
 #include "sim/SimBus.h"
+#include "tests/support/StepClock.h"
 #include "tests/support/TestEnv.h"
 
 #include <QCoreApplication>
@@ -24,23 +25,6 @@ namespace orv::test {
 namespace {
 
 using sim::SimPhone;
-
-// Only waits of 2 ms and more move the program's clock: a phone that never
-// answers holds the photo until the stop.
-class StepClock final : public Clock {
-public:
-    uint32_t TickCount() override { return ticks_.load(); }
-    void Sleep(uint32_t milliseconds) override
-    {
-        if (milliseconds > 1)
-            ticks_ += milliseconds;
-        std::this_thread::yield();
-    }
-    std::time_t Now() override { return 1796567415; }
-
-private:
-    std::atomic<uint32_t> ticks_{1000};
-};
 
 class PhotoView final : public CaptureView {
 public:
@@ -79,7 +63,7 @@ TEST(PhotoStop, StopEndsThePhotoAtOnceWhateverThePhoneDoes)
         {"a picture without end", [](SimPhone& p) { p.InjectFault(SimPhone::Fault::HugePicture); }, true},
     };
     FreshSettingsFile();
-    StepClock clock;
+    StepClock clock{1796567415};
     SetClock(&clock);
     Settings settings;
     settings.SetCameraInitTime(0);

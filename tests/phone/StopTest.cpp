@@ -6,6 +6,7 @@
 #include "phone/PhoneLink.h"
 #include "PhoneTestKit.h"
 #include "sim/SimBus.h"
+#include "tests/support/StepClock.h"
 
 #include <gtest/gtest.h>
 
@@ -22,25 +23,6 @@ namespace {
 using namespace std::chrono_literals;
 using phone::PhoneLink;
 using sim::SimPhone;
-
-// Time that passes only when the test moves it or a wait of 2 ms and more is
-// asked for: the link's one-millisecond polls cost nothing, so a phone that
-// never answers keeps the exchange waiting until the stop comes.
-class StillClock final : public Clock {
-public:
-    uint32_t TickCount() override { return ticks_.load(); }
-    void Sleep(uint32_t milliseconds) override
-    {
-        if (milliseconds > 1)
-            ticks_ += milliseconds;
-        std::this_thread::yield();
-    }
-    std::time_t Now() override { return 1796567400; }
-    void Advance(uint32_t milliseconds) { ticks_ += milliseconds; }
-
-private:
-    std::atomic<uint32_t> ticks_{1000};
-};
 
 // Polls a condition in real time for a few seconds at most; the program's
 // clock does not move meanwhile.
@@ -81,7 +63,7 @@ protected:
         });
     }
 
-    StillClock clock;
+    StepClock clock{1796567400};
     std::unique_ptr<sim::SimBus> bus;
     PhoneLink link;
 };

@@ -9,6 +9,7 @@
 #include "platform/Clock.h"
 #include "platform/UiThread.h"
 #include "sim/SimBus.h"
+#include "tests/support/StepClock.h"
 #include "tests/support/TestEnv.h"
 #include "texts/LangTexts.h"
 #include "video/CamView.h"
@@ -37,25 +38,6 @@ using video::TCamAvi;
 const QString kStr12 = QStringLiteral("Статус: Снимаю");
 const QString kStr15 = QStringLiteral("Деинициализация камеры...");
 const QString kLate = QStringLiteral("Статус: телефон не отвечает, жду...");
-
-// Time that moves only by the waits of 2 ms and more that the program asks
-// for, and by the test: the link's one-millisecond polls and a mute phone's
-// hang cost nothing, so a fault holds the recorder until the stop.
-class StepClock final : public Clock {
-public:
-    uint32_t TickCount() override { return ticks_.load(); }
-    void Sleep(uint32_t milliseconds) override
-    {
-        if (milliseconds > 1)
-            ticks_ += milliseconds;
-        std::this_thread::yield();
-    }
-    std::time_t Now() override { return 1796567415 + ticks_.load() / 1000; }
-    void Advance(uint32_t milliseconds) { ticks_ += milliseconds; }
-
-private:
-    std::atomic<uint32_t> ticks_{1000};
-};
 
 class StopView final : public video::CamView {
 public:
@@ -170,7 +152,7 @@ protected:
         return count;
     }
 
-    StepClock clock_;
+    StepClock clock_{1796567415, true};
     Settings settings_;
     std::unique_ptr<sim::SimBus> bus_;
     phone::PhoneLink link_;
