@@ -1,19 +1,19 @@
 // The entry point: one copy at a time, the splash, the main window, switch D,
 // the message loop, and a guard that shows any escaping exception.
 
-#include "video/Camavi.h"
+#include "video/Recorder.h"
 #include "cli/CommandLine.h"
 #include "shell/Dialogs.h"
 #include "cli/Headless.h"
 #include "cli/SetPassword.h"
 #include "platform/InstanceLock.h"
 #include "platform/LibusbBus.h"
-#include "shell/Main.h"
+#include "shell/MainWindow.h"
 #include "sim/SimBus.h"
 #include "sim/SimEvents.h"
 #include "platform/Clock.h"
 #include "platform/SettingsStore.h"
-#include "shell/Splashfrm.h"
+#include "shell/SplashScreen.h"
 #include "shell/Startup.h"
 #include "texts/LangTexts.h"
 #include "platform/UiThread.h"
@@ -95,7 +95,7 @@ int main(int argc, char* argv[])
             orv::SetBus(makeBus(longOptions.simulatePhone).release());
         });
     }
-    orv::TApplication app(argc, argv);
+    orv::Application app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Orvello"));
     QGuiApplication::setDesktopFileName(QStringLiteral(ORV_APP_ID));
     orv::InstallUiThread();
@@ -106,7 +106,7 @@ int main(int argc, char* argv[])
     // Exit does, after a recording has been stopped and its file completed.
     // A second one ends the event loop at once. Before there is a window, a
     // modal message (that another copy runs) is closed.
-    std::unique_ptr<orv::TForm1> form;
+    std::unique_ptr<orv::MainWindow> form;
     int endRequests = 0;
     const orv::TerminationSignals termination([&](int) {
         ++endRequests;
@@ -137,15 +137,15 @@ int main(int argc, char* argv[])
         // The bus is never freed: the device monitor may still use it while
         // the process ends.
         orv::SetBus(makeBus(options.simulatePhone).release());
-        std::unique_ptr<orv::TSplash> splash;
+        std::unique_ptr<orv::SplashScreen> splash;
         if (orv::reg::ReadShowSplash()) {
-            splash = std::make_unique<orv::TSplash>();
+            splash = std::make_unique<orv::SplashScreen>();
             splash->ShowAndPaint();
         }
         if (splash)
             splash->Repaint();
 
-        form = std::make_unique<orv::TForm1>();
+        form = std::make_unique<orv::MainWindow>();
         app.SetMainForm(form.get());
         if (orv::FindCmdLineSwitch(QLatin1Char('D')))
             orv::reg::DeleteSettingsKey();
@@ -155,7 +155,7 @@ int main(int argc, char* argv[])
         }
         form->show();  // minimised when switch M set the window's state
         if (endRequests > 0)  // asked to end while the window was being made
-            QMetaObject::invokeMethod(form.get(), &orv::TForm1::EndRequested, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(form.get(), &orv::MainWindow::EndRequested, Qt::QueuedConnection);
         if (options.exitWhenIdle)
             QTimer::singleShot(0, &app, &QCoreApplication::quit);
         QApplication::exec();
@@ -164,8 +164,8 @@ int main(int argc, char* argv[])
     // A recording that has just ended completes its file on its own thread:
     // the process waits for that, unless a recorder still runs (the end was
     // forced), which would never finish now.
-    if (form && !form->CamThread)
-        orv::video::TCamAvi::WaitUntilNoneAlive(std::chrono::seconds(30));
+    if (form && !form->recorderThread)
+        orv::video::Recorder::WaitUntilNoneAlive(std::chrono::seconds(30));
     // Ends the process here while a worker is still alive; otherwise the
     // window, the application and the static objects go as usual.
     orv::EndUserInterface(0);

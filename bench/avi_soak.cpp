@@ -8,7 +8,7 @@
 //   avi_soak [--gib 2.3] [--frames N] [--encoder rawvideo] [--width 1600] [--path FILE] [--keep]
 
 #include "video/AviFile.h"
-#include "video/Codecs.h"
+#include "video/CodecCatalogue.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -97,7 +97,7 @@ int main(int argc, char** argv)
     }
     const long long sizeLimit = frameLimit > 0 ? 0 : static_cast<long long>(gib * 1024 * 1024 * 1024);
 
-    orv::video::TCodecs codecs;
+    orv::video::CodecCatalogue codecs;
     const int index = codecs.IndexOf(encoder);
     if (index < 0) {
         std::fprintf(stderr, "no encoder %s\n", qPrintable(encoder));
@@ -109,7 +109,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "%s: %s\n", qPrintable(path), qPrintable(error));
         return 1;
     }
-    auto compressor = std::make_unique<orv::video::TCompressor>(codecs.Handle(index));
+    auto compressor = std::make_unique<orv::video::FrameEncoder>(codecs.Handle(index));
     QImage frame(width, width * 3 / 4, QImage::Format_RGB888);
     long long written = 0;
     long residentAfterStart = 0;

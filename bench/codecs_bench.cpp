@@ -5,7 +5,7 @@
 // the end; its per-frame time is the encode part of the recorder's floor.
 
 #include "video/AviFile.h"
-#include "video/Codecs.h"
+#include "video/CodecCatalogue.h"
 #include "capture/Jpeg.h"
 
 #include <QDir>
@@ -57,9 +57,9 @@ QImage PhoneFrame(int width)
     return frame;
 }
 
-orv::video::TCodecs& Catalogue()
+orv::video::CodecCatalogue& Catalogue()
 {
-    static orv::video::TCodecs codecs;
+    static orv::video::CodecCatalogue codecs;
     return codecs;
 }
 
@@ -90,7 +90,7 @@ void CompressFrame(benchmark::State& state, const char* encoder)
     }
     const QString path = Folder() + QStringLiteral("/%1-%2.avi").arg(QLatin1String(encoder)).arg(state.range(0));
     auto file = orv::video::AviFile::Open(path);
-    auto compressor = std::make_unique<orv::video::TCompressor>(Catalogue().Handle(index));
+    auto compressor = std::make_unique<orv::video::FrameEncoder>(Catalogue().Handle(index));
     if (!file || !compressor->StartStream(*file, frame, 1.0)) {
         state.SkipWithError("the stream does not start");
         return;

@@ -10,9 +10,9 @@
 // Usage: bench_recorder [--rounds N] [--frames N] [--memory-frames N]
 
 #include "video/AviFile.h"
-#include "video/CamView.h"
-#include "video/Camavi.h"
-#include "video/Codecs.h"
+#include "video/RecorderView.h"
+#include "video/Recorder.h"
+#include "video/CodecCatalogue.h"
 #include "platform/ControlPipe.h"
 #include "capture/Jpeg.h"
 #include "phone/PhoneLink.h"
@@ -38,7 +38,7 @@
 
 namespace {
 
-using orv::video::TCamAvi;
+using orv::video::Recorder;
 
 const std::string kPhonePath = "/a/temp.jpg";
 
@@ -61,7 +61,7 @@ long ResidentKiB()
 
 // The window's share of the work, as light as it can be: the frame becomes
 // the current frame, texts are kept.
-class BenchView final : public orv::video::CamView {
+class BenchView final : public orv::video::RecorderView {
 public:
     void ShowWorkStatus(const QString& text) override { work = text; }
     void ShowRecordingTime(const QString& label, const QString& text) override { time = label + text; }
@@ -100,13 +100,13 @@ public:
 
     // Seconds per frame of the recorder's loop, over frames frames after one
     // to warm up; the file is complete when it returns.
-    double Recorder(int frames, BenchView* view = nullptr, const std::function<void(int)>& onFrame = {})
+    double RecorderLoop(int frames, BenchView* view = nullptr, const std::function<void(int)>& onFrame = {})
     {
         BenchView local;
         BenchView& v = view ? *view : local;
         v.stamps.clear();
         v.clock.start();
-        TCamAvi* recorder = nullptr;
+        Recorder* recorder = nullptr;
         v.onFrame = [&](int shown) {
             if (onFrame)
                 onFrame(shown);
@@ -114,9 +114,9 @@ public:
                 recorder->Stop();
         };
         QEventLoop loop;
-        recorder = new TCamAvi(v, settings_, link_, codecs_, [&] { loop.quit(); });
+        recorder = new Recorder(v, settings_, link_, codecs_, [&] { loop.quit(); });
         loop.exec();
-        TCamAvi::WaitUntilNoneAlive(std::chrono::seconds(60));
+        Recorder::WaitUntilNoneAlive(std::chrono::seconds(60));
         if (v.failed || static_cast<int>(v.stamps.size()) != frames + 1)
             return -1;
         return double(v.stamps.back() - v.stamps.front()) / 1e9 / frames;
@@ -128,7 +128,7 @@ public:
     {
         QString error;
         auto file = orv::video::AviFile::Open(folder_.filePath(QStringLiteral("floor.avi")), &error);
-        orv::video::TCompressor compressor(codecs_.Handle(settings_.GetCodecIndex()));
+        orv::video::FrameEncoder compressor(codecs_.Handle(settings_.GetCodecIndex()));
         if (!file)
             return -1;
         link_.CameraOn(static_cast<uint8_t>(settings_.GetJpgType()));
@@ -193,7 +193,7 @@ private:
     orv::sim::SimBus bus_;
     orv::phone::PhoneLink link_;
     orv::Settings settings_;
-    orv::video::TCodecs codecs_;
+    orv::video::CodecCatalogue codecs_;
 };
 
 Options Parse(int argc, char** argv)
@@ -233,7 +233,7 @@ int main(int argc, char** argv)
         double recorder = 1e9, floor = 1e9, parts[3] = {};
         for (int round = 0; round < options.rounds; ++round) {
             double roundParts[3];
-            const double r = bench.Recorder(frames);
+            const double r = bench.RecorderLoop(frames);
             const double f = bench.Floor(frames, roundParts);
             if (r <= 0 || f <= 0) {
                 std::printf("%s: the run failed\n", name);
@@ -260,7 +260,7 @@ int main(int argc, char** argv)
     const int warmUp = std::min(100, options.memoryFrames / 10 + 1);
     long atWarmUp = 0, peak = 0;
     BenchView view;
-    const double perFrame = bench.Recorder(options.memoryFrames, &view, [&](int shown) {
+    const double perFrame = bench.RecorderLoop(options.memoryFrames, &view, [&](int shown) {
         const long now = ResidentKiB();
         if (shown == warmUp)
             atWarmUp = now;

@@ -10,9 +10,9 @@
 // `bench_stream --viewers PORT COUNT SECONDS`.
 
 #include "capture/Jpeg.h"
-#include "shell/Main.h"
+#include "shell/MainWindow.h"
 #include "sim/SimPhone.h"
-#include "platform/TThread.h"
+#include "platform/WorkerThread.h"
 #include "platform/UiThread.h"
 
 #include <QApplication>
@@ -181,9 +181,9 @@ double ProcessCpuMs()
 // The recorder's stand-in: a new frame 5 times a second, on a deadline that
 // does not drift, handed over through a synchronised call as the recorder
 // hands over its frames (and shown in the window).
-class FrameFeeder final : public orv::TThread {
+class FrameFeeder final : public orv::WorkerThread {
 public:
-    FrameFeeder(orv::TForm1& form, std::vector<QImage> frames) : form_(form), frames_(std::move(frames)) {}
+    FrameFeeder(orv::MainWindow& form, std::vector<QImage> frames) : form_(form), frames_(std::move(frames)) {}
 
 protected:
     void Run() override
@@ -198,20 +198,20 @@ protected:
     }
 
 private:
-    orv::TForm1& form_;
+    orv::MainWindow& form_;
     std::vector<QImage> frames_;
 };
 
-class BenchForm final : public orv::TForm1 {
+class BenchForm final : public orv::MainWindow {
 public:
     std::vector<QImage> frames;
 
 protected:
-    orv::TThread* MakeCamThread(std::function<void()> finished) override
+    orv::WorkerThread* MakeRecorder(std::function<void()> finished) override
     {
         auto* thread = new FrameFeeder(*this, frames);
         thread->SetFreeOnTerminate(true);
-        thread->OnTerminate = [finished](orv::TThread*) { finished(); };
+        thread->OnTerminate = [finished](orv::WorkerThread*) { finished(); };
         thread->Start();
         return thread;
     }
@@ -267,14 +267,14 @@ int main(int argc, char* argv[])
         form.SetServerStream(true);
         form.SetServerPort(port);
         form.show();
-        form.Web1Click();
-        if (!form.CamThread || !form.ServerSocket1->isListening()) {
+        form.StartWebCamera();
+        if (!form.recorderThread || !form.server->isListening()) {
             std::fprintf(stderr, "the picture server did not start\n");
             return 1;
         }
         StallMeter stalls;
         int handedOver = 0;
-        QObject::connect(&form, &orv::TForm1::CurrentFrameChanged, [&handedOver] { ++handedOver; });
+        QObject::connect(&form, &orv::MainWindow::CurrentFrameChanged, [&handedOver] { ++handedOver; });
         // Rounds of runs, interleaved so that a change in the machine's load
         // touches them alike.
         for (const int viewers : {0, 1, 50, 0, 50, 0, 50}) {
@@ -335,10 +335,10 @@ int main(int argc, char* argv[])
             // Let the streams of the run close before the next one.
             QElapsedTimer settle;
             settle.start();
-            while (form.ServerSocket1->StreamStatus().streams > 0 && settle.elapsed() < 5000)
+            while (form.server->StreamStatus().streams > 0 && settle.elapsed() < 5000)
                 QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
         }
-        const auto streams = form.ServerSocket1->StreamStatus();
+        const auto streams = form.server->StreamStatus();
 
         std::printf("Live stream /stream.mjpg: VGA frames of the simulated camera (JPEG %lld bytes) at %d a second, "
                     "%d s a run\n",
@@ -369,16 +369,16 @@ int main(int argc, char* argv[])
                     median(0, &Figures::stallCpuMs));
         std::printf("Frames encoded: %d; parts written: %lld; waiting frames replaced: %lld; the most one viewer's "
                     "connection held: %lld bytes (%.2f parts)\n",
-                    form.ServerSocket1->EncodingCount(), streams.partsWritten, streams.framesReplaced,
+                    form.server->EncodingCount(), streams.partsWritten, streams.framesReplaced,
                     streams.peakHeldBytes, static_cast<double>(streams.peakHeldBytes) / static_cast<double>(partBytes));
         double load[3] = {};
         if (getloadavg(load, 3) == 3)
             std::printf("Load average of the machine after the runs: %.1f\n", load[0]);
 
-        form.Web2Click();
+        form.StopWebCamera();
         QElapsedTimer waited;
         waited.start();
-        while (form.CamThread && waited.elapsed() < 10000)
+        while (form.recorderThread && waited.elapsed() < 10000)
             QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
     }
     return 0;

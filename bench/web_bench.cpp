@@ -18,9 +18,9 @@
 // its own configuration and is stopped at the end.
 
 #include "capture/Jpeg.h"
-#include "shell/Main.h"
+#include "shell/MainWindow.h"
 #include "sim/SimPhone.h"
-#include "platform/TThread.h"
+#include "platform/WorkerThread.h"
 #include "platform/UiThread.h"
 
 #include <QApplication>
@@ -439,9 +439,9 @@ private:
 };
 
 // The web camera's stand-in: a new frame for the window every second.
-class FrameFeeder final : public orv::TThread {
+class FrameFeeder final : public orv::WorkerThread {
 public:
-    FrameFeeder(orv::TForm1& form, std::vector<QImage> frames) : form_(form), frames_(std::move(frames)) {}
+    FrameFeeder(orv::MainWindow& form, std::vector<QImage> frames) : form_(form), frames_(std::move(frames)) {}
 
 protected:
     void Run() override
@@ -450,25 +450,25 @@ protected:
             for (int i = 0; i < 100 && !Terminated(); ++i)
                 std::this_thread::sleep_for(std::chrono::milliseconds(10));
             const QImage frame = frames_[next % frames_.size()].copy();
-            Synchronize([&] { form_.CurrentFrame = frame; });
+            Synchronize([&] { form_.currentFrame = frame; });
         }
     }
 
 private:
-    orv::TForm1& form_;
+    orv::MainWindow& form_;
     std::vector<QImage> frames_;
 };
 
-class BenchForm final : public orv::TForm1 {
+class BenchForm final : public orv::MainWindow {
 public:
     std::vector<QImage> frames;
 
 protected:
-    orv::TThread* MakeCamThread(std::function<void()> finished) override
+    orv::WorkerThread* MakeRecorder(std::function<void()> finished) override
     {
         auto* thread = new FrameFeeder(*this, frames);
         thread->SetFreeOnTerminate(true);
-        thread->OnTerminate = [finished](orv::TThread*) { finished(); };
+        thread->OnTerminate = [finished](orv::WorkerThread*) { finished(); };
         thread->Start();
         return thread;
     }
@@ -533,13 +533,13 @@ int main(int argc, char* argv[])
     {
         BenchForm form;
         form.frames = frames;
-        form.CurrentFrame = frames[0];
+        form.currentFrame = frames[0];
         form.SetAutoPhoneConnect(false);
         form.SetServerEnabled(true);
         form.SetServerPort(port);
         form.SetServerStream(true);
-        form.Web1Click();
-        if (!form.CamThread || !form.ServerSocket1->isListening()) {
+        form.StartWebCamera();
+        if (!form.recorderThread || !form.server->isListening()) {
             std::fprintf(stderr, "the picture server did not start\n");
             return 1;
         }
@@ -583,7 +583,7 @@ int main(int argc, char* argv[])
             runs[kNginxClients].push_back(RunClients(closePort, seconds));
             runs[kOursClients].push_back(measured(&stallsMs, &workMs, [&] { return RunClients(port, seconds); }));
         }
-        const int encodings = form.ServerSocket1->EncodingCount();
+        const int encodings = form.server->EncodingCount();
 
         std::printf("GET /CURRENT.JPG, VGA frame (JPEG %lld bytes), %d connections, %d rounds of %d s a run, "
                     "the run of median rate shown\n",
@@ -642,10 +642,10 @@ int main(int argc, char* argv[])
                         attack.maxMs, stalls.LongestMs());
         }
 
-        form.Web2Click();
+        form.StopWebCamera();
         QElapsedTimer waited;
         waited.start();
-        while (form.CamThread && waited.elapsed() < 10000)
+        while (form.recorderThread && waited.elapsed() < 10000)
             QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
     }
     return 0;

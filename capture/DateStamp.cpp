@@ -2,7 +2,7 @@
 // Runs on the capture threads; QPainter on a QImage and fonts are allowed
 // there once the application object exists.
 
-#include "Photo.h"
+#include "PhotoThread.h"
 
 #include <QFont>
 #include <QFontMetrics>

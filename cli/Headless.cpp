@@ -1,21 +1,21 @@
 #include "Headless.h"
 
-#include "video/CamView.h"
-#include "video/Camavi.h"
+#include "video/RecorderView.h"
+#include "video/Recorder.h"
 #include "capture/CaptureView.h"
 #include "platform/Clock.h"
-#include "video/Codecs.h"
-#include "phone/Devmov.h"
+#include "video/CodecCatalogue.h"
+#include "phone/DeviceMonitor.h"
 #include "platform/FileWrite.h"
 #include "platform/InstanceLock.h"
 #include "texts/LangTexts.h"
 #include "phone/PhoneLink.h"
-#include "capture/Photo.h"
+#include "capture/PhotoThread.h"
 #include "capture/PictureFile.h"
 #include "web/PictureServer.h"
 #include "config/Settings.h"
 #include "shell/Startup.h"
-#include "platform/TThread.h"
+#include "platform/WorkerThread.h"
 #include "platform/UiThread.h"
 #include "vcam/VirtualCamera.h"
 
@@ -110,7 +110,7 @@ QString Seconds(int count)
 // One run: the phone, then the photo or the recording, then the exit status.
 // Lives on the user-interface thread; the workers reach it through their
 // views' calls, which run there.
-class HeadlessRun final : public QObject, public CaptureView, public video::CamView {
+class HeadlessRun final : public QObject, public CaptureView, public video::RecorderView {
 public:
     explicit HeadlessRun(const LongOptions& options) : options_(options) {}
 
@@ -125,11 +125,11 @@ public:
         if (QString reason; options_.action != LongOptions::Action::Serve && !CanWriteFile(file_, &reason))
             return Fail(kExitFileNotWritable, QStringLiteral("cannot write %1: %2").arg(file_, reason));
 
-        QObject::connect(&server_, &web::TPictureServer::ClientRead, this, [this](web::ClientId client) {
+        QObject::connect(&server_, &web::PictureServer::ClientRead, this, [this](web::ClientId client) {
             if (recorder_)
                 server_.AnswerRequest(client, frame_);
         });
-        QObject::connect(&server_, &web::TPictureServer::ClientError, this,
+        QObject::connect(&server_, &web::PictureServer::ClientError, this,
                          [this](web::ClientId client, QAbstractSocket::SocketError) { server_.CloseClient(client); });
 
         const TerminationSignals termination([this](int) { EndRequested(); });
@@ -141,7 +141,7 @@ public:
         // The monitor reports on its own thread, and may do so after this
         // run has gone; the report is handled here, while the run is there.
         current_ = this;
-        new phone::TDevMon([](int state) {
+        new phone::DeviceMonitor([](int state) {
             // The PipeWire camera is named after the phone's model, asked
             // here on the monitor's thread as the window asks it.
             QString model;
@@ -160,7 +160,7 @@ public:
         return status_;
     }
 
-    // --- CaptureView and CamView (user-interface thread) ---
+    // --- CaptureView and RecorderView (user-interface thread) ---
     void ShowWorkStatus(const QString& text) override
     {
         if (options_.action != LongOptions::Action::Photo)
@@ -233,7 +233,7 @@ private:
 
     void StartPhoto()
     {
-        new MakePhoto(*this, settings_, phone::PhoneLink::Instance(), [this] { PhotoFinished(); });
+        new PhotoThread(*this, settings_, phone::PhoneLink::Instance(), [this] { PhotoFinished(); });
     }
 
     void PhotoFinished()
@@ -280,11 +280,11 @@ private:
         plan.keepMegabytes = options_.keepMegabytes.value_or(plan.keepMegabytes);
         // A run cut into files names each of them in the folder given.
         const bool folder = options_.file.endsWith(QLatin1Char('/')) || QFileInfo(options_.file).isDir();
-        recorder_ = new video::TCamAvi(*this, settings_, phone::PhoneLink::Instance(), codecs_,
+        recorder_ = new video::Recorder(*this, settings_, phone::PhoneLink::Instance(), codecs_,
                                        [this] { RecordingFinished(); },
                                        serving ? QString() : (plan.splitMinutes > 0 && folder ? options_.file : file_),
-                                       serving ? video::TCamAvi::Recording::NoFile
-                                               : video::TCamAvi::Recording::FromSettings,
+                                       serving ? video::Recorder::Recording::NoFile
+                                               : video::Recorder::Recording::FromSettings,
                                        true, plan);
         if (settings_.GetVirtualCamera()) {
             QString error;
@@ -319,7 +319,7 @@ private:
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
         // The recorder completes the file once this handler has returned.
         QTimer::singleShot(0, this, [this] {
-            if (!video::TCamAvi::WaitUntilNoneAlive(kFileCompletionWait) && !failure_)
+            if (!video::Recorder::WaitUntilNoneAlive(kFileCompletionWait) && !failure_)
                 failure_ = Failure{kExitFileNotWritable,
                                    QStringLiteral("the video file %1 was not completed").arg(file_)};
             if (failure_) {
@@ -373,11 +373,11 @@ private:
 
     const LongOptions& options_;
     Settings settings_;
-    video::TCodecs codecs_;
-    web::TPictureServer server_;
+    video::CodecCatalogue codecs_;
+    web::PictureServer server_;
     QEventLoop loop_;
     QString file_;
-    video::TCamAvi* recorder_ = nullptr;
+    video::Recorder* recorder_ = nullptr;
     std::unique_ptr<vcam::VirtualCamera> camera_;
     QString model_;
     QImage picture_;

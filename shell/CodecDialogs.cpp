@@ -1,12 +1,12 @@
 // The encoder's configuration dialog and about box of the catalogue
-// (TCodecs::Configure, TCodecs::About). The video library describes each
+// (CodecCatalogue::Configure, CodecCatalogue::About). The video library describes each
 // encoder's options as data; this one form draws any of them: named values
 // as lists, flags as check boxes, numbers in spin boxes held to the option's
 // limits. The form opens with one quality control (and the bit rate where
 // the encoder works to one); the whole option table lies behind "Advanced".
 // Both go through the dialog interface, so tests answer them.
 
-#include "video/Codecs.h"
+#include "video/CodecCatalogue.h"
 #include "Dialogs.h"
 #include "WheelGuard.h"
 #include "texts/LangTexts.h"
@@ -237,7 +237,7 @@ QLabel* SectionTitle(const QString& text)
 
 }  // namespace
 
-void TCodecs::Configure(QWidget* parent, int index)
+void CodecCatalogue::Configure(QWidget* parent, int index)
 {
     if (!Handle(index))
         return;
@@ -374,7 +374,7 @@ void TCodecs::Configure(QWidget* parent, int index)
         TheDialogs().ShowMessage(parent, GetName(index), error, MessageKind::Error);
 }
 
-void TCodecs::About(QWidget* parent, int index)
+void CodecCatalogue::About(QWidget* parent, int index)
 {
     if (!Handle(index))
         return;

@@ -1,7 +1,7 @@
 #include "Startup.h"
 
 #include "Dialogs.h"
-#include "platform/TThread.h"
+#include "platform/WorkerThread.h"
 #include "platform/UiThread.h"
 
 #include <QSocketNotifier>
@@ -21,7 +21,7 @@ namespace orv {
 namespace {
 void ShowException(const QString& text)
 {
-    const auto* application = dynamic_cast<TApplication*>(QCoreApplication::instance());
+    const auto* application = dynamic_cast<Application*>(QCoreApplication::instance());
     QWidget* parent = application ? application->MainForm() : nullptr;
     TheDialogs().ShowMessage(parent, QStringLiteral("Orvello"), text, MessageKind::Error);
 }
@@ -45,7 +45,7 @@ extern "C" void WriteSignalNumber(int number)
 }
 }  // namespace
 
-bool TApplication::notify(QObject* receiver, QEvent* event)
+bool Application::notify(QObject* receiver, QEvent* event)
 {
     try {
         return QApplication::notify(receiver, event);
@@ -72,7 +72,7 @@ int RunGuarded(const std::function<void()>& body)
 void EndUserInterface(int code)
 {
     ShutdownUiThread();
-    if (TThread::LiveCount() == 0)
+    if (WorkerThread::LiveCount() == 0)
         return;
     std::fflush(nullptr);
     ::_exit(code);

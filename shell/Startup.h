@@ -31,9 +31,9 @@ void EndUserInterface(int code);
 // The application object: an exception that escapes an event handler (a menu
 // command, a worker's synchronised call) is shown in the standard error box
 // and the program goes on.
-class TApplication : public QApplication {
+class Application : public QApplication {
 public:
-    TApplication(int& argc, char** argv) : QApplication(argc, argv) {}
+    Application(int& argc, char** argv) : QApplication(argc, argv) {}
     bool notify(QObject* receiver, QEvent* event) override;
 
     // The window that owns the error box. Owned, the box is no window of its

@@ -11,7 +11,7 @@
 // kAbiVersion changes whenever anything here changes, and each side checks
 // it, so a module of another build is refused rather than misused.
 
-#include "Codecs.h"
+#include "CodecCatalogue.h"
 
 #include <QImage>
 #include <QString>
@@ -24,13 +24,13 @@
 namespace orv::video {
 
 // One encoder of a catalogue with the configuration of this run (declared
-// in Codecs.h). Made and owned by the module's catalogue.
+// in CodecCatalogue.h). Made and owned by the module's catalogue.
 struct CodecEntry {
     virtual ~CodecEntry() = default;
     // The encoder's short name ("mjpeg") and its description.
     virtual QString Name() const = 0;
     virtual QString LongName() const = 0;
-    // As TCodecs::Options, SetOptions and Info describe them.
+    // As CodecCatalogue::Options, SetOptions and Info describe them.
     virtual std::vector<CodecOption> Options() const = 0;
     virtual bool SetOptions(const std::vector<std::pair<QString, QString>>& values, QString* error) = 0;
     virtual CodecInfo Info() const = 0;
@@ -53,7 +53,7 @@ struct HostServices {
     uint32_t (*tickCount)();
 };
 
-// The encoders that can record into AVI, most useful first (see Codecs.h),
+// The encoders that can record into AVI, most useful first (see CodecCatalogue.h),
 // each with a configuration of its own catalogue.
 class Catalogue {
 public:
@@ -72,7 +72,7 @@ public:
     virtual bool OutOfRoom() const = 0;
 };
 
-// One recording's encoder (see TCompressor in Codecs.h). The writer given to
+// One recording's encoder (see FrameEncoder in CodecCatalogue.h). The writer given to
 // StartStream must be one of the same module's.
 class Compressor {
 public:

@@ -4,7 +4,7 @@
 #include "HttpRequest.h"
 #include "capture/Jpeg.h"
 #include "platform/Clock.h"
-#include "platform/TThread.h"
+#include "platform/WorkerThread.h"
 #include "Responses.h"
 
 #include <QMetaObject>
@@ -62,16 +62,16 @@ bool Elapsed(uint32_t since, uint32_t now, std::chrono::milliseconds limit)
 // Where an encoding worker delivers its picture. The server clears receiver
 // under the lock when it goes, so a worker never posts to a server that is
 // gone; a delivery already posted is dropped with the server's events.
-struct TPictureServer::Mailbox {
+struct PictureServer::Mailbox {
     std::mutex lock;
-    TPictureServer* receiver = nullptr;
+    PictureServer* receiver = nullptr;
 };
 
 namespace {
 
 // Encodes one frame on a worker of the program, so that the exit waits for
 // it like for every other worker, and hands the picture on.
-class EncodingThread final : public TThread {
+class EncodingThread final : public WorkerThread {
 public:
     EncodingThread(QImage frame, std::function<void(const QByteArray&)> deliver)
         : frame_(std::move(frame)), deliver_(std::move(deliver))
@@ -93,7 +93,7 @@ private:
 };
 
 // Checks a request's credentials on a worker of the program.
-class CheckingThread final : public TThread {
+class CheckingThread final : public WorkerThread {
 public:
     CheckingThread(std::string request, QString user, QString hash, std::function<void(bool)> deliver)
         : request_(std::move(request)), user_(std::move(user)), hash_(std::move(hash)), deliver_(std::move(deliver))
@@ -113,16 +113,16 @@ private:
 
 }  // namespace
 
-TPictureServer::TPictureServer(QObject* parent)
+PictureServer::PictureServer(QObject* parent)
     : QTcpServer(parent), limits_(new QTimer(this)), mailbox_(std::make_shared<Mailbox>())
 {
     mailbox_->receiver = this;
     setListenBacklogSize(kBacklog);
     limits_->setInterval(std::chrono::milliseconds(100));
-    connect(limits_, &QTimer::timeout, this, &TPictureServer::CheckLimits);
+    connect(limits_, &QTimer::timeout, this, &PictureServer::CheckLimits);
 }
 
-TPictureServer::~TPictureServer()
+PictureServer::~PictureServer()
 {
     {
         std::lock_guard lock(mailbox_->lock);
@@ -132,7 +132,7 @@ TPictureServer::~TPictureServer()
         ::close(client.fd);
 }
 
-void TPictureServer::SetCredentials(const QString& user, const QString& passwordHash)
+void PictureServer::SetCredentials(const QString& user, const QString& passwordHash)
 {
     if (user == user_ && passwordHash == passwordHash_)
         return;
@@ -141,7 +141,7 @@ void TPictureServer::SetCredentials(const QString& user, const QString& password
     goodCredentials_.clear();
 }
 
-bool TPictureServer::Open(int port, QString* error, bool localOnly)
+bool PictureServer::Open(int port, QString* error, bool localOnly)
 {
     Close();
     if (port < 1 || port > 65535) {
@@ -184,7 +184,7 @@ bool TPictureServer::Open(int port, QString* error, bool localOnly)
     return true;
 }
 
-void TPictureServer::Close()
+void PictureServer::Close()
 {
     close();
     std::vector<ClientId> open;
@@ -204,13 +204,13 @@ void TPictureServer::Close()
     streamKey_.reset();
 }
 
-TPictureServer::Client* TPictureServer::Find(ClientId id)
+PictureServer::Client* PictureServer::Find(ClientId id)
 {
     const auto found = clients_.find(id);
     return found == clients_.end() ? nullptr : &found->second;
 }
 
-void TPictureServer::incomingConnection(qintptr descriptor)
+void PictureServer::incomingConnection(qintptr descriptor)
 {
     const int fd = static_cast<int>(descriptor);
     const bool wasAccepting = std::exchange(accepting_, true);
@@ -254,7 +254,7 @@ void TPictureServer::incomingConnection(qintptr descriptor)
 // without a whole request goes, so idle connections cannot shut clients out;
 // failing that, the first whose answer is all with the system and that only
 // waits for its client to close.
-bool TPictureServer::MakeRoomFor(quint32 /*address*/)
+bool PictureServer::MakeRoomFor(quint32 /*address*/)
 {
     for (const Phase phase : {Phase::Waiting, Phase::Lingering}) {
         for (const auto& [id, client] : clients_) {
@@ -269,7 +269,7 @@ bool TPictureServer::MakeRoomFor(quint32 /*address*/)
 
 // Closes the answered connections whose clients have closed, without waiting
 // for the event loop to report it.
-void TPictureServer::CloseEnded()
+void PictureServer::CloseEnded()
 {
     std::vector<ClientId> ended;
     char buffer[4096];
@@ -287,7 +287,7 @@ void TPictureServer::CloseEnded()
         CloseClient(id);
 }
 
-void TPictureServer::Readable(ClientId id)
+void PictureServer::Readable(ClientId id)
 {
     Client* client = Find(id);
     if (!client)
@@ -347,7 +347,7 @@ void TPictureServer::Readable(ClientId id)
         CloseClient(id);
 }
 
-void TPictureServer::Writable(ClientId id)
+void PictureServer::Writable(ClientId id)
 {
     Client* client = Find(id);
     if (!client)
@@ -361,7 +361,7 @@ void TPictureServer::Writable(ClientId id)
         StreamProgress(id, *client);
 }
 
-void TPictureServer::Send(ClientId id, Client& client, std::initializer_list<QByteArray> pieces)
+void PictureServer::Send(ClientId id, Client& client, std::initializer_list<QByteArray> pieces)
 {
     if (client.broken)
         return;
@@ -377,7 +377,7 @@ void TPictureServer::Send(ClientId id, Client& client, std::initializer_list<QBy
 }
 
 // Hands the system as much as it takes now, in one call for several pieces.
-void TPictureServer::Flush(ClientId id, Client& client)
+void PictureServer::Flush(ClientId id, Client& client)
 {
     while (!client.out.empty() && !client.broken) {
         constexpr size_t kMaxPieces = 8;
@@ -423,7 +423,7 @@ void TPictureServer::Flush(ClientId id, Client& client)
     client.writer->setEnabled(!client.out.empty() && !client.broken);
 }
 
-void TPictureServer::Failed(ClientId id, QAbstractSocket::SocketError error)
+void PictureServer::Failed(ClientId id, QAbstractSocket::SocketError error)
 {
     if (!Find(id))
         return;
@@ -433,7 +433,7 @@ void TPictureServer::Failed(ClientId id, QAbstractSocket::SocketError error)
 
 // The answer is written: once the client has taken all of it, our side of
 // the connection is shut.
-void TPictureServer::Finish(ClientId id)
+void PictureServer::Finish(ClientId id)
 {
     Client* client = Find(id);
     if (!client)
@@ -447,7 +447,7 @@ void TPictureServer::Finish(ClientId id)
 // to close. Closing the socket at once instead would reset the connection
 // when more bytes of the client arrive, and a reset makes the client's system
 // drop answer bytes it has not read yet.
-void TPictureServer::AnswerDone(ClientId id, Client& client)
+void PictureServer::AnswerDone(ClientId id, Client& client)
 {
     if (client.peerClosed || ::shutdown(client.fd, SHUT_WR) != 0) {
         CloseClient(id);
@@ -458,7 +458,7 @@ void TPictureServer::AnswerDone(ClientId id, Client& client)
     TakeWaitingConnections();
 }
 
-void TPictureServer::CloseClient(ClientId id)
+void PictureServer::CloseClient(ClientId id)
 {
     const auto found = clients_.find(id);
     if (found == clients_.end())
@@ -475,7 +475,7 @@ void TPictureServer::CloseClient(ClientId id)
     TakeWaitingConnections();
 }
 
-void TPictureServer::CheckLimits()
+void PictureServer::CheckLimits()
 {
     const uint32_t now = TheClock().TickCount();
     std::vector<ClientId> expired;
@@ -528,7 +528,7 @@ void TPictureServer::CheckLimits()
 // a client that finds it full loses a second to the retransmission of its
 // connection request; so connections that wait are taken whenever a client
 // is done, not only when the event loop comes round to the listening socket.
-void TPictureServer::TakeWaitingConnections()
+void PictureServer::TakeWaitingConnections()
 {
     if (accepting_ || !isListening())
         return;
@@ -537,7 +537,7 @@ void TPictureServer::TakeWaitingConnections()
     accepting_ = false;
 }
 
-void TPictureServer::AnswerRequest(ClientId id, const QImage& frame)
+void PictureServer::AnswerRequest(ClientId id, const QImage& frame)
 {
     Client* client = Find(id);
     if (!client || client->phase != Phase::Ready || client->held)
@@ -577,7 +577,7 @@ void TPictureServer::AnswerRequest(ClientId id, const QImage& frame)
     Finish(id);
 }
 
-bool TPictureServer::Authorized(ClientId id, Client& client, std::string_view request)
+bool PictureServer::Authorized(ClientId id, Client& client, std::string_view request)
 {
     if (user_.isEmpty())
         return true;
@@ -604,7 +604,7 @@ bool TPictureServer::Authorized(ClientId id, Client& client, std::string_view re
         std::string(request), user_, passwordHash_,
         [mailbox = mailbox_, id, credentials](bool good) {
             std::lock_guard lock(mailbox->lock);
-            if (TPictureServer* server = mailbox->receiver)
+            if (PictureServer* server = mailbox->receiver)
                 QMetaObject::invokeMethod(
                     server, [server, id, credentials, good] { server->CredentialsChecked(id, credentials, good); },
                     Qt::QueuedConnection);
@@ -621,7 +621,7 @@ bool TPictureServer::Authorized(ClientId id, Client& client, std::string_view re
     return false;
 }
 
-void TPictureServer::CredentialsChecked(ClientId id, const QByteArray& credentials, bool good)
+void PictureServer::CredentialsChecked(ClientId id, const QByteArray& credentials, bool good)
 {
     Client* client = Find(id);
     if (!client)
@@ -640,7 +640,7 @@ void TPictureServer::CredentialsChecked(ClientId id, const QByteArray& credentia
     Finish(id);
 }
 
-void TPictureServer::SendPicture(ClientId id, const QByteArray& picture)
+void PictureServer::SendPicture(ClientId id, const QByteArray& picture)
 {
     Client* client = Find(id);
     if (!client)
@@ -654,7 +654,7 @@ void TPictureServer::SendPicture(ClientId id, const QByteArray& picture)
     Finish(id);
 }
 
-void TPictureServer::AwaitPicture(ClientId id, const QImage& frame)
+void PictureServer::AwaitPicture(ClientId id, const QImage& frame)
 {
     Client* client = Find(id);
     if (!client)
@@ -664,7 +664,7 @@ void TPictureServer::AwaitPicture(ClientId id, const QImage& frame)
     RequestEncoding(frame);
 }
 
-void TPictureServer::RequestEncoding(const QImage& frame)
+void PictureServer::RequestEncoding(const QImage& frame)
 {
     const qint64 key = frame.cacheKey();
     const bool queued = encodingKey_ == key ||
@@ -675,7 +675,7 @@ void TPictureServer::RequestEncoding(const QImage& frame)
     StartNextEncoding();
 }
 
-bool TPictureServer::Wanted(qint64 key) const
+bool PictureServer::Wanted(qint64 key) const
 {
     if (streamKey_ == key && HasStreams())
         return true;
@@ -686,7 +686,7 @@ bool TPictureServer::Wanted(qint64 key) const
 // The encoder runs on a worker thread, so that a large frame does not hold
 // up the window; the worker has its own reference to the frame's pixels,
 // which the window's next frame does not touch.
-void TPictureServer::StartNextEncoding()
+void PictureServer::StartNextEncoding()
 {
     while (!encodingKey_ && !framesToEncode_.empty()) {
         const QImage frame = framesToEncode_.front();
@@ -699,7 +699,7 @@ void TPictureServer::StartNextEncoding()
         ++encodingCount_;
         auto* worker = new EncodingThread(frame, [mailbox = mailbox_, key](const QByteArray& picture) {
             std::lock_guard lock(mailbox->lock);
-            if (TPictureServer* server = mailbox->receiver)
+            if (PictureServer* server = mailbox->receiver)
                 QMetaObject::invokeMethod(
                     server, [server, key, picture] { server->PictureEncoded(key, picture); }, Qt::QueuedConnection);
         });
@@ -713,7 +713,7 @@ void TPictureServer::StartNextEncoding()
     }
 }
 
-void TPictureServer::PictureEncoded(qint64 key, const QByteArray& picture)
+void PictureServer::PictureEncoded(qint64 key, const QByteArray& picture)
 {
     encodingKey_.reset();
     encodedKey_ = key;
@@ -739,13 +739,13 @@ void TPictureServer::PictureEncoded(qint64 key, const QByteArray& picture)
     StartNextEncoding();
 }
 
-bool TPictureServer::HasStreams() const
+bool PictureServer::HasStreams() const
 {
     return std::any_of(clients_.cbegin(), clients_.cend(),
                        [](const auto& entry) { return entry.second.phase == Phase::Streaming; });
 }
 
-void TPictureServer::StartStream(ClientId id, const QImage& frame)
+void PictureServer::StartStream(ClientId id, const QImage& frame)
 {
     Client* client = Find(id);
     if (!client)
@@ -762,7 +762,7 @@ void TPictureServer::StartStream(ClientId id, const QImage& frame)
         RequestEncoding(frame);
 }
 
-void TPictureServer::FrameChanged(const QImage& frame)
+void PictureServer::FrameChanged(const QImage& frame)
 {
     if (frame.isNull() || !HasStreams())
         return;
@@ -777,7 +777,7 @@ void TPictureServer::FrameChanged(const QImage& frame)
         RequestEncoding(frame);
 }
 
-void TPictureServer::DeliverToStreams(qint64 key, const QByteArray& picture)
+void PictureServer::DeliverToStreams(qint64 key, const QByteArray& picture)
 {
     if (picture.isEmpty())
         return;
@@ -790,7 +790,7 @@ void TPictureServer::DeliverToStreams(qint64 key, const QByteArray& picture)
         OfferPart(id, key, picture);
 }
 
-void TPictureServer::OfferPart(ClientId id, qint64 key, const QByteArray& picture)
+void PictureServer::OfferPart(ClientId id, qint64 key, const QByteArray& picture)
 {
     Client* client = Find(id);
     if (!client || client->phase != Phase::Streaming || picture.isEmpty() || client->sentKey == key ||
@@ -809,7 +809,7 @@ void TPictureServer::OfferPart(ClientId id, qint64 key, const QByteArray& pictur
     NoteHeld(*client);
 }
 
-void TPictureServer::WritePart(ClientId id, Client& client, qint64 key, const QByteArray& picture)
+void PictureServer::WritePart(ClientId id, Client& client, qint64 key, const QByteArray& picture)
 {
     const QByteArray header = Bytes(StreamPartHeader(static_cast<size_t>(picture.size())));
     client.sentKey = key;
@@ -819,7 +819,7 @@ void TPictureServer::WritePart(ClientId id, Client& client, qint64 key, const QB
 }
 
 // The system has taken all of the stream's part: the waiting frame follows.
-void TPictureServer::StreamProgress(ClientId id, Client& client)
+void PictureServer::StreamProgress(ClientId id, Client& client)
 {
     if (!client.waitingKey)
         return;
@@ -831,7 +831,7 @@ void TPictureServer::StreamProgress(ClientId id, Client& client)
 
 // The closing boundary follows the part being sent; a frame still waiting is
 // dropped. The connection then ends as any answer does.
-void TPictureServer::EndStream(ClientId id)
+void PictureServer::EndStream(ClientId id)
 {
     Client* client = Find(id);
     if (!client)
@@ -843,12 +843,12 @@ void TPictureServer::EndStream(ClientId id)
     Finish(id);
 }
 
-void TPictureServer::NoteHeld(const Client& client)
+void PictureServer::NoteHeld(const Client& client)
 {
     peakHeldBytes_ = std::max(peakHeldBytes_, client.outBytes + client.waiting.size());
 }
 
-TPictureServer::StreamFigures TPictureServer::StreamStatus() const
+PictureServer::StreamFigures PictureServer::StreamStatus() const
 {
     StreamFigures figures;
     for (const auto& [id, client] : clients_) {

@@ -57,7 +57,7 @@ QString ListenErrorText(const QString& systemText, int number, const char* call)
 // A client connection, by a number that is never used twice.
 using ClientId = quint64;
 
-class TPictureServer final : public QTcpServer {
+class PictureServer final : public QTcpServer {
     Q_OBJECT
 public:
     static constexpr int kBacklog = 5;
@@ -66,8 +66,8 @@ public:
     static constexpr std::chrono::milliseconds kIdleLimit{10000};
     static constexpr std::chrono::milliseconds kStreamStallLimit{10000};
 
-    explicit TPictureServer(QObject* parent = nullptr);
-    ~TPictureServer() override;
+    explicit PictureServer(QObject* parent = nullptr);
+    ~PictureServer() override;
 
     // Listens on every IPv4 address at port, with a queue of kBacklog
     // pending connections. On failure nothing listens and *error holds the

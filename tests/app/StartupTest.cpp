@@ -2,7 +2,7 @@
 // guard and the end of the process. The process-level cases start the real
 // program offscreen with its own lock folder, settings file and a dialog log
 // instead of message boxes; the test program's own application object is
-// the program's (TApplication).
+// the program's (Application).
 
 #include "capture/CaptureView.h"
 #include "platform/Clock.h"
@@ -10,14 +10,14 @@
 #include "shell/Dialogs.h"
 #include "platform/InstanceLock.h"
 #include "phone/PhoneLink.h"
-#include "capture/Photo.h"
+#include "capture/PhotoThread.h"
 #include "platform/RegFile.h"
 #include "config/Settings.h"
 #include "platform/SettingsStore.h"
 #include "sim/SimBus.h"
-#include "shell/Splashfrm.h"
+#include "shell/SplashScreen.h"
 #include "shell/Startup.h"
-#include "platform/TThread.h"
+#include "platform/WorkerThread.h"
 #include "tests/support/TestEnv.h"
 #include "platform/UiThread.h"
 
@@ -377,16 +377,16 @@ TEST(Startup, SwitchesAreOneLetterAfterADashOrSlash)
 
 TEST(Startup, SplashShowsTheVersionOnItsPicture)
 {
-    orv::TSplash splash;
+    orv::SplashScreen splash;
     EXPECT_EQ(splash.size(), QSize(380, 201));
     EXPECT_TRUE(splash.windowFlags() & Qt::WindowStaysOnTopHint);
     EXPECT_TRUE(splash.windowFlags() & Qt::FramelessWindowHint);
-    EXPECT_EQ(splash.Label1->text(), QStringLiteral("version: " ORV_VERSION));
-    EXPECT_EQ(splash.Label1->pos(), QPoint(101, 136));
-    EXPECT_EQ(splash.Label1->font().pixelSize(), 27);
-    EXPECT_TRUE(splash.Label1->font().bold());
-    EXPECT_EQ(splash.Image1->geometry(), QRect(0, 0, 380, 201));
-    const QImage picture = orv::TSplash::DrawPicture().toImage();
+    EXPECT_EQ(splash.versionLabel->text(), QStringLiteral("version: " ORV_VERSION));
+    EXPECT_EQ(splash.versionLabel->pos(), QPoint(101, 136));
+    EXPECT_EQ(splash.versionLabel->font().pixelSize(), 27);
+    EXPECT_TRUE(splash.versionLabel->font().bold());
+    EXPECT_EQ(splash.pictureLabel->geometry(), QRect(0, 0, 380, 201));
+    const QImage picture = orv::SplashScreen::DrawPicture().toImage();
     EXPECT_EQ(picture.size(), QSize(380, 201));
     EXPECT_NE(picture.pixel(5, 5), picture.pixel(55, 128)) << "a picture, not a blank";
 }
@@ -398,8 +398,8 @@ TEST(Startup, TheSplashShowsTheWholeVersionInAnyStandInFace)
     for (const QString& face : {QStringLiteral("Liberation Serif"), QStringLiteral("DejaVu Serif"),
                                QStringLiteral("DejaVu Sans")}) {
         QFont::insertSubstitution(QStringLiteral("Times New Roman"), face);
-        orv::TSplash splash;
-        const QLabel* label = splash.Label1;
+        orv::SplashScreen splash;
+        const QLabel* label = splash.versionLabel;
         const int textWidth = QFontMetrics(label->font()).horizontalAdvance(label->text());
         EXPECT_GE(label->contentsRect().width(), textWidth) << face.toStdString();
         EXPECT_GE(label->width(), 179) << face.toStdString();
@@ -451,7 +451,7 @@ protected:
 // next event.
 TEST(Startup, AnExceptionFromAWindowHandlerIsShownAndTheEventLoopGoesOn)
 {
-    auto* application = dynamic_cast<orv::TApplication*>(QCoreApplication::instance());
+    auto* application = dynamic_cast<orv::Application*>(QCoreApplication::instance());
     ASSERT_NE(application, nullptr);
     orv::RecordingDialogs dialogs;
     orv::SetDialogs(&dialogs);
@@ -479,7 +479,7 @@ TEST(Startup, AnExceptionFromAWindowHandlerIsShownAndTheEventLoopGoesOn)
 
 namespace {
 
-class Worker final : public orv::TThread {
+class Worker final : public orv::WorkerThread {
 public:
     std::function<void()> body;
 
@@ -491,7 +491,7 @@ protected:
 
 TEST(Startup, AnExceptionInASynchronisedCallIsShownOverTheWindowAndTheWorkerGoesOn)
 {
-    auto* application = dynamic_cast<orv::TApplication*>(QCoreApplication::instance());
+    auto* application = dynamic_cast<orv::Application*>(QCoreApplication::instance());
     ASSERT_NE(application, nullptr);
     orv::RecordingDialogs dialogs;
     orv::SetDialogs(&dialogs);
@@ -502,10 +502,10 @@ TEST(Startup, AnExceptionInASynchronisedCallIsShownOverTheWindowAndTheWorkerGoes
     auto* worker = new Worker;
     worker->SetFreeOnTerminate(true);
     worker->body = [&] {
-        orv::TThread::Synchronize([] { throw std::runtime_error("no room for the picture"); });
+        orv::WorkerThread::Synchronize([] { throw std::runtime_error("no room for the picture"); });
         wentOn = true;
     };
-    worker->OnTerminate = [&](orv::TThread*) { ended = true; };
+    worker->OnTerminate = [&](orv::WorkerThread*) { ended = true; };
     worker->Start();
     EXPECT_TRUE(orv::test::WaitForWorkersToEnd());
     EXPECT_TRUE(wentOn);
@@ -574,7 +574,7 @@ public:
         static orv::sim::SimBus bus(options);
         link.Attach(bus.Open(bus.ListInterfaces().at(0).devicePath));
     }
-    new orv::MakePhoto(view, settings, link, [&] { ended = true; });
+    new orv::PhotoThread(view, settings, link, [&] { ended = true; });
     const bool ready = mutePhone ? QTest::qWaitFor([] { return reached.load(); }, 10000)
                                  : QTest::qWaitFor([&] { return ended.load(); }, 10000);
     if (!ready)

@@ -3,7 +3,7 @@
 // touching the window's picture.
 
 #include "capture/CaptureView.h"
-#include "capture/Photo.h"
+#include "capture/PhotoThread.h"
 #include "config/Settings.h"
 #include "phone/PhoneLink.h"
 #include "platform/Clock.h"
@@ -82,7 +82,7 @@ TEST(PhotoStop, StopEndsThePhotoAtOnceWhateverThePhoneDoes)
         std::atomic<bool> finished{false};
         // Kept until the end handler has run: the photo frees itself only
         // after that, on this thread.
-        MakePhoto* photo = new MakePhoto(view, settings, link, [&] { finished = true; });
+        PhotoThread* photo = new PhotoThread(view, settings, link, [&] { finished = true; });
         if (c.inDownload)
             ASSERT_TRUE(Until([&] { return view.downloaded.load() > 200000; }, 60000));
         else

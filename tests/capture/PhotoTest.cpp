@@ -8,7 +8,7 @@
 #include "tests/support/FaultyPipe.h"
 #include "capture/Jpeg.h"
 #include "phone/PhoneLink.h"
-#include "capture/Photo.h"
+#include "capture/PhotoThread.h"
 #include "config/Settings.h"
 #include "sim/SimBus.h"
 #include "sim/SimPhone.h"
@@ -157,7 +157,7 @@ protected:
     {
         bool finished = false;
         QEventLoop loop;
-        new orv::MakePhoto(*view_, settings_, link_, [&] {
+        new orv::PhotoThread(*view_, settings_, link_, [&] {
             finished = orv::IsUiThread();
             loop.quit();
         });
@@ -498,7 +498,7 @@ TEST_F(PhotoTest, WaitsForACaptureUnderWayAndSendsNothingMeanwhile)
     turn.lock();  // another capture (the options dialog's test, say) is under way
     bool finished = false;
     QEventLoop loop;
-    new orv::MakePhoto(*view_, settings_, link_, [&] {
+    new orv::PhotoThread(*view_, settings_, link_, [&] {
         finished = true;
         loop.quit();
     });

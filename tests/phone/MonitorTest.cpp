@@ -4,7 +4,7 @@
 // stopped answering), and a second monitor made while the first one still
 // winds down; the phone worker that carries the disconnect.
 
-#include "phone/Devmov.h"
+#include "phone/DeviceMonitor.h"
 #include "phone/PhoneLink.h"
 #include "PhoneTestKit.h"
 #include "phone/PhoneWorker.h"
@@ -22,7 +22,7 @@ namespace orv::test {
 namespace {
 
 using namespace std::chrono_literals;
-using phone::TDevMon;
+using phone::DeviceMonitor;
 using sim::SimPhone;
 
 // What the state callback saw, and on which thread.
@@ -140,7 +140,7 @@ protected:
     void TearDown() override { EXPECT_TRUE(WaitForWorkersToEnd()) << "a monitor thread still runs"; }
 
     // A monitor whose callback writes into events; it frees itself.
-    TDevMon* Start(const std::shared_ptr<Events>& events)
+    DeviceMonitor* Start(const std::shared_ptr<Events>& events)
     {
         ManualClock* manual = &*clock;
         auto callback = [events, manual](int state) {
@@ -153,7 +153,7 @@ protected:
             events->slept.push_back(slept);
             events->changed.notify_all();
         };
-        return new TDevMon(callback, link);
+        return new DeviceMonitor(callback, link);
     }
 
     // Waits for the destructor's callback: a final 0 after `count` states.
@@ -185,7 +185,7 @@ TEST_F(MonitorTest, ConnectsThroughTheModemSwitchAndDisconnects)
             phone::ReadModelName(link, &model);  // the window's handler sends commands here
     };
     const uint64_t start = clock->SleptMilliseconds();
-    TDevMon* monitor = Start(events);
+    DeviceMonitor* monitor = Start(events);
     ASSERT_EQ(events->States(), (std::vector<int>{0}));
     EXPECT_EQ(events->threads[0], std::this_thread::get_id());
 
@@ -218,7 +218,7 @@ TEST_F(MonitorTest, WithoutThePhonesModemPortThereIsNoSwitchAndNoPause)
         auto& phone = *sims.AddPhone(TestMode());
         auto events = std::make_shared<Events>();
         const uint64_t start = clock->SleptMilliseconds();
-        TDevMon* monitor = Start(events);
+        DeviceMonitor* monitor = Start(events);
         ASSERT_TRUE(events->WaitFor([&] { return events->states.size() >= 2; })) << withBoard;
         EXPECT_EQ(events->slept[1] - start, 1000u) << withBoard;
         EXPECT_EQ(phone.Count().modeSwitches, 0) << withBoard;
@@ -235,7 +235,7 @@ TEST_F(MonitorTest, DisconnectReturnsAtOnceFromAPhoneThatStoppedAnswering)
 {
     auto& phone = *sims.AddPhone(TestMode());
     auto events = std::make_shared<Events>();
-    TDevMon* monitor = Start(events);
+    DeviceMonitor* monitor = Start(events);
     ASSERT_TRUE(events->WaitFor([&] { return events->states.size() >= 2; }));
 
     phone.SetSilent(true);  // the detach would hang up to its 10 s
@@ -254,7 +254,7 @@ TEST_F(MonitorTest, UnplugGivesOneZeroAndTheSearchResumesFiveSecondsLater)
 {
     auto& phone = *sims.AddPhone(TestMode());
     auto events = std::make_shared<Events>();
-    TDevMon* monitor = Start(events);
+    DeviceMonitor* monitor = Start(events);
     ASSERT_TRUE(events->WaitFor([&] { return events->states.size() >= 2; }));
 
     std::mutex lookupMutex;
@@ -293,7 +293,7 @@ TEST_F(MonitorTest, DisconnectWithoutAPhoneEndsThePassAndSendsNothing)
     other.testInterfaceName = "Another Interface";
     auto& phone = *sims.AddPhone(other);
     auto events = std::make_shared<Events>();
-    TDevMon* monitor = Start(events);
+    DeviceMonitor* monitor = Start(events);
     ASSERT_TRUE(Eventually([&] { return bus.Callers().size() > 10; }));  // a few passes
     monitor->Disconnect();
     ASSERT_TRUE(WaitForEnd(*events, 2));
@@ -307,7 +307,7 @@ TEST_F(MonitorTest, PhoneThatIgnoresTheDetachCannotKeepTheMonitorWaiting)
     auto& phone = *sims.AddPhone(TestMode());
     bus.ignoreDetach = true;
     auto events = std::make_shared<Events>();
-    TDevMon* monitor = Start(events);
+    DeviceMonitor* monitor = Start(events);
     ASSERT_TRUE(events->WaitFor([&] { return events->states.size() >= 2; }));
     monitor->Disconnect();
     ASSERT_TRUE(WaitForEnd(*events, 4));
@@ -319,12 +319,12 @@ TEST_F(MonitorTest, DisconnectDuringTheSearchLetsTheFoundPhoneGo)
 {
     auto& phone = *sims.AddPhone(TestMode());
     auto events = std::make_shared<Events>();
-    std::atomic<TDevMon*> monitor{nullptr};
+    std::atomic<DeviceMonitor*> monitor{nullptr};
     std::atomic<bool> asked{false};
     bus.beforeModemLookup = [&] {
         if (asked.exchange(true))
             return;
-        TDevMon* self = nullptr;
+        DeviceMonitor* self = nullptr;
         while ((self = monitor.load()) == nullptr)
             std::this_thread::yield();
         self->Disconnect();  // arrives while this pass searches
@@ -351,14 +351,14 @@ TEST_F(MonitorTest, SecondMonitorWaitsUntilTheFirstHasEnded)
         std::unique_lock lock(gateMutex);
         gateChanged.wait(lock, [&] { return gateOpen; });
     };
-    TDevMon* monitor = Start(first);
+    DeviceMonitor* monitor = Start(first);
     ASSERT_TRUE(first->WaitFor([&] { return first->states.size() >= 2; }));
     const std::thread::id firstThread = first->threads[1];
 
     firstWindingDown = true;
     monitor->Disconnect();
     auto second = std::make_shared<Events>();
-    TDevMon* next = Start(second);
+    DeviceMonitor* next = Start(second);
     // The constructor returned at once, after its callback with 0.
     EXPECT_EQ(second->States(), (std::vector<int>{0}));
 

@@ -2,7 +2,7 @@
 // that tests replace.
 
 #include "platform/Clock.h"
-#include "platform/TThread.h"
+#include "platform/WorkerThread.h"
 #include "tests/support/TestEnv.h"
 #include "platform/UiThread.h"
 
@@ -29,7 +29,7 @@ bool WaitFor(const std::function<bool()>& condition, int milliseconds = 10000)
     return true;
 }
 
-class Worker : public orv::TThread {
+class Worker : public orv::WorkerThread {
 public:
     std::function<void(Worker*)> body;
     std::atomic<bool>* destroyed = nullptr;
@@ -45,7 +45,7 @@ protected:
 
 }  // namespace
 
-TEST(TThread, SynchronizeAndTheEndHandlerRunOnTheUiThread)
+TEST(WorkerThread, SynchronizeAndTheEndHandlerRunOnTheUiThread)
 {
     const auto uiThread = std::this_thread::get_id();
     std::atomic<bool> destroyed{false}, synchronizedOnUi{false}, endedOnUi{false}, workerOffUi{false};
@@ -55,13 +55,13 @@ TEST(TThread, SynchronizeAndTheEndHandlerRunOnTheUiThread)
     worker->SetFreeOnTerminate(true);
     worker->body = [&](Worker*) {
         workerOffUi = std::this_thread::get_id() != uiThread;
-        orv::TThread::Synchronize([&] {
+        orv::WorkerThread::Synchronize([&] {
             synchronizedOnUi = std::this_thread::get_id() == uiThread;
             order = 1;
         });
         EXPECT_EQ(order.load(), 1) << "Synchronize returns after the call ran";
     };
-    worker->OnTerminate = [&](orv::TThread*) {
+    worker->OnTerminate = [&](orv::WorkerThread*) {
         endedOnUi = std::this_thread::get_id() == uiThread;
         order = 2;
     };
@@ -74,7 +74,7 @@ TEST(TThread, SynchronizeAndTheEndHandlerRunOnTheUiThread)
     EXPECT_EQ(order.load(), 2);
 }
 
-TEST(TThread, StopFlagEndsAWorkerAndAnExceptionStillRunsTheEndHandler)
+TEST(WorkerThread, StopFlagEndsAWorkerAndAnExceptionStillRunsTheEndHandler)
 {
     std::atomic<bool> ended{false}, destroyed{false};
     auto* worker = new Worker;
@@ -85,7 +85,7 @@ TEST(TThread, StopFlagEndsAWorkerAndAnExceptionStillRunsTheEndHandler)
             orv::TheClock().Sleep(1);
         throw std::runtime_error("after the stop");
     };
-    worker->OnTerminate = [&](orv::TThread*) { ended = true; };
+    worker->OnTerminate = [&](orv::WorkerThread*) { ended = true; };
     worker->Start();
     worker->Terminate();
     ASSERT_TRUE(WaitFor([&] { return destroyed.load(); }));
@@ -106,9 +106,9 @@ struct LateCleanUp {
     }
 };
 
-TEST(TThread, AWorkerIsAliveUntilItsThreadHasEndedEntirely)
+TEST(WorkerThread, AWorkerIsAliveUntilItsThreadHasEndedEntirely)
 {
-    EXPECT_EQ(orv::TThread::LiveCount(), 0u);
+    EXPECT_EQ(orv::WorkerThread::LiveCount(), 0u);
     std::atomic<bool> destroyed{false}, ended{false};
     auto* worker = new Worker;
     worker->destroyed = &destroyed;
@@ -117,20 +117,20 @@ TEST(TThread, AWorkerIsAliveUntilItsThreadHasEndedEntirely)
         static thread_local LateCleanUp cleanUp;
         (void)&cleanUp;
     };
-    worker->OnTerminate = [&](orv::TThread*) { ended = true; };
+    worker->OnTerminate = [&](orv::WorkerThread*) { ended = true; };
     worker->Start();
-    EXPECT_EQ(orv::TThread::LiveCount(), 1u);
+    EXPECT_EQ(orv::WorkerThread::LiveCount(), 1u);
     ASSERT_TRUE(WaitFor([] { return gInLateCleanUp.load(); }));
     EXPECT_TRUE(ended);
     EXPECT_TRUE(destroyed);
     WaitFor([] { return false; }, 50);
-    EXPECT_EQ(orv::TThread::LiveCount(), 1u) << "its thread is still cleaning up";
+    EXPECT_EQ(orv::WorkerThread::LiveCount(), 1u) << "its thread is still cleaning up";
     gLateCleanUpMayEnd = true;
     EXPECT_TRUE(orv::test::WaitForWorkersToEnd());
-    EXPECT_EQ(orv::TThread::LiveCount(), 0u);
+    EXPECT_EQ(orv::WorkerThread::LiveCount(), 0u);
 }
 
-TEST(TThread, AfterShutdownAWorkerWaitsInsteadOfTouchingTheWindow)
+TEST(WorkerThread, AfterShutdownAWorkerWaitsInsteadOfTouchingTheWindow)
 {
     // Flags of the test's lifetime: the worker outlives it, parked.
     static std::atomic<bool> ran{false}, returned{false};
@@ -151,7 +151,7 @@ TEST(TThread, AfterShutdownAWorkerWaitsInsteadOfTouchingTheWindow)
 // A call a worker queued before the shutdown and that comes to the
 // user-interface thread after it is not run: the shutdown comes at the
 // moment the queued call is delivered.
-TEST(TThread, ACallQueuedBeforeTheShutdownIsNotRunAfterIt)
+TEST(WorkerThread, ACallQueuedBeforeTheShutdownIsNotRunAfterIt)
 {
     static std::atomic<bool> ran{false}, returned{false};
     class ShutdownAtDelivery final : public QObject {

@@ -5,9 +5,9 @@
 
 #include "WindowFixture.h"
 
-#include "video/Codecs.h"
+#include "video/CodecCatalogue.h"
 #include "texts/LangTexts.h"
-#include "shell/Options.h"
+#include "shell/OptionsDialog.h"
 #include "web/Credentials.h"
 #include "platform/SettingsStore.h"
 #include "sim/SimPhone.h"
@@ -110,11 +110,11 @@ protected:
     // Opens the dialog with the window's command and shows it; user plays
     // the user. The dialog ends as the user left it: OK and Cancel close it,
     // a dialog still open counts as cancelled.
-    void OpenOptions(TForm1& form, const std::function<void(TOptionsDlg&)>& user)
+    void OpenOptions(MainWindow& form, const std::function<void(OptionsDialog&)>& user)
     {
         int opened = 0;
         SharedDialogs().onModal = [&](QDialog* dialog) {
-            auto* options = qobject_cast<TOptionsDlg*>(dialog);
+            auto* options = qobject_cast<OptionsDialog*>(dialog);
             if (!options)
                 return static_cast<int>(QDialog::Rejected);
             ++opened;
@@ -124,12 +124,12 @@ protected:
             options->hide();
             return result;
         };
-        form.N7Click();
+        form.ShowOptions();
         SharedDialogs().onModal = nullptr;
         EXPECT_EQ(opened, 1);
     }
 
-    TForm1& FormWithoutPhone()
+    MainWindow& FormWithoutPhone()
     {
         Settings().SetAutoPhoneConnect(false);
         return MakeForm();
@@ -147,23 +147,23 @@ TEST_F(OptionsTest, CancelEscapeAndTheCloseBoxWriteNothing)
 {
     struct Row {
         const char* how;
-        std::function<void(TOptionsDlg&)> close;
+        std::function<void(OptionsDialog&)> close;
     };
     const Row rows[] = {
-        {"Cancel", [](TOptionsDlg& dialog) { dialog.CancelBtn->click(); }},
-        {"Escape", [](TOptionsDlg& dialog) { QTest::keyClick(&dialog, Qt::Key_Escape); }},
-        {"close box", [](TOptionsDlg& dialog) { dialog.close(); }},
+        {"Cancel", [](OptionsDialog& dialog) { dialog.cancelButton->click(); }},
+        {"Escape", [](OptionsDialog& dialog) { QTest::keyClick(&dialog, Qt::Key_Escape); }},
+        {"close box", [](OptionsDialog& dialog) { dialog.close(); }},
     };
-    TForm1& form = FormWithoutPhone();
+    MainWindow& form = FormWithoutPhone();
     const QStringList before = StoredLines();
     ASSERT_EQ(before, QStringList{QStringLiteral("\"AutoPhoneConnect\"=dword:00000000")});
     for (const Row& row : rows) {
         bool closed = false;
-        OpenOptions(form, [&](TOptionsDlg& dialog) {
-            EXPECT_TRUE(dialog.OKBtn->isDefault());
-            dialog.PageControl1->setCurrentIndex(2);
-            dialog.Edit1->setText(QStringLiteral("/a/other.jpg"));
-            dialog.ComboBox5->setCurrentIndex(-1);
+        OpenOptions(form, [&](OptionsDialog& dialog) {
+            EXPECT_TRUE(dialog.okButton->isDefault());
+            dialog.tabs->setCurrentIndex(2);
+            dialog.phoneFileEdit->setText(QStringLiteral("/a/other.jpg"));
+            dialog.languageList->setCurrentIndex(-1);
             row.close(dialog);
             closed = !dialog.isVisible();
         });
@@ -231,8 +231,8 @@ TEST_F(OptionsTest, OkWritesTheTwentyFourValuesInOrderThenTheStreamSetting)
     QStringList backwards = everyValue;
     std::reverse(backwards.begin(), backwards.end());
     WriteLanguageFile(QStringLiteral("a.lng"), "[OPTIONS]\n");
-    TForm1& form = FormWithoutPhone();
-    const int codecs = form.Codecs->Count();
+    MainWindow& form = FormWithoutPhone();
+    const int codecs = form.codecs->Count();
     ASSERT_GE(codecs, 2);
     struct Row {
         const char* name;
@@ -257,11 +257,11 @@ TEST_F(OptionsTest, OkWritesTheTwentyFourValuesInOrderThenTheStreamSetting)
     };
     for (const Row& row : rows) {
         WriteStore(row.stored);
-        OpenOptions(form, [](TOptionsDlg& dialog) {
+        OpenOptions(form, [](OptionsDialog& dialog) {
             // Emptied after loading, so that the file lists the values in
             // the order in which OK writes them.
             reg::DeleteSettingsKey();
-            dialog.OKBtn->click();
+            dialog.okButton->click();
         });
         EXPECT_EQ(StoredLines(), With(DefaultLines(), row.changed)) << row.name;
     }
@@ -273,8 +273,8 @@ TEST_F(OptionsTest, LanguageListAndLabels)
         int langIndex;
         int selected;
         const char* tab;
-        const char* pictureType;  // Label2: the key's text replaces the form's "Тип картинки:"
-        const char* nightLight;   // ComboBox4, item 5
+        const char* pictureType;  // pictureSizeLabel: the key's text replaces the form's "Тип картинки:"
+        const char* nightLight;   // lightingList, item 5
     };
     const Row rows[] = {
         {0, 0, "Телефон", "Тип картинки", "Ночная съёмка"},
@@ -284,23 +284,23 @@ TEST_F(OptionsTest, LanguageListAndLabels)
     };
     WriteLanguageFile(QStringLiteral("a.lng"), "[OPTIONS]\nPANEL1=Phone A\n[LANGUAGE]\nNAME=Language A\n");
     WriteLanguageFile(QStringLiteral("b.lng"), "[options]\npanel1=Phone B\nS2=Size B\nS25=Night B\n");
-    TForm1& form = FormWithoutPhone();
+    MainWindow& form = FormWithoutPhone();
     for (const Row& row : rows) {
         Settings().SetLangIndex(row.langIndex);
         Settings().SetAmbientLight(5);
-        OpenOptions(form, [&](TOptionsDlg& dialog) {
-            EXPECT_EQ(dialog.ComboBox5->count(), 3);
-            EXPECT_EQ(dialog.ComboBox5->itemText(0), QStringLiteral("Русский"));
+        OpenOptions(form, [&](OptionsDialog& dialog) {
+            EXPECT_EQ(dialog.languageList->count(), 3);
+            EXPECT_EQ(dialog.languageList->itemText(0), QStringLiteral("Русский"));
             // Each file by its own name for itself, else by its file name.
-            EXPECT_EQ(dialog.ComboBox5->itemText(1), QStringLiteral("Language A"));
-            EXPECT_EQ(dialog.ComboBox5->itemText(2), QStringLiteral("b"));
-            EXPECT_EQ(dialog.ComboBox5->currentIndex(), row.selected);
-            EXPECT_EQ(dialog.PageControl1->tabText(0), QString::fromUtf8(row.tab));
-            EXPECT_EQ(dialog.Label2->text(), QString::fromUtf8(row.pictureType));
-            EXPECT_EQ(dialog.ComboBox4->itemText(5), QString::fromUtf8(row.nightLight));
-            EXPECT_EQ(dialog.ComboBox4->currentIndex(), 5);
+            EXPECT_EQ(dialog.languageList->itemText(1), QStringLiteral("Language A"));
+            EXPECT_EQ(dialog.languageList->itemText(2), QStringLiteral("b"));
+            EXPECT_EQ(dialog.languageList->currentIndex(), row.selected);
+            EXPECT_EQ(dialog.tabs->tabText(0), QString::fromUtf8(row.tab));
+            EXPECT_EQ(dialog.pictureSizeLabel->text(), QString::fromUtf8(row.pictureType));
+            EXPECT_EQ(dialog.lightingList->itemText(5), QString::fromUtf8(row.nightLight));
+            EXPECT_EQ(dialog.lightingList->currentIndex(), 5);
             // Captions the file gives no text for keep their built-in ones.
-            EXPECT_EQ(dialog.CheckBox1->text(), QStringLiteral("Auto Suspend mode"));
+            EXPECT_EQ(dialog.autoSuspendCheck->text(), QStringLiteral("Auto Suspend mode"));
             EXPECT_EQ(dialog.windowTitle(), QStringLiteral("Настройки"));
         });
     }
@@ -310,7 +310,7 @@ TEST_F(OptionsTest, AutoFpsAndAutoFileNameEnableTheirFields)
 {
     struct Row {
         bool autoFps, autoFileName;
-        // Edit4, Button2, Edit3, Button1, Edit6, Button6
+        // fpsEdit, fpsTestButton, aviFileEdit, chooseFileButton, aviFolderEdit, chooseFolderButton
         std::array<bool, 6> enabled;
     };
     const Row rows[] = {
@@ -319,19 +319,19 @@ TEST_F(OptionsTest, AutoFpsAndAutoFileNameEnableTheirFields)
         {false, true, {true, true, false, false, true, true}},
         {true, true, {false, false, false, false, true, true}},
     };
-    const auto states = [](const TOptionsDlg& d) {
-        return std::array<bool, 6>{d.Edit4->isEnabled(), d.Button2->isEnabled(), d.Edit3->isEnabled(),
-                                   d.Button1->isEnabled(), d.Edit6->isEnabled(), d.Button6->isEnabled()};
+    const auto states = [](const OptionsDialog& d) {
+        return std::array<bool, 6>{d.fpsEdit->isEnabled(), d.fpsTestButton->isEnabled(), d.aviFileEdit->isEnabled(),
+                                   d.chooseFileButton->isEnabled(), d.aviFolderEdit->isEnabled(), d.chooseFolderButton->isEnabled()};
     };
-    TForm1& form = FormWithoutPhone();
+    MainWindow& form = FormWithoutPhone();
     for (const Row& row : rows) {
         Settings().SetAutoFps(row.autoFps);
         Settings().SetAutoAviFileName(row.autoFileName);
-        OpenOptions(form, [&](TOptionsDlg& dialog) {
+        OpenOptions(form, [&](OptionsDialog& dialog) {
             EXPECT_EQ(states(dialog), row.enabled) << row.autoFps << row.autoFileName;
             // Clicking both boxes turns every rule round.
-            dialog.CheckBox8->click();
-            dialog.CheckBox9->click();
+            dialog.autoFpsCheck->click();
+            dialog.datedNamesCheck->click();
             std::array<bool, 6> flipped{};
             for (size_t i = 0; i < flipped.size(); ++i)
                 flipped[i] = !row.enabled[i];
@@ -346,23 +346,23 @@ TEST_F(OptionsTest, FileAndFolderChoosers)
     // is proposed with its name, an .avi filter and extension. Confirmed
     // answers are taken, cancelled ones change nothing.
     const QString existing = TempFolder();
-    TForm1& form = FormWithoutPhone();
+    MainWindow& form = FormWithoutPhone();
     Settings().SetAviTempName(QStringLiteral("/srv/a.avi"));
     SharedDialogs().QueueFolder(QStringLiteral("/srv/video"));
     SharedDialogs().QueueFolder(std::nullopt);
     SharedDialogs().QueueSave(SaveAnswer{QStringLiteral("/srv/b.avi"), 1});
     SharedDialogs().QueueSave(std::nullopt);
-    OpenOptions(form, [&](TOptionsDlg& dialog) {
+    OpenOptions(form, [&](OptionsDialog& dialog) {
         const std::pair<QString, QString> folders[] = {{existing, QStringLiteral("/srv/video")},
                                                        {QStringLiteral("/no/such/"), QStringLiteral("/no/such/")}};
         for (const auto& [before, after] : folders) {
-            dialog.Edit6->setText(before);
-            dialog.Button6Click();
-            EXPECT_EQ(dialog.Edit6->text(), after);
+            dialog.aviFolderEdit->setText(before);
+            dialog.ChooseAviFolder();
+            EXPECT_EQ(dialog.aviFolderEdit->text(), after);
         }
         for (int i = 0; i < 2; ++i) {
-            dialog.Button1Click();
-            EXPECT_EQ(dialog.Edit3->text(), QStringLiteral("/srv/b.avi"));
+            dialog.ChooseAviFile();
+            EXPECT_EQ(dialog.aviFileEdit->text(), QStringLiteral("/srv/b.avi"));
         }
     });
     EXPECT_EQ(SharedDialogs().folderRequests, (std::vector<QString>{existing, QString()}));
@@ -376,43 +376,43 @@ TEST_F(OptionsTest, FileAndFolderChoosers)
 TEST_F(OptionsTest, AnInvalidNumberKeepsTheDialogOpenAndWritesNothing)
 {
     struct Row {
-        QLineEdit* TOptionsDlg::*field;
+        QLineEdit* OptionsDialog::*field;
         const char* text;
         const char* message;
     };
     // The message names the field by its label and gives its range.
     const Row rows[] = {
-        {&TOptionsDlg::Edit2, "12a", "Таймаут после съёмки: «12a» — не целое число от 0 до 2147483647."},
-        {&TOptionsDlg::Edit2, "-1", "Таймаут после съёмки: «-1» — не целое число от 0 до 2147483647."},
-        {&TOptionsDlg::Edit4, "1.5.2", "fps: «1.5.2» — не число больше 0."},
-        {&TOptionsDlg::Edit4, "inf", "fps: «inf» — не число больше 0."},
-        {&TOptionsDlg::Edit4, "0", "fps: «0» — не число больше 0."},
-        {&TOptionsDlg::Edit4, "-2", "fps: «-2» — не число больше 0."},
-        {&TOptionsDlg::Edit5, "", "Таймаут инициализации: «» — не целое число от 0 до 2147483647."},
-        {&TOptionsDlg::Edit5, "-1500", "Таймаут инициализации: «-1500» — не целое число от 0 до 2147483647."},
-        {&TOptionsDlg::Edit5, "99999999999",
+        {&OptionsDialog::shotTimeoutEdit, "12a", "Таймаут после съёмки: «12a» — не целое число от 0 до 2147483647."},
+        {&OptionsDialog::shotTimeoutEdit, "-1", "Таймаут после съёмки: «-1» — не целое число от 0 до 2147483647."},
+        {&OptionsDialog::fpsEdit, "1.5.2", "fps: «1.5.2» — не число больше 0."},
+        {&OptionsDialog::fpsEdit, "inf", "fps: «inf» — не число больше 0."},
+        {&OptionsDialog::fpsEdit, "0", "fps: «0» — не число больше 0."},
+        {&OptionsDialog::fpsEdit, "-2", "fps: «-2» — не число больше 0."},
+        {&OptionsDialog::cameraInitEdit, "", "Таймаут инициализации: «» — не целое число от 0 до 2147483647."},
+        {&OptionsDialog::cameraInitEdit, "-1500", "Таймаут инициализации: «-1500» — не целое число от 0 до 2147483647."},
+        {&OptionsDialog::cameraInitEdit, "99999999999",
          "Таймаут инициализации: «99999999999» — не целое число от 0 до 2147483647."},
     };
-    TForm1& form = FormWithoutPhone();
+    MainWindow& form = FormWithoutPhone();
     for (const Row& row : rows) {
         SharedDialogs().Clear();
         reg::DeleteSettingsKey();
-        OpenOptions(form, [&](TOptionsDlg& dialog) {
+        OpenOptions(form, [&](OptionsDialog& dialog) {
             QLineEdit* field = dialog.*row.field;
-            dialog.Edit1->setText(QStringLiteral("/a/new.jpg"));
-            dialog.PageControl1->setCurrentIndex(3);
+            dialog.phoneFileEdit->setText(QStringLiteral("/a/new.jpg"));
+            dialog.tabs->setCurrentIndex(3);
             field->setText(QString::fromLatin1(row.text));
-            dialog.OKBtn->click();
+            dialog.okButton->click();
             EXPECT_TRUE(dialog.isVisible()) << row.message;
             EXPECT_EQ(SharedDialogs().MessageTexts(), QStringList{QString::fromUtf8(row.message)});
             EXPECT_EQ(field->text(), QString::fromLatin1(row.text));
-            EXPECT_EQ(dialog.Edit1->text(), QStringLiteral("/a/new.jpg"));
+            EXPECT_EQ(dialog.phoneFileEdit->text(), QStringLiteral("/a/new.jpg"));
             // The field to correct is in front.
-            EXPECT_EQ(dialog.PageControl1->currentWidget(), field->parentWidget());
+            EXPECT_EQ(dialog.tabs->currentWidget(), field->parentWidget());
             EXPECT_TRUE(StoredLines().isEmpty()) << row.message;
             // Corrected, OK writes everything.
             field->setText(QStringLiteral("7"));
-            dialog.OKBtn->click();
+            dialog.okButton->click();
             EXPECT_FALSE(dialog.isVisible()) << row.message;
         });
         EXPECT_EQ(StoredLines().size(), 32) << row.message;
@@ -427,7 +427,7 @@ TEST_F(OptionsTest, TheServerTabSetsLocalOnlyUserAndPassword)
     struct Row {
         const char* name;
         QStringList before;  // the key at opening
-        std::function<void(TOptionsDlg&)> user;
+        std::function<void(OptionsDialog&)> user;
         bool closes;
         bool localOnly;
         const char* serverUser;
@@ -437,50 +437,50 @@ TEST_F(OptionsTest, TheServerTabSetsLocalOnlyUserAndPassword)
                                    QStringLiteral("\"ServerUser\"=\"ann\""),
                                    QStringLiteral("\"ServerPasswordHash\"=\"%1\"").arg(stored)};
     const auto type = [](const char* user, const char* password) {
-        return [user, password](TOptionsDlg& dialog) {
+        return [user, password](OptionsDialog& dialog) {
             if (user)
-                dialog.Edit8->setText(QString::fromUtf8(user));
+                dialog.userEdit->setText(QString::fromUtf8(user));
             if (password)
-                dialog.Edit9->setText(QString::fromUtf8(password));
+                dialog.passwordEdit->setText(QString::fromUtf8(password));
         };
     };
     const Row rows[] = {
         {"nothing stored, nothing typed", {}, type(nullptr, nullptr), true, false, "", Hash::Empty},
-        {"this machine only", {}, [](TOptionsDlg& d) { d.CheckBox15->setChecked(true); }, true, true, "",
+        {"this machine only", {}, [](OptionsDialog& d) { d.localOnlyCheck->setChecked(true); }, true, true, "",
          Hash::Empty},
         {"protected, nothing typed", protectedKey, type(nullptr, nullptr), true, true, "ann", Hash::Stored},
         {"a new password", protectedKey, type(nullptr, "new secret"), true, true, "ann", Hash::New},
         {"a new user and password", {}, type(" bob ", "new secret"), true, false, "bob", Hash::New},
-        {"clear", protectedKey, [](TOptionsDlg& d) { d.Button7->click(); }, true, true, "", Hash::Empty},
+        {"clear", protectedKey, [](OptionsDialog& d) { d.clearPasswordButton->click(); }, true, true, "", Hash::Empty},
         {"clear, then a new user and password", protectedKey,
-         [](TOptionsDlg& d) {
-             d.Button7->click();
-             d.Edit8->setText(QStringLiteral("bob"));
-             d.Edit9->setText(QStringLiteral("new secret"));
+         [](OptionsDialog& d) {
+             d.clearPasswordButton->click();
+             d.userEdit->setText(QStringLiteral("bob"));
+             d.passwordEdit->setText(QStringLiteral("new secret"));
          },
          true, true, "bob", Hash::New},
         // A user with no password would let nobody in: refused, nothing written.
         {"a user without a password", {}, type("bob", nullptr), false, false, "", Hash::Empty},
         {"clear, then a user without a password", protectedKey,
-         [](TOptionsDlg& d) {
-             d.Button7->click();
-             d.Edit8->setText(QStringLiteral("bob"));
+         [](OptionsDialog& d) {
+             d.clearPasswordButton->click();
+             d.userEdit->setText(QStringLiteral("bob"));
          },
          false, true, "ann", Hash::Stored},
     };
-    TForm1& form = FormWithoutPhone();
+    MainWindow& form = FormWithoutPhone();
     for (const Row& row : rows) {
         SharedDialogs().Clear();
         WriteStore(row.before);
         bool stayed = false;
-        OpenOptions(form, [&](TOptionsDlg& dialog) {
+        OpenOptions(form, [&](OptionsDialog& dialog) {
             // Loaded from the key; the password field never shows anything.
-            EXPECT_EQ(dialog.CheckBox15->isChecked(), !row.before.isEmpty()) << row.name;
-            EXPECT_EQ(dialog.Edit8->text(), row.before.isEmpty() ? QString() : QStringLiteral("ann")) << row.name;
-            EXPECT_TRUE(dialog.Edit9->text().isEmpty()) << row.name;
-            EXPECT_EQ(dialog.Edit9->echoMode(), QLineEdit::Password) << row.name;
+            EXPECT_EQ(dialog.localOnlyCheck->isChecked(), !row.before.isEmpty()) << row.name;
+            EXPECT_EQ(dialog.userEdit->text(), row.before.isEmpty() ? QString() : QStringLiteral("ann")) << row.name;
+            EXPECT_TRUE(dialog.passwordEdit->text().isEmpty()) << row.name;
+            EXPECT_EQ(dialog.passwordEdit->echoMode(), QLineEdit::Password) << row.name;
             row.user(dialog);
-            dialog.OKBtn->click();
+            dialog.okButton->click();
             stayed = dialog.isVisible();
         });
         EXPECT_EQ(stayed, !row.closes) << row.name;
@@ -531,30 +531,30 @@ TEST_F(OptionsTest, TheServerTabsTextsInBothLanguages)
     };
     ASSERT_TRUE(QFile::copy(SourceDir() + QStringLiteral("/lng/English.lng"),
                             languageFolder_ + QStringLiteral("/English.lng")));
-    TForm1& form = FormWithoutPhone();
+    MainWindow& form = FormWithoutPhone();
     for (const Row& row : rows) {
         Settings().SetLangIndex(row.langIndex);
-        OpenOptions(form, [&](TOptionsDlg& dialog) {
-            EXPECT_EQ(dialog.CheckBox15->text(), QString::fromUtf8(row.localOnly));
-            EXPECT_EQ(dialog.Label14->text(), QString::fromUtf8(row.user));
-            EXPECT_EQ(dialog.Label15->text(), QString::fromUtf8(row.password));
-            EXPECT_EQ(dialog.Button7->text(), QString::fromUtf8(row.clear));
+        OpenOptions(form, [&](OptionsDialog& dialog) {
+            EXPECT_EQ(dialog.localOnlyCheck->text(), QString::fromUtf8(row.localOnly));
+            EXPECT_EQ(dialog.userLabel->text(), QString::fromUtf8(row.user));
+            EXPECT_EQ(dialog.passwordLabel->text(), QString::fromUtf8(row.password));
+            EXPECT_EQ(dialog.clearPasswordButton->text(), QString::fromUtf8(row.clear));
         });
     }
 }
 
 TEST_F(OptionsTest, FrameRateTest)
 {
-    using Prepare = std::function<void(sim::SimPhone&, TOptionsDlg&)>;
+    using Prepare = std::function<void(sim::SimPhone&, OptionsDialog&)>;
     struct Row {
         const char* name;
         Prepare prepare;
         uint32_t advance;  // milliseconds that pass while STR10 is up
         QStringList messages;
         QStringList commands;
-        QString rate;  // Edit4 afterwards; "3" is unchanged
+        QString rate;  // fpsEdit afterwards; "3" is unchanged
     };
-    const Prepare nothing = [](sim::SimPhone&, TOptionsDlg&) {};
+    const Prepare nothing = [](sim::SimPhone&, OptionsDialog&) {};
     const Row rows[] = {
         // The failure is told once the camera is off; the time its message
         // stands never enters the field, which keeps its text.
@@ -562,24 +562,24 @@ TEST_F(OptionsTest, FrameRateTest)
          {"camera on 0", "shoot /a/temp.jpg", "read", "camera off"}, QStringLiteral("3")},
         // No time passes on the clock: counted as one millisecond.
         {"the picture file was left open, so it reads",
-         [](sim::SimPhone& phone, TOptionsDlg&) {
+         [](sim::SimPhone& phone, OptionsDialog&) {
              phone.PutFile("/a/temp.jpg", std::vector<uint8_t>(3000, 0x55));
              ASSERT_EQ(phone::PhoneLink::Instance().OpenPhoneFile("/a/temp.jpg", 0), phone::kOk);
          },
          0, {kStr7}, {"camera on 0", "shoot /a/temp.jpg", "read", "close", "delete /a/temp.jpg", "camera off"},
          QStringLiteral("1000")},
         {"the shot is refused",
-         [](sim::SimPhone&, TOptionsDlg&) { Settings().SetTempJpgName(QStringLiteral("/b/x.jpg")); }, 2500,
+         [](sim::SimPhone&, OptionsDialog&) { Settings().SetTempJpgName(QStringLiteral("/b/x.jpg")); }, 2500,
          {kStr7, kStr10}, {"camera on 0", "shoot /b/x.jpg", "camera off"}, QStringLiteral("3")},
-        {"the stored picture type is refused", [](sim::SimPhone&, TOptionsDlg&) { Settings().SetJpgType(11); }, 0,
+        {"the stored picture type is refused", [](sim::SimPhone&, OptionsDialog&) { Settings().SetJpgType(11); }, 0,
          {kStr7, kStr9}, {"camera on 11"}, QStringLiteral("3")},
         // The messages speak the language chosen in the list, not the one
         // the dialog was opened (and labelled) with.
         {"no phone, another language chosen",
-         [this](sim::SimPhone& phone, TOptionsDlg& dialog) {
+         [this](sim::SimPhone& phone, OptionsDialog& dialog) {
              phone.Unplug();
              ASSERT_TRUE(WaitFor([] { return !phone::PhoneLink::Instance().IsConnected(); }));
-             dialog.ComboBox5->setCurrentIndex(2);
+             dialog.languageList->setCurrentIndex(2);
          },
          0, {QStringLiteral("Phone ready? B"), QStringLiteral("No phone B")}, {}, QStringLiteral("3")},
     };
@@ -588,7 +588,7 @@ TEST_F(OptionsTest, FrameRateTest)
     Settings().SetLangIndex(1);
     SetClock(&SharedHeldClock());
     sim::SimPhone& phone = AddPhone();
-    TForm1& form = MakeForm();
+    MainWindow& form = MakeForm();
     ASSERT_TRUE(WaitForConnected());
     for (const Row& row : rows) {
         SharedDialogs().Clear();
@@ -603,15 +603,15 @@ TEST_F(OptionsTest, FrameRateTest)
             cameraOffWhenTold = !phone.CameraOn();
             SharedHeldClock().ticks += row.advance;
         };
-        OpenOptions(form, [&](TOptionsDlg& dialog) {
+        OpenOptions(form, [&](OptionsDialog& dialog) {
             Settings().SetJpgType(0);
             row.prepare(phone, dialog);
             const size_t before = phone.Commands().size();
-            dialog.Button2->click();
-            EXPECT_EQ(dialog.Edit4->text(), row.rate) << row.name;
+            dialog.fpsTestButton->click();
+            EXPECT_EQ(dialog.fpsEdit->text(), row.rate) << row.name;
             EXPECT_EQ(CommandNames(phone.Commands(), before), row.commands) << row.name;
             EXPECT_FALSE(dialog.TestRunning()) << row.name;
-            EXPECT_EQ(dialog.PageControl1->tabText(0), QStringLiteral("Phone A"));
+            EXPECT_EQ(dialog.tabs->tabText(0), QStringLiteral("Phone A"));
         });
         EXPECT_TRUE(cameraOffWhenTold) << row.name;
         SharedDialogs().onMessage = nullptr;
@@ -628,10 +628,10 @@ TEST_F(OptionsTest, FrameRateTestWaitsForAPhotoOrARecording)
         bool whileThePhoneIsPlaced;  // started at the STR7 message, not before the click
         QStringList messages;
     };
-    const auto record = [](CamForm& form) { form.Web1Click(); };
+    const auto record = [](CamForm& form) { form.StartWebCamera(); };
     const Row rows[] = {
         {"web camera running", record, false, {kBusy}},
-        {"photo being taken", [](CamForm& form) { form.N4Click(); }, false, {kBusy}},
+        {"photo being taken", [](CamForm& form) { form.TakePhoto(); }, false, {kBusy}},
         // The window starts a recording on connect when asked to on the command line.
         {"web camera started while the phone is placed", record, true, {kStr7, kBusy}},
     };
@@ -647,14 +647,14 @@ TEST_F(OptionsTest, FrameRateTestWaitsForAPhotoOrARecording)
         };
         if (!row.whileThePhoneIsPlaced)
             row.start(form);
-        OpenOptions(form, [&](TOptionsDlg& dialog) {
-            dialog.Button2->click();
-            EXPECT_EQ(dialog.Edit4->text(), QStringLiteral("1")) << row.name;
+        OpenOptions(form, [&](OptionsDialog& dialog) {
+            dialog.fpsTestButton->click();
+            EXPECT_EQ(dialog.fpsEdit->text(), QStringLiteral("1")) << row.name;
         });
         SharedDialogs().onMessage = nullptr;
         EXPECT_EQ(SharedDialogs().MessageTexts(), row.messages) << row.name;
         ASSERT_TRUE(form.CaptureRunning()) << row.name;
-        form.Web2Click();
+        form.StopWebCamera();
         ASSERT_TRUE(WaitFor([&] { return !form.CaptureRunning(); })) << row.name;
     }
 }
@@ -670,21 +670,21 @@ TEST_F(OptionsTest, FrameRateTestMeasuresFromTheShotToTheCameraOff)
     };
     const Row rows[] = {{2500, 1000.0 / 2600, 0.4}, {250, 1000.0 / 350, 4.0}};
     sim::SimPhone& phone = AddPhone();
-    TForm1& form = MakeForm();
+    MainWindow& form = MakeForm();
     ASSERT_TRUE(WaitForConnected());
     Settings().SetAutoFps(false);
     for (const Row& row : rows) {
         SCOPED_TRACE(row.shotMs);
         Settings().SetFps(3);
         phone.SetLatency(0, row.shotMs);
-        OpenOptions(form, [&](TOptionsDlg& dialog) {
+        OpenOptions(form, [&](OptionsDialog& dialog) {
             // This phone reads a picture file only while it is open.
             phone.PutFile("/a/temp.jpg", std::vector<uint8_t>(3000, 0x55));
             ASSERT_EQ(phone::PhoneLink::Instance().OpenPhoneFile("/a/temp.jpg", 0), phone::kOk);
-            dialog.Button2->click();
+            dialog.fpsTestButton->click();
             bool ok = false;
-            const double rate = QLocale::system().toDouble(dialog.Edit4->text(), &ok);
-            EXPECT_TRUE(ok) << dialog.Edit4->text().toStdString();
+            const double rate = QLocale::system().toDouble(dialog.fpsEdit->text(), &ok);
+            EXPECT_TRUE(ok) << dialog.fpsEdit->text().toStdString();
             EXPECT_GE(rate, row.slowest);
             EXPECT_LE(rate, row.fastest);
         });
@@ -700,27 +700,27 @@ TEST_F(OptionsTest, FrameRateTestHoldsTheDialogWhileThePhoneWorks)
 {
     SetClock(&SharedHeldClock());
     sim::SimPhone& phone = AddPhone();
-    TForm1& form = MakeForm();
+    MainWindow& form = MakeForm();
     ASSERT_TRUE(WaitForConnected());
     Settings().SetAutoFps(false);
     Settings().SetFps(3);
     bool held = false;
-    OpenOptions(form, [&](TOptionsDlg& dialog) {
+    OpenOptions(form, [&](OptionsDialog& dialog) {
         // This phone reads a picture file only while it is open.
         phone.PutFile("/a/temp.jpg", std::vector<uint8_t>(3000, 0x55));
         ASSERT_EQ(phone::PhoneLink::Instance().OpenPhoneFile("/a/temp.jpg", 0), phone::kOk);
         phone.SetSilent(true);
         QTimer::singleShot(0, &dialog, [&] {
-            QTest::mouseClick(dialog.CancelBtn, Qt::LeftButton);
+            QTest::mouseClick(dialog.cancelButton, Qt::LeftButton);
             QTest::keyClick(&dialog, Qt::Key_Escape);
             dialog.close();
             dialog.reject();
-            dialog.Button2->click();
+            dialog.fpsTestButton->click();
             held = dialog.isVisible() && dialog.TestRunning();
             phone.SetSilent(false);
         });
-        dialog.Button2->click();
-        EXPECT_EQ(dialog.Edit4->text(), QStringLiteral("1000"));
+        dialog.fpsTestButton->click();
+        EXPECT_EQ(dialog.fpsEdit->text(), QStringLiteral("1000"));
     });
     EXPECT_TRUE(held);
     EXPECT_EQ(SharedDialogs().MessageTexts(), QStringList{kStr7});
@@ -735,12 +735,12 @@ TEST_F(OptionsTest, TheProgramsEndGivesUpAFrameRateTestAtOnce)
 {
     struct Row {
         const char* how;
-        std::function<void(TForm1&)> end;
+        std::function<void(MainWindow&)> end;
     };
     const Row rows[] = {
-        {"SIGTERM", [](TForm1& form) { form.EndRequested(); }},
+        {"SIGTERM", [](MainWindow& form) { form.EndRequested(); }},
         {"the session ends",
-         [](TForm1&) {
+         [](MainWindow&) {
              QEvent quit(QEvent::Quit);
              QCoreApplication::sendEvent(qApp, &quit);
          }},
@@ -750,7 +750,7 @@ TEST_F(OptionsTest, TheProgramsEndGivesUpAFrameRateTestAtOnce)
     Settings().SetAutoRestart(false);
     Settings().SetAutoFps(false);
     Settings().SetFps(3);
-    TForm1& form = MakeForm();
+    MainWindow& form = MakeForm();
     for (const Row& row : rows) {
         SCOPED_TRACE(row.how);
         form.show();
@@ -760,9 +760,9 @@ TEST_F(OptionsTest, TheProgramsEndGivesUpAFrameRateTestAtOnce)
         bool testReturned = false;
         bool givenUpInTime = false;
         bool endedWhileRunning = false;
-        const size_t workers = TThread::LiveCount();
+        const size_t workers = WorkerThread::LiveCount();
         SharedDialogs().onModal = [&](QDialog* dialog) {
-            auto* options = qobject_cast<TOptionsDlg*>(dialog);
+            auto* options = qobject_cast<OptionsDialog*>(dialog);
             if (!options)
                 return static_cast<int>(QDialog::Rejected);
             options->setWindowModality(Qt::ApplicationModal);
@@ -773,14 +773,14 @@ TEST_F(OptionsTest, TheProgramsEndGivesUpAFrameRateTestAtOnce)
                 endedWhileRunning = true;
                 row.end(form);
             });
-            options->Button2->click();
+            options->fpsTestButton->click();
             testReturned = true;
             // Given up while the phone still does not answer.
             givenUpInTime = phone.Plugged() && !options->TestRunning() && !options->isVisible();
-            EXPECT_EQ(options->Edit4->text(), QStringLiteral("3"));
+            EXPECT_EQ(options->fpsEdit->text(), QStringLiteral("3"));
             return options->isVisible() ? static_cast<int>(QDialog::Accepted) : options->result();
         };
-        form.N7Click();
+        form.ShowOptions();
         SharedDialogs().onModal = nullptr;
         EXPECT_TRUE(endedWhileRunning);
         EXPECT_TRUE(testReturned);
@@ -788,7 +788,7 @@ TEST_F(OptionsTest, TheProgramsEndGivesUpAFrameRateTestAtOnce)
         EXPECT_EQ(StoredLines(), before);
         EXPECT_EQ(SharedDialogs().MessageTexts(), QStringList{kStr7}) << "no message once the end is asked for";
         phone.SetSilent(false);
-        EXPECT_TRUE(WaitFor([&] { return TThread::LiveCount() <= workers; }))
+        EXPECT_TRUE(WaitFor([&] { return WorkerThread::LiveCount() <= workers; }))
             << "the given-up worker ends once the phone answers";
         EXPECT_FALSE(phone.CameraOn());
         // The application was told to leave its event loops: a short run of
@@ -824,17 +824,17 @@ TEST_F(OptionsTest, OkOnAFileThatTakesNoSettingsSaysWhyAndStaysOpen)
          },
          "not a regular file"},
     };
-    TForm1& form = FormWithoutPhone();
+    MainWindow& form = FormWithoutPhone();
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
         SharedDialogs().Clear();
         Settings().SetTimeout(1000);
         bool stayed = false;
-        OpenOptions(form, [&](TOptionsDlg& dialog) {
+        OpenOptions(form, [&](OptionsDialog& dialog) {
             row.make();
-            dialog.Edit2->setText(QStringLiteral("2500"));
-            dialog.OKBtn->click();
-            stayed = dialog.isVisible() && dialog.Edit2->text() == QStringLiteral("2500");
+            dialog.shotTimeoutEdit->setText(QStringLiteral("2500"));
+            dialog.okButton->click();
+            stayed = dialog.isVisible() && dialog.shotTimeoutEdit->text() == QStringLiteral("2500");
         });
         EXPECT_TRUE(stayed);
         EXPECT_EQ(SharedDialogs().MessageTexts(),
@@ -844,9 +844,9 @@ TEST_F(OptionsTest, OkOnAFileThatTakesNoSettingsSaysWhyAndStaysOpen)
         QFile::remove(path);
     }
     // With a file that takes them, the same OK writes and closes.
-    OpenOptions(form, [](TOptionsDlg& dialog) {
-        dialog.Edit2->setText(QStringLiteral("2500"));
-        dialog.OKBtn->click();
+    OpenOptions(form, [](OptionsDialog& dialog) {
+        dialog.shotTimeoutEdit->setText(QStringLiteral("2500"));
+        dialog.okButton->click();
         EXPECT_FALSE(dialog.isVisible());
     });
     EXPECT_EQ(Settings().GetTimeout(), 2500);
@@ -856,7 +856,7 @@ TEST_F(OptionsTest, OkOnAFileThatTakesNoSettingsSaysWhyAndStaysOpen)
 // has the focus; otherwise the wheel goes on to what holds it.
 TEST_F(OptionsTest, TheWheelChangesOnlyAFocusedControl)
 {
-    TForm1& form = FormWithoutPhone();
+    MainWindow& form = FormWithoutPhone();
     Settings().SetServerPort(8080);
     Settings().SetJpgType(3);
     Settings().SetAmbientLight(2);
@@ -867,28 +867,28 @@ TEST_F(OptionsTest, TheWheelChangesOnlyAFocusedControl)
         bool changes;
     };
     const Row rows[] = {
-        {"Edit7", 3, false, false}, {"Edit7", 3, true, true},
-        {"ComboBox1", 0, false, false}, {"ComboBox1", 0, true, true},
-        {"ComboBox4", 0, false, false}, {"ComboBox4", 0, true, true},
+        {"portSpin", 3, false, false}, {"portSpin", 3, true, true},
+        {"pictureSizeList", 0, false, false}, {"pictureSizeList", 0, true, true},
+        {"lightingList", 0, false, false}, {"lightingList", 0, true, true},
     };
     const auto valueOf = [](QWidget* control) {
         if (auto* spin = qobject_cast<QSpinBox*>(control))
             return spin->value();
         return qobject_cast<QComboBox*>(control)->currentIndex();
     };
-    OpenOptions(form, [&](TOptionsDlg& dialog) {
+    OpenOptions(form, [&](OptionsDialog& dialog) {
         dialog.activateWindow();
         ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
         for (const Row& row : rows) {
             SCOPED_TRACE(std::string(row.control) + (row.focused ? " focused" : " not focused"));
-            dialog.PageControl1->setCurrentIndex(row.tab);
+            dialog.tabs->setCurrentIndex(row.tab);
             auto* control = dialog.findChild<QWidget*>(QString::fromLatin1(row.control));
             ASSERT_NE(control, nullptr);
             EXPECT_EQ(control->focusPolicy(), Qt::StrongFocus);
             if (row.focused)
                 control->setFocus(Qt::OtherFocusReason);
             else
-                dialog.Edit1->setFocus(Qt::OtherFocusReason);
+                dialog.phoneFileEdit->setFocus(Qt::OtherFocusReason);
             ASSERT_TRUE(QTest::qWaitFor([&] { return control->hasFocus() == row.focused; }, 2000));
             const int before = valueOf(control);
             const QPointF at(control->width() / 2.0, control->height() / 2.0);

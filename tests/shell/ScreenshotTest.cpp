@@ -6,8 +6,8 @@
 #include "WindowFixture.h"
 
 #include "texts/LangTexts.h"
-#include "shell/Options.h"
-#include "shell/Splashfrm.h"
+#include "shell/OptionsDialog.h"
+#include "shell/SplashScreen.h"
 
 #include <QAbstractButton>
 #include <QComboBox>
@@ -46,7 +46,7 @@ TEST_P(ScreenshotTest, WindowConnectedWithAPicture)
     qputenv("ORVELLO_LNG_DIR", (SourceDir() + QStringLiteral("/lng")).toUtf8());
     Settings().SetAutoPhoneConnect(false);
     Settings().SetLangIndex(language);
-    TForm1& form = MakeForm();
+    MainWindow& form = MakeForm();
     form.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
 
@@ -57,13 +57,13 @@ TEST_P(ScreenshotTest, WindowConnectedWithAPicture)
     // What the window shows once a phone is connected and a photo taken,
     // with the next download under way.
     AddPhone();
-    form.N15Click();
+    form.ConnectPhone();
     ASSERT_TRUE(WaitForConnected());
-    form.N4Click();
-    ASSERT_TRUE(WaitFor([&] { return form.N12->isEnabled() && !form.Picture().isNull(); }));
+    form.TakePhoto();
+    ASSERT_TRUE(WaitFor([&] { return form.phoneMenuAction->isEnabled() && !form.Picture().isNull(); }));
     EXPECT_TRUE(form.IndicatorConnected());
-    EXPECT_EQ(form.PanelText(TForm1::kConnectionPanel), LangText(txt::kStr1Connected));
-    EXPECT_EQ(form.PanelText(TForm1::kModelPanel), LangText(txt::kStr2Model) + QStringLiteral(" Motorola V3x"));
+    EXPECT_EQ(form.PanelText(MainWindow::kConnectionPanel), LangText(txt::kStr1Connected));
+    EXPECT_EQ(form.PanelText(MainWindow::kModelPanel), LangText(txt::kStr2Model) + QStringLiteral(" Motorola V3x"));
     form.ShowWorkStatus(LangText(txt::kStr13Downloading));
     form.ShowDownloadProgress(38211);
     QTest::qWait(50);
@@ -76,41 +76,41 @@ TEST_P(ScreenshotTest, WindowConnectedWithAPicture)
 
     // Each panel holds its whole text (a label's size hint counts its frame
     // and its text's indent); the work panel every text it is given.
-    const auto label = [&](int panel) { return form.StatusBar1->findChildren<QLabel*>().at(panel); };
-    for (int panel = TForm1::kConnectionPanel; panel <= TForm1::kWorkPanel; ++panel)
+    const auto label = [&](int panel) { return form.statusPanels->findChildren<QLabel*>().at(panel); };
+    for (int panel = MainWindow::kConnectionPanel; panel <= MainWindow::kWorkPanel; ++panel)
         EXPECT_LE(label(panel)->sizeHint().width(), label(panel)->width()) << suffix.toStdString() << " panel " << panel;
-    QLabel* work = label(TForm1::kWorkPanel);
+    QLabel* work = label(MainWindow::kWorkPanel);
     for (const LangEntry& text : kWorkPanelTexts) {
-        form.SetPanelText(TForm1::kWorkPanel, LangText(text));
+        form.SetPanelText(MainWindow::kWorkPanel, LangText(text));
         EXPECT_LE(work->sizeHint().width(), work->width()) << suffix.toStdString() << " " << text.key;
     }
     // The download bar lies beside the downloading text, never over it, and
     // holds its largest label (a picture of 16 MiB, the most that is read).
-    form.SetPanelText(TForm1::kWorkPanel, LangText(txt::kStr13Downloading));
+    form.SetPanelText(MainWindow::kWorkPanel, LangText(txt::kStr13Downloading));
     form.ShowDownloadProgress(16LL * 1024 * 1024);
     const QFontMetrics workMetrics(work->font());
     const int textEnd = work->contentsRect().left() + workMetrics.horizontalAdvance(QLatin1Char('x')) / 2
                         + workMetrics.horizontalAdvance(work->text());
-    EXPECT_GE(form.DownloadBar->geometry().left(), textEnd) << suffix.toStdString();
-    EXPECT_LE(form.DownloadBar->geometry().right(), work->contentsRect().right()) << suffix.toStdString();
-    EXPECT_EQ(form.DownloadBar->text(), language == 0 ? QStringLiteral("16384 КБ") : QStringLiteral("16384 KB"));
-    EXPECT_LE(QFontMetrics(form.DownloadBar->font()).horizontalAdvance(form.DownloadBar->text()) + 8,
-              form.DownloadBar->width())
+    EXPECT_GE(form.downloadBar->geometry().left(), textEnd) << suffix.toStdString();
+    EXPECT_LE(form.downloadBar->geometry().right(), work->contentsRect().right()) << suffix.toStdString();
+    EXPECT_EQ(form.downloadBar->text(), language == 0 ? QStringLiteral("16384 КБ") : QStringLiteral("16384 KB"));
+    EXPECT_LE(QFontMetrics(form.downloadBar->font()).horizontalAdvance(form.downloadBar->text()) + 8,
+              form.downloadBar->width())
         << suffix.toStdString();
     form.ShowDownloadProgress(38211);
 
     // The open menus, one picture each.
-    for (QAction* item : {form.N1, form.N12, form.N8}) {
+    for (QAction* item : {form.fileMenuAction, form.phoneMenuAction, form.helpMenuAction}) {
         QMenu* menu = item->menu();
-        menu->popup(form.mapToGlobal(form.MainMenu1->actionGeometry(item).bottomLeft()));
+        menu->popup(form.mapToGlobal(form.mainMenu->actionGeometry(item).bottomLeft()));
         QTest::qWait(20);
-        menu->grab().save(prefix + QStringLiteral("menu-%1.png").arg(form.MainMenu1->actions().indexOf(item)));
+        menu->grab().save(prefix + QStringLiteral("menu-%1.png").arg(form.mainMenu->actions().indexOf(item)));
         if (platform == QLatin1String("xcb"))
             form.screen()->grabWindow(0).save(prefix + QStringLiteral("screen-menu-%1.png")
-                                                            .arg(form.MainMenu1->actions().indexOf(item)));
+                                                            .arg(form.mainMenu->actions().indexOf(item)));
         menu->hide();
     }
-    form.DownloadBar->hide();
+    form.downloadBar->hide();
 }
 
 // Every tab of the options dialog, and on each: every named control gets at
@@ -122,23 +122,23 @@ TEST_P(ScreenshotTest, OptionsDialogTabs)
     qputenv("ORVELLO_LNG_DIR", (SourceDir() + QStringLiteral("/lng")).toUtf8());
     Settings().SetAutoPhoneConnect(false);
     Settings().SetLangIndex(language);
-    TForm1& form = MakeForm();
+    MainWindow& form = MakeForm();
     const QString prefix =
         ScreenshotFolder() + QStringLiteral("/%1-%2-options-").arg(QGuiApplication::platformName(), suffix);
     int tabsSeen = 0;
     SharedDialogs().onModal = [&](QDialog* dialog) {
-        auto* options = qobject_cast<TOptionsDlg*>(dialog);
+        auto* options = qobject_cast<OptionsDialog*>(dialog);
         if (!options)
             return static_cast<int>(QDialog::Rejected);
         options->show();
         EXPECT_TRUE(QTest::qWaitForWindowExposed(options));
-        const QTabBar* tabs = options->PageControl1->tabBar();
+        const QTabBar* tabs = options->tabs->tabBar();
         EXPECT_GE(tabs->width(), tabs->sizeHint().width()) << suffix.toStdString();
-        for (int tab = 0; tab < options->PageControl1->count(); ++tab) {
-            options->PageControl1->setCurrentIndex(tab);
+        for (int tab = 0; tab < options->tabs->count(); ++tab) {
+            options->tabs->setCurrentIndex(tab);
             QTest::qWait(20);
             options->grab().save(prefix + QStringLiteral("tab%1.png").arg(tab + 1));
-            QWidget* page = options->PageControl1->widget(tab);
+            QWidget* page = options->tabs->widget(tab);
             std::vector<QWidget*> controls;
             for (QWidget* child : page->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
                 if (!child->objectName().isEmpty() && child->isVisible())
@@ -162,7 +162,7 @@ TEST_P(ScreenshotTest, OptionsDialogTabs)
         }
         return static_cast<int>(QDialog::Rejected);
     };
-    form.N7Click();
+    form.ShowOptions();
     SharedDialogs().onModal = nullptr;
     EXPECT_EQ(tabsSeen, 4);
 }
@@ -187,47 +187,47 @@ TEST_P(ScreenshotTest, WindowConnectingRecordingAndServing)
     form.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
     const QString prefix = ScreenshotFolder() + QStringLiteral("/%1-%2-").arg(QGuiApplication::platformName(), suffix);
-    const auto label = [&](int panel) { return form.StatusBar1->findChildren<QLabel*>().at(panel); };
+    const auto label = [&](int panel) { return form.statusPanels->findChildren<QLabel*>().at(panel); };
     const auto fits = [&](QLabel* panel) { return panel->sizeHint().width() <= panel->width(); };
 
     QTest::qWait(20);
     form.grab().save(prefix + QStringLiteral("connecting.png"));
-    EXPECT_EQ(form.PanelText(TForm1::kConnectionPanel),
+    EXPECT_EQ(form.PanelText(MainWindow::kConnectionPanel),
               language == 0 ? QStringLiteral("Поиск телефона...") : QStringLiteral("Searching for the phone..."));
-    EXPECT_TRUE(fits(label(TForm1::kConnectionPanel))) << suffix.toStdString();
+    EXPECT_TRUE(fits(label(MainWindow::kConnectionPanel))) << suffix.toStdString();
 
     AddPhone();
     ASSERT_TRUE(WaitForConnected());
-    form.Web1Click();
-    ASSERT_NE(form.CamThread, nullptr);
+    form.StartWebCamera();
+    ASSERT_NE(form.recorderThread, nullptr);
     form.ShowRecordingTime(LangText(txt::kStr21RecordingTime), QStringLiteral(" 00:01:23"));
     QTest::qWait(20);
     form.grab().save(prefix + QStringLiteral("recording.png"));
     EXPECT_TRUE(form.windowTitle().startsWith(QStringLiteral("● REC 00:01:23"))) << form.windowTitle().toStdString();
-    EXPECT_EQ(form.Tray->Tip(), form.windowTitle());
-    EXPECT_TRUE(form.Tray->Recording());
+    EXPECT_EQ(form.tray->Tip(), form.windowTitle());
+    EXPECT_TRUE(form.tray->Recording());
     const QString address = BrowserAddress(Settings().GetServerPort());
     const QString expected =
         (language == 0 ? QStringLiteral("Сервер: %1 (поток: /stream.mjpg)") : QStringLiteral("Server: %1 (stream: /stream.mjpg)"))
             .arg(address);
-    EXPECT_EQ(form.AddressPanel->text(), expected);
+    EXPECT_EQ(form.addressPanel->text(), expected);
     // A frame fits the window to its picture meanwhile; a small one must not
     // squeeze the address out of sight.
     form.resize(200, form.height());
     QTest::qWait(20);
-    EXPECT_GT(form.AddressPanel->width(), 0);
-    EXPECT_TRUE(fits(form.AddressPanel)) << suffix.toStdString();
+    EXPECT_GT(form.addressPanel->width(), 0);
+    EXPECT_TRUE(fits(form.addressPanel)) << suffix.toStdString();
     // The recording time beside it is not squeezed.
-    EXPECT_TRUE(fits(label(TForm1::kTimePanel))) << form.PanelText(TForm1::kTimePanel).toStdString();
-    EXPECT_TRUE(form.StatusBar1->rect().contains(form.AddressPanel->geometry())) << suffix.toStdString();
+    EXPECT_TRUE(fits(label(MainWindow::kTimePanel))) << form.PanelText(MainWindow::kTimePanel).toStdString();
+    EXPECT_TRUE(form.statusPanels->rect().contains(form.addressPanel->geometry())) << suffix.toStdString();
     // The tray icon with its mark, for looking at.
-    form.Tray->Icon()->icon().pixmap(48, 48).save(prefix + QStringLiteral("tray-recording.png"));
-    form.TrayMenu->popup(form.mapToGlobal(QPoint(40, 40)));
+    form.tray->Icon()->icon().pixmap(48, 48).save(prefix + QStringLiteral("tray-recording.png"));
+    form.trayMenu->popup(form.mapToGlobal(QPoint(40, 40)));
     QTest::qWait(20);
-    form.TrayMenu->grab().save(prefix + QStringLiteral("tray-menu.png"));
-    form.TrayMenu->hide();
-    form.Web2Click();
-    ASSERT_TRUE(WaitFor([&] { return form.CamThread == nullptr; }));
+    form.trayMenu->grab().save(prefix + QStringLiteral("tray-menu.png"));
+    form.trayMenu->hide();
+    form.StopWebCamera();
+    ASSERT_TRUE(WaitFor([&] { return form.recorderThread == nullptr; }));
 }
 
 INSTANTIATE_TEST_SUITE_P(Languages, ScreenshotTest, ::testing::Values(0, 1));
@@ -244,13 +244,13 @@ TEST_F(WindowTest, UxgaPhotoOnA1280x1024Screen)
     Settings().SetAutoPhoneConnect(false);
     Settings().SetJpgType(10);  // UXGA
     AddPhone();
-    TForm1& form = MakeForm();
+    MainWindow& form = MakeForm();
     form.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
-    form.N15Click();
+    form.ConnectPhone();
     ASSERT_TRUE(WaitForConnected());
-    form.N4Click();
-    ASSERT_TRUE(WaitFor([&] { return form.N12->isEnabled() && !form.Picture().isNull(); }));
+    form.TakePhoto();
+    ASSERT_TRUE(WaitFor([&] { return form.phoneMenuAction->isEnabled() && !form.Picture().isNull(); }));
     QTest::qWait(50);
     EXPECT_EQ(form.Picture().size(), QSize(1600, 1200));
     const QImage shot = form.grab().toImage();
@@ -262,25 +262,25 @@ TEST_F(WindowTest, UxgaPhotoOnA1280x1024Screen)
     const auto onScreen = [&](const QWidget* widget) {
         return area.contains(QRect(widget->mapToGlobal(QPoint(0, 0)), widget->size()));
     };
-    EXPECT_TRUE(onScreen(form.MainMenu1));
-    EXPECT_TRUE(onScreen(form.StatusBar1));
-    EXPECT_TRUE(form.StatusBar1->isVisible());
-    EXPECT_TRUE(form.ScrollBox1->horizontalScrollBar()->isVisible());
-    EXPECT_TRUE(form.ScrollBox1->verticalScrollBar()->isVisible());
-    EXPECT_EQ(form.Image1->size(), QSize(1600, 1200)) << "scrolled, not scaled";
+    EXPECT_TRUE(onScreen(form.mainMenu));
+    EXPECT_TRUE(onScreen(form.statusPanels));
+    EXPECT_TRUE(form.statusPanels->isVisible());
+    EXPECT_TRUE(form.pictureArea->horizontalScrollBar()->isVisible());
+    EXPECT_TRUE(form.pictureArea->verticalScrollBar()->isVisible());
+    EXPECT_EQ(form.pictureLabel->size(), QSize(1600, 1200)) << "scrolled, not scaled";
     // The picture reaches the scroll bars, the status bar lies below them.
     EXPECT_EQ(shot.size(), form.size() * shot.devicePixelRatio());
-    EXPECT_LE(form.ScrollBox1->geometry().bottom(), form.StatusBar1->geometry().top());
+    EXPECT_LE(form.pictureArea->geometry().bottom(), form.statusPanels->geometry().top());
 }
 
 // The splash, with the version in whatever face stands in for Times New Roman.
 TEST(SplashScreenshot, VersionOnThePicture)
 {
-    TSplash splash;
+    SplashScreen splash;
     splash.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&splash));
     splash.grab().save(ScreenshotFolder() + QStringLiteral("/%1-splash.png").arg(QGuiApplication::platformName()));
-    EXPECT_LE(splash.Label1->sizeHint().width(), splash.Label1->width());
+    EXPECT_LE(splash.versionLabel->sizeHint().width(), splash.versionLabel->width());
 }
 
 }  // namespace

@@ -13,7 +13,7 @@ namespace {
 TEST(TrayTest, TipIsCutTo127Characters)
 {
     QWidget window;
-    TTray tray(&window);
+    TrayIcon tray(&window);
     EXPECT_FALSE(tray.Visible());
     tray.SetTip(QString(200, QLatin1Char('t')));
     EXPECT_EQ(tray.Tip(), QString(127, QLatin1Char('t')));
@@ -27,7 +27,7 @@ TEST(TrayTest, OnlyALeftClickRestoresTheWindow)
 {
     QWidget window;
     window.show();
-    TTray tray(&window);
+    TrayIcon tray(&window);
     tray.MinimizeToTray();
     EXPECT_FALSE(window.isVisible());
     EXPECT_TRUE(tray.Visible());
@@ -50,7 +50,7 @@ TEST(TrayTest, TheIconOutlivesACancelledLogoutAndGoesWhenTheProgramQuits)
 {
     QWidget window;
     window.show();
-    TTray tray(&window);
+    TrayIcon tray(&window);
     tray.MinimizeToTray();
     auto* session = qApp->findChild<QSessionManager*>();
     ASSERT_NE(session, nullptr);
@@ -69,14 +69,14 @@ TEST(TrayTest, TheIconOutlivesACancelledLogoutAndGoesWhenTheProgramQuits)
 TEST_F(WindowTest, WindowTrayAndAboutBoxShareTheProgramIcon)
 {
     Settings().SetAutoPhoneConnect(false);
-    TForm1& form = MakeForm();
+    MainWindow& form = MakeForm();
     const QImage drawn = ProgramIconImage(32).convertToFormat(QImage::Format_ARGB32);
     ASSERT_EQ(drawn.size(), QSize(32, 32));
     EXPECT_EQ(qAlpha(drawn.pixel(0, 0)), 0) << "transparent around the phone";
     EXPECT_EQ(qAlpha(drawn.pixel(16, 23)), 255) << "the lens is opaque";
     EXPECT_GT(qBlue(drawn.pixel(16, 23)), qRed(drawn.pixel(16, 23))) << "and blue";
 
-    const QIcon shown[] = {form.windowIcon(), form.Tray->Icon()->icon(), QApplication::windowIcon()};
+    const QIcon shown[] = {form.windowIcon(), form.tray->Icon()->icon(), QApplication::windowIcon()};
     for (const QIcon& icon : shown)
         EXPECT_EQ(icon.pixmap(32).toImage().convertToFormat(QImage::Format_ARGB32), drawn);
 }
@@ -103,9 +103,9 @@ TEST(ProgramIconTest, EachSizeShowsThePhoneAndItsLens)
 
 class MinimiseTest : public WindowTest {
 protected:
-    TForm1& Minimised()
+    MainWindow& Minimised()
     {
-        TForm1& form = MakeForm();
+        MainWindow& form = MakeForm();
         form.show();
         form.setWindowState(Qt::WindowMinimized);
         QCoreApplication::processEvents();
@@ -128,12 +128,12 @@ TEST_F(MinimiseTest, MinimisedWindowGoesBehindTheIconOnlyWhenAskedAndThereIsAnAr
         SCOPED_TRACE(testing::Message() << "CloseToTray " << c.closeToTray << ", area " << c.notificationArea);
         Settings().SetCloseToTray(c.closeToTray);
         const bool area = c.notificationArea;
-        TTray::SetAvailabilityCheck([area] { return area; });
-        TForm1& form = Minimised();
+        TrayIcon::SetAvailabilityCheck([area] { return area; });
+        MainWindow& form = Minimised();
         EXPECT_EQ(form.isVisible(), c.visible);
         EXPECT_TRUE(form.isMinimized());
-        EXPECT_EQ(form.Tray->Visible(), c.trayVisible);
-        EXPECT_EQ(form.Tray->Tip(), form.windowTitle());
+        EXPECT_EQ(form.tray->Visible(), c.trayVisible);
+        EXPECT_EQ(form.tray->Tip(), form.windowTitle());
     }
 }
 
@@ -141,34 +141,34 @@ TEST_F(MinimiseTest, TheTrayIconBringsTheHiddenWindowBack)
 {
     Settings().SetAutoPhoneConnect(false);
     Settings().SetCloseToTray(true);
-    TTray::SetAvailabilityCheck([] { return true; });
-    TForm1& form = Minimised();
+    TrayIcon::SetAvailabilityCheck([] { return true; });
+    MainWindow& form = Minimised();
     ASSERT_FALSE(form.isVisible());
-    emit form.Tray->Icon()->activated(QSystemTrayIcon::Trigger);
+    emit form.tray->Icon()->activated(QSystemTrayIcon::Trigger);
     EXPECT_TRUE(form.isVisible());
     EXPECT_FALSE(form.isMinimized());
-    EXPECT_FALSE(form.Tray->Visible());
+    EXPECT_FALSE(form.tray->Visible());
 }
 
 TEST_F(MinimiseTest, SwitchMStartsInTheTrayOrMinimised)
 {
     Settings().SetAutoPhoneConnect(false);
     Settings().SetCloseToTray(true);
-    TTray::SetAvailabilityCheck([] { return true; });
+    TrayIcon::SetAvailabilityCheck([] { return true; });
     SetProgramArguments({QStringLiteral("-M")});
     {
-        TForm1& form = MakeForm();
+        MainWindow& form = MakeForm();
         EXPECT_TRUE(form.isMinimized());
         QCoreApplication::processEvents();
         EXPECT_FALSE(form.isVisible());
-        EXPECT_TRUE(form.Tray->Visible());
+        EXPECT_TRUE(form.tray->Visible());
     }
     Settings().SetCloseToTray(false);
-    TForm1& form = MakeForm();
+    MainWindow& form = MakeForm();
     QCoreApplication::processEvents();
     EXPECT_TRUE(form.isVisible());
     EXPECT_TRUE(form.isMinimized());
-    EXPECT_FALSE(form.Tray->Visible());
+    EXPECT_FALSE(form.tray->Visible());
 }
 
 }  // namespace

@@ -8,12 +8,12 @@
 #include "config/Switches.h"
 #include "platform/ControlPipe.h"
 #include "shell/Dialogs.h"
-#include "shell/Main.h"
+#include "shell/MainWindow.h"
 #include "phone/PhoneLink.h"
 #include "sim/SimBus.h"
-#include "platform/TThread.h"
+#include "platform/WorkerThread.h"
 #include "tests/support/TestEnv.h"
-#include "shell/Tray.h"
+#include "shell/TrayIcon.h"
 
 #include <QApplication>
 #include <QDir>
@@ -35,16 +35,16 @@ struct MenuState {
     bool phoneMenu, connect, disconnect, phoneCommands, startShown, stopShown;
 };
 
-inline void ExpectMenus(const TForm1& form, const MenuState& state)
+inline void ExpectMenus(const MainWindow& form, const MenuState& state)
 {
-    EXPECT_EQ(form.N12->isEnabled(), state.phoneMenu);
-    EXPECT_EQ(form.N15->isEnabled(), state.connect);
-    EXPECT_EQ(form.N16->isEnabled(), state.disconnect);
-    EXPECT_EQ(form.N4->isEnabled(), state.phoneCommands);
-    EXPECT_EQ(form.N6->isEnabled(), state.phoneCommands);
-    EXPECT_EQ(form.Suspend1->isEnabled(), state.phoneCommands);
-    EXPECT_EQ(form.Web1->isVisible(), state.startShown);
-    EXPECT_EQ(form.Web2->isVisible(), state.stopShown);
+    EXPECT_EQ(form.phoneMenuAction->isEnabled(), state.phoneMenu);
+    EXPECT_EQ(form.connectAction->isEnabled(), state.connect);
+    EXPECT_EQ(form.disconnectAction->isEnabled(), state.disconnect);
+    EXPECT_EQ(form.takePhotoAction->isEnabled(), state.phoneCommands);
+    EXPECT_EQ(form.restartPhoneAction->isEnabled(), state.phoneCommands);
+    EXPECT_EQ(form.suspendPhoneAction->isEnabled(), state.phoneCommands);
+    EXPECT_EQ(form.startCameraAction->isVisible(), state.startShown);
+    EXPECT_EQ(form.stopCameraAction->isVisible(), state.stopShown);
 }
 
 inline constexpr MenuState kNoPhone{false, true, false, true, true, false};
@@ -69,7 +69,7 @@ inline sim::SimBus& SharedBus()
 }
 
 // A web-camera thread stand-in: runs until it is asked to stop.
-class IdleCamThread final : public TThread {
+class IdleCamThread final : public WorkerThread {
 protected:
     void Run() override
     {
@@ -79,20 +79,20 @@ protected:
 };
 
 // The window with a web-camera thread to start.
-class CamForm final : public TForm1 {
+class CamForm final : public MainWindow {
 public:
-    using TForm1::FormCloseQuery;
+    using MainWindow::MayClose;
     int camThreadsMade = 0;
     // The file the stand-in recorder says it writes.
     QString fileToRecord;
 
 protected:
-    TThread* MakeCamThread(std::function<void()> finished) override
+    WorkerThread* MakeRecorder(std::function<void()> finished) override
     {
         SetRecordingFile(fileToRecord);
         auto* thread = new IdleCamThread;
         thread->SetFreeOnTerminate(true);
-        thread->OnTerminate = [finished](TThread*) { finished(); };
+        thread->OnTerminate = [finished](WorkerThread*) { finished(); };
         thread->Start();
         ++camThreadsMade;
         return thread;
@@ -126,11 +126,11 @@ protected:
         if (form_) {
             // Nothing may keep running behind the test: stop the web camera
             // and the monitor and let them wind down.
-            if (form_->CamThread) {
-                form_->Web2Click();
-                EXPECT_TRUE(QTest::qWaitFor([&] { return form_->CamThread == nullptr; }, 5000));
+            if (form_->recorderThread) {
+                form_->StopWebCamera();
+                EXPECT_TRUE(QTest::qWaitFor([&] { return form_->recorderThread == nullptr; }, 5000));
             }
-            form_->N16Click();
+            form_->DisconnectPhone();
         }
         for (const auto& phone : phones_)
             phone->Unplug();
@@ -139,7 +139,7 @@ protected:
         form_.reset();
         SetUrlOpener({});
         SetProgramArguments({});
-        TTray::SetAvailabilityCheck({});
+        TrayIcon::SetAvailabilityCheck({});
         qunsetenv("ORVELLO_LNG_DIR");
     }
 
@@ -150,7 +150,7 @@ protected:
         return *phones_.back();
     }
 
-    template <typename Form = TForm1>
+    template <typename Form = MainWindow>
     Form& MakeForm()
     {
         auto form = std::make_unique<Form>();
@@ -159,12 +159,12 @@ protected:
         return ref;
     }
 
-    TForm1& Form() { return *form_; }
+    MainWindow& Form() { return *form_; }
 
     bool WaitFor(const std::function<bool()>& condition) { return QTest::qWaitFor(condition, 10000); }
 
     // Connected: the handler has run to its end (the phone menu comes last).
-    bool WaitForConnected() { return WaitFor([&] { return form_->N12->isEnabled(); }); }
+    bool WaitForConnected() { return WaitFor([&] { return form_->phoneMenuAction->isEnabled(); }); }
 
     // A monitor holds the link's turn while it runs.
     static bool WaitForMonitorsToEnd()
@@ -184,7 +184,7 @@ protected:
         return ended;
     }
 
-    std::unique_ptr<TForm1> form_;
+    std::unique_ptr<MainWindow> form_;
     std::vector<std::shared_ptr<sim::SimPhone>> phones_;
     std::vector<QUrl> urls_;
     bool openerWorks_ = true;  // false: as on a machine with no browser

@@ -60,29 +60,29 @@ bool PhoneWorkerIdle() { return phone::PhoneWorker::Instance().RunAndWait([] {},
 TEST_F(WindowTest, StartsWithoutMonitorWhenAutoConnectIsOff)
 {
     Settings().SetAutoPhoneConnect(false);
-    TForm1& form = MakeForm();
-    EXPECT_EQ(form.DevMon, nullptr);
+    MainWindow& form = MakeForm();
+    EXPECT_EQ(form.deviceMonitor, nullptr);
     ExpectMenus(form, kNoPhone);
     EXPECT_FALSE(form.IndicatorConnected());
-    EXPECT_EQ(form.PanelText(TForm1::kConnectionPanel), kNotConnected);
-    EXPECT_EQ(form.PanelText(TForm1::kModelPanel), QStringLiteral("Модель:"));
-    EXPECT_EQ(form.PanelText(TForm1::kWorkPanel), kIdle);
-    EXPECT_EQ(form.PanelText(TForm1::kTimePanel), QString());
+    EXPECT_EQ(form.PanelText(MainWindow::kConnectionPanel), kNotConnected);
+    EXPECT_EQ(form.PanelText(MainWindow::kModelPanel), QStringLiteral("Модель:"));
+    EXPECT_EQ(form.PanelText(MainWindow::kWorkPanel), kIdle);
+    EXPECT_EQ(form.PanelText(MainWindow::kTimePanel), QString());
     EXPECT_EQ(form.windowTitle(), QStringLiteral("Orvello v" ORV_VERSION " \u2014 by the Orvello authors"));
-    EXPECT_EQ(form.Tray->Tip(), form.windowTitle());
-    EXPECT_EQ(form.N1->text(), QStringLiteral("&Файл"));
-    EXPECT_EQ(form.N4->shortcut(), QKeySequence(Qt::Key_F4));
-    EXPECT_FALSE(form.ServerSocket1->isListening());
-    EXPECT_TRUE(form.CurrentFrame.isNull());
-    EXPECT_EQ(form.CamThread, nullptr);
+    EXPECT_EQ(form.tray->Tip(), form.windowTitle());
+    EXPECT_EQ(form.fileMenuAction->text(), QStringLiteral("&Файл"));
+    EXPECT_EQ(form.takePhotoAction->shortcut(), QKeySequence(Qt::Key_F4));
+    EXPECT_FALSE(form.server->isListening());
+    EXPECT_TRUE(form.currentFrame.isNull());
+    EXPECT_EQ(form.recorderThread, nullptr);
     // Nothing happens until Connect is chosen; F4 does nothing either: the
     // phone gets only what connecting sends (the model and the suspend).
     sim::SimPhone& phone = AddPhone();
     QTest::keyClick(&form, Qt::Key_F4);
-    form.N4Click();
-    EXPECT_EQ(form.DevMon, nullptr);
+    form.TakePhoto();
+    EXPECT_EQ(form.deviceMonitor, nullptr);
     EXPECT_EQ(phone.Count().modeSwitches, 0);
-    form.N15Click();
+    form.ConnectPhone();
     ASSERT_TRUE(WaitForConnected());
     EXPECT_EQ(CommandCodes(phone), (std::vector<uint16_t>{0x20, 0x36}));
     EXPECT_TRUE(SharedDialogs().Messages().empty());
@@ -92,19 +92,19 @@ TEST_F(WindowTest, ConnectingShowsThePhoneAndSuspendsIt)
 {
     Settings().SetAutoPhoneConnect(false);
     sim::SimPhone& phone = AddPhone();
-    TForm1& form = MakeForm();
-    form.N15Click();
-    phone::TDevMon* monitor = form.DevMon;
+    MainWindow& form = MakeForm();
+    form.ConnectPhone();
+    phone::DeviceMonitor* monitor = form.deviceMonitor;
     ASSERT_NE(monitor, nullptr);
-    form.N15Click();  // a second Connect makes no second monitor
-    EXPECT_EQ(form.DevMon, monitor);
+    form.ConnectPhone();  // a second Connect makes no second monitor
+    EXPECT_EQ(form.deviceMonitor, monitor);
     ASSERT_TRUE(WaitForConnected());
 
     ExpectMenus(form, kPhoneIdle);
     EXPECT_TRUE(form.IndicatorConnected());
-    EXPECT_EQ(form.PanelText(TForm1::kConnectionPanel), kConnected);
-    EXPECT_EQ(form.PanelText(TForm1::kModelPanel), QStringLiteral("Модель: Motorola V3x"));
-    EXPECT_EQ(form.PanelText(TForm1::kWorkPanel), kIdle);
+    EXPECT_EQ(form.PanelText(MainWindow::kConnectionPanel), kConnected);
+    EXPECT_EQ(form.PanelText(MainWindow::kModelPanel), QStringLiteral("Модель: Motorola V3x"));
+    EXPECT_EQ(form.PanelText(MainWindow::kWorkPanel), kIdle);
     EXPECT_EQ(phone.Count().modeSwitches, 1);
     EXPECT_EQ(phone.Count().suspends, 1);
     EXPECT_TRUE(SharedDialogs().Messages().empty());
@@ -114,8 +114,8 @@ TEST_F(WindowTest, AutoConnectStartsTheMonitorAndSuspendCanBeOff)
 {
     Settings().SetAutoSuspendMode(false);
     sim::SimPhone& phone = AddPhone();
-    TForm1& form = MakeForm();
-    EXPECT_NE(form.DevMon, nullptr);
+    MainWindow& form = MakeForm();
+    EXPECT_NE(form.deviceMonitor, nullptr);
     ASSERT_TRUE(WaitForConnected());
     EXPECT_EQ(phone.Count().suspends, 0);
 }
@@ -125,10 +125,10 @@ TEST_F(WindowTest, UnreadableModelShowsTheErrorAndUnnoun)
     Settings().SetAutoPhoneConnect(false);
     sim::SimPhone& phone = AddPhone();
     phone.InjectFault(sim::SimPhone::Fault::Stall);  // the model query is the first command
-    TForm1& form = MakeForm();
-    form.N15Click();
+    MainWindow& form = MakeForm();
+    form.ConnectPhone();
     ASSERT_TRUE(WaitForConnected());
-    EXPECT_EQ(form.PanelText(TForm1::kModelPanel), QStringLiteral("Модель: Unnoun"));
+    EXPECT_EQ(form.PanelText(MainWindow::kModelPanel), QStringLiteral("Модель: Unnoun"));
     const auto messages = SharedDialogs().Messages();
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0].text, QStringLiteral("Не могу получить модель телефона!"));
@@ -139,59 +139,59 @@ TEST_F(WindowTest, DisconnectThenConnectMakesANewMonitor)
 {
     Settings().SetAutoPhoneConnect(false);
     sim::SimPhone& phone = AddPhone();
-    TForm1& form = MakeForm();
-    form.N15Click();
+    MainWindow& form = MakeForm();
+    form.ConnectPhone();
     ASSERT_TRUE(WaitForConnected());
 
-    form.N16Click();
-    EXPECT_EQ(form.DevMon, nullptr);
+    form.DisconnectPhone();
+    EXPECT_EQ(form.deviceMonitor, nullptr);
     // Connect again at once, while the old monitor may still wind down.
-    form.N15Click();
-    EXPECT_NE(form.DevMon, nullptr);
+    form.ConnectPhone();
+    EXPECT_NE(form.deviceMonitor, nullptr);
     ASSERT_TRUE(WaitFor([&] { return phone.Count().detaches >= 1 && phone.Count().modeSwitches >= 2; }));
     ASSERT_TRUE(WaitForConnected());
     ExpectMenus(form, kPhoneIdle);
 
-    form.N16Click();
-    ASSERT_TRUE(WaitFor([&] { return form.N15->isEnabled(); }));
+    form.DisconnectPhone();
+    ASSERT_TRUE(WaitFor([&] { return form.connectAction->isEnabled(); }));
     ExpectMenus(form, kNoPhone);
     EXPECT_FALSE(form.IndicatorConnected());
-    EXPECT_EQ(form.PanelText(TForm1::kConnectionPanel), kNotConnected);
-    EXPECT_EQ(form.PanelText(TForm1::kModelPanel), QStringLiteral("Модель:"));
+    EXPECT_EQ(form.PanelText(MainWindow::kConnectionPanel), kNotConnected);
+    EXPECT_EQ(form.PanelText(MainWindow::kModelPanel), QStringLiteral("Модель:"));
 }
 
 TEST_F(WindowTest, PhotoDisablesThePhoneMenuAndFitsTheWindow)
 {
     Settings().SetAutoPhoneConnect(false);
     sim::SimPhone& phone = AddPhone();
-    TForm1& form = MakeForm();
+    MainWindow& form = MakeForm();
     form.show();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
-    form.N15Click();
+    form.ConnectPhone();
     ASSERT_TRUE(WaitForConnected());
 
     QTest::keyClick(&form, Qt::Key_F4);
     ExpectMenus(form, kTakingPhoto);
-    form.N4Click();  // a second F4 while the photo is under way is ignored
-    ASSERT_TRUE(WaitFor([&] { return form.N12->isEnabled(); }));
+    form.TakePhoto();  // a second F4 while the photo is under way is ignored
+    ASSERT_TRUE(WaitFor([&] { return form.phoneMenuAction->isEnabled(); }));
     ExpectMenus(form, kPhoneIdle);
     ASSERT_FALSE(form.Picture().isNull());
     EXPECT_EQ(form.Picture().size(), QSize(640, 480));
-    EXPECT_EQ(form.Image1->size(), QSize(640, 480));
+    EXPECT_EQ(form.pictureLabel->size(), QSize(640, 480));
     // The picture's size and the room around it, unless the window cannot be
     // that narrow: its status bar's panels hold their texts.
     const int frameWidth = form.frameGeometry().width() - form.width();
     EXPECT_EQ(form.frameGeometry().size(), QSize(std::max(665, form.minimumWidth() + frameWidth), 560));
-    EXPECT_EQ(form.PanelText(TForm1::kWorkPanel), QStringLiteral("Статус: Не занят."));
+    EXPECT_EQ(form.PanelText(MainWindow::kWorkPanel), QStringLiteral("Статус: Не занят."));
     EXPECT_EQ(phone.Count().shots, 1);
-    EXPECT_TRUE(form.DownloadBar->isHidden());
+    EXPECT_TRUE(form.downloadBar->isHidden());
     EXPECT_TRUE(SharedDialogs().Messages().empty()) << SharedDialogs().MessageTexts().join(QLatin1Char('|')).toStdString();
 }
 
 TEST_F(WindowTest, ResizeRuleFollowsPicturesWiderThan300)
 {
     Settings().SetAutoPhoneConnect(false);
-    TForm1& form = MakeForm();
+    MainWindow& form = MakeForm();
     form.show();
     const QSize before = form.frameGeometry().size();
     form.ShowPicture(TestImage(300, 500));
@@ -199,14 +199,14 @@ TEST_F(WindowTest, ResizeRuleFollowsPicturesWiderThan300)
     EXPECT_EQ(form.frameGeometry().size(), before);
 
     form.ShowPicture(TestImage(640, 480));
-    form.ScrollBox1->horizontalScrollBar()->setValue(40);
+    form.pictureArea->horizontalScrollBar()->setValue(40);
     form.PhotoFinished();
     // The picture's size and the room around it, unless the window cannot be
     // that narrow: its status bar's panels hold their texts.
     const int frameWidth = form.frameGeometry().width() - form.width();
     EXPECT_EQ(form.frameGeometry().size(), QSize(std::max(665, form.minimumWidth() + frameWidth), 560));
-    EXPECT_EQ(form.Image1->pos(), QPoint(0, 0));
-    EXPECT_FALSE(form.N12->isEnabled());  // it follows the connection: no phone
+    EXPECT_EQ(form.pictureLabel->pos(), QPoint(0, 0));
+    EXPECT_FALSE(form.phoneMenuAction->isEnabled());  // it follows the connection: no phone
 
     Settings().SetAutoFormResize(false);
     form.resize(700, 400);
@@ -221,13 +221,13 @@ TEST_F(WindowTest, WebCameraStateAndCloseRules)
     sim::SimPhone& phone = AddPhone(StayingPhone());
     CamForm& form = MakeForm<CamForm>();
     form.show();
-    form.N15Click();
+    form.ConnectPhone();
     ASSERT_TRUE(WaitForConnected());
 
-    form.Web1Click();
-    ASSERT_NE(form.CamThread, nullptr);
+    form.StartWebCamera();
+    ASSERT_NE(form.recorderThread, nullptr);
     ExpectMenus(form, kWebCamera);
-    form.Web1Click();  // START is hidden now; choosing it anyway makes nothing
+    form.StartWebCamera();  // START is hidden now; choosing it anyway makes nothing
     EXPECT_EQ(form.camThreadsMade, 1);
 
     // Closing is refused while the web camera runs, without a restart.
@@ -236,15 +236,15 @@ TEST_F(WindowTest, WebCameraStateAndCloseRules)
     EXPECT_EQ(SharedDialogs().MessageTexts(), QStringList{QStringLiteral("Сначала остановите веб камеру!")});
     EXPECT_EQ(phone.Count().restarts, 0);
 
-    form.Web2Click();
-    ASSERT_TRUE(WaitFor([&] { return form.CamThread == nullptr; }));
+    form.StopWebCamera();
+    ASSERT_TRUE(WaitFor([&] { return form.recorderThread == nullptr; }));
     ExpectMenus(form, kPhoneIdle);
 
     // AutoRestart (on by default): exactly one restart however often the
     // close is asked for, then the window closes.
     EXPECT_TRUE(form.close());
     EXPECT_FALSE(form.isVisible());
-    EXPECT_TRUE(form.FormCloseQuery());
+    EXPECT_TRUE(form.MayClose());
     ASSERT_TRUE(PhoneWorkerIdle());
     EXPECT_EQ(phone.Count().restarts, 1);
     EXPECT_TRUE(phone.InTestMode());
@@ -255,9 +255,9 @@ TEST_F(WindowTest, CloseWithoutAutoRestartSendsNothing)
     Settings().SetAutoPhoneConnect(false);
     Settings().SetAutoRestart(false);
     sim::SimPhone& phone = AddPhone();
-    TForm1& form = MakeForm();
+    MainWindow& form = MakeForm();
     form.show();
-    form.N15Click();
+    form.ConnectPhone();
     ASSERT_TRUE(WaitForConnected());
     const int commandsBefore = phone.Count().commands;
     EXPECT_TRUE(form.close());
@@ -268,7 +268,7 @@ TEST_F(WindowTest, CloseWithoutAutoRestartSendsNothing)
 TEST_F(WindowTest, CloseWithAutoRestartAndNoPhoneReturnsAtOnce)
 {
     Settings().SetAutoPhoneConnect(false);
-    TForm1& form = MakeForm();
+    MainWindow& form = MakeForm();
     form.show();
     const uint64_t slept = SharedClock().SleptMilliseconds();
     EXPECT_TRUE(form.close());
@@ -304,15 +304,15 @@ TEST_F(WindowTest, PhoneCommandsOfTheMenuNeverHoldTheWindow)
 {
     Settings().SetAutoPhoneConnect(false);
     sim::SimPhone& phone = AddPhone();
-    TForm1& form = MakeForm();
+    MainWindow& form = MakeForm();
     form.show();
-    form.N15Click();
+    form.ConnectPhone();
     ASSERT_TRUE(WaitForConnected());
     const std::vector<uint16_t> before = CommandCodes(phone);
     {
         SilenceLifter silence(phone);
-        form.Suspend1Click();
-        form.N6Click();
+        form.SuspendPhone();
+        form.RestartPhone();
         // Both returned while the phone was still silent: nothing reached it.
         EXPECT_EQ(CommandCodes(phone), before);
     }
@@ -341,10 +341,10 @@ TEST_F(WindowTest, ExitGivesUpOnAPhoneThatStoppedAnsweringAndKeepsPainting)
     sim::SimPhone& phone = AddPhone(StayingPhone());
     CamForm& form = MakeForm<CamForm>();
     form.show();
-    form.N15Click();
+    form.ConnectPhone();
     ASSERT_TRUE(WaitForConnected());
     QCoreApplication::processEvents();
-    form.ExitRestartWait = std::chrono::milliseconds(200);
+    form.exitRestartWait = std::chrono::milliseconds(200);
     PaintCounter counter;
     form.installEventFilter(&counter);
     {
@@ -358,7 +358,7 @@ TEST_F(WindowTest, ExitGivesUpOnAPhoneThatStoppedAnsweringAndKeepsPainting)
     form.removeEventFilter(&counter);
     // The restart still goes out once the phone answers, and only once.
     ASSERT_TRUE(WaitFor([&] { return phone.Count().restarts == 1; }));
-    EXPECT_TRUE(form.FormCloseQuery());
+    EXPECT_TRUE(form.MayClose());
     ASSERT_TRUE(PhoneWorkerIdle());
     const std::vector<uint16_t> codes = CommandCodes(phone);
     EXPECT_EQ(std::count(codes.begin(), codes.end(), 0x22), 1);
@@ -370,14 +370,14 @@ TEST_F(WindowTest, RecorderThatCannotStartGivesStartBack)
     Settings().SetCodecIndex(1000);  // no such encoder
     const QString file = TempFolder() + QStringLiteral("/never-made.avi");
     Settings().SetAviTempName(file);
-    TForm1& form = MakeForm();
-    form.Web1Click();
-    ASSERT_TRUE(WaitFor([&] { return form.CamThread == nullptr; }));
+    MainWindow& form = MakeForm();
+    form.StartWebCamera();
+    ASSERT_TRUE(WaitFor([&] { return form.recorderThread == nullptr; }));
     ExpectMenus(form, kNoPhone);
     EXPECT_EQ(SharedDialogs().MessageTexts(), QStringList{QStringLiteral("Формат не поддерживается кодеком!")});
     EXPECT_FALSE(QFile::exists(file));
-    form.Web2Click();  // nothing to stop
-    EXPECT_EQ(form.CamThread, nullptr);
+    form.StopWebCamera();  // nothing to stop
+    EXPECT_EQ(form.recorderThread, nullptr);
 }
 
 TEST_F(WindowTest, WebServerListensOnlyWhileTheCameraRuns)
@@ -391,19 +391,19 @@ TEST_F(WindowTest, WebServerListensOnlyWhileTheCameraRuns)
     Settings().SetServerPort(port);
     CamForm& form = MakeForm<CamForm>();
 
-    form.Web1Click();
-    ASSERT_NE(form.CamThread, nullptr);
-    EXPECT_TRUE(form.ServerSocket1->isListening());
-    EXPECT_EQ(form.ServerSocket1->serverPort(), port);
-    form.Web2Click();
-    ASSERT_TRUE(WaitFor([&] { return form.CamThread == nullptr; }));
-    EXPECT_FALSE(form.ServerSocket1->isListening());
+    form.StartWebCamera();
+    ASSERT_NE(form.recorderThread, nullptr);
+    EXPECT_TRUE(form.server->isListening());
+    EXPECT_EQ(form.server->serverPort(), port);
+    form.StopWebCamera();
+    ASSERT_TRUE(WaitFor([&] { return form.recorderThread == nullptr; }));
+    EXPECT_FALSE(form.server->isListening());
 
     // A port that is taken: the error is shown and no thread is started.
     QTcpServer squatter;
     ASSERT_TRUE(squatter.listen(QHostAddress::Any, static_cast<quint16>(port)));
-    form.Web1Click();
-    EXPECT_EQ(form.CamThread, nullptr);
+    form.StartWebCamera();
+    EXPECT_EQ(form.recorderThread, nullptr);
     EXPECT_EQ(form.camThreadsMade, 1);
     ExpectMenus(form, kNoPhone);
     ASSERT_EQ(SharedDialogs().Messages().size(), 1u);
@@ -418,20 +418,20 @@ TEST_F(WindowTest, SwitchSStartsTheWebCameraOnConnect)
     SetProgramArguments({QStringLiteral("/s")});
     AddPhone();
     CamForm& form = MakeForm<CamForm>();
-    form.N15Click();
-    ASSERT_TRUE(WaitFor([&] { return form.CamThread != nullptr; }));
-    EXPECT_EQ(form.PanelText(TForm1::kModelPanel), QStringLiteral("Модель: Motorola V3x"));
+    form.ConnectPhone();
+    ASSERT_TRUE(WaitFor([&] { return form.recorderThread != nullptr; }));
+    EXPECT_EQ(form.PanelText(MainWindow::kModelPanel), QStringLiteral("Модель: Motorola V3x"));
     ExpectMenus(form, kWebCamera);
 }
 
 TEST_F(WindowTest, LampIsRedWhenConnectedAndDarkGreenOtherwise)
 {
     Settings().SetAutoPhoneConnect(false);
-    TForm1& form = MakeForm();
-    EXPECT_EQ(form.Indicator->size(), QSize(25, 22));
+    MainWindow& form = MakeForm();
+    EXPECT_EQ(form.connectionLamp->size(), QSize(25, 22));
     for (const bool connected : {false, true}) {
         form.DrawIndicator(connected);
-        const QImage lamp = form.Indicator->grab().toImage();
+        const QImage lamp = form.connectionLamp->grab().toImage();
         ASSERT_EQ(lamp.size(), QSize(25, 22));
         const QColor fill = connected ? QColor(255, 0, 0) : QColor(0, 128, 0);
         EXPECT_EQ(lamp.pixelColor(12, 11).rgb(), fill.rgb()) << connected;
@@ -451,12 +451,12 @@ TEST_F(WindowTest, EnglishLanguageFileRelabelsMenuAndPanels)
     qputenv("ORVELLO_LNG_DIR", (SourceDir() + QStringLiteral("/lng")).toUtf8());
     Settings().SetAutoPhoneConnect(false);
     Settings().SetLangIndex(1);
-    TForm1& form = MakeForm();
-    EXPECT_EQ(form.N1->text(), QStringLiteral("&File"));
-    EXPECT_EQ(form.N9->text(), QStringLiteral("&About"));
-    EXPECT_EQ(form.PanelText(TForm1::kConnectionPanel), QStringLiteral("Status: not connected."));
-    EXPECT_EQ(form.PanelText(TForm1::kModelPanel), QStringLiteral("Model:"));
-    EXPECT_EQ(form.PanelText(TForm1::kWorkPanel), QStringLiteral("Status: idle."));
+    MainWindow& form = MakeForm();
+    EXPECT_EQ(form.fileMenuAction->text(), QStringLiteral("&File"));
+    EXPECT_EQ(form.aboutAction->text(), QStringLiteral("&About"));
+    EXPECT_EQ(form.PanelText(MainWindow::kConnectionPanel), QStringLiteral("Status: not connected."));
+    EXPECT_EQ(form.PanelText(MainWindow::kModelPanel), QStringLiteral("Model:"));
+    EXPECT_EQ(form.PanelText(MainWindow::kWorkPanel), QStringLiteral("Status: idle."));
 }
 
 TEST_F(WindowTest, OptionsOkRelabelsTheMenuAndCancelDoesNot)
@@ -466,43 +466,43 @@ TEST_F(WindowTest, OptionsOkRelabelsTheMenuAndCancelDoesNot)
     file.write("[menu]\nexit=\nhelp=A help caption longer than fifteen\n");
     file.close();
     Settings().SetAutoPhoneConnect(false);
-    TForm1& form = MakeForm();
+    MainWindow& form = MakeForm();
     SharedDialogs().onModal = [](QDialog*) {
         Settings().SetLangIndex(1);  // what the dialog writes on OK
         return static_cast<int>(QDialog::Rejected);
     };
-    form.N7Click();
-    EXPECT_EQ(form.N3->text(), QStringLiteral("&Выход"));
+    form.ShowOptions();
+    EXPECT_EQ(form.exitAction->text(), QStringLiteral("&Выход"));
     SharedDialogs().onModal = [](QDialog*) { return static_cast<int>(QDialog::Accepted); };
-    form.N7Click();
-    EXPECT_EQ(form.N3->text(), QString());
-    EXPECT_EQ(form.N8->text(), QStringLiteral("A help caption longer than fifteen"));
-    EXPECT_EQ(form.N1->text(), QStringLiteral("&Файл"));
+    form.ShowOptions();
+    EXPECT_EQ(form.exitAction->text(), QString());
+    EXPECT_EQ(form.helpMenuAction->text(), QStringLiteral("A help caption longer than fifteen"));
+    EXPECT_EQ(form.fileMenuAction->text(), QStringLiteral("&Файл"));
 }
 
 TEST_F(WindowTest, HelpMenuSitsAtTheRightEndOfTheMenuBar)
 {
     Settings().SetAutoPhoneConnect(false);
-    TForm1& form = MakeForm();
+    MainWindow& form = MakeForm();
     form.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
-    const QRect help = form.MainMenu1->actionGeometry(form.N8);
-    const QRect options = form.MainMenu1->actionGeometry(form.N7);
+    const QRect help = form.mainMenu->actionGeometry(form.helpMenuAction);
+    const QRect options = form.mainMenu->actionGeometry(form.optionsAction);
     EXPECT_GT(help.left(), options.right() + 100);
-    EXPECT_GE(help.right(), form.MainMenu1->width() - 12);
+    EXPECT_GE(help.right(), form.mainMenu->width() - 12);
 }
 
 TEST_F(WindowTest, SavingWritesTheChosenFormatOrNothing)
 {
     Settings().SetAutoPhoneConnect(false);
-    TForm1& form = MakeForm();
+    MainWindow& form = MakeForm();
     const QString folder = TempFolder() + QStringLiteral("/save");
     QDir().mkpath(folder);
 
     // No picture yet: the command is disabled and, reached anyway, opens no
     // dialog and writes nothing.
-    EXPECT_FALSE(form.N5->isEnabled());
-    form.N5Click();
+    EXPECT_FALSE(form.savePictureAction->isEnabled());
+    form.SavePictureAs();
     EXPECT_TRUE(QDir(folder).entryList(QDir::Files | QDir::Hidden).isEmpty());
     EXPECT_TRUE(SharedDialogs().saveRequests.empty());
     SharedDialogs().Clear();
@@ -510,10 +510,10 @@ TEST_F(WindowTest, SavingWritesTheChosenFormatOrNothing)
     EXPECT_TRUE(QDir(folder).entryList(QDir::Files | QDir::Hidden).isEmpty());
 
     form.ShowPicture(TestImage(64, 48));
-    EXPECT_TRUE(form.N5->isEnabled());
+    EXPECT_TRUE(form.savePictureAction->isEnabled());
     // The JPEG filter decides the format, whatever the name says.
     SharedDialogs().QueueSave(SaveAnswer{folder + QStringLiteral("/photo.bmp"), 2});
-    form.N5Click();
+    form.SavePictureAs();
     QFile jpeg(folder + QStringLiteral("/photo.bmp"));
     ASSERT_TRUE(jpeg.open(QIODevice::ReadOnly));
     const QByteArray jpegBytes = jpeg.readAll();
@@ -522,7 +522,7 @@ TEST_F(WindowTest, SavingWritesTheChosenFormatOrNothing)
 
     // The bitmap filter replaces the existing file with a bitmap.
     SharedDialogs().QueueSave(SaveAnswer{folder + QStringLiteral("/photo.bmp"), 1});
-    form.N5Click();
+    form.SavePictureAs();
     QFile bmp(folder + QStringLiteral("/photo.bmp"));
     ASSERT_TRUE(bmp.open(QIODevice::ReadOnly));
     const QByteArray bmpBytes = bmp.readAll();
@@ -533,7 +533,7 @@ TEST_F(WindowTest, SavingWritesTheChosenFormatOrNothing)
     EXPECT_EQ(SharedDialogs().saveRequests[0].filters,
               (QStringList{QStringLiteral("Bitmaps(*.bmp)"), QStringLiteral("Jpeg(*.jpg)")}));
     // Cancelling writes nothing; no temporary files are left behind.
-    form.N5Click();
+    form.SavePictureAs();
     EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("photo.bmp")});
     EXPECT_TRUE(SharedDialogs().Messages().empty());
 }
@@ -541,7 +541,7 @@ TEST_F(WindowTest, SavingWritesTheChosenFormatOrNothing)
 TEST_F(WindowTest, FailedSaveLeavesNoFileAndSaysWhy)
 {
     Settings().SetAutoPhoneConnect(false);
-    TForm1& form = MakeForm();
+    MainWindow& form = MakeForm();
     form.ShowPicture(TestImage(32, 32));
     const QString target = TempFolder() + QStringLiteral("/missing-folder/picture.jpg");
     EXPECT_FALSE(form.SavePicture(target, 2));
@@ -590,10 +590,10 @@ TEST_F(WindowTest, FailedSaveLeavesNoFileAndSaysWhy)
 TEST_F(WindowTest, HelpCommandsOpenTheManualSiteAndMail)
 {
     Settings().SetAutoPhoneConnect(false);
-    TForm1& form = MakeForm();
-    form.Orvellohelp1Click();
-    form.N13Click();
-    form.N11Click();
+    MainWindow& form = MakeForm();
+    form.OpenManual();
+    form.OpenWebSite();
+    form.MailAuthor();
     ASSERT_EQ(urls_.size(), 3u);
     EXPECT_TRUE(urls_[0].isLocalFile());
     // The manual of the built-in language (the test program has none beside it).
@@ -601,7 +601,7 @@ TEST_F(WindowTest, HelpCommandsOpenTheManualSiteAndMail)
     EXPECT_EQ(urls_[1].scheme(), QStringLiteral("https"));
     EXPECT_EQ(urls_[2].scheme(), QStringLiteral("mailto"));
 
-    form.N9Click();
+    form.ShowAbout();
     const auto messages = SharedDialogs().Messages();
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0].caption, QStringLiteral("О программе"));
@@ -613,9 +613,9 @@ TEST_F(WindowTest, HelpCommandsOpenTheManualSiteAndMail)
 TEST_F(WindowTest, HelpWithoutABrowserSaysWhereTheManualIs)
 {
     Settings().SetAutoPhoneConnect(false);
-    TForm1& form = MakeForm();
+    MainWindow& form = MakeForm();
     openerWorks_ = false;
-    form.Orvellohelp1Click();
+    form.OpenManual();
     ASSERT_EQ(urls_.size(), 1u);
     const auto messages = SharedDialogs().Messages();
     ASSERT_EQ(messages.size(), 1u);
@@ -624,30 +624,30 @@ TEST_F(WindowTest, HelpWithoutABrowserSaysWhereTheManualIs)
     EXPECT_TRUE(urls_[0].toLocalFile().endsWith(QStringLiteral("/manual.ru.html")));
 
     // The web site and mail commands open no manual and say nothing more.
-    form.N13Click();
+    form.OpenWebSite();
     EXPECT_EQ(SharedDialogs().Messages().size(), 1u);
 }
 
 TEST_F(WindowTest, DownloadBarCountsBytesAndHides)
 {
     Settings().SetAutoPhoneConnect(false);
-    TForm1& form = MakeForm();
+    MainWindow& form = MakeForm();
     form.ShowDownloadProgress(0);
-    EXPECT_FALSE(form.DownloadBar->isHidden());
+    EXPECT_FALSE(form.downloadBar->isHidden());
     form.ShowDownloadProgress(30000);
-    EXPECT_EQ(form.DownloadBar->value(), 30000);
-    EXPECT_EQ(form.DownloadBar->text(), QStringLiteral("29 КБ"));
+    EXPECT_EQ(form.downloadBar->value(), 30000);
+    EXPECT_EQ(form.downloadBar->text(), QStringLiteral("29 КБ"));
     form.ShowDownloadProgress(900);
-    EXPECT_EQ(form.DownloadBar->text(), QStringLiteral("900 Б"));
-    const int firstScale = form.DownloadBar->maximum();
+    EXPECT_EQ(form.downloadBar->text(), QStringLiteral("900 Б"));
+    const int firstScale = form.downloadBar->maximum();
     form.ShowDownloadProgress(5'000'000);
-    EXPECT_GE(form.DownloadBar->maximum(), 5'000'000);
-    EXPECT_GT(form.DownloadBar->maximum(), firstScale);
-    EXPECT_EQ(form.DownloadBar->value(), 5'000'000);
+    EXPECT_GE(form.downloadBar->maximum(), 5'000'000);
+    EXPECT_GT(form.downloadBar->maximum(), firstScale);
+    EXPECT_EQ(form.downloadBar->value(), 5'000'000);
     form.ShowDownloadProgress(-1);
-    EXPECT_TRUE(form.DownloadBar->isHidden());
+    EXPECT_TRUE(form.downloadBar->isHidden());
     form.ShowWorkStatus(QStringLiteral("busy"));
-    EXPECT_EQ(form.PanelText(TForm1::kWorkPanel), QStringLiteral("busy"));
+    EXPECT_EQ(form.PanelText(MainWindow::kWorkPanel), QStringLiteral("busy"));
 }
 
 // The save dialog opens in the pictures folder (or the home folder while
@@ -668,7 +668,7 @@ TEST_F(WindowTest, SaveDialogFolderAndTheExtensionOfTheChosenType)
     const QByteArray savedConfig = qgetenv("XDG_CONFIG_HOME");
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(root + QStringLiteral("/config")));
     Settings().SetAutoPhoneConnect(false);
-    TForm1& form = MakeForm();
+    MainWindow& form = MakeForm();
     form.ShowPicture(TestImage(40, 30));
     struct Row {
         const char* what;
@@ -697,7 +697,7 @@ TEST_F(WindowTest, SaveDialogFolderAndTheExtensionOfTheChosenType)
             QDir().mkpath(pictures);
         SharedDialogs().Clear();
         SharedDialogs().QueueSave(SaveAnswer{row.typed, row.filter});
-        form.N5Click();
+        form.SavePictureAs();
         ASSERT_EQ(SharedDialogs().saveRequests.size(), 1u);
         EXPECT_EQ(SharedDialogs().saveRequests[0].fileName, row.opensIn);
         EXPECT_EQ(SharedDialogs().saveRequests[0].suffixes, (QStringList{QStringLiteral("bmp"), QStringLiteral("jpg")}));
@@ -709,10 +709,10 @@ TEST_F(WindowTest, SaveDialogFolderAndTheExtensionOfTheChosenType)
     }
     // A window that has saved nothing yet opens the pictures folder, now that
     // there is one.
-    TForm1& fresh = MakeForm();
+    MainWindow& fresh = MakeForm();
     fresh.ShowPicture(TestImage(40, 30));
     SharedDialogs().Clear();
-    fresh.N5Click();
+    fresh.SavePictureAs();
     ASSERT_EQ(SharedDialogs().saveRequests.size(), 1u);
     EXPECT_EQ(SharedDialogs().saveRequests[0].fileName, pictures);
     if (savedConfig.isNull())
@@ -727,7 +727,7 @@ TEST_F(WindowTest, SaveDialogFolderAndTheExtensionOfTheChosenType)
 TEST_F(WindowTest, TheWindowNeverGrowsPastTheScreen)
 {
     Settings().SetAutoPhoneConnect(false);
-    TForm1& form = MakeForm();
+    MainWindow& form = MakeForm();
     form.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
     const QRect area = form.screen()->availableGeometry();
@@ -756,11 +756,11 @@ TEST_F(WindowTest, TheWindowNeverGrowsPastTheScreen)
         EXPECT_EQ(frame.size(), wanted.boundedTo(area.size()));
         EXPECT_TRUE(area.contains(frame)) << frame.x() << "," << frame.y() << " " << frame.width() << "x" << frame.height()
                                           << " in " << area.width() << "x" << area.height();
-        const bool scrollBars = form.ScrollBox1->horizontalScrollBar()->isVisible() ||
-                                form.ScrollBox1->verticalScrollBar()->isVisible();
+        const bool scrollBars = form.pictureArea->horizontalScrollBar()->isVisible() ||
+                                form.pictureArea->verticalScrollBar()->isVisible();
         EXPECT_EQ(scrollBars, row.scrolls);
-        EXPECT_EQ(form.Image1->size(), row.picture) << "shown at its own size";
-        EXPECT_EQ(form.Image1->pos(), QPoint(0, 0));
+        EXPECT_EQ(form.pictureLabel->size(), row.picture) << "shown at its own size";
+        EXPECT_EQ(form.pictureLabel->pos(), QPoint(0, 0));
     }
 }
 
@@ -770,8 +770,8 @@ TEST_F(WindowTest, AfterAPhotoThePhoneMenuFollowsTheConnection)
 {
     Settings().SetAutoPhoneConnect(false);
     sim::SimPhone& phone = AddPhone();
-    TForm1& form = MakeForm();
-    form.N15Click();
+    MainWindow& form = MakeForm();
+    form.ConnectPhone();
     ASSERT_TRUE(WaitForConnected());
     struct Row {
         const char* what;
@@ -786,7 +786,7 @@ TEST_F(WindowTest, AfterAPhotoThePhoneMenuFollowsTheConnection)
         SCOPED_TRACE(row.what);
         SharedDialogs().Clear();
         phone.UnplugAtCommand(row.unplugAtCommand);
-        form.N4Click();
+        form.TakePhoto();
         ExpectMenus(form, kTakingPhoto);
         // Both the photo's end and the monitor's report have come.
         ASSERT_TRUE(WaitFor([&] {
@@ -796,7 +796,7 @@ TEST_F(WindowTest, AfterAPhotoThePhoneMenuFollowsTheConnection)
         ExpectMenus(form, row.after);
     }
     // Nothing was connected since: F4 does nothing.
-    form.N4Click();
+    form.TakePhoto();
     EXPECT_FALSE(form.CaptureRunning());
 }
 

@@ -6,7 +6,7 @@
 
 #include "WindowFixture.h"
 
-#include "shell/Options.h"
+#include "shell/OptionsDialog.h"
 #include "texts/LangTexts.h"
 
 #include <QAbstractButton>
@@ -82,27 +82,27 @@ TEST_P(WindowTextsTest, EveryVisibleTextComesFromTheLanguage)
     std::set<QString> builtIn;
     for (const LangEntry& entry : kMenuTexts)
         builtIn.insert(QString::fromUtf8(entry.builtIn));
-    for (QAction* item : MenuItems(*form.MainMenu1)) {
+    for (QAction* item : MenuItems(*form.mainMenu)) {
         if (language == 1) {
             EXPECT_FALSE(HasCyrillic(item->text())) << item->text().toStdString();
         } else {
             EXPECT_TRUE(builtIn.count(item->text())) << item->text().toStdString();
         }
     }
-    for (int panel = TForm1::kConnectionPanel; panel < TForm1::kPanelCount; ++panel)
-        EXPECT_EQ(HasCyrillic(form.PanelText(panel)), language == 0 && panel != TForm1::kTimePanel) << panel;
-    EXPECT_EQ(form.PanelText(TForm1::kConnectionPanel), LangText(txt::kStr4NotConnected));
+    for (int panel = MainWindow::kConnectionPanel; panel < MainWindow::kPanelCount; ++panel)
+        EXPECT_EQ(HasCyrillic(form.PanelText(panel)), language == 0 && panel != MainWindow::kTimePanel) << panel;
+    EXPECT_EQ(form.PanelText(MainWindow::kConnectionPanel), LangText(txt::kStr4NotConnected));
     EXPECT_FALSE(HasCyrillic(form.windowTitle()));
-    EXPECT_EQ(form.Tray->Tip(), form.windowTitle());
+    EXPECT_EQ(form.tray->Tip(), form.windowTitle());
 
     // The about box and a message box.
-    form.N9Click();
+    form.ShowAbout();
     AddPhone();
-    form.N15Click();
+    form.ConnectPhone();
     ASSERT_TRUE(WaitForConnected());
-    form.Web1Click();
-    ASSERT_NE(form.CamThread, nullptr);
-    EXPECT_FALSE(form.FormCloseQuery());
+    form.StartWebCamera();
+    ASSERT_NE(form.recorderThread, nullptr);
+    EXPECT_FALSE(form.MayClose());
     const std::vector<RecordingDialogs::Message> messages = SharedDialogs().Messages();
     ASSERT_EQ(messages.size(), 2u);
     EXPECT_EQ(messages[0].caption, language == 0 ? QStringLiteral("О программе") : QStringLiteral("About Orvello"));
@@ -112,26 +112,26 @@ TEST_P(WindowTextsTest, EveryVisibleTextComesFromTheLanguage)
         EXPECT_EQ(HasCyrillic(message.caption + message.text), language == 0) << message.text.toStdString();
         EXPECT_FALSE(message.text.contains(QStringLiteral("\\n")));
     }
-    form.Web2Click();
-    ASSERT_TRUE(WaitFor([&] { return form.CamThread == nullptr; }));
+    form.StopWebCamera();
+    ASSERT_TRUE(WaitFor([&] { return form.recorderThread == nullptr; }));
 
     // The options dialog: its title, tabs, labels, buttons and lists.
     int opened = 0;
     SharedDialogs().onModal = [&](QDialog* dialog) {
-        auto* options = qobject_cast<TOptionsDlg*>(dialog);
+        auto* options = qobject_cast<OptionsDialog*>(dialog);
         if (!options)
             return static_cast<int>(QDialog::Rejected);
         ++opened;
         options->show();
         QStringList texts{options->windowTitle()};
-        for (int tab = 0; tab < options->PageControl1->count(); ++tab)
-            texts << options->PageControl1->tabText(tab);
+        for (int tab = 0; tab < options->tabs->count(); ++tab)
+            texts << options->tabs->tabText(tab);
         for (const QLabel* label : options->findChildren<QLabel*>())
             texts << label->text();
         for (const QAbstractButton* button : options->findChildren<QAbstractButton*>())
             texts << button->text();
         // The language list names each language in its own tongue.
-        for (const QComboBox* list : {options->ComboBox1, options->ComboBox2, options->ComboBox3, options->ComboBox4})
+        for (const QComboBox* list : {options->pictureSizeList, options->encoderList, options->exposureList, options->lightingList})
             for (int item = 0; item < list->count(); ++item)
                 texts << list->itemText(item);
         for (const QString& text : texts) {
@@ -145,23 +145,23 @@ TEST_P(WindowTextsTest, EveryVisibleTextComesFromTheLanguage)
             const char* english;
         } rows[] = {
             {options->windowTitle(), "Настройки", "Options"},
-            {options->OKBtn->text(), "OK", "OK"},
-            {options->CancelBtn->text(), "Cancel", "Cancel"},
-            {options->CheckBox1->text(), "Auto Suspend mode", "Suspend the phone when it connects"},
-            {options->CheckBox9->text(), "Auto file name:", "Name files by date in:"},
-            {options->Button2->text(), ">>TEST<<", "Measure"},
-            {options->Label3->text(), "Таймаут после съёмки:", "Timeout after shooting (ms):"},
-            {options->ComboBox1->itemText(0), "VGA (640×480)", "VGA (640×480)"},
-            {options->ComboBox1->itemText(10), "UXGA (1600×1200)", "UXGA (1600×1200)"},
-            {options->ComboBox5->itemText(0), "Русский", "Русский"},
-            {options->ComboBox5->itemText(1), "English", "English"},
+            {options->okButton->text(), "OK", "OK"},
+            {options->cancelButton->text(), "Cancel", "Cancel"},
+            {options->autoSuspendCheck->text(), "Auto Suspend mode", "Suspend the phone when it connects"},
+            {options->datedNamesCheck->text(), "Auto file name:", "Name files by date in:"},
+            {options->fpsTestButton->text(), ">>TEST<<", "Measure"},
+            {options->shotTimeoutLabel->text(), "Таймаут после съёмки:", "Timeout after shooting (ms):"},
+            {options->pictureSizeList->itemText(0), "VGA (640×480)", "VGA (640×480)"},
+            {options->pictureSizeList->itemText(10), "UXGA (1600×1200)", "UXGA (1600×1200)"},
+            {options->languageList->itemText(0), "Русский", "Русский"},
+            {options->languageList->itemText(1), "English", "English"},
         };
         for (const auto& row : rows)
             EXPECT_EQ(row.shown, QString::fromUtf8(language == 0 ? row.russian : row.english));
         options->hide();
         return static_cast<int>(QDialog::Rejected);
     };
-    form.N7Click();
+    form.ShowOptions();
     EXPECT_EQ(opened, 1);
 }
 
@@ -173,19 +173,19 @@ TEST_P(WindowTextsTest, PanelsAndTitleTakeTheNewLanguageAtOnce)
     const int other = 1 - language;
     UseShippedLanguages(language);
     Settings().SetAutoPhoneConnect(false);
-    TForm1& form = MakeForm();
+    MainWindow& form = MakeForm();
     AddPhone();
-    form.N15Click();
+    form.ConnectPhone();
     ASSERT_TRUE(WaitForConnected());
     SharedDialogs().onModal = [&](QDialog* dialog) {
-        auto* options = qobject_cast<TOptionsDlg*>(dialog);
+        auto* options = qobject_cast<OptionsDialog*>(dialog);
         if (!options)
             return static_cast<int>(QDialog::Rejected);
-        options->ComboBox5->setCurrentIndex(other);
+        options->languageList->setCurrentIndex(other);
         options->accept();  // OK writes the settings
         return options->result();
     };
-    form.N7Click();
+    form.ShowOptions();
     SharedDialogs().onModal = nullptr;
     ASSERT_EQ(Settings().GetLangIndex(), other);
     const struct {
@@ -193,15 +193,15 @@ TEST_P(WindowTextsTest, PanelsAndTitleTakeTheNewLanguageAtOnce)
         const char* russian;
         const char* english;
     } rows[] = {
-        {TForm1::kConnectionPanel, "Статус: соединён.", "Status: connected."},
-        {TForm1::kModelPanel, "Модель: Motorola V3x", "Model: Motorola V3x"},
-        {TForm1::kWorkPanel, "Статус: Не занят", "Status: idle."},
+        {MainWindow::kConnectionPanel, "Статус: соединён.", "Status: connected."},
+        {MainWindow::kModelPanel, "Модель: Motorola V3x", "Model: Motorola V3x"},
+        {MainWindow::kWorkPanel, "Статус: Не занят", "Status: idle."},
     };
     for (const auto& row : rows)
         EXPECT_EQ(form.PanelText(row.panel), QString::fromUtf8(other == 0 ? row.russian : row.english)) << row.panel;
-    EXPECT_EQ(form.N1->text(), other == 0 ? QStringLiteral("&Файл") : QStringLiteral("&File"));
-    EXPECT_EQ(form.TrayExit->text(), form.N3->text());
-    EXPECT_EQ(form.Tray->Tip(), form.windowTitle());
+    EXPECT_EQ(form.fileMenuAction->text(), other == 0 ? QStringLiteral("&Файл") : QStringLiteral("&File"));
+    EXPECT_EQ(form.trayExitAction->text(), form.exitAction->text());
+    EXPECT_EQ(form.tray->Tip(), form.windowTitle());
     // Qt's own buttons too.
     EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"),
               other == 0 ? QStringLiteral("Отмена") : QStringLiteral("Cancel"));
@@ -213,8 +213,8 @@ TEST_P(WindowTextsTest, HelpOpensTheManualOfTheLanguage)
     const int language = GetParam();
     UseShippedLanguages(language);
     Settings().SetAutoPhoneConnect(false);
-    TForm1& form = MakeForm();
-    form.Orvellohelp1Click();
+    MainWindow& form = MakeForm();
+    form.OpenManual();
     ASSERT_EQ(urls_.size(), 1u);
     const QString expected = language == 0 ? QStringLiteral("manual.ru.html") : QStringLiteral("manual.html");
     // Where the Russian manual is missing, the English one stands in.
@@ -234,20 +234,20 @@ INSTANTIATE_TEST_SUITE_P(Languages, WindowTextsTest, ::testing::Values(0, 1));
 TEST_F(WindowTest, ConnectionPanelSaysWhileThePhoneIsSearchedFor)
 {
     Settings().SetAutoPhoneConnect(true);
-    TForm1& form = MakeForm();
-    ASSERT_NE(form.DevMon, nullptr);
-    EXPECT_EQ(form.PanelText(TForm1::kConnectionPanel), QStringLiteral("Поиск телефона..."));
+    MainWindow& form = MakeForm();
+    ASSERT_NE(form.deviceMonitor, nullptr);
+    EXPECT_EQ(form.PanelText(MainWindow::kConnectionPanel), QStringLiteral("Поиск телефона..."));
     sim::SimPhone& phone = AddPhone();
     ASSERT_TRUE(WaitForConnected());
-    EXPECT_EQ(form.PanelText(TForm1::kConnectionPanel), QStringLiteral("Статус: соединён."));
+    EXPECT_EQ(form.PanelText(MainWindow::kConnectionPanel), QStringLiteral("Статус: соединён."));
     phone.Unplug();
-    ASSERT_TRUE(WaitFor([&] { return !form.N12->isEnabled(); }));
-    EXPECT_EQ(form.PanelText(TForm1::kConnectionPanel), QStringLiteral("Поиск телефона..."));
-    form.N16Click();
-    ASSERT_TRUE(WaitFor([&] { return form.PanelText(TForm1::kConnectionPanel) == QStringLiteral("Статус: не соединён."); }));
+    ASSERT_TRUE(WaitFor([&] { return !form.phoneMenuAction->isEnabled(); }));
+    EXPECT_EQ(form.PanelText(MainWindow::kConnectionPanel), QStringLiteral("Поиск телефона..."));
+    form.DisconnectPhone();
+    ASSERT_TRUE(WaitFor([&] { return form.PanelText(MainWindow::kConnectionPanel) == QStringLiteral("Статус: не соединён."); }));
     // The panel holds the longest of its texts.
-    auto* panel = form.StatusBar1->findChildren<QLabel*>().at(TForm1::kConnectionPanel);
-    form.SetPanelText(TForm1::kConnectionPanel, QStringLiteral("Поиск телефона..."));
+    auto* panel = form.statusPanels->findChildren<QLabel*>().at(MainWindow::kConnectionPanel);
+    form.SetPanelText(MainWindow::kConnectionPanel, QStringLiteral("Поиск телефона..."));
     EXPECT_LE(panel->sizeHint().width(), panel->width());
 }
 
@@ -270,23 +270,23 @@ TEST_F(WindowTest, RecordingIsShownAndTheFileNamedAfterStop)
     form.fileToRecord = file;
     const QString title = form.windowTitle();
     AddPhone();
-    form.N15Click();
+    form.ConnectPhone();
     ASSERT_TRUE(WaitForConnected());
-    form.Web1Click();
-    ASSERT_NE(form.CamThread, nullptr);
-    EXPECT_TRUE(form.Tray->Recording());
+    form.StartWebCamera();
+    ASSERT_NE(form.recorderThread, nullptr);
+    EXPECT_TRUE(form.tray->Recording());
     form.ShowRecordingTime(LangText(txt::kStr21RecordingTime), QStringLiteral(" 00:01:23"));
     EXPECT_EQ(form.windowTitle(), QStringLiteral("● REC 00:01:23 \u2014 ") + title);
-    EXPECT_EQ(form.Tray->Tip(), form.windowTitle().left(TTray::kMaxTipLength));
-    EXPECT_EQ(form.Tray->Icon()->toolTip(), form.Tray->Tip());
+    EXPECT_EQ(form.tray->Tip(), form.windowTitle().left(TrayIcon::kMaxTipLength));
+    EXPECT_EQ(form.tray->Icon()->toolTip(), form.tray->Tip());
 
-    form.Web2Click();
-    ASSERT_TRUE(WaitFor([&] { return form.CamThread == nullptr; }));
+    form.StopWebCamera();
+    ASSERT_TRUE(WaitFor([&] { return form.recorderThread == nullptr; }));
     EXPECT_EQ(form.windowTitle(), title);
-    EXPECT_EQ(form.Tray->Tip(), title);
-    EXPECT_FALSE(form.Tray->Recording());
-    EXPECT_EQ(form.AddressPanel->text(), QStringLiteral("Записано: ") + file);
-    EXPECT_TRUE((form.AddressPanel->maximumWidth() > 0));
+    EXPECT_EQ(form.tray->Tip(), title);
+    EXPECT_FALSE(form.tray->Recording());
+    EXPECT_EQ(form.addressPanel->text(), QStringLiteral("Записано: ") + file);
+    EXPECT_TRUE((form.addressPanel->maximumWidth() > 0));
     EXPECT_EQ(form.RecordingFile(), file);
 
     // The folder in the file manager; with none, a message names it.
@@ -298,7 +298,7 @@ TEST_F(WindowTest, RecordingIsShownAndTheFileNamedAfterStop)
         SharedDialogs().Clear();
         urls_.clear();
         openerWorks_ = row.openerWorks;
-        form.OpenRecordingsClick();
+        form.OpenRecordingsFolder();
         ASSERT_EQ(urls_.size(), 1u);
         EXPECT_EQ(urls_[0], QUrl::fromLocalFile(QFileInfo(file).absolutePath()));
         ASSERT_EQ(SharedDialogs().Messages().size(), row.messages);
@@ -320,7 +320,7 @@ TEST_F(WindowTest, ServerAddressIsShownAndCopied)
     Settings().SetServerPort(port);
     auto& form = MakeForm<CamForm>();
     AddPhone();
-    form.N15Click();
+    form.ConnectPhone();
     ASSERT_TRUE(WaitForConnected());
     const QString address = BrowserAddress(port);
     EXPECT_TRUE(address.startsWith(QStringLiteral("http://")));
@@ -343,21 +343,21 @@ TEST_F(WindowTest, ServerAddressIsShownAndCopied)
     };
     for (const Row& row : rows) {
         Settings().SetServerStream(row.stream);
-        EXPECT_FALSE(form.CopyAddress1->isEnabled());
-        form.Web1Click();
-        ASSERT_NE(form.CamThread, nullptr);
-        EXPECT_TRUE((form.AddressPanel->maximumWidth() > 0));
-        EXPECT_EQ(form.AddressPanel->text(), row.panel);
+        EXPECT_FALSE(form.copyAddressAction->isEnabled());
+        form.StartWebCamera();
+        ASSERT_NE(form.recorderThread, nullptr);
+        EXPECT_TRUE((form.addressPanel->maximumWidth() > 0));
+        EXPECT_EQ(form.addressPanel->text(), row.panel);
         EXPECT_EQ(form.ServerAddress(), address);
-        EXPECT_TRUE(form.CopyAddress1->isEnabled());
-        form.CopyAddressClick();
+        EXPECT_TRUE(form.copyAddressAction->isEnabled());
+        form.CopyServerAddress();
         EXPECT_EQ(QGuiApplication::clipboard()->text(), row.clipboard);
-        form.Web2Click();
-        ASSERT_TRUE(WaitFor([&] { return form.CamThread == nullptr; }));
+        form.StopWebCamera();
+        ASSERT_TRUE(WaitFor([&] { return form.recorderThread == nullptr; }));
         // The stand-in recorder writes no file: nothing is left to name.
-        EXPECT_FALSE((form.AddressPanel->maximumWidth() > 0));
+        EXPECT_FALSE((form.addressPanel->maximumWidth() > 0));
         EXPECT_TRUE(form.ServerAddress().isEmpty());
-        EXPECT_FALSE(form.CopyAddress1->isEnabled());
+        EXPECT_FALSE(form.copyAddressAction->isEnabled());
     }
 }
 
@@ -366,37 +366,37 @@ TEST_F(WindowTest, TrayMenuFollowsTheMenusRules)
 {
     Settings().SetAutoPhoneConnect(false);
     auto& form = MakeForm<CamForm>();
-    ASSERT_EQ(form.Tray->ContextMenu(), form.TrayMenu);
+    ASSERT_EQ(form.tray->ContextMenu(), form.trayMenu);
     struct Expected {
         bool photo, startShown, startEnabled, stopShown, stopEnabled;
     };
     const auto check = [&](const char* state, const Expected& expected) {
         form.UpdateTrayMenu();
-        EXPECT_TRUE(form.TrayRestore->isEnabled()) << state;
-        EXPECT_TRUE(form.TrayExit->isEnabled()) << state;
-        EXPECT_EQ(form.TrayPhoto->isEnabled(), expected.photo) << state;
-        EXPECT_EQ(form.TrayStart->isVisible(), expected.startShown) << state;
-        EXPECT_EQ(form.TrayStart->isEnabled(), expected.startEnabled) << state;
-        EXPECT_EQ(form.TrayStop->isVisible(), expected.stopShown) << state;
-        EXPECT_EQ(form.TrayStop->isEnabled(), expected.stopEnabled) << state;
+        EXPECT_TRUE(form.trayRestoreAction->isEnabled()) << state;
+        EXPECT_TRUE(form.trayExitAction->isEnabled()) << state;
+        EXPECT_EQ(form.trayPhotoAction->isEnabled(), expected.photo) << state;
+        EXPECT_EQ(form.trayStartAction->isVisible(), expected.startShown) << state;
+        EXPECT_EQ(form.trayStartAction->isEnabled(), expected.startEnabled) << state;
+        EXPECT_EQ(form.trayStopAction->isVisible(), expected.stopShown) << state;
+        EXPECT_EQ(form.trayStopAction->isEnabled(), expected.stopEnabled) << state;
     };
     check("no phone", {false, true, false, false, false});
     // Without a phone the items do nothing.
-    form.TrayStart->trigger();
-    EXPECT_EQ(form.CamThread, nullptr);
+    form.trayStartAction->trigger();
+    EXPECT_EQ(form.recorderThread, nullptr);
     AddPhone();
-    form.N15Click();
+    form.ConnectPhone();
     ASSERT_TRUE(WaitForConnected());
     check("phone idle", {true, true, true, false, false});
-    form.TrayStart->trigger();
-    ASSERT_NE(form.CamThread, nullptr);
+    form.trayStartAction->trigger();
+    ASSERT_NE(form.recorderThread, nullptr);
     check("web camera", {false, false, false, true, true});  // a hidden item is never enabled
-    form.TrayStop->trigger();
-    ASSERT_TRUE(WaitFor([&] { return form.CamThread == nullptr; }));
+    form.trayStopAction->trigger();
+    ASSERT_TRUE(WaitFor([&] { return form.recorderThread == nullptr; }));
     check("stopped", {true, true, true, false, false});
     EXPECT_EQ(form.camThreadsMade, 1);
-    EXPECT_EQ(form.TrayPhoto->text(), form.N4->text());
-    EXPECT_EQ(form.TrayRestore->text(), QStringLiteral("&Развернуть окно"));
+    EXPECT_EQ(form.trayPhotoAction->text(), form.takePhotoAction->text());
+    EXPECT_EQ(form.trayRestoreAction->text(), QStringLiteral("&Развернуть окно"));
 }
 
 // The keys of the common commands, and an accelerator letter for each item,
@@ -405,14 +405,14 @@ TEST_F(WindowTest, ShortcutsAndAccelerators)
 {
     Settings().SetAutoPhoneConnect(false);
     qputenv("ORVELLO_LNG_DIR", (SourceDir() + QStringLiteral("/lng")).toUtf8());
-    TForm1& form = MakeForm();
+    MainWindow& form = MakeForm();
     const struct {
         QAction* item;
         QKeySequence keys;
     } rows[] = {
-        {form.N4, QKeySequence(Qt::Key_F4)},          {form.N5, QKeySequence(Qt::CTRL | Qt::Key_S)},
-        {form.Web1, QKeySequence(Qt::Key_F5)},        {form.Web2, QKeySequence(Qt::Key_F6)},
-        {form.N3, QKeySequence(Qt::CTRL | Qt::Key_Q)}, {form.Orvellohelp1, QKeySequence(Qt::Key_F1)},
+        {form.takePhotoAction, QKeySequence(Qt::Key_F4)},          {form.savePictureAction, QKeySequence(Qt::CTRL | Qt::Key_S)},
+        {form.startCameraAction, QKeySequence(Qt::Key_F5)},        {form.stopCameraAction, QKeySequence(Qt::Key_F6)},
+        {form.exitAction, QKeySequence(Qt::CTRL | Qt::Key_Q)}, {form.manualAction, QKeySequence(Qt::Key_F1)},
     };
     for (const auto& row : rows) {
         EXPECT_EQ(row.item->shortcut(), row.keys) << row.item->text().toStdString();
@@ -423,7 +423,7 @@ TEST_F(WindowTest, ShortcutsAndAccelerators)
         Settings().SetLangIndex(language);
         form.ApplyMenuTexts();
         std::vector<std::vector<QAction*>> menus{{}};
-        for (QAction* top : form.MainMenu1->actions()) {
+        for (QAction* top : form.mainMenu->actions()) {
             if (top->isSeparator())
                 continue;
             menus[0].push_back(top);
@@ -436,7 +436,7 @@ TEST_F(WindowTest, ShortcutsAndAccelerators)
             std::set<QChar> letters;
             for (const QAction* item : menu) {
                 // START and STOP are never shown together.
-                if (item->isSeparator() || item == form.Web2)
+                if (item->isSeparator() || item == form.stopCameraAction)
                     continue;
                 const qsizetype mark = item->text().indexOf(QLatin1Char('&'));
                 ASSERT_GE(mark, 0) << language << " " << item->text().toStdString();

@@ -1,6 +1,6 @@
 #include "TestEnv.h"
 
-#include "platform/TThread.h"
+#include "platform/WorkerThread.h"
 
 #include <QDir>
 #include <QTemporaryDir>
@@ -30,7 +30,7 @@ QString FreshSettingsFile()
 
 bool WaitForWorkersToEnd(int milliseconds)
 {
-    return QTest::qWaitFor([] { return TThread::LiveCount() == 0; }, milliseconds);
+    return QTest::qWaitFor([] { return WorkerThread::LiveCount() == 0; }, milliseconds);
 }
 
 QString SourceDir() { return qEnvironmentVariable("ORVELLO_TEST_SOURCE_DIR", QStringLiteral(".")); }

@@ -11,7 +11,7 @@ QString TempFolder();
 // A fresh settings file for the calling test (sets ORVELLO_SETTINGS_FILE).
 QString FreshSettingsFile();
 QString SourceDir();
-// Handles events until every worker thread (TThread) has ended entirely, for
+// Handles events until every worker thread (WorkerThread) has ended entirely, for
 // at most the given real time; false when one is still alive then.
 bool WaitForWorkersToEnd(int milliseconds = 10000);
 QString BinaryDir();

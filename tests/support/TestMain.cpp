@@ -3,7 +3,7 @@
 // A program whose tests leave a worker thread running fails: the exit's
 // static destructors must never meet a thread that is still alive.
 
-#include "platform/TThread.h"
+#include "platform/WorkerThread.h"
 #include "TestEnv.h"
 #include "platform/UiThread.h"
 
@@ -16,7 +16,7 @@
 
 #ifdef ORV_TEST_GUARDED_APPLICATION
 #include "shell/Startup.h"
-using TestApplication = orv::TApplication;
+using TestApplication = orv::Application;
 #else
 using TestApplication = QApplication;
 #endif
@@ -33,7 +33,7 @@ int main(int argc, char** argv)
     const int result = RUN_ALL_TESTS();
     if (!orv::test::WaitForWorkersToEnd()) {
         std::fprintf(stderr, "FAILED: %zu worker thread(s) still alive after the last test\n",
-                     orv::TThread::LiveCount());
+                     orv::WorkerThread::LiveCount());
         std::fflush(nullptr);
         ::_exit(1);
     }

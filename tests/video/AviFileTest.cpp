@@ -3,7 +3,7 @@
 // fails.
 
 #include "video/AviFile.h"
-#include "video/Codecs.h"
+#include "video/CodecCatalogue.h"
 #include "tests/support/TestEnv.h"
 #include "VideoTestKit.h"
 
@@ -72,10 +72,10 @@ TEST(AviFile, WithoutAStreamItIsAnEmptyAviThatFfprobeOpens)
     auto file = AviFile::Open(path);
     ASSERT_TRUE(file);
     {
-        TCodecs codecs;
+        CodecCatalogue codecs;
         // Never started: it touches neither the file nor the entry.
-        TCompressor unused(codecs.Handle(0));
-        TCompressor none(nullptr);
+        FrameEncoder unused(codecs.Handle(0));
+        FrameEncoder none(nullptr);
         EXPECT_FALSE(none.StartStream(*file, test::MovingPicture(64, 48, 0), 1.0));
         EXPECT_FALSE(none.CompressFrame(test::MovingPicture(64, 48, 0)));
     }
@@ -94,10 +94,10 @@ TEST(AviFile, AFileHoldsOneStream)
 {
     const QString path = PathFor(QStringLiteral("one-stream.avi"));
     auto file = AviFile::Open(path);
-    TCodecs codecs;
+    CodecCatalogue codecs;
     const QImage picture = test::MovingPicture(64, 48, 0);
-    TCompressor first(codecs.Handle(0));
-    TCompressor second(codecs.Handle(0));
+    FrameEncoder first(codecs.Handle(0));
+    FrameEncoder second(codecs.Handle(0));
     ASSERT_TRUE(first.StartStream(*file, picture, 1.0));
     EXPECT_FALSE(second.StartStream(*file, picture, 1.0));
     EXPECT_FALSE(second.FileFailed());

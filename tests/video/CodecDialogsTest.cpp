@@ -3,7 +3,7 @@
 // recording, limits hold, Cancel changes nothing.
 
 #include "video/AviFile.h"
-#include "video/Codecs.h"
+#include "video/CodecCatalogue.h"
 #include "shell/Dialogs.h"
 #include "tests/support/TestEnv.h"
 #include "VideoTestKit.h"
@@ -43,7 +43,7 @@ protected:
         const QString path = test::TempFolder() + QStringLiteral("/dialog-%1.avi").arg(++recordings_);
         auto file = AviFile::Open(path);
         EXPECT_TRUE(file);
-        TCompressor compressor(codecs_.Handle(index));
+        FrameEncoder compressor(codecs_.Handle(index));
         for (int i = 0; i < frames; ++i) {
             const QImage picture = test::MovingPicture(160, 120, i);
             EXPECT_TRUE(compressor.StartStream(*file, picture, 1.0));
@@ -53,7 +53,7 @@ protected:
         return test::Demux(path).keyFrames;
     }
 
-    TCodecs codecs_;
+    CodecCatalogue codecs_;
     RecordingDialogs dialogs_;
     int recordings_ = 0;
 };

@@ -2,7 +2,7 @@
 // order, and recordings read back from the file by other means (the header
 // bytes, libavformat, libavcodec, ffprobe).
 
-#include "video/Codecs.h"
+#include "video/CodecCatalogue.h"
 #include "video/AviFile.h"
 #include "tests/support/TestEnv.h"
 #include "VideoTestKit.h"
@@ -31,13 +31,13 @@ QString FreshPath(const QString& name)
     return path;
 }
 
-TCodecs& Catalogue()
+CodecCatalogue& Catalogue()
 {
-    static TCodecs codecs;
+    static CodecCatalogue codecs;
     return codecs;
 }
 
-QString OptionValue(const TCodecs& codecs, int index, const char* name)
+QString OptionValue(const CodecCatalogue& codecs, int index, const char* name)
 {
     for (const CodecOption& option : codecs.Options(index)) {
         if (option.name == QLatin1String(name))
@@ -47,7 +47,7 @@ QString OptionValue(const TCodecs& codecs, int index, const char* name)
 }
 
 // Every option of the entry as "name = value".
-QStringList Values(const TCodecs& codecs, int index)
+QStringList Values(const CodecCatalogue& codecs, int index)
 {
     QStringList values;
     for (const CodecOption& option : codecs.Options(index))
@@ -64,7 +64,7 @@ int IndexOf(const char* encoder)
 
 // Records the pictures with the encoder of the catalogue, completing the file.
 QString Record(const char* encoder, const std::vector<QImage>& pictures, double framesPerSecond,
-               TCodecs& codecs = Catalogue())
+               CodecCatalogue& codecs = Catalogue())
 {
     const QString path = FreshPath(QString::fromLatin1(encoder));
     QString error;
@@ -72,7 +72,7 @@ QString Record(const char* encoder, const std::vector<QImage>& pictures, double 
     EXPECT_TRUE(file) << error.toStdString();
     if (!file)
         return path;
-    TCompressor compressor(codecs.Handle(codecs.IndexOf(QString::fromLatin1(encoder))));
+    FrameEncoder compressor(codecs.Handle(codecs.IndexOf(QString::fromLatin1(encoder))));
     for (const QImage& picture : pictures) {
         EXPECT_TRUE(compressor.StartStream(*file, picture, framesPerSecond)) << compressor.LastError().toStdString();
         EXPECT_TRUE(compressor.CompressFrame(picture)) << compressor.LastError().toStdString();
@@ -89,7 +89,7 @@ std::vector<QImage> MovingPictures(int count, int width = 320, int height = 240)
     return pictures;
 }
 
-QStringList Names(const TCodecs& codecs)
+QStringList Names(const CodecCatalogue& codecs)
 {
     QStringList names;
     for (int i = 0; i < codecs.Count(); ++i)
@@ -99,12 +99,12 @@ QStringList Names(const TCodecs& codecs)
 
 TEST(Catalogue, ListsTheUsefulEncodersFirstAndTheRestByNameInEveryRun)
 {
-    const TCodecs first;
-    const TCodecs second;
+    const CodecCatalogue first;
+    const CodecCatalogue second;
     const QStringList names = Names(first);
     EXPECT_EQ(names, Names(second));
     ASSERT_GE(names.size(), 10);
-    EXPECT_LE(names.size(), TCodecs::kCapacity);
+    EXPECT_LE(names.size(), CodecCatalogue::kCapacity);
     EXPECT_EQ(names.mid(0, 10), QStringList({"mjpeg", "mpeg4", "libxvid", "libx264", "huffyuv", "ffvhuff", "ffv1",
                                              "utvideo", "magicyuv", "rawvideo"}));
     EXPECT_EQ(first.GetName(0), QStringLiteral("MJPEG (Motion JPEG)"));
@@ -126,9 +126,9 @@ TEST(Catalogue, ListsTheUsefulEncodersFirstAndTheRestByNameInEveryRun)
 // catalogue position, which a stored "CodecIndex" keeps meaning.
 TEST(Catalogue, ListingPutsPlainNamesFirstAndKeepsCataloguePositions)
 {
-    const TCodecs codecs;
-    using Kind = TCodecs::Listed::Kind;
-    const std::vector<TCodecs::Listed> listing = codecs.Listing();
+    const CodecCatalogue codecs;
+    using Kind = CodecCatalogue::Listed::Kind;
+    const std::vector<CodecCatalogue::Listed> listing = codecs.Listing();
     const struct {
         const char* encoder;
         const char* name;
@@ -148,7 +148,7 @@ TEST(Catalogue, ListingPutsPlainNamesFirstAndKeepsCataloguePositions)
     EXPECT_EQ(listing[0].index, 0);
     std::set<int> positions;
     QStringList names;
-    for (const TCodecs::Listed& listed : listing) {
+    for (const CodecCatalogue::Listed& listed : listing) {
         EXPECT_TRUE(positions.insert(listed.index).second) << listed.index;
         EXPECT_GE(listed.index, 0);
         EXPECT_LT(listed.index, codecs.Count());
@@ -171,7 +171,7 @@ TEST(Catalogue, ListingPutsPlainNamesFirstAndKeepsCataloguePositions)
         const int index = codecs.IndexOf(QLatin1String(stored));
         if (index < 0)
             continue;
-        const std::vector<TCodecs::Listed> keeping = codecs.Listing(index);
+        const std::vector<CodecCatalogue::Listed> keeping = codecs.Listing(index);
         EXPECT_EQ(std::count_if(keeping.begin(), keeping.end(), [&](const auto& l) { return l.index == index; }), 1)
             << stored;
         EXPECT_EQ(keeping.size(), listing.size() + 1) << stored;
@@ -271,7 +271,7 @@ TEST(Compressor, StartsTheStreamOnceAndScalesFramesOfAnotherSize)
     red.fill(Qt::red);
     QImage blue(640, 480, QImage::Format_RGB32);
     blue.fill(Qt::blue);
-    TCompressor compressor(Catalogue().Handle(IndexOf("huffyuv")));
+    FrameEncoder compressor(Catalogue().Handle(IndexOf("huffyuv")));
     ASSERT_TRUE(compressor.StartStream(*file, red, 0.8));
     ASSERT_TRUE(compressor.CompressFrame(red));
     // Another size, another rate: ignored.
@@ -337,7 +337,7 @@ TEST(Compressor, EveryFrameIsInTheFileAsSoonAsItIsCompressed)
         const QString path = FreshPath(QString::fromLatin1(encoder));
         std::unique_ptr<AviFile> file = AviFile::Open(path);
         ASSERT_TRUE(file);
-        TCompressor compressor(Catalogue().Handle(IndexOf(encoder)));
+        FrameEncoder compressor(Catalogue().Handle(IndexOf(encoder)));
         for (int i = 0; i < 3; ++i) {
             const QImage picture = test::MovingPicture(160, 120, i);
             ASSERT_TRUE(compressor.StartStream(*file, picture, 1.0));
@@ -349,7 +349,7 @@ TEST(Compressor, EveryFrameIsInTheFileAsSoonAsItIsCompressed)
 
 TEST(Compressor, AnEncoderThatHoldsFramesBackGivesThemUpWhicheverEndsFirst)
 {
-    TCodecs codecs;
+    CodecCatalogue codecs;
     const int index = codecs.IndexOf(QStringLiteral("libx264"));
     ASSERT_GE(index, 0);
     // Without zero latency x264 looks ahead: its first packet comes late.
@@ -358,7 +358,7 @@ TEST(Compressor, AnEncoderThatHoldsFramesBackGivesThemUpWhicheverEndsFirst)
         const QString path = FreshPath(QStringLiteral("delayed"));
         auto file = AviFile::Open(path);
         ASSERT_TRUE(file);
-        auto compressor = std::make_unique<TCompressor>(codecs.Handle(index));
+        auto compressor = std::make_unique<FrameEncoder>(codecs.Handle(index));
         for (int i = 0; i < 6; ++i) {
             const QImage picture = test::MovingPicture(160, 120, i);
             ASSERT_TRUE(compressor->StartStream(*file, picture, 1.0));
@@ -379,13 +379,13 @@ TEST(Compressor, AnEncoderThatHoldsFramesBackGivesThemUpWhicheverEndsFirst)
 
 TEST(Compressor, ARecordingKeepsTheConfigurationItStartedWith)
 {
-    TCodecs codecs;
+    CodecCatalogue codecs;
     const int index = codecs.IndexOf(QStringLiteral("mpeg4"));
     ASSERT_GE(index, 0);
     ASSERT_TRUE(codecs.SetOptions(index, {{"g", "2"}}));
     const QString path = FreshPath(QStringLiteral("config"));
     auto file = AviFile::Open(path);
-    TCompressor compressor(codecs.Handle(index));
+    FrameEncoder compressor(codecs.Handle(index));
     for (int i = 0; i < 6; ++i) {
         const QImage picture = test::MovingPicture(160, 120, i);
         ASSERT_TRUE(compressor.StartStream(*file, picture, 1.0));
@@ -400,7 +400,7 @@ TEST(Compressor, ARecordingKeepsTheConfigurationItStartedWith)
 
 TEST(Compressor, OptionsAreCheckedAgainstTheEncodersTableAndAppliedAllOrNone)
 {
-    TCodecs codecs;
+    CodecCatalogue codecs;
     const int index = codecs.IndexOf(QStringLiteral("mjpeg"));
     auto value = [&](const char* name) {
         for (const CodecOption& option : codecs.Options(index)) {
@@ -436,7 +436,7 @@ TEST(Compressor, AnEmptyTextGivesTheOptionBackToTheEncodersDefault)
                           Case{"libx264", "profile", "", "tune", "zerolatency"},
                           Case{"libx264", "deblock", "", "preset", "veryfast"},
                           Case{"libx264", "preset", "medium", "g", "10"}}) {
-        TCodecs codecs;
+        CodecCatalogue codecs;
         const int index = codecs.IndexOf(QLatin1String(c.encoder));
         ASSERT_GE(index, 0) << c.encoder;
         QString error;
@@ -474,7 +474,7 @@ TEST(Compressor, AChangeTheEncoderDoesNotOpenWithIsRefusedNamingItAndRecordingsG
          "profile = baseline, pixel_format = yuv444p: the encoder does not open with these together: ", "yuv420p"},
     };
     for (const Case& c : cases) {
-        TCodecs codecs;
+        CodecCatalogue codecs;
         const int index = codecs.IndexOf(QLatin1String(c.encoder));
         ASSERT_GE(index, 0) << c.encoder;
         const QStringList before = Values(codecs, index);

@@ -3,7 +3,7 @@
 // catalogue is empty and a recording's file fails with the reason.
 
 #include "video/AviFile.h"
-#include "video/Codecs.h"
+#include "video/CodecCatalogue.h"
 #include "video/FfmpegModule.h"
 #include "video/ModuleLoader.h"
 #include "tests/support/TestEnv.h"
@@ -108,7 +108,7 @@ TEST(FfmpegModule, WithoutTheModuleTheCatalogueIsEmptyAndNoFileIsMade)
             .arg(missing);
 
     testing::internal::CaptureStderr();
-    TCodecs codecs;
+    CodecCatalogue codecs;
     EXPECT_EQ(codecs.Count(), 0);
     const std::string logged = testing::internal::GetCapturedStderr();
     EXPECT_EQ(logged, "orvello: no video encoders: " + reason.toStdString() + "\n");
@@ -127,7 +127,7 @@ TEST(FfmpegModule, WithoutTheModuleTheCatalogueIsEmptyAndNoFileIsMade)
     EXPECT_EQ(AviFile::Open(path, &error), nullptr);
     EXPECT_EQ(error, reason);
     EXPECT_FALSE(QFile::exists(path));
-    EXPECT_EQ(TCodecs().Count(), 0);
+    EXPECT_EQ(CodecCatalogue().Count(), 0);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "") << "the reason is written once";
     module::SetModulePathForTests(QString());
 }

@@ -11,7 +11,7 @@
 // Prints "written N" (frames accepted) and, when a frame was refused,
 // "error REASON" and "file-failed 1|0".
 #include "video/AviFile.h"
-#include "video/Codecs.h"
+#include "video/CodecCatalogue.h"
 #include "VideoTestKit.h"
 
 #include <csignal>
@@ -40,7 +40,7 @@ int main(int argc, char** argv)
             return 3;
     }
 
-    orv::video::TCodecs codecs;
+    orv::video::CodecCatalogue codecs;
     const int index = codecs.IndexOf(encoder);
     if (index < 0)
         return 4;
@@ -50,7 +50,7 @@ int main(int argc, char** argv)
         std::printf("error %s\n", error.toUtf8().constData());
         return 5;
     }
-    auto compressor = std::make_unique<orv::video::TCompressor>(codecs.Handle(index));
+    auto compressor = std::make_unique<orv::video::FrameEncoder>(codecs.Handle(index));
     int written = 0;
     for (int i = 0; i < frames; ++i) {
         const QImage picture = orv::test::MovingPicture(320, 240, i);

@@ -29,15 +29,15 @@ protected:
         port_ = FreePort();
         Settings().SetServerPort(port_);
         CamForm& form = MakeForm<CamForm>();
-        form.Web1Click();
-        EXPECT_NE(form.CamThread, nullptr);
+        form.StartWebCamera();
+        EXPECT_NE(form.recorderThread, nullptr);
         return form;
     }
 
-    bool StopCamera(TForm1& form)
+    bool StopCamera(MainWindow& form)
     {
-        form.Web2Click();
-        return WaitFor([&] { return form.CamThread == nullptr; });
+        form.StopWebCamera();
+        return WaitFor([&] { return form.recorderThread == nullptr; });
     }
 
     int port_ = 0;

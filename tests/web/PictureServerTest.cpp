@@ -6,7 +6,7 @@
 #include "CameraServer.h"
 
 #include "capture/Jpeg.h"
-#include "platform/TThread.h"
+#include "platform/WorkerThread.h"
 #include "web/Credentials.h"
 #include "RawClient.h"
 
@@ -132,8 +132,8 @@ class WebServerTest : public CameraServerTest {};
 TEST_F(WebServerTest, AnswersEachRequestByteForByteAndCloses)
 {
     CamForm& form = StartCamera();
-    form.CurrentFrame = Frame(64, 48);
-    const QByteArray jpeg = EncodeJpeg(form.CurrentFrame);
+    form.currentFrame = Frame(64, 48);
+    const QByteArray jpeg = EncodeJpeg(form.currentFrame);
     const QByteArray picture = PictureAnswer(jpeg);
     const QByteArray page = kPageHeader + ExpectedPage();
     const QByteArray sheet = kStyleSheetHeader + kStyleSheet;
@@ -193,8 +193,8 @@ TEST_F(WebServerTest, AnswersEachRequestByteForByteAndCloses)
 TEST_F(WebServerTest, RequestIsCollectedAcrossSegments)
 {
     CamForm& form = StartCamera();
-    form.CurrentFrame = Frame(320, 240);
-    const QByteArray picture = PictureAnswer(EncodeJpeg(form.CurrentFrame));
+    form.currentFrame = Frame(320, 240);
+    const QByteArray picture = PictureAnswer(EncodeJpeg(form.currentFrame));
     struct Case {
         const char* name;
         std::vector<QByteArray> segments;
@@ -241,7 +241,7 @@ TEST_F(WebServerTest, ClientThatShutsItsSendingSideGetsTheWholeAnswer)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         if (!c.frame.isNull())
-            form.CurrentFrame = c.frame;
+            form.currentFrame = c.frame;
         const QByteArray expected = c.frame.isNull() ? kPageHeader + ExpectedPage() : PictureAnswer(EncodeJpeg(c.frame));
         std::vector<std::unique_ptr<RawClient>> clients;
         for (int i = 0; i < 6; ++i) {
@@ -255,7 +255,7 @@ TEST_F(WebServerTest, ClientThatShutsItsSendingSideGetsTheWholeAnswer)
             EXPECT_TRUE(client->Received() == expected) << client->Received().size() << " of " << expected.size();
         }
     }
-    EXPECT_EQ(form.ServerSocket1->ClientCount(), 0);
+    EXPECT_EQ(form.server->ClientCount(), 0);
 }
 
 TEST_F(WebServerTest, PictureFollowsEveryChangeOfTheFrameAndIsEncodedOncePerFrame)
@@ -265,37 +265,37 @@ TEST_F(WebServerTest, PictureFollowsEveryChangeOfTheFrameAndIsEncodedOncePerFram
     // No frame yet: come back in a second; a HEAD request too.
     EXPECT_EQ(Fetch(port_, request).received, kUnavailable);
     EXPECT_EQ(Fetch(port_, "HEAD /current.jpg HTTP/1.1\r\n\r\n").received, kUnavailable);
-    EXPECT_EQ(form.ServerSocket1->EncodingCount(), 0);
+    EXPECT_EQ(form.server->EncodingCount(), 0);
 
-    form.CurrentFrame = Frame(320, 240);
-    const QByteArray first = EncodeJpeg(form.CurrentFrame);
+    form.currentFrame = Frame(320, 240);
+    const QByteArray first = EncodeJpeg(form.currentFrame);
     for (int i = 0; i < 3; ++i)
         EXPECT_EQ(Fetch(port_, request).received, PictureAnswer(first));
-    EXPECT_EQ(form.ServerSocket1->EncodingCount(), 1);
+    EXPECT_EQ(form.server->EncodingCount(), 1);
 
     // Written in place: the next answer is the new picture.
-    form.CurrentFrame.setPixelColor(10, 10, Qt::red);
-    const QByteArray second = EncodeJpeg(form.CurrentFrame);
+    form.currentFrame.setPixelColor(10, 10, Qt::red);
+    const QByteArray second = EncodeJpeg(form.currentFrame);
     ASSERT_NE(second, first);
     EXPECT_EQ(Fetch(port_, request).received, PictureAnswer(second));
-    EXPECT_EQ(form.ServerSocket1->EncodingCount(), 2);
+    EXPECT_EQ(form.server->EncodingCount(), 2);
 
-    form.CurrentFrame = QImage();
+    form.currentFrame = QImage();
     EXPECT_EQ(Fetch(port_, request).received, kUnavailable);
 }
 
 TEST_F(WebServerTest, PictureIsEncodedOnAWorkerThatTheExitWaitsFor)
 {
     CamForm& form = StartCamera();
-    const size_t before = TThread::LiveCount();
-    form.CurrentFrame = LargeFrame();  // long enough to encode to be seen
+    const size_t before = WorkerThread::LiveCount();
+    form.currentFrame = LargeFrame();  // long enough to encode to be seen
     RawClient client(port_);
     ASSERT_TRUE(client.Send("GET /CURRENT.JPG HTTP/1.1\r\n\r\n"));
-    ASSERT_TRUE(WaitFor([&] { return form.ServerSocket1->EncodingCount() == 1; }));
-    EXPECT_EQ(TThread::LiveCount(), before + 1);
+    ASSERT_TRUE(WaitFor([&] { return form.server->EncodingCount() == 1; }));
+    EXPECT_EQ(WorkerThread::LiveCount(), before + 1);
     EXPECT_TRUE(client.ReadToEnd());
-    EXPECT_TRUE(client.Received() == PictureAnswer(EncodeJpeg(form.CurrentFrame)));
-    EXPECT_TRUE(WaitFor([&] { return TThread::LiveCount() == before; }));
+    EXPECT_TRUE(client.Received() == PictureAnswer(EncodeJpeg(form.currentFrame)));
+    EXPECT_TRUE(WaitFor([&] { return WorkerThread::LiveCount() == before; }));
 }
 
 TEST_F(WebServerTest, ListensOnlyWhileACameraStartedWithTheServerOnRuns)
@@ -313,11 +313,11 @@ TEST_F(WebServerTest, ListensOnlyWhileACameraStartedWithTheServerOnRuns)
         Settings().SetServerPort(port);
         CamForm& form = MakeForm<CamForm>();
         if (c.start)
-            form.Web1Click();
+            form.StartWebCamera();
         EXPECT_EQ(RawClient(port).Connected(), c.listens);
-        EXPECT_EQ(form.ServerSocket1->isListening(), c.listens);
-        EXPECT_EQ(form.CamThread != nullptr, c.start);
-        if (form.CamThread) {
+        EXPECT_EQ(form.server->isListening(), c.listens);
+        EXPECT_EQ(form.recorderThread != nullptr, c.start);
+        if (form.recorderThread) {
             ASSERT_TRUE(StopCamera(form));
             EXPECT_FALSE(RawClient(port).Connected());
         }
@@ -327,15 +327,15 @@ TEST_F(WebServerTest, ListensOnlyWhileACameraStartedWithTheServerOnRuns)
 TEST_F(WebServerTest, EndOfTheCameraClosesTheListenerAndEveryConnection)
 {
     CamForm& form = StartCamera();
-    form.CurrentFrame = Frame(1024, 768, true);
+    form.currentFrame = Frame(1024, 768, true);
     RawClient silent(port_);
     RawClient notReading(port_, 4096);
     ASSERT_TRUE(notReading.Send("GET /current.jpg HTTP/1.1\r\n\r\n"));
-    ASSERT_TRUE(WaitFor([&] { return form.ServerSocket1->ClientCount() == 2; }));
+    ASSERT_TRUE(WaitFor([&] { return form.server->ClientCount() == 2; }));
     QTest::qWait(50);
 
     ASSERT_TRUE(StopCamera(form));
-    EXPECT_EQ(form.ServerSocket1->ClientCount(), 0);
+    EXPECT_EQ(form.server->ClientCount(), 0);
     EXPECT_TRUE(silent.ReadToEnd());
     EXPECT_TRUE(silent.Received().isEmpty());
     EXPECT_TRUE(notReading.ReadToEnd());
@@ -363,12 +363,12 @@ TEST_F(WebServerTest, PortThatCannotBeOpenedShowsTheSocketErrorAndStartsNoCamera
         SCOPED_TRACE(c.port);
         SharedDialogs().Clear();
         Settings().SetServerPort(c.port);
-        form.Web1Click();
-        EXPECT_EQ(form.CamThread, nullptr);
+        form.StartWebCamera();
+        EXPECT_EQ(form.recorderThread, nullptr);
         EXPECT_EQ(form.camThreadsMade, 0);
-        EXPECT_TRUE(form.Web1->isVisible());
-        EXPECT_FALSE(form.Web2->isVisible());
-        EXPECT_FALSE(form.ServerSocket1->isListening());
+        EXPECT_TRUE(form.startCameraAction->isVisible());
+        EXPECT_FALSE(form.stopCameraAction->isVisible());
+        EXPECT_FALSE(form.server->isListening());
         ASSERT_EQ(SharedDialogs().Messages().size(), 1u);
         EXPECT_EQ(SharedDialogs().Messages()[0].text, QString::fromLatin1(c.message));
         EXPECT_EQ(SharedDialogs().Messages()[0].kind, MessageKind::Error);
@@ -379,8 +379,8 @@ TEST_F(WebServerTest, PortThatCannotBeOpenedShowsTheSocketErrorAndStartsNoCamera
 TEST_F(WebServerTest, LargePictureReachesASlowReaderWhole)
 {
     CamForm& form = StartCamera();
-    form.CurrentFrame = LargeFrame();
-    const QByteArray expected = PictureAnswer(EncodeJpeg(form.CurrentFrame));
+    form.currentFrame = LargeFrame();
+    const QByteArray expected = PictureAnswer(EncodeJpeg(form.currentFrame));
     ASSERT_GT(expected.size(), 6000000);
 
     RawClient client(port_, 64 * 1024);
@@ -404,8 +404,8 @@ TEST_F(WebServerTest, LargePictureReachesASlowReaderWhole)
 TEST_F(WebServerTest, ClientsThatNeverFinishAreClosedAfterTheIdleLimit)
 {
     CamForm& form = StartCamera();
-    form.CurrentFrame = LargeFrame();
-    const qsizetype answerSize = PictureAnswer(EncodeJpeg(form.CurrentFrame)).size();
+    form.currentFrame = LargeFrame();
+    const qsizetype answerSize = PictureAnswer(EncodeJpeg(form.currentFrame)).size();
 
     RawClient silent(port_);
     RawClient oneByte(port_);
@@ -414,8 +414,8 @@ TEST_F(WebServerTest, ClientsThatNeverFinishAreClosedAfterTheIdleLimit)
     RawClient neverReads(port_, 4096);
     ASSERT_TRUE(neverReads.Send("GET /CURRENT.JPG HTTP/1.1\r\n\r\n"));
     // The last client's request has been taken, so all four were accepted.
-    ASSERT_TRUE(WaitFor([&] { return form.ServerSocket1->EncodingCount() == 1; }));
-    ASSERT_TRUE(WaitFor([&] { return form.ServerSocket1->ClientCount() == 4; }));
+    ASSERT_TRUE(WaitFor([&] { return form.server->EncodingCount() == 1; }));
+    ASSERT_TRUE(WaitFor([&] { return form.server->ClientCount() == 4; }));
     // The picture is encoded and its answer has begun.
     ASSERT_TRUE(neverReads.ReadAtLeast(1));
 
@@ -428,9 +428,9 @@ TEST_F(WebServerTest, ClientsThatNeverFinishAreClosedAfterTheIdleLimit)
     }
     SharedClock().Advance(900);
     QTest::qWait(250);
-    EXPECT_EQ(form.ServerSocket1->ClientCount(), 4);
+    EXPECT_EQ(form.server->ClientCount(), 4);
     SharedClock().Advance(200);
-    ASSERT_TRUE(WaitFor([&] { return form.ServerSocket1->ClientCount() == 0; }));
+    ASSERT_TRUE(WaitFor([&] { return form.server->ClientCount() == 0; }));
 
     for (RawClient* client : {&silent, &oneByte, &trickling}) {
         EXPECT_TRUE(client->ReadToEnd());
@@ -445,7 +445,7 @@ QByteArray SpreadAddress(int i) { return "127.0.1." + QByteArray::number(1 + i /
 
 TEST_F(WebServerTest, FullBoundMakesRoomByClosingTheLongestIdleConnection)
 {
-    constexpr int kBound = web::TPictureServer::kMaxClients;
+    constexpr int kBound = web::PictureServer::kMaxClients;
     struct Case {
         const char* name;
         QByteArray request;  // what each held connection asks, and then reads no further
@@ -471,7 +471,7 @@ TEST_F(WebServerTest, FullBoundMakesRoomByClosingTheLongestIdleConnection)
                 ASSERT_TRUE(held.back()->Send(c.request));
                 ASSERT_TRUE(held.back()->ReadAtLeast(1));
             }
-            ASSERT_TRUE(WaitFor([&] { return form.ServerSocket1->ClientCount() == kBound; }));
+            ASSERT_TRUE(WaitFor([&] { return form.server->ClientCount() == kBound; }));
         };
         for (int i = 0; i < kBound; ++i) {
             held.push_back(std::make_unique<RawClient>(port_, 4096, SpreadAddress(i).constData()));
@@ -480,18 +480,18 @@ TEST_F(WebServerTest, FullBoundMakesRoomByClosingTheLongestIdleConnection)
                 ASSERT_TRUE(held.back()->Send(c.request));
                 ASSERT_TRUE(held.back()->ReadAtLeast(1));
             }
-            ASSERT_TRUE(WaitFor([&] { return form.ServerSocket1->ClientCount() == i + 1; }));
+            ASSERT_TRUE(WaitFor([&] { return form.server->ClientCount() == i + 1; }));
         }
         for (int i = 0; i < 4; ++i) {
             const Exchange exchange = Fetch(port_, "GET / HTTP/1.1\r\n\r\n");
             EXPECT_TRUE(exchange.ended);
             EXPECT_EQ(exchange.received, c.newcomerServed ? page : QByteArray());
             if (c.newcomerServed) {
-                ASSERT_TRUE(WaitFor([&] { return form.ServerSocket1->ClientCount() == kBound - 1; }));
+                ASSERT_TRUE(WaitFor([&] { return form.server->ClientCount() == kBound - 1; }));
                 fill();  // at the bound again, with the newest idle connection
             }
         }
-        EXPECT_EQ(form.ServerSocket1->ClientCount(), kBound);
+        EXPECT_EQ(form.server->ClientCount(), kBound);
         if (c.newcomerServed) {
             // The four that came first went, each with what it had been sent.
             for (size_t i = 0; i < 4; ++i) {
@@ -509,7 +509,7 @@ TEST_F(WebServerTest, OneAddressHoldsAtMostEightConnections)
     std::vector<std::unique_ptr<RawClient>> held;
     for (int i = 0; i < 8; ++i) {
         held.push_back(std::make_unique<RawClient>(port_, 0, "127.0.0.5"));
-        ASSERT_TRUE(WaitFor([&] { return form.ServerSocket1->ClientCount() == i + 1; }));
+        ASSERT_TRUE(WaitFor([&] { return form.server->ClientCount() == i + 1; }));
     }
     struct Case {
         const char* address;
@@ -527,10 +527,10 @@ TEST_F(WebServerTest, OneAddressHoldsAtMostEightConnections)
         EXPECT_TRUE(client.ReadToEnd());
         EXPECT_EQ(client.Received(), c.answer);
     }
-    EXPECT_EQ(form.ServerSocket1->ClientCount(), 8);
+    EXPECT_EQ(form.server->ClientCount(), 8);
     // A place that comes free is that address's again.
     held.front()->Close();
-    ASSERT_TRUE(WaitFor([&] { return form.ServerSocket1->ClientCount() == 7; }));
+    ASSERT_TRUE(WaitFor([&] { return form.server->ClientCount() == 7; }));
     EXPECT_EQ(Fetch(port_, "GET / HTTP/1.1\r\n\r\n").received, kPageHeader + ExpectedPage());
 }
 
@@ -544,7 +544,7 @@ TEST_F(WebServerTest, ClientFromAnotherAddressIsServedThroughoutAnAttack)
         CamForm& form = StartCamera(true, true);
         // One part is more than the system takes for a viewer that does not read.
         form.SetCurrentFrame(LargeFrame());
-        const QByteArray picture = PictureAnswer(EncodeJpeg(form.CurrentFrame));
+        const QByteArray picture = PictureAnswer(EncodeJpeg(form.currentFrame));
         std::vector<std::unique_ptr<RawClient>> attack;
         const auto idle = [&] {
             for (int i = 0; i < 50; ++i)
@@ -573,14 +573,14 @@ TEST_F(WebServerTest, ClientFromAnotherAddressIsServedThroughoutAnAttack)
             EXPECT_TRUE(client.ReadToEnd());
             served += client.Received() == picture;
             // The attacker's address holds eight places at most.
-            EXPECT_LE(form.ServerSocket1->ClientCount(), 9);
+            EXPECT_LE(form.server->ClientCount(), 9);
             SharedClock().Advance(4000);
         }
         EXPECT_EQ(served, 4);
         // Stalled viewers go 10 seconds after they stopped taking bytes, idle
         // connections 10 seconds after they came.
         SharedClock().Advance(10000);
-        ASSERT_TRUE(WaitFor([&] { return form.ServerSocket1->ClientCount() == 0; }));
+        ASSERT_TRUE(WaitFor([&] { return form.server->ClientCount() == 0; }));
         ASSERT_TRUE(StopCamera(form));
     }
 }
@@ -599,8 +599,8 @@ TEST_F(WebServerTest, WithAUserNameEveryRequestNeedsItsCredentials)
     Settings().SetServerUser(QStringLiteral("viewer"));
     Settings().SetServerPasswordHash(web::MakePasswordHash(QStringLiteral("secret"), 1000));
     CamForm& form = StartCamera(true, true);
-    form.CurrentFrame = Frame(64, 48);
-    const QByteArray jpeg = EncodeJpeg(form.CurrentFrame);
+    form.currentFrame = Frame(64, 48);
+    const QByteArray jpeg = EncodeJpeg(form.currentFrame);
     const QByteArray good = BasicLine("viewer:secret");
     struct Case {
         const char* name;
@@ -774,8 +774,8 @@ TEST_F(WebServerTest, NodeHttpClientReadsEveryAnswer)
     if (node.isEmpty())
         GTEST_SKIP() << "node is not installed (packaging/install-deps.sh installs it)";
     CamForm& form = StartCamera();
-    form.CurrentFrame = Frame(320, 240);
-    const QByteArray jpeg = EncodeJpeg(form.CurrentFrame);
+    form.currentFrame = Frame(320, 240);
+    const QByteArray jpeg = EncodeJpeg(form.currentFrame);
     QString failure;
     const QByteArray output = RunTool(node, {QStringLiteral("-e"), QString::fromLatin1(kNodeClient),
                                              QString::number(port_)}, &failure);
@@ -812,7 +812,7 @@ TEST_F(WebServerTest, FfprobeReadsThePictureSizeOverHttp)
     if (ffprobe.isEmpty())
         GTEST_SKIP() << "ffprobe is not installed";
     CamForm& form = StartCamera();
-    form.CurrentFrame = Frame(320, 240);
+    form.currentFrame = Frame(320, 240);
     QString failure;
     const QByteArray output = RunTool(
         ffprobe,
@@ -832,8 +832,8 @@ TEST_F(WebServerTest, FfprobeAndCurlReadThePictureWithCredentials)
     Settings().SetServerUser(QStringLiteral("viewer"));
     Settings().SetServerPasswordHash(web::MakePasswordHash(QStringLiteral("secret"), 1000));
     CamForm& form = StartCamera();
-    form.CurrentFrame = Frame(320, 240);
-    const QByteArray jpeg = EncodeJpeg(form.CurrentFrame);
+    form.currentFrame = Frame(320, 240);
+    const QByteArray jpeg = EncodeJpeg(form.currentFrame);
     QString failure;
     const QByteArray size = RunTool(
         ffprobe,

@@ -133,10 +133,10 @@ TEST_F(StreamTest, EveryNewFrameIsOnePartAndTheEndOfTheCameraEndsTheStream)
     }
     // The same frame handed over again is no new frame; the picture comes
     // from the same encoding as the stream's last part.
-    form.SetCurrentFrame(form.CurrentFrame);
+    form.SetCurrentFrame(form.currentFrame);
     EXPECT_EQ(Fetch(port_, "GET /current.jpg HTTP/1.1\r\n\r\n"), PictureAnswer(EncodeJpeg(frames[2])));
-    EXPECT_EQ(form.ServerSocket1->EncodingCount(), 3);
-    EXPECT_EQ(form.ServerSocket1->StreamStatus().streams, 2);
+    EXPECT_EQ(form.server->EncodingCount(), 3);
+    EXPECT_EQ(form.server->StreamStatus().streams, 2);
 
     ASSERT_TRUE(StopCamera(form));
     for (const auto& [client, expected] :
@@ -156,7 +156,7 @@ TEST_F(StreamTest, FramesFasterThanTheEncoderStillReachTheViewers)
     CamForm& form = StartCamera(true, true);
     auto viewer = OpenStream();
     ASSERT_TRUE(viewer->ReadAtLeast(kHeader.size()));
-    ASSERT_TRUE(WaitFor([&] { return form.ServerSocket1->StreamStatus().streams == 1; }));
+    ASSERT_TRUE(WaitFor([&] { return form.server->StreamStatus().streams == 1; }));
     // Large frames: the encoding of one outlasts the turn of the event loop
     // that hands over the next.
     constexpr int kFrames = 4;
@@ -166,17 +166,17 @@ TEST_F(StreamTest, FramesFasterThanTheEncoderStillReachTheViewers)
         jpegs.push_back(EncodeJpeg(frame));
         form.SetCurrentFrame(frame);
         // The next frame comes once this one's encoding has begun.
-        ASSERT_TRUE(WaitFor([&] { return form.ServerSocket1->EncodingCount() == i + 1; }));
+        ASSERT_TRUE(WaitFor([&] { return form.server->EncodingCount() == i + 1; }));
     }
     const QByteArray last = Part(jpegs.back());
     while (!viewer->Received().endsWith(last) && viewer->ReadAtLeast(viewer->Received().size() + 1)) {
     }
-    const auto status = form.ServerSocket1->StreamStatus();
+    const auto status = form.server->StreamStatus();
     EXPECT_EQ(status.partsWritten + status.framesReplaced, kFrames);
     ASSERT_TRUE(viewer->Received().startsWith(kHeader + Part(jpegs.front())));
     ASSERT_TRUE(viewer->Received().endsWith(last));
     const std::vector<QByteArray> parts = Parts(viewer->Received().mid(kHeader.size()));
-    EXPECT_EQ(static_cast<qint64>(parts.size()), form.ServerSocket1->StreamStatus().partsWritten);
+    EXPECT_EQ(static_cast<qint64>(parts.size()), form.server->StreamStatus().partsWritten);
     size_t next = 0;
     for (const QByteArray& part : parts) {
         const auto at = std::find(jpegs.begin() + static_cast<std::ptrdiff_t>(next), jpegs.end(), part);
@@ -214,7 +214,7 @@ TEST_F(StreamTest, WithTheStreamOffEveryAnswerKeepsItsBytes)
             SCOPED_TRACE(c.request);
             EXPECT_EQ(Fetch(port_, c.request), c.answer);
         }
-        EXPECT_EQ(form.ServerSocket1->StreamStatus().partsWritten, 0);
+        EXPECT_EQ(form.server->StreamStatus().partsWritten, 0);
         ASSERT_TRUE(StopCamera(form));
     }
 }
@@ -225,7 +225,7 @@ TEST_F(StreamTest, ViewerThatDoesNotReadHoldsOnlyThePartInFlightAndTheNewestFram
     auto stalled = OpenStream("GET /stream.mjpg HTTP/1.1\r\n\r\n", 4096);
     auto reading = OpenStream();
     ASSERT_TRUE(reading->ReadAtLeast(kHeader.size()));
-    ASSERT_TRUE(WaitFor([&] { return form.ServerSocket1->StreamStatus().streams == 2; }));
+    ASSERT_TRUE(WaitFor([&] { return form.server->StreamStatus().streams == 2; }));
 
     // Frames far larger than what the system buffers for a viewer that
     // takes nothing.
@@ -242,7 +242,7 @@ TEST_F(StreamTest, ViewerThatDoesNotReadHoldsOnlyThePartInFlightAndTheNewestFram
         form.SetCurrentFrame(frame);
         ASSERT_TRUE(reading->ReadAtLeast(expected.size())) << "frame " << i;
     }
-    const auto status = form.ServerSocket1->StreamStatus();
+    const auto status = form.server->StreamStatus();
     // The server's own accounting: at no time did a connection hold more
     // than one part being sent and one frame waiting (and the header).
     EXPECT_LE(status.peakHeldBytes, 2 * largestPart + kHeader.size());
@@ -279,10 +279,10 @@ TEST_F(StreamTest, ViewerThatDoesNotReadHoldsOnlyThePartInFlightAndTheNewestFram
 TEST_F(StreamTest, StreamsCountAgainstTheBoundAndOneStalledForTheLimitIsClosed)
 {
     CamForm& form = StartCamera(true, true);
-    form.ServerSocket1->SetMaxClients(2);
+    form.server->SetMaxClients(2);
     auto waiting = OpenStream();
     auto stalled = OpenStream("GET /stream.mjpg HTTP/1.1\r\n\r\n", 4096);
-    ASSERT_TRUE(WaitFor([&] { return form.ServerSocket1->StreamStatus().streams == 2; }));
+    ASSERT_TRUE(WaitFor([&] { return form.server->StreamStatus().streams == 2; }));
     RawClient turnedAway(port_);
     EXPECT_TRUE(turnedAway.ReadToEnd());
     EXPECT_TRUE(turnedAway.Received().isEmpty());
@@ -297,12 +297,12 @@ TEST_F(StreamTest, StreamsCountAgainstTheBoundAndOneStalledForTheLimitIsClosed)
     // stays well past the limit.
     SharedClock().Advance(9800);
     QTest::qWait(250);
-    EXPECT_EQ(form.ServerSocket1->StreamStatus().streams, 2);
+    EXPECT_EQ(form.server->StreamStatus().streams, 2);
     SharedClock().Advance(300);
-    ASSERT_TRUE(WaitFor([&] { return form.ServerSocket1->ClientCount() == 1; }));
+    ASSERT_TRUE(WaitFor([&] { return form.server->ClientCount() == 1; }));
     SharedClock().Advance(30000);
     QTest::qWait(250);
-    EXPECT_EQ(form.ServerSocket1->StreamStatus().streams, 1);
+    EXPECT_EQ(form.server->StreamStatus().streams, 1);
     const QImage small = NoiseFrame(64, 48, 10);
     form.SetCurrentFrame(small);
     expected += Part(EncodeJpeg(small));
@@ -354,7 +354,7 @@ TEST_F(StreamTest, ChromiumShowsTheStreamInAnImage)
     CamForm& form = StartCamera(true, true);
     const QImage frame = CameraFrame(320, 240, 5);
     form.SetCurrentFrame(frame);
-    const auto partsWritten = [&form] { return form.ServerSocket1->StreamStatus().partsWritten; };
+    const auto partsWritten = [&form] { return form.server->StreamStatus().partsWritten; };
 
     QTemporaryDir dir;
     const QString page = dir.filePath(QStringLiteral("viewer.html"));

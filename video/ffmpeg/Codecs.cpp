@@ -1,6 +1,6 @@
 // The encoder catalogue and the compressor, over libavcodec and libswscale.
 
-#include "video/Codecs.h"
+#include "video/CodecCatalogue.h"
 
 #include "AviWriter.h"
 #include "CodecEntry.h"
@@ -286,8 +286,8 @@ FfmpegCatalogue::FfmpegCatalogue()
         const int rankA = Rank(*a), rankB = Rank(*b);
         return rankA != rankB ? rankA < rankB : std::strcmp(a->name, b->name) < 0;
     });
-    if (listed.size() > size_t(TCodecs::kCapacity))
-        listed.resize(size_t(TCodecs::kCapacity));
+    if (listed.size() > size_t(CodecCatalogue::kCapacity))
+        listed.resize(size_t(CodecCatalogue::kCapacity));
     for (const AVCodec* codec : listed) {
         auto entry = std::make_unique<FfmpegEntry>(*codec);
         entry->SetConfig(DefaultConfig(*codec));

@@ -12,9 +12,9 @@
 #include "tests/support/StepClock.h"
 #include "tests/support/TestEnv.h"
 #include "texts/LangTexts.h"
-#include "video/CamView.h"
-#include "video/Camavi.h"
-#include "video/Codecs.h"
+#include "video/RecorderView.h"
+#include "video/Recorder.h"
+#include "video/CodecCatalogue.h"
 
 #include <QCoreApplication>
 #include <QImage>
@@ -33,13 +33,13 @@ namespace orv::test {
 namespace {
 
 using sim::SimPhone;
-using video::TCamAvi;
+using video::Recorder;
 
 const QString kStr12 = QStringLiteral("Статус: Снимаю");
 const QString kStr15 = QStringLiteral("Деинициализация камеры...");
 const QString kLate = QStringLiteral("Статус: телефон не отвечает, жду...");
 
-class StopView final : public video::CamView {
+class StopView final : public video::RecorderView {
 public:
     void ShowWorkStatus(const QString& text) override
     {
@@ -73,9 +73,9 @@ public:
     std::function<void(int)> afterFrame;  // frames written so far
 };
 
-video::TCodecs& Catalogue()
+video::CodecCatalogue& Catalogue()
 {
-    static auto* codecs = new video::TCodecs;
+    static auto* codecs = new video::CodecCatalogue;
     return *codecs;
 }
 
@@ -110,7 +110,7 @@ protected:
     void Start()
     {
         finished_ = false;
-        recorder_ = new TCamAvi(view_, settings_, link_, Catalogue(), [this] {
+        recorder_ = new Recorder(view_, settings_, link_, Catalogue(), [this] {
             finished_ = true;
             finishedAt_ = clock_.TickCount();
         });
@@ -140,7 +140,7 @@ protected:
     void Finish()
     {
         ASSERT_TRUE(Until([&] { return finished_.load(); })) << "the recorder did not end";
-        ASSERT_TRUE(TCamAvi::WaitUntilNoneAlive(std::chrono::seconds(30)));
+        ASSERT_TRUE(Recorder::WaitUntilNoneAlive(std::chrono::seconds(30)));
         ASSERT_TRUE(WaitForWorkersToEnd());
     }
 
@@ -159,7 +159,7 @@ protected:
     QTemporaryDir folder_;
     QString file_;
     StopView view_;
-    TCamAvi* recorder_ = nullptr;
+    Recorder* recorder_ = nullptr;
     std::atomic<bool> finished_{false};
     uint32_t stoppedAt_ = 0;
     uint32_t finishedAt_ = 0;

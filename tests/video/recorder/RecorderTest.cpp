@@ -4,16 +4,16 @@
 // commands the phone receives; and every way a recording starts or ends.
 
 #include "AviReadBack.h"
-#include "video/CamView.h"
-#include "video/Camavi.h"
+#include "video/RecorderView.h"
+#include "video/Recorder.h"
 #include "video/Retention.h"
 #include "platform/Clock.h"
-#include "video/Codecs.h"
+#include "video/CodecCatalogue.h"
 #include "platform/ControlPipe.h"
 #include "tests/support/FaultyPipe.h"
 #include "capture/Jpeg.h"
 #include "phone/PhoneLink.h"
-#include "capture/Photo.h"
+#include "capture/PhotoThread.h"
 #include "config/Settings.h"
 #include "sim/SimBus.h"
 #include "sim/SimPhone.h"
@@ -49,7 +49,7 @@ using orv::test::ReadPackets;
 using orv::test::ReadStreamHeader;
 using orv::test::RunFfprobe;
 using orv::video::CodecOption;
-using orv::video::TCamAvi;
+using orv::video::Recorder;
 using Bytes = std::vector<uint8_t>;
 
 const QString kStr3 = QStringLiteral("Не занят.");
@@ -123,7 +123,7 @@ private:
 using orv::test::FaultyPipe;
 
 // The window as the recorder sees it.
-class RecorderView final : public orv::video::CamView {
+class RecorderView final : public orv::video::RecorderView {
 public:
     struct Status {
         QString work;
@@ -184,9 +184,9 @@ private:
     SimPhone& phone_;
 };
 
-orv::video::TCodecs& Catalogue()
+orv::video::CodecCatalogue& Catalogue()
 {
-    static auto* codecs = new orv::video::TCodecs;
+    static auto* codecs = new orv::video::CodecCatalogue;
     return *codecs;
 }
 
@@ -255,10 +255,10 @@ public:
         };
         bool finished = false;
         QEventLoop loop;
-        recorder_ = new TCamAvi(*view_, settings_, link_, Catalogue(), [&] {
+        recorder_ = new Recorder(*view_, settings_, link_, Catalogue(), [&] {
             finished = orv::IsUiThread();
             loop.quit();
-        }, QString(), TCamAvi::Recording::FromSettings, automatic);
+        }, QString(), Recorder::Recording::FromSettings, automatic);
         // A safety net, never reached when all is well: a recorder that does
         // not end is stopped, so that it does not outlive the test.
         bool overdue = false;
@@ -271,7 +271,7 @@ public:
             loop.exec();
         ASSERT_TRUE(finished) << "the recorder did not end";
         EXPECT_FALSE(overdue) << "the recorder had to be stopped";
-        ASSERT_TRUE(TCamAvi::WaitUntilNoneAlive(std::chrono::seconds(30))) << "the recorder did not free itself";
+        ASSERT_TRUE(Recorder::WaitUntilNoneAlive(std::chrono::seconds(30))) << "the recorder did not free itself";
         ASSERT_TRUE(orv::test::WaitForWorkersToEnd()) << "the recorder's thread still runs";
         recorder_ = nullptr;
         view_->onFrame = hook;
@@ -305,7 +305,7 @@ public:
     std::shared_ptr<FaultyPipe::Rules> rules_;
     orv::phone::PhoneLink link_;
     std::unique_ptr<RecorderView> view_;
-    std::atomic<TCamAvi*> recorder_{nullptr};
+    std::atomic<Recorder*> recorder_{nullptr};
     QTemporaryDir folder_;
     QString file_;
 };
@@ -500,7 +500,7 @@ TEST_F(RecorderTest, StopDuringTheCameraWaitGivesNoFrameAndNoStream)
     settings_.SetCameraInitTime(5000);
     clock_.onWait = [this](uint64_t waited) {
         if (waited >= 1000)
-            if (TCamAvi* recorder = recorder_.load())
+            if (Recorder* recorder = recorder_.load())
                 recorder->Stop();
     };
     Record();

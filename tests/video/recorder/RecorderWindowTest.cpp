@@ -6,7 +6,7 @@
 
 #include "AviReadBack.h"
 #include "vcam/VirtualCamera.h"
-#include "video/Camavi.h"
+#include "video/Recorder.h"
 
 #include <QApplication>
 #include <QFile>
@@ -34,22 +34,22 @@ QImage Filled(int width, int height, QColor colour)
 // The window whose recorder's end handler, once asked, chooses START right
 // after it has run: the recorder is still there then, waiting to complete
 // its file.
-class StartAgainForm final : public TForm1 {
+class StartAgainForm final : public MainWindow {
 public:
     bool startInHandler = false;
     bool handlerRan = false;
     bool startRefused = false;
 
 protected:
-    TThread* MakeCamThread(std::function<void()> finished) override
+    WorkerThread* MakeRecorder(std::function<void()> finished) override
     {
-        return TForm1::MakeCamThread([this, finished] {
+        return MainWindow::MakeRecorder([this, finished] {
             finished();
             if (!startInHandler)
                 return;
             startInHandler = false;
-            Web1Click();
-            startRefused = CamThread == nullptr && !Web1->isEnabled() && Web1->isVisible();
+            StartWebCamera();
+            startRefused = recorderThread == nullptr && !startCameraAction->isEnabled() && startCameraAction->isVisible();
             handlerRan = true;
         });
     }
@@ -71,15 +71,15 @@ protected:
     void TearDown() override
     {
         WindowTest::TearDown();
-        EXPECT_TRUE(video::TCamAvi::WaitUntilNoneAlive(std::chrono::seconds(10)));
+        EXPECT_TRUE(video::Recorder::WaitUntilNoneAlive(std::chrono::seconds(10)));
     }
 
-    TForm1& ConnectedForm()
+    MainWindow& ConnectedForm()
     {
         AddPhone();
-        TForm1& form = MakeForm();
+        MainWindow& form = MakeForm();
         form.show();
-        form.N15Click();
+        form.ConnectPhone();
         EXPECT_TRUE(WaitForConnected());
         return form;
     }
@@ -87,10 +87,10 @@ protected:
     // A recording takes its name at its first frame and leaves an earlier
     // file until then: the file is removed before START, so that frames
     // counted are the new recording's.
-    void StartAfresh(TForm1& form)
+    void StartAfresh(MainWindow& form)
     {
         QFile::remove(file_);
-        form.Web1Click();
+        form.StartWebCamera();
     }
 
     // Records until the file holds at least frames frames.
@@ -101,8 +101,8 @@ protected:
 
     bool WaitForRecorderEnd()
     {
-        return WaitFor([&] { return Form().CamThread == nullptr; })
-               && video::TCamAvi::WaitUntilNoneAlive(std::chrono::seconds(10));
+        return WaitFor([&] { return Form().recorderThread == nullptr; })
+               && video::Recorder::WaitUntilNoneAlive(std::chrono::seconds(10));
     }
 
     QTemporaryDir folder_;
@@ -111,26 +111,26 @@ protected:
 
 TEST_F(RecorderWindowTest, MenusFollowTheRecorderThroughStartStopAndFailure)
 {
-    TForm1& form = ConnectedForm();
+    MainWindow& form = ConnectedForm();
     ExpectMenus(form, kPhoneIdle);
 
     StartAfresh(form);
-    ASSERT_NE(form.CamThread, nullptr);
+    ASSERT_NE(form.recorderThread, nullptr);
     ExpectMenus(form, kWebCamera);
     ASSERT_TRUE(WaitForFrames(2));
-    form.Web2Click();
+    form.StopWebCamera();
     ASSERT_TRUE(WaitForRecorderEnd());
     ExpectMenus(form, kPhoneIdle);
-    EXPECT_EQ(form.PanelText(TForm1::kWorkPanel), kStr3);
-    EXPECT_TRUE(form.PanelText(TForm1::kTimePanel).startsWith(QStringLiteral("00:00:")))
-        << "the time alone where the label does not fit: " << form.PanelText(TForm1::kTimePanel).toStdString();
+    EXPECT_EQ(form.PanelText(MainWindow::kWorkPanel), kStr3);
+    EXPECT_TRUE(form.PanelText(MainWindow::kTimePanel).startsWith(QStringLiteral("00:00:")))
+        << "the time alone where the label does not fit: " << form.PanelText(MainWindow::kTimePanel).toStdString();
     EXPECT_TRUE(SharedDialogs().Messages().empty());
     EXPECT_TRUE(HasIndex(file_)) << "the file is complete";
     EXPECT_GE(RunFfprobe(file_).frames, 2);
 
     // No encoder at the chosen index: the message, and START again.
     Settings().SetCodecIndex(1000);
-    form.Web1Click();
+    form.StartWebCamera();
     ASSERT_TRUE(WaitForRecorderEnd());
     ExpectMenus(form, kPhoneIdle);
     EXPECT_EQ(SharedDialogs().MessageTexts(), QStringList{kStr19});
@@ -142,12 +142,12 @@ TEST_F(RecorderWindowTest, MenusFollowTheRecorderThroughStartStopAndFailure)
     ASSERT_TRUE(WaitForFrames(2));
     phones_.back()->Unplug();
     ASSERT_TRUE(WaitForRecorderEnd());
-    ASSERT_TRUE(WaitFor([&] { return form.N15->isEnabled(); }));
+    ASSERT_TRUE(WaitFor([&] { return form.connectAction->isEnabled(); }));
     ExpectMenus(form, kNoPhone);
     EXPECT_EQ(SharedDialogs().MessageTexts(), (QStringList{kStr19, kStr18}));
     EXPECT_GE(RunFfprobe(file_).frames, 2);
-    form.Web2Click();  // nothing to stop
-    EXPECT_EQ(form.CamThread, nullptr);
+    form.StopWebCamera();  // nothing to stop
+    EXPECT_EQ(form.recorderThread, nullptr);
 }
 
 TEST_F(RecorderWindowTest, StartRightAfterStopWaitsUntilTheLastFileIsComplete)
@@ -155,26 +155,26 @@ TEST_F(RecorderWindowTest, StartRightAfterStopWaitsUntilTheLastFileIsComplete)
     AddPhone();
     auto& form = MakeForm<StartAgainForm>();
     form.show();
-    form.N15Click();
+    form.ConnectPhone();
     ASSERT_TRUE(WaitForConnected());
     int shown = 0;
-    QObject::connect(&form, &TForm1::CurrentFrameChanged, &form, [&] { ++shown; });
+    QObject::connect(&form, &MainWindow::CurrentFrameChanged, &form, [&] { ++shown; });
     for (int round = 0; round < 2; ++round) {
         SCOPED_TRACE(round);
         shown = 0;
-        form.Web1Click();
-        ASSERT_NE(form.CamThread, nullptr);
+        form.StartWebCamera();
+        ASSERT_NE(form.recorderThread, nullptr);
         // The third frame is shown once the second is in the file.
         ASSERT_TRUE(QTest::qWaitFor([&] { return shown >= 3; }, 30000));
         // STOP, and START within the same moment.
         form.startInHandler = true;
-        form.Web2Click();
+        form.StopWebCamera();
         ASSERT_TRUE(WaitFor([&] { return form.handlerRan; }));
         form.handlerRan = false;
         EXPECT_TRUE(form.startRefused) << "START waits for the file";
         // START comes back once the file is complete, and the file reads.
-        ASSERT_TRUE(WaitFor([&] { return form.Web1->isEnabled(); }));
-        EXPECT_EQ(video::TCamAvi::WaitUntilNoneAlive(std::chrono::milliseconds(0)), true);
+        ASSERT_TRUE(WaitFor([&] { return form.startCameraAction->isEnabled(); }));
+        EXPECT_EQ(video::Recorder::WaitUntilNoneAlive(std::chrono::milliseconds(0)), true);
         ExpectMenus(form, kPhoneIdle);
         EXPECT_TRUE(HasIndex(file_));
         const int chunks = CountFrameChunks(file_);
@@ -200,8 +200,8 @@ TEST_F(RecorderWindowTest, WebCameraOfSwitchSComesBackAfterAFaultWithItsServerUp
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
         file.write(earlier);
     }
-    TForm1& form = ConnectedForm();
-    ASSERT_TRUE(WaitFor([&] { return form.CamThread != nullptr; }));
+    MainWindow& form = ConnectedForm();
+    ASSERT_TRUE(WaitFor([&] { return form.recorderThread != nullptr; }));
     const QString second = folder_.filePath(QStringLiteral("record-2.avi"));
     const QString third = folder_.filePath(QStringLiteral("record-3.avi"));
     ASSERT_TRUE(QTest::qWaitFor([&] { return CountFrameChunks(second) >= 2; }, 30000));
@@ -209,13 +209,13 @@ TEST_F(RecorderWindowTest, WebCameraOfSwitchSComesBackAfterAFaultWithItsServerUp
     // starts again into a new file, its server listening all along.
     phones_.back()->InjectFault(sim::SimPhone::Fault::GarbagePicture);
     ASSERT_TRUE(QTest::qWaitFor([&] { return CountFrameChunks(third) >= 2; }, 30000));
-    EXPECT_NE(form.CamThread, nullptr);
-    EXPECT_TRUE(form.ServerSocket1->isListening());
+    EXPECT_NE(form.recorderThread, nullptr);
+    EXPECT_TRUE(form.server->isListening());
     ExpectMenus(form, kWebCamera);
     EXPECT_TRUE(SharedDialogs().Messages().empty()) << "no box waits for somebody who is not there";
-    form.Web2Click();
+    form.StopWebCamera();
     ASSERT_TRUE(WaitForRecorderEnd());
-    EXPECT_FALSE(form.ServerSocket1->isListening());
+    EXPECT_FALSE(form.server->isListening());
     QFile file(file_);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_EQ(file.readAll(), earlier) << "never replaced";
@@ -227,12 +227,12 @@ TEST_F(RecorderWindowTest, WebCameraOfSwitchSComesBackAfterAFaultWithItsServerUp
 
 TEST_F(RecorderWindowTest, CameraThatDoesNotStartLeavesTheIdleText)
 {
-    TForm1& form = ConnectedForm();
+    MainWindow& form = ConnectedForm();
     Settings().SetJpgType(11);  // a picture type the phone's camera refuses
-    form.Web1Click();
+    form.StartWebCamera();
     ASSERT_TRUE(WaitForRecorderEnd());
     EXPECT_EQ(SharedDialogs().MessageTexts(), QStringList{QStringLiteral("Инициализация камеры невозможна!")});
-    EXPECT_EQ(form.PanelText(TForm1::kWorkPanel), kStr3);
+    EXPECT_EQ(form.PanelText(MainWindow::kWorkPanel), kStr3);
     ExpectMenus(form, kPhoneIdle);
     EXPECT_FALSE(QFile::exists(file_)) << "no frame, no file";
 }
@@ -247,7 +247,7 @@ TEST_F(RecorderWindowTest, EveryFrameBecomesTheCurrentFrameAndTheShownOneOnlyWhe
         {true, true, QSize(665, 560)},
         {false, false, QSize()},
     };
-    TForm1& form = ConnectedForm();
+    MainWindow& form = ConnectedForm();
     // The window is never narrower than its menu and status bar.
     form.resize(1, 300);
     const int narrowest = form.frameGeometry().width();
@@ -257,16 +257,16 @@ TEST_F(RecorderWindowTest, EveryFrameBecomesTheCurrentFrameAndTheShownOneOnlyWhe
         form.ShowPicture(QImage());
         form.resize(500, 300);
         const QSize before = form.frameGeometry().size();
-        form.CurrentFrame = QImage();
+        form.currentFrame = QImage();
         StartAfresh(form);
         ASSERT_TRUE(WaitForFrames(3));
-        form.Web2Click();
+        form.StopWebCamera();
         ASSERT_TRUE(WaitForRecorderEnd());
-        ASSERT_FALSE(form.CurrentFrame.isNull());
-        EXPECT_EQ(form.CurrentFrame.size(), QSize(640, 480));
+        ASSERT_FALSE(form.currentFrame.isNull());
+        EXPECT_EQ(form.currentFrame.size(), QSize(640, 480));
         EXPECT_EQ(form.Picture().isNull(), !c.pictureShown);
         if (c.pictureShown) {
-            EXPECT_EQ(form.Picture(), form.CurrentFrame) << "the last frame is the one shown";
+            EXPECT_EQ(form.Picture(), form.currentFrame) << "the last frame is the one shown";
         }
         EXPECT_EQ(form.frameGeometry().size(),
                   c.outerSize.isEmpty() ? before : QSize(std::max(c.outerSize.width(), narrowest), c.outerSize.height()));
@@ -276,7 +276,7 @@ TEST_F(RecorderWindowTest, EveryFrameBecomesTheCurrentFrameAndTheShownOneOnlyWhe
 
 TEST_F(RecorderWindowTest, FrameWiderThan300FitsTheWindowWhenAsked)
 {
-    TForm1& form = MakeForm();
+    MainWindow& form = MakeForm();
     form.show();
     // The window is never narrower than its menu and status bar: the
     // narrowest it gets.
@@ -302,10 +302,10 @@ TEST_F(RecorderWindowTest, FrameWiderThan300FitsTheWindowWhenAsked)
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.width << " show " << c.show << " fit " << c.fit);
         const QSize before = form.frameGeometry().size();
-        form.ScrollBox1->verticalScrollBar()->setValue(10);
+        form.pictureArea->verticalScrollBar()->setValue(10);
         const QImage frame = Filled(c.width, c.height, QColor::fromHsv(colour += 40, 200, 200));
         form.ShowFrame(frame, c.show, c.fit);
-        EXPECT_EQ(form.CurrentFrame, frame);
+        EXPECT_EQ(form.currentFrame, frame);
         if (c.show)
             shown = frame;
         EXPECT_EQ(form.Picture(), shown);
@@ -314,7 +314,7 @@ TEST_F(RecorderWindowTest, FrameWiderThan300FitsTheWindowWhenAsked)
                                    : QSize(std::max(c.outerSize.width(), narrowest), c.outerSize.height());
         EXPECT_EQ(form.frameGeometry().size(), expected);
         if (!c.outerSize.isEmpty()) {
-            EXPECT_EQ(form.Image1->pos(), QPoint(0, 0));
+            EXPECT_EQ(form.pictureLabel->pos(), QPoint(0, 0));
         }
     }
     EXPECT_NE(form.frameGeometry().size(), start);
@@ -323,7 +323,7 @@ TEST_F(RecorderWindowTest, FrameWiderThan300FitsTheWindowWhenAsked)
 
 TEST_F(RecorderWindowTest, RecordingTimeKeepsItsLabelWhereThereIsRoom)
 {
-    TForm1& form = MakeForm();
+    MainWindow& form = MakeForm();
     form.show();
     const QString label = QStringLiteral("Время съёмки:");
     const QString full = QStringLiteral("Время съёмки: 00:01:05");
@@ -331,9 +331,9 @@ TEST_F(RecorderWindowTest, RecordingTimeKeepsItsLabelWhereThereIsRoom)
         form.resize(width, 400);
         QApplication::processEvents();
         form.ShowRecordingTime(label, QStringLiteral(" 00:01:05"));
-        EXPECT_EQ(form.PanelText(TForm1::kTimePanel), shown) << width;
+        EXPECT_EQ(form.PanelText(MainWindow::kTimePanel), shown) << width;
         QString tip;
-        for (const QLabel* panel : form.StatusBar1->findChildren<QLabel*>())
+        for (const QLabel* panel : form.statusPanels->findChildren<QLabel*>())
             if (panel->text() == shown)
                 tip = panel->toolTip();
         EXPECT_EQ(tip, full);
@@ -359,22 +359,22 @@ TEST_F(RecorderWindowTest, PipeWireCameraFollowsTheWebCameraAndSaysWhenThereIsNo
         {"camera on, no daemon", true,
          QStringLiteral("Камера PipeWire недоступна: PipeWire is not running (no daemon in %1)").arg(runtime.path())},
     };
-    TForm1& form = ConnectedForm();
+    MainWindow& form = ConnectedForm();
     EXPECT_FALSE(Settings().GetVirtualCamera());
     Settings().SetRecordToFile(false);
     for (const Row& row : rows) {
         if (row.virtualCamera)
             Settings().SetVirtualCamera(true);
-        form.StatusBar1->clearMessage();
-        form.CurrentFrame = QImage();
-        form.Web1Click();
-        ASSERT_NE(form.CamThread, nullptr) << row.what;
-        EXPECT_EQ(form.VirtualCam != nullptr, row.virtualCamera) << row.what;
-        EXPECT_EQ(form.StatusBar1->currentMessage(), row.message) << row.what;
-        ASSERT_TRUE(WaitFor([&] { return !form.CurrentFrame.isNull(); })) << row.what;
-        form.Web2Click();
+        form.statusPanels->clearMessage();
+        form.currentFrame = QImage();
+        form.StartWebCamera();
+        ASSERT_NE(form.recorderThread, nullptr) << row.what;
+        EXPECT_EQ(form.virtualCamera != nullptr, row.virtualCamera) << row.what;
+        EXPECT_EQ(form.statusPanels->currentMessage(), row.message) << row.what;
+        ASSERT_TRUE(WaitFor([&] { return !form.currentFrame.isNull(); })) << row.what;
+        form.StopWebCamera();
         ASSERT_TRUE(WaitForRecorderEnd()) << row.what;
-        EXPECT_EQ(form.VirtualCam, nullptr) << row.what << ": the node outlives the web camera";
+        EXPECT_EQ(form.virtualCamera, nullptr) << row.what << ": the node outlives the web camera";
         EXPECT_FALSE(QFile::exists(file_)) << row.what;
         EXPECT_TRUE(SharedDialogs().Messages().empty()) << row.what;
     }

@@ -8,9 +8,9 @@ class QImage;
 
 namespace orv::video {
 
-class CamView {
+class RecorderView {
 public:
-    virtual ~CamView() = default;
+    virtual ~RecorderView() = default;
     // Status-bar panel 3: what the recorder is doing.
     virtual void ShowWorkStatus(const QString& text) = 0;
     // Status-bar panel 4: the recording time (" hh:nn:ss") after its label.

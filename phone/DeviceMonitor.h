@@ -3,21 +3,21 @@
 // mode, opens it, reports it, waits for it to go away, and searches again.
 
 #include "PhoneLink.h"
-#include "platform/TThread.h"
+#include "platform/WorkerThread.h"
 
 #include <functional>
 
 namespace orv::phone {
 
-class TDevMon : public TThread {
+class DeviceMonitor : public WorkerThread {
 public:
     // 1 connected, 0 not connected. Called on the monitor thread.
     using StateCallback = std::function<void(int state)>;
 
     // Calls the callback with 0 on the constructing thread, then starts the
     // monitor thread. The object frees itself when the thread ends.
-    explicit TDevMon(StateCallback callback, PhoneLink& link = PhoneLink::Instance());
-    ~TDevMon() override;
+    explicit DeviceMonitor(StateCallback callback, PhoneLink& link = PhoneLink::Instance());
+    ~DeviceMonitor() override;
 
     // Asks the monitor to stop: when a phone is connected, queues the detach
     // request on the phone worker, followed by the wake-up of the wait for

@@ -15,15 +15,15 @@ class QWidget;
 
 namespace orv {
 
-class TTray : public QObject {
+class TrayIcon : public QObject {
     Q_OBJECT
 public:
     // The longest tip shown, in characters.
     static constexpr int kMaxTipLength = 127;
 
     // window: the one the tray hides and restores.
-    explicit TTray(QWidget* window);
-    ~TTray() override;
+    explicit TrayIcon(QWidget* window);
+    ~TrayIcon() override;
 
     // Keeps the first 127 characters; a shown icon gets the new tip at once.
     void SetTip(const QString& text);

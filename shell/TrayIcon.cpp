@@ -1,4 +1,4 @@
-#include "Tray.h"
+#include "TrayIcon.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -31,7 +31,7 @@ QIcon ProgramIcon(const QWidget* window)
 
 }  // namespace
 
-TTray::TTray(QWidget* window) : QObject(window), window_(window), icon_(new QSystemTrayIcon(this))
+TrayIcon::TrayIcon(QWidget* window) : QObject(window), window_(window), icon_(new QSystemTrayIcon(this))
 {
     icon_->setIcon(ProgramIcon(window));
     connect(icon_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
@@ -44,12 +44,12 @@ TTray::TTray(QWidget* window) : QObject(window), window_(window), icon_(new QSys
     // user or another program may still cancel the logout, and a window
     // hidden in the tray without its icon could not be reached again. When
     // the session really ends, the program is told to quit.
-    connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, this, &TTray::ProgramEnding);
+    connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, this, &TrayIcon::ProgramEnding);
 }
 
-TTray::~TTray() { icon_->hide(); }
+TrayIcon::~TrayIcon() { icon_->hide(); }
 
-void TTray::SetTip(const QString& text)
+void TrayIcon::SetTip(const QString& text)
 {
     QString tip = text.left(kMaxTipLength);
     if (tip.size() == kMaxTipLength && tip.back().isHighSurrogate())
@@ -58,7 +58,7 @@ void TTray::SetTip(const QString& text)
     icon_->setToolTip(tip_);
 }
 
-void TTray::SetRecording(bool recording)
+void TrayIcon::SetRecording(bool recording)
 {
     if (recording == recording_)
         return;
@@ -89,24 +89,24 @@ void TTray::SetRecording(bool recording)
     icon_->setIcon(marked);
 }
 
-void TTray::SetContextMenu(QMenu* menu) { icon_->setContextMenu(menu); }
+void TrayIcon::SetContextMenu(QMenu* menu) { icon_->setContextMenu(menu); }
 
-QMenu* TTray::ContextMenu() const { return icon_->contextMenu(); }
+QMenu* TrayIcon::ContextMenu() const { return icon_->contextMenu(); }
 
-void TTray::SetVisible(bool visible)
+void TrayIcon::SetVisible(bool visible)
 {
     visible_ = visible;
     icon_->setVisible(visible);
 }
 
-void TTray::MinimizeToTray()
+void TrayIcon::MinimizeToTray()
 {
     if (window_)
         window_->hide();
     SetVisible(true);
 }
 
-void TTray::RestoreFromTray()
+void TrayIcon::RestoreFromTray()
 {
     if (window_) {
         window_->showNormal();
@@ -116,15 +116,15 @@ void TTray::RestoreFromTray()
     SetVisible(false);
 }
 
-bool TTray::Available()
+bool TrayIcon::Available()
 {
     if (const auto& check = AvailabilityCheck())
         return check();
     return QSystemTrayIcon::isSystemTrayAvailable();
 }
 
-void TTray::SetAvailabilityCheck(std::function<bool()> check) { AvailabilityCheck() = std::move(check); }
+void TrayIcon::SetAvailabilityCheck(std::function<bool()> check) { AvailabilityCheck() = std::move(check); }
 
-void TTray::ProgramEnding() { icon_->hide(); }
+void TrayIcon::ProgramEnding() { icon_->hide(); }
 
 }  // namespace orv

@@ -7,18 +7,18 @@ class QLabel;
 
 namespace orv {
 
-class TSplash : public QWidget {
+class SplashScreen : public QWidget {
     Q_OBJECT
 public:
-    explicit TSplash(QWidget* parent = nullptr);
+    explicit SplashScreen(QWidget* parent = nullptr);
     // Shows the splash and paints it at once: no event loop runs yet while
     // the program starts.
     void ShowAndPaint();
     // A synchronous repaint.
     void Repaint();
 
-    QLabel* Image1 = nullptr;
-    QLabel* Label1 = nullptr;
+    QLabel* pictureLabel = nullptr;
+    QLabel* versionLabel = nullptr;
 
     // The 380 × 201 picture, drawn by the program.
     static QPixmap DrawPicture();

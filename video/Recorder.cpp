@@ -1,14 +1,14 @@
-#include "Camavi.h"
+#include "Recorder.h"
 
 #include "AviFile.h"
-#include "CamView.h"
+#include "RecorderView.h"
 #include "platform/Clock.h"
-#include "Codecs.h"
+#include "CodecCatalogue.h"
 #include "Retention.h"
 #include "capture/Jpeg.h"
 #include "texts/LangTexts.h"
 #include "phone/PhoneLink.h"
-#include "capture/Photo.h"
+#include "capture/PhotoThread.h"
 #include "config/Settings.h"
 #include "platform/ControlPipe.h"
 #include "platform/UiThread.h"
@@ -116,22 +116,22 @@ SplitPlan SplitPlan::FromSettings(const Settings& settings)
     return {static_cast<uint32_t>(settings.GetAviSplitMinutes()), static_cast<uint32_t>(settings.GetAviKeepMegabytes())};
 }
 
-TCamAvi::TCamAvi(CamView& view, const Settings& settings, phone::PhoneLink& link, const TCodecs& codecs,
+Recorder::Recorder(RecorderView& view, const Settings& settings, phone::PhoneLink& link, const CodecCatalogue& codecs,
                  std::function<void()> finished, const QString& fileName, Recording recording, bool automatic,
                  std::optional<SplitPlan> plan)
-    : view_(view), settings_(settings), Monitor(link), automatic_(automatic)
+    : view_(view), settings_(settings), link_(link), automatic_(automatic)
 {
     const SplitPlan split = plan ? *plan : SplitPlan::FromSettings(settings);
     splitMs_ = split.splitMinutes * kMsPerMinute;
     keepBytes_ = split.keepMegabytes * kBytesPerMegabyte;
     if (finished)
-        OnTerminate = [finished = std::move(finished)](TThread*) { finished(); };
-    Download.reserve(kPictureBufferSize);
+        OnTerminate = [finished = std::move(finished)](WorkerThread*) { finished(); };
+    download_.reserve(kPictureBufferSize);
     recordToFile_ = recording == Recording::FromSettings && (!fileName.isEmpty() || settings.GetRecordToFile());
     if (recordToFile_)
-        AviName = fileName.isEmpty() ? settings.GetAviTempName() : fileName;
+        aviName_ = fileName.isEmpty() ? settings.GetAviTempName() : fileName;
     SetFreeOnTerminate(true);
-    TempName = settings.GetTempJpgName();
+    phoneFile_ = settings.GetTempJpgName();
 
     // Without a file the encoders are not even listed (their module stays
     // unloaded).
@@ -147,8 +147,8 @@ TCamAvi::TCamAvi(CamView& view, const Settings& settings, phone::PhoneLink& link
     } else {
         hasCompressor_ = true;
         entry_ = entry;
-        Compressor = std::make_unique<TCompressor>(entry);
-        requestedName_ = AviName;
+        encoder_ = std::make_unique<FrameEncoder>(entry);
+        requestedName_ = aviName_;
         if (fileName.isEmpty() && settings.GetAutoAviFileName()) {
             dated_ = true;
             requestedName_ = settings.GetAviFolder();
@@ -158,51 +158,51 @@ TCamAvi::TCamAvi(CamView& view, const Settings& settings, phone::PhoneLink& link
         numbered_ = !dated_ && splitMs_ > 0;
         // The videos folder of the default file, and the folder chosen for
         // dated names, may not exist yet in a fresh home folder.
-        makeFolder_ = dated_ || (fileName.isEmpty() && QFileInfo(AviName).absolutePath() ==
+        makeFolder_ = dated_ || (fileName.isEmpty() && QFileInfo(aviName_).absolutePath() ==
                                                            QFileInfo(DefaultAviTempName()).absolutePath());
         QString reason;
         if (!OpenFile(&reason))
             ShowError(FileError(reason));
     }
 
-    StartTime = TheClock().TickCount();
+    startTick_ = TheClock().TickCount();
     Start();
 }
 
-TCamAvi::~TCamAvi()
+Recorder::~Recorder()
 {
     // The encoder hands its last data to the file before the file is
     // completed (index, lengths) and closed; a file that never got its
     // first frame goes.
-    Compressor.reset();
-    Avi.reset();
+    encoder_.reset();
+    avi_.reset();
 }
 
-bool TCamAvi::OpenFile(QString* reason)
+bool Recorder::OpenFile(QString* reason)
 {
     if (dated_)
-        AviName = UniqueAviName(DatedAviName(requestedName_, TheClock().Now()));
+        aviName_ = UniqueAviName(DatedAviName(requestedName_, TheClock().Now()));
     else if (numbered_)
-        AviName = NextNumberedAviName(requestedName_);
+        aviName_ = NextNumberedAviName(requestedName_);
     else
-        AviName = requestedName_;
+        aviName_ = requestedName_;
     if (makeFolder_) {
-        const QString folder = QFileInfo(AviName).absolutePath();
+        const QString folder = QFileInfo(aviName_).absolutePath();
         if (!QFileInfo(folder).isDir() && QDir().mkpath(folder))
             qCInfo(lcRecorder).noquote() << "made the folder" << folder;
     }
-    Avi = AviFile::OpenBeside(AviName, reason);
-    if (!Avi)
-        qCWarning(lcRecorder).noquote() << "cannot create" << AviName + QLatin1Char(':') << *reason;
-    return Avi != nullptr;
+    avi_ = AviFile::OpenBeside(aviName_, reason);
+    if (!avi_)
+        qCWarning(lcRecorder).noquote() << "cannot create" << aviName_ + QLatin1Char(':') << *reason;
+    return avi_ != nullptr;
 }
 
-QString TCamAvi::FileError(const QString& reason) const
+QString Recorder::FileError(const QString& reason) const
 {
-    return LangText(txt::kStr17VideoFileFailed) + QLatin1Char('\n') + AviName + QStringLiteral(": ") + reason;
+    return LangText(txt::kStr17VideoFileFailed) + QLatin1Char('\n') + aviName_ + QStringLiteral(": ") + reason;
 }
 
-void TCamAvi::Report(const QString& text)
+void Recorder::Report(const QString& text)
 {
     if (!Restarting()) {
         ShowError(text);
@@ -212,13 +212,13 @@ void TCamAvi::Report(const QString& text)
     qCWarning(lcRecorder).noquote() << text.simplified() << "- the web camera starts again after a pause";
 }
 
-bool TCamAvi::WaitBeforeRestart(uint32_t milliseconds)
+bool Recorder::WaitBeforeRestart(uint32_t milliseconds)
 {
     SetStatus(lastFault_.simplified());  // one line in the panel
     // A phone that comes back ends a long pause soon after.
     bool phoneAway = false;
     while (milliseconds > 0 && !Terminated()) {
-        if (!Monitor.IsConnected()) {
+        if (!link_.IsConnected()) {
             phoneAway = true;
         } else if (phoneAway) {
             phoneAway = false;
@@ -231,13 +231,13 @@ bool TCamAvi::WaitBeforeRestart(uint32_t milliseconds)
     return !Terminated();
 }
 
-TCamAvi::Counted::Counted()
+Recorder::Counted::Counted()
 {
     std::lock_guard lock(Recorders().mutex);
     ++Recorders().alive;
 }
 
-TCamAvi::Counted::~Counted()
+Recorder::Counted::~Counted()
 {
     Census& census = Recorders();
     {
@@ -247,22 +247,22 @@ TCamAvi::Counted::~Counted()
     census.changed.notify_all();
 }
 
-bool TCamAvi::WaitUntilNoneAlive(std::chrono::milliseconds limit)
+bool Recorder::WaitUntilNoneAlive(std::chrono::milliseconds limit)
 {
     Census& census = Recorders();
     std::unique_lock lock(census.mutex);
     return census.changed.wait_for(lock, limit, [&] { return census.alive == 0; });
 }
 
-void TCamAvi::Run()
+void Recorder::Run()
 {
     if (recordToFile_ && !hasCompressor_)
         return;
     uint32_t pause = kFirstRestartPauseMs;
     while (RecordOnce() && Restarting() && !Terminated()) {
         // The file is completed before the pause: it is whole meanwhile.
-        Compressor.reset();
-        Avi.reset();
+        encoder_.reset();
+        avi_.reset();
         if (segmentFrames_ > 0)
             pause = kFirstRestartPauseMs;  // the camera had come back
         if (!WaitBeforeRestart(pause)) {
@@ -273,37 +273,37 @@ void TCamAvi::Run()
         qCInfo(lcRecorder) << "the web camera starts again";
         if (!recordToFile_)
             continue;
-        Compressor = std::make_unique<TCompressor>(entry_);
+        encoder_ = std::make_unique<FrameEncoder>(entry_);
         if (QString reason; !OpenFile(&reason))
             Report(FileError(reason));
     }
 }
 
-bool TCamAvi::RecordOnce()
+bool Recorder::RecordOnce()
 {
     segmentFrames_ = 0;
-    if (!Monitor.IsConnected()) {
+    if (!link_.IsConnected()) {
         Report(LangText(txt::kStr8NoPhone));
         return true;
     }
-    if (recordToFile_ && !Avi)
+    if (recordToFile_ && !avi_)
         return true;
     // The recording is one capture of the phone's camera, from switching it
     // on to switching it off: no other capture mixes its commands in.
-    std::lock_guard turn(Monitor.CaptureTurn());
+    std::lock_guard turn(link_.CaptureTurn());
     // A reply that keeps the recorder waiting is shown in the work panel.
     Control().SetLateNotice(phone::kLateReplyMs, [this](bool late) { ShowLate(late); });
 
     SetStatus(LangText(txt::kStr11CameraInit));
-    if (Monitor.CameraOn(static_cast<uint8_t>(settings_.GetJpgType())) != phone::kOk) {
+    if (link_.CameraOn(static_cast<uint8_t>(settings_.GetJpgType())) != phone::kOk) {
         SetStatus(LangText(txt::kStr3CameraStopped));
         // Cut short by the stop, it is no failure of the camera.
         if (!Terminated())
             Report(LangText(txt::kStr9CameraInitFailed));
         return true;
     }
-    Monitor.SetLighting(static_cast<uint8_t>(settings_.GetAmbientLight() + 1));
-    Monitor.SetExposure(static_cast<uint8_t>(settings_.GetExpose() + 1));
+    link_.SetLighting(static_cast<uint8_t>(settings_.GetAmbientLight() + 1));
+    link_.SetExposure(static_cast<uint8_t>(settings_.GetExpose() + 1));
     WaitUnlessStopped(Milliseconds(settings_.GetCameraInitTime()));
 
     bool streaming = false;
@@ -347,7 +347,7 @@ bool TCamAvi::RecordOnce()
                 const bool automatic = settings_.GetAutoFps();
                 rate = StreamRate(automatic, captureMs, automatic ? 0.0 : settings_.GetFps());
             }
-            if (!Compressor->StartStream(*Avi, Frame, rate)) {
+            if (!encoder_->StartStream(*avi_, frame_, rate)) {
                 fault = ReportCompressorError();
                 break;
             }
@@ -355,22 +355,22 @@ bool TCamAvi::RecordOnce()
             fileMs_ = 0;
             fileTick_ = captured;
         }
-        if (!Compressor->CompressFrame(Frame)) {
+        if (!encoder_->CompressFrame(frame_)) {
             fault = ReportCompressorError();
             break;
         }
         // The first frame is in the file: now it replaces an earlier one
         // (or, started automatically, takes the next free name).
-        if (!Avi->Published()) {
+        if (!avi_->Published()) {
             QString reason;
-            if (!Avi->Publish(!automatic_ && !dated_ && !numbered_, &reason)) {
-                qCWarning(lcRecorder).noquote() << "cannot name" << Avi->Path() << AviName + QLatin1Char(':') << reason;
+            if (!avi_->Publish(!automatic_ && !dated_ && !numbered_, &reason)) {
+                qCWarning(lcRecorder).noquote() << "cannot name" << avi_->Path() << aviName_ + QLatin1Char(':') << reason;
                 Report(FileError(reason));
                 fault = true;
                 break;
             }
-            AviName = Avi->Path();
-            qCInfo(lcRecorder).noquote() << "recording into" << AviName;
+            aviName_ = avi_->Path();
+            qCInfo(lcRecorder).noquote() << "recording into" << aviName_;
             KeepWithinLimit();
         }
         ++segmentFrames_;
@@ -378,19 +378,19 @@ bool TCamAvi::RecordOnce()
         SetStatus(LangText(txt::kStr15CameraDeinit));
     }
 
-    Tidy([this] { Monitor.CameraOff(); });
+    Tidy([this] { link_.CameraOff(); });
     SetStatus(LangText(txt::kStr3CameraStopped));
     return fault;
 }
 
-bool TCamAvi::SplitFile()
+bool Recorder::SplitFile()
 {
     // The encoder hands over what it holds, then the file gets its index
     // and lengths, as at a stop.
-    Compressor.reset();
-    Avi.reset();
-    qCInfo(lcRecorder).noquote() << "completed" << AviName << "after" << fileMs_ / 1000 << "s";
-    Compressor = std::make_unique<TCompressor>(entry_);
+    encoder_.reset();
+    avi_.reset();
+    qCInfo(lcRecorder).noquote() << "completed" << aviName_ << "after" << fileMs_ / 1000 << "s";
+    encoder_ = std::make_unique<FrameEncoder>(entry_);
     if (QString reason; !OpenFile(&reason)) {
         Report(FileError(reason));
         return false;
@@ -398,46 +398,46 @@ bool TCamAvi::SplitFile()
     return true;
 }
 
-void TCamAvi::KeepWithinLimit()
+void Recorder::KeepWithinLimit()
 {
     if (keepBytes_ == 0)
         return;
     // Numbered names are the recorder's only beside a fixed name.
     const QString stem = dated_ ? QString() : RecordingStem(requestedName_);
-    KeepRecordingsWithin(QFileInfo(AviName).absolutePath(), stem, keepBytes_, AviName);
+    KeepRecordingsWithin(QFileInfo(aviName_).absolutePath(), stem, keepBytes_, aviName_);
 }
 
-bool TCamAvi::CaptureFrame()
+bool Recorder::CaptureFrame()
 {
-    if (!Monitor.IsConnected())
+    if (!link_.IsConnected())
         return false;
-    const std::string path = TempName.toStdString();
+    const std::string path = phoneFile_.toStdString();
     SetStatus(LangText(txt::kStr12Shooting));
     // The time at which the capture began.
     const QString stamp = QString::fromStdString(FormatStampTime(TheClock().Now()));
-    if (Monitor.TakePicture(path) != phone::kOk)
+    if (link_.TakePicture(path) != phone::kOk)
         return false;
     WaitUnlessStopped(Milliseconds(settings_.GetTimeout()));
 
     // A file left open by an earlier step would block the open.
-    Monitor.ClosePhoneFile();
+    link_.ClosePhoneFile();
     // One more attempt at once: the phone may still be writing the file.
-    const bool opened = Monitor.OpenPhoneFile(path, kOpenModeRead) == phone::kOk
-                        || Monitor.OpenPhoneFile(path, kOpenModeRead) == phone::kOk;
+    const bool opened = link_.OpenPhoneFile(path, kOpenModeRead) == phone::kOk
+                        || link_.OpenPhoneFile(path, kOpenModeRead) == phone::kOk;
     bool result = false;
-    Download.clear();
+    download_.clear();
     int32_t total = 0;
-    if (opened && Monitor.ReadPhoneFile(Download, total) == phone::kOk) {
-        const size_t length = std::min(Download.size(), static_cast<size_t>(std::max<int32_t>(total, 0)));
+    if (opened && link_.ReadPhoneFile(download_, total) == phone::kOk) {
+        const size_t length = std::min(download_.size(), static_cast<size_t>(std::max<int32_t>(total, 0)));
         QString error;
         bool cutShort = false;
-        if (DecodeJpeg(Download.data(), length, &Frame, &error, &cutShort)) {
+        if (DecodeJpeg(download_.data(), length, &frame_, &error, &cutShort)) {
             // Recorded all the same, grey where its data are missing: the
             // phone was still writing it, and the waiting time is too short.
             if (cutShort)
                 qCWarning(lcRecorder) << "the picture of" << length << "bytes from the phone is cut short";
             if (settings_.GetPrintDateOnImage())
-                DrawDateStamp(Frame, stamp);
+                DrawDateStamp(frame_, stamp);
             ShowFrame();
             result = true;
         } else {
@@ -450,23 +450,23 @@ bool TCamAvi::CaptureFrame()
     }
     SetStatus(LangText(txt::kStr20Deleting));
     Tidy([this, &path] {
-        Monitor.ClosePhoneFile();
-        Monitor.DeletePhoneFile(path);
+        link_.ClosePhoneFile();
+        link_.DeletePhoneFile(path);
     });
     return result;
 }
 
-void TCamAvi::ShowFrame()
+void Recorder::ShowFrame()
 {
     const bool show = settings_.GetDuplicatePicture();
     const bool fit = show && settings_.GetAutoFormResize();
-    Synchronize([&] { view_.ShowFrame(Frame, show, fit); });
+    Synchronize([&] { view_.ShowFrame(frame_, show, fit); });
 }
 
-void TCamAvi::SetStatus(const QString& text)
+void Recorder::SetStatus(const QString& text)
 {
     lastStatus_ = text;
-    const uint32_t elapsedMs = TheClock().TickCount() - StartTime;
+    const uint32_t elapsedMs = TheClock().TickCount() - startTick_;
     const QString label = LangText(txt::kStr21RecordingTime);
     const QString time = RecordingTimeText(elapsedMs / 1000);
     Synchronize([&] {
@@ -475,33 +475,33 @@ void TCamAvi::SetStatus(const QString& text)
     });
 }
 
-void TCamAvi::ShowError(const QString& text)
+void Recorder::ShowError(const QString& text)
 {
     Synchronize([&] { view_.ShowMessageText(text); });
 }
 
-bool TCamAvi::ReportCompressorError()
+bool Recorder::ReportCompressorError()
 {
     // A full disk or a failing write: the frames written so far stay
     // readable. Anything else is the encoder's refusal of the frames, which
     // no new start cures.
-    if (!Compressor->FileFailed()) {
-        qCWarning(lcRecorder).noquote() << "the encoder refuses the frames:" << Compressor->LastError();
+    if (!encoder_->FileFailed()) {
+        qCWarning(lcRecorder).noquote() << "the encoder refuses the frames:" << encoder_->LastError();
         ShowError(LangText(txt::kStr19FormatRejected));
         return false;
     }
-    qCWarning(lcRecorder).noquote() << "writing" << AviName << "failed:" << Compressor->LastError();
-    QString reason = Compressor->LastError();
+    qCWarning(lcRecorder).noquote() << "writing" << aviName_ << "failed:" << encoder_->LastError();
+    QString reason = encoder_->LastError();
     if (const qsizetype colon = reason.lastIndexOf(QStringLiteral(": ")); colon >= 0)
         reason = reason.mid(colon + 2);  // the system's own words
-    if (Avi->OutOfRoom())
-        Report(LangText(txt::kDiskFull).arg(AviName, reason));
+    if (avi_->OutOfRoom())
+        Report(LangText(txt::kDiskFull).arg(aviName_, reason));
     else
         Report(FileError(reason));
     return true;
 }
 
-void TCamAvi::Tidy(const std::function<void()>& commands)
+void Recorder::Tidy(const std::function<void()>& commands)
 {
     if (!Terminated()) {
         commands();
@@ -518,16 +518,16 @@ void TCamAvi::Tidy(const std::function<void()>& commands)
     commands();
 }
 
-void TCamAvi::ShowLate(bool late)
+void Recorder::ShowLate(bool late)
 {
     // On the recorder's thread, inside the wait: the panel changes without
     // the recorder waiting for the window.
     const QString text = late ? LangText(txt::kPhoneLate) : lastStatus_;
-    CamView* const view = &view_;
+    RecorderView* const view = &view_;
     PostToUiThread([view, text] { view->ShowWorkStatus(text); });
 }
 
-void TCamAvi::WaitUnlessStopped(uint32_t milliseconds)
+void Recorder::WaitUnlessStopped(uint32_t milliseconds)
 {
     while (milliseconds > 0 && !Terminated()) {
         const uint32_t slice = std::min(milliseconds, kWaitSliceMs);

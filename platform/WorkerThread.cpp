@@ -1,4 +1,4 @@
-#include "TThread.h"
+#include "WorkerThread.h"
 
 #include "UiThread.h"
 
@@ -27,30 +27,30 @@ void ReapEndedWorkers()
 
 }  // namespace
 
-void TThread::Start()
+void WorkerThread::Start()
 {
     std::lock_guard lock(gWorkersMutex);
     ReapEndedWorkers();
     gWorkers.reserve(gWorkers.size() + 1);  // no allocation failure once the thread runs
     pthread_t thread;
-    if (const int error = pthread_create(&thread, nullptr, &TThread::Body, this); error != 0)
+    if (const int error = pthread_create(&thread, nullptr, &WorkerThread::Body, this); error != 0)
         throw std::system_error(error, std::generic_category(), "starting a worker thread");
     gWorkers.push_back(thread);
 }
 
-size_t TThread::LiveCount()
+size_t WorkerThread::LiveCount()
 {
     std::lock_guard lock(gWorkersMutex);
     ReapEndedWorkers();
     return gWorkers.size();
 }
 
-void TThread::Synchronize(const std::function<void()>& fn) { RunOnUiThread(fn); }
+void WorkerThread::Synchronize(const std::function<void()>& fn) { RunOnUiThread(fn); }
 
 // This is run on the worker thread.
-void* TThread::Body(void* argument)
+void* WorkerThread::Body(void* argument)
 {
-    auto* self = static_cast<TThread*>(argument);
+    auto* self = static_cast<WorkerThread*>(argument);
     try {
         const TransferControlScope scope(&self->control_);
         self->Run();

@@ -4,7 +4,7 @@
 // it to an AVI file through the encoder chosen in the options, until it is
 // stopped or a capture fails.
 
-#include "platform/TThread.h"
+#include "platform/WorkerThread.h"
 
 #include <QImage>
 #include <QString>
@@ -27,9 +27,9 @@ class PhoneLink;
 namespace orv::video {
 
 class AviFile;
-class CamView;
-class TCodecs;
-class TCompressor;
+class RecorderView;
+class CodecCatalogue;
+class FrameEncoder;
 struct CodecEntry;
 
 // How a long recording is cut into files and how much of them its folder
@@ -41,7 +41,7 @@ struct SplitPlan {
     static SplitPlan FromSettings(const Settings& settings);
 };
 
-class TCamAvi final : public TThread {
+class Recorder final : public WorkerThread {
 public:
     // Whether frames go into an AVI file: as "RecordToFile" says (always
     // when a file is named), or never (frames are captured, shown and
@@ -52,7 +52,7 @@ public:
     // Main thread. Reads the file and encoder settings, makes the compressor,
     // creates the AVI file (a message when it cannot be made) and starts the
     // thread (std::system_error when no thread can be made); finished runs on the user-interface thread after the thread's
-    // work (the window's CamFinished). The recorder frees itself after that,
+    // work (the window's RecorderFinished). The recorder frees itself after that,
     // completing the file. view, settings, link and codecs must outlive it.
     // fileName: the AVI file to record into; empty, the settings name it
     // ("AviTempName", or a dated name in "AviFolder"; their folder is made
@@ -68,11 +68,11 @@ public:
     // plan: where the recording is cut into files and how much its folder
     // keeps; without one, the settings say. With a split, a fixed name is
     // numbered (name-0001.avi, name-0002.avi, ...) and never replaced.
-    TCamAvi(CamView& view, const Settings& settings, phone::PhoneLink& link, const TCodecs& codecs,
+    Recorder(RecorderView& view, const Settings& settings, phone::PhoneLink& link, const CodecCatalogue& codecs,
             std::function<void()> finished, const QString& fileName = QString(),
             Recording recording = Recording::FromSettings, bool automatic = false,
             std::optional<SplitPlan> plan = std::nullopt);
-    ~TCamAvi() override;
+    ~Recorder() override;
 
     // Asks the recorder to end after the frame in progress. Main thread.
     void Stop() { Terminate(); }
@@ -81,7 +81,7 @@ public:
     // recording its name (which an automatic start numbers when it is
     // taken); then the name of the latest file recorded into. Empty when
     // the recorder writes no file.
-    QString FileName() const { return AviName; }
+    QString FileName() const { return aviName_; }
     bool RecordsToFile() const { return recordToFile_; }
 
     // The pause before an automatic start follows a capture fault: the
@@ -147,20 +147,20 @@ private:
         Counted& operator=(const Counted&) = delete;
     };
     Counted counted_;
-    CamView& view_;
+    RecorderView& view_;
     const Settings& settings_;
     // The tick count at the end of construction: the recording time counts
     // from there.
-    uint32_t StartTime = 0;
-    phone::PhoneLink& Monitor;
-    QImage Frame;
-    std::vector<uint8_t> Download;
-    QString AviName;
-    QString TempName;
+    uint32_t startTick_ = 0;
+    phone::PhoneLink& link_;
+    QImage frame_;
+    std::vector<uint8_t> download_;
+    QString aviName_;
+    QString phoneFile_;
     QString lastStatus_;  // the work panel's text, set on the recorder's thread
     std::unique_ptr<TransferControl> tidying_;  // made at the first tidy-up after a stop
-    std::unique_ptr<TCompressor> Compressor;
-    std::unique_ptr<AviFile> Avi;
+    std::unique_ptr<FrameEncoder> encoder_;
+    std::unique_ptr<AviFile> avi_;
     bool hasCompressor_ = false;
     bool recordToFile_ = true;
     const bool automatic_;

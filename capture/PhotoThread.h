@@ -2,7 +2,7 @@
 // The photo thread: takes one picture with the phone's camera and brings it,
 // stamped with the capture time, into the main window.
 
-#include "platform/TThread.h"
+#include "platform/WorkerThread.h"
 
 #include <QImage>
 #include <QPoint>
@@ -22,14 +22,14 @@ namespace phone {
 class PhoneLink;
 }
 
-class MakePhoto final : public TThread {
+class PhotoThread final : public WorkerThread {
 public:
     // Starts at once and frees itself when done; finished runs on the
     // user-interface thread after the thread's work (the window's
     // PhotoFinished). view and settings must outlive the thread (the main
     // window does). The object may be gone by the time the constructor's
     // caller looks at it: keep no pointer to it.
-    MakePhoto(CaptureView& view, const Settings& settings, phone::PhoneLink& link, std::function<void()> finished);
+    PhotoThread(CaptureView& view, const Settings& settings, phone::PhoneLink& link, std::function<void()> finished);
 
 protected:
     void Run() override;
@@ -51,9 +51,9 @@ private:
 
     CaptureView& view_;
     const Settings& settings_;
-    phone::PhoneLink& Monitor;
-    QString TempName;
-    QString StatusText;
+    phone::PhoneLink& link_;
+    QString phoneFile_;
+    QString statusText_;
 };
 
 // Draws text white, bold, 14-point "Microsoft Sans Serif" (or the face the

@@ -2,11 +2,11 @@
 // The catalogue of video encoders that can record into an AVI file, and the
 // compressor that drives one of them for one recording.
 //
-// TCodecs lists FFmpeg's libavcodec encoders that the AVI muxer takes and
+// CodecCatalogue lists FFmpeg's libavcodec encoders that the AVI muxer takes and
 // that can be fed RGB frames (through libswscale), most useful first, in an
 // order that stays the same from run to run. Each entry holds the
 // configuration that every recording of this run uses; Configure edits it.
-// TCompressor drives one entry for one recording: the first frame creates
+// FrameEncoder drives one entry for one recording: the first frame creates
 // the video stream in the AVI file, every frame is compressed and appended.
 
 #include <QImage>
@@ -65,15 +65,15 @@ struct CodecInfo {
 // outside the video library; the catalogue owns it.
 struct CodecEntry;
 
-class TCodecs {
+class CodecCatalogue {
 public:
     static constexpr int kCapacity = 100;
 
     // Lists the encoders (main thread, when the main window is made).
-    TCodecs();
-    ~TCodecs();
-    TCodecs(const TCodecs&) = delete;
-    TCodecs& operator=(const TCodecs&) = delete;
+    CodecCatalogue();
+    ~CodecCatalogue();
+    CodecCatalogue(const CodecCatalogue&) = delete;
+    CodecCatalogue& operator=(const CodecCatalogue&) = delete;
 
     int Count() const;
     // The entry's description (the encoder's long name).
@@ -132,14 +132,14 @@ private:
 int QualityPercent(const QString& encoder, double value);
 double QualityValue(const QString& encoder, int percent);
 
-class TCompressor {
+class FrameEncoder {
 public:
     // Borrows the catalogue's entry (it may be nullptr: nothing then starts).
-    explicit TCompressor(CodecEntry* handle);
+    explicit FrameEncoder(CodecEntry* handle);
     // Ends the encoding sequence and releases the stream; the entry stays.
-    ~TCompressor();
-    TCompressor(const TCompressor&) = delete;
-    TCompressor& operator=(const TCompressor&) = delete;
+    ~FrameEncoder();
+    FrameEncoder(const FrameEncoder&) = delete;
+    FrameEncoder& operator=(const FrameEncoder&) = delete;
 
     // The first successful call creates the video stream in file with the
     // frame's size and framesPerSecond (scale 10000, rate fps × 10000

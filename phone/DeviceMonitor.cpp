@@ -1,4 +1,4 @@
-#include "Devmov.h"
+#include "DeviceMonitor.h"
 
 #include "platform/Clock.h"
 #include "Discovery.h"
@@ -12,22 +12,22 @@ constexpr uint32_t kModeSwitchPauseMs = 5000;
 constexpr uint32_t kAfterRemovalPauseMs = 5000;
 }  // namespace
 
-TDevMon::TDevMon(StateCallback callback, PhoneLink& link) : callback_(std::move(callback)), link_(link)
+DeviceMonitor::DeviceMonitor(StateCallback callback, PhoneLink& link) : callback_(std::move(callback)), link_(link)
 {
     SetFreeOnTerminate(true);
     Report(0);
     Start();
 }
 
-TDevMon::~TDevMon() { Report(0); }
+DeviceMonitor::~DeviceMonitor() { Report(0); }
 
-void TDevMon::Report(int state)
+void DeviceMonitor::Report(int state)
 {
     if (callback_)
         callback_(state);
 }
 
-void TDevMon::Disconnect()
+void DeviceMonitor::Disconnect()
 {
     // Once the stop flag is set the thread may end and free this object at
     // any moment: nothing of it is touched afterwards.
@@ -50,7 +50,7 @@ void TDevMon::Disconnect()
 }
 
 // This is run on the monitor thread.
-void TDevMon::Run()
+void DeviceMonitor::Run()
 {
     // The monitor's own exchanges (discovery, the state handler's commands,
     // the detach after a stop) are not cut by its stop: it ends at the end of

@@ -3,7 +3,7 @@
 // neither the main window's catalogue nor anything before a recording loads
 // FFmpeg. Without the module the catalogue is empty.
 
-#include "Codecs.h"
+#include "CodecCatalogue.h"
 
 #include "AviFile.h"
 #include "AviFileImpl.h"
@@ -23,7 +23,7 @@ namespace orv::video {
 // ---------------------------------------------------------------------------
 // The catalogue
 
-struct TCodecs::Impl {
+struct CodecCatalogue::Impl {
     std::once_flag listed;
     std::unique_ptr<module::Catalogue> catalogue;
 
@@ -45,34 +45,34 @@ struct TCodecs::Impl {
 };
 
 // Lists nothing yet: the main window makes its catalogue at start-up.
-TCodecs::TCodecs() : impl_(std::make_unique<Impl>()) {}
+CodecCatalogue::CodecCatalogue() : impl_(std::make_unique<Impl>()) {}
 
-TCodecs::~TCodecs() = default;
+CodecCatalogue::~CodecCatalogue() = default;
 
-int TCodecs::Count() const
+int CodecCatalogue::Count() const
 {
     module::Catalogue* list = impl_->List();
     return list ? list->Count() : 0;
 }
 
-QString TCodecs::GetName(int index) const
+QString CodecCatalogue::GetName(int index) const
 {
     const CodecEntry* entry = impl_->At(index);
     return entry ? entry->LongName() : QString();
 }
 
-CodecEntry* TCodecs::Handle(int index) const
+CodecEntry* CodecCatalogue::Handle(int index) const
 {
     return impl_->At(index);
 }
 
-QString TCodecs::EncoderName(int index) const
+QString CodecCatalogue::EncoderName(int index) const
 {
     const CodecEntry* entry = impl_->At(index);
     return entry ? entry->Name() : QString();
 }
 
-int TCodecs::IndexOf(const QString& encoderName) const
+int CodecCatalogue::IndexOf(const QString& encoderName) const
 {
     for (int i = 0; i < Count(); ++i)
         if (EncoderName(i) == encoderName)
@@ -87,15 +87,15 @@ namespace {
 struct PlainName {
     const char* encoder;
     const char* name;
-    TCodecs::Listed::Kind kind;
+    CodecCatalogue::Listed::Kind kind;
 };
 constexpr PlainName kPlainNames[] = {
-    {"mjpeg", "Motion JPEG", TCodecs::Listed::Kind::Plain},
-    {"libx264", "H.264 (x264)", TCodecs::Listed::Kind::Plain},
-    {"mpeg4", "MPEG-4 Part 2", TCodecs::Listed::Kind::Plain},
-    {"ffv1", "FFV1", TCodecs::Listed::Kind::Lossless},
-    {"huffyuv", "Huffyuv", TCodecs::Listed::Kind::Lossless},
-    {"rawvideo", "", TCodecs::Listed::Kind::Uncompressed},
+    {"mjpeg", "Motion JPEG", CodecCatalogue::Listed::Kind::Plain},
+    {"libx264", "H.264 (x264)", CodecCatalogue::Listed::Kind::Plain},
+    {"mpeg4", "MPEG-4 Part 2", CodecCatalogue::Listed::Kind::Plain},
+    {"ffv1", "FFV1", CodecCatalogue::Listed::Kind::Lossless},
+    {"huffyuv", "Huffyuv", CodecCatalogue::Listed::Kind::Lossless},
+    {"rawvideo", "", CodecCatalogue::Listed::Kind::Uncompressed},
 };
 
 // Encoders that write a format listed already under another name.
@@ -119,7 +119,7 @@ bool Among(const auto& names, const QString& name)
 
 }  // namespace
 
-std::vector<TCodecs::Listed> TCodecs::Listing(int keep) const
+std::vector<CodecCatalogue::Listed> CodecCatalogue::Listing(int keep) const
 {
     std::vector<Listed> first, rest;
     for (const PlainName& plain : kPlainNames) {
@@ -142,13 +142,13 @@ std::vector<TCodecs::Listed> TCodecs::Listing(int keep) const
     return first;
 }
 
-std::vector<CodecOption> TCodecs::Options(int index) const
+std::vector<CodecOption> CodecCatalogue::Options(int index) const
 {
     const CodecEntry* entry = impl_->At(index);
     return entry ? entry->Options() : std::vector<CodecOption>();
 }
 
-bool TCodecs::SetOptions(int index, const std::vector<std::pair<QString, QString>>& values, QString* error)
+bool CodecCatalogue::SetOptions(int index, const std::vector<std::pair<QString, QString>>& values, QString* error)
 {
     CodecEntry* entry = impl_->At(index);
     if (!entry) {
@@ -159,7 +159,7 @@ bool TCodecs::SetOptions(int index, const std::vector<std::pair<QString, QString
     return entry->SetOptions(values, error);
 }
 
-CodecInfo TCodecs::Info(int index) const
+CodecInfo CodecCatalogue::Info(int index) const
 {
     const CodecEntry* entry = impl_->At(index);
     return entry ? entry->Info() : CodecInfo();
@@ -168,12 +168,12 @@ CodecInfo TCodecs::Info(int index) const
 // ---------------------------------------------------------------------------
 // The compressor
 
-struct TCompressor::Impl {
+struct FrameEncoder::Impl {
     std::unique_ptr<module::Compressor> compressor;  // none without an entry
     QString lastError;
 };
 
-TCompressor::TCompressor(CodecEntry* handle) : impl_(std::make_unique<Impl>())
+FrameEncoder::FrameEncoder(CodecEntry* handle) : impl_(std::make_unique<Impl>())
 {
     // An entry exists only once its catalogue loaded the module.
     if (handle)
@@ -181,9 +181,9 @@ TCompressor::TCompressor(CodecEntry* handle) : impl_(std::make_unique<Impl>())
             impl_->compressor = ffmpeg->NewCompressor(*handle);
 }
 
-TCompressor::~TCompressor() = default;
+FrameEncoder::~FrameEncoder() = default;
 
-bool TCompressor::StartStream(AviFile& file, const QImage& frame, double framesPerSecond)
+bool FrameEncoder::StartStream(AviFile& file, const QImage& frame, double framesPerSecond)
 {
     if (!impl_->compressor) {
         impl_->lastError = QStringLiteral("No encoder is chosen");
@@ -193,7 +193,7 @@ bool TCompressor::StartStream(AviFile& file, const QImage& frame, double framesP
     return impl_->compressor->StartStream(*file.Internals().writer, frame, framesPerSecond);
 }
 
-bool TCompressor::CompressFrame(const QImage& frame)
+bool FrameEncoder::CompressFrame(const QImage& frame)
 {
     if (!impl_->compressor) {
         impl_->lastError = QStringLiteral("The stream has not started");
@@ -203,12 +203,12 @@ bool TCompressor::CompressFrame(const QImage& frame)
     return impl_->compressor->CompressFrame(frame);
 }
 
-QString TCompressor::LastError() const
+QString FrameEncoder::LastError() const
 {
     return impl_->compressor ? impl_->compressor->LastError() : impl_->lastError;
 }
 
-bool TCompressor::FileFailed() const
+bool FrameEncoder::FileFailed() const
 {
     return impl_->compressor && impl_->compressor->FileFailed();
 }

@@ -1,4 +1,4 @@
-#include "Splashfrm.h"
+#include "SplashScreen.h"
 
 #include "config/Switches.h"
 #include "ProgramIcon.h"
@@ -14,35 +14,35 @@
 
 namespace orv {
 
-TSplash::TSplash(QWidget* parent)
+SplashScreen::SplashScreen(QWidget* parent)
     : QWidget(parent, Qt::SplashScreen | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint)
 {
     setFixedSize(380, 201);
-    Image1 = new QLabel(this);
-    Image1->setGeometry(0, 0, 380, 201);
-    Image1->setScaledContents(true);
-    Image1->setPixmap(DrawPicture());
+    pictureLabel = new QLabel(this);
+    pictureLabel->setGeometry(0, 0, 380, 201);
+    pictureLabel->setScaledContents(true);
+    pictureLabel->setPixmap(DrawPicture());
 
-    Label1 = new QLabel(QStringLiteral("version: 1.0.0.0"), this);
-    Label1->setGeometry(101, 136, 179, 31);
-    Label1->setAttribute(Qt::WA_TranslucentBackground);
+    versionLabel = new QLabel(QStringLiteral("version: 1.0.0.0"), this);
+    versionLabel->setGeometry(101, 136, 179, 31);
+    versionLabel->setAttribute(Qt::WA_TranslucentBackground);
     QFont font(QStringLiteral("Times New Roman"));
     font.setPixelSize(27);
     font.setBold(true);
-    Label1->setFont(font);
-    Label1->setStyleSheet(QStringLiteral("color: rgb(255, 0, 0); background: transparent;"));
+    versionLabel->setFont(font);
+    versionLabel->setStyleSheet(QStringLiteral("color: rgb(255, 0, 0); background: transparent;"));
     if (const QString version = ReadFileVersion(); !version.isEmpty())
-        Label1->setText(QStringLiteral("version: ") + version);
+        versionLabel->setText(QStringLiteral("version: ") + version);
     // Wider where the face that stands in for Times New Roman needs more room
     // (DejaVu Serif does), moved left only if the picture's edge comes first.
-    const QSize needed = Label1->sizeHint().expandedTo(Label1->size());
-    Label1->setGeometry(std::min(Label1->x(), width() - needed.width()), Label1->y(), needed.width(), needed.height());
+    const QSize needed = versionLabel->sizeHint().expandedTo(versionLabel->size());
+    versionLabel->setGeometry(std::min(versionLabel->x(), width() - needed.width()), versionLabel->y(), needed.width(), needed.height());
 
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->geometry().center() - rect().center());
 }
 
-void TSplash::ShowAndPaint()
+void SplashScreen::ShowAndPaint()
 {
     show();
     // Lets the window system map the window, so that the paint is seen.
@@ -50,9 +50,9 @@ void TSplash::ShowAndPaint()
     repaint();
 }
 
-void TSplash::Repaint() { repaint(); }
+void SplashScreen::Repaint() { repaint(); }
 
-QPixmap TSplash::DrawPicture()
+QPixmap SplashScreen::DrawPicture()
 {
     QPixmap picture(380, 201);
     QPainter p(&picture);

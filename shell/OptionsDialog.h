@@ -22,10 +22,10 @@ namespace orv {
 
 class Settings;
 namespace video {
-class TCodecs;
+class CodecCatalogue;
 }
 
-class TOptionsDlg : public QDialog {
+class OptionsDialog : public QDialog {
     Q_OBJECT
 public:
     // The range of the server port's spin control.
@@ -36,8 +36,8 @@ public:
     // codecs: the compressor catalogue (none: an empty list).
     // captureRunning: whether a photo or a recording is under way; the
     // frame-rate test would switch the camera off under it.
-    TOptionsDlg(QWidget* parent, Settings& settings, video::TCodecs* codecs, std::function<bool()> captureRunning);
-    ~TOptionsDlg() override;
+    OptionsDialog(QWidget* parent, Settings& settings, video::CodecCatalogue* codecs, std::function<bool()> captureRunning);
+    ~OptionsDialog() override;
 
     // Selects the tab of "OptionsTabIndex", loads every control from its
     // setting and fills the language list.
@@ -46,7 +46,7 @@ public:
     // "ServerStream", "RecordToFile", "VirtualCamera", "AviSplitMinutes",
     // "AviKeepMegabytes", "ServerLocalOnly", "ServerUser" and
     // "ServerPasswordHash" (the hash of a typed password, else the stored
-    // one, empty after Button7). Nothing is written,
+    // one, empty after clearPasswordButton). Nothing is written,
     // and false returned, when a number field does not convert or is out of
     // its range. False too when the settings file refused a value, with the
     // file and the reason in *failure.
@@ -54,18 +54,18 @@ public:
 
     // Relabels the tabs, labels, check boxes and lighting list from section
     // OPTIONS in the language selected in the list; runs when shown.
-    void FormShow();
+    void Relabel();
     // The enabling rules of "Auto fps" and "Auto file name:".
-    void CheckBox8Click();
-    void CheckBox9Click();
-    void Button1Click();  // choose the AVI file
-    void Button6Click();  // choose the folder of dated AVI files
-    void Button2Click();  // frame-rate test
+    void AutoFpsToggled();
+    void DatedNamesToggled();
+    void ChooseAviFile();  // choose the AVI file
+    void ChooseAviFolder();  // choose the folder of dated AVI files
+    void MeasureFrameRate();  // frame-rate test
     // Empties the user and password fields; OK then removes the stored
     // user name and password hash, unless a new password is typed.
-    void Button7Click();
-    void Button3Click();  // compressor configuration
-    void Button4Click();  // compressor about box
+    void RemoveProtection();
+    void ConfigureEncoder();  // compressor configuration
+    void AboutEncoder();  // compressor about box
 
     // Whether the frame-rate test is talking to the phone.
     bool TestRunning() const { return testRunning_; }
@@ -80,71 +80,71 @@ public:
     // The catalogue position of the encoder chosen in the list (-1: none).
     int SelectedCodec() const;
 
-    // --- the form's components ---
-    QTabWidget* PageControl1 = nullptr;
-    QWidget* TabSheet1 = nullptr;  // phone
-    QWidget* TabSheet2 = nullptr;  // program
-    QWidget* TabSheet3 = nullptr;  // video
-    QWidget* TabSheet4 = nullptr;  // server
+    // --- the dialog's widgets ---
+    QTabWidget* tabs = nullptr;
+    QWidget* phoneTab = nullptr;
+    QWidget* programTab = nullptr;
+    QWidget* videoTab = nullptr;
+    QWidget* serverTab = nullptr;
 
-    QLabel* Label1 = nullptr;
-    QLineEdit* Edit1 = nullptr;
-    QLabel* Label2 = nullptr;
-    QComboBox* ComboBox1 = nullptr;
-    QLabel* Label3 = nullptr;
-    QLineEdit* Edit2 = nullptr;
-    QLabel* Label7 = nullptr;
-    QLineEdit* Edit5 = nullptr;
-    QLabel* Label8 = nullptr;
-    QComboBox* ComboBox4 = nullptr;
-    QLabel* Label9 = nullptr;
-    QComboBox* ComboBox3 = nullptr;
-    QCheckBox* CheckBox1 = nullptr;
+    QLabel* phoneFileLabel = nullptr;
+    QLineEdit* phoneFileEdit = nullptr;
+    QLabel* pictureSizeLabel = nullptr;
+    QComboBox* pictureSizeList = nullptr;
+    QLabel* shotTimeoutLabel = nullptr;
+    QLineEdit* shotTimeoutEdit = nullptr;
+    QLabel* cameraInitLabel = nullptr;
+    QLineEdit* cameraInitEdit = nullptr;
+    QLabel* lightingLabel = nullptr;
+    QComboBox* lightingList = nullptr;
+    QLabel* exposureLabel = nullptr;
+    QComboBox* exposureList = nullptr;
+    QCheckBox* autoSuspendCheck = nullptr;
 
-    QCheckBox* CheckBox2 = nullptr;
-    QCheckBox* CheckBox3 = nullptr;
-    QCheckBox* CheckBox4 = nullptr;
-    QCheckBox* CheckBox5 = nullptr;
-    QCheckBox* CheckBox7 = nullptr;
-    QCheckBox* CheckBox11 = nullptr;
-    QLabel* Label11 = nullptr;
-    QComboBox* ComboBox5 = nullptr;
+    QCheckBox* closeToTrayCheck = nullptr;
+    QCheckBox* autoRestartCheck = nullptr;
+    QCheckBox* autoResizeCheck = nullptr;
+    QCheckBox* showSplashCheck = nullptr;
+    QCheckBox* dateStampCheck = nullptr;
+    QCheckBox* autoConnectCheck = nullptr;
+    QLabel* languageLabel = nullptr;
+    QComboBox* languageList = nullptr;
 
-    QCheckBox* CheckBox9 = nullptr;
-    QLineEdit* Edit6 = nullptr;
-    QPushButton* Button6 = nullptr;
-    QLabel* Label4 = nullptr;
-    QLineEdit* Edit3 = nullptr;
-    QPushButton* Button1 = nullptr;
-    QCheckBox* CheckBox8 = nullptr;
-    QLabel* Label5 = nullptr;
-    QLineEdit* Edit4 = nullptr;
-    QPushButton* Button2 = nullptr;
-    QCheckBox* CheckBox6 = nullptr;
-    QLabel* Label6 = nullptr;
-    QComboBox* ComboBox2 = nullptr;
-    QPushButton* Button3 = nullptr;
-    QPushButton* Button4 = nullptr;
-    QCheckBox* CheckBox13 = nullptr;  // record into an AVI file
-    QCheckBox* CheckBox14 = nullptr;  // the PipeWire camera
-    QLabel* Label12 = nullptr;
-    QSpinBox* SpinEdit1 = nullptr;  // "AviSplitMinutes"
-    QLabel* Label13 = nullptr;
-    QSpinBox* SpinEdit2 = nullptr;  // "AviKeepMegabytes"
+    QCheckBox* datedNamesCheck = nullptr;
+    QLineEdit* aviFolderEdit = nullptr;
+    QPushButton* chooseFolderButton = nullptr;
+    QLabel* aviFileLabel = nullptr;
+    QLineEdit* aviFileEdit = nullptr;
+    QPushButton* chooseFileButton = nullptr;
+    QCheckBox* autoFpsCheck = nullptr;
+    QLabel* fpsLabel = nullptr;
+    QLineEdit* fpsEdit = nullptr;
+    QPushButton* fpsTestButton = nullptr;
+    QCheckBox* duplicatePictureCheck = nullptr;
+    QLabel* encoderLabel = nullptr;
+    QComboBox* encoderList = nullptr;
+    QPushButton* configureEncoderButton = nullptr;
+    QPushButton* aboutEncoderButton = nullptr;
+    QCheckBox* recordToFileCheck = nullptr;
+    QCheckBox* virtualCameraCheck = nullptr;
+    QLabel* splitMinutesLabel = nullptr;
+    QSpinBox* splitMinutesSpin = nullptr;
+    QLabel* keepMegabytesLabel = nullptr;
+    QSpinBox* keepMegabytesSpin = nullptr;
 
-    QCheckBox* CheckBox10 = nullptr;
-    QLabel* Label10 = nullptr;
-    QSpinBox* Edit7 = nullptr;  // the number field and its spin buttons (UpDown1)
-    QCheckBox* CheckBox12 = nullptr;  // the live MJPEG stream
-    QCheckBox* CheckBox15 = nullptr;  // "ServerLocalOnly"
-    QLabel* Label14 = nullptr;
-    QLineEdit* Edit8 = nullptr;  // "ServerUser"
-    QLabel* Label15 = nullptr;
-    QLineEdit* Edit9 = nullptr;  // a new password, never shown; empty keeps the stored hash
-    QPushButton* Button7 = nullptr;  // removes protection
+    QCheckBox* serverEnabledCheck = nullptr;
+    QLabel* portLabel = nullptr;
+    QSpinBox* portSpin = nullptr;
+    QCheckBox* streamCheck = nullptr;
+    QCheckBox* localOnlyCheck = nullptr;
+    QLabel* userLabel = nullptr;
+    QLineEdit* userEdit = nullptr;
+    QLabel* passwordLabel = nullptr;
+    QLineEdit* passwordEdit = nullptr;  // a new password, never shown; empty keeps the stored hash
+    QPushButton* clearPasswordButton = nullptr;  // removes protection
 
-    QPushButton* OKBtn = nullptr;
-    QPushButton* CancelBtn = nullptr;
+    QPushButton* okButton = nullptr;
+    QPushButton* cancelButton = nullptr;
 
 public slots:
     // OK closes only when every number field converts; otherwise the
@@ -169,7 +169,7 @@ private:
     std::optional<Numbers> ReadNumbers(QString* error, QLineEdit** field) const;
 
     // What OK stores as "ServerPasswordHash": the hash of a typed password,
-    // else nothing after Button7, else the hash loaded with the dialog.
+    // else nothing after clearPasswordButton, else the hash loaded with the dialog.
     QString NewPasswordHash() const;
 
     void BuildPhoneTab();
@@ -185,11 +185,11 @@ private:
     bool RunWithInputHeld(const std::shared_ptr<RateRun>& run, std::function<void(RateRun&)> work);
 
     Settings& settings_;
-    video::TCodecs* codecs_;
+    video::CodecCatalogue* codecs_;
     std::function<bool()> captureRunning_;
     bool testRunning_ = false;
     std::shared_ptr<RateRun> rateRun_;  // the test under way
-    bool clearProtection_ = false;      // Button7 pressed since loading
+    bool clearProtection_ = false;      // clearPasswordButton pressed since loading
     QString loadedHash_;                // "ServerPasswordHash" as loaded
 };
 

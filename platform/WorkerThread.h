@@ -11,12 +11,12 @@
 
 namespace orv {
 
-class TThread {
+class WorkerThread {
 public:
-    TThread() = default;
-    virtual ~TThread() = default;
-    TThread(const TThread&) = delete;
-    TThread& operator=(const TThread&) = delete;
+    WorkerThread() = default;
+    virtual ~WorkerThread() = default;
+    WorkerThread(const WorkerThread&) = delete;
+    WorkerThread& operator=(const WorkerThread&) = delete;
 
     // Starts the thread body on a new thread. Nobody waits for it: program
     // exit neither waits for a worker nor aborts on one. Throws
@@ -39,7 +39,7 @@ public:
 
     // Run on the user-interface thread after Run() has returned, while the
     // worker waits.
-    std::function<void(TThread*)> OnTerminate;
+    std::function<void(WorkerThread*)> OnTerminate;
 
     // Runs fn on the user-interface thread while this thread waits.
     static void Synchronize(const std::function<void()>& fn);

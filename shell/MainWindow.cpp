@@ -1,21 +1,21 @@
-#include "Main.h"
+#include "MainWindow.h"
 
-#include "video/Camavi.h"
-#include "video/Codecs.h"
+#include "video/Recorder.h"
+#include "video/CodecCatalogue.h"
 #include "config/Switches.h"
-#include "phone/Devmov.h"
+#include "phone/DeviceMonitor.h"
 #include "Dialogs.h"
 #include "platform/FileWrite.h"
 #include "texts/LangTexts.h"
-#include "Options.h"
+#include "OptionsDialog.h"
 #include "config/Paths.h"
 #include "phone/PhoneLink.h"
 #include "phone/PhoneWorker.h"
-#include "capture/Photo.h"
+#include "capture/PhotoThread.h"
 #include "capture/PictureFile.h"
 #include "ProgramIcon.h"
-#include "platform/TThread.h"
-#include "Tray.h"
+#include "platform/WorkerThread.h"
+#include "TrayIcon.h"
 #include "platform/UiThread.h"
 #include "vcam/VirtualCamera.h"
 
@@ -61,7 +61,7 @@ namespace {
 constexpr int kClientWidth = 650;
 constexpr int kClientHeight = 330;
 constexpr int kStatusBarHeight = 22;
-constexpr int kPanelWidths[TForm1::kPanelCount] = {25, 150, 150, 220, 50};
+constexpr int kPanelWidths[MainWindow::kPanelCount] = {25, 150, 150, 220, 50};
 // The download bar at the work panel's right end: at least this wide, wider
 // when its label needs it, and this far from the end of the status text.
 constexpr int kDownloadBarWidth = 62;
@@ -132,7 +132,7 @@ QString BrowserAddress(int port)
     return QStringLiteral("http://%1:%2/").arg(host).arg(port);
 }
 
-TForm1::TForm1(QWidget* parent) : QMainWindow(parent), life_(std::make_shared<Life>())
+MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), life_(std::make_shared<Life>())
 {
     life_->form = this;
     // One icon for the window, the tray and the about box.
@@ -150,133 +150,133 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent), life_(std::make_shared<Li
 
     BuildMenu();
 
-    ScrollBox1 = new QScrollArea(this);
-    ScrollBox1->setFrameShape(QFrame::NoFrame);
-    ScrollBox1->setWidgetResizable(false);
-    Image1 = new QLabel;
-    Image1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    Image1->resize(289, 241);
-    ScrollBox1->setWidget(Image1);
-    setCentralWidget(ScrollBox1);
+    pictureArea = new QScrollArea(this);
+    pictureArea->setFrameShape(QFrame::NoFrame);
+    pictureArea->setWidgetResizable(false);
+    pictureLabel = new QLabel;
+    pictureLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    pictureLabel->resize(289, 241);
+    pictureArea->setWidget(pictureLabel);
+    setCentralWidget(pictureArea);
 
     BuildStatusBar();
 
-    ServerSocket1 = new web::TPictureServer(this);
-    connect(ServerSocket1, &web::TPictureServer::ClientRead, this, &TForm1::ServerSocket1ClientRead);
-    connect(ServerSocket1, &web::TPictureServer::ClientError, this, &TForm1::ServerSocket1ClientError);
-    connect(this, &TForm1::CurrentFrameChanged, ServerSocket1, &web::TPictureServer::FrameChanged);
+    server = new web::PictureServer(this);
+    connect(server, &web::PictureServer::ClientRead, this, &MainWindow::AnswerClient);
+    connect(server, &web::PictureServer::ClientError, this, &MainWindow::DropClient);
+    connect(this, &MainWindow::CurrentFrameChanged, server, &web::PictureServer::FrameChanged);
 
-    Codecs = std::make_unique<video::TCodecs>();
-    Tray = new TTray(this);
-    Tray->SetTip(windowTitle());
-    TrayMenu = new QMenu(this);
-    TrayRestore = TrayMenu->addAction(QString(), Tray, &TTray::RestoreFromTray);
-    TrayMenu->addSeparator();
-    TrayPhoto = TrayMenu->addAction(QString(), this, &TForm1::N4Click);
-    TrayStart = TrayMenu->addAction(QString(), this, [this] {
-        if (N12->isEnabled() && Web1->isVisible())
-            Web1Click();
+    codecs = std::make_unique<video::CodecCatalogue>();
+    tray = new TrayIcon(this);
+    tray->SetTip(windowTitle());
+    trayMenu = new QMenu(this);
+    trayRestoreAction = trayMenu->addAction(QString(), tray, &TrayIcon::RestoreFromTray);
+    trayMenu->addSeparator();
+    trayPhotoAction = trayMenu->addAction(QString(), this, &MainWindow::TakePhoto);
+    trayStartAction = trayMenu->addAction(QString(), this, [this] {
+        if (phoneMenuAction->isEnabled() && startCameraAction->isVisible())
+            StartWebCamera();
     });
-    TrayStop = TrayMenu->addAction(QString(), this, [this] {
-        if (N12->isEnabled() && Web2->isVisible())
-            Web2Click();
+    trayStopAction = trayMenu->addAction(QString(), this, [this] {
+        if (phoneMenuAction->isEnabled() && stopCameraAction->isVisible())
+            StopWebCamera();
     });
-    TrayMenu->addSeparator();
-    TrayExit = TrayMenu->addAction(QString(), this, [this] {
+    trayMenu->addSeparator();
+    trayExitAction = trayMenu->addAction(QString(), this, [this] {
         // A window hidden in the tray is no last window to close: the
         // program ends here when the close rules let it.
         if (close())
             QCoreApplication::quit();
     });
-    connect(TrayMenu, &QMenu::aboutToShow, this, &TForm1::UpdateTrayMenu);
-    Tray->SetContextMenu(TrayMenu);
-    CamThread = nullptr;
+    connect(trayMenu, &QMenu::aboutToShow, this, &MainWindow::UpdateTrayMenu);
+    tray->SetContextMenu(trayMenu);
+    recorderThread = nullptr;
 
     ApplyMenuTexts();
 
     // Client area 650 x 330 below the menu bar, centred on the screen.
-    resize(kClientWidth, kClientHeight + MainMenu1->sizeHint().height());
+    resize(kClientWidth, kClientHeight + mainMenu->sizeHint().height());
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
 
-    FormCreate();
+    ShowInitialState();
 }
 
-TForm1::~TForm1()
+MainWindow::~MainWindow()
 {
     // A monitor that still runs must find no window any more.
     life_->form = nullptr;
 }
 
-void TForm1::BuildMenu()
+void MainWindow::BuildMenu()
 {
-    MainMenu1 = menuBar();
-    MainMenu1->setFont(QApplication::font());
+    mainMenu = menuBar();
+    mainMenu->setFont(QApplication::font());
     auto* menuStyle = new MenuBarStyle;
-    menuStyle->setParent(MainMenu1);
-    MainMenu1->setStyle(menuStyle);
+    menuStyle->setParent(mainMenu);
+    mainMenu->setStyle(menuStyle);
 
-    QMenu* fileMenu = MainMenu1->addMenu(QString());
-    N1 = fileMenu->menuAction();
-    N15 = fileMenu->addAction(QString(), this, &TForm1::N15Click);
-    N16 = fileMenu->addAction(QString(), this, &TForm1::N16Click);
-    N16->setEnabled(false);
-    N14 = fileMenu->addSeparator();
-    N5 = fileMenu->addAction(QString(), this, &TForm1::N5Click);
-    N5->setEnabled(false);  // until a picture is shown
-    N5->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
-    OpenRecordings1 = fileMenu->addAction(QString(), this, &TForm1::OpenRecordingsClick);
-    CopyAddress1 = fileMenu->addAction(QString(), this, &TForm1::CopyAddressClick);
-    CopyAddress1->setEnabled(false);
-    N2 = fileMenu->addSeparator();
-    N3 = fileMenu->addAction(QString(), this, &TForm1::N3Click);
-    N3->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    QMenu* fileMenu = mainMenu->addMenu(QString());
+    fileMenuAction = fileMenu->menuAction();
+    connectAction = fileMenu->addAction(QString(), this, &MainWindow::ConnectPhone);
+    disconnectAction = fileMenu->addAction(QString(), this, &MainWindow::DisconnectPhone);
+    disconnectAction->setEnabled(false);
+    connectSeparator = fileMenu->addSeparator();
+    savePictureAction = fileMenu->addAction(QString(), this, &MainWindow::SavePictureAs);
+    savePictureAction->setEnabled(false);  // until a picture is shown
+    savePictureAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
+    openRecordingsAction = fileMenu->addAction(QString(), this, &MainWindow::OpenRecordingsFolder);
+    copyAddressAction = fileMenu->addAction(QString(), this, &MainWindow::CopyServerAddress);
+    copyAddressAction->setEnabled(false);
+    exitSeparator = fileMenu->addSeparator();
+    exitAction = fileMenu->addAction(QString(), this, &MainWindow::Exit);
+    exitAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
 
-    QMenu* phoneMenu = MainMenu1->addMenu(QString());
-    N12 = phoneMenu->menuAction();
-    N12->setEnabled(false);
-    N4 = phoneMenu->addAction(QString(), this, &TForm1::N4Click);
-    N4->setShortcut(QKeySequence(Qt::Key_F4));
+    QMenu* phoneMenu = mainMenu->addMenu(QString());
+    phoneMenuAction = phoneMenu->menuAction();
+    phoneMenuAction->setEnabled(false);
+    takePhotoAction = phoneMenu->addAction(QString(), this, &MainWindow::TakePhoto);
+    takePhotoAction->setShortcut(QKeySequence(Qt::Key_F4));
     // The shortcut works while the phone menu is closed, too.
-    addAction(N4);
-    N6 = phoneMenu->addAction(QString(), this, &TForm1::N6Click);
-    Suspend1 = phoneMenu->addAction(QString(), this, &TForm1::Suspend1Click);
+    addAction(takePhotoAction);
+    restartPhoneAction = phoneMenu->addAction(QString(), this, &MainWindow::RestartPhone);
+    suspendPhoneAction = phoneMenu->addAction(QString(), this, &MainWindow::SuspendPhone);
     // START and STOP count, from the menu and by their keys, only while the
     // phone menu could be opened.
-    Web1 = phoneMenu->addAction(QString(), this, [this] {
-        if (N12->isEnabled())
-            Web1Click();
+    startCameraAction = phoneMenu->addAction(QString(), this, [this] {
+        if (phoneMenuAction->isEnabled())
+            StartWebCamera();
     });
-    Web1->setShortcut(QKeySequence(Qt::Key_F5));
-    Web2 = phoneMenu->addAction(QString(), this, [this] {
-        if (N12->isEnabled())
-            Web2Click();
+    startCameraAction->setShortcut(QKeySequence(Qt::Key_F5));
+    stopCameraAction = phoneMenu->addAction(QString(), this, [this] {
+        if (phoneMenuAction->isEnabled())
+            StopWebCamera();
     });
-    Web2->setShortcut(QKeySequence(Qt::Key_F6));
-    Web2->setVisible(false);
+    stopCameraAction->setShortcut(QKeySequence(Qt::Key_F6));
+    stopCameraAction->setVisible(false);
 
-    N7 = MainMenu1->addAction(QString(), this, &TForm1::N7Click);
+    optionsAction = mainMenu->addAction(QString(), this, &MainWindow::ShowOptions);
 
-    MainMenu1->addSeparator();
-    QMenu* helpMenu = MainMenu1->addMenu(QString());
-    N8 = helpMenu->menuAction();
-    Orvellohelp1 = helpMenu->addAction(QString(), this, &TForm1::Orvellohelp1Click);
-    Orvellohelp1->setShortcut(QKeySequence(Qt::Key_F1));
-    N13 = helpMenu->addAction(QString(), this, &TForm1::N13Click);
-    N11 = helpMenu->addAction(QString(), this, &TForm1::N11Click);
-    N10 = helpMenu->addSeparator();
-    N9 = helpMenu->addAction(QString(), this, &TForm1::N9Click);
+    mainMenu->addSeparator();
+    QMenu* helpMenu = mainMenu->addMenu(QString());
+    helpMenuAction = helpMenu->menuAction();
+    manualAction = helpMenu->addAction(QString(), this, &MainWindow::OpenManual);
+    manualAction->setShortcut(QKeySequence(Qt::Key_F1));
+    webSiteAction = helpMenu->addAction(QString(), this, &MainWindow::OpenWebSite);
+    mailAuthorAction = helpMenu->addAction(QString(), this, &MainWindow::MailAuthor);
+    aboutSeparator = helpMenu->addSeparator();
+    aboutAction = helpMenu->addAction(QString(), this, &MainWindow::ShowAbout);
     // The keys work while every menu is closed.
-    addActions({N5, N3, Web1, Web2, Orvellohelp1});
+    addActions({savePictureAction, exitAction, startCameraAction, stopCameraAction, manualAction});
 }
 
-void TForm1::BuildStatusBar()
+void MainWindow::BuildStatusBar()
 {
-    StatusBar1 = new QStatusBar(this);
-    StatusBar1->setFixedHeight(kStatusBarHeight);
-    setStatusBar(StatusBar1);
+    statusPanels = new QStatusBar(this);
+    statusPanels->setFixedHeight(kStatusBarHeight);
+    setStatusBar(statusPanels);
 
-    // The panels get their texts, in the chosen language, from FormCreate.
+    // The panels get their texts, in the chosen language, from ShowInitialState.
     for (int panel = 0; panel < kPanelCount; ++panel) {
         auto* label = new QLabel;
         // The last panel reaches to the window's right edge, so that the
@@ -290,7 +290,7 @@ void TForm1::BuildStatusBar()
         label->setTextFormat(Qt::PlainText);
         if (panel != kLampPanel)
             label->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
-        StatusBar1->addWidget(label, last ? 1 : 0);
+        statusPanels->addWidget(label, last ? 1 : 0);
         panels_[panel] = label;
         if (last) {
             // The recording time always fits, whatever shares the bar.
@@ -301,33 +301,33 @@ void TForm1::BuildStatusBar()
     }
 
     // The lamp lies over panel 0, at the status bar's left edge.
-    Indicator = new QLabel(StatusBar1);
-    Indicator->setGeometry(0, 0, kPanelWidths[kLampPanel], kStatusBarHeight);
-    Indicator->setAttribute(Qt::WA_TranslucentBackground);
-    Indicator->raise();
+    connectionLamp = new QLabel(statusPanels);
+    connectionLamp->setGeometry(0, 0, kPanelWidths[kLampPanel], kStatusBarHeight);
+    connectionLamp->setAttribute(Qt::WA_TranslucentBackground);
+    connectionLamp->raise();
     DrawIndicator(false);
 
     // Picture downloads show their byte count at the right of the work panel.
-    DownloadBar = new QProgressBar(panels_[kWorkPanel]);
-    DownloadBar->setTextVisible(true);
-    DownloadBar->setAlignment(Qt::AlignCenter);
-    DownloadBar->hide();
+    downloadBar = new QProgressBar(panels_[kWorkPanel]);
+    downloadBar->setTextVisible(true);
+    downloadBar->setAlignment(Qt::AlignCenter);
+    downloadBar->hide();
 
-    AddressPanel = new QLabel;
-    AddressPanel->setObjectName(QStringLiteral("AddressPanel"));
-    AddressPanel->setTextFormat(Qt::PlainText);
-    AddressPanel->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
-    AddressPanel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    addressPanel = new QLabel;
+    addressPanel->setObjectName(QStringLiteral("addressPanel"));
+    addressPanel->setTextFormat(Qt::PlainText);
+    addressPanel->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+    addressPanel->setTextInteractionFlags(Qt::TextSelectableByMouse);
     // It never widens the window by itself (a long file name would); it
     // takes the room beside the time panel, and its tip holds all of it.
-    AddressPanel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-    StatusBar1->addPermanentWidget(AddressPanel, 100);
+    addressPanel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    statusPanels->addPermanentWidget(addressPanel, 100);
     // Always in the bar (so that the window's narrowest width stays the
     // same), without room while it has nothing to say.
-    AddressPanel->setMaximumWidth(0);
+    addressPanel->setMaximumWidth(0);
 }
 
-void TForm1::FormCreate()
+void MainWindow::ShowInitialState()
 {
     SetPanelText(kConnectionPanel, LangText(txt::kStr4NotConnected));
     SetPanelText(kModelPanel, LangText(txt::kStr2Model));
@@ -338,10 +338,10 @@ void TForm1::FormCreate()
         setWindowState(windowState() | Qt::WindowMinimized);
 }
 
-void TForm1::ApplyMenuTexts()
+void MainWindow::ApplyMenuTexts()
 {
-    QAction* const items[] = {N1, N15, N16, N5, N3, N12, N4, N6, Suspend1, Web1, Web2, N7, N8, Orvellohelp1, N13, N11,
-                              N9, OpenRecordings1, CopyAddress1};
+    QAction* const items[] = {fileMenuAction, connectAction, disconnectAction, savePictureAction, exitAction, phoneMenuAction, takePhotoAction, restartPhoneAction, suspendPhoneAction, startCameraAction, stopCameraAction, optionsAction, helpMenuAction, manualAction, webSiteAction, mailAuthorAction,
+                              aboutAction, openRecordingsAction, copyAddressAction};
     static_assert(std::size(items) == kMenuTexts.size());
     const QStringList texts = LangTexts(kMenuTexts);
     for (size_t i = 0; i < kMenuTexts.size(); ++i)
@@ -351,34 +351,34 @@ void TForm1::ApplyMenuTexts()
     RelabelWindow();
 }
 
-void TForm1::RelabelWindow()
+void MainWindow::RelabelWindow()
 {
     InstallQtTranslation(GetLangIndex());
     UpdateTitle();
     // The tray's items are the menu's own texts.
-    TrayRestore->setText(LangText(txt::kMenuRestore));
-    TrayPhoto->setText(N4->text());
-    TrayStart->setText(Web1->text());
-    TrayStop->setText(Web2->text());
-    TrayExit->setText(N3->text());
+    trayRestoreAction->setText(LangText(txt::kMenuRestore));
+    trayPhotoAction->setText(takePhotoAction->text());
+    trayStartAction->setText(startCameraAction->text());
+    trayStopAction->setText(stopCameraAction->text());
+    trayExitAction->setText(exitAction->text());
 
     // The panels say in the new language what they said in the old one.
     if (!panels_[kConnectionPanel]->text().isEmpty()) {
         const bool connected = indicatorConnected_;
         SetPanelText(kConnectionPanel, connected ? LangText(txt::kStr1Connected)
-                                       : DevMon  ? LangText(txt::kSearching)
+                                       : deviceMonitor  ? LangText(txt::kSearching)
                                                  : LangText(txt::kStr4NotConnected));
         SetPanelText(kModelPanel, connected && !model_.isNull() ? LangText(txt::kStr2Model) + QLatin1Char(' ') + model_
                                                                 : LangText(txt::kStr2Model));
         if (!CaptureRunning())
             SetPanelText(kWorkPanel, LangText(txt::kStr3Idle));
-        if (CamThread && !recordingTime_.isEmpty())
+        if (recorderThread && !recordingTime_.isEmpty())
             ShowRecordingTime(LangText(txt::kStr21RecordingTime), recordingTime_);
         ShowServerAddress();
     }
 }
 
-QString TForm1::BaseTitle() const
+QString MainWindow::BaseTitle() const
 {
     const QString version = ReadFileVersion();
     if (version.isEmpty())
@@ -386,19 +386,19 @@ QString TForm1::BaseTitle() const
     return QStringLiteral("Orvello v") + version + QStringLiteral(" \u2014 ") + LangText(txt::kTitleCredit);
 }
 
-void TForm1::UpdateTitle()
+void MainWindow::UpdateTitle()
 {
     QString title = BaseTitle();
-    if (CamThread && !recordingTime_.isEmpty())
+    if (recorderThread && !recordingTime_.isEmpty())
         title = LangText(txt::kRecordingTitle).arg(recordingTime_.trimmed()) + QStringLiteral(" \u2014 ") + title;
     setWindowTitle(title);
-    Tray->SetTip(title);
-    Tray->SetRecording(CamThread != nullptr);
+    tray->SetTip(title);
+    tray->SetRecording(recorderThread != nullptr);
 }
 
-void TForm1::ShowServerAddress()
+void MainWindow::ShowServerAddress()
 {
-    CopyAddress1->setEnabled(!serverAddress_.isEmpty());
+    copyAddressAction->setEnabled(!serverAddress_.isEmpty());
     QString text;
     if (!serverAddress_.isEmpty()) {
         text = LangText(txt::kServerAddress).arg(serverAddress_);
@@ -407,51 +407,51 @@ void TForm1::ShowServerAddress()
         if (!streamAddress_.isEmpty())
             text += QStringLiteral(" (") + LangText(txt::kStreamAddress).arg(QUrl(streamAddress_).path()) +
                     QLatin1Char(')');
-    } else if (!CamThread && !recordingFile_.isEmpty()) {
+    } else if (!recorderThread && !recordingFile_.isEmpty()) {
         // No server: the panel names the file the last recording wrote.
         text = LangText(txt::kRecordingWritten).arg(QDir::toNativeSeparators(recordingFile_));
     }
     if (text.isEmpty()) {
-        AddressPanel->clear();
-        AddressPanel->setMinimumWidth(0);
-        AddressPanel->setMaximumWidth(0);
+        addressPanel->clear();
+        addressPanel->setMinimumWidth(0);
+        addressPanel->setMaximumWidth(0);
         return;
     }
-    AddressPanel->setMaximumWidth(QWIDGETSIZE_MAX);
-    AddressPanel->setText(text);
+    addressPanel->setMaximumWidth(QWIDGETSIZE_MAX);
+    addressPanel->setText(text);
     // The server's address always shows whole: the other panels' stretch
     // must not take its room. A file's name may be cut instead.
-    AddressPanel->setMinimumWidth(serverAddress_.isEmpty() ? 0 : AddressPanel->sizeHint().width());
-    AddressPanel->setToolTip(serverAddress_.isEmpty() ? text : serverAddress_ + QLatin1Char('\n') + streamAddress_);
+    addressPanel->setMinimumWidth(serverAddress_.isEmpty() ? 0 : addressPanel->sizeHint().width());
+    addressPanel->setToolTip(serverAddress_.isEmpty() ? text : serverAddress_ + QLatin1Char('\n') + streamAddress_);
     // The window widens for the server's address, which is short.
     if (!serverAddress_.isEmpty()) {
-        const int needed = StatusBar1->sizeHint().width() + AddressPanel->sizeHint().width() + kAddressGap +
+        const int needed = statusPanels->sizeHint().width() + addressPanel->sizeHint().width() + kAddressGap +
                            panels_[kTimePanel]->fontMetrics().horizontalAdvance(QStringLiteral("00:00:00"));
         if (width() < needed)
             resize(needed, height());
     }
 }
 
-void TForm1::UpdateTrayMenu()
+void MainWindow::UpdateTrayMenu()
 {
-    const bool phoneMenu = N12->isEnabled();
-    TrayRestore->setEnabled(true);
-    TrayPhoto->setEnabled(phoneMenu && N4->isEnabled());
-    TrayStart->setVisible(Web1->isVisible());
-    TrayStart->setEnabled(phoneMenu);
-    TrayStop->setVisible(Web2->isVisible());
-    TrayStop->setEnabled(phoneMenu);
-    TrayExit->setEnabled(N3->isEnabled());
+    const bool phoneMenu = phoneMenuAction->isEnabled();
+    trayRestoreAction->setEnabled(true);
+    trayPhotoAction->setEnabled(phoneMenu && takePhotoAction->isEnabled());
+    trayStartAction->setVisible(startCameraAction->isVisible());
+    trayStartAction->setEnabled(phoneMenu);
+    trayStopAction->setVisible(stopCameraAction->isVisible());
+    trayStopAction->setEnabled(phoneMenu);
+    trayExitAction->setEnabled(exitAction->isEnabled());
 }
 
-QString TForm1::RecordingsFolder() const
+QString MainWindow::RecordingsFolder() const
 {
     if (GetAutoAviFileName())
         return GetAviFolder();
     return QFileInfo(GetAviTempName()).absolutePath();
 }
 
-void TForm1::OpenRecordingsClick()
+void MainWindow::OpenRecordingsFolder()
 {
     const QString folder = RecordingsFolder();
     QDir().mkpath(folder);
@@ -461,7 +461,7 @@ void TForm1::OpenRecordingsClick()
                                  MessageKind::Information);
 }
 
-void TForm1::CopyAddressClick()
+void MainWindow::CopyServerAddress()
 {
     if (serverAddress_.isEmpty())
         return;
@@ -471,7 +471,7 @@ void TForm1::CopyAddressClick()
     QGuiApplication::clipboard()->setText(text);
 }
 
-void TForm1::FitWorkPanel()
+void MainWindow::FitWorkPanel()
 {
     // The work panel's texts and then the bar's two labels, in one reading
     // of the language file.
@@ -481,7 +481,7 @@ void TForm1::FitWorkPanel()
     const QStringList texts = LangTexts(entries);
     downloadBytesLabel_ = texts.at(texts.size() - 2);
     downloadKilobytesLabel_ = texts.at(texts.size() - 1);
-    const QFontMetrics barMetrics(DownloadBar->font());
+    const QFontMetrics barMetrics(downloadBar->font());
     downloadBarWidth_ = std::max(kDownloadBarWidth,
         barMetrics.horizontalAdvance(downloadKilobytesLabel_.arg(kDownloadLabelMaxKilobytes)) + barMetrics.height());
 
@@ -502,7 +502,7 @@ void TForm1::FitWorkPanel()
     panel->setFixedWidth(std::clamp(needed, kPanelWidths[kWorkPanel], kMaxWorkPanelWidth));
 }
 
-void TForm1::FitConnectionPanel()
+void MainWindow::FitConnectionPanel()
 {
     // As wide as the longest of its texts in the language in force.
     QLabel* panel = panels_[kConnectionPanel];
@@ -517,11 +517,11 @@ void TForm1::FitConnectionPanel()
     panel->setFixedWidth(std::clamp(needed, kPanelWidths[kConnectionPanel], kMaxWorkPanelWidth));
 }
 
-void TForm1::DrawIndicator(bool connected)
+void MainWindow::DrawIndicator(bool connected)
 {
     indicatorConnected_ = connected;
-    const int width = Indicator->width();
-    const int height = Indicator->height();
+    const int width = connectionLamp->width();
+    const int height = connectionLamp->height();
     QImage lamp(width, height, QImage::Format_ARGB32_Premultiplied);
     lamp.fill(Qt::transparent);
     {
@@ -534,43 +534,43 @@ void TForm1::DrawIndicator(bool connected)
         const QRectF outline(5, 4, width - 5 - 5 - 1, height - 4 - 4 - 1);
         painter.drawRoundedRect(outline, (width / 2) / 2.0, (height / 2) / 2.0, Qt::AbsoluteSize);
     }
-    Indicator->setPixmap(QPixmap::fromImage(lamp));
+    connectionLamp->setPixmap(QPixmap::fromImage(lamp));
 }
 
-void TForm1::MakeDeviceMonitor()
+void MainWindow::MakeDeviceMonitor()
 {
-    DevMon = new phone::TDevMon([life = life_](int state) { HandlePhoneState(life, state); });
+    deviceMonitor = new phone::DeviceMonitor([life = life_](int state) { HandlePhoneState(life, state); });
     // The monitor looks for the phone from now on.
     if (!indicatorConnected_)
         SetPanelText(kConnectionPanel, LangText(txt::kSearching));
 }
 
-void TForm1::PhoneStateChanged(int state) { HandlePhoneState(life_, state); }
+void MainWindow::PhoneStateChanged(int state) { HandlePhoneState(life_, state); }
 
-void TForm1::HandlePhoneState(const std::shared_ptr<Life>& life, int state)
+void MainWindow::HandlePhoneState(const std::shared_ptr<Life>& life, int state)
 {
     // Runs the window's share of the work on the user-interface thread, if
     // the window is still there; the calling thread waits.
-    const auto onWindow = [&life](const std::function<void(TForm1&)>& work) {
+    const auto onWindow = [&life](const std::function<void(MainWindow&)>& work) {
         RunOnUiThread([&] {
-            if (TForm1* form = life->form)
+            if (MainWindow* form = life->form)
                 work(*form);
         });
     };
 
     if (state == 0) {
-        onWindow([](TForm1& form) { form.ShowNoPhone(); });
+        onWindow([](MainWindow& form) { form.ShowNoPhone(); });
         return;
     }
 
-    onWindow([](TForm1& form) {
-        form.N15->setEnabled(false);
-        form.N16->setEnabled(true);
+    onWindow([](MainWindow& form) {
+        form.connectAction->setEnabled(false);
+        form.disconnectAction->setEnabled(true);
         form.DrawIndicator(true);
         form.SetPanelText(kConnectionPanel, LangText(txt::kStr1Connected));
     });
     const QString model = ReadPhoneModel(life);
-    onWindow([&model](TForm1& form) {
+    onWindow([&model](MainWindow& form) {
         form.model_ = model;
         form.SetPanelText(kModelPanel, LangText(txt::kStr2Model) + QLatin1Char(' ') + model);
         form.SetPanelText(kWorkPanel, LangText(txt::kStr3Idle));
@@ -579,93 +579,93 @@ void TForm1::HandlePhoneState(const std::shared_ptr<Life>& life, int state)
         phone::PhoneLink::Instance().SuspendPhone();
     // The phone menu comes last: no capture starts while the model query or
     // the suspend command is still on the wire.
-    onWindow([](TForm1& form) {
-        form.N12->setEnabled(!form.photoRunning_);
-        if (FindCmdLineSwitch(QLatin1Char('S')) && !form.CamThread)
-            form.StartWebCamera(true);
+    onWindow([](MainWindow& form) {
+        form.phoneMenuAction->setEnabled(!form.photoRunning_);
+        if (FindCmdLineSwitch(QLatin1Char('S')) && !form.recorderThread)
+            form.LaunchWebCamera(true);
     });
 }
 
-QString TForm1::GetPhoneModel() { return ReadPhoneModel(life_); }
+QString MainWindow::GetPhoneModel() { return ReadPhoneModel(life_); }
 
-QString TForm1::ReadPhoneModel(const std::shared_ptr<Life>& life)
+QString MainWindow::ReadPhoneModel(const std::shared_ptr<Life>& life)
 {
     std::string model;
     if (phone::ReadModelName(phone::PhoneLink::Instance(), &model))
         return QString::fromLatin1(model.data(), static_cast<qsizetype>(model.size()));
     RunOnUiThread([&life] {
-        TForm1* form = life->form;
+        MainWindow* form = life->form;
         TheDialogs().ShowMessage(form, form ? form->windowTitle() : QStringLiteral("Orvello"),
                                  LangText(txt::kStr5NoModel), MessageKind::Error);
     });
     return QString::fromLatin1(kUnknownModel);
 }
 
-void TForm1::ShowNoPhone()
+void MainWindow::ShowNoPhone()
 {
-    N15->setEnabled(true);
-    N16->setEnabled(false);
+    connectAction->setEnabled(true);
+    disconnectAction->setEnabled(false);
     DrawIndicator(false);
     model_.clear();
     // A monitor that is held looks for the phone (again).
-    SetPanelText(kConnectionPanel, LangText(DevMon ? txt::kSearching : txt::kStr4NotConnected));
+    SetPanelText(kConnectionPanel, LangText(deviceMonitor ? txt::kSearching : txt::kStr4NotConnected));
     SetPanelText(kModelPanel, LangText(txt::kStr2Model));
     SetPanelText(kWorkPanel, LangText(txt::kStr3Idle));
-    N12->setEnabled(false);
+    phoneMenuAction->setEnabled(false);
 }
 
-void TForm1::N15Click()
+void MainWindow::ConnectPhone()
 {
-    if (!DevMon)
+    if (!deviceMonitor)
         MakeDeviceMonitor();
 }
 
-void TForm1::N16Click()
+void MainWindow::DisconnectPhone()
 {
-    if (!DevMon)
+    if (!deviceMonitor)
         return;
-    DevMon->Disconnect();
-    DevMon = nullptr;
+    deviceMonitor->Disconnect();
+    deviceMonitor = nullptr;
 }
 
-void TForm1::N4Click()
+void MainWindow::TakePhoto()
 {
     // F4 reaches the command even while the phone menu is disabled (no phone,
     // or a photo under way); it counts only when the menu could be opened.
-    if (!N12->isEnabled())
+    if (!phoneMenuAction->isEnabled())
         return;
-    N12->setEnabled(false);
+    phoneMenuAction->setEnabled(false);
     photoRunning_ = true;
     // Kept until PhotoFinished: the thread frees itself only after that has
     // run on this thread.
-    photoThread_ = new MakePhoto(*this, *this, phone::PhoneLink::Instance(), [life = life_] {
-        if (TForm1* form = life->form)
+    photoThread_ = new PhotoThread(*this, *this, phone::PhoneLink::Instance(), [life = life_] {
+        if (MainWindow* form = life->form)
             form->PhotoFinished();
     });
 }
 
-void TForm1::PhotoFinished()
+void MainWindow::PhotoFinished()
 {
     photoRunning_ = false;
     photoThread_ = nullptr;
     // The phone menu follows the connection: a phone that went during the
     // photo leaves it disabled.
-    N12->setEnabled(indicatorConnected_);
-    if (GetAutoFormResize() && Image1->width() > kAutoResizeMinWidth)
+    phoneMenuAction->setEnabled(indicatorConnected_);
+    if (GetAutoFormResize() && pictureLabel->width() > kAutoResizeMinWidth)
         FitToPicture();
 }
 
-void TForm1::FitToPicture()
+void MainWindow::FitToPicture()
 {
-    ScrollBox1->horizontalScrollBar()->setValue(0);
-    ScrollBox1->verticalScrollBar()->setValue(0);
-    Image1->move(0, 0);
+    pictureArea->horizontalScrollBar()->setValue(0);
+    pictureArea->verticalScrollBar()->setValue(0);
+    pictureLabel->move(0, 0);
     // The outer size includes the frame that the window system draws. The
     // window never grows past the screen's free area: a larger picture
     // scrolls in it, at its own size, and the window is moved so that all
     // of it is on the screen.
     const QSize frame = frameGeometry().size() - geometry().size();
-    QSize outer(Image1->width() + kFrameExtraWidth, Image1->height() + kFrameExtraHeight);
+    QSize outer(pictureLabel->width() + kFrameExtraWidth, pictureLabel->height() + kFrameExtraHeight);
     const QScreen* screen = this->screen();
     const QRect area = screen ? screen->availableGeometry() : QRect();
     if (area.isValid())
@@ -686,21 +686,21 @@ void TForm1::FitToPicture()
 
 // The phone commands of the menu go out on the phone worker: the window never
 // waits for a phone that does not answer.
-void TForm1::N6Click()
+void MainWindow::RestartPhone()
 {
     phone::PhoneWorker::Instance().Post([] { phone::PhoneLink::Instance().RestartPhone(); });
 }
 
-void TForm1::Suspend1Click()
+void MainWindow::SuspendPhone()
 {
     phone::PhoneWorker::Instance().Post([] { phone::PhoneLink::Instance().SuspendPhone(); });
 }
 
-TThread* TForm1::MakeCamThread(std::function<void()> finished)
+WorkerThread* MainWindow::MakeRecorder(std::function<void()> finished)
 {
     try {
-        auto* recorder = new video::TCamAvi(*this, *this, phone::PhoneLink::Instance(), *Codecs, std::move(finished),
-                                            QString(), video::TCamAvi::Recording::FromSettings, camAutomatic_);
+        auto* recorder = new video::Recorder(*this, *this, phone::PhoneLink::Instance(), *codecs, std::move(finished),
+                                            QString(), video::Recorder::Recording::FromSettings, camAutomatic_);
         SetRecordingFile(recorder->FileName());
         return recorder;
     } catch (const std::system_error& error) {
@@ -710,30 +710,30 @@ TThread* TForm1::MakeCamThread(std::function<void()> finished)
     }
 }
 
-void TForm1::Web1Click() { StartWebCamera(false); }
+void MainWindow::StartWebCamera() { LaunchWebCamera(false); }
 
-void TForm1::StartWebCamera(bool automatic)
+void MainWindow::LaunchWebCamera(bool automatic)
 {
-    if (CamThread)
+    if (recorderThread)
         return;
     // The last recording still completes its file: a new one waits for it.
-    if (!video::TCamAvi::WaitUntilNoneAlive(std::chrono::milliseconds(0))) {
+    if (!video::Recorder::WaitUntilNoneAlive(std::chrono::milliseconds(0))) {
         autoStartPending_ = autoStartPending_ || automatic;
         WatchFileCompletion();
         return;
     }
     camAutomatic_ = automatic;
-    Web1->setVisible(false);
-    Web2->setVisible(true);
+    startCameraAction->setVisible(false);
+    stopCameraAction->setVisible(true);
     if (GetServerEnabled()) {
-        ServerSocket1->SetStreamEnabled(GetServerStream());
-        ServerSocket1->SetCredentials(GetServerUser(), GetServerPasswordHash());
+        server->SetStreamEnabled(GetServerStream());
+        server->SetCredentials(GetServerUser(), GetServerPasswordHash());
         QString error;
-        if (!ServerSocket1->Open(GetServerPort(), &error, GetServerLocalOnly())) {
+        if (!server->Open(GetServerPort(), &error, GetServerLocalOnly())) {
             // No web camera without its server: START is offered again.
             TheDialogs().ShowMessage(this, windowTitle(), error, MessageKind::Error);
-            Web1->setVisible(true);
-            Web2->setVisible(false);
+            startCameraAction->setVisible(true);
+            stopCameraAction->setVisible(false);
             return;
         }
         serverAddress_ = BrowserAddress(GetServerPort());
@@ -742,56 +742,56 @@ void TForm1::StartWebCamera(bool automatic)
     }
     startedFile_.clear();
     recordingTime_.clear();
-    CamThread = MakeCamThread([life = life_] {
-        if (TForm1* form = life->form)
-            form->CamFinished();
+    recorderThread = MakeRecorder([life = life_] {
+        if (MainWindow* form = life->form)
+            form->RecorderFinished();
     });
-    if (!CamThread) {
+    if (!recorderThread) {
         // No recorder was started: START stays available, STOP has nothing to stop.
-        Web1->setVisible(true);
-        Web2->setVisible(false);
+        startCameraAction->setVisible(true);
+        stopCameraAction->setVisible(false);
         StopServer();
         return;
     }
-    N4->setEnabled(false);
-    N6->setEnabled(false);
-    Suspend1->setEnabled(false);
+    takePhotoAction->setEnabled(false);
+    restartPhoneAction->setEnabled(false);
+    suspendPhoneAction->setEnabled(false);
     recordingTime_ = QStringLiteral(" 00:00:00");
     UpdateTitle();
     StartVirtualCamera();
 }
 
-void TForm1::StartVirtualCamera()
+void MainWindow::StartVirtualCamera()
 {
     if (!GetVirtualCamera())
         return;
     QString error;
     QString warning;
-    VirtualCam = vcam::VirtualCamera::Start(model_, &error, &warning);
-    const QString reason = VirtualCam ? warning : error;
+    virtualCamera = vcam::VirtualCamera::Start(model_, &error, &warning);
+    const QString reason = virtualCamera ? warning : error;
     if (!reason.isEmpty())
-        StatusBar1->showMessage(LangText(txt::kVirtualCameraUnavailable).arg(reason), kVirtualCameraMessageMs);
+        statusPanels->showMessage(LangText(txt::kVirtualCameraUnavailable).arg(reason), kVirtualCameraMessageMs);
 }
 
-void TForm1::Web2Click()
+void MainWindow::StopWebCamera()
 {
-    if (CamThread)
-        CamThread->Terminate();
+    if (recorderThread)
+        recorderThread->Terminate();
 }
 
-void TForm1::CamFinished()
+void MainWindow::RecorderFinished()
 {
-    N4->setEnabled(true);
-    N6->setEnabled(true);
-    Suspend1->setEnabled(true);
-    Web1->setVisible(true);
-    Web2->setVisible(false);
+    takePhotoAction->setEnabled(true);
+    restartPhoneAction->setEnabled(true);
+    suspendPhoneAction->setEnabled(true);
+    startCameraAction->setVisible(true);
+    stopCameraAction->setVisible(false);
     // The recorder's file is the one its last frame went to (an automatic
     // start numbers its name, a restart after a fault takes a new one).
-    const auto* recorder = dynamic_cast<const video::TCamAvi*>(CamThread);
+    const auto* recorder = dynamic_cast<const video::Recorder*>(recorderThread);
     const QString written = recorder ? recorder->FileName() : startedFile_;
-    CamThread = nullptr;
-    VirtualCam.reset();  // the node goes, its consumers see the stream end
+    recorderThread = nullptr;
+    virtualCamera.reset();  // the node goes, its consumers see the stream end
     // Where the recording went, once there is a file: the status bar's
     // last panel names it in place of the server's address.
     if (!written.isEmpty() && QFileInfo(written).isFile())
@@ -800,34 +800,34 @@ void TForm1::CamFinished()
     recordingTime_.clear();
     UpdateTitle();
     // The recorder completes its file after this handler: START waits.
-    if (!video::TCamAvi::WaitUntilNoneAlive(std::chrono::milliseconds(0)))
+    if (!video::Recorder::WaitUntilNoneAlive(std::chrono::milliseconds(0)))
         WatchFileCompletion();
     if (ending_)
-        QMetaObject::invokeMethod(this, &TForm1::FinishEnding, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, &MainWindow::FinishEnding, Qt::QueuedConnection);
 }
 
-void TForm1::WatchFileCompletion()
+void MainWindow::WatchFileCompletion()
 {
-    Web1->setEnabled(false);
+    startCameraAction->setEnabled(false);
     if (!fileCompletion_) {
         constexpr int kCompletionPollMs = 20;
         fileCompletion_ = new QTimer(this);
         fileCompletion_->setInterval(kCompletionPollMs);
         connect(fileCompletion_, &QTimer::timeout, this, [this] {
-            if (!video::TCamAvi::WaitUntilNoneAlive(std::chrono::milliseconds(0)))
+            if (!video::Recorder::WaitUntilNoneAlive(std::chrono::milliseconds(0)))
                 return;
             fileCompletion_->stop();
-            Web1->setEnabled(true);
-            const bool start = autoStartPending_ && !ending_ && N12->isEnabled();
+            startCameraAction->setEnabled(true);
+            const bool start = autoStartPending_ && !ending_ && phoneMenuAction->isEnabled();
             autoStartPending_ = false;
             if (start)
-                StartWebCamera(true);
+                LaunchWebCamera(true);
         });
     }
     fileCompletion_->start();
 }
 
-void TForm1::EndRequested()
+void MainWindow::EndRequested()
 {
     if (ending_)
         return;
@@ -838,48 +838,48 @@ void TForm1::EndRequested()
         QWidget* modal = QApplication::activeModalWidget();
         if (!modal)
             break;
-        if (auto* options = qobject_cast<TOptionsDlg*>(modal))
+        if (auto* options = qobject_cast<OptionsDialog*>(modal))
             options->EndTest();  // a frame-rate test under way gives way
         if (auto* dialog = qobject_cast<QDialog*>(modal))
             dialog->reject();
         else
             modal->close();
     }
-    if (CamThread)
-        CamThread->Terminate();  // CamFinished carries on once the file is done with
+    if (recorderThread)
+        recorderThread->Terminate();  // RecorderFinished carries on once the file is done with
     else
-        QMetaObject::invokeMethod(this, &TForm1::FinishEnding, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, &MainWindow::FinishEnding, Qt::QueuedConnection);
 }
 
-void TForm1::FinishEnding()
+void MainWindow::FinishEnding()
 {
-    if (CamThread)
+    if (recorderThread)
         return;
     close();  // the close rules, the restart included
     QCoreApplication::quit();
 }
 
-void TForm1::StopServer()
+void MainWindow::StopServer()
 {
-    ServerSocket1->Close();
+    server->Close();
     serverAddress_.clear();
     streamAddress_.clear();
     ShowServerAddress();
 }
 
-void TForm1::ServerSocket1ClientRead(web::ClientId Socket)
+void MainWindow::AnswerClient(web::ClientId client)
 {
-    if (!CamThread)
+    if (!recorderThread)
         return;
-    ServerSocket1->AnswerRequest(Socket, CurrentFrame);
+    server->AnswerRequest(client, currentFrame);
 }
 
-void TForm1::ServerSocket1ClientError(web::ClientId Socket, QAbstractSocket::SocketError)
+void MainWindow::DropClient(web::ClientId client, QAbstractSocket::SocketError)
 {
-    ServerSocket1->CloseClient(Socket);
+    server->CloseClient(client);
 }
 
-void TForm1::N5Click()
+void MainWindow::SavePictureAs()
 {
     // Only a picture that is shown can be saved (the command is disabled
     // until there is one).
@@ -901,7 +901,7 @@ void TForm1::N5Click()
     SavePicture(fileName, answer->filterIndex);
 }
 
-bool TForm1::SavePicture(const QString& fileName, int filterIndex)
+bool MainWindow::SavePicture(const QString& fileName, int filterIndex)
 {
     if (picture_.isNull())
         return false;
@@ -915,28 +915,28 @@ bool TForm1::SavePicture(const QString& fileName, int filterIndex)
     return false;
 }
 
-void TForm1::N7Click()
+void MainWindow::ShowOptions()
 {
-    TOptionsDlg dialog(this, *this, Codecs.get(), [this] { return CaptureRunning(); });
+    OptionsDialog dialog(this, *this, codecs.get(), [this] { return CaptureRunning(); });
     dialog.LoadSettings();
     // OK has written the settings (the dialog stays open while they cannot be).
     if (TheDialogs().RunModal(&dialog) == QDialog::Accepted)
         ApplyMenuTexts();
 }
 
-void TForm1::N3Click() { close(); }
+void MainWindow::Exit() { close(); }
 
-void TForm1::closeEvent(QCloseEvent* event)
+void MainWindow::closeEvent(QCloseEvent* event)
 {
-    if (FormCloseQuery())
+    if (MayClose())
         event->accept();
     else
         event->ignore();
 }
 
-bool TForm1::FormCloseQuery()
+bool MainWindow::MayClose()
 {
-    if (CamThread) {
+    if (recorderThread) {
         ShowMessageText(LangText(txt::kStr6StopCameraFirst));
         return false;
     }
@@ -945,44 +945,44 @@ bool TForm1::FormCloseQuery()
         photoThread_->Terminate();
     // The restart goes out once, however often the close is asked for. The
     // monitor and a running photo thread are not waited for, and the restart
-    // itself only for ExitRestartWait: the window keeps painting meanwhile.
+    // itself only for exitRestartWait: the window keeps painting meanwhile.
     if (!restartSent_ && GetAutoRestart()) {
         restartSent_ = true;
         phone::PhoneWorker::Instance().RunAndWait([] { phone::PhoneLink::Instance().RestartPhone(); },
-                                                  ExitRestartWait);
+                                                  exitRestartWait);
     }
     return true;
 }
 
-void TForm1::changeEvent(QEvent* event)
+void MainWindow::changeEvent(QEvent* event)
 {
     QMainWindow::changeEvent(event);
     if (event->type() == QEvent::WindowStateChange && (windowState() & Qt::WindowMinimized))
-        QMetaObject::invokeMethod(this, &TForm1::AppMinimize, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, &MainWindow::HandleMinimised, Qt::QueuedConnection);
 }
 
-void TForm1::AppMinimize()
+void MainWindow::HandleMinimised()
 {
     if (!(windowState() & Qt::WindowMinimized))
         return;
-    if (GetCloseToTray() && TTray::Available())
-        Tray->MinimizeToTray();
+    if (GetCloseToTray() && TrayIcon::Available())
+        tray->MinimizeToTray();
     else if (!isVisible())
         showMinimized();  // started with the switch M: minimised on the taskbar
 }
 
-QString TForm1::AboutText() const
+QString MainWindow::AboutText() const
 {
     return QStringLiteral("Orvello v") + ReadFileVersion() + QLatin1Char('\n') +
            ExpandLineBreaks(LangText(txt::kAboutText)).arg(QLatin1String(kAuthorMail), QLatin1String(kWebSite));
 }
 
-void TForm1::N9Click()
+void MainWindow::ShowAbout()
 {
     TheDialogs().ShowMessage(this, LangText(txt::kAboutTitle), AboutText(), MessageKind::About);
 }
 
-void TForm1::Orvellohelp1Click()
+void MainWindow::OpenManual()
 {
     // Without a browser or a launcher, at least say where the manual is.
     // The manual of the language in use.
@@ -993,13 +993,13 @@ void TForm1::Orvellohelp1Click()
                                  MessageKind::Information);
 }
 
-void TForm1::N13Click() { OpenUrl(QUrl(QString::fromLatin1(kWebSite))); }
+void MainWindow::OpenWebSite() { OpenUrl(QUrl(QString::fromLatin1(kWebSite))); }
 
-void TForm1::N11Click() { OpenUrl(QUrl(QStringLiteral("mailto:") + QLatin1String(kAuthorMail))); }
+void MainWindow::MailAuthor() { OpenUrl(QUrl(QStringLiteral("mailto:") + QLatin1String(kAuthorMail))); }
 
-void TForm1::ShowWorkStatus(const QString& text) { SetPanelText(kWorkPanel, text); }
+void MainWindow::ShowWorkStatus(const QString& text) { SetPanelText(kWorkPanel, text); }
 
-void TForm1::ShowMessageText(const QString& text)
+void MainWindow::ShowMessageText(const QString& text)
 {
     if (ending_) {
         // Nobody is there to answer a box while the program ends.
@@ -1009,38 +1009,38 @@ void TForm1::ShowMessageText(const QString& text)
     TheDialogs().ShowMessage(this, windowTitle(), text, MessageKind::Plain);
 }
 
-void TForm1::ShowPicture(const QImage& picture)
+void MainWindow::ShowPicture(const QImage& picture)
 {
     picture_ = picture;
-    Image1->setPixmap(QPixmap::fromImage(picture));
-    Image1->adjustSize();
-    N5->setEnabled(!picture_.isNull());
+    pictureLabel->setPixmap(QPixmap::fromImage(picture));
+    pictureLabel->adjustSize();
+    savePictureAction->setEnabled(!picture_.isNull());
 }
 
-void TForm1::ShowRecordingTime(const QString& label, const QString& time)
+void MainWindow::ShowRecordingTime(const QString& label, const QString& time)
 {
     QLabel* panel = panels_[kTimePanel];
     const QString full = label + time;
     const bool fits = panel->fontMetrics().horizontalAdvance(full) <= panel->contentsRect().width();
     panel->setText(fits ? full : time.trimmed());
     panel->setToolTip(full);
-    if (CamThread) {
+    if (recorderThread) {
         recordingTime_ = time;
         UpdateTitle();
     }
 }
 
-void TForm1::SetCurrentFrame(const QImage& frame)
+void MainWindow::SetCurrentFrame(const QImage& frame)
 {
-    CurrentFrame = frame;
-    emit CurrentFrameChanged(CurrentFrame);
+    currentFrame = frame;
+    emit CurrentFrameChanged(currentFrame);
 }
 
-void TForm1::ShowFrame(const QImage& frame, bool show, bool fit)
+void MainWindow::ShowFrame(const QImage& frame, bool show, bool fit)
 {
     SetCurrentFrame(frame);
-    if (VirtualCam)
-        VirtualCam->SetFrame(frame);
+    if (virtualCamera)
+        virtualCamera->SetFrame(frame);
     if (!show)
         return;
     ShowPicture(frame);
@@ -1048,35 +1048,35 @@ void TForm1::ShowFrame(const QImage& frame, bool show, bool fit)
         FitToPicture();
 }
 
-void TForm1::ShowDownloadProgress(long long bytes)
+void MainWindow::ShowDownloadProgress(long long bytes)
 {
     if (bytes < 0) {
-        DownloadBar->hide();
+        downloadBar->hide();
         return;
     }
     // The size of the file is not known: the bar fills towards a scale that
     // doubles whenever the bytes outgrow it, so it keeps moving.
     constexpr int kFirstScale = 64 * 1024;
-    if (DownloadBar->isHidden() || downloadMaximum_ <= 0)
+    if (downloadBar->isHidden() || downloadMaximum_ <= 0)
         downloadMaximum_ = kFirstScale;
     const long long shown = std::min<long long>(bytes, std::numeric_limits<int>::max());
     while (downloadMaximum_ < shown && downloadMaximum_ <= std::numeric_limits<int>::max() / 2)
         downloadMaximum_ *= 2;
     QLabel* panel = panels_[kWorkPanel];
-    DownloadBar->setGeometry(panel->width() - downloadBarWidth_ - 2, 2, downloadBarWidth_, panel->height() - 4);
-    DownloadBar->setRange(0, downloadMaximum_);
-    DownloadBar->setValue(static_cast<int>(shown));
-    DownloadBar->setFormat(bytes < 10 * 1024 ? downloadBytesLabel_.arg(bytes) : downloadKilobytesLabel_.arg(bytes / 1024));
-    DownloadBar->show();
+    downloadBar->setGeometry(panel->width() - downloadBarWidth_ - 2, 2, downloadBarWidth_, panel->height() - 4);
+    downloadBar->setRange(0, downloadMaximum_);
+    downloadBar->setValue(static_cast<int>(shown));
+    downloadBar->setFormat(bytes < 10 * 1024 ? downloadBytesLabel_.arg(bytes) : downloadKilobytesLabel_.arg(bytes / 1024));
+    downloadBar->show();
 }
 
-void TForm1::SetPanelText(int panel, const QString& text)
+void MainWindow::SetPanelText(int panel, const QString& text)
 {
     if (panel >= 0 && panel < kPanelCount)
         panels_[panel]->setText(text);
 }
 
-QString TForm1::PanelText(int panel) const
+QString MainWindow::PanelText(int panel) const
 {
     return panel >= 0 && panel < kPanelCount ? panels_[panel]->text() : QString();
 }

@@ -1,4 +1,4 @@
-#include "Photo.h"
+#include "PhotoThread.h"
 
 #include "CaptureView.h"
 #include "platform/Clock.h"
@@ -66,22 +66,22 @@ private:
 
 }  // namespace
 
-MakePhoto::MakePhoto(CaptureView& view, const Settings& settings, phone::PhoneLink& link,
+PhotoThread::PhotoThread(CaptureView& view, const Settings& settings, phone::PhoneLink& link,
                      std::function<void()> finished)
-    : view_(view), settings_(settings), Monitor(link), TempName(settings.GetTempJpgName())
+    : view_(view), settings_(settings), link_(link), phoneFile_(settings.GetTempJpgName())
 {
     if (finished)
-        OnTerminate = [finished = std::move(finished)](TThread*) { finished(); };
+        OnTerminate = [finished = std::move(finished)](WorkerThread*) { finished(); };
     SetFreeOnTerminate(true);
     Start();
 }
 
-void MakePhoto::Run()
+void PhotoThread::Run()
 {
-    if (!Monitor.IsConnected())
+    if (!link_.IsConnected())
         return;
     // The whole capture, camera on to camera off, is one turn of the camera.
-    std::lock_guard turn(Monitor.CaptureTurn());
+    std::lock_guard turn(link_.CaptureTurn());
     // A reply that keeps the photo waiting is shown in the work panel.
     Control().SetLateNotice(phone::kLateReplyMs, [this](bool late) { ShowLate(late); });
 
@@ -90,19 +90,19 @@ void MakePhoto::Run()
     QString captureTime;
 
     ShowStatus(Text("STR11", QStringLiteral("Статус: Инициализация камеры...")));
-    if (Monitor.CameraOn(static_cast<uint8_t>(settings_.GetJpgType())) != phone::kOk) {
+    if (link_.CameraOn(static_cast<uint8_t>(settings_.GetJpgType())) != phone::kOk) {
         ShowError(Text("STR9", QStringLiteral("Невозможна инициализация камеры!")));
         setUp = false;
         download = false;
     }
 
     if (setUp) {
-        Monitor.SetLighting(static_cast<uint8_t>(settings_.GetAmbientLight() + 1));
-        Monitor.SetExposure(static_cast<uint8_t>(settings_.GetExpose() + 1));
+        link_.SetLighting(static_cast<uint8_t>(settings_.GetAmbientLight() + 1));
+        link_.SetExposure(static_cast<uint8_t>(settings_.GetExpose() + 1));
         WaitUnlessStopped(Milliseconds(settings_.GetCameraInitTime()));
         ShowStatus(Text("STR12", QStringLiteral("Статус: Снимаю")));
         captureTime = QString::fromStdString(FormatStampTime(TheClock().Now()));
-        if (Monitor.TakePicture(TempName.toStdString()) != phone::kOk) {
+        if (link_.TakePicture(phoneFile_.toStdString()) != phone::kOk) {
             ShowError(Text("STR10", QStringLiteral("Не могу снять!")));
             download = false;
         }
@@ -116,40 +116,40 @@ void MakePhoto::Run()
         Download(captureTime);
 
     ShowStatus(Text("STR15", QStringLiteral("Статус: Деинициализация камеры...")));
-    if (Monitor.CameraOff() != phone::kOk)
+    if (link_.CameraOff() != phone::kOk)
         ShowError(Text("STR16", QStringLiteral("Невозможна деинициализация камеры!")));
     ShowStatus(Text("STR3", QStringLiteral("Статус: Не занят.")));
 }
 
-void MakePhoto::Download(const QString& captureTime)
+void PhotoThread::Download(const QString& captureTime)
 {
-    const std::string path = TempName.toStdString();
+    const std::string path = phoneFile_.toStdString();
 
     // A file left open by an earlier capture would block the open.
-    Monitor.ClosePhoneFile();
+    link_.ClosePhoneFile();
     ShowStatus(Text("STR13", QStringLiteral("Статус: Сливаю...")));
 
     // One more attempt at once: the phone may still be writing the file.
-    const bool opened = Monitor.OpenPhoneFile(path, kOpenModeRead) == phone::kOk
-                        || Monitor.OpenPhoneFile(path, kOpenModeRead) == phone::kOk;
+    const bool opened = link_.OpenPhoneFile(path, kOpenModeRead) == phone::kOk
+                        || link_.OpenPhoneFile(path, kOpenModeRead) == phone::kOk;
     if (!opened) {
         ShowError(Text("STR14", QStringLiteral("Не могу прочитать, увеличте значение таймаута.")));
     } else if (!ReadAndShow(captureTime)) {
         Synchronize([this] { view_.ShowDownloadProgress(-1); });
     }
 
-    Monitor.ClosePhoneFile();
-    Monitor.DeletePhoneFile(path);
+    link_.ClosePhoneFile();
+    link_.DeletePhoneFile(path);
 }
 
-bool MakePhoto::ReadAndShow(const QString& captureTime)
+bool PhotoThread::ReadAndShow(const QString& captureTime)
 {
     std::vector<uint8_t> bytes;
     bytes.reserve(kPictureBufferSize);
     int32_t total = 0;
     auto relay = std::make_shared<ProgressRelay>(view_);
     const auto progress = [relay](size_t count) { ProgressRelay::Report(relay, count); };
-    if (Monitor.ReadPhoneFile(bytes, total, progress) != phone::kOk) {
+    if (link_.ReadPhoneFile(bytes, total, progress) != phone::kOk) {
         qCWarning(lcCapture) << "the picture could not be read from the phone";
         return false;
     }
@@ -172,7 +172,7 @@ bool MakePhoto::ReadAndShow(const QString& captureTime)
     return true;
 }
 
-void MakePhoto::WaitUnlessStopped(uint32_t milliseconds)
+void PhotoThread::WaitUnlessStopped(uint32_t milliseconds)
 {
     while (milliseconds > 0 && !Terminated()) {
         const uint32_t slice = std::min(milliseconds, kWaitSliceMs);
@@ -181,34 +181,34 @@ void MakePhoto::WaitUnlessStopped(uint32_t milliseconds)
     }
 }
 
-void MakePhoto::ShowLate(bool late)
+void PhotoThread::ShowLate(bool late)
 {
     // On the photo thread, inside the wait: the panel changes without the
     // thread waiting for the window.
-    const QString text = late ? LangText(txt::kPhoneLate) : StatusText;
+    const QString text = late ? LangText(txt::kPhoneLate) : statusText_;
     CaptureView* const view = &view_;
     PostToUiThread([view, text] { view->ShowWorkStatus(text); });
 }
 
-void MakePhoto::ShowStatus(const QString& text)
+void PhotoThread::ShowStatus(const QString& text)
 {
-    StatusText = text;
-    Synchronize([this] { view_.ShowWorkStatus(StatusText); });
+    statusText_ = text;
+    Synchronize([this] { view_.ShowWorkStatus(statusText_); });
 }
 
-void MakePhoto::ShowError(const QString& text)
+void PhotoThread::ShowError(const QString& text)
 {
     // A photo stopped as the program ends fails its commands on purpose:
     // nothing to tell.
     if (Terminated())
         return;
-    const QString status = StatusText;
-    StatusText = text;
-    Synchronize([this] { view_.ShowMessageText(StatusText); });
-    StatusText = status;
+    const QString status = statusText_;
+    statusText_ = text;
+    Synchronize([this] { view_.ShowMessageText(statusText_); });
+    statusText_ = status;
 }
 
-void MakePhoto::ShowPicture(const QImage& picture)
+void PhotoThread::ShowPicture(const QImage& picture)
 {
     Synchronize([this, &picture] {
         view_.ShowDownloadProgress(-1);

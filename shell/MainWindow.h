@@ -4,7 +4,7 @@
 // It owns everything that runs and carries the settings accessors.
 
 #include "config/Addresses.h"
-#include "video/CamView.h"
+#include "video/RecorderView.h"
 #include "capture/CaptureView.h"
 #include "web/PictureServer.h"
 #include "config/Settings.h"
@@ -28,13 +28,13 @@ class QUrl;
 
 namespace orv {
 
-class TThread;
-class TTray;
+class WorkerThread;
+class TrayIcon;
 namespace phone {
-class TDevMon;
+class DeviceMonitor;
 }
 namespace video {
-class TCodecs;
+class CodecCatalogue;
 }
 namespace vcam {
 class VirtualCamera;
@@ -53,18 +53,18 @@ bool OpenUrl(const QUrl& url);
 // when there is none) and the port, as "http://192.168.1.20:8080/".
 QString BrowserAddress(int port);
 
-class TForm1 : public QMainWindow, public Settings, public CaptureView, public video::CamView {
+class MainWindow : public QMainWindow, public Settings, public CaptureView, public video::RecorderView {
     Q_OBJECT
 public:
     // Status-bar panels, by position.
     enum Panel { kLampPanel = 0, kConnectionPanel, kModelPanel, kWorkPanel, kTimePanel, kPanelCount };
 
-    explicit TForm1(QWidget* parent = nullptr);
-    ~TForm1() override;
+    explicit MainWindow(QWidget* parent = nullptr);
+    ~MainWindow() override;
 
     // Runs once at the end of construction: panel texts, the device monitor
     // when "AutoPhoneConnect" is on, the switch M.
-    void FormCreate();
+    void ShowInitialState();
     // Sets every menu caption from section MENU of the language in force,
     // and makes the work panel wide enough for that language's status texts
     // and the download bar beside them.
@@ -84,32 +84,33 @@ public:
 
     // End handlers of the capture threads; user-interface thread.
     void PhotoFinished();
-    void CamFinished();
+    void RecorderFinished();
     // The picture web server's events on a client connection.
-    void ServerSocket1ClientRead(web::ClientId Socket);
-    void ServerSocket1ClientError(web::ClientId Socket, QAbstractSocket::SocketError ErrorCode);
+    void AnswerClient(web::ClientId client);
+    void DropClient(web::ClientId client, QAbstractSocket::SocketError error);
     // The window was minimised: to the tray when "CloseToTray" is on.
-    void AppMinimize();
+    void HandleMinimised();
 
     // --- menu commands ---
-    void N15Click();  // connect
-    void N16Click();  // disconnect
-    void N5Click();   // save the picture
-    void N3Click();   // exit
-    void N4Click();   // take a photo
-    void N6Click();   // restart the phone
-    void Suspend1Click();
-    void Web1Click();  // start the web camera
-    void Web2Click();  // stop the web camera
-    void N7Click();    // options
-    void Orvellohelp1Click();
-    void N13Click();  // web site
-    void N11Click();  // e-mail to the author
-    void N9Click();   // about box
+    void ConnectPhone();
+    void DisconnectPhone();
+    // Asks for a file name and writes the picture shown there.
+    void SavePictureAs();
+    void Exit();
+    void TakePhoto();
+    void RestartPhone();
+    void SuspendPhone();
+    void StartWebCamera();
+    void StopWebCamera();
+    void ShowOptions();
+    void OpenManual();
+    void OpenWebSite();
+    void MailAuthor();
+    void ShowAbout();
     // Opens the folder the recordings go to in the desktop's file manager.
-    void OpenRecordingsClick();
+    void OpenRecordingsFolder();
     // Puts the server's address (and the stream's) on the clipboard.
-    void CopyAddressClick();
+    void CopyServerAddress();
 
     // The window's title in the language in force; while the web camera
     // runs, its mark and recording time come first.
@@ -121,7 +122,7 @@ public:
     // The file the last recording wrote (empty before the first).
     QString RecordingFile() const { return recordingFile_; }
 
-    // Writes the picture of Image1: filter 1 a bitmap, filter 2 a JPEG,
+    // Writes the picture of pictureLabel: filter 1 a bitmap, filter 2 a JPEG,
     // whatever the file name's extension. Nothing is written without a
     // picture. The file appears complete or not at all; a failure is shown.
     bool SavePicture(const QString& fileName, int filterIndex);
@@ -131,7 +132,7 @@ public:
     void ShowMessageText(const QString& text) override;
     void ShowPicture(const QImage& picture) override;
     void ShowDownloadProgress(long long bytes) override;
-    // --- CamView (user-interface thread) ---
+    // --- RecorderView (user-interface thread) ---
     // The label and the time when both fit the panel, else the time alone;
     // the panel's tip holds both.
     void ShowRecordingTime(const QString& label, const QString& time) override;
@@ -145,90 +146,90 @@ public:
 
     void SetPanelText(int panel, const QString& text);
     QString PanelText(int panel) const;
-    // The picture that Image1 shows (null before the first one).
+    // The picture that pictureLabel shows (null before the first one).
     const QImage& Picture() const { return picture_; }
 
-    // --- the form's components ---
-    QMenuBar* MainMenu1 = nullptr;
-    QAction* N1 = nullptr;  // file menu
-    QAction* N15 = nullptr;
-    QAction* N16 = nullptr;
-    QAction* N14 = nullptr;  // separator
-    QAction* N5 = nullptr;
-    QAction* N2 = nullptr;  // separator
-    QAction* N3 = nullptr;
-    QAction* N12 = nullptr;  // phone menu
-    QAction* N4 = nullptr;
-    QAction* N6 = nullptr;
-    QAction* Suspend1 = nullptr;
-    QAction* Web1 = nullptr;
-    QAction* Web2 = nullptr;
-    QAction* N7 = nullptr;  // options, a top-level item
-    QAction* N8 = nullptr;  // help menu, at the right end of the menu bar
-    QAction* Orvellohelp1 = nullptr;
-    QAction* N13 = nullptr;
-    QAction* N11 = nullptr;
-    QAction* N10 = nullptr;  // separator
-    QAction* N9 = nullptr;
-    QAction* OpenRecordings1 = nullptr;  // file menu: the recordings' folder
-    QAction* CopyAddress1 = nullptr;     // file menu: the server's address
+    // --- the window's widgets ---
+    QMenuBar* mainMenu = nullptr;
+    QAction* fileMenuAction = nullptr;
+    QAction* connectAction = nullptr;
+    QAction* disconnectAction = nullptr;
+    QAction* connectSeparator = nullptr;
+    QAction* savePictureAction = nullptr;
+    QAction* exitSeparator = nullptr;
+    QAction* exitAction = nullptr;
+    QAction* phoneMenuAction = nullptr;
+    QAction* takePhotoAction = nullptr;
+    QAction* restartPhoneAction = nullptr;
+    QAction* suspendPhoneAction = nullptr;
+    QAction* startCameraAction = nullptr;
+    QAction* stopCameraAction = nullptr;
+    QAction* optionsAction = nullptr;  // a top-level item
+    QAction* helpMenuAction = nullptr;  // at the right end of the menu bar
+    QAction* manualAction = nullptr;
+    QAction* webSiteAction = nullptr;
+    QAction* mailAuthorAction = nullptr;
+    QAction* aboutSeparator = nullptr;
+    QAction* aboutAction = nullptr;
+    QAction* openRecordingsAction = nullptr;
+    QAction* copyAddressAction = nullptr;
     // The tray icon's menu: restore, take a photo, start and stop the web
     // camera, exit; enabled as the main menu's items are.
-    QMenu* TrayMenu = nullptr;
-    QAction* TrayRestore = nullptr;
-    QAction* TrayPhoto = nullptr;
-    QAction* TrayStart = nullptr;
-    QAction* TrayStop = nullptr;
-    QAction* TrayExit = nullptr;
+    QMenu* trayMenu = nullptr;
+    QAction* trayRestoreAction = nullptr;
+    QAction* trayPhotoAction = nullptr;
+    QAction* trayStartAction = nullptr;
+    QAction* trayStopAction = nullptr;
+    QAction* trayExitAction = nullptr;
     // Enables and shows the tray menu's items as the main menu's are now
     // (run each time the menu opens).
     void UpdateTrayMenu();
-    QScrollArea* ScrollBox1 = nullptr;
-    QLabel* Image1 = nullptr;
-    QStatusBar* StatusBar1 = nullptr;
-    QLabel* Indicator = nullptr;
-    QProgressBar* DownloadBar = nullptr;
+    QScrollArea* pictureArea = nullptr;
+    QLabel* pictureLabel = nullptr;
+    QStatusBar* statusPanels = nullptr;
+    QLabel* connectionLamp = nullptr;
+    QProgressBar* downloadBar = nullptr;
     // At the status bar's right end: the server's address while it listens;
     // after a recording the file it wrote.
-    QLabel* AddressPanel = nullptr;
+    QLabel* addressPanel = nullptr;
     // The picture web server; it listens while the web camera runs.
-    web::TPictureServer* ServerSocket1 = nullptr;
+    web::PictureServer* server = nullptr;
 
     // The latest web-camera frame, read by the picture web server. Written
     // through SetCurrentFrame, so that the server's streams follow it.
-    QImage CurrentFrame;
+    QImage currentFrame;
     void SetCurrentFrame(const QImage& frame);
-    TTray* Tray = nullptr;
+    TrayIcon* tray = nullptr;
     // The catalogue of video encoders, for the options dialog and the
     // recordings of this run.
-    std::unique_ptr<video::TCodecs> Codecs;
+    std::unique_ptr<video::CodecCatalogue> codecs;
     // The monitor this window made; it frees itself, the window only drops
     // the reference.
-    phone::TDevMon* DevMon = nullptr;
+    phone::DeviceMonitor* deviceMonitor = nullptr;
     // The running web-camera thread; set while the web camera runs.
-    TThread* CamThread = nullptr;
+    WorkerThread* recorderThread = nullptr;
     // The PipeWire camera: while the web camera runs with "VirtualCamera"
     // on, it repeats the latest frame to every PipeWire program.
-    std::unique_ptr<vcam::VirtualCamera> VirtualCam;
+    std::unique_ptr<vcam::VirtualCamera> virtualCamera;
     // A photo is being taken or the web camera runs: the camera is in use.
-    bool CaptureRunning() const { return CamThread != nullptr || photoRunning_; }
+    bool CaptureRunning() const { return recorderThread != nullptr || photoRunning_; }
     // How long closing the window waits for the restart sent on the way out
     // ("AutoRestart"); a phone that does not answer is given up after it.
-    std::chrono::milliseconds ExitRestartWait{1000};
+    std::chrono::milliseconds exitRestartWait{1000};
 
 Q_SIGNALS:
-    // CurrentFrame has a new frame.
+    // currentFrame has a new frame.
     void CurrentFrameChanged(const QImage& frame);
 
 protected:
-    // The close rules (FormCloseQuery) for every way of closing the window.
+    // The close rules (MayClose) for every way of closing the window.
     void closeEvent(QCloseEvent* event) override;
     void changeEvent(QEvent* event) override;
-    bool FormCloseQuery();
+    bool MayClose();
 
     // Makes and starts the web-camera recorder, with finished as its end
     // handler, and returns it; nullptr when none is made.
-    virtual TThread* MakeCamThread(std::function<void()> finished);
+    virtual WorkerThread* MakeRecorder(std::function<void()> finished);
     // The file the recorder that is starting writes into.
     void SetRecordingFile(const QString& fileName) { startedFile_ = fileName; }
 
@@ -237,7 +238,7 @@ private:
     // pointer is cleared by the destructor and read only on the
     // user-interface thread.
     struct Life {
-        TForm1* form = nullptr;
+        MainWindow* form = nullptr;
     };
 
     void BuildMenu();
@@ -255,7 +256,7 @@ private:
     void FinishEnding();
     // Starts the web camera; automatic: the program's own start (switch S),
     // whose recording never replaces a file and starts again after a fault.
-    void StartWebCamera(bool automatic);
+    void LaunchWebCamera(bool automatic);
     // START comes back once the last recording's file is complete.
     void WatchFileCompletion();
     QString AboutText() const;
@@ -277,7 +278,7 @@ private:
     bool indicatorConnected_ = false;
     bool restartSent_ = false;
     bool photoRunning_ = false;
-    TThread* photoThread_ = nullptr;  // the photo under way, until PhotoFinished
+    WorkerThread* photoThread_ = nullptr;  // the photo under way, until PhotoFinished
     bool ending_ = false;
     QString saveFolder_;  // where the last picture was saved in this run
     QString model_;            // the connected phone's model, for relabelling
