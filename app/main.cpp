@@ -164,7 +164,7 @@ int main(int argc, char* argv[])
     // A recording that has just ended completes its file on its own thread:
     // the process waits for that, unless a recorder still runs (the end was
     // forced), which would never finish now.
-    if (form && !form->recorderThread)
+    if (form && !form->session->Running())
         orv::video::Recorder::WaitUntilNoneAlive(std::chrono::seconds(30));
     // Ends the process here while a worker is still alive; otherwise the
     // window, the application and the static objects go as usual.

@@ -63,14 +63,18 @@ long ResidentKiB()
 // the current frame, texts are kept.
 class BenchView final : public orv::video::RecorderView {
 public:
-    void ShowWorkStatus(const QString& text) override { work = text; }
-    void ShowRecordingTime(const QString& label, const QString& text) override { time = label + text; }
-    void ShowMessageText(const QString& text) override
+    void RecorderStatus(orv::video::RecorderStep step, std::chrono::seconds elapsed) override
     {
-        std::fprintf(stderr, "message: %s\n", qPrintable(text));
+        work = step;
+        time = elapsed;
+    }
+    void RecorderFailed(const orv::video::RecorderProblem& problem, bool) override
+    {
+        std::fprintf(stderr, "fault %d: %s %s\n", static_cast<int>(problem.fault), qPrintable(problem.file),
+                     qPrintable(problem.reason));
         failed = true;
     }
-    void ShowFrame(const QImage& frame, bool, bool) override
+    void RecorderFrame(const QImage& frame, bool, bool) override
     {
         current = frame;
         stamps.push_back(clock.nsecsElapsed());
@@ -78,7 +82,8 @@ public:
             onFrame(static_cast<int>(stamps.size()));
     }
 
-    QString work, time;
+    orv::video::RecorderStep work{};
+    std::chrono::seconds time{};
     QImage current;
     QElapsedTimer clock;
     std::vector<qint64> stamps;

@@ -183,7 +183,7 @@ double ProcessCpuMs()
 // hands over its frames (and shown in the window).
 class FrameFeeder final : public orv::WorkerThread {
 public:
-    FrameFeeder(orv::MainWindow& form, std::vector<QImage> frames) : form_(form), frames_(std::move(frames)) {}
+    FrameFeeder(orv::video::RecorderView& view, std::vector<QImage> frames) : view_(view), frames_(std::move(frames)) {}
 
 protected:
     void Run() override
@@ -193,27 +193,31 @@ protected:
             next += std::chrono::milliseconds(1000 / kFramesPerSecond);
             std::this_thread::sleep_until(next);
             const QImage frame = frames_[n % frames_.size()].copy();  // a new frame each time
-            Synchronize([&] { form_.ShowFrame(frame, true, false); });
+            Synchronize([&] { view_.RecorderFrame(frame, true, false); });
         }
     }
 
 private:
-    orv::MainWindow& form_;
+    orv::video::RecorderView& view_;
     std::vector<QImage> frames_;
 };
 
+// The window whose web camera is the stand-in.
 class BenchForm final : public orv::MainWindow {
 public:
     std::vector<QImage> frames;
 
-protected:
-    orv::WorkerThread* MakeRecorder(std::function<void()> finished) override
+    BenchForm()
     {
-        auto* thread = new FrameFeeder(*this, frames);
-        thread->SetFreeOnTerminate(true);
-        thread->OnTerminate = [finished](orv::WorkerThread*) { finished(); };
-        thread->Start();
-        return thread;
+        session->SetRecorderMaker([this](orv::video::RecorderView& view, std::function<void()> finished,
+                                         const orv::webcam::Session::Request&,
+                                         std::shared_ptr<orv::video::RecordingLog>) {
+            auto* thread = new FrameFeeder(view, frames);
+            thread->SetFreeOnTerminate(true);
+            thread->OnTerminate = [finished](orv::WorkerThread*) { finished(); };
+            thread->Start();
+            return static_cast<orv::WorkerThread*>(thread);
+        });
     }
 };
 
@@ -262,19 +266,18 @@ int main(int argc, char* argv[])
     {
         BenchForm form;
         form.frames = frames;
-        form.SetAutoPhoneConnect(false);
-        form.SetServerEnabled(true);
-        form.SetServerStream(true);
-        form.SetServerPort(port);
+        orv::Settings().SetAutoPhoneConnect(false);
+        orv::Settings().SetServerEnabled(true);
+        orv::Settings().SetServerStream(true);
+        orv::Settings().SetServerPort(port);
         form.show();
         form.StartWebCamera();
-        if (!form.recorderThread || !form.server->isListening()) {
+        if (!form.session->Running() || !form.session->Server().isListening()) {
             std::fprintf(stderr, "the picture server did not start\n");
             return 1;
         }
         StallMeter stalls;
-        int handedOver = 0;
-        QObject::connect(&form, &orv::MainWindow::CurrentFrameChanged, [&handedOver] { ++handedOver; });
+        const auto handedOver = [&form] { return static_cast<int>(form.session->Frames()); };
         // Rounds of runs, interleaved so that a change in the machine's load
         // touches them alike.
         for (const int viewers : {0, 1, 50, 0, 50, 0, 50}) {
@@ -290,7 +293,7 @@ int main(int argc, char* argv[])
             QElapsedTimer wall;
             // The run is measured from the moment every viewer is there.
             const auto begin = [&] {
-                framesBefore = handedOver;
+                framesBefore = handedOver();
                 cpuBefore = ProcessCpuMs();
                 loopCpuBefore = StallMeter::ThreadCpuNs();
                 wall.start();
@@ -317,7 +320,7 @@ int main(int argc, char* argv[])
             figures.cpuMsPerSecond = (ProcessCpuMs() - cpuBefore) / elapsedS;
             figures.loopCpuMsPerSecond =
                 static_cast<double>(StallMeter::ThreadCpuNs() - loopCpuBefore) / 1e6 / elapsedS;
-            figures.frames = handedOver - framesBefore;
+            figures.frames = handedOver() - framesBefore;
             figures.stallMs = stalls.LongestMs();
             figures.stallCpuMs = stalls.LongestCpuMs();
             if (viewers > 0) {
@@ -335,10 +338,10 @@ int main(int argc, char* argv[])
             // Let the streams of the run close before the next one.
             QElapsedTimer settle;
             settle.start();
-            while (form.server->StreamStatus().streams > 0 && settle.elapsed() < 5000)
+            while (form.session->Server().StreamStatus().streams > 0 && settle.elapsed() < 5000)
                 QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
         }
-        const auto streams = form.server->StreamStatus();
+        const auto streams = form.session->Server().StreamStatus();
 
         std::printf("Live stream /stream.mjpg: VGA frames of the simulated camera (JPEG %lld bytes) at %d a second, "
                     "%d s a run\n",
@@ -369,7 +372,7 @@ int main(int argc, char* argv[])
                     median(0, &Figures::stallCpuMs));
         std::printf("Frames encoded: %d; parts written: %lld; waiting frames replaced: %lld; the most one viewer's "
                     "connection held: %lld bytes (%.2f parts)\n",
-                    form.server->EncodingCount(), streams.partsWritten, streams.framesReplaced,
+                    form.session->Server().EncodingCount(), streams.partsWritten, streams.framesReplaced,
                     streams.peakHeldBytes, static_cast<double>(streams.peakHeldBytes) / static_cast<double>(partBytes));
         double load[3] = {};
         if (getloadavg(load, 3) == 3)
@@ -378,7 +381,7 @@ int main(int argc, char* argv[])
         form.StopWebCamera();
         QElapsedTimer waited;
         waited.start();
-        while (form.recorderThread && waited.elapsed() < 10000)
+        while (form.session->CurrentState() != orv::webcam::State::Idle && waited.elapsed() < 10000)
             QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
     }
     return 0;

@@ -441,7 +441,7 @@ private:
 // The web camera's stand-in: a new frame for the window every second.
 class FrameFeeder final : public orv::WorkerThread {
 public:
-    FrameFeeder(orv::MainWindow& form, std::vector<QImage> frames) : form_(form), frames_(std::move(frames)) {}
+    FrameFeeder(orv::video::RecorderView& view, std::vector<QImage> frames) : view_(view), frames_(std::move(frames)) {}
 
 protected:
     void Run() override
@@ -450,27 +450,31 @@ protected:
             for (int i = 0; i < 100 && !Terminated(); ++i)
                 std::this_thread::sleep_for(std::chrono::milliseconds(10));
             const QImage frame = frames_[next % frames_.size()].copy();
-            Synchronize([&] { form_.currentFrame = frame; });
+            Synchronize([&] { view_.RecorderFrame(frame, false, false); });
         }
     }
 
 private:
-    orv::MainWindow& form_;
+    orv::video::RecorderView& view_;
     std::vector<QImage> frames_;
 };
 
+// The window whose web camera is the stand-in.
 class BenchForm final : public orv::MainWindow {
 public:
     std::vector<QImage> frames;
 
-protected:
-    orv::WorkerThread* MakeRecorder(std::function<void()> finished) override
+    BenchForm()
     {
-        auto* thread = new FrameFeeder(*this, frames);
-        thread->SetFreeOnTerminate(true);
-        thread->OnTerminate = [finished](orv::WorkerThread*) { finished(); };
-        thread->Start();
-        return thread;
+        session->SetRecorderMaker([this](orv::video::RecorderView& view, std::function<void()> finished,
+                                         const orv::webcam::Session::Request&,
+                                         std::shared_ptr<orv::video::RecordingLog>) {
+            auto* thread = new FrameFeeder(view, frames);
+            thread->SetFreeOnTerminate(true);
+            thread->OnTerminate = [finished](orv::WorkerThread*) { finished(); };
+            thread->Start();
+            return static_cast<orv::WorkerThread*>(thread);
+        });
     }
 };
 
@@ -533,13 +537,14 @@ int main(int argc, char* argv[])
     {
         BenchForm form;
         form.frames = frames;
-        form.currentFrame = frames[0];
-        form.SetAutoPhoneConnect(false);
-        form.SetServerEnabled(true);
-        form.SetServerPort(port);
-        form.SetServerStream(true);
+        orv::Settings().SetAutoPhoneConnect(false);
+        orv::Settings().SetServerEnabled(true);
+        orv::Settings().SetServerPort(port);
+        orv::Settings().SetServerStream(true);
         form.StartWebCamera();
-        if (!form.recorderThread || !form.server->isListening()) {
+        // A frame to serve from the start, before the stand-in's first.
+        form.session->View().RecorderFrame(frames[0], false, false);
+        if (!form.session->Running() || !form.session->Server().isListening()) {
             std::fprintf(stderr, "the picture server did not start\n");
             return 1;
         }
@@ -583,7 +588,7 @@ int main(int argc, char* argv[])
             runs[kNginxClients].push_back(RunClients(closePort, seconds));
             runs[kOursClients].push_back(measured(&stallsMs, &workMs, [&] { return RunClients(port, seconds); }));
         }
-        const int encodings = form.server->EncodingCount();
+        const int encodings = form.session->Server().EncodingCount();
 
         std::printf("GET /CURRENT.JPG, VGA frame (JPEG %lld bytes), %d connections, %d rounds of %d s a run, "
                     "the run of median rate shown\n",
@@ -645,7 +650,7 @@ int main(int argc, char* argv[])
         form.StopWebCamera();
         QElapsedTimer waited;
         waited.start();
-        while (form.recorderThread && waited.elapsed() < 10000)
+        while (form.session->CurrentState() != orv::webcam::State::Idle && waited.elapsed() < 10000)
             QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
     }
     return 0;

@@ -1,6 +1,5 @@
 #include "Headless.h"
 
-#include "video/RecorderView.h"
 #include "video/Recorder.h"
 #include "capture/CaptureView.h"
 #include "platform/Clock.h"
@@ -12,12 +11,12 @@
 #include "phone/PhoneLink.h"
 #include "capture/PhotoThread.h"
 #include "capture/PictureFile.h"
-#include "web/PictureServer.h"
 #include "config/Settings.h"
 #include "shell/Startup.h"
 #include "platform/WorkerThread.h"
 #include "platform/UiThread.h"
 #include "vcam/VirtualCamera.h"
+#include "webcam/Session.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -69,8 +68,8 @@ void Diagnostics(QtMsgType type, const QMessageLogContext& context, const QStrin
         gDefaultMessages(type, context, message);
 }
 
-// The messages of the photo thread and the recorder, in whatever language is
-// in force, and what each of them means here.
+// The messages of the photo thread, in whatever language is in force, and
+// what each of them means here.
 struct Outcome {
     const LangEntry* entry;
     int status;
@@ -79,16 +78,35 @@ struct Outcome {
 constexpr Outcome kOutcomes[] = {
     {&txt::kStr8NoPhone, kExitNoPhone, "the phone went away before the camera started"},
     {&txt::kStr9PhotoCameraInitFailed, kExitCameraFailed, "the camera could not be started"},
-    {&txt::kStr9CameraInitFailed, kExitCameraFailed, "the camera could not be started"},
     {&txt::kStr10ShotFailed, kExitCameraFailed, "the phone could not take the picture"},
     {&txt::kStr14ReadFailed, kExitCameraFailed,
      "the picture could not be read from the phone (a longer \"Timeout\" may help)"},
     {&txt::kStr16DeinitFailed, kExitSuccess, "warning: the camera could not be switched off"},
-    {&txt::kStr17VideoFileFailed, kExitFileNotWritable, "cannot write the video file %1"},
-    {&txt::kDiskFull, kExitFileNotWritable, "the disk is full: the recording stopped in %1"},
-    {&txt::kStr18CameraError, kExitCameraFailed, "camera failure: a picture was not taken or read"},
-    {&txt::kStr19FormatRejected, kExitFailure, "the video encoder chosen in the options refuses the frames"},
 };
+
+// What a fault of the recorder means here: the exit status and the line.
+struct RecorderOutcome {
+    int status;
+    QString line;
+};
+RecorderOutcome OutcomeOf(const video::RecorderProblem& problem)
+{
+    using video::RecorderFault;
+    switch (problem.fault) {
+    case RecorderFault::NoPhone: return {kExitNoPhone, QStringLiteral("the phone went away before the camera started")};
+    case RecorderFault::CameraStartFailed: return {kExitCameraFailed, QStringLiteral("the camera could not be started")};
+    case RecorderFault::CameraError:
+        return {kExitCameraFailed, QStringLiteral("camera failure: a picture was not taken or read")};
+    case RecorderFault::FileFailed:
+        return {kExitFileNotWritable, QStringLiteral("cannot write the video file %1: %2").arg(problem.file, problem.reason)};
+    case RecorderFault::DiskFull:
+        return {kExitFileNotWritable,
+                QStringLiteral("the disk is full: the recording stopped in %1 (%2)").arg(problem.file, problem.reason)};
+    case RecorderFault::EncoderRefused:
+        return {kExitFailure, QStringLiteral("the video encoder chosen in the options refuses the frames")};
+    }
+    return {kExitFailure, QStringLiteral("the recording failed")};
+}
 
 // The photo thread's steps, as progress lines.
 struct Step {
@@ -110,9 +128,12 @@ QString Seconds(int count)
 // One run: the phone, then the photo or the recording, then the exit status.
 // Lives on the user-interface thread; the workers reach it through their
 // views' calls, which run there.
-class HeadlessRun final : public QObject, public CaptureView, public video::RecorderView {
+class HeadlessRun final : public QObject, public CaptureView, public webcam::SessionObserver {
 public:
-    explicit HeadlessRun(const LongOptions& options) : options_(options) {}
+    explicit HeadlessRun(const LongOptions& options)
+        : options_(options), session_(settings_, phone::PhoneLink::Instance(), codecs_, *this)
+    {
+    }
 
     int Exec()
     {
@@ -124,13 +145,6 @@ public:
         // for anything.
         if (QString reason; options_.action != LongOptions::Action::Serve && !CanWriteFile(file_, &reason))
             return Fail(kExitFileNotWritable, QStringLiteral("cannot write %1: %2").arg(file_, reason));
-
-        QObject::connect(&server_, &web::PictureServer::ClientRead, this, [this](web::ClientId client) {
-            if (recorder_)
-                server_.AnswerRequest(client, frame_);
-        });
-        QObject::connect(&server_, &web::PictureServer::ClientError, this,
-                         [this](web::ClientId client, QAbstractSocket::SocketError) { server_.CloseClient(client); });
 
         const TerminationSignals termination([this](int) { EndRequested(); });
         QTimer::singleShot(std::chrono::seconds(options_.waitSeconds), this, [this] {
@@ -160,7 +174,7 @@ public:
         return status_;
     }
 
-    // --- CaptureView and RecorderView (user-interface thread) ---
+    // --- CaptureView (user-interface thread) ---
     void ShowWorkStatus(const QString& text) override
     {
         if (options_.action != LongOptions::Action::Photo)
@@ -172,7 +186,6 @@ public:
             }
         }
     }
-    void ShowRecordingTime(const QString&, const QString&) override {}
     void ShowMessageText(const QString& text) override
     {
         for (const Outcome& outcome : kOutcomes) {
@@ -201,17 +214,43 @@ public:
     }
     void ShowPicture(const QImage& picture) override { picture_ = picture; }
     void ShowDownloadProgress(long long) override {}
-    void ShowFrame(const QImage& frame, bool, bool) override
+
+    // --- the web-camera session (user-interface thread) ---
+    void SessionStateChanged(webcam::State state) override
     {
-        frame_ = frame;
-        server_.FrameChanged(frame_);
-        if (camera_)
-            camera_->SetFrame(frame_);
-        ++frames_;
-        Progress(QStringLiteral("frame %1").arg(frames_));
-        if (options_.frames > 0 && frames_ >= options_.frames && recorder_)
-            recorder_->Stop();
+        if (state != webcam::State::Stopping)
+            return;
+        // The recorder completes its file on its own thread; one that never
+        // does is not waited for without end.
+        QTimer::singleShot(kFileCompletionWait, this, [this] {
+            if (session_.CurrentState() == webcam::State::Stopping)
+                Fail(kExitFileNotWritable, QStringLiteral("the video file %1 was not completed").arg(file_));
+        });
     }
+    void SessionStatus(video::RecorderStep, std::chrono::seconds) override {}
+    void SessionFault(const video::RecorderProblem& problem, bool restarting) override
+    {
+        if (restarting || failure_)
+            return;  // logged by the recorder; the camera starts again
+        const RecorderOutcome outcome = OutcomeOf(problem);
+        failure_ = Failure{outcome.status, outcome.line};
+    }
+    void SessionFrame(const QImage&, bool, bool) override
+    {
+        const long long frames = session_.Frames();
+        Progress(QStringLiteral("frame %1").arg(frames));
+        if (options_.frames > 0 && frames >= options_.frames)
+            session_.Stop();
+    }
+    void SessionVirtualCamera(bool running, const QString& reason) override
+    {
+        // A module that cannot be loaded has said so in its one line.
+        if (running && !reason.isEmpty())
+            Say(QStringLiteral("the PipeWire camera waits for PipeWire: %1").arg(reason));
+        else if (running)
+            Progress(QStringLiteral("PipeWire camera \"%1\"").arg(vcam::NodeDescription(model_)));
+    }
+    void SessionEnded(const webcam::Summary& summary) override { RecordingFinished(summary); }
 
 private:
     struct Failure {
@@ -259,79 +298,57 @@ private:
 
     void StartRecording()
     {
-        if (settings_.GetServerEnabled()) {
-            server_.SetStreamEnabled(settings_.GetServerStream());
-            server_.SetCredentials(settings_.GetServerUser(), settings_.GetServerPasswordHash());
-            const int port = settings_.GetServerPort();
-            if (QString error; !server_.Open(port, &error, settings_.GetServerLocalOnly())) {
-                Fail(kExitServerFailed,
-                     QStringLiteral("the picture server cannot listen on port %1: %2").arg(port).arg(error));
-                return;
-            }
-            Progress(QStringLiteral("picture server on port %1").arg(port));
-        }
         const bool serving = options_.action == LongOptions::Action::Serve;
-        Progress(serving ? QStringLiteral("serving frames without recording")
-                         : QStringLiteral("recording into %1").arg(file_));
         // A start of the program's own: an existing file is never replaced,
         // and the camera starts again after a fault once it has recorded.
+        webcam::Session::Request request;
+        request.automatic = true;
+        request.model = model_;
         video::SplitPlan plan = video::SplitPlan::FromSettings(settings_);
         plan.splitMinutes = options_.splitMinutes.value_or(plan.splitMinutes);
         plan.keepMegabytes = options_.keepMegabytes.value_or(plan.keepMegabytes);
+        request.plan = plan;
         // A run cut into files names each of them in the folder given.
         const bool folder = options_.file.endsWith(QLatin1Char('/')) || QFileInfo(options_.file).isDir();
-        recorder_ = new video::Recorder(*this, settings_, phone::PhoneLink::Instance(), codecs_,
-                                       [this] { RecordingFinished(); },
-                                       serving ? QString() : (plan.splitMinutes > 0 && folder ? options_.file : file_),
-                                       serving ? video::Recorder::Recording::NoFile
-                                               : video::Recorder::Recording::FromSettings,
-                                       true, plan);
-        if (settings_.GetVirtualCamera()) {
-            QString error;
-            QString warning;
-            camera_ = vcam::VirtualCamera::Start(model_, &error, &warning);
-            // A module that cannot be loaded has said so in its one line.
-            if (camera_ && !warning.isEmpty())
-                Say(QStringLiteral("the PipeWire camera waits for PipeWire: %1").arg(warning));
-            else if (camera_)
-                Progress(QStringLiteral("PipeWire camera \"%1\"").arg(vcam::NodeDescription(model_)));
+        request.file = serving ? QString() : (plan.splitMinutes > 0 && folder ? options_.file : file_);
+        request.recording = serving ? video::Recorder::Recording::NoFile : video::Recorder::Recording::FromSettings;
+        QString error;
+        switch (session_.Start(request, &error)) {
+        case webcam::Session::StartResult::Started: break;
+        case webcam::Session::StartResult::ServerFailed:
+            Fail(kExitServerFailed, QStringLiteral("the picture server cannot listen on port %1: %2")
+                                        .arg(settings_.GetServerPort())
+                                        .arg(error));
+            return;
+        default: Fail(kExitFailure, error); return;
         }
-        if (options_.seconds > 0) {
-            QTimer::singleShot(std::chrono::seconds(options_.seconds), this, [this] {
-                if (recorder_)
-                    recorder_->Stop();
-            });
-        }
+        if (settings_.GetServerEnabled())
+            Progress(QStringLiteral("picture server on port %1").arg(settings_.GetServerPort()));
+        Progress(serving ? QStringLiteral("serving frames without recording")
+                         : QStringLiteral("recording into %1").arg(file_));
+        if (options_.seconds > 0)
+            QTimer::singleShot(std::chrono::seconds(options_.seconds), this, [this] { session_.Stop(); });
     }
 
-    void RecordingFinished()
+    void RecordingFinished(const webcam::Summary& summary)
     {
         // The name the recording took (a numbered one beside an earlier file).
-        if (recorder_)
-            file_ = recorder_->FileName();
-        recorder_ = nullptr;
-        camera_.reset();  // the node goes, its consumers see the stream end
-        // Viewers of the stream get its closing boundary.
-        server_.Close();
+        if (!summary.files.empty())
+            file_ = summary.files.back().path;
+        // Viewers of the stream take its closing boundary.
         QElapsedTimer waited;
         waited.start();
-        while (server_.ClientCount() > 0 && waited.elapsed() < kStreamsEndMs)
+        while (session_.Server().ClientCount() > 0 && waited.elapsed() < kStreamsEndMs)
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-        // The recorder completes the file once this handler has returned.
-        QTimer::singleShot(0, this, [this] {
-            if (!video::Recorder::WaitUntilNoneAlive(kFileCompletionWait) && !failure_)
-                failure_ = Failure{kExitFileNotWritable,
-                                   QStringLiteral("the video file %1 was not completed").arg(file_)};
-            if (failure_) {
-                Fail(failure_->status, failure_->line);
-                return;
-            }
-            if (options_.action == LongOptions::Action::Serve)
-                Progress(QStringLiteral("%1 frames served").arg(frames_));
-            else
-                Progress(QStringLiteral("%1 frames recorded into %2").arg(frames_).arg(file_));
-            End(kExitSuccess);
-        });
+        if (failure_) {
+            Fail(failure_->status, failure_->line);
+            return;
+        }
+        if (options_.action == LongOptions::Action::Serve)
+            Progress(QStringLiteral("%1 frames served").arg(summary.frames));
+        else
+            Progress(QStringLiteral("%1 frames recorded into %2").arg(summary.frames).arg(file_));
+        End(kExitSuccess);
     }
 
     // SIGINT or SIGTERM: a recording ends and its file is completed; a photo
@@ -344,9 +361,9 @@ private:
         }
         ending_ = true;
         if (options_.action != LongOptions::Action::Photo) {
-            if (recorder_)
-                recorder_->Stop();
-            else if (!started_)
+            if (session_.Running())
+                session_.Stop();
+            else if (session_.CurrentState() == webcam::State::Idle)
                 End(kExitSuccess);  // nothing was recorded, as asked
             return;
         }
@@ -374,15 +391,11 @@ private:
     const LongOptions& options_;
     Settings settings_;
     video::CodecCatalogue codecs_;
-    web::PictureServer server_;
+    webcam::Session session_;
     QEventLoop loop_;
     QString file_;
-    video::Recorder* recorder_ = nullptr;
-    std::unique_ptr<vcam::VirtualCamera> camera_;
     QString model_;
     QImage picture_;
-    QImage frame_;
-    int frames_ = 0;
     std::optional<Failure> failure_;
     bool started_ = false;
     bool ending_ = false;

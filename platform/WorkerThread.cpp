@@ -27,6 +27,47 @@ void ReapEndedWorkers()
 
 }  // namespace
 
+WorkerThread::WorkerThread() : presence_(std::make_shared<WorkerHandle::Presence>())
+{
+    presence_->stoppable = this;
+}
+
+WorkerThread::~WorkerThread()
+{
+    // The derived part is gone by now (a recorder's file is complete).
+    {
+        std::lock_guard lock(presence_->mutex);
+        presence_->stoppable = nullptr;
+        presence_->destroyed = true;
+    }
+    presence_->gone.notify_all();
+}
+
+void WorkerHandle::Stop() const
+{
+    if (!presence_)
+        return;
+    std::lock_guard lock(presence_->mutex);
+    if (presence_->stoppable)
+        presence_->stoppable->Terminate();
+}
+
+bool WorkerHandle::Wait(std::chrono::milliseconds limit) const
+{
+    if (!presence_)
+        return true;
+    std::unique_lock lock(presence_->mutex);
+    return presence_->gone.wait_for(lock, limit, [this] { return presence_->destroyed; });
+}
+
+bool WorkerHandle::Alive() const
+{
+    if (!presence_)
+        return false;
+    std::lock_guard lock(presence_->mutex);
+    return !presence_->destroyed;
+}
+
 void WorkerThread::Start()
 {
     std::lock_guard lock(gWorkersMutex);
@@ -67,6 +108,11 @@ void* WorkerThread::Body(void* argument)
             // Only without a user-interface thread does the handler's
             // exception come back here; the worker ends all the same.
         }
+    }
+    {
+        // From here on a stop has nothing to end, and the object may go.
+        std::lock_guard lock(self->presence_->mutex);
+        self->presence_->stoppable = nullptr;
     }
     if (self->freeOnTerminate_)
         delete self;

@@ -6,15 +6,51 @@
 #include "ControlPipe.h"
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstddef>
 #include <functional>
+#include <memory>
+#include <mutex>
 
 namespace orv {
 
+class WorkerThread;
+
+// A hold on a worker that frees itself: it can ask the worker to stop and
+// wait until the worker's object is gone (its destructor has run, so a
+// recorder's file is complete), without ever touching a freed object. A
+// default handle holds no worker. User-interface thread or any other.
+class WorkerHandle {
+public:
+    WorkerHandle() = default;
+
+    // Terminate() on the worker while its body or end handler may still run;
+    // nothing after that.
+    void Stop() const;
+    // Until the worker's object is destroyed, at most limit; true when it
+    // is (or there never was one).
+    bool Wait(std::chrono::milliseconds limit) const;
+    // The object has not been destroyed yet.
+    bool Alive() const;
+    explicit operator bool() const { return presence_ != nullptr; }
+
+private:
+    friend class WorkerThread;
+    struct Presence {
+        std::mutex mutex;
+        std::condition_variable gone;
+        WorkerThread* stoppable = nullptr;  // cleared once the body and end handler are over
+        bool destroyed = false;
+    };
+    explicit WorkerHandle(std::shared_ptr<Presence> presence) : presence_(std::move(presence)) {}
+    std::shared_ptr<Presence> presence_;
+};
+
 class WorkerThread {
 public:
-    WorkerThread() = default;
-    virtual ~WorkerThread() = default;
+    WorkerThread();
+    virtual ~WorkerThread();
     WorkerThread(const WorkerThread&) = delete;
     WorkerThread& operator=(const WorkerThread&) = delete;
 
@@ -44,6 +80,9 @@ public:
     // Runs fn on the user-interface thread while this thread waits.
     static void Synchronize(const std::function<void()>& fn);
 
+    // A hold on this worker that stays valid after it has freed itself.
+    WorkerHandle Handle() const { return WorkerHandle(presence_); }
+
     // How many workers started by Start() are still alive. A worker is gone
     // only once its thread has ended entirely: after Run(), the end handler,
     // freeing itself and the thread's own clean-up (the thread-local data of
@@ -58,6 +97,7 @@ protected:
 private:
     static void* Body(void* self);
 
+    std::shared_ptr<WorkerHandle::Presence> presence_;
     std::atomic<bool> terminated_{false};
     TransferControl control_;
     bool freeOnTerminate_ = false;

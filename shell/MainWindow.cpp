@@ -17,7 +17,6 @@
 #include "platform/WorkerThread.h"
 #include "TrayIcon.h"
 #include "platform/UiThread.h"
-#include "vcam/VirtualCamera.h"
 
 #include <QAction>
 #include <QApplication>
@@ -34,7 +33,6 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
-#include <QNetworkInterface>
 #include <QPainter>
 #include <QPixmap>
 #include <QProgressBar>
@@ -120,18 +118,6 @@ bool OpenUrl(const QUrl& url)
     return QDesktopServices::openUrl(url);
 }
 
-QString BrowserAddress(int port)
-{
-    QString host = QStringLiteral("127.0.0.1");
-    for (const QHostAddress& address : QNetworkInterface::allAddresses()) {
-        if (address.protocol() == QAbstractSocket::IPv4Protocol && !address.isLoopback()) {
-            host = address.toString();
-            break;
-        }
-    }
-    return QStringLiteral("http://%1:%2/").arg(host).arg(port);
-}
-
 MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), life_(std::make_shared<Life>())
 {
     life_->form = this;
@@ -161,12 +147,8 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), life_(std::make_s
 
     BuildStatusBar();
 
-    server = new web::PictureServer(this);
-    connect(server, &web::PictureServer::ClientRead, this, &MainWindow::AnswerClient);
-    connect(server, &web::PictureServer::ClientError, this, &MainWindow::DropClient);
-    connect(this, &MainWindow::CurrentFrameChanged, server, &web::PictureServer::FrameChanged);
-
     codecs = std::make_unique<video::CodecCatalogue>();
+    session = new webcam::Session(settings_, phone::PhoneLink::Instance(), *codecs, *this, this);
     tray = new TrayIcon(this);
     tray->SetTip(windowTitle());
     trayMenu = new QMenu(this);
@@ -174,13 +156,11 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), life_(std::make_s
     trayMenu->addSeparator();
     trayPhotoAction = trayMenu->addAction(QString(), this, &MainWindow::TakePhoto);
     trayStartAction = trayMenu->addAction(QString(), this, [this] {
-        if (phoneMenuAction->isEnabled() && startCameraAction->isVisible())
+        if (startCameraAction->isEnabled() && startCameraAction->isVisible())
             StartWebCamera();
     });
-    trayStopAction = trayMenu->addAction(QString(), this, [this] {
-        if (phoneMenuAction->isEnabled() && stopCameraAction->isVisible())
-            StopWebCamera();
-    });
+    // STOP acts whenever the web camera runs, with or without a phone.
+    trayStopAction = trayMenu->addAction(QString(), this, &MainWindow::StopWebCamera);
     trayMenu->addSeparator();
     trayExitAction = trayMenu->addAction(QString(), this, [this] {
         // A window hidden in the tray is no last window to close: the
@@ -190,7 +170,6 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), life_(std::make_s
     });
     connect(trayMenu, &QMenu::aboutToShow, this, &MainWindow::UpdateTrayMenu);
     tray->SetContextMenu(trayMenu);
-    recorderThread = nullptr;
 
     ApplyMenuTexts();
 
@@ -241,17 +220,15 @@ void MainWindow::BuildMenu()
     addAction(takePhotoAction);
     restartPhoneAction = phoneMenu->addAction(QString(), this, &MainWindow::RestartPhone);
     suspendPhoneAction = phoneMenu->addAction(QString(), this, &MainWindow::SuspendPhone);
-    // START and STOP count, from the menu and by their keys, only while the
-    // phone menu could be opened.
+    // START counts, from the menu and by its key, only while the phone menu
+    // could be opened; STOP whenever the web camera runs, even while the
+    // phone is away.
     startCameraAction = phoneMenu->addAction(QString(), this, [this] {
         if (phoneMenuAction->isEnabled())
             StartWebCamera();
     });
     startCameraAction->setShortcut(QKeySequence(Qt::Key_F5));
-    stopCameraAction = phoneMenu->addAction(QString(), this, [this] {
-        if (phoneMenuAction->isEnabled())
-            StopWebCamera();
-    });
+    stopCameraAction = phoneMenu->addAction(QString(), this, &MainWindow::StopWebCamera);
     stopCameraAction->setShortcut(QKeySequence(Qt::Key_F6));
     stopCameraAction->setVisible(false);
 
@@ -332,7 +309,7 @@ void MainWindow::ShowInitialState()
     SetPanelText(kConnectionPanel, LangText(txt::kStr4NotConnected));
     SetPanelText(kModelPanel, LangText(txt::kStr2Model));
     SetPanelText(kWorkPanel, LangText(txt::kStr3Idle));
-    if (GetAutoPhoneConnect())
+    if (settings_.GetAutoPhoneConnect())
         MakeDeviceMonitor();
     if (FindCmdLineSwitch(QLatin1Char('M')))
         setWindowState(windowState() | Qt::WindowMinimized);
@@ -353,7 +330,7 @@ void MainWindow::ApplyMenuTexts()
 
 void MainWindow::RelabelWindow()
 {
-    InstallQtTranslation(GetLangIndex());
+    InstallQtTranslation(settings_.GetLangIndex());
     UpdateTitle();
     // The tray's items are the menu's own texts.
     trayRestoreAction->setText(LangText(txt::kMenuRestore));
@@ -372,7 +349,7 @@ void MainWindow::RelabelWindow()
                                                                 : LangText(txt::kStr2Model));
         if (!CaptureRunning())
             SetPanelText(kWorkPanel, LangText(txt::kStr3Idle));
-        if (recorderThread && !recordingTime_.isEmpty())
+        if (session->Running() && !recordingTime_.isEmpty())
             ShowRecordingTime(LangText(txt::kStr21RecordingTime), recordingTime_);
         ShowServerAddress();
     }
@@ -389,25 +366,27 @@ QString MainWindow::BaseTitle() const
 void MainWindow::UpdateTitle()
 {
     QString title = BaseTitle();
-    if (recorderThread && !recordingTime_.isEmpty())
+    if (session->Running() && !recordingTime_.isEmpty())
         title = LangText(txt::kRecordingTitle).arg(recordingTime_.trimmed()) + QStringLiteral(" \u2014 ") + title;
     setWindowTitle(title);
     tray->SetTip(title);
-    tray->SetRecording(recorderThread != nullptr);
+    tray->SetRecording(session->Running());
 }
 
 void MainWindow::ShowServerAddress()
 {
-    copyAddressAction->setEnabled(!serverAddress_.isEmpty());
+    const QString serverAddress = session->ServerAddress();
+    const QString streamAddress = session->StreamAddress();
+    copyAddressAction->setEnabled(!serverAddress.isEmpty());
     QString text;
-    if (!serverAddress_.isEmpty()) {
-        text = LangText(txt::kServerAddress).arg(serverAddress_);
+    if (!serverAddress.isEmpty()) {
+        text = LangText(txt::kServerAddress).arg(serverAddress);
         // The stream lies on the same server: its path is enough here; the
         // copy command gives its whole address.
-        if (!streamAddress_.isEmpty())
-            text += QStringLiteral(" (") + LangText(txt::kStreamAddress).arg(QUrl(streamAddress_).path()) +
+        if (!streamAddress.isEmpty())
+            text += QStringLiteral(" (") + LangText(txt::kStreamAddress).arg(QUrl(streamAddress).path()) +
                     QLatin1Char(')');
-    } else if (!recorderThread && !recordingFile_.isEmpty()) {
+    } else if (!session->Running() && !recordingFile_.isEmpty()) {
         // No server: the panel names the file the last recording wrote.
         text = LangText(txt::kRecordingWritten).arg(QDir::toNativeSeparators(recordingFile_));
     }
@@ -421,10 +400,10 @@ void MainWindow::ShowServerAddress()
     addressPanel->setText(text);
     // The server's address always shows whole: the other panels' stretch
     // must not take its room. A file's name may be cut instead.
-    addressPanel->setMinimumWidth(serverAddress_.isEmpty() ? 0 : addressPanel->sizeHint().width());
-    addressPanel->setToolTip(serverAddress_.isEmpty() ? text : serverAddress_ + QLatin1Char('\n') + streamAddress_);
+    addressPanel->setMinimumWidth(serverAddress.isEmpty() ? 0 : addressPanel->sizeHint().width());
+    addressPanel->setToolTip(serverAddress.isEmpty() ? text : serverAddress + QLatin1Char('\n') + streamAddress);
     // The window widens for the server's address, which is short.
-    if (!serverAddress_.isEmpty()) {
+    if (!serverAddress.isEmpty()) {
         const int needed = statusPanels->sizeHint().width() + addressPanel->sizeHint().width() + kAddressGap +
                            panels_[kTimePanel]->fontMetrics().horizontalAdvance(QStringLiteral("00:00:00"));
         if (width() < needed)
@@ -438,17 +417,17 @@ void MainWindow::UpdateTrayMenu()
     trayRestoreAction->setEnabled(true);
     trayPhotoAction->setEnabled(phoneMenu && takePhotoAction->isEnabled());
     trayStartAction->setVisible(startCameraAction->isVisible());
-    trayStartAction->setEnabled(phoneMenu);
+    trayStartAction->setEnabled(phoneMenu && startCameraAction->isEnabled());
     trayStopAction->setVisible(stopCameraAction->isVisible());
-    trayStopAction->setEnabled(phoneMenu);
+    trayStopAction->setEnabled(session->Running());
     trayExitAction->setEnabled(exitAction->isEnabled());
 }
 
 QString MainWindow::RecordingsFolder() const
 {
-    if (GetAutoAviFileName())
-        return GetAviFolder();
-    return QFileInfo(GetAviTempName()).absolutePath();
+    if (settings_.GetAutoAviFileName())
+        return settings_.GetAviFolder();
+    return QFileInfo(settings_.GetAviTempName()).absolutePath();
 }
 
 void MainWindow::OpenRecordingsFolder()
@@ -463,11 +442,11 @@ void MainWindow::OpenRecordingsFolder()
 
 void MainWindow::CopyServerAddress()
 {
-    if (serverAddress_.isEmpty())
+    if (ServerAddress().isEmpty())
         return;
-    QString text = serverAddress_;
-    if (!streamAddress_.isEmpty())
-        text += QLatin1Char('\n') + streamAddress_;
+    QString text = ServerAddress();
+    if (!StreamAddress().isEmpty())
+        text += QLatin1Char('\n') + StreamAddress();
     QGuiApplication::clipboard()->setText(text);
 }
 
@@ -581,7 +560,7 @@ void MainWindow::HandlePhoneState(const std::shared_ptr<Life>& life, int state)
     // the suspend command is still on the wire.
     onWindow([](MainWindow& form) {
         form.phoneMenuAction->setEnabled(!form.photoRunning_);
-        if (FindCmdLineSwitch(QLatin1Char('S')) && !form.recorderThread)
+        if (FindCmdLineSwitch(QLatin1Char('S')) && !form.session->Running())
             form.LaunchWebCamera(true);
     });
 }
@@ -611,7 +590,8 @@ void MainWindow::ShowNoPhone()
     SetPanelText(kConnectionPanel, LangText(deviceMonitor ? txt::kSearching : txt::kStr4NotConnected));
     SetPanelText(kModelPanel, LangText(txt::kStr2Model));
     SetPanelText(kWorkPanel, LangText(txt::kStr3Idle));
-    phoneMenuAction->setEnabled(false);
+    // A web camera that waits for its phone can still be stopped.
+    phoneMenuAction->setEnabled(session->Running());
 }
 
 void MainWindow::ConnectPhone()
@@ -638,7 +618,7 @@ void MainWindow::TakePhoto()
     photoRunning_ = true;
     // Kept until PhotoFinished: the thread frees itself only after that has
     // run on this thread.
-    photoThread_ = new PhotoThread(*this, *this, phone::PhoneLink::Instance(), [life = life_] {
+    photoThread_ = new PhotoThread(*this, settings_, phone::PhoneLink::Instance(), [life = life_] {
         if (MainWindow* form = life->form)
             form->PhotoFinished();
     });
@@ -651,7 +631,7 @@ void MainWindow::PhotoFinished()
     // The phone menu follows the connection: a phone that went during the
     // photo leaves it disabled.
     phoneMenuAction->setEnabled(indicatorConnected_);
-    if (GetAutoFormResize() && pictureLabel->width() > kAutoResizeMinWidth)
+    if (settings_.GetAutoFormResize() && pictureLabel->width() > kAutoResizeMinWidth)
         FitToPicture();
 }
 
@@ -696,135 +676,129 @@ void MainWindow::SuspendPhone()
     phone::PhoneWorker::Instance().Post([] { phone::PhoneLink::Instance().SuspendPhone(); });
 }
 
-WorkerThread* MainWindow::MakeRecorder(std::function<void()> finished)
-{
-    try {
-        auto* recorder = new video::Recorder(*this, *this, phone::PhoneLink::Instance(), *codecs, std::move(finished),
-                                            QString(), video::Recorder::Recording::FromSettings, camAutomatic_);
-        SetRecordingFile(recorder->FileName());
-        return recorder;
-    } catch (const std::system_error& error) {
-        // No thread could be made: START is offered again.
-        ShowMessageText(QString::fromLocal8Bit(error.what()));
-        return nullptr;
-    }
-}
-
 void MainWindow::StartWebCamera() { LaunchWebCamera(false); }
 
 void MainWindow::LaunchWebCamera(bool automatic)
 {
-    if (recorderThread)
+    if (session->Running())
         return;
-    // The last recording still completes its file: a new one waits for it.
-    if (!video::Recorder::WaitUntilNoneAlive(std::chrono::milliseconds(0))) {
-        autoStartPending_ = autoStartPending_ || automatic;
-        WatchFileCompletion();
-        return;
+    webcam::Session::Request request;
+    request.automatic = automatic;
+    request.model = model_;
+    QString error;
+    switch (session->Start(request, &error)) {
+    case webcam::Session::StartResult::Started:
+    case webcam::Session::StartResult::Deferred:
+    case webcam::Session::StartResult::Busy: break;
+    case webcam::Session::StartResult::ServerFailed:
+        // No web camera without its server: START is offered again.
+        TheDialogs().ShowMessage(this, windowTitle(), error, MessageKind::Error);
+        break;
+    case webcam::Session::StartResult::NoThread: ShowMessageText(error); break;
     }
-    camAutomatic_ = automatic;
-    startCameraAction->setVisible(false);
-    stopCameraAction->setVisible(true);
-    if (GetServerEnabled()) {
-        server->SetStreamEnabled(GetServerStream());
-        server->SetCredentials(GetServerUser(), GetServerPasswordHash());
-        QString error;
-        if (!server->Open(GetServerPort(), &error, GetServerLocalOnly())) {
-            // No web camera without its server: START is offered again.
-            TheDialogs().ShowMessage(this, windowTitle(), error, MessageKind::Error);
-            startCameraAction->setVisible(true);
-            stopCameraAction->setVisible(false);
-            return;
-        }
-        serverAddress_ = BrowserAddress(GetServerPort());
-        streamAddress_ = GetServerStream() ? serverAddress_ + QStringLiteral("stream.mjpg") : QString();
-        ShowServerAddress();
-    }
-    startedFile_.clear();
-    recordingTime_.clear();
-    recorderThread = MakeRecorder([life = life_] {
-        if (MainWindow* form = life->form)
-            form->RecorderFinished();
-    });
-    if (!recorderThread) {
-        // No recorder was started: START stays available, STOP has nothing to stop.
-        startCameraAction->setVisible(true);
-        stopCameraAction->setVisible(false);
-        StopServer();
-        return;
-    }
-    takePhotoAction->setEnabled(false);
-    restartPhoneAction->setEnabled(false);
-    suspendPhoneAction->setEnabled(false);
-    recordingTime_ = QStringLiteral(" 00:00:00");
-    UpdateTitle();
-    StartVirtualCamera();
+    ShowCameraState();
 }
 
-void MainWindow::StartVirtualCamera()
+void MainWindow::StopWebCamera() { session->Stop(); }
+
+void MainWindow::ShowCameraState()
 {
-    if (!GetVirtualCamera())
+    const webcam::State state = session->CurrentState();
+    const bool running = session->Running();
+    const bool idle = state == webcam::State::Idle;
+    startCameraAction->setVisible(!running);
+    stopCameraAction->setVisible(running);
+    // START comes back once the last recording's file is complete.
+    startCameraAction->setEnabled(idle);
+    takePhotoAction->setEnabled(idle);
+    restartPhoneAction->setEnabled(idle);
+    suspendPhoneAction->setEnabled(idle);
+    // STOP stays in reach while the web camera runs without a phone.
+    phoneMenuAction->setEnabled((indicatorConnected_ && !photoRunning_) || running);
+    if (!running)
+        recordingTime_.clear();
+    ShowServerAddress();
+    UpdateTitle();
+}
+
+void MainWindow::SessionStateChanged(webcam::State state)
+{
+    if (state == webcam::State::Starting) {
+        pausedFor_.reset();
+        recordingTime_ = QStringLiteral(" 00:00:00");
+    }
+    ShowCameraState();
+}
+
+void MainWindow::SessionStatus(video::RecorderStep step, std::chrono::seconds elapsed)
+{
+    using video::RecorderStep;
+    const LangEntry* entry = nullptr;
+    switch (step) {
+    case RecorderStep::CameraStarting: entry = &txt::kStr11CameraInit; break;
+    case RecorderStep::Shooting: entry = &txt::kStr12Shooting; break;
+    case RecorderStep::Deleting: entry = &txt::kStr20Deleting; break;
+    case RecorderStep::FrameTaken: entry = &txt::kStr15CameraDeinit; break;
+    case RecorderStep::CameraStopped: entry = &txt::kStr3CameraStopped; break;
+    case RecorderStep::PhoneLate: entry = &txt::kPhoneLate; break;
+    case RecorderStep::RestartPause:
+    case RecorderStep::WaitingForPhone: break;
+    }
+    // In a pause after a fault, the fault in one line.
+    SetPanelText(kWorkPanel, entry ? LangText(*entry) : pausedFor_ ? RecorderProblemText(*pausedFor_).simplified() : QString());
+    // A late phone changes the work panel only.
+    if (step != RecorderStep::PhoneLate)
+        ShowRecordingTime(LangText(txt::kStr21RecordingTime), video::RecordingTimeText(elapsed.count()));
+}
+
+void MainWindow::SessionFault(const video::RecorderProblem& problem, bool restarting)
+{
+    if (restarting)
+        pausedFor_ = problem;
+    else
+        ShowMessageText(RecorderProblemText(problem));
+}
+
+void MainWindow::SessionFrame(const QImage& frame, bool show, bool fit)
+{
+    if (!show)
         return;
-    QString error;
-    QString warning;
-    virtualCamera = vcam::VirtualCamera::Start(model_, &error, &warning);
-    const QString reason = virtualCamera ? warning : error;
+    ShowPicture(frame);
+    if (fit && frame.width() > kAutoResizeMinWidth)
+        FitToPicture();
+}
+
+void MainWindow::SessionVirtualCamera(bool, const QString& reason)
+{
     if (!reason.isEmpty())
         statusPanels->showMessage(LangText(txt::kVirtualCameraUnavailable).arg(reason), kVirtualCameraMessageMs);
 }
 
-void MainWindow::StopWebCamera()
+void MainWindow::SessionEnded(const webcam::Summary& summary)
 {
-    if (recorderThread)
-        recorderThread->Terminate();
-}
-
-void MainWindow::RecorderFinished()
-{
-    takePhotoAction->setEnabled(true);
-    restartPhoneAction->setEnabled(true);
-    suspendPhoneAction->setEnabled(true);
-    startCameraAction->setVisible(true);
-    stopCameraAction->setVisible(false);
-    // The recorder's file is the one its last frame went to (an automatic
-    // start numbers its name, a restart after a fault takes a new one).
-    const auto* recorder = dynamic_cast<const video::Recorder*>(recorderThread);
-    const QString written = recorder ? recorder->FileName() : startedFile_;
-    recorderThread = nullptr;
-    virtualCamera.reset();  // the node goes, its consumers see the stream end
-    // Where the recording went, once there is a file: the status bar's
-    // last panel names it in place of the server's address.
-    if (!written.isEmpty() && QFileInfo(written).isFile())
-        recordingFile_ = written;
-    StopServer();
-    recordingTime_.clear();
-    UpdateTitle();
-    // The recorder completes its file after this handler: START waits.
-    if (!video::Recorder::WaitUntilNoneAlive(std::chrono::milliseconds(0)))
-        WatchFileCompletion();
+    // Where the recording went: the status bar's last panel names the file
+    // the last frame went into.
+    if (!summary.files.empty() && QFileInfo(summary.files.back().path).isFile())
+        recordingFile_ = summary.files.back().path;
+    ShowCameraState();
     if (ending_)
         QMetaObject::invokeMethod(this, &MainWindow::FinishEnding, Qt::QueuedConnection);
 }
 
-void MainWindow::WatchFileCompletion()
+QString RecorderProblemText(const video::RecorderProblem& problem)
 {
-    startCameraAction->setEnabled(false);
-    if (!fileCompletion_) {
-        constexpr int kCompletionPollMs = 20;
-        fileCompletion_ = new QTimer(this);
-        fileCompletion_->setInterval(kCompletionPollMs);
-        connect(fileCompletion_, &QTimer::timeout, this, [this] {
-            if (!video::Recorder::WaitUntilNoneAlive(std::chrono::milliseconds(0)))
-                return;
-            fileCompletion_->stop();
-            startCameraAction->setEnabled(true);
-            const bool start = autoStartPending_ && !ending_ && phoneMenuAction->isEnabled();
-            autoStartPending_ = false;
-            if (start)
-                LaunchWebCamera(true);
-        });
+    using video::RecorderFault;
+    switch (problem.fault) {
+    case RecorderFault::NoPhone: return LangText(txt::kStr8NoPhone);
+    case RecorderFault::CameraStartFailed: return LangText(txt::kStr9CameraInitFailed);
+    case RecorderFault::CameraError: return LangText(txt::kStr18CameraError);
+    case RecorderFault::FileFailed:
+        return LangText(txt::kStr17VideoFileFailed) + QLatin1Char('\n') + problem.file + QStringLiteral(": ") +
+               problem.reason;
+    case RecorderFault::DiskFull: return LangText(txt::kDiskFull).arg(problem.file, problem.reason);
+    case RecorderFault::EncoderRefused: return LangText(txt::kStr19FormatRejected);
     }
-    fileCompletion_->start();
+    return {};
 }
 
 void MainWindow::EndRequested()
@@ -845,38 +819,18 @@ void MainWindow::EndRequested()
         else
             modal->close();
     }
-    if (recorderThread)
-        recorderThread->Terminate();  // RecorderFinished carries on once the file is done with
-    else
+    // SessionEnded carries on once the file is complete.
+    session->Stop();
+    if (session->CurrentState() == webcam::State::Idle)
         QMetaObject::invokeMethod(this, &MainWindow::FinishEnding, Qt::QueuedConnection);
 }
 
 void MainWindow::FinishEnding()
 {
-    if (recorderThread)
+    if (session->CurrentState() != webcam::State::Idle)
         return;
     close();  // the close rules, the restart included
     QCoreApplication::quit();
-}
-
-void MainWindow::StopServer()
-{
-    server->Close();
-    serverAddress_.clear();
-    streamAddress_.clear();
-    ShowServerAddress();
-}
-
-void MainWindow::AnswerClient(web::ClientId client)
-{
-    if (!recorderThread)
-        return;
-    server->AnswerRequest(client, currentFrame);
-}
-
-void MainWindow::DropClient(web::ClientId client, QAbstractSocket::SocketError)
-{
-    server->CloseClient(client);
 }
 
 void MainWindow::SavePictureAs()
@@ -917,7 +871,7 @@ bool MainWindow::SavePicture(const QString& fileName, int filterIndex)
 
 void MainWindow::ShowOptions()
 {
-    OptionsDialog dialog(this, *this, codecs.get(), [this] { return CaptureRunning(); });
+    OptionsDialog dialog(this, settings_, codecs.get(), [this] { return CaptureRunning(); });
     dialog.LoadSettings();
     // OK has written the settings (the dialog stays open while they cannot be).
     if (TheDialogs().RunModal(&dialog) == QDialog::Accepted)
@@ -936,7 +890,7 @@ void MainWindow::closeEvent(QCloseEvent* event)
 
 bool MainWindow::MayClose()
 {
-    if (recorderThread) {
+    if (session->Running()) {
         ShowMessageText(LangText(txt::kStr6StopCameraFirst));
         return false;
     }
@@ -946,7 +900,7 @@ bool MainWindow::MayClose()
     // The restart goes out once, however often the close is asked for. The
     // monitor and a running photo thread are not waited for, and the restart
     // itself only for exitRestartWait: the window keeps painting meanwhile.
-    if (!restartSent_ && GetAutoRestart()) {
+    if (!restartSent_ && settings_.GetAutoRestart()) {
         restartSent_ = true;
         phone::PhoneWorker::Instance().RunAndWait([] { phone::PhoneLink::Instance().RestartPhone(); },
                                                   exitRestartWait);
@@ -965,7 +919,7 @@ void MainWindow::HandleMinimised()
 {
     if (!(windowState() & Qt::WindowMinimized))
         return;
-    if (GetCloseToTray() && TrayIcon::Available())
+    if (settings_.GetCloseToTray() && TrayIcon::Available())
         tray->MinimizeToTray();
     else if (!isVisible())
         showMinimized();  // started with the switch M: minimised on the taskbar
@@ -987,7 +941,7 @@ void MainWindow::OpenManual()
     // Without a browser or a launcher, at least say where the manual is.
     // The manual of the language in use.
     const QString manual =
-        ManualPath(LanguageEntryAt(GetLangIndex(), txt::kManualFile, QStringLiteral("manual.html")));
+        ManualPath(LanguageEntryAt(settings_.GetLangIndex(), txt::kManualFile, QStringLiteral("manual.html")));
     if (!OpenUrl(QUrl::fromLocalFile(manual)))
         TheDialogs().ShowMessage(this, windowTitle(), LangText(txt::kManualNotOpened).arg(manual),
                                  MessageKind::Information);
@@ -1024,28 +978,10 @@ void MainWindow::ShowRecordingTime(const QString& label, const QString& time)
     const bool fits = panel->fontMetrics().horizontalAdvance(full) <= panel->contentsRect().width();
     panel->setText(fits ? full : time.trimmed());
     panel->setToolTip(full);
-    if (recorderThread) {
+    if (session->Running()) {
         recordingTime_ = time;
         UpdateTitle();
     }
-}
-
-void MainWindow::SetCurrentFrame(const QImage& frame)
-{
-    currentFrame = frame;
-    emit CurrentFrameChanged(currentFrame);
-}
-
-void MainWindow::ShowFrame(const QImage& frame, bool show, bool fit)
-{
-    SetCurrentFrame(frame);
-    if (virtualCamera)
-        virtualCamera->SetFrame(frame);
-    if (!show)
-        return;
-    ShowPicture(frame);
-    if (fit && frame.width() > kAutoResizeMinWidth)
-        FitToPicture();
 }
 
 void MainWindow::ShowDownloadProgress(long long bytes)

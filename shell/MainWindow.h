@@ -1,13 +1,12 @@
 #pragma once
 // The program's main window: its menu commands, status bar and picture, the
-// device monitor's state handler and the capture threads' view of the window.
-// It owns everything that runs and carries the settings accessors.
+// device monitor's state handler, the photo thread's view of the window, and
+// what it shows of the web-camera session it drives.
 
-#include "config/Addresses.h"
-#include "video/RecorderView.h"
 #include "capture/CaptureView.h"
-#include "web/PictureServer.h"
+#include "config/Addresses.h"
 #include "config/Settings.h"
+#include "webcam/Session.h"
 
 #include <QImage>
 #include <QMainWindow>
@@ -15,6 +14,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 
 class QAction;
 class QLabel;
@@ -36,9 +36,6 @@ class DeviceMonitor;
 namespace video {
 class CodecCatalogue;
 }
-namespace vcam {
-class VirtualCamera;
-}
 
 // Hands a URL (the manual, the web site, a mailto: address) to the desktop.
 // Tests replace the opener to record what would have been opened; an empty
@@ -48,12 +45,10 @@ using UrlOpener = std::function<bool(const QUrl&)>;
 void SetUrlOpener(UrlOpener opener);
 bool OpenUrl(const QUrl& url);
 
-// The address a browser on another machine reaches this one's server at:
-// the first IPv4 address that is not a loopback one (the loopback address
-// when there is none) and the port, as "http://192.168.1.20:8080/".
-QString BrowserAddress(int port);
+// The window's words for a fault of the recorder, in the language in force.
+QString RecorderProblemText(const video::RecorderProblem& problem);
 
-class MainWindow : public QMainWindow, public Settings, public CaptureView, public video::RecorderView {
+class MainWindow : public QMainWindow, public CaptureView, public webcam::SessionObserver {
     Q_OBJECT
 public:
     // Status-bar panels, by position.
@@ -85,9 +80,6 @@ public:
     // End handlers of the capture threads; user-interface thread.
     void PhotoFinished();
     void RecorderFinished();
-    // The picture web server's events on a client connection.
-    void AnswerClient(web::ClientId client);
-    void DropClient(web::ClientId client, QAbstractSocket::SocketError error);
     // The window was minimised: to the tray when "CloseToTray" is on.
     void HandleMinimised();
 
@@ -117,8 +109,8 @@ public:
     QString BaseTitle() const;
     // The server's address while it listens, else empty; the stream's
     // address while the stream is on too.
-    QString ServerAddress() const { return serverAddress_; }
-    QString StreamAddress() const { return streamAddress_; }
+    QString ServerAddress() const { return session->ServerAddress(); }
+    QString StreamAddress() const { return session->StreamAddress(); }
     // The file the last recording wrote (empty before the first).
     QString RecordingFile() const { return recordingFile_; }
 
@@ -132,11 +124,16 @@ public:
     void ShowMessageText(const QString& text) override;
     void ShowPicture(const QImage& picture) override;
     void ShowDownloadProgress(long long bytes) override;
-    // --- RecorderView (user-interface thread) ---
+    // --- the web-camera session (user-interface thread) ---
+    void SessionStateChanged(webcam::State state) override;
+    void SessionStatus(video::RecorderStep step, std::chrono::seconds elapsed) override;
+    void SessionFault(const video::RecorderProblem& problem, bool restarting) override;
+    void SessionFrame(const QImage& frame, bool show, bool fit) override;
+    void SessionVirtualCamera(bool running, const QString& reason) override;
+    void SessionEnded(const webcam::Summary& summary) override;
     // The label and the time when both fit the panel, else the time alone;
     // the panel's tip holds both.
-    void ShowRecordingTime(const QString& label, const QString& time) override;
-    void ShowFrame(const QImage& frame, bool show, bool fit) override;
+    void ShowRecordingTime(const QString& label, const QString& time);
 
     // The program is asked to end (SIGTERM, SIGINT): a recording is stopped
     // and its file completed first, then the window closes as by Exit and
@@ -192,13 +189,8 @@ public:
     // At the status bar's right end: the server's address while it listens;
     // after a recording the file it wrote.
     QLabel* addressPanel = nullptr;
-    // The picture web server; it listens while the web camera runs.
-    web::PictureServer* server = nullptr;
-
-    // The latest web-camera frame, read by the picture web server. Written
-    // through SetCurrentFrame, so that the server's streams follow it.
-    QImage currentFrame;
-    void SetCurrentFrame(const QImage& frame);
+    // The web camera: recorder, picture server and PipeWire camera.
+    webcam::Session* session = nullptr;
     TrayIcon* tray = nullptr;
     // The catalogue of video encoders, for the options dialog and the
     // recordings of this run.
@@ -206,20 +198,11 @@ public:
     // The monitor this window made; it frees itself, the window only drops
     // the reference.
     phone::DeviceMonitor* deviceMonitor = nullptr;
-    // The running web-camera thread; set while the web camera runs.
-    WorkerThread* recorderThread = nullptr;
-    // The PipeWire camera: while the web camera runs with "VirtualCamera"
-    // on, it repeats the latest frame to every PipeWire program.
-    std::unique_ptr<vcam::VirtualCamera> virtualCamera;
     // A photo is being taken or the web camera runs: the camera is in use.
-    bool CaptureRunning() const { return recorderThread != nullptr || photoRunning_; }
+    bool CaptureRunning() const { return session->CurrentState() != webcam::State::Idle || photoRunning_; }
     // How long closing the window waits for the restart sent on the way out
     // ("AutoRestart"); a phone that does not answer is given up after it.
     std::chrono::milliseconds exitRestartWait{1000};
-
-Q_SIGNALS:
-    // currentFrame has a new frame.
-    void CurrentFrameChanged(const QImage& frame);
 
 protected:
     // The close rules (MayClose) for every way of closing the window.
@@ -227,11 +210,8 @@ protected:
     void changeEvent(QEvent* event) override;
     bool MayClose();
 
-    // Makes and starts the web-camera recorder, with finished as its end
-    // handler, and returns it; nullptr when none is made.
-    virtual WorkerThread* MakeRecorder(std::function<void()> finished);
-    // The file the recorder that is starting writes into.
-    void SetRecordingFile(const QString& fileName) { startedFile_ = fileName; }
+    // The settings, as every part of the window reads and writes them.
+    Settings settings_;
 
 private:
     // What the monitor thread may reach after the window has gone: the
@@ -245,10 +225,8 @@ private:
     void BuildStatusBar();
     void MakeDeviceMonitor();
     void ShowNoPhone();
-    void StopServer();
-    // Publishes the PipeWire camera when "VirtualCamera" is on; a camera
-    // that cannot be offered is a status message, and the web camera runs.
-    void StartVirtualCamera();
+    // The menus, title and tray as the session's state and the phone say.
+    void ShowCameraState();
     void FitWorkPanel();
     void FitConnectionPanel();
     // Outer size: the picture's size + 25 by + 80, the picture at the top left.
@@ -257,8 +235,6 @@ private:
     // Starts the web camera; automatic: the program's own start (switch S),
     // whose recording never replaces a file and starts again after a fault.
     void LaunchWebCamera(bool automatic);
-    // START comes back once the last recording's file is complete.
-    void WatchFileCompletion();
     QString AboutText() const;
     // Panels, title, tray and Qt's own texts in the language in force.
     void RelabelWindow();
@@ -283,15 +259,9 @@ private:
     QString saveFolder_;  // where the last picture was saved in this run
     QString model_;            // the connected phone's model, for relabelling
     QString recordingTime_;    // " hh:nn:ss" while the web camera runs
-    QString startedFile_;      // the running recorder's file
     QString recordingFile_;    // the last recording's file
-    QString serverAddress_;
-    QString streamAddress_;
-    // The start being made is the program's own (switch S).
-    bool camAutomatic_ = false;
-    // Switch S asked for the web camera while the last file was completed.
-    bool autoStartPending_ = false;
-    QTimer* fileCompletion_ = nullptr;
+    // The fault the web camera pauses after, for the work panel.
+    std::optional<video::RecorderProblem> pausedFor_;
 };
 
 }  // namespace orv

@@ -6,7 +6,6 @@
 #include "CodecCatalogue.h"
 #include "Retention.h"
 #include "capture/Jpeg.h"
-#include "texts/LangTexts.h"
 #include "phone/PhoneLink.h"
 #include "capture/PhotoThread.h"
 #include "config/Settings.h"
@@ -63,6 +62,20 @@ double StreamRate(bool automatic, uint32_t captureMs, double fixedFps)
     return std::clamp(rate, kSlowestFps, kFastestFps);
 }
 
+// The fault in English, for the log.
+QString Describe(const RecorderProblem& problem)
+{
+    switch (problem.fault) {
+    case RecorderFault::NoPhone: return QStringLiteral("no phone is connected");
+    case RecorderFault::CameraStartFailed: return QStringLiteral("the camera could not be started");
+    case RecorderFault::CameraError: return QStringLiteral("a picture was not taken or read");
+    case RecorderFault::FileFailed: return QStringLiteral("cannot write %1: %2").arg(problem.file, problem.reason);
+    case RecorderFault::DiskFull: return QStringLiteral("the disk is full: %1 (%2)").arg(problem.file, problem.reason);
+    case RecorderFault::EncoderRefused: return QStringLiteral("the encoder refuses the frames");
+    }
+    return {};
+}
+
 struct Census {
     std::mutex mutex;
     std::condition_variable changed;
@@ -110,6 +123,25 @@ QString RecordingTimeText(long long seconds)
         .arg(seconds % 60, 2, 10, QLatin1Char('0'));
 }
 
+void RecordingLog::Started(const QString& file)
+{
+    std::lock_guard lock(mutex_);
+    files_.push_back({file, 0});
+}
+
+void RecordingLog::AddFrame()
+{
+    std::lock_guard lock(mutex_);
+    if (!files_.empty())
+        ++files_.back().frames;
+}
+
+std::vector<RecordedFile> RecordingLog::Files() const
+{
+    std::lock_guard lock(mutex_);
+    return files_;
+}
+
 SplitPlan SplitPlan::FromSettings(const Settings& settings)
 {
     // Stored as dwords: a value beyond 2^31 reads as a negative number.
@@ -118,8 +150,8 @@ SplitPlan SplitPlan::FromSettings(const Settings& settings)
 
 Recorder::Recorder(RecorderView& view, const Settings& settings, phone::PhoneLink& link, const CodecCatalogue& codecs,
                  std::function<void()> finished, const QString& fileName, Recording recording, bool automatic,
-                 std::optional<SplitPlan> plan)
-    : view_(view), settings_(settings), link_(link), automatic_(automatic)
+                 std::optional<SplitPlan> plan, std::shared_ptr<RecordingLog> log)
+    : view_(view), settings_(settings), link_(link), automatic_(automatic), log_(std::move(log))
 {
     const SplitPlan split = plan ? *plan : SplitPlan::FromSettings(settings);
     splitMs_ = split.splitMinutes * kMsPerMinute;
@@ -143,7 +175,7 @@ Recorder::Recorder(RecorderView& view, const Settings& settings, phone::PhoneLin
         // Without an encoder nothing can be recorded: no file is made and the
         // thread ends at once, before any phone command.
         qCWarning(lcRecorder) << "no encoder at position" << index << "of a catalogue of" << codecs.Count();
-        ShowError(LangText(txt::kStr19FormatRejected));
+        Fail({RecorderFault::EncoderRefused});
     } else {
         hasCompressor_ = true;
         entry_ = entry;
@@ -162,7 +194,7 @@ Recorder::Recorder(RecorderView& view, const Settings& settings, phone::PhoneLin
                                                            QFileInfo(DefaultAviTempName()).absolutePath());
         QString reason;
         if (!OpenFile(&reason))
-            ShowError(FileError(reason));
+            Fail(FileProblem(reason));
     }
 
     startTick_ = TheClock().TickCount();
@@ -197,31 +229,34 @@ bool Recorder::OpenFile(QString* reason)
     return avi_ != nullptr;
 }
 
-QString Recorder::FileError(const QString& reason) const
+RecorderProblem Recorder::FileProblem(const QString& reason) const
 {
-    return LangText(txt::kStr17VideoFileFailed) + QLatin1Char('\n') + aviName_ + QStringLiteral(": ") + reason;
+    return {RecorderFault::FileFailed, aviName_, reason};
 }
 
-void Recorder::Report(const QString& text)
+void Recorder::Report(const RecorderProblem& problem)
 {
     if (!Restarting()) {
-        ShowError(text);
+        Fail(problem);
         return;
     }
-    lastFault_ = text;
-    qCWarning(lcRecorder).noquote() << text.simplified() << "- the web camera starts again after a pause";
+    qCWarning(lcRecorder).noquote() << Describe(problem) << "- the web camera starts again after a pause";
+    Synchronize([&] { view_.RecorderFailed(problem, true); });
 }
 
 bool Recorder::WaitBeforeRestart(uint32_t milliseconds)
 {
-    SetStatus(lastFault_.simplified());  // one line in the panel
+    SetStep(RecorderStep::RestartPause);
     // A phone that comes back ends a long pause soon after.
     bool phoneAway = false;
     while (milliseconds > 0 && !Terminated()) {
         if (!link_.IsConnected()) {
+            if (!phoneAway)
+                SetStep(RecorderStep::WaitingForPhone);
             phoneAway = true;
         } else if (phoneAway) {
             phoneAway = false;
+            SetStep(RecorderStep::RestartPause);
             milliseconds = std::min(milliseconds, kFirstRestartPauseMs);
         }
         const uint32_t slice = std::min(milliseconds, kWaitSliceMs);
@@ -266,7 +301,7 @@ void Recorder::Run()
         if (segmentFrames_ > 0)
             pause = kFirstRestartPauseMs;  // the camera had come back
         if (!WaitBeforeRestart(pause)) {
-            SetStatus(LangText(txt::kStr3CameraStopped));
+            SetStep(RecorderStep::CameraStopped);
             break;
         }
         pause = std::min(pause * 2, kLastRestartPauseMs);
@@ -275,7 +310,7 @@ void Recorder::Run()
             continue;
         encoder_ = std::make_unique<FrameEncoder>(entry_);
         if (QString reason; !OpenFile(&reason))
-            Report(FileError(reason));
+            Report(FileProblem(reason));
     }
 }
 
@@ -283,7 +318,7 @@ bool Recorder::RecordOnce()
 {
     segmentFrames_ = 0;
     if (!link_.IsConnected()) {
-        Report(LangText(txt::kStr8NoPhone));
+        Report({RecorderFault::NoPhone});
         return true;
     }
     if (recordToFile_ && !avi_)
@@ -294,12 +329,12 @@ bool Recorder::RecordOnce()
     // A reply that keeps the recorder waiting is shown in the work panel.
     Control().SetLateNotice(phone::kLateReplyMs, [this](bool late) { ShowLate(late); });
 
-    SetStatus(LangText(txt::kStr11CameraInit));
+    SetStep(RecorderStep::CameraStarting);
     if (link_.CameraOn(static_cast<uint8_t>(settings_.GetJpgType())) != phone::kOk) {
-        SetStatus(LangText(txt::kStr3CameraStopped));
+        SetStep(RecorderStep::CameraStopped);
         // Cut short by the stop, it is no failure of the camera.
         if (!Terminated())
-            Report(LangText(txt::kStr9CameraInitFailed));
+            Report({RecorderFault::CameraStartFailed});
         return true;
     }
     link_.SetLighting(static_cast<uint8_t>(settings_.GetAmbientLight() + 1));
@@ -314,7 +349,7 @@ bool Recorder::RecordOnce()
         if (!CaptureFrame()) {
             // A capture cut short by the stop is no camera error.
             if (!Terminated()) {
-                Report(LangText(txt::kStr18CameraError));
+                Report({RecorderFault::CameraError});
                 fault = true;
             }
             break;
@@ -339,7 +374,7 @@ bool Recorder::RecordOnce()
         if (!recordToFile_) {
             ++segmentFrames_;
             ++framesRecorded_;
-            SetStatus(LangText(txt::kStr15CameraDeinit));
+            SetStep(RecorderStep::FrameTaken);
             continue;
         }
         if (!streaming) {
@@ -365,21 +400,25 @@ bool Recorder::RecordOnce()
             QString reason;
             if (!avi_->Publish(!automatic_ && !dated_ && !numbered_, &reason)) {
                 qCWarning(lcRecorder).noquote() << "cannot name" << avi_->Path() << aviName_ + QLatin1Char(':') << reason;
-                Report(FileError(reason));
+                Report(FileProblem(reason));
                 fault = true;
                 break;
             }
             aviName_ = avi_->Path();
             qCInfo(lcRecorder).noquote() << "recording into" << aviName_;
+            if (log_)
+                log_->Started(aviName_);
             KeepWithinLimit();
         }
+        if (log_)
+            log_->AddFrame();
         ++segmentFrames_;
         ++framesRecorded_;
-        SetStatus(LangText(txt::kStr15CameraDeinit));
+        SetStep(RecorderStep::FrameTaken);
     }
 
     Tidy([this] { link_.CameraOff(); });
-    SetStatus(LangText(txt::kStr3CameraStopped));
+    SetStep(RecorderStep::CameraStopped);
     return fault;
 }
 
@@ -392,7 +431,7 @@ bool Recorder::SplitFile()
     qCInfo(lcRecorder).noquote() << "completed" << aviName_ << "after" << fileMs_ / 1000 << "s";
     encoder_ = std::make_unique<FrameEncoder>(entry_);
     if (QString reason; !OpenFile(&reason)) {
-        Report(FileError(reason));
+        Report(FileProblem(reason));
         return false;
     }
     return true;
@@ -412,7 +451,7 @@ bool Recorder::CaptureFrame()
     if (!link_.IsConnected())
         return false;
     const std::string path = phoneFile_.toStdString();
-    SetStatus(LangText(txt::kStr12Shooting));
+    SetStep(RecorderStep::Shooting);
     // The time at which the capture began.
     const QString stamp = QString::fromStdString(FormatStampTime(TheClock().Now()));
     if (link_.TakePicture(path) != phone::kOk)
@@ -448,7 +487,7 @@ bool Recorder::CaptureFrame()
         qCWarning(lcRecorder) << (opened ? "the picture could not be read from the phone"
                                          : "the picture file could not be opened on the phone");
     }
-    SetStatus(LangText(txt::kStr20Deleting));
+    SetStep(RecorderStep::Deleting);
     Tidy([this, &path] {
         link_.ClosePhoneFile();
         link_.DeletePhoneFile(path);
@@ -460,24 +499,19 @@ void Recorder::ShowFrame()
 {
     const bool show = settings_.GetDuplicatePicture();
     const bool fit = show && settings_.GetAutoFormResize();
-    Synchronize([&] { view_.ShowFrame(frame_, show, fit); });
+    Synchronize([&] { view_.RecorderFrame(frame_, show, fit); });
 }
 
-void Recorder::SetStatus(const QString& text)
+void Recorder::SetStep(RecorderStep step)
 {
-    lastStatus_ = text;
-    const uint32_t elapsedMs = TheClock().TickCount() - startTick_;
-    const QString label = LangText(txt::kStr21RecordingTime);
-    const QString time = RecordingTimeText(elapsedMs / 1000);
-    Synchronize([&] {
-        view_.ShowWorkStatus(text);
-        view_.ShowRecordingTime(label, time);
-    });
+    lastStep_ = step;
+    const std::chrono::seconds elapsed((TheClock().TickCount() - startTick_) / 1000);
+    Synchronize([&] { view_.RecorderStatus(step, elapsed); });
 }
 
-void Recorder::ShowError(const QString& text)
+void Recorder::Fail(const RecorderProblem& problem)
 {
-    Synchronize([&] { view_.ShowMessageText(text); });
+    Synchronize([&] { view_.RecorderFailed(problem, false); });
 }
 
 bool Recorder::ReportCompressorError()
@@ -487,7 +521,7 @@ bool Recorder::ReportCompressorError()
     // no new start cures.
     if (!encoder_->FileFailed()) {
         qCWarning(lcRecorder).noquote() << "the encoder refuses the frames:" << encoder_->LastError();
-        ShowError(LangText(txt::kStr19FormatRejected));
+        Fail({RecorderFault::EncoderRefused});
         return false;
     }
     qCWarning(lcRecorder).noquote() << "writing" << aviName_ << "failed:" << encoder_->LastError();
@@ -495,9 +529,9 @@ bool Recorder::ReportCompressorError()
     if (const qsizetype colon = reason.lastIndexOf(QStringLiteral(": ")); colon >= 0)
         reason = reason.mid(colon + 2);  // the system's own words
     if (avi_->OutOfRoom())
-        Report(LangText(txt::kDiskFull).arg(aviName_, reason));
+        Report({RecorderFault::DiskFull, aviName_, reason});
     else
-        Report(FileError(reason));
+        Report(FileProblem(reason));
     return true;
 }
 
@@ -522,9 +556,10 @@ void Recorder::ShowLate(bool late)
 {
     // On the recorder's thread, inside the wait: the panel changes without
     // the recorder waiting for the window.
-    const QString text = late ? LangText(txt::kPhoneLate) : lastStatus_;
+    const RecorderStep step = late ? RecorderStep::PhoneLate : lastStep_.load();
+    const std::chrono::seconds elapsed((TheClock().TickCount() - startTick_) / 1000);
     RecorderView* const view = &view_;
-    PostToUiThread([view, text] { view->ShowWorkStatus(text); });
+    PostToUiThread([view, step, elapsed] { view->RecorderStatus(step, elapsed); });
 }
 
 void Recorder::WaitUnlessStopped(uint32_t milliseconds)

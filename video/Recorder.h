@@ -5,15 +5,18 @@
 // stopped or a capture fails.
 
 #include "platform/WorkerThread.h"
+#include "RecorderView.h"
 
 #include <QImage>
 #include <QString>
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <ctime>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <vector>
 
@@ -27,7 +30,6 @@ class PhoneLink;
 namespace orv::video {
 
 class AviFile;
-class RecorderView;
 class CodecCatalogue;
 class FrameEncoder;
 struct CodecEntry;
@@ -41,6 +43,27 @@ struct SplitPlan {
     static SplitPlan FromSettings(const Settings& settings);
 };
 
+// A file a recording went into, with the frames it holds.
+struct RecordedFile {
+    QString path;
+    long long frames = 0;
+};
+
+// The files a recorder has written, in their order, for whoever made it:
+// read while it records or after it has gone. Any thread.
+class RecordingLog {
+public:
+    // The recorder's file has taken its name with its first frame...
+    void Started(const QString& file);
+    // ...and holds one frame more.
+    void AddFrame();
+    std::vector<RecordedFile> Files() const;
+
+private:
+    mutable std::mutex mutex_;
+    std::vector<RecordedFile> files_;
+};
+
 class Recorder final : public WorkerThread {
 public:
     // Whether frames go into an AVI file: as "RecordToFile" says (always
@@ -51,9 +74,10 @@ public:
 
     // Main thread. Reads the file and encoder settings, makes the compressor,
     // creates the AVI file (a message when it cannot be made) and starts the
-    // thread (std::system_error when no thread can be made); finished runs on the user-interface thread after the thread's
-    // work (the window's RecorderFinished). The recorder frees itself after that,
-    // completing the file. view, settings, link and codecs must outlive it.
+    // thread (std::system_error when no thread can be made); finished runs
+    // on the user-interface thread after the thread's work. The recorder
+    // frees itself after that, completing the file (Handle() waits for
+    // that). view, settings, link and codecs must outlive it.
     // fileName: the AVI file to record into; empty, the settings name it
     // ("AviTempName", or a dated name in "AviFolder"; their folder is made
     // when it is missing). The recording is written under a temporary name
@@ -68,10 +92,11 @@ public:
     // plan: where the recording is cut into files and how much its folder
     // keeps; without one, the settings say. With a split, a fixed name is
     // numbered (name-0001.avi, name-0002.avi, ...) and never replaced.
+    // log: where the files written and their frames are noted.
     Recorder(RecorderView& view, const Settings& settings, phone::PhoneLink& link, const CodecCatalogue& codecs,
-            std::function<void()> finished, const QString& fileName = QString(),
-            Recording recording = Recording::FromSettings, bool automatic = false,
-            std::optional<SplitPlan> plan = std::nullopt);
+             std::function<void()> finished, const QString& fileName = QString(),
+             Recording recording = Recording::FromSettings, bool automatic = false,
+             std::optional<SplitPlan> plan = std::nullopt, std::shared_ptr<RecordingLog> log = nullptr);
     ~Recorder() override;
 
     // Asks the recorder to end after the frame in progress. Main thread.
@@ -114,25 +139,27 @@ private:
     // After frames of an automatic start, faults are logged and shown in
     // the work panel, and the camera starts again.
     bool Restarting() const { return automatic_ && framesRecorded_ > 0; }
-    // A message box, or the log and the work panel when Restarting().
-    void Report(const QString& text);
-    // STR17 with the file and the reason.
-    QString FileError(const QString& reason) const;
+    // The view is told: the recording ends, or, when Restarting(), it goes
+    // on after a pause (and the fault is logged).
+    void Report(const RecorderProblem& problem);
+    // The file could not be made, named or written, for reason.
+    RecorderProblem FileProblem(const QString& reason) const;
     // One picture: taken, downloaded, decoded, stamped, shown, deleted on the
     // phone. False when no frame came of it.
     bool CaptureFrame();
     void ShowFrame();
-    // Panel 3 gets text, panel 4 the recording time.
-    void SetStatus(const QString& text);
-    void ShowError(const QString& text);
-    // Why the compressor failed: no room on the disk, the file (STR17) or
-    // the encoder (STR19). True for a fault of the file.
+    // The view gets the step and the recording time.
+    void SetStep(RecorderStep step);
+    // The view is told that the recording ends for problem.
+    void Fail(const RecorderProblem& problem);
+    // Why the compressor failed: no room on the disk, the file, or the
+    // encoder's refusal. True for a fault of the file.
     bool ReportCompressorError();
     // Waits (the camera's settling time, the time after a shot) in slices,
     // so that a stop asked for meanwhile is seen without waiting the whole.
     void WaitUnlessStopped(uint32_t milliseconds);
-    // Panel 3 says that the phone's reply is late, or, once it came, shows
-    // the status again.
+    // The view hears that the phone's reply is late, or, once it came, the
+    // step again.
     void ShowLate(bool late);
     // Runs commands that tidy up on the phone; after a stop they get a
     // short time in all, whatever the phone does.
@@ -157,7 +184,7 @@ private:
     std::vector<uint8_t> download_;
     QString aviName_;
     QString phoneFile_;
-    QString lastStatus_;  // the work panel's text, set on the recorder's thread
+    std::atomic<RecorderStep> lastStep_{};  // set on the recorder's thread
     std::unique_ptr<TransferControl> tidying_;  // made at the first tidy-up after a stop
     std::unique_ptr<FrameEncoder> encoder_;
     std::unique_ptr<AviFile> avi_;
@@ -171,7 +198,6 @@ private:
     bool makeFolder_ = false;
     long long framesRecorded_ = 0;  // by every recording of this thread
     long long segmentFrames_ = 0;   // by the latest one
-    QString lastFault_;
     // The split: its length, and the time the latest file has recorded,
     // counted from its first frame in ticks (64 bits: no wrap).
     uint64_t splitMs_ = 0;
@@ -179,6 +205,7 @@ private:
     bool numbered_ = false;
     uint64_t fileMs_ = 0;
     uint32_t fileTick_ = 0;
+    std::shared_ptr<RecordingLog> log_;
 };
 
 // The dated file name "dd-mm-yy_hhnn.avi" in folder, with one "/" between

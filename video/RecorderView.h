@@ -1,27 +1,64 @@
 #pragma once
-// What the web-camera recorder needs of the main window. Every call runs on
-// the user-interface thread (the recorder brings it there and waits).
+// What the web-camera recorder reports, and to whom. The recorder says what
+// it is doing and what went wrong as values; whoever shows it (the window in
+// the language in force, the command line in English with an exit status)
+// turns them into its own words. Every call runs on the user-interface
+// thread.
 
 #include <QString>
+
+#include <chrono>
+#include <utility>
 
 class QImage;
 
 namespace orv::video {
 
+// The recorder's step, for the work panel.
+enum class RecorderStep {
+    CameraStarting,   // switching the camera on and letting it settle
+    Shooting,         // taking a picture
+    Deleting,         // reading done: the picture is deleted on the phone
+    FrameTaken,       // a frame is recorded; the next one follows
+    CameraStopped,    // the camera is off: the recording has ended or pauses
+    PhoneLate,        // the phone has not answered for a while; still waiting
+    RestartPause,     // after a fault, waiting to start the camera again
+    WaitingForPhone,  // in that pause, the phone is away
+};
+
+// What stopped a recording, or a part of one.
+enum class RecorderFault {
+    NoPhone,            // no phone when the camera was to start
+    CameraStartFailed,  // the camera did not switch on
+    CameraError,        // a picture was not taken, read or decoded
+    FileFailed,         // the AVI file could not be made, named or written
+    DiskFull,           // the disk (or the file size limit) took no more
+    EncoderRefused,     // no encoder, or it refuses the frames
+};
+
+struct RecorderProblem {
+    RecorderProblem(RecorderFault kind, QString path = {}, QString why = {})
+        : fault(kind), file(std::move(path)), reason(std::move(why))
+    {
+    }
+    RecorderFault fault;
+    QString file;    // FileFailed and DiskFull: the file concerned
+    QString reason;  // FileFailed and DiskFull: the system's words
+};
+
 class RecorderView {
 public:
     virtual ~RecorderView() = default;
-    // Status-bar panel 3: what the recorder is doing.
-    virtual void ShowWorkStatus(const QString& text) = 0;
-    // Status-bar panel 4: the recording time (" hh:nn:ss") after its label.
-    virtual void ShowRecordingTime(const QString& label, const QString& time) = 0;
-    // A modal message box with an OK button.
-    virtual void ShowMessageText(const QString& text) = 0;
-    // The latest frame. It always becomes the window's current frame (the
-    // one the picture web server serves); with show set it is also shown in
-    // the window's picture, and with fit set as well the window is fitted to
-    // a frame wider than 300 pixels.
-    virtual void ShowFrame(const QImage& frame, bool show, bool fit) = 0;
+    // A new step, with the time since the recorder was made.
+    virtual void RecorderStatus(RecorderStep step, std::chrono::seconds elapsed) = 0;
+    // A fault. restarting: the recorder goes on after a pause (an automatic
+    // start that has recorded); otherwise it ends, and the user is told.
+    virtual void RecorderFailed(const RecorderProblem& problem, bool restarting) = 0;
+    // The latest frame. It always becomes the current frame (the one the
+    // picture server serves); with show set it is also shown in the window's
+    // picture, and with fit set as well the window is fitted to a frame
+    // wider than 300 pixels.
+    virtual void RecorderFrame(const QImage& frame, bool show, bool fit) = 0;
 };
 
 }  // namespace orv::video

@@ -199,14 +199,14 @@ TEST_P(ScreenshotTest, WindowConnectingRecordingAndServing)
     AddPhone();
     ASSERT_TRUE(WaitForConnected());
     form.StartWebCamera();
-    ASSERT_NE(form.recorderThread, nullptr);
+    ASSERT_TRUE(form.session->Running());
     form.ShowRecordingTime(LangText(txt::kStr21RecordingTime), QStringLiteral(" 00:01:23"));
     QTest::qWait(20);
     form.grab().save(prefix + QStringLiteral("recording.png"));
     EXPECT_TRUE(form.windowTitle().startsWith(QStringLiteral("● REC 00:01:23"))) << form.windowTitle().toStdString();
     EXPECT_EQ(form.tray->Tip(), form.windowTitle());
     EXPECT_TRUE(form.tray->Recording());
-    const QString address = BrowserAddress(Settings().GetServerPort());
+    const QString address = webcam::BrowserAddress(Settings().GetServerPort());
     const QString expected =
         (language == 0 ? QStringLiteral("Сервер: %1 (поток: /stream.mjpg)") : QStringLiteral("Server: %1 (stream: /stream.mjpg)"))
             .arg(address);
@@ -227,7 +227,7 @@ TEST_P(ScreenshotTest, WindowConnectingRecordingAndServing)
     form.trayMenu->grab().save(prefix + QStringLiteral("tray-menu.png"));
     form.trayMenu->hide();
     form.StopWebCamera();
-    ASSERT_TRUE(WaitFor([&] { return form.recorderThread == nullptr; }));
+    ASSERT_TRUE(WaitFor([&] { return CameraIdle(form); }));
 }
 
 INSTANTIATE_TEST_SUITE_P(Languages, ScreenshotTest, ::testing::Values(0, 1));

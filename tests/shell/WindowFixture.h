@@ -78,24 +78,35 @@ protected:
     }
 };
 
-// The window with a web-camera thread to start.
+// The web camera has ended (and its file is complete), or never ran.
+inline bool CameraIdle(const MainWindow& form) { return form.session->CurrentState() == webcam::State::Idle; }
+
+// The web camera's latest frame, as the recorder would give it.
+inline void ServeFrame(MainWindow& form, const QImage& frame) { form.session->View().RecorderFrame(frame, false, false); }
+
+// The window whose web camera runs a stand-in recorder.
 class CamForm final : public MainWindow {
 public:
     using MainWindow::MayClose;
     int camThreadsMade = 0;
-    // The file the stand-in recorder says it writes.
+    // The file the stand-in recorder says it wrote, with one frame.
     QString fileToRecord;
 
-protected:
-    WorkerThread* MakeRecorder(std::function<void()> finished) override
+    CamForm()
     {
-        SetRecordingFile(fileToRecord);
-        auto* thread = new IdleCamThread;
-        thread->SetFreeOnTerminate(true);
-        thread->OnTerminate = [finished](WorkerThread*) { finished(); };
-        thread->Start();
-        ++camThreadsMade;
-        return thread;
+        session->SetRecorderMaker([this](video::RecorderView&, std::function<void()> finished,
+                                         const webcam::Session::Request&, std::shared_ptr<video::RecordingLog> log) {
+            if (!fileToRecord.isEmpty()) {
+                log->Started(fileToRecord);
+                log->AddFrame();
+            }
+            auto* thread = new IdleCamThread;
+            thread->SetFreeOnTerminate(true);
+            thread->OnTerminate = [finished](WorkerThread*) { finished(); };
+            thread->Start();
+            ++camThreadsMade;
+            return thread;
+        });
     }
 };
 
@@ -126,9 +137,9 @@ protected:
         if (form_) {
             // Nothing may keep running behind the test: stop the web camera
             // and the monitor and let them wind down.
-            if (form_->recorderThread) {
+            if (form_->session->Running()) {
                 form_->StopWebCamera();
-                EXPECT_TRUE(QTest::qWaitFor([&] { return form_->recorderThread == nullptr; }, 5000));
+                EXPECT_TRUE(QTest::qWaitFor([&] { return CameraIdle(*form_); }, 5000));
             }
             form_->DisconnectPhone();
         }

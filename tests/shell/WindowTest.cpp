@@ -72,9 +72,9 @@ TEST_F(WindowTest, StartsWithoutMonitorWhenAutoConnectIsOff)
     EXPECT_EQ(form.tray->Tip(), form.windowTitle());
     EXPECT_EQ(form.fileMenuAction->text(), QStringLiteral("&Файл"));
     EXPECT_EQ(form.takePhotoAction->shortcut(), QKeySequence(Qt::Key_F4));
-    EXPECT_FALSE(form.server->isListening());
-    EXPECT_TRUE(form.currentFrame.isNull());
-    EXPECT_EQ(form.recorderThread, nullptr);
+    EXPECT_FALSE(form.session->Server().isListening());
+    EXPECT_TRUE(form.session->CurrentFrame().isNull());
+    EXPECT_TRUE(CameraIdle(form));
     // Nothing happens until Connect is chosen; F4 does nothing either: the
     // phone gets only what connecting sends (the model and the suspend).
     sim::SimPhone& phone = AddPhone();
@@ -225,7 +225,7 @@ TEST_F(WindowTest, WebCameraStateAndCloseRules)
     ASSERT_TRUE(WaitForConnected());
 
     form.StartWebCamera();
-    ASSERT_NE(form.recorderThread, nullptr);
+    ASSERT_TRUE(form.session->Running());
     ExpectMenus(form, kWebCamera);
     form.StartWebCamera();  // START is hidden now; choosing it anyway makes nothing
     EXPECT_EQ(form.camThreadsMade, 1);
@@ -237,7 +237,7 @@ TEST_F(WindowTest, WebCameraStateAndCloseRules)
     EXPECT_EQ(phone.Count().restarts, 0);
 
     form.StopWebCamera();
-    ASSERT_TRUE(WaitFor([&] { return form.recorderThread == nullptr; }));
+    ASSERT_TRUE(WaitFor([&] { return CameraIdle(form); }));
     ExpectMenus(form, kPhoneIdle);
 
     // AutoRestart (on by default): exactly one restart however often the
@@ -372,12 +372,12 @@ TEST_F(WindowTest, RecorderThatCannotStartGivesStartBack)
     Settings().SetAviTempName(file);
     MainWindow& form = MakeForm();
     form.StartWebCamera();
-    ASSERT_TRUE(WaitFor([&] { return form.recorderThread == nullptr; }));
+    ASSERT_TRUE(WaitFor([&] { return CameraIdle(form); }));
     ExpectMenus(form, kNoPhone);
     EXPECT_EQ(SharedDialogs().MessageTexts(), QStringList{QStringLiteral("Формат не поддерживается кодеком!")});
     EXPECT_FALSE(QFile::exists(file));
     form.StopWebCamera();  // nothing to stop
-    EXPECT_EQ(form.recorderThread, nullptr);
+    EXPECT_TRUE(CameraIdle(form));
 }
 
 TEST_F(WindowTest, WebServerListensOnlyWhileTheCameraRuns)
@@ -392,18 +392,18 @@ TEST_F(WindowTest, WebServerListensOnlyWhileTheCameraRuns)
     CamForm& form = MakeForm<CamForm>();
 
     form.StartWebCamera();
-    ASSERT_NE(form.recorderThread, nullptr);
-    EXPECT_TRUE(form.server->isListening());
-    EXPECT_EQ(form.server->serverPort(), port);
+    ASSERT_TRUE(form.session->Running());
+    EXPECT_TRUE(form.session->Server().isListening());
+    EXPECT_EQ(form.session->Server().serverPort(), port);
     form.StopWebCamera();
-    ASSERT_TRUE(WaitFor([&] { return form.recorderThread == nullptr; }));
-    EXPECT_FALSE(form.server->isListening());
+    ASSERT_TRUE(WaitFor([&] { return CameraIdle(form); }));
+    EXPECT_FALSE(form.session->Server().isListening());
 
     // A port that is taken: the error is shown and no thread is started.
     QTcpServer squatter;
     ASSERT_TRUE(squatter.listen(QHostAddress::Any, static_cast<quint16>(port)));
     form.StartWebCamera();
-    EXPECT_EQ(form.recorderThread, nullptr);
+    EXPECT_TRUE(CameraIdle(form));
     EXPECT_EQ(form.camThreadsMade, 1);
     ExpectMenus(form, kNoPhone);
     ASSERT_EQ(SharedDialogs().Messages().size(), 1u);
@@ -419,7 +419,7 @@ TEST_F(WindowTest, SwitchSStartsTheWebCameraOnConnect)
     AddPhone();
     CamForm& form = MakeForm<CamForm>();
     form.ConnectPhone();
-    ASSERT_TRUE(WaitFor([&] { return form.recorderThread != nullptr; }));
+    ASSERT_TRUE(WaitFor([&] { return form.session->Running(); }));
     EXPECT_EQ(form.PanelText(MainWindow::kModelPanel), QStringLiteral("Модель: Motorola V3x"));
     ExpectMenus(form, kWebCamera);
 }

@@ -101,7 +101,7 @@ TEST_P(WindowTextsTest, EveryVisibleTextComesFromTheLanguage)
     form.ConnectPhone();
     ASSERT_TRUE(WaitForConnected());
     form.StartWebCamera();
-    ASSERT_NE(form.recorderThread, nullptr);
+    ASSERT_TRUE(form.session->Running());
     EXPECT_FALSE(form.MayClose());
     const std::vector<RecordingDialogs::Message> messages = SharedDialogs().Messages();
     ASSERT_EQ(messages.size(), 2u);
@@ -113,7 +113,7 @@ TEST_P(WindowTextsTest, EveryVisibleTextComesFromTheLanguage)
         EXPECT_FALSE(message.text.contains(QStringLiteral("\\n")));
     }
     form.StopWebCamera();
-    ASSERT_TRUE(WaitFor([&] { return form.recorderThread == nullptr; }));
+    ASSERT_TRUE(WaitFor([&] { return CameraIdle(form); }));
 
     // The options dialog: its title, tabs, labels, buttons and lists.
     int opened = 0;
@@ -273,7 +273,7 @@ TEST_F(WindowTest, RecordingIsShownAndTheFileNamedAfterStop)
     form.ConnectPhone();
     ASSERT_TRUE(WaitForConnected());
     form.StartWebCamera();
-    ASSERT_NE(form.recorderThread, nullptr);
+    ASSERT_TRUE(form.session->Running());
     EXPECT_TRUE(form.tray->Recording());
     form.ShowRecordingTime(LangText(txt::kStr21RecordingTime), QStringLiteral(" 00:01:23"));
     EXPECT_EQ(form.windowTitle(), QStringLiteral("● REC 00:01:23 \u2014 ") + title);
@@ -281,7 +281,7 @@ TEST_F(WindowTest, RecordingIsShownAndTheFileNamedAfterStop)
     EXPECT_EQ(form.tray->Icon()->toolTip(), form.tray->Tip());
 
     form.StopWebCamera();
-    ASSERT_TRUE(WaitFor([&] { return form.recorderThread == nullptr; }));
+    ASSERT_TRUE(WaitFor([&] { return CameraIdle(form); }));
     EXPECT_EQ(form.windowTitle(), title);
     EXPECT_EQ(form.tray->Tip(), title);
     EXPECT_FALSE(form.tray->Recording());
@@ -322,7 +322,7 @@ TEST_F(WindowTest, ServerAddressIsShownAndCopied)
     AddPhone();
     form.ConnectPhone();
     ASSERT_TRUE(WaitForConnected());
-    const QString address = BrowserAddress(port);
+    const QString address = webcam::BrowserAddress(port);
     EXPECT_TRUE(address.startsWith(QStringLiteral("http://")));
     EXPECT_TRUE(address.endsWith(QStringLiteral(":%1/").arg(port)));
     // The loopback address only where the machine has no other.
@@ -345,7 +345,7 @@ TEST_F(WindowTest, ServerAddressIsShownAndCopied)
         Settings().SetServerStream(row.stream);
         EXPECT_FALSE(form.copyAddressAction->isEnabled());
         form.StartWebCamera();
-        ASSERT_NE(form.recorderThread, nullptr);
+        ASSERT_TRUE(form.session->Running());
         EXPECT_TRUE((form.addressPanel->maximumWidth() > 0));
         EXPECT_EQ(form.addressPanel->text(), row.panel);
         EXPECT_EQ(form.ServerAddress(), address);
@@ -353,7 +353,7 @@ TEST_F(WindowTest, ServerAddressIsShownAndCopied)
         form.CopyServerAddress();
         EXPECT_EQ(QGuiApplication::clipboard()->text(), row.clipboard);
         form.StopWebCamera();
-        ASSERT_TRUE(WaitFor([&] { return form.recorderThread == nullptr; }));
+        ASSERT_TRUE(WaitFor([&] { return CameraIdle(form); }));
         // The stand-in recorder writes no file: nothing is left to name.
         EXPECT_FALSE((form.addressPanel->maximumWidth() > 0));
         EXPECT_TRUE(form.ServerAddress().isEmpty());
@@ -383,16 +383,16 @@ TEST_F(WindowTest, TrayMenuFollowsTheMenusRules)
     check("no phone", {false, true, false, false, false});
     // Without a phone the items do nothing.
     form.trayStartAction->trigger();
-    EXPECT_EQ(form.recorderThread, nullptr);
+    EXPECT_TRUE(CameraIdle(form));
     AddPhone();
     form.ConnectPhone();
     ASSERT_TRUE(WaitForConnected());
     check("phone idle", {true, true, true, false, false});
     form.trayStartAction->trigger();
-    ASSERT_NE(form.recorderThread, nullptr);
+    ASSERT_TRUE(form.session->Running());
     check("web camera", {false, false, false, true, true});  // a hidden item is never enabled
     form.trayStopAction->trigger();
-    ASSERT_TRUE(WaitFor([&] { return form.recorderThread == nullptr; }));
+    ASSERT_TRUE(WaitFor([&] { return CameraIdle(form); }));
     check("stopped", {true, true, true, false, false});
     EXPECT_EQ(form.camThreadsMade, 1);
     EXPECT_EQ(form.trayPhotoAction->text(), form.takePhotoAction->text());

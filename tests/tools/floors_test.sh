@@ -30,11 +30,11 @@ plant() {
     failures=$((failures + 1))
   fi
 }
-plant phone/Protocol.h '#include "shell/Main.h"' 'phone/Protocol.h: "shell/Main.h" is on floor 5 (shell), not below phone (floor 1)'
-plant capture/Photo.cpp '#include "video/Camavi.h"' 'is on floor 4 (video), not below capture (floor 3)'
+plant phone/Protocol.h '#include "shell/MainWindow.h"' 'phone/Protocol.h: "shell/MainWindow.h" is on floor 6 (shell), not below phone (floor 1)'
+plant capture/PhotoThread.cpp '#include "video/Recorder.h"' 'is on floor 4 (video), not below capture (floor 3)'
 plant config/Paths.cpp '#include "phone/PhoneLink.h"' 'is on floor 1 (phone), not below config (floor 1)'
 plant web/Responses.cpp '#include "sim/SimBus.h"' 'web/Responses.cpp: "sim/SimBus.h": the target of web does not link sim'
-plant video/Camavi.cpp '#include "Settings.h"' '"Settings.h" is config/Settings.h: include it with its folder'
+plant video/Recorder.cpp '#include "Settings.h"' '"Settings.h" is config/Settings.h: include it with its folder'
 
 if [ $failures -eq 0 ]; then echo "6 passed, 0 failed"; else echo "$((6 - failures)) passed, $failures failed"; fi
 exit $((failures > 0))

@@ -30,14 +30,14 @@ protected:
         Settings().SetServerPort(port_);
         CamForm& form = MakeForm<CamForm>();
         form.StartWebCamera();
-        EXPECT_NE(form.recorderThread, nullptr);
+        EXPECT_TRUE(form.session->Running());
         return form;
     }
 
     bool StopCamera(MainWindow& form)
     {
         form.StopWebCamera();
-        return WaitFor([&] { return form.recorderThread == nullptr; });
+        return WaitFor([&] { return CameraIdle(form); });
     }
 
     int port_ = 0;

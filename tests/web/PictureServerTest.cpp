@@ -132,8 +132,8 @@ class WebServerTest : public CameraServerTest {};
 TEST_F(WebServerTest, AnswersEachRequestByteForByteAndCloses)
 {
     CamForm& form = StartCamera();
-    form.currentFrame = Frame(64, 48);
-    const QByteArray jpeg = EncodeJpeg(form.currentFrame);
+    ServeFrame(form, Frame(64, 48));
+    const QByteArray jpeg = EncodeJpeg(form.session->CurrentFrame());
     const QByteArray picture = PictureAnswer(jpeg);
     const QByteArray page = kPageHeader + ExpectedPage();
     const QByteArray sheet = kStyleSheetHeader + kStyleSheet;
@@ -193,8 +193,8 @@ TEST_F(WebServerTest, AnswersEachRequestByteForByteAndCloses)
 TEST_F(WebServerTest, RequestIsCollectedAcrossSegments)
 {
     CamForm& form = StartCamera();
-    form.currentFrame = Frame(320, 240);
-    const QByteArray picture = PictureAnswer(EncodeJpeg(form.currentFrame));
+    ServeFrame(form, Frame(320, 240));
+    const QByteArray picture = PictureAnswer(EncodeJpeg(form.session->CurrentFrame()));
     struct Case {
         const char* name;
         std::vector<QByteArray> segments;
@@ -241,7 +241,7 @@ TEST_F(WebServerTest, ClientThatShutsItsSendingSideGetsTheWholeAnswer)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         if (!c.frame.isNull())
-            form.currentFrame = c.frame;
+            ServeFrame(form, c.frame);
         const QByteArray expected = c.frame.isNull() ? kPageHeader + ExpectedPage() : PictureAnswer(EncodeJpeg(c.frame));
         std::vector<std::unique_ptr<RawClient>> clients;
         for (int i = 0; i < 6; ++i) {
@@ -255,7 +255,7 @@ TEST_F(WebServerTest, ClientThatShutsItsSendingSideGetsTheWholeAnswer)
             EXPECT_TRUE(client->Received() == expected) << client->Received().size() << " of " << expected.size();
         }
     }
-    EXPECT_EQ(form.server->ClientCount(), 0);
+    EXPECT_EQ(form.session->Server().ClientCount(), 0);
 }
 
 TEST_F(WebServerTest, PictureFollowsEveryChangeOfTheFrameAndIsEncodedOncePerFrame)
@@ -265,22 +265,22 @@ TEST_F(WebServerTest, PictureFollowsEveryChangeOfTheFrameAndIsEncodedOncePerFram
     // No frame yet: come back in a second; a HEAD request too.
     EXPECT_EQ(Fetch(port_, request).received, kUnavailable);
     EXPECT_EQ(Fetch(port_, "HEAD /current.jpg HTTP/1.1\r\n\r\n").received, kUnavailable);
-    EXPECT_EQ(form.server->EncodingCount(), 0);
+    EXPECT_EQ(form.session->Server().EncodingCount(), 0);
 
-    form.currentFrame = Frame(320, 240);
-    const QByteArray first = EncodeJpeg(form.currentFrame);
+    ServeFrame(form, Frame(320, 240));
+    const QByteArray first = EncodeJpeg(form.session->CurrentFrame());
     for (int i = 0; i < 3; ++i)
         EXPECT_EQ(Fetch(port_, request).received, PictureAnswer(first));
-    EXPECT_EQ(form.server->EncodingCount(), 1);
+    EXPECT_EQ(form.session->Server().EncodingCount(), 1);
 
     // Written in place: the next answer is the new picture.
-    form.currentFrame.setPixelColor(10, 10, Qt::red);
-    const QByteArray second = EncodeJpeg(form.currentFrame);
+    { QImage changed = form.session->CurrentFrame(); changed.setPixelColor(10, 10, Qt::red); ServeFrame(form, changed); }
+    const QByteArray second = EncodeJpeg(form.session->CurrentFrame());
     ASSERT_NE(second, first);
     EXPECT_EQ(Fetch(port_, request).received, PictureAnswer(second));
-    EXPECT_EQ(form.server->EncodingCount(), 2);
+    EXPECT_EQ(form.session->Server().EncodingCount(), 2);
 
-    form.currentFrame = QImage();
+    ServeFrame(form, QImage());
     EXPECT_EQ(Fetch(port_, request).received, kUnavailable);
 }
 
@@ -288,13 +288,13 @@ TEST_F(WebServerTest, PictureIsEncodedOnAWorkerThatTheExitWaitsFor)
 {
     CamForm& form = StartCamera();
     const size_t before = WorkerThread::LiveCount();
-    form.currentFrame = LargeFrame();  // long enough to encode to be seen
+    ServeFrame(form, LargeFrame());  // long enough to encode to be seen
     RawClient client(port_);
     ASSERT_TRUE(client.Send("GET /CURRENT.JPG HTTP/1.1\r\n\r\n"));
-    ASSERT_TRUE(WaitFor([&] { return form.server->EncodingCount() == 1; }));
+    ASSERT_TRUE(WaitFor([&] { return form.session->Server().EncodingCount() == 1; }));
     EXPECT_EQ(WorkerThread::LiveCount(), before + 1);
     EXPECT_TRUE(client.ReadToEnd());
-    EXPECT_TRUE(client.Received() == PictureAnswer(EncodeJpeg(form.currentFrame)));
+    EXPECT_TRUE(client.Received() == PictureAnswer(EncodeJpeg(form.session->CurrentFrame())));
     EXPECT_TRUE(WaitFor([&] { return WorkerThread::LiveCount() == before; }));
 }
 
@@ -315,9 +315,9 @@ TEST_F(WebServerTest, ListensOnlyWhileACameraStartedWithTheServerOnRuns)
         if (c.start)
             form.StartWebCamera();
         EXPECT_EQ(RawClient(port).Connected(), c.listens);
-        EXPECT_EQ(form.server->isListening(), c.listens);
-        EXPECT_EQ(form.recorderThread != nullptr, c.start);
-        if (form.recorderThread) {
+        EXPECT_EQ(form.session->Server().isListening(), c.listens);
+        EXPECT_EQ(form.session->Running(), c.start);
+        if (form.session->Running()) {
             ASSERT_TRUE(StopCamera(form));
             EXPECT_FALSE(RawClient(port).Connected());
         }
@@ -327,15 +327,15 @@ TEST_F(WebServerTest, ListensOnlyWhileACameraStartedWithTheServerOnRuns)
 TEST_F(WebServerTest, EndOfTheCameraClosesTheListenerAndEveryConnection)
 {
     CamForm& form = StartCamera();
-    form.currentFrame = Frame(1024, 768, true);
+    ServeFrame(form, Frame(1024, 768, true));
     RawClient silent(port_);
     RawClient notReading(port_, 4096);
     ASSERT_TRUE(notReading.Send("GET /current.jpg HTTP/1.1\r\n\r\n"));
-    ASSERT_TRUE(WaitFor([&] { return form.server->ClientCount() == 2; }));
+    ASSERT_TRUE(WaitFor([&] { return form.session->Server().ClientCount() == 2; }));
     QTest::qWait(50);
 
     ASSERT_TRUE(StopCamera(form));
-    EXPECT_EQ(form.server->ClientCount(), 0);
+    EXPECT_EQ(form.session->Server().ClientCount(), 0);
     EXPECT_TRUE(silent.ReadToEnd());
     EXPECT_TRUE(silent.Received().isEmpty());
     EXPECT_TRUE(notReading.ReadToEnd());
@@ -364,11 +364,11 @@ TEST_F(WebServerTest, PortThatCannotBeOpenedShowsTheSocketErrorAndStartsNoCamera
         SharedDialogs().Clear();
         Settings().SetServerPort(c.port);
         form.StartWebCamera();
-        EXPECT_EQ(form.recorderThread, nullptr);
+        EXPECT_TRUE(CameraIdle(form));
         EXPECT_EQ(form.camThreadsMade, 0);
         EXPECT_TRUE(form.startCameraAction->isVisible());
         EXPECT_FALSE(form.stopCameraAction->isVisible());
-        EXPECT_FALSE(form.server->isListening());
+        EXPECT_FALSE(form.session->Server().isListening());
         ASSERT_EQ(SharedDialogs().Messages().size(), 1u);
         EXPECT_EQ(SharedDialogs().Messages()[0].text, QString::fromLatin1(c.message));
         EXPECT_EQ(SharedDialogs().Messages()[0].kind, MessageKind::Error);
@@ -379,8 +379,8 @@ TEST_F(WebServerTest, PortThatCannotBeOpenedShowsTheSocketErrorAndStartsNoCamera
 TEST_F(WebServerTest, LargePictureReachesASlowReaderWhole)
 {
     CamForm& form = StartCamera();
-    form.currentFrame = LargeFrame();
-    const QByteArray expected = PictureAnswer(EncodeJpeg(form.currentFrame));
+    ServeFrame(form, LargeFrame());
+    const QByteArray expected = PictureAnswer(EncodeJpeg(form.session->CurrentFrame()));
     ASSERT_GT(expected.size(), 6000000);
 
     RawClient client(port_, 64 * 1024);
@@ -404,8 +404,8 @@ TEST_F(WebServerTest, LargePictureReachesASlowReaderWhole)
 TEST_F(WebServerTest, ClientsThatNeverFinishAreClosedAfterTheIdleLimit)
 {
     CamForm& form = StartCamera();
-    form.currentFrame = LargeFrame();
-    const qsizetype answerSize = PictureAnswer(EncodeJpeg(form.currentFrame)).size();
+    ServeFrame(form, LargeFrame());
+    const qsizetype answerSize = PictureAnswer(EncodeJpeg(form.session->CurrentFrame())).size();
 
     RawClient silent(port_);
     RawClient oneByte(port_);
@@ -414,8 +414,8 @@ TEST_F(WebServerTest, ClientsThatNeverFinishAreClosedAfterTheIdleLimit)
     RawClient neverReads(port_, 4096);
     ASSERT_TRUE(neverReads.Send("GET /CURRENT.JPG HTTP/1.1\r\n\r\n"));
     // The last client's request has been taken, so all four were accepted.
-    ASSERT_TRUE(WaitFor([&] { return form.server->EncodingCount() == 1; }));
-    ASSERT_TRUE(WaitFor([&] { return form.server->ClientCount() == 4; }));
+    ASSERT_TRUE(WaitFor([&] { return form.session->Server().EncodingCount() == 1; }));
+    ASSERT_TRUE(WaitFor([&] { return form.session->Server().ClientCount() == 4; }));
     // The picture is encoded and its answer has begun.
     ASSERT_TRUE(neverReads.ReadAtLeast(1));
 
@@ -428,9 +428,9 @@ TEST_F(WebServerTest, ClientsThatNeverFinishAreClosedAfterTheIdleLimit)
     }
     SharedClock().Advance(900);
     QTest::qWait(250);
-    EXPECT_EQ(form.server->ClientCount(), 4);
+    EXPECT_EQ(form.session->Server().ClientCount(), 4);
     SharedClock().Advance(200);
-    ASSERT_TRUE(WaitFor([&] { return form.server->ClientCount() == 0; }));
+    ASSERT_TRUE(WaitFor([&] { return form.session->Server().ClientCount() == 0; }));
 
     for (RawClient* client : {&silent, &oneByte, &trickling}) {
         EXPECT_TRUE(client->ReadToEnd());
@@ -461,7 +461,7 @@ TEST_F(WebServerTest, FullBoundMakesRoomByClosingTheLongestIdleConnection)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         CamForm& form = StartCamera(true, true);
-        form.SetCurrentFrame(Frame(640, 480, true));
+        ServeFrame(form, Frame(640, 480, true));
         std::vector<std::unique_ptr<RawClient>> held;
         const auto fill = [&] {
             const int i = static_cast<int>(held.size());
@@ -471,7 +471,7 @@ TEST_F(WebServerTest, FullBoundMakesRoomByClosingTheLongestIdleConnection)
                 ASSERT_TRUE(held.back()->Send(c.request));
                 ASSERT_TRUE(held.back()->ReadAtLeast(1));
             }
-            ASSERT_TRUE(WaitFor([&] { return form.server->ClientCount() == kBound; }));
+            ASSERT_TRUE(WaitFor([&] { return form.session->Server().ClientCount() == kBound; }));
         };
         for (int i = 0; i < kBound; ++i) {
             held.push_back(std::make_unique<RawClient>(port_, 4096, SpreadAddress(i).constData()));
@@ -480,18 +480,18 @@ TEST_F(WebServerTest, FullBoundMakesRoomByClosingTheLongestIdleConnection)
                 ASSERT_TRUE(held.back()->Send(c.request));
                 ASSERT_TRUE(held.back()->ReadAtLeast(1));
             }
-            ASSERT_TRUE(WaitFor([&] { return form.server->ClientCount() == i + 1; }));
+            ASSERT_TRUE(WaitFor([&] { return form.session->Server().ClientCount() == i + 1; }));
         }
         for (int i = 0; i < 4; ++i) {
             const Exchange exchange = Fetch(port_, "GET / HTTP/1.1\r\n\r\n");
             EXPECT_TRUE(exchange.ended);
             EXPECT_EQ(exchange.received, c.newcomerServed ? page : QByteArray());
             if (c.newcomerServed) {
-                ASSERT_TRUE(WaitFor([&] { return form.server->ClientCount() == kBound - 1; }));
+                ASSERT_TRUE(WaitFor([&] { return form.session->Server().ClientCount() == kBound - 1; }));
                 fill();  // at the bound again, with the newest idle connection
             }
         }
-        EXPECT_EQ(form.server->ClientCount(), kBound);
+        EXPECT_EQ(form.session->Server().ClientCount(), kBound);
         if (c.newcomerServed) {
             // The four that came first went, each with what it had been sent.
             for (size_t i = 0; i < 4; ++i) {
@@ -509,7 +509,7 @@ TEST_F(WebServerTest, OneAddressHoldsAtMostEightConnections)
     std::vector<std::unique_ptr<RawClient>> held;
     for (int i = 0; i < 8; ++i) {
         held.push_back(std::make_unique<RawClient>(port_, 0, "127.0.0.5"));
-        ASSERT_TRUE(WaitFor([&] { return form.server->ClientCount() == i + 1; }));
+        ASSERT_TRUE(WaitFor([&] { return form.session->Server().ClientCount() == i + 1; }));
     }
     struct Case {
         const char* address;
@@ -527,10 +527,10 @@ TEST_F(WebServerTest, OneAddressHoldsAtMostEightConnections)
         EXPECT_TRUE(client.ReadToEnd());
         EXPECT_EQ(client.Received(), c.answer);
     }
-    EXPECT_EQ(form.server->ClientCount(), 8);
+    EXPECT_EQ(form.session->Server().ClientCount(), 8);
     // A place that comes free is that address's again.
     held.front()->Close();
-    ASSERT_TRUE(WaitFor([&] { return form.server->ClientCount() == 7; }));
+    ASSERT_TRUE(WaitFor([&] { return form.session->Server().ClientCount() == 7; }));
     EXPECT_EQ(Fetch(port_, "GET / HTTP/1.1\r\n\r\n").received, kPageHeader + ExpectedPage());
 }
 
@@ -543,8 +543,8 @@ TEST_F(WebServerTest, ClientFromAnotherAddressIsServedThroughoutAnAttack)
         SCOPED_TRACE(viewersFirst ? "viewers first" : "idle connections first");
         CamForm& form = StartCamera(true, true);
         // One part is more than the system takes for a viewer that does not read.
-        form.SetCurrentFrame(LargeFrame());
-        const QByteArray picture = PictureAnswer(EncodeJpeg(form.currentFrame));
+        ServeFrame(form, LargeFrame());
+        const QByteArray picture = PictureAnswer(EncodeJpeg(form.session->CurrentFrame()));
         std::vector<std::unique_ptr<RawClient>> attack;
         const auto idle = [&] {
             for (int i = 0; i < 50; ++i)
@@ -573,14 +573,14 @@ TEST_F(WebServerTest, ClientFromAnotherAddressIsServedThroughoutAnAttack)
             EXPECT_TRUE(client.ReadToEnd());
             served += client.Received() == picture;
             // The attacker's address holds eight places at most.
-            EXPECT_LE(form.server->ClientCount(), 9);
+            EXPECT_LE(form.session->Server().ClientCount(), 9);
             SharedClock().Advance(4000);
         }
         EXPECT_EQ(served, 4);
         // Stalled viewers go 10 seconds after they stopped taking bytes, idle
         // connections 10 seconds after they came.
         SharedClock().Advance(10000);
-        ASSERT_TRUE(WaitFor([&] { return form.server->ClientCount() == 0; }));
+        ASSERT_TRUE(WaitFor([&] { return form.session->Server().ClientCount() == 0; }));
         ASSERT_TRUE(StopCamera(form));
     }
 }
@@ -599,8 +599,8 @@ TEST_F(WebServerTest, WithAUserNameEveryRequestNeedsItsCredentials)
     Settings().SetServerUser(QStringLiteral("viewer"));
     Settings().SetServerPasswordHash(web::MakePasswordHash(QStringLiteral("secret"), 1000));
     CamForm& form = StartCamera(true, true);
-    form.currentFrame = Frame(64, 48);
-    const QByteArray jpeg = EncodeJpeg(form.currentFrame);
+    ServeFrame(form, Frame(64, 48));
+    const QByteArray jpeg = EncodeJpeg(form.session->CurrentFrame());
     const QByteArray good = BasicLine("viewer:secret");
     struct Case {
         const char* name;
@@ -774,8 +774,8 @@ TEST_F(WebServerTest, NodeHttpClientReadsEveryAnswer)
     if (node.isEmpty())
         GTEST_SKIP() << "node is not installed (packaging/install-deps.sh installs it)";
     CamForm& form = StartCamera();
-    form.currentFrame = Frame(320, 240);
-    const QByteArray jpeg = EncodeJpeg(form.currentFrame);
+    ServeFrame(form, Frame(320, 240));
+    const QByteArray jpeg = EncodeJpeg(form.session->CurrentFrame());
     QString failure;
     const QByteArray output = RunTool(node, {QStringLiteral("-e"), QString::fromLatin1(kNodeClient),
                                              QString::number(port_)}, &failure);
@@ -812,7 +812,7 @@ TEST_F(WebServerTest, FfprobeReadsThePictureSizeOverHttp)
     if (ffprobe.isEmpty())
         GTEST_SKIP() << "ffprobe is not installed";
     CamForm& form = StartCamera();
-    form.currentFrame = Frame(320, 240);
+    ServeFrame(form, Frame(320, 240));
     QString failure;
     const QByteArray output = RunTool(
         ffprobe,
@@ -832,8 +832,8 @@ TEST_F(WebServerTest, FfprobeAndCurlReadThePictureWithCredentials)
     Settings().SetServerUser(QStringLiteral("viewer"));
     Settings().SetServerPasswordHash(web::MakePasswordHash(QStringLiteral("secret"), 1000));
     CamForm& form = StartCamera();
-    form.currentFrame = Frame(320, 240);
-    const QByteArray jpeg = EncodeJpeg(form.currentFrame);
+    ServeFrame(form, Frame(320, 240));
+    const QByteArray jpeg = EncodeJpeg(form.session->CurrentFrame());
     QString failure;
     const QByteArray size = RunTool(
         ffprobe,

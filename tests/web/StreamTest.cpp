@@ -114,7 +114,7 @@ TEST_F(StreamTest, EveryNewFrameIsOnePartAndTheEndOfTheCameraEndsTheStream)
     QByteArray expectedEarly = kHeader;
 
     const QImage frames[] = {NoiseFrame(320, 240, 1), CameraFrame(320, 240, 2), NoiseFrame(160, 120, 3)};
-    form.SetCurrentFrame(frames[0]);
+    ServeFrame(form, frames[0]);
     expectedEarly += Part(EncodeJpeg(frames[0]));
     ASSERT_TRUE(early->ReadAtLeast(expectedEarly.size()));
     // A viewer that comes later gets the frame of the moment at once; the
@@ -124,7 +124,7 @@ TEST_F(StreamTest, EveryNewFrameIsOnePartAndTheEndOfTheCameraEndsTheStream)
     ASSERT_TRUE(late->ReadAtLeast(expectedLate.size()));
 
     for (const QImage& frame : {frames[1], frames[2]}) {
-        form.SetCurrentFrame(frame);
+        ServeFrame(form, frame);
         const QByteArray part = Part(EncodeJpeg(frame));
         expectedEarly += part;
         expectedLate += part;
@@ -133,10 +133,10 @@ TEST_F(StreamTest, EveryNewFrameIsOnePartAndTheEndOfTheCameraEndsTheStream)
     }
     // The same frame handed over again is no new frame; the picture comes
     // from the same encoding as the stream's last part.
-    form.SetCurrentFrame(form.currentFrame);
+    ServeFrame(form, form.session->CurrentFrame());
     EXPECT_EQ(Fetch(port_, "GET /current.jpg HTTP/1.1\r\n\r\n"), PictureAnswer(EncodeJpeg(frames[2])));
-    EXPECT_EQ(form.server->EncodingCount(), 3);
-    EXPECT_EQ(form.server->StreamStatus().streams, 2);
+    EXPECT_EQ(form.session->Server().EncodingCount(), 3);
+    EXPECT_EQ(form.session->Server().StreamStatus().streams, 2);
 
     ASSERT_TRUE(StopCamera(form));
     for (const auto& [client, expected] :
@@ -156,7 +156,7 @@ TEST_F(StreamTest, FramesFasterThanTheEncoderStillReachTheViewers)
     CamForm& form = StartCamera(true, true);
     auto viewer = OpenStream();
     ASSERT_TRUE(viewer->ReadAtLeast(kHeader.size()));
-    ASSERT_TRUE(WaitFor([&] { return form.server->StreamStatus().streams == 1; }));
+    ASSERT_TRUE(WaitFor([&] { return form.session->Server().StreamStatus().streams == 1; }));
     // Large frames: the encoding of one outlasts the turn of the event loop
     // that hands over the next.
     constexpr int kFrames = 4;
@@ -164,19 +164,19 @@ TEST_F(StreamTest, FramesFasterThanTheEncoderStillReachTheViewers)
     for (int i = 0; i < kFrames; ++i) {
         const QImage frame = NoiseFrame(1600, 1200, 200 + static_cast<uint32_t>(i));
         jpegs.push_back(EncodeJpeg(frame));
-        form.SetCurrentFrame(frame);
+        ServeFrame(form, frame);
         // The next frame comes once this one's encoding has begun.
-        ASSERT_TRUE(WaitFor([&] { return form.server->EncodingCount() == i + 1; }));
+        ASSERT_TRUE(WaitFor([&] { return form.session->Server().EncodingCount() == i + 1; }));
     }
     const QByteArray last = Part(jpegs.back());
     while (!viewer->Received().endsWith(last) && viewer->ReadAtLeast(viewer->Received().size() + 1)) {
     }
-    const auto status = form.server->StreamStatus();
+    const auto status = form.session->Server().StreamStatus();
     EXPECT_EQ(status.partsWritten + status.framesReplaced, kFrames);
     ASSERT_TRUE(viewer->Received().startsWith(kHeader + Part(jpegs.front())));
     ASSERT_TRUE(viewer->Received().endsWith(last));
     const std::vector<QByteArray> parts = Parts(viewer->Received().mid(kHeader.size()));
-    EXPECT_EQ(static_cast<qint64>(parts.size()), form.server->StreamStatus().partsWritten);
+    EXPECT_EQ(static_cast<qint64>(parts.size()), form.session->Server().StreamStatus().partsWritten);
     size_t next = 0;
     for (const QByteArray& part : parts) {
         const auto at = std::find(jpegs.begin() + static_cast<std::ptrdiff_t>(next), jpegs.end(), part);
@@ -207,14 +207,14 @@ TEST_F(StreamTest, WithTheStreamOffEveryAnswerKeepsItsBytes)
     };
     for (const bool stream : {false, true}) {
         CamForm& form = StartCamera(true, stream);
-        form.SetCurrentFrame(frame);
+        ServeFrame(form, frame);
         for (const Case& c : cases) {
             if (c.stream != stream)
                 continue;
             SCOPED_TRACE(c.request);
             EXPECT_EQ(Fetch(port_, c.request), c.answer);
         }
-        EXPECT_EQ(form.server->StreamStatus().partsWritten, 0);
+        EXPECT_EQ(form.session->Server().StreamStatus().partsWritten, 0);
         ASSERT_TRUE(StopCamera(form));
     }
 }
@@ -225,7 +225,7 @@ TEST_F(StreamTest, ViewerThatDoesNotReadHoldsOnlyThePartInFlightAndTheNewestFram
     auto stalled = OpenStream("GET /stream.mjpg HTTP/1.1\r\n\r\n", 4096);
     auto reading = OpenStream();
     ASSERT_TRUE(reading->ReadAtLeast(kHeader.size()));
-    ASSERT_TRUE(WaitFor([&] { return form.server->StreamStatus().streams == 2; }));
+    ASSERT_TRUE(WaitFor([&] { return form.session->Server().StreamStatus().streams == 2; }));
 
     // Frames far larger than what the system buffers for a viewer that
     // takes nothing.
@@ -239,10 +239,10 @@ TEST_F(StreamTest, ViewerThatDoesNotReadHoldsOnlyThePartInFlightAndTheNewestFram
         const QByteArray part = Part(jpegs.back());
         largestPart = std::max(largestPart, part.size());
         expected += part;
-        form.SetCurrentFrame(frame);
+        ServeFrame(form, frame);
         ASSERT_TRUE(reading->ReadAtLeast(expected.size())) << "frame " << i;
     }
-    const auto status = form.server->StreamStatus();
+    const auto status = form.session->Server().StreamStatus();
     // The server's own accounting: at no time did a connection hold more
     // than one part being sent and one frame waiting (and the header).
     EXPECT_LE(status.peakHeldBytes, 2 * largestPart + kHeader.size());
@@ -279,17 +279,17 @@ TEST_F(StreamTest, ViewerThatDoesNotReadHoldsOnlyThePartInFlightAndTheNewestFram
 TEST_F(StreamTest, StreamsCountAgainstTheBoundAndOneStalledForTheLimitIsClosed)
 {
     CamForm& form = StartCamera(true, true);
-    form.server->SetMaxClients(2);
+    form.session->Server().SetMaxClients(2);
     auto waiting = OpenStream();
     auto stalled = OpenStream("GET /stream.mjpg HTTP/1.1\r\n\r\n", 4096);
-    ASSERT_TRUE(WaitFor([&] { return form.server->StreamStatus().streams == 2; }));
+    ASSERT_TRUE(WaitFor([&] { return form.session->Server().StreamStatus().streams == 2; }));
     RawClient turnedAway(port_);
     EXPECT_TRUE(turnedAway.ReadToEnd());
     EXPECT_TRUE(turnedAway.Received().isEmpty());
 
     // More than the system buffers for a viewer that takes nothing (4 MB at most).
     const QImage large = NoiseFrame(3200, 2400, 9);
-    form.SetCurrentFrame(large);
+    ServeFrame(form, large);
     QByteArray expected = kHeader + Part(EncodeJpeg(large));
     ASSERT_TRUE(waiting->ReadAtLeast(expected.size()));
     // The stalled viewer goes once it has taken nothing for 10 seconds; the
@@ -297,14 +297,14 @@ TEST_F(StreamTest, StreamsCountAgainstTheBoundAndOneStalledForTheLimitIsClosed)
     // stays well past the limit.
     SharedClock().Advance(9800);
     QTest::qWait(250);
-    EXPECT_EQ(form.server->StreamStatus().streams, 2);
+    EXPECT_EQ(form.session->Server().StreamStatus().streams, 2);
     SharedClock().Advance(300);
-    ASSERT_TRUE(WaitFor([&] { return form.server->ClientCount() == 1; }));
+    ASSERT_TRUE(WaitFor([&] { return form.session->Server().ClientCount() == 1; }));
     SharedClock().Advance(30000);
     QTest::qWait(250);
-    EXPECT_EQ(form.server->StreamStatus().streams, 1);
+    EXPECT_EQ(form.session->Server().StreamStatus().streams, 1);
     const QImage small = NoiseFrame(64, 48, 10);
-    form.SetCurrentFrame(small);
+    ServeFrame(form, small);
     expected += Part(EncodeJpeg(small));
     ASSERT_TRUE(waiting->ReadAtLeast(expected.size()));
     EXPECT_EQ(waiting->Received(), expected);
@@ -321,7 +321,7 @@ TEST_F(StreamTest, FfprobeReadsTheStreamAsMjpeg)
     QByteArray expected = kHeader;
     for (uint32_t n = 1; n <= 4; ++n) {
         const QImage frame = CameraFrame(320, 240, n);
-        form.SetCurrentFrame(frame);
+        ServeFrame(form, frame);
         expected += Part(EncodeJpeg(frame));
         ASSERT_TRUE(viewer->ReadAtLeast(expected.size()));
     }
@@ -353,8 +353,8 @@ TEST_F(StreamTest, ChromiumShowsTheStreamInAnImage)
         GTEST_SKIP() << "chromium is not installed (packaging/install-deps.sh installs it for the tests)";
     CamForm& form = StartCamera(true, true);
     const QImage frame = CameraFrame(320, 240, 5);
-    form.SetCurrentFrame(frame);
-    const auto partsWritten = [&form] { return form.server->StreamStatus().partsWritten; };
+    ServeFrame(form, frame);
+    const auto partsWritten = [&form] { return form.session->Server().StreamStatus().partsWritten; };
 
     QTemporaryDir dir;
     const QString page = dir.filePath(QStringLiteral("viewer.html"));
@@ -379,7 +379,7 @@ TEST_F(StreamTest, ChromiumShowsTheStreamInAnImage)
     // works. A browser takes a part for complete when the next one begins:
     // a second frame, a copy of the first, ends the loading of the page.
     ASSERT_TRUE(QTest::qWaitFor([&] { return partsWritten() == 1 || browser.state() == QProcess::NotRunning; }, 60000));
-    form.SetCurrentFrame(frame.copy());
+    ServeFrame(form, frame.copy());
     ASSERT_TRUE(QTest::qWaitFor([&] { return browser.state() == QProcess::NotRunning; }, 120000));
     const QImage screenshot(shot);
     ASSERT_FALSE(screenshot.isNull()) << "no screenshot; chromium said: " << browser.readAll().toStdString();

@@ -12,7 +12,7 @@
 #include "tests/support/StepClock.h"
 #include "tests/support/TestEnv.h"
 #include "texts/LangTexts.h"
-#include "video/RecorderView.h"
+#include "TextRecorderView.h"
 #include "video/Recorder.h"
 #include "video/CodecCatalogue.h"
 
@@ -39,7 +39,7 @@ const QString kStr12 = QStringLiteral("Статус: Снимаю");
 const QString kStr15 = QStringLiteral("Деинициализация камеры...");
 const QString kLate = QStringLiteral("Статус: телефон не отвечает, жду...");
 
-class StopView final : public video::RecorderView {
+class StopView final : public TextRecorderView {
 public:
     void ShowWorkStatus(const QString& text) override
     {

@@ -4,7 +4,7 @@
 // commands the phone receives; and every way a recording starts or ends.
 
 #include "AviReadBack.h"
-#include "video/RecorderView.h"
+#include "TextRecorderView.h"
 #include "video/Recorder.h"
 #include "video/Retention.h"
 #include "platform/Clock.h"
@@ -123,7 +123,7 @@ private:
 using orv::test::FaultyPipe;
 
 // The window as the recorder sees it.
-class RecorderView final : public orv::video::RecorderView {
+class RecorderView final : public orv::test::TextRecorderView {
 public:
     struct Status {
         QString work;

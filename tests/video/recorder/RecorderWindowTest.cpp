@@ -40,17 +40,20 @@ public:
     bool handlerRan = false;
     bool startRefused = false;
 
-protected:
-    WorkerThread* MakeRecorder(std::function<void()> finished) override
+    StartAgainForm()
     {
-        return MainWindow::MakeRecorder([this, finished] {
-            finished();
-            if (!startInHandler)
-                return;
-            startInHandler = false;
-            StartWebCamera();
-            startRefused = recorderThread == nullptr && !startCameraAction->isEnabled() && startCameraAction->isVisible();
-            handlerRan = true;
+        session->SetRecorderMaker([this](video::RecorderView& view, std::function<void()> finished,
+                                         const webcam::Session::Request& request,
+                                         std::shared_ptr<video::RecordingLog> log) {
+            return session->MakeRecorder(view, [this, finished] {
+                finished();
+                if (!startInHandler)
+                    return;
+                startInHandler = false;
+                StartWebCamera();
+                startRefused = !session->Running() && !startCameraAction->isEnabled() && startCameraAction->isVisible();
+                handlerRan = true;
+            }, request, std::move(log));
         });
     }
 };
@@ -101,7 +104,7 @@ protected:
 
     bool WaitForRecorderEnd()
     {
-        return WaitFor([&] { return Form().recorderThread == nullptr; })
+        return WaitFor([&] { return CameraIdle(Form()); })
                && video::Recorder::WaitUntilNoneAlive(std::chrono::seconds(10));
     }
 
@@ -115,7 +118,7 @@ TEST_F(RecorderWindowTest, MenusFollowTheRecorderThroughStartStopAndFailure)
     ExpectMenus(form, kPhoneIdle);
 
     StartAfresh(form);
-    ASSERT_NE(form.recorderThread, nullptr);
+    ASSERT_TRUE(form.session->Running());
     ExpectMenus(form, kWebCamera);
     ASSERT_TRUE(WaitForFrames(2));
     form.StopWebCamera();
@@ -147,7 +150,7 @@ TEST_F(RecorderWindowTest, MenusFollowTheRecorderThroughStartStopAndFailure)
     EXPECT_EQ(SharedDialogs().MessageTexts(), (QStringList{kStr19, kStr18}));
     EXPECT_GE(RunFfprobe(file_).frames, 2);
     form.StopWebCamera();  // nothing to stop
-    EXPECT_EQ(form.recorderThread, nullptr);
+    EXPECT_TRUE(CameraIdle(form));
 }
 
 TEST_F(RecorderWindowTest, StartRightAfterStopWaitsUntilTheLastFileIsComplete)
@@ -157,15 +160,12 @@ TEST_F(RecorderWindowTest, StartRightAfterStopWaitsUntilTheLastFileIsComplete)
     form.show();
     form.ConnectPhone();
     ASSERT_TRUE(WaitForConnected());
-    int shown = 0;
-    QObject::connect(&form, &MainWindow::CurrentFrameChanged, &form, [&] { ++shown; });
     for (int round = 0; round < 2; ++round) {
         SCOPED_TRACE(round);
-        shown = 0;
         form.StartWebCamera();
-        ASSERT_NE(form.recorderThread, nullptr);
+        ASSERT_TRUE(form.session->Running());
         // The third frame is shown once the second is in the file.
-        ASSERT_TRUE(QTest::qWaitFor([&] { return shown >= 3; }, 30000));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return form.session->Frames() >= 3; }, 30000));
         // STOP, and START within the same moment.
         form.startInHandler = true;
         form.StopWebCamera();
@@ -201,7 +201,7 @@ TEST_F(RecorderWindowTest, WebCameraOfSwitchSComesBackAfterAFaultWithItsServerUp
         file.write(earlier);
     }
     MainWindow& form = ConnectedForm();
-    ASSERT_TRUE(WaitFor([&] { return form.recorderThread != nullptr; }));
+    ASSERT_TRUE(WaitFor([&] { return form.session->Running(); }));
     const QString second = folder_.filePath(QStringLiteral("record-2.avi"));
     const QString third = folder_.filePath(QStringLiteral("record-3.avi"));
     ASSERT_TRUE(QTest::qWaitFor([&] { return CountFrameChunks(second) >= 2; }, 30000));
@@ -209,13 +209,13 @@ TEST_F(RecorderWindowTest, WebCameraOfSwitchSComesBackAfterAFaultWithItsServerUp
     // starts again into a new file, its server listening all along.
     phones_.back()->InjectFault(sim::SimPhone::Fault::GarbagePicture);
     ASSERT_TRUE(QTest::qWaitFor([&] { return CountFrameChunks(third) >= 2; }, 30000));
-    EXPECT_NE(form.recorderThread, nullptr);
-    EXPECT_TRUE(form.server->isListening());
+    EXPECT_TRUE(form.session->Running());
+    EXPECT_TRUE(form.session->Server().isListening());
     ExpectMenus(form, kWebCamera);
     EXPECT_TRUE(SharedDialogs().Messages().empty()) << "no box waits for somebody who is not there";
     form.StopWebCamera();
     ASSERT_TRUE(WaitForRecorderEnd());
-    EXPECT_FALSE(form.server->isListening());
+    EXPECT_FALSE(form.session->Server().isListening());
     QFile file(file_);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_EQ(file.readAll(), earlier) << "never replaced";
@@ -257,16 +257,16 @@ TEST_F(RecorderWindowTest, EveryFrameBecomesTheCurrentFrameAndTheShownOneOnlyWhe
         form.ShowPicture(QImage());
         form.resize(500, 300);
         const QSize before = form.frameGeometry().size();
-        form.currentFrame = QImage();
+        ServeFrame(form, QImage());
         StartAfresh(form);
         ASSERT_TRUE(WaitForFrames(3));
         form.StopWebCamera();
         ASSERT_TRUE(WaitForRecorderEnd());
-        ASSERT_FALSE(form.currentFrame.isNull());
-        EXPECT_EQ(form.currentFrame.size(), QSize(640, 480));
+        ASSERT_FALSE(form.session->CurrentFrame().isNull());
+        EXPECT_EQ(form.session->CurrentFrame().size(), QSize(640, 480));
         EXPECT_EQ(form.Picture().isNull(), !c.pictureShown);
         if (c.pictureShown) {
-            EXPECT_EQ(form.Picture(), form.currentFrame) << "the last frame is the one shown";
+            EXPECT_EQ(form.Picture(), form.session->CurrentFrame()) << "the last frame is the one shown";
         }
         EXPECT_EQ(form.frameGeometry().size(),
                   c.outerSize.isEmpty() ? before : QSize(std::max(c.outerSize.width(), narrowest), c.outerSize.height()));
@@ -304,8 +304,8 @@ TEST_F(RecorderWindowTest, FrameWiderThan300FitsTheWindowWhenAsked)
         const QSize before = form.frameGeometry().size();
         form.pictureArea->verticalScrollBar()->setValue(10);
         const QImage frame = Filled(c.width, c.height, QColor::fromHsv(colour += 40, 200, 200));
-        form.ShowFrame(frame, c.show, c.fit);
-        EXPECT_EQ(form.currentFrame, frame);
+        form.session->View().RecorderFrame(frame, c.show, c.fit);
+        EXPECT_EQ(form.session->CurrentFrame(), frame);
         if (c.show)
             shown = frame;
         EXPECT_EQ(form.Picture(), shown);
@@ -366,15 +366,15 @@ TEST_F(RecorderWindowTest, PipeWireCameraFollowsTheWebCameraAndSaysWhenThereIsNo
         if (row.virtualCamera)
             Settings().SetVirtualCamera(true);
         form.statusPanels->clearMessage();
-        form.currentFrame = QImage();
+        ServeFrame(form, QImage());
         form.StartWebCamera();
-        ASSERT_NE(form.recorderThread, nullptr) << row.what;
-        EXPECT_EQ(form.virtualCamera != nullptr, row.virtualCamera) << row.what;
+        ASSERT_TRUE(form.session->Running()) << row.what;
+        EXPECT_EQ(form.session->VirtualCameraRunning(), row.virtualCamera) << row.what;
         EXPECT_EQ(form.statusPanels->currentMessage(), row.message) << row.what;
-        ASSERT_TRUE(WaitFor([&] { return !form.currentFrame.isNull(); })) << row.what;
+        ASSERT_TRUE(WaitFor([&] { return !form.session->CurrentFrame().isNull(); })) << row.what;
         form.StopWebCamera();
         ASSERT_TRUE(WaitForRecorderEnd()) << row.what;
-        EXPECT_EQ(form.virtualCamera, nullptr) << row.what << ": the node outlives the web camera";
+        EXPECT_FALSE(form.session->VirtualCameraRunning()) << row.what << ": the node outlives the web camera";
         EXPECT_FALSE(QFile::exists(file_)) << row.what;
         EXPECT_TRUE(SharedDialogs().Messages().empty()) << row.what;
     }
