@@ -340,15 +340,61 @@ private:
         waited.start();
         while (session_.Server().ClientCount() > 0 && waited.elapsed() < kStreamsEndMs)
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-        if (failure_) {
-            Fail(failure_->status, failure_->line);
+        if (options_.action == LongOptions::Action::Serve) {
+            if (failure_) {
+                Fail(failure_->status, failure_->line);
+                return;
+            }
+            Progress(QStringLiteral("%1 frames served").arg(summary.frames));
+            End(kExitSuccess);
             return;
         }
-        if (options_.action == LongOptions::Action::Serve)
-            Progress(QStringLiteral("%1 frames served").arg(summary.frames));
-        else
-            Progress(QStringLiteral("%1 frames recorded into %2").arg(summary.frames).arg(file_));
+        // A file the restarts could not write again (a full disk) ends the
+        // run as a failure, as a fault that ended it does.
+        if (!failure_ && summary.unresolved &&
+            (summary.unresolved->fault == video::RecorderFault::DiskFull ||
+             summary.unresolved->fault == video::RecorderFault::FileFailed)) {
+            const RecorderOutcome outcome = OutcomeOf(*summary.unresolved);
+            failure_ = Failure{outcome.status, outcome.line};
+        }
+        if (failure_) {
+            Say(failure_->line);
+            if (!summary.files.empty())
+                Say(KeptLine(summary.files));
+            End(failure_->status);
+            return;
+        }
+        Progress(KeptLine(summary.files));
         End(kExitSuccess);
+    }
+
+    // What the recording left: each file with its frames, or the folder and
+    // the count when there are many.
+    static QString KeptLine(const std::vector<video::RecordedFile>& files)
+    {
+        constexpr size_t kNamedFiles = 5;
+        long long frames = 0;
+        for (const video::RecordedFile& file : files)
+            frames += file.frames;
+        const QString count = frames == 1 ? QStringLiteral("1 frame") : QStringLiteral("%1 frames").arg(frames);
+        if (files.empty())
+            return QStringLiteral("no frame was recorded");
+        if (files.size() == 1)
+            return QStringLiteral("%1 recorded into %2").arg(count, files.front().path);
+        const QString folder = QFileInfo(files.front().path).path();
+        QStringList names;
+        for (const video::RecordedFile& file : files) {
+            if (QFileInfo(file.path).path() != folder || names.size() == static_cast<qsizetype>(kNamedFiles))
+                return QStringLiteral("%1 recorded into %2 files, the first %3, the last %4")
+                    .arg(count)
+                    .arg(files.size())
+                    .arg(files.front().path, files.back().path);
+            names << QStringLiteral("%1 (%2)").arg(QFileInfo(file.path).fileName()).arg(file.frames);
+        }
+        return QStringLiteral("%1 recorded into %2 files in %3: %4")
+            .arg(count)
+            .arg(files.size())
+            .arg(folder, names.join(QStringLiteral(", ")));
     }
 
     // SIGINT or SIGTERM: a recording ends and its file is completed; a photo

@@ -781,6 +781,10 @@ void MainWindow::SessionEnded(const webcam::Summary& summary)
     if (!summary.files.empty() && QFileInfo(summary.files.back().path).isFile())
         recordingFile_ = summary.files.back().path;
     ShowCameraState();
+    // A file the restarts could not write again (a full disk) stays said.
+    if (summary.unresolved && (summary.unresolved->fault == video::RecorderFault::DiskFull ||
+                               summary.unresolved->fault == video::RecorderFault::FileFailed))
+        SetPanelText(kWorkPanel, RecorderProblemText(*summary.unresolved).simplified());
     if (ending_)
         QMetaObject::invokeMethod(this, &MainWindow::FinishEnding, Qt::QueuedConnection);
 }

@@ -391,5 +391,38 @@ TEST(Headless, TermEndsARecordingWithACompleteFileAndEndsTheStreams)
     EXPECT_EQ(CountFrameChunks(avi), probe.frames);
 }
 
+// A disk that fills during a recording: the file in progress is completed,
+// the camera's restarts find no room, and the run ends, at its time, with
+// status 5, the reason, and the file that was kept with its frames.
+TEST(Headless, AFullDiskEndsWithStatus5AndNamesTheFileKept)
+{
+    ProgramRun run{Dword("JpgType", 0)};
+    const QString folder = run.Path(QStringLiteral("small"));
+    ASSERT_TRUE(QDir().mkpath(folder));
+    QProcess mount;
+    mount.start(QStringLiteral("mount"), {QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
+                                          QStringLiteral("size=256k"), QStringLiteral("tmpfs"), folder});
+    if (!mount.waitForFinished(10000) || mount.exitCode() != 0)
+        GTEST_SKIP() << "no small file system can be mounted here (it needs root): " << mount.readAllStandardError().toStdString();
+    struct Unmount {
+        QString folder;
+        ~Unmount() { QProcess::execute(QStringLiteral("umount"), {QStringLiteral("-l"), folder}); }
+    } unmount{folder};
+    run.Start({QStringLiteral("--record"), folder + QLatin1Char('/'), QStringLiteral("--seconds"), QStringLiteral("6"),
+               QStringLiteral("--simulate-phone")});
+    ASSERT_TRUE(run.Finish());
+    EXPECT_EQ(run.process.exitCode(), 5);
+    const QStringList files = QDir(folder).entryList({QStringLiteral("*.avi")});
+    ASSERT_EQ(files.size(), 1) << files.join(QLatin1Char(' ')).toStdString();
+    const QString avi = folder + QLatin1Char('/') + files.first();
+    EXPECT_TRUE(HasIndex(avi));
+    const int frames = RunFfprobe(avi).frames;
+    EXPECT_GE(frames, 1);
+    EXPECT_EQ(run.error, QStringLiteral("orvello: the disk is full: the recording stopped in %1 (No space left on device)\n"
+                                        "orvello: %2 frames recorded into %1\n")
+                             .arg(avi)
+                             .arg(frames));
+}
+
 }  // namespace
 }  // namespace orv::test
