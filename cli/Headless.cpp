@@ -7,6 +7,7 @@
 #include "phone/DeviceMonitor.h"
 #include "platform/FileWrite.h"
 #include "platform/InstanceLock.h"
+#include "platform/SystemdNotify.h"
 #include "texts/LangTexts.h"
 #include "phone/PhoneLink.h"
 #include "capture/PhotoThread.h"
@@ -43,6 +44,24 @@ namespace {
 constexpr int kStreamsEndMs = 3000;
 // How long the end waits for the recorder to complete its file.
 constexpr std::chrono::seconds kFileCompletionWait{30};
+// A recorder that has shown no life for this long is frozen: a phone
+// exchange takes at most 40 s, every wait in between shows life.
+constexpr std::chrono::seconds kRecorderLifeLimit{60};
+
+// The state as systemd's status line says it.
+std::string StatusLine(webcam::State state, const QString& file)
+{
+    switch (state) {
+    case webcam::State::Idle: return "waiting for the phone";
+    case webcam::State::Starting: return "starting the camera";
+    case webcam::State::Recording: return "recording into " + file.toStdString();
+    case webcam::State::Serving: return "serving frames without recording";
+    case webcam::State::RestartPause: return "the camera starts again after a fault";
+    case webcam::State::WaitingForPhone: return "waiting for the phone to come back";
+    case webcam::State::Stopping: return "stopping";
+    }
+    return {};
+}
 
 void Say(const QString& line) { std::fprintf(stderr, "orvello: %s\n", line.toLocal8Bit().constData()); }
 
@@ -146,12 +165,27 @@ public:
         if (QString reason; options_.action != LongOptions::Action::Serve && !CanWriteFile(file_, &reason))
             return Fail(kExitFileNotWritable, QStringLiteral("cannot write %1: %2").arg(file_, reason));
 
+        // The web camera's server listens (and answers) while the program
+        // waits for the phone.
+        const bool webCamera = options_.action != LongOptions::Action::Photo;
+        if (QString error; webCamera && !session_.Listen(&error))
+            return Fail(kExitServerFailed, QStringLiteral("the picture server cannot listen on port %1: %2")
+                                               .arg(settings_.GetServerPort())
+                                               .arg(error));
+        if (webCamera && settings_.GetServerEnabled())
+            Progress(QStringLiteral("picture server on port %1").arg(settings_.GetServerPort()));
+        if (webCamera)
+            WatchOverTheRecorder();
+        if (options_.action == LongOptions::Action::Serve)
+            systemd::NotifyReady();
+
         const TerminationSignals termination([this](int) { EndRequested(); });
         QTimer::singleShot(std::chrono::seconds(options_.waitSeconds), this, [this] {
             if (!started_)
                 Fail(kExitNoPhone, QStringLiteral("no phone connected within %1").arg(Seconds(options_.waitSeconds)));
         });
         Progress(QStringLiteral("waiting for the phone"));
+        systemd::NotifyStatus(StatusLine(webcam::State::Idle, file_));
         // The monitor reports on its own thread, and may do so after this
         // run has gone; the report is handled here, while the run is there.
         current_ = this;
@@ -218,6 +252,7 @@ public:
     // --- the web-camera session (user-interface thread) ---
     void SessionStateChanged(webcam::State state) override
     {
+        systemd::NotifyStatus(StatusLine(state, session_.Files().empty() ? file_ : session_.Files().back().path));
         if (state != webcam::State::Stopping)
             return;
         // The recorder completes its file on its own thread; one that never
@@ -322,12 +357,28 @@ private:
             return;
         default: Fail(kExitFailure, error); return;
         }
-        if (settings_.GetServerEnabled())
-            Progress(QStringLiteral("picture server on port %1").arg(settings_.GetServerPort()));
+        // Recording: ready once the phone is there and the camera starts.
+        systemd::NotifyReady();
         Progress(serving ? QStringLiteral("serving frames without recording")
                          : QStringLiteral("recording into %1").arg(file_));
         if (options_.seconds > 0)
             QTimer::singleShot(std::chrono::seconds(options_.seconds), this, [this] { session_.Stop(); });
+    }
+
+    // Under systemd's watchdog: "alive" at half its interval, from this
+    // event loop, while the recorder shows life too.
+    void WatchOverTheRecorder()
+    {
+        const auto interval = std::chrono::duration_cast<std::chrono::milliseconds>(systemd::WatchdogInterval());
+        if (interval.count() <= 0)
+            return;
+        auto* timer = new QTimer(this);
+        timer->setInterval(std::max(interval / 2, std::chrono::milliseconds(1)));
+        connect(timer, &QTimer::timeout, this, [this] {
+            if (session_.ShowsLife(kRecorderLifeLimit))
+                systemd::NotifyWatchdog();
+        });
+        timer->start();
     }
 
     void RecordingFinished(const webcam::Summary& summary)

@@ -9,7 +9,7 @@ packages=(
   build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev
   qt6-translations-l10n  # Qt's own dialogs and buttons in Russian
-  libusb-1.0-0-dev libudev-dev libjpeg62-turbo-dev
+  libusb-1.0-0-dev libudev-dev libsystemd-dev libjpeg62-turbo-dev
   libavcodec-dev libavformat-dev libswscale-dev libavutil-dev ffmpeg
   libgtest-dev libgmock-dev libbenchmark-dev
   umockdev libumockdev-dev chromium

@@ -71,8 +71,11 @@ void TransferControl::SetLateNotice(uint32_t lateAfterMs, std::function<void(boo
     late_ = std::move(late);
 }
 
+void TransferControl::Beat() { lastLife_ = TheClock().TickCount(); }
+
 void TransferControl::BeginWait()
 {
+    Beat();
     std::lock_guard lock(mutex_);
     waiting_ = true;
     saidLate_ = false;
@@ -81,6 +84,7 @@ void TransferControl::BeginWait()
 
 void TransferControl::StillWaiting()
 {
+    Beat();
     std::function<void(bool)> late;
     {
         std::lock_guard lock(mutex_);
@@ -94,6 +98,7 @@ void TransferControl::StillWaiting()
 
 void TransferControl::EndWait()
 {
+    Beat();
     std::function<void(bool)> late;
     {
         std::lock_guard lock(mutex_);

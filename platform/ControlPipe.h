@@ -75,6 +75,13 @@ public:
     void StillWaiting();
     void EndWait();
 
+    // Signs of life of the thread under this control: every wait above and
+    // every Beat() note the program's tick count; LastLife() reads it, from
+    // any thread. A thread that knowingly waits (for a mute phone, in a
+    // pause) shows life; one stuck elsewhere does not.
+    void Beat();
+    uint32_t LastLife() const { return lastLife_.load(); }
+
 private:
     mutable std::mutex mutex_;
     // Read without the lock: a waiter may look at them while it holds a lock
@@ -82,6 +89,7 @@ private:
     std::atomic<bool> stopRequested_{false};
     std::atomic<bool> hasDeadline_{false};
     std::atomic<uint32_t> deadline_{0};
+    std::atomic<uint32_t> lastLife_{0};
     std::function<void()> wake_;
     uint32_t lateAfterMs_ = 0;
     std::function<void(bool)> late_;

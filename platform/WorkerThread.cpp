@@ -30,6 +30,7 @@ void ReapEndedWorkers()
 WorkerThread::WorkerThread() : presence_(std::make_shared<WorkerHandle::Presence>())
 {
     presence_->stoppable = this;
+    control_.Beat();
 }
 
 WorkerThread::~WorkerThread()
@@ -58,6 +59,16 @@ bool WorkerHandle::Wait(std::chrono::milliseconds limit) const
         return true;
     std::unique_lock lock(presence_->mutex);
     return presence_->gone.wait_for(lock, limit, [this] { return presence_->destroyed; });
+}
+
+std::optional<uint32_t> WorkerHandle::LastLife() const
+{
+    if (!presence_)
+        return std::nullopt;
+    std::lock_guard lock(presence_->mutex);
+    if (!presence_->stoppable)
+        return std::nullopt;
+    return presence_->stoppable->LastLife();
 }
 
 bool WorkerHandle::Alive() const

@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 namespace orv {
 
@@ -33,6 +34,9 @@ public:
     bool Wait(std::chrono::milliseconds limit) const;
     // The object has not been destroyed yet.
     bool Alive() const;
+    // The tick count of the worker's last sign of life (TransferControl::
+    // LastLife); nothing once its body and end handler are over.
+    std::optional<uint32_t> LastLife() const;
     explicit operator bool() const { return presence_ != nullptr; }
 
 private:
@@ -79,6 +83,9 @@ public:
 
     // Runs fn on the user-interface thread while this thread waits.
     static void Synchronize(const std::function<void()>& fn);
+
+    // The thread's last sign of life (see TransferControl::Beat).
+    uint32_t LastLife() const { return control_.LastLife(); }
 
     // A hold on this worker that stays valid after it has freed itself.
     WorkerHandle Handle() const { return WorkerHandle(presence_); }

@@ -260,6 +260,7 @@ bool Recorder::WaitBeforeRestart(uint32_t milliseconds)
             milliseconds = std::min(milliseconds, kFirstRestartPauseMs);
         }
         const uint32_t slice = std::min(milliseconds, kWaitSliceMs);
+        Control().Beat();
         TheClock().Sleep(slice);
         milliseconds -= slice;
     }
@@ -504,6 +505,7 @@ void Recorder::ShowFrame()
 
 void Recorder::SetStep(RecorderStep step)
 {
+    Control().Beat();
     lastStep_ = step;
     const std::chrono::seconds elapsed((TheClock().TickCount() - startTick_) / 1000);
     Synchronize([&] { view_.RecorderStatus(step, elapsed); });
@@ -566,6 +568,7 @@ void Recorder::WaitUnlessStopped(uint32_t milliseconds)
 {
     while (milliseconds > 0 && !Terminated()) {
         const uint32_t slice = std::min(milliseconds, kWaitSliceMs);
+        Control().Beat();
         TheClock().Sleep(slice);
         milliseconds -= slice;
     }

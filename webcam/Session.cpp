@@ -2,6 +2,7 @@
 
 #include "config/Settings.h"
 #include "phone/PhoneLink.h"
+#include "platform/Clock.h"
 #include "vcam/VirtualCamera.h"
 
 #include <QHostAddress>
@@ -59,11 +60,9 @@ Session::Session(const Settings& settings, phone::PhoneLink& link, const video::
     : QObject(parent), settings_(settings), link_(link), codecs_(codecs), observer_(observer),
       server_(new web::PictureServer(this)), completion_(new QTimer(this))
 {
-    connect(server_, &web::PictureServer::ClientRead, this, [this](web::ClientId client) {
-        // Only while a recorder gives frames: the server closes with it.
-        if (recorder_.Alive() && state_ != State::Idle)
-            server_->AnswerRequest(client, frame_);
-    });
+    // The latest frame, 503 before the first.
+    connect(server_, &web::PictureServer::ClientRead, this,
+            [this](web::ClientId client) { server_->AnswerRequest(client, frame_); });
     connect(server_, &web::PictureServer::ClientError, this,
             [this](web::ClientId client, QAbstractSocket::SocketError) { server_->CloseClient(client); });
     completion_->setInterval(kCompletionPoll);
@@ -89,7 +88,7 @@ Session::StartResult Session::Start(const Request& request, QString* error)
     }
     if (state_ != State::Idle)
         return StartResult::Busy;
-    if (settings_.GetServerEnabled() && !OpenServer(error))
+    if (!Listen(error))
         return StartResult::ServerFailed;
 
     stopRequested_ = false;
@@ -126,6 +125,22 @@ WorkerThread* Session::MakeRecorder(video::RecorderView& view, std::function<voi
 {
     return new video::Recorder(view, settings_, link_, codecs_, std::move(finished), request.file, request.recording,
                                request.automatic, request.plan, std::move(log));
+}
+
+bool Session::Listen(QString* error)
+{
+    if (!settings_.GetServerEnabled() || server_->isListening())
+        return true;
+    return OpenServer(error);
+}
+
+bool Session::ShowsLife(std::chrono::milliseconds limit) const
+{
+    const std::optional<uint32_t> life = recorder_.LastLife();
+    if (!life)
+        return true;
+    // Unsigned: right across the tick count's wrap.
+    return TheClock().TickCount() - *life < static_cast<uint32_t>(limit.count());
 }
 
 bool Session::OpenServer(QString* error)

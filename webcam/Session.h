@@ -118,9 +118,14 @@ public:
     // thread, which nobody waits for here.
     ~Session() override;
 
-    // Opens the picture server when "ServerEnabled" is on (with the stream,
-    // credentials and local-only choice of the settings), starts the
-    // recorder and, when "VirtualCamera" is on, the PipeWire camera.
+    // Opens the picture server ahead of the start, when "ServerEnabled" is
+    // on: it answers (503 for the picture, until there is a frame) while the
+    // program waits for the phone. False, with *error, when it cannot listen.
+    bool Listen(QString* error = nullptr);
+    // Opens the picture server when "ServerEnabled" is on and it does not
+    // listen yet (with the stream, credentials and local-only choice of the
+    // settings), starts the recorder and, when "VirtualCamera" is on, the
+    // PipeWire camera.
     StartResult Start(const Request& request, QString* error = nullptr);
     // Ends the recorder after the frame in progress, in every state: while
     // it starts the camera, records, pauses after a fault or waits for the
@@ -149,6 +154,11 @@ public:
     web::PictureServer& Server() { return *server_; }
     // The files written so far, with their frames.
     std::vector<video::RecordedFile> Files() const;
+    // The recorder, while there is one, has shown life within limit (a
+    // frozen recorder does not; one that waits for a mute or absent phone
+    // does). True without a recorder.
+    bool ShowsLife(std::chrono::milliseconds limit) const;
+
     // The PipeWire camera is offered.
     bool VirtualCameraRunning() const { return virtualCamera_ != nullptr; }
     // Frames the camera gave since the start.

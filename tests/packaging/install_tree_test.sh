@@ -85,6 +85,9 @@ grep -q "<release version=\"${version#orvello }\"" "$metainfo" || fail "metainfo
 unit=$root/usr/lib/systemd/user/orvello-webcam.service
 grep -qE '^ExecStart=/[^ ]*/bin/orvello --record ' "$unit" || fail "the unit does not record with orvello"
 grep -qx 'Restart=on-failure' "$unit" || fail "the unit does not restart on failure"
+for u in "$unit" "$root/usr/lib/systemd/user/orvello-webcam-serve.service"; do
+  grep -qx 'Type=notify' "$u" && grep -qE '^WatchdogSec=[1-9]' "$u" || fail "$u: not a notify unit with a watchdog"
+done
 if command -v systemd-analyze >/dev/null; then
   mkdir -p "$work/units"
   sed "s|^ExecStart=/[^ ]*/bin/orvello|ExecStart=$root/usr/bin/orvello|" "$unit" >"$work/units/orvello-webcam.service"
