@@ -232,8 +232,9 @@ void SyncFolder(const std::string& dir)
 // Replaces the file with the new text: a temporary file beside it is written
 // and flushed, then renamed over it, so readers and a crash see the old file
 // or the new one, never a torn one. The new file keeps the old one's mode
-// and, where this process may set them, its owner and group (0644 for a new
-// file).
+// and, where this process may set them, its owner and group. A new file is
+// the user's alone (0600): it may come to hold the web server's password
+// hash.
 bool ReplaceFile(const std::string& path, const std::string& text, const struct stat* old)
 {
     const std::string dir = DirectoryOf(path);
@@ -241,7 +242,7 @@ bool ReplaceFile(const std::string& path, const std::string& text, const struct 
     const int fd = ::mkstemp(temp.data());
     if (fd < 0)
         return Refuse(Reason(errno));
-    bool ok = ::fchmod(fd, old ? old->st_mode & 07777 : 0644) == 0;
+    bool ok = ::fchmod(fd, old ? old->st_mode & 07777 : 0600) == 0;
     if (old && (old->st_uid != ::geteuid() || old->st_gid != ::getegid()))
         (void)!::fchown(fd, old->st_uid, old->st_gid);
     ok = ok && WriteAll(fd, text) && gSync.load()(fd) == 0;
