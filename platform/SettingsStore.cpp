@@ -27,7 +27,7 @@ struct Loaded {
     ReadOutcome outcome = ReadOutcome::Missing;
     RegFile file;
     bool linesSkipped = false;  // some lines did not read and were passed over
-    std::string reason;         // why the file is unreadable
+    std::string reason;         // why the file is unreadable or unparsable
     struct stat info {};        // of the file read (outcome Ok)
 };
 
@@ -83,7 +83,7 @@ Loaded Load(const std::string& path)
     }
     ::close(fd);
     std::vector<std::string> skipped;
-    auto parsed = RegFile::Parse(text, nullptr, &skipped);
+    auto parsed = RegFile::Parse(text, &result.reason, &skipped);
     if (!parsed) {
         result.outcome = ReadOutcome::Unparsable;
         return result;
@@ -457,9 +457,28 @@ void WriteRegFloat(std::string_view name, double value)
     StoreValue(name, kRegBinary, std::move(data));
 }
 
-void DeleteSettingsKey()
+std::optional<std::string> SettingsFileProblem()
 {
-    Modify([](RegFile& file) { return file.DeleteKey(kSettingsKey); });
+    const std::string path = SettingsFilePath();
+    const std::optional<std::string> followed = FollowLinks(path);
+    if (!followed) {
+        // The name itself cannot be looked at, or its links go round.
+        struct stat link {};
+        return path + ": " + Reason(::lstat(path.c_str(), &link) != 0 && errno != ENOENT ? errno : ELOOP);
+    }
+    const Loaded loaded = Load(*followed);
+    switch (loaded.outcome) {
+    case ReadOutcome::Ok:
+    case ReadOutcome::Missing: return std::nullopt;
+    case ReadOutcome::Unreadable:
+    case ReadOutcome::Unparsable: return path + ": " + loaded.reason;
+    }
+    return std::nullopt;
+}
+
+bool DeleteSettingsKey()
+{
+    return Modify([](RegFile& file) { return file.DeleteKey(kSettingsKey); });
 }
 
 bool ReadShowSplash() { return AsInt(QueryValue("ShowSplash", false)).value_or(1) != 0; }

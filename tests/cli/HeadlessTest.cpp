@@ -226,6 +226,13 @@ TEST(Headless, EachOutcomeHasItsExitStatusAndLine)
          Dword("JpgType", 4) + Dword("VirtualCamera", 1), 0,
          "orvello: the PipeWire camera waits for PipeWire: PipeWire is not running (no daemon in %D)\n",
          {}},
+        {"serving with a password that no one can give", args({"--serve", "--frames", "2", "--simulate-phone"}),
+         Dword("JpgType", 4) + Dword("ServerEnabled", 1) + Dword("ServerPort", FreePort()) +
+             "\"ServerUser\"=\"watcher\"\n\"ServerPasswordHash\"=\"secret\"\n",
+         0,
+         "orvello: the web server's password in the settings (\"ServerPasswordHash\") is not one this program made: "
+         "every request is refused; set the password again (orvello --set-password, or the options)\n",
+         {}},
         {"serving ended by SIGTERM", args({"--serve", "--simulate-phone"}), Dword("JpgType", 4), 0, "", {}, false,
          SIGTERM},
         {"serving with a file", args({"--serve", "%D/x.avi"}), {}, 2,
