@@ -12,7 +12,7 @@ namespace {
 
 using Fault = SimPhone::Fault;
 
-constexpr std::array<std::pair<std::string_view, Fault>, 15> kFaults{{
+constexpr std::array<std::pair<std::string_view, Fault>, 16> kFaults{{
     {"WrongSequence", Fault::WrongSequence},
     {"NotAReply", Fault::NotAReply},
     {"NoData", Fault::NoData},
@@ -26,6 +26,7 @@ constexpr std::array<std::pair<std::string_view, Fault>, 15> kFaults{{
     {"OversizedBlock", Fault::OversizedBlock},
     {"GarbagePicture", Fault::GarbagePicture},
     {"HugePicture", Fault::HugePicture},
+    {"LongPicture", Fault::LongPicture},
     {"CutShortPicture", Fault::CutShortPicture},
     {"ShortNameReply", Fault::ShortNameReply},
 }};

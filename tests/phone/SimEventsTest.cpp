@@ -127,7 +127,7 @@ TEST(SimEvents, EveryFaultHasItsNameAndNamesAreExact)
         {"StatusTooMany", Fault::StatusTooMany},   {"Stall", Fault::Stall},
         {"OversizedBlock", Fault::OversizedBlock}, {"GarbagePicture", Fault::GarbagePicture},
         {"HugePicture", Fault::HugePicture},       {"CutShortPicture", Fault::CutShortPicture},
-        {"ShortNameReply", Fault::ShortNameReply},
+        {"ShortNameReply", Fault::ShortNameReply}, {"LongPicture", Fault::LongPicture},
     };
     for (const auto& [name, fault] : names) {
         SCOPED_TRACE(name);
