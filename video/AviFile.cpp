@@ -2,6 +2,7 @@
 
 #include "AviFileImpl.h"
 #include "ModuleLoader.h"
+#include "platform/FileWrite.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -10,8 +11,10 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace orv::video {
@@ -48,6 +51,37 @@ bool RenameWithoutReplacing(const QByteArray& from, const QByteArray& to)
     return ::rename(from.constData(), to.constData()) == 0;
 }
 
+// Where a recording that replaces path goes: the file that links at path
+// name, or path itself. Nothing, with *error, when the links go round in a
+// loop, or when what is there must be left as it is: no regular file, or a
+// read-only one. *mode gets the permissions of a file there (-1 for none).
+std::optional<QString> ReplacedFile(const QString& path, QString* error, int* mode)
+{
+    const QByteArray native = QFile::encodeName(path);
+    const std::optional<std::string> followed = FollowLinks(native.toStdString());
+    if (!followed) {
+        // The name itself cannot be looked at (a file in place of a folder
+        // on the way), or its links go round.
+        struct stat link {};
+        *error = SystemReason(::lstat(native.constData(), &link) != 0 && errno != ENOENT ? errno : ELOOP);
+        return std::nullopt;
+    }
+    *mode = -1;
+    struct stat info {};
+    if (::stat(followed->c_str(), &info) == 0) {
+        if (!S_ISREG(info.st_mode)) {
+            *error = SystemReason(S_ISDIR(info.st_mode) ? EISDIR : EINVAL);
+            return std::nullopt;
+        }
+        if ((info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 || ::access(followed->c_str(), W_OK) != 0) {
+            *error = QString::fromLatin1(kReadOnlyReason);
+            return std::nullopt;
+        }
+        *mode = int(info.st_mode & 07777);
+    }
+    return QFile::decodeName(QByteArray::fromStdString(*followed));
+}
+
 }  // namespace
 
 QString NumberedAviName(const QString& name, int number)
@@ -82,7 +116,7 @@ std::unique_ptr<AviFile> AviFile::Open(const QString& path, QString* error)
     return std::unique_ptr<AviFile>(new AviFile(std::move(impl)));
 }
 
-std::unique_ptr<AviFile> AviFile::OpenBeside(const QString& path, QString* error)
+std::unique_ptr<AviFile> AviFile::OpenBeside(const QString& path, QString* error, bool replacing)
 {
     module::Module* ffmpeg = module::Loaded();
     if (!ffmpeg) {
@@ -95,24 +129,35 @@ std::unique_ptr<AviFile> AviFile::OpenBeside(const QString& path, QString* error
             *error = SystemReason(path.isEmpty() ? ENOENT : EISDIR);
         return nullptr;
     }
-    const QFileInfo target(path);
     // A folder at the name would make the recording fail only at its first
-    // frame: it is refused at once.
-    if (target.isDir()) {
+    // frame: it is refused at once, and so is a file that a replacing
+    // recording must leave as it is.
+    QString name = path;
+    if (replacing) {
+        QString why;
+        int mode = -1;
+        const std::optional<QString> replaced = ReplacedFile(path, &why, &mode);
+        if (!replaced) {
+            if (error)
+                *error = why;
+            return nullptr;
+        }
+        name = *replaced;
+    } else if (QFileInfo(path).isDir()) {
         if (error)
             *error = SystemReason(EISDIR);
         return nullptr;
     }
-    const QString folder = path.left(path.lastIndexOf(QLatin1Char('/')) + 1);
-    const QString name = target.fileName().left(kNameRoom);
+    const QString folder = name.left(name.lastIndexOf(QLatin1Char('/')) + 1);
+    const QString base = QFileInfo(name).fileName().left(kNameRoom);
     QString why;
     for (int attempt = 0; attempt < kTemporaryAttempts; ++attempt) {
-        const QString temporary = folder + QLatin1Char('.') + name +
+        const QString temporary = folder + QLatin1Char('.') + base +
                                   QStringLiteral(".%1.part").arg(QRandomGenerator::global()->generate(), 8, 16,
                                                                  QLatin1Char('0'));
         auto impl = std::make_unique<Impl>();
         impl->path = temporary;
-        impl->pendingName = path;
+        impl->pendingName = name;
         impl->writer = ffmpeg->OpenAvi(temporary, true, &why);
         if (impl->writer)
             return std::unique_ptr<AviFile>(new AviFile(std::move(impl)));
@@ -131,12 +176,19 @@ bool AviFile::Publish(bool replace, QString* error)
     const QByteArray from = QFile::encodeName(impl_->path);
     const QString wanted = impl_->pendingName;
     if (replace) {
-        if (::rename(from.constData(), QFile::encodeName(wanted).constData()) != 0) {
+        // Looked at again: the file may have changed since the recording
+        // began.
+        QString why;
+        int mode = -1;
+        const std::optional<QString> replaced = ReplacedFile(wanted, &why, &mode);
+        if (replaced && mode >= 0)
+            ::chmod(from.constData(), mode_t(mode));
+        if (!replaced || ::rename(from.constData(), QFile::encodeName(*replaced).constData()) != 0) {
             if (error)
-                *error = SystemReason(errno);
+                *error = replaced ? SystemReason(errno) : why;
             return false;
         }
-        impl_->path = wanted;
+        impl_->path = *replaced;
         impl_->pendingName.clear();
         return true;
     }

@@ -223,7 +223,9 @@ bool Recorder::OpenFile(QString* reason)
         if (!QFileInfo(folder).isDir() && QDir().mkpath(folder))
             qCInfo(lcRecorder).noquote() << "made the folder" << folder;
     }
-    avi_ = AviFile::OpenBeside(aviName_, reason);
+    // The user's START replaces the file at the name (through a link, and
+    // never a read-only file); the program's own starts never replace.
+    avi_ = AviFile::OpenBeside(aviName_, reason, !automatic_ && !dated_ && !numbered_);
     if (!avi_)
         qCWarning(lcRecorder).noquote() << "cannot create" << aviName_ + QLatin1Char(':') << *reason;
     return avi_ != nullptr;
