@@ -3,10 +3,14 @@
 #include "AviFileImpl.h"
 #include "ModuleLoader.h"
 #include "platform/FileWrite.h"
+#include "platform/InstanceLock.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLoggingCategory>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 
 #include <cerrno>
 #include <cstdio>
@@ -14,8 +18,11 @@
 #include <optional>
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+Q_LOGGING_CATEGORY(lcAviFile, "orvello.recorder")
 
 namespace orv::video {
 namespace {
@@ -49,6 +56,58 @@ bool RenameWithoutReplacing(const QByteArray& from, const QByteArray& to)
         return false;
     }
     return ::rename(from.constData(), to.constData()) == 0;
+}
+
+// The temporary names OpenBeside gives: "." and the name, "." and eight
+// hexadecimal digits, ".part".
+const QRegularExpression& TemporaryPattern()
+{
+    static const QRegularExpression pattern(QStringLiteral("^\\..+\\.[0-9a-f]{8}\\.part$"));
+    return pattern;
+}
+
+// Whether the temporary file at name (in the folder of dir) is a leftover:
+// a regular file of this user's that begins as an AVI and on which no
+// recording holds its lock. Then it is removed, under the lock.
+bool RemoveIfLeftover(int dir, const QByteArray& name)
+{
+    const int fd = ::openat(dir, name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat info {};
+    char head[12] = {};
+    const bool ours = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_uid == ::geteuid() &&
+                      ::pread(fd, head, sizeof head, 0) == ssize_t(sizeof head) &&
+                      std::memcmp(head, "RIFF", 4) == 0 && std::memcmp(head + 8, "AVI ", 4) == 0 &&
+                      ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+    // The name must still be this file when it goes.
+    struct stat now {};
+    const bool removed = ours && ::fstatat(dir, name.constData(), &now, AT_SYMLINK_NOFOLLOW) == 0 &&
+                         now.st_ino == info.st_ino && now.st_dev == info.st_dev && ::unlinkat(dir, name.constData(), 0) == 0;
+    ::close(fd);
+    return removed;
+}
+
+// Removes the temporary files that recordings in folder left when their
+// run ended before they took their names. Only while this process holds the
+// single-instance lock: no other copy of the program of this user runs.
+void RemoveLeftovers(const QString& folder)
+{
+    if (!HoldsInstanceLock())
+        return;
+    const QStringList names =
+        QDir(folder).entryList({QStringLiteral(".*.part")}, QDir::Files | QDir::Hidden | QDir::System);
+    if (names.isEmpty())
+        return;
+    const int dir = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir < 0)
+        return;
+    for (const QString& name : names) {
+        if (TemporaryPattern().match(name).hasMatch() && RemoveIfLeftover(dir, QFile::encodeName(name)))
+            qCInfo(lcAviFile).noquote() << "removed" << QDir(folder).filePath(name)
+                                        << "left by a recording that ended before its first frame";
+    }
+    ::close(dir);
 }
 
 // Where a recording that replaces path goes: the file that links at path
@@ -98,6 +157,8 @@ AviFile::~AviFile()
     // A recording that never got its name leaves nothing behind.
     if (!impl_->pendingName.isEmpty())
         ::unlink(QFile::encodeName(impl_->path).constData());
+    if (impl_->partLock >= 0)
+        ::close(impl_->partLock);
 }
 
 std::unique_ptr<AviFile> AviFile::Open(const QString& path, QString* error)
@@ -149,6 +210,7 @@ std::unique_ptr<AviFile> AviFile::OpenBeside(const QString& path, QString* error
         return nullptr;
     }
     const QString folder = name.left(name.lastIndexOf(QLatin1Char('/')) + 1);
+    RemoveLeftovers(folder.isEmpty() ? QStringLiteral(".") : folder);
     const QString base = QFileInfo(name).fileName().left(kNameRoom);
     QString why;
     for (int attempt = 0; attempt < kTemporaryAttempts; ++attempt) {
@@ -159,8 +221,14 @@ std::unique_ptr<AviFile> AviFile::OpenBeside(const QString& path, QString* error
         impl->path = temporary;
         impl->pendingName = name;
         impl->writer = ffmpeg->OpenAvi(temporary, true, &why);
-        if (impl->writer)
+        if (impl->writer) {
+            // Held until the file is destroyed: a run that looks for
+            // leftovers passes this one over.
+            impl->partLock = ::open(QFile::encodeName(temporary).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+            if (impl->partLock >= 0)
+                ::flock(impl->partLock, LOCK_EX | LOCK_NB);
             return std::unique_ptr<AviFile>(new AviFile(std::move(impl)));
+        }
         if (!QFileInfo(temporary).isSymLink() && !QFileInfo::exists(temporary))
             break;  // not a name taken by chance: the folder refuses
     }

@@ -25,6 +25,11 @@ public:
     // file it names and takes that file's place, the link staying as it is;
     // a file there that is read-only (or no regular file) is refused now,
     // left as it is.
+    // Temporary files of this form that earlier runs left in the folder (a
+    // kill before the first frame or at a split) are removed first, when
+    // this process holds the single-instance lock: only regular files of
+    // the user's, that begin as an AVI and that no running recording holds
+    // (each holds a lock on its own).
     static std::unique_ptr<AviFile> OpenBeside(const QString& path, QString* error = nullptr, bool replacing = false);
     // Completes the file: the index and the headers' lengths when a stream
     // exists, a valid AVI without a stream when none was made.
