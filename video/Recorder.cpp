@@ -203,11 +203,20 @@ Recorder::Recorder(RecorderView& view, const Settings& settings, phone::PhoneLin
 
 Recorder::~Recorder()
 {
+    // A file that never got its first frame goes.
+    CompleteFile();
+}
+
+void Recorder::CompleteFile()
+{
     // The encoder hands its last data to the file before the file is
-    // completed (index, lengths) and closed; a file that never got its
-    // first frame goes.
+    // completed (index, lengths) and closed.
     encoder_.reset();
+    const QString completed = avi_ && avi_->Published() ? avi_->Path() : QString();
     avi_.reset();
+    // Retention removes only the recordings its folder's record names.
+    if (!completed.isEmpty() && IsRecordingName(QFileInfo(completed).fileName(), RecordingNameStem()))
+        NoteRecording(completed);
 }
 
 bool Recorder::OpenFile(QString* reason)
@@ -298,8 +307,7 @@ void Recorder::Run()
     uint32_t pause = kFirstRestartPauseMs;
     while (RecordOnce() && Restarting() && !Terminated()) {
         // The file is completed before the pause: it is whole meanwhile.
-        encoder_.reset();
-        avi_.reset();
+        CompleteFile();
         if (segmentFrames_ > 0)
             pause = kFirstRestartPauseMs;  // the camera had come back
         if (!WaitBeforeRestart(pause)) {
@@ -428,8 +436,7 @@ bool Recorder::SplitFile()
 {
     // The encoder hands over what it holds, then the file gets its index
     // and lengths, as at a stop.
-    encoder_.reset();
-    avi_.reset();
+    CompleteFile();
     qCInfo(lcRecorder).noquote() << "completed" << aviName_ << "after" << fileMs_ / 1000 << "s";
     encoder_ = std::make_unique<FrameEncoder>(entry_);
     if (QString reason; !OpenFile(&reason)) {
@@ -443,9 +450,13 @@ void Recorder::KeepWithinLimit()
 {
     if (keepBytes_ == 0)
         return;
+    KeepRecordingsWithin(QFileInfo(aviName_).absolutePath(), RecordingNameStem(), keepBytes_, aviName_);
+}
+
+QString Recorder::RecordingNameStem() const
+{
     // Numbered names are the recorder's only beside a fixed name.
-    const QString stem = dated_ ? QString() : RecordingStem(requestedName_);
-    KeepRecordingsWithin(QFileInfo(aviName_).absolutePath(), stem, keepBytes_, aviName_);
+    return dated_ ? QString() : RecordingStem(requestedName_);
 }
 
 bool Recorder::CaptureFrame()
