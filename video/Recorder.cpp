@@ -22,6 +22,8 @@
 #include <condition_variable>
 #include <mutex>
 
+#include <malloc.h>
+
 Q_LOGGING_CATEGORY(lcRecorder, "orvello.recorder")
 
 namespace orv::video {
@@ -214,6 +216,11 @@ void Recorder::CompleteFile()
     encoder_.reset();
     const QString completed = avi_ && avi_->Published() ? avi_->Path() : QString();
     avi_.reset();
+    // The encoder's frames and tables went with it; the next file's are
+    // made anew in between the phone's and the window's smaller blocks, so
+    // what is freed here would stay with the process, a little more at each
+    // file, unless given back to the system now.
+    ::malloc_trim(0);
     // Retention removes only the recordings its folder's record names.
     if (!completed.isEmpty() && IsRecordingName(QFileInfo(completed).fileName(), RecordingNameStem()))
         NoteRecording(completed);
