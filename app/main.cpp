@@ -27,6 +27,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -66,6 +67,27 @@ bool ReadSimEvents(std::vector<orv::sim::SimEvent>* events)
     return false;
 }
 
+// A settings file that cannot be used leaves every setting at its default
+// for the whole run: one line says so at the start, on standard error (the
+// journal, under a service manager).
+void ReportUnusableSettings()
+{
+    if (const std::optional<std::string> problem = orv::reg::SettingsFileProblem())
+        std::fprintf(stderr, "orvello: the settings file cannot be used, every setting has its default: %s\n",
+                     problem->c_str());
+}
+
+// Switch D: the settings go back to their defaults, or one line says why
+// they could not.
+void ResetSettings()
+{
+    (void)orv::reg::TakeWriteFailure();  // an earlier write's reason is not this one's
+    if (orv::reg::DeleteSettingsKey())
+        return;
+    std::fprintf(stderr, "orvello: -d: the settings could not be reset: %s: %s\n",
+                 orv::reg::SettingsFilePath().c_str(), orv::reg::TakeWriteFailure().c_str());
+}
+
 }  // namespace
 
 int main(int argc, char* argv[])
@@ -84,6 +106,7 @@ int main(int argc, char* argv[])
     std::vector<orv::sim::SimEvent> simEvents;
     if (longOptions.simulatePhone && !ReadSimEvents(&simEvents))
         return 2;
+    ReportUnusableSettings();
     const auto makeBus = [&](bool simulate) {
         return simulate ? orv::sim::MakeSimBus(simEvents, startTick) : orv::MakeUsbBus();
     };
@@ -148,7 +171,7 @@ int main(int argc, char* argv[])
         form = std::make_unique<orv::MainWindow>();
         app.SetMainForm(form.get());
         if (orv::FindCmdLineSwitch(QLatin1Char('D')))
-            orv::reg::DeleteSettingsKey();
+            ResetSettings();
         if (splash) {
             splash->Repaint();
             splash.reset();

@@ -6,11 +6,16 @@
 #include "PhoneLink.h"
 
 #include "PhoneLinkState.h"
+#include "PictureLimit.h"
 #include "Protocol.h"
 #include "Wire.h"
 
+#include <QLoggingCategory>
+
 #include <cstring>
 #include <limits>
+
+Q_LOGGING_CATEGORY(lcPhoneFiles, "orvello.phone")
 
 namespace orv::phone {
 
@@ -66,6 +71,10 @@ int PhoneLink::ReadPhoneFile(std::vector<uint8_t>& destination, int32_t& total, 
         return kFailed;
     State& s = *state_;
     size_t received = 0;
+    const size_t start = destination.size();
+    // A picture is refused as soon as its first bytes show that it cannot
+    // be one, or once it grows past what its frame header allows.
+    PictureLimit limit(kMaxPictureFile);
     for (;;) {
         {
             // One block per turn: a command waiting on another thread (the
@@ -88,11 +97,19 @@ int PhoneLink::ReadPhoneFile(std::vector<uint8_t>& destination, int32_t& total, 
                 return kFailed;
             if (s.replyLength == 1)
                 return kOk;
-            if (received + s.replyLength > kMaxPictureFile)
+            if (received + s.replyLength > limit.Limit()) {
+                qCWarning(lcPhoneFiles) << "the file on the phone is larger than" << limit.Limit()
+                                        << "bytes: its read ends after" << received;
                 return kFailed;
+            }
             destination.insert(destination.end(), s.replyData.begin(), s.replyData.begin() + s.replyLength);
             received += s.replyLength;
             total = static_cast<int32_t>(received);
+            if (!limit.Look(destination.data() + start, received)) {
+                qCWarning(lcPhoneFiles).noquote() << "the file on the phone is refused after" << received
+                                                  << "bytes:" << QString::fromStdString(limit.Refusal());
+                return kFailed;
+            }
         }
         if (progress)
             progress(received);

@@ -141,7 +141,10 @@ public:
     // --- file and camera commands (0 success, -1 failure) ---
     int OpenPhoneFile(const std::string& path, uint32_t openMode);
     // Appends the open file's contents to destination (which grows, up to
-    // kMaxPictureFile bytes) and stores their count in total. Each block is
+    // kMaxPictureFile bytes) and stores their count in total. A file that
+    // begins as a JPEG is held to what its first bytes allow (PictureLimit):
+    // its read fails as soon as they show it is no picture, or once it grows
+    // past the size its frame header allows. Each block is
     // one turn of the link; the file is read from the phone that was
     // connected at the start, and fails if another one takes its place.
     // progress gets the byte count after every block, between turns.

@@ -1,5 +1,6 @@
 #include "InstanceLock.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
@@ -9,6 +10,8 @@
 
 namespace orv {
 namespace {
+
+std::atomic<bool> gHeld{false};
 
 // A descriptor of the folder, or -1.
 int OpenFolder(const std::string& path)
@@ -98,7 +101,10 @@ bool IsAlreadyRunning(const std::string& name)
         ::close(fd);
         return true;
     }
+    gHeld = true;
     return false;
 }
+
+bool HoldsInstanceLock() { return gHeld.load(); }
 
 }  // namespace orv

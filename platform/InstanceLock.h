@@ -19,4 +19,9 @@ std::string InstanceLockFolder();
 // process holds it already, or when the lock cannot be made at all.
 bool IsAlreadyRunning(const std::string& name = "OrvelloIsAlreadyRunning");
 
+// Whether this process took a lock by IsAlreadyRunning and so is the only
+// copy of the program of this user: what an earlier run left behind in its
+// folders is no running copy's.
+bool HoldsInstanceLock();
+
 }  // namespace orv

@@ -27,7 +27,7 @@ struct Loaded {
     ReadOutcome outcome = ReadOutcome::Missing;
     RegFile file;
     bool linesSkipped = false;  // some lines did not read and were passed over
-    std::string reason;         // why the file is unreadable
+    std::string reason;         // why the file is unreadable or unparsable
     struct stat info {};        // of the file read (outcome Ok)
 };
 
@@ -83,7 +83,7 @@ Loaded Load(const std::string& path)
     }
     ::close(fd);
     std::vector<std::string> skipped;
-    auto parsed = RegFile::Parse(text, nullptr, &skipped);
+    auto parsed = RegFile::Parse(text, &result.reason, &skipped);
     if (!parsed) {
         result.outcome = ReadOutcome::Unparsable;
         return result;
@@ -232,8 +232,9 @@ void SyncFolder(const std::string& dir)
 // Replaces the file with the new text: a temporary file beside it is written
 // and flushed, then renamed over it, so readers and a crash see the old file
 // or the new one, never a torn one. The new file keeps the old one's mode
-// and, where this process may set them, its owner and group (0644 for a new
-// file).
+// and, where this process may set them, its owner and group. A new file is
+// the user's alone (0600): it may come to hold the web server's password
+// hash.
 bool ReplaceFile(const std::string& path, const std::string& text, const struct stat* old)
 {
     const std::string dir = DirectoryOf(path);
@@ -241,7 +242,7 @@ bool ReplaceFile(const std::string& path, const std::string& text, const struct 
     const int fd = ::mkstemp(temp.data());
     if (fd < 0)
         return Refuse(Reason(errno));
-    bool ok = ::fchmod(fd, old ? old->st_mode & 07777 : 0644) == 0;
+    bool ok = ::fchmod(fd, old ? old->st_mode & 07777 : 0600) == 0;
     if (old && (old->st_uid != ::geteuid() || old->st_gid != ::getegid()))
         (void)!::fchown(fd, old->st_uid, old->st_gid);
     ok = ok && WriteAll(fd, text) && gSync.load()(fd) == 0;
@@ -456,9 +457,28 @@ void WriteRegFloat(std::string_view name, double value)
     StoreValue(name, kRegBinary, std::move(data));
 }
 
-void DeleteSettingsKey()
+std::optional<std::string> SettingsFileProblem()
 {
-    Modify([](RegFile& file) { return file.DeleteKey(kSettingsKey); });
+    const std::string path = SettingsFilePath();
+    const std::optional<std::string> followed = FollowLinks(path);
+    if (!followed) {
+        // The name itself cannot be looked at, or its links go round.
+        struct stat link {};
+        return path + ": " + Reason(::lstat(path.c_str(), &link) != 0 && errno != ENOENT ? errno : ELOOP);
+    }
+    const Loaded loaded = Load(*followed);
+    switch (loaded.outcome) {
+    case ReadOutcome::Ok:
+    case ReadOutcome::Missing: return std::nullopt;
+    case ReadOutcome::Unreadable:
+    case ReadOutcome::Unparsable: return path + ": " + loaded.reason;
+    }
+    return std::nullopt;
+}
+
+bool DeleteSettingsKey()
+{
+    return Modify([](RegFile& file) { return file.DeleteKey(kSettingsKey); });
 }
 
 bool ReadShowSplash() { return AsInt(QueryValue("ShowSplash", false)).value_or(1) != 0; }

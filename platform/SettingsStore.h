@@ -60,8 +60,17 @@ void WriteRegString(std::string_view name, std::string_view value);
 double ReadRegFloat(std::string_view name, double defaultValue);
 void WriteRegFloat(std::string_view name, double value);
 
+// Why the settings file cannot be used, with its name ("/x/settings.reg:
+// Is a directory"): a folder, a pipe or a device at its name, links that go
+// round in a loop, a file that cannot be read or is not a registry export.
+// Every setting then has its default and none is kept. Nothing when the file
+// is usable or does not exist yet.
+std::optional<std::string> SettingsFileProblem();
+
 // Removes the settings key and its values; the vendor key above it stays.
-void DeleteSettingsKey();
+// False when the file could not be written (TakeWriteFailure says why);
+// true also when there was no key to remove.
+bool DeleteSettingsKey();
 // Start-up's read of ShowSplash: opens the key without creating it.
 bool ReadShowSplash();
 

@@ -12,7 +12,7 @@ namespace {
 
 using Fault = SimPhone::Fault;
 
-constexpr std::array<std::pair<std::string_view, Fault>, 15> kFaults{{
+constexpr std::array<std::pair<std::string_view, Fault>, 16> kFaults{{
     {"WrongSequence", Fault::WrongSequence},
     {"NotAReply", Fault::NotAReply},
     {"NoData", Fault::NoData},
@@ -26,6 +26,7 @@ constexpr std::array<std::pair<std::string_view, Fault>, 15> kFaults{{
     {"OversizedBlock", Fault::OversizedBlock},
     {"GarbagePicture", Fault::GarbagePicture},
     {"HugePicture", Fault::HugePicture},
+    {"LongPicture", Fault::LongPicture},
     {"CutShortPicture", Fault::CutShortPicture},
     {"ShortNameReply", Fault::ShortNameReply},
 }};
@@ -34,6 +35,8 @@ constexpr std::array<std::pair<std::string_view, Fault>, 15> kFaults{{
 constexpr uint64_t kLatestMs = 24ull * 3600ull * 1000ull;
 // The events are looked at this often while their time has not come.
 constexpr uint32_t kPlaySliceMs = 50;
+// The most of a script's text that a message quotes.
+constexpr size_t kQuoteLimit = 80;
 
 std::string_view Trim(std::string_view text)
 {
@@ -71,6 +74,52 @@ std::optional<uint32_t> ParseSeconds(std::string_view text)
     if (ms > kLatestMs)
         return std::nullopt;
     return static_cast<uint32_t>(ms);
+}
+
+// text in double quotes for a one-line message: control characters, the
+// quote and the backslash escaped as in C, and cut after kQuoteLimit
+// characters of the quoted form (never inside an escape or a UTF-8
+// character), with "..." after the closing quote when cut.
+std::string Quote(std::string_view text)
+{
+    std::string inside;
+    size_t shown = 0;  // characters of inside
+    bool cut = false;
+    for (size_t at = 0; at < text.size(); ++at) {
+        const auto byte = static_cast<unsigned char>(text[at]);
+        std::string piece;
+        size_t characters = 0;  // of piece; 0: its bytes
+        if (byte == '\n')
+            piece = "\\n";
+        else if (byte == '\t')
+            piece = "\\t";
+        else if (byte == '\r')
+            piece = "\\r";
+        else if (byte == '"' || byte == '\\')
+            piece = std::string("\\") + static_cast<char>(byte);
+        else if (byte < 0x20 || byte == 0x7f) {
+            static constexpr char kHex[] = "0123456789abcdef";
+            piece = std::string("\\x") + kHex[byte >> 4] + kHex[byte & 15];
+        } else {
+            // A UTF-8 character stays whole: its lead byte brings the rest.
+            size_t length = 1;
+            while (at + length < text.size() && (static_cast<unsigned char>(text[at + length]) & 0xC0) == 0x80 &&
+                   byte >= 0xC0)
+                ++length;
+            piece = std::string(text.substr(at, length));
+            characters = 1;
+            at += length - 1;
+        }
+        if (characters == 0)
+            characters = piece.size();
+        if (shown + characters > kQuoteLimit) {
+            cut = true;
+            break;
+        }
+        inside += piece;
+        shown += characters;
+    }
+    return "\"" + inside + (cut ? "\"..." : "\"");
 }
 
 }  // namespace
@@ -114,7 +163,7 @@ bool ParseSimEvents(std::string_view script, std::vector<SimEvent>* events, std:
                 break;
             continue;
         }
-        const std::string quoted = "event " + std::to_string(number) + " \"" + std::string(part) + "\"";
+        const std::string quoted = "event " + std::to_string(number) + " " + Quote(part);
         const size_t colon = part.find(':');
         if (colon == std::string_view::npos)
             return fail(quoted + ": expected SECONDS:ACTION");
@@ -136,12 +185,11 @@ bool ParseSimEvents(std::string_view script, std::vector<SimEvent>* events, std:
             const std::string_view name = Trim(action.substr(6));
             const std::optional<SimPhone::Fault> fault = FaultByName(name);
             if (!fault)
-                return fail(quoted + ": unknown fault \"" + std::string(name) + "\" (known: " + FaultNames() + ")");
+                return fail(quoted + ": unknown fault " + Quote(name) + " (known: " + FaultNames() + ")");
             event.action = SimEvent::Action::Fault;
             event.fault = *fault;
         } else {
-            return fail(quoted + ": unknown action \"" + std::string(action) +
-                        "\" (known: unplug, plug, mute, unmute, fault NAME)");
+            return fail(quoted + ": unknown action " + Quote(action) + " (known: unplug, plug, mute, unmute, fault NAME)");
         }
         parsed.push_back(event);
     }

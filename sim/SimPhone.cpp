@@ -542,6 +542,17 @@ struct SimPhone::State {
             }
             return bytes;
         }
+        if (TakeFault(Fault::LongPicture)) {
+            // SOI, then a baseline frame header of 640 x 0, then noise.
+            std::vector<uint8_t> bytes{0xFF, 0xD8, 0xFF, 0xC0, 0x00, 0x11, 8, 0, 0, 0x02, 0x80, 3,
+                                       1, 0x22, 0, 2, 0x11, 1, 3, 0x11, 1};
+            bytes.resize(kHugePictureSize);
+            for (size_t i = 21; i < bytes.size(); ++i) {
+                noise = noise * 1664525u + 1013904223u;
+                bytes[i] = static_cast<uint8_t>(noise >> 24);
+            }
+            return bytes;
+        }
         const PictureSize size = ResolutionSize(resolution);
         std::vector<uint8_t> picture =
             ShootTestPicture(size.width, size.height, frame, TheClock().Now(), lighting, exposure);

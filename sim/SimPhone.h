@@ -64,7 +64,11 @@ public:
         OversizedBlock,  // more bytes than the block size asked for
         // The next picture taken:
         GarbagePicture,  // random bytes instead of a JPEG
-        HugePicture,     // a file larger than the program accepts (16 MiB + 1 KiB)
+        HugePicture,     // a file larger than the program accepts (16 MiB + 1 KiB): FF D8, then noise
+        // A JPEG whose frame header leaves its height to later (as the DNL
+        // marker allows), 16 MiB + 1 KiB long: nothing ends its read before
+        // the program's file limit.
+        LongPicture,
         CutShortPicture, // the first half of the picture's file only (still being written)
         // The next read of the test-command interface's name string:
         ShortNameReply,  // one byte only

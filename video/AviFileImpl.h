@@ -14,6 +14,9 @@ struct AviFile::Impl {
     // The name it is to take; empty once it has it.
     QString pendingName;
     std::unique_ptr<module::AviWriter> writer;
+    // A descriptor of the temporary file that holds an flock on it while
+    // the file is recorded, so that no other run takes it for a leftover.
+    int partLock = -1;
 };
 
 }  // namespace orv::video

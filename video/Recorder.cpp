@@ -22,6 +22,8 @@
 #include <condition_variable>
 #include <mutex>
 
+#include <malloc.h>
+
 Q_LOGGING_CATEGORY(lcRecorder, "orvello.recorder")
 
 namespace orv::video {
@@ -203,11 +205,25 @@ Recorder::Recorder(RecorderView& view, const Settings& settings, phone::PhoneLin
 
 Recorder::~Recorder()
 {
+    // A file that never got its first frame goes.
+    CompleteFile();
+}
+
+void Recorder::CompleteFile()
+{
     // The encoder hands its last data to the file before the file is
-    // completed (index, lengths) and closed; a file that never got its
-    // first frame goes.
+    // completed (index, lengths) and closed.
     encoder_.reset();
+    const QString completed = avi_ && avi_->Published() ? avi_->Path() : QString();
     avi_.reset();
+    // The encoder's frames and tables went with it; the next file's are
+    // made anew in between the phone's and the window's smaller blocks, so
+    // what is freed here would stay with the process, a little more at each
+    // file, unless given back to the system now.
+    ::malloc_trim(0);
+    // Retention removes only the recordings its folder's record names.
+    if (!completed.isEmpty() && IsRecordingName(QFileInfo(completed).fileName(), RecordingNameStem()))
+        NoteRecording(completed);
 }
 
 bool Recorder::OpenFile(QString* reason)
@@ -223,7 +239,9 @@ bool Recorder::OpenFile(QString* reason)
         if (!QFileInfo(folder).isDir() && QDir().mkpath(folder))
             qCInfo(lcRecorder).noquote() << "made the folder" << folder;
     }
-    avi_ = AviFile::OpenBeside(aviName_, reason);
+    // The user's START replaces the file at the name (through a link, and
+    // never a read-only file); the program's own starts never replace.
+    avi_ = AviFile::OpenBeside(aviName_, reason, !automatic_ && !dated_ && !numbered_);
     if (!avi_)
         qCWarning(lcRecorder).noquote() << "cannot create" << aviName_ + QLatin1Char(':') << *reason;
     return avi_ != nullptr;
@@ -297,8 +315,7 @@ void Recorder::Run()
     uint32_t pause = kFirstRestartPauseMs;
     while (RecordOnce() && Restarting() && !Terminated()) {
         // The file is completed before the pause: it is whole meanwhile.
-        encoder_.reset();
-        avi_.reset();
+        CompleteFile();
         if (segmentFrames_ > 0)
             pause = kFirstRestartPauseMs;  // the camera had come back
         if (!WaitBeforeRestart(pause)) {
@@ -427,8 +444,7 @@ bool Recorder::SplitFile()
 {
     // The encoder hands over what it holds, then the file gets its index
     // and lengths, as at a stop.
-    encoder_.reset();
-    avi_.reset();
+    CompleteFile();
     qCInfo(lcRecorder).noquote() << "completed" << aviName_ << "after" << fileMs_ / 1000 << "s";
     encoder_ = std::make_unique<FrameEncoder>(entry_);
     if (QString reason; !OpenFile(&reason)) {
@@ -442,9 +458,13 @@ void Recorder::KeepWithinLimit()
 {
     if (keepBytes_ == 0)
         return;
+    KeepRecordingsWithin(QFileInfo(aviName_).absolutePath(), RecordingNameStem(), keepBytes_, aviName_);
+}
+
+QString Recorder::RecordingNameStem() const
+{
     // Numbered names are the recorder's only beside a fixed name.
-    const QString stem = dated_ ? QString() : RecordingStem(requestedName_);
-    KeepRecordingsWithin(QFileInfo(aviName_).absolutePath(), stem, keepBytes_, aviName_);
+    return dated_ ? QString() : RecordingStem(requestedName_);
 }
 
 bool Recorder::CaptureFrame()

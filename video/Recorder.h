@@ -134,6 +134,12 @@ private:
     bool SplitFile();
     // Removes the folder's oldest recordings beyond the size it keeps.
     void KeepWithinLimit();
+    // Completes the file (the encoder first hands over what it holds) and
+    // enters it in its folder's record when it has a recording's name.
+    void CompleteFile();
+    // The fixed name's stem when numbered names are the recorder's own
+    // beside it; empty for dated names.
+    QString RecordingNameStem() const;
     // Waits before the camera starts again; false when stopped meanwhile.
     bool WaitBeforeRestart(uint32_t milliseconds);
     // After frames of an automatic start, faults are logged and shown in

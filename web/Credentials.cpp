@@ -6,6 +6,7 @@
 #include <QRandomGenerator>
 
 #include <algorithm>
+#include <optional>
 #include <string>
 
 namespace orv::web {
@@ -43,22 +44,41 @@ QString MakePasswordHash(const QString& password, int rounds)
            QString::fromLatin1(salt.toBase64()) + QLatin1Char('$') + QString::fromLatin1(key.toBase64());
 }
 
-bool PasswordMatches(const QByteArray& password, const QString& hash)
+namespace {
+
+struct ParsedHash {
+    int rounds = 0;
+    QByteArray salt;
+    QByteArray key;
+};
+
+std::optional<ParsedHash> ParseHash(const QString& hash)
 {
     const QStringList fields = hash.split(QLatin1Char('$'));
     if (fields.size() != 4 || fields[0] != kScheme)
-        return false;
+        return std::nullopt;
     bool ok = false;
-    const int rounds = fields[1].toInt(&ok);
+    ParsedHash parsed;
+    parsed.rounds = fields[1].toInt(&ok);
     // A bound on the rounds keeps a damaged settings file from stalling the server.
-    if (!ok || rounds < 1 || rounds > 10000000)
-        return false;
-    const QByteArray salt = QByteArray::fromBase64(fields[2].toLatin1());
-    const QByteArray key = QByteArray::fromBase64(fields[3].toLatin1());
-    if (salt.isEmpty() || key.size() != kKeyBytes)
-        return false;
-    return SameBytes(DeriveKey(password, salt, rounds), key);
+    if (!ok || parsed.rounds < 1 || parsed.rounds > 10000000)
+        return std::nullopt;
+    parsed.salt = QByteArray::fromBase64(fields[2].toLatin1());
+    parsed.key = QByteArray::fromBase64(fields[3].toLatin1());
+    if (parsed.salt.isEmpty() || parsed.key.size() != kKeyBytes)
+        return std::nullopt;
+    return parsed;
 }
+
+}  // namespace
+
+bool PasswordMatches(const QByteArray& password, const QString& hash)
+{
+    const std::optional<ParsedHash> parsed = ParseHash(hash);
+    return parsed && SameBytes(DeriveKey(password, parsed->salt, parsed->rounds), parsed->key);
+}
+
+bool UsableHash(const QString& hash) { return ParseHash(hash).has_value(); }
 
 bool SameBytes(const QByteArray& a, const QByteArray& b)
 {

@@ -19,6 +19,8 @@ QString MakePasswordHash(const QString& password, int rounds = kPasswordRounds);
 // Whether password is the one hash was made from; false for a hash that is
 // not of that form.
 bool PasswordMatches(const QByteArray& password, const QString& hash);
+// Whether hash is of that form, so that some password can match it.
+bool UsableHash(const QString& hash);
 // Whether a and b hold the same bytes, in a time that does not depend on
 // where they differ.
 bool SameBytes(const QByteArray& a, const QByteArray& b);

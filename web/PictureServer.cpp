@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -139,6 +140,13 @@ void PictureServer::SetCredentials(const QString& user, const QString& passwordH
     user_ = user;
     passwordHash_ = passwordHash;
     goodCredentials_.clear();
+    // No password can match such a hash: the server would answer every
+    // request with 401 and nothing else would tell why.
+    if (!user_.isEmpty() && !UsableHash(passwordHash_))
+        std::fprintf(stderr,
+                     "orvello: the web server's password in the settings (\"ServerPasswordHash\") is not one this "
+                     "program made: every request is refused; set the password again (orvello --set-password, or "
+                     "the options)\n");
 }
 
 bool PictureServer::Open(int port, QString* error, bool localOnly)

@@ -82,6 +82,8 @@ public:
     // (MakePasswordHash); without them it gets 401. After a wrong attempt,
     // the next answer to the same address waits until a second has passed.
     // An empty user name lets everyone watch. For the requests that follow.
+    // A user name with a hash that no password can match (not made by
+    // MakePasswordHash) is said on standard error, once for each change.
     void SetCredentials(const QString& user, const QString& passwordHash);
     static constexpr std::chrono::milliseconds kFailedAttemptPause{1000};
     // Closes the listening socket. Every stream gets its closing boundary

@@ -38,6 +38,7 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <functional>
 #include <thread>
 
 #include <fcntl.h>
@@ -280,6 +281,63 @@ TEST(Startup, SwitchDResetsTheSettingsAndOnlyWhenWrittenExactly)
         EXPECT_NE(file->FindKey("HKEY_LOCAL_MACHINE\\SOFTWARE\\TARVIN"), nullptr);
     }
     EXPECT_TRUE(ReadAll(run.dialogLog).isEmpty()) << ReadAll(run.dialogLog).toStdString();
+}
+
+// A settings file that cannot be used is said in one line at the start, and
+// the window runs on the defaults; switch D says when it cannot reset.
+TEST(Startup, ASettingsFileThatCannotBeUsedIsSaidOnce)
+{
+    const QString unusable = QStringLiteral("orvello: the settings file cannot be used, every setting has its default: ");
+    struct Case {
+        const char* what;
+        std::function<void(const ProgramRun&)> make;
+        QStringList arguments;
+        QString error;  // the whole of standard error; %S the settings file
+    };
+    const auto native = [](const ProgramRun& run) { return run.settings.toUtf8(); };
+    const Case cases[] = {
+        {"a usable file", [](const ProgramRun& run) { run.WriteSettings({}); }, {}, {}},
+        {"no file yet", [](const ProgramRun&) {}, {}, {}},
+        {"a folder", [&](const ProgramRun& run) { ::mkdir(native(run).constData(), 0700); }, {},
+         unusable + QStringLiteral("%S: Is a directory\n")},
+        {"a pipe", [&](const ProgramRun& run) { ::mkfifo(native(run).constData(), 0600); }, {},
+         unusable + QStringLiteral("%S: not a regular file\n")},
+        {"a loop of links", [&](const ProgramRun& run) { (void)::symlink(native(run).constData(), native(run).constData()); },
+         {}, unusable + QStringLiteral("%S: Too many levels of symbolic links\n")},
+        {"not a registry export",
+         [](const ProgramRun& run) {
+             QFile file(run.settings);
+             ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+             file.write("ShowSplash=0\n");
+         },
+         {}, unusable + QStringLiteral("%S: line 1: not a registry export (no REGEDIT4 header)\n")},
+        {"-d on a read-only file",
+         [&](const ProgramRun& run) {
+             run.WriteSettings("\"ShowSplash\"=dword:00000000\n");
+             ::chmod(native(run).constData(), 0444);
+         },
+         {QStringLiteral("-d")}, QStringLiteral("orvello: -d: the settings could not be reset: %S: the file is read-only\n")},
+        {"-d on a usable file", [](const ProgramRun& run) { run.WriteSettings("\"ShowSplash\"=dword:00000000\n"); },
+         {QStringLiteral("-d")}, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ProgramRun run;
+        c.make(run);
+        QProcess process;
+        process.setProcessEnvironment(run.Environment(run.dialogLog));
+        process.start(orv::test::BinaryDir() + QStringLiteral("/orvello"),
+                      c.arguments + QStringList{QStringLiteral("--exit-when-idle")});
+        ASSERT_TRUE(process.waitForFinished(30000));
+        EXPECT_EQ(process.exitCode(), 0);
+        // The program's own lines; Qt may add its own about the environment.
+        QString said;
+        for (const QString& line : QString::fromLocal8Bit(process.readAllStandardError()).split(QLatin1Char('\n')))
+            if (line.startsWith(QLatin1String("orvello: ")))
+                said += line + QLatin1Char('\n');
+        EXPECT_EQ(said, QString(c.error).replace(QStringLiteral("%S"), run.settings));
+        EXPECT_TRUE(ReadAll(run.dialogLog).isEmpty()) << ReadAll(run.dialogLog).toStdString();
+    }
 }
 
 // --help, --version and unknown long options answer before anything starts:

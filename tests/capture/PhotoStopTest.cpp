@@ -60,7 +60,7 @@ TEST(PhotoStop, StopEndsThePhotoAtOnceWhateverThePhoneDoes)
     } cases[] = {
         {"mute", [](SimPhone& p) { p.SetSilent(true); }, false},
         {"no reply to camera-on", [](SimPhone& p) { p.InjectFault(SimPhone::Fault::NoReply); }, false},
-        {"a picture without end", [](SimPhone& p) { p.InjectFault(SimPhone::Fault::HugePicture); }, true},
+        {"a picture without end", [](SimPhone& p) { p.InjectFault(SimPhone::Fault::LongPicture); }, true},
     };
     FreshSettingsFile();
     StepClock clock{1796567415};

@@ -226,6 +226,13 @@ TEST(Headless, EachOutcomeHasItsExitStatusAndLine)
          Dword("JpgType", 4) + Dword("VirtualCamera", 1), 0,
          "orvello: the PipeWire camera waits for PipeWire: PipeWire is not running (no daemon in %D)\n",
          {}},
+        {"serving with a password that no one can give", args({"--serve", "--frames", "2", "--simulate-phone"}),
+         Dword("JpgType", 4) + Dword("ServerEnabled", 1) + Dword("ServerPort", FreePort()) +
+             "\"ServerUser\"=\"watcher\"\n\"ServerPasswordHash\"=\"secret\"\n",
+         0,
+         "orvello: the web server's password in the settings (\"ServerPasswordHash\") is not one this program made: "
+         "every request is refused; set the password again (orvello --set-password, or the options)\n",
+         {}},
         {"serving ended by SIGTERM", args({"--serve", "--simulate-phone"}), Dword("JpgType", 4), 0, "", {}, false,
          SIGTERM},
         {"serving with a file", args({"--serve", "%D/x.avi"}), {}, 2,
@@ -422,6 +429,65 @@ TEST(Headless, AFullDiskEndsWithStatus5AndNamesTheFileKept)
                                         "orvello: %2 frames recorded into %1\n")
                              .arg(avi)
                              .arg(frames));
+}
+
+// A recording killed before its first frame leaves its hidden temporary
+// file; the next run that records into that folder removes it, and only
+// files of its form that no running recording holds.
+TEST(Headless, TheNextRecordingRemovesWhatAKilledOneLeft)
+{
+    ProgramRun run{Dword("JpgType", 4) + Dword("CameraInitTime", 600000)};  // no first frame for ten minutes
+    run.Start({QStringLiteral("--record"), QStringLiteral("%D/take.avi"), QStringLiteral("--simulate-phone")});
+    const auto parts = [&run] {
+        return QDir(run.dir.path()).entryList({QStringLiteral(".take.avi.*.part")}, QDir::Files | QDir::Hidden);
+    };
+    QElapsedTimer waited;
+    waited.start();
+    while (parts().isEmpty() && waited.elapsed() < kLimitMs && run.process.state() == QProcess::Running)
+        QThread::msleep(20);
+    ASSERT_EQ(parts().size(), 1);
+    const QString leftover = parts().first();
+    run.process.kill();
+    ASSERT_TRUE(run.process.waitForFinished(kLimitMs));
+    ASSERT_EQ(QFileInfo(run.Path(leftover)).size(), 100) << "an AVI without a stream";
+
+    // Not leftovers of a recording: another form of name, another content,
+    // a link, and one that a recording still holds.
+    const QByteArray avi("RIFF\x5c\0\0\0AVI LIST", 16);
+    const struct {
+        const char* name;
+        QByteArray bytes;
+    } others[] = {
+        {".take.avi.0123abcg.part", avi},
+        {".take.avi.0123abcd.part.old", avi},
+        {"take.avi.0123abcd.part", avi},
+        {".notes.avi.89abcdef.part", "my notes"},
+        {".held.avi.fedcba98.part", avi},
+    };
+    for (const auto& other : others) {
+        QFile file(run.Path(QLatin1String(other.name)));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(other.bytes);
+    }
+    ASSERT_TRUE(QFile::link(run.Path(leftover), run.Path(QStringLiteral(".link.avi.11111111.part"))));
+    const int held = ::open(run.Path(QStringLiteral(".held.avi.fedcba98.part")).toUtf8().constData(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(::flock(held, LOCK_EX | LOCK_NB), 0);
+
+    QFile settings(run.Path(QStringLiteral("settings.reg")));
+    ASSERT_TRUE(settings.open(QIODevice::Append));
+    settings.write(Dword("CameraInitTime", 0));
+    settings.close();
+    run.Start({QStringLiteral("--record"), QStringLiteral("%D/take.avi"), QStringLiteral("--frames"), QStringLiteral("1"),
+               QStringLiteral("--simulate-phone")});
+    ASSERT_TRUE(run.Finish());
+    ::close(held);
+    EXPECT_EQ(run.process.exitCode(), 0) << run.error.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(run.Path(leftover)));
+    for (const auto& other : others)
+        EXPECT_TRUE(QFileInfo::exists(run.Path(QLatin1String(other.name)))) << other.name;
+    EXPECT_TRUE(QFileInfo(run.Path(QStringLiteral(".link.avi.11111111.part"))).isSymLink());
+    EXPECT_EQ(RunFfprobe(run.Path(QStringLiteral("take.avi"))).frames, 1);
 }
 
 }  // namespace

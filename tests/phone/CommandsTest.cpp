@@ -181,6 +181,77 @@ TEST_F(CommandsTest, SixteenMebibytesIsTheLargestFileThatDownloads)
     }
 }
 
+// A JPEG segment: FF, the marker, a length that counts itself, the data.
+Bytes Segment(uint8_t marker, const Bytes& data)
+{
+    const size_t length = data.size() + 2;
+    return Concat({0xFF, marker, static_cast<uint8_t>(length >> 8), static_cast<uint8_t>(length)}, data);
+}
+
+// The start of a JPEG of width x height: SOI, a JFIF segment (20 bytes in
+// all so far), the frame header with its marker at bytes 20 and 21.
+Bytes PictureStart(int width, int height)
+{
+    const Bytes jfif = Segment(0xE0, {'J', 'F', 'I', 'F', 0, 1, 1, 0, 0, 1, 0, 1, 0, 0});
+    const Bytes frame = Segment(0xC0, {8, static_cast<uint8_t>(height >> 8), static_cast<uint8_t>(height),
+                                       static_cast<uint8_t>(width >> 8), static_cast<uint8_t>(width), 3, 1, 0x22, 0,
+                                       2, 0x11, 1, 3, 0x11, 1});
+    return Concat(Concat({0xFF, 0xD8}, jfif), frame);
+}
+
+Bytes Filled(Bytes start, size_t size)
+{
+    start.resize(size, 0x11);
+    return start;
+}
+
+// A picture is read only as far as its first bytes allow: one that cannot
+// be a picture stops at the block that shows it, one longer than its frame
+// header allows at four bytes a pixel (and 64 KiB) beyond it.
+TEST_F(CommandsTest, APictureIsRefusedAsSoonAsItsFirstBytesShowItCannotBeOne)
+{
+    constexpr size_t kMiB = 1024 * 1024;
+    const Bytes vga = PictureStart(640, 480);
+    Bytes comments{0xFF, 0xD8};
+    for (int i = 0; i < 17; ++i)
+        comments = Concat(comments, Segment(0xFE, Bytes(65533, 'c')));
+    const struct {
+        const char* what;
+        Bytes file;
+        int result;
+        size_t kept;
+    } cases[] = {
+        // 22 + 65536 + 640 * 480 * 4 = 1,294,358 bytes at most: 1264 blocks.
+        {"VGA by its frame header, 16 MiB long", Filled(PictureStart(640, 480), 16 * kMiB), kFailed, 1294336},
+        {"VGA by its frame header, 1 MiB long", Filled(PictureStart(640, 480), kMiB), kOk, kMiB},
+        {"UXGA, 7 MiB long", Filled(PictureStart(1600, 1200), 7 * kMiB), kOk, 7 * kMiB},
+        {"a frame too large to tell", Filled(PictureStart(65535, 65535), 2 * kMiB), kOk, 2 * kMiB},
+        {"a height that comes later", Filled(PictureStart(640, 0), 2 * kMiB), kOk, 2 * kMiB},
+        {"fill bytes before a marker", Filled(Concat({0xFF, 0xD8, 0xFF, 0xFF}, Bytes(vga.begin() + 2, vga.end())), 3 * kMiB),
+         kFailed, 1294336},
+        {"noise after its start", Filled({0xFF, 0xD8, 0x3C, 0x91}, 16 * kMiB), kFailed, 1024},
+        {"a scan before any frame header", Filled(Concat({0xFF, 0xD8}, Segment(0xDA, Bytes(10, 0))), 5000), kFailed,
+         1024},
+        {"its end before any frame header", Filled({0xFF, 0xD8, 0xFF, 0xD9}, 5000), kFailed, 1024},
+        {"a segment shorter than its length", Filled({0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x01}, 5000), kFailed, 1024},
+        // The frame header would come after 17 comments of 65537 bytes: past
+        // 1 MiB the picture is refused at the block beyond the 16th.
+        {"a frame header kept back", Filled(Concat(comments, vga), 2 * kMiB), kFailed, 1049600},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        phone().PutFile("/a/temp.jpg", c.file);
+        ASSERT_EQ(link.OpenPhoneFile("/a/temp.jpg", 0), kOk);
+        Bytes picture;
+        int32_t total = 0;
+        EXPECT_EQ(link.ReadPhoneFile(picture, total), c.result);
+        EXPECT_EQ(static_cast<size_t>(total), c.kept);
+        EXPECT_EQ(picture.size(), c.kept);
+        log->Clear();
+        ASSERT_EQ(link.ClosePhoneFile(), kOk);
+    }
+}
+
 TEST_F(CommandsTest, UnplugDuringTheReadFailsItAndKeepsWhatArrived)
 {
     phone().PutFile("/a/temp.jpg", Pattern(5000));

@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <chrono>
 #include <future>
 #include <thread>
@@ -76,6 +78,22 @@ TEST(SimEvents, MalformedScriptsAreRefusedWithTheReason)
         {"5:fault Nonsense", "unknown fault \"Nonsense\" (known: WrongSequence"},
         {"5:fault hugepicture", "unknown fault \"hugepicture\""},
         {"5:unplug;;7:bogus", "event 3 \"7:bogus\""},
+        // Quoted on one line: control characters escaped, the quote too.
+        {"5:unplug\n7:plug", "event 1 \"5:unplug\\n7:plug\": unknown action \"unplug\\n7:plug\""},
+        {"5:\x1b[31mred\x7f", "event 1 \"5:\\x1b[31mred\\x7f\""},
+        {"5:say \"hi\"\\", "event 1 \"5:say \\\"hi\\\"\\\\\""},
+        {"5:fault \tHuge\rPicture", "unknown fault \"Huge\\rPicture\""},
+        // Cut after 80 characters, never inside an escape or a character.
+        {"5:012345678901234567890123456789012345678901234567890123456789012345678901234567\n",
+         "event 1 \"5:012345678901234567890123456789012345678901234567890123456789012345678901234567\"..."},
+        {"5:\u0436\u0436\u0436\u0436\u0436\u0436\u0436\u0436\u0436\u0436\u0436\u0436\u0436\u0436\u0436\u0436\u0436\u0436\u0436\u0436"
+         "\u0436\u0436\u0436\u0436\u0436\u0436\u0436\u0436\u0436\u0436\u0436\u0436\u0436\u0436\u0436\u0436\u0436\u0436\u0436\u0436"
+         "\u0436\u0436\u0436\u0436\u0436\u0436\u0436\u0436\u0436\u0436\u0436\u0436\u0436\u0436\u0436\u0436\u0436\u0436\u0436\u0436"
+         "\u0436\u0436\u0436\u0436\u0436\u0436\u0436\u0436\u0436\u0436\u0436\u0436\u0436\u0436\u0436\u0436\u0436\u0436\u0436\u0436",
+         "event 1 \"5:\u0436\u0436\u0436\u0436\u0436\u0436\u0436\u0436\u0436\u0436\u0436\u0436\u0436\u0436\u0436\u0436\u0436\u0436\u0436\u0436"
+         "\u0436\u0436\u0436\u0436\u0436\u0436\u0436\u0436\u0436\u0436\u0436\u0436\u0436\u0436\u0436\u0436\u0436\u0436\u0436\u0436"
+         "\u0436\u0436\u0436\u0436\u0436\u0436\u0436\u0436\u0436\u0436\u0436\u0436\u0436\u0436\u0436\u0436\u0436\u0436\u0436\u0436"
+         "\u0436\u0436\u0436\u0436\u0436\u0436\u0436\u0436\u0436\u0436\u0436\u0436\u0436\u0436\u0436\u0436\u0436\u0436\"..."},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.script);
@@ -83,9 +101,20 @@ TEST(SimEvents, MalformedScriptsAreRefusedWithTheReason)
         std::string error;
         EXPECT_FALSE(sim::ParseSimEvents(c.script, &events, &error));
         EXPECT_NE(error.find(c.reason), std::string::npos) << error;
-        EXPECT_EQ(error.find('\n'), std::string::npos) << "one line";
+        EXPECT_TRUE(std::none_of(error.begin(), error.end(), [](char byte) { return byte >= 0 && byte < 0x20; }))
+            << "one line, no control characters";
         EXPECT_EQ(events.size(), 1u) << "nothing is changed";
     }
+}
+
+TEST(SimEvents, AHugeMalformedScriptGivesAShortMessage)
+{
+    const std::string script = "5:" + std::string(100000, 'x');
+    std::string error;
+    EXPECT_FALSE(sim::ParseSimEvents(script, nullptr, &error));
+    // Both quotes (the event and its action) are cut after 80 characters.
+    EXPECT_LT(error.size(), 300u) << error;
+    EXPECT_NE(error.find("xxxxxxxx\"... (known: unplug"), std::string::npos) << error;
 }
 
 TEST(SimEvents, EveryFaultHasItsNameAndNamesAreExact)
@@ -98,7 +127,7 @@ TEST(SimEvents, EveryFaultHasItsNameAndNamesAreExact)
         {"StatusTooMany", Fault::StatusTooMany},   {"Stall", Fault::Stall},
         {"OversizedBlock", Fault::OversizedBlock}, {"GarbagePicture", Fault::GarbagePicture},
         {"HugePicture", Fault::HugePicture},       {"CutShortPicture", Fault::CutShortPicture},
-        {"ShortNameReply", Fault::ShortNameReply},
+        {"ShortNameReply", Fault::ShortNameReply}, {"LongPicture", Fault::LongPicture},
     };
     for (const auto& [name, fault] : names) {
         SCOPED_TRACE(name);

@@ -237,6 +237,14 @@ TEST_F(SimCameraTest, GarbageAndHugePictures)
     EXPECT_EQ(link.TakePicture("/a/temp.jpg"), phone::kOk);
     EXPECT_GT(bus.Phone().File("/a/temp.jpg")->size(), phone::kMaxPictureFile);
     EXPECT_FALSE(Shoot(0).isNull());
+    // A frame header without its height: only the file limit ends the read.
+    bus.Phone().InjectFault(SimPhone::Fault::LongPicture);
+    EXPECT_EQ(link.TakePicture("/a/temp.jpg"), phone::kOk);
+    const auto file = bus.Phone().File("/a/temp.jpg");
+    ASSERT_TRUE(file);
+    EXPECT_GT(file->size(), phone::kMaxPictureFile);
+    EXPECT_EQ(std::vector<uint8_t>(file->begin(), file->begin() + 10),
+              (std::vector<uint8_t>{0xFF, 0xD8, 0xFF, 0xC0, 0x00, 0x11, 8, 0, 0, 0x02}));
 }
 
 TEST_F(SimCameraTest, LatencyOfExchangesAndShotsRunsOnTheClock)

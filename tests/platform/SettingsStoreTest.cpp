@@ -218,7 +218,7 @@ TEST_F(SettingsStore, TheFilesModeIsKeptAndAReadOnlyFileIsLeftAsItIs)
         mode_t mode;
         bool written;
     };
-    const Case cases[] = {{0444, false}, {0400, false}, {0600, true}, {0660, true}, {0604, true}};
+    const Case cases[] = {{0444, false}, {0400, false}, {0600, true}, {0660, true}, {0604, true}, {0644, true}};
     const QByteArray path = path_.toUtf8();
     for (const Case& c : cases) {
         const QByteArray text = "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\TARVIN\\Orvello]\n\"Timeout\"=dword:00000005\n";
@@ -300,7 +300,9 @@ TEST_F(SettingsStore, UnwritableFolderGivesDefaultsAndStoresNothing)
 // new inode, and a reader that holds the old file still reads all of it.
 TEST_F(SettingsStore, WriteReplacesTheFileByARename)
 {
+    const mode_t umask = ::umask(0);  // a new file is not made readable by others even so
     reg::WriteRegInt("Timeout", 5);
+    ::umask(umask);
     const QByteArray before = FileText();
     struct stat old {};
     ASSERT_EQ(::stat(path_.toUtf8().constData(), &old), 0);
@@ -310,7 +312,7 @@ TEST_F(SettingsStore, WriteReplacesTheFileByARename)
     struct stat now {};
     ASSERT_EQ(::stat(path_.toUtf8().constData(), &now), 0);
     EXPECT_NE(now.st_ino, old.st_ino);
-    EXPECT_EQ(now.st_mode & 07777, 0644u);  // readable by all, whatever the umask
+    EXPECT_EQ(now.st_mode & 07777, 0600u);  // made the user's alone, whatever the umask
     EXPECT_EQ(reader.readAll(), before);
     EXPECT_EQ(reg::ReadRegInt("Timeout", 0), 6);
     EXPECT_EQ(QFileInfo(path_).dir().entryList({QStringLiteral(".settings*")}, QDir::Files | QDir::Hidden),

@@ -16,9 +16,11 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace orv::video {
 namespace {
@@ -361,6 +363,97 @@ TEST(AviFile, ARecordingBesideItsNameTakesItOnlyWhenPublished)
     EXPECT_EQ(error, QStringLiteral("No such file or directory"));
     EXPECT_FALSE(AviFile::OpenBeside(folder, &error));
     EXPECT_EQ(error, QStringLiteral("Is a directory"));
+}
+
+// A recording that replaces its name goes where a symbolic link there
+// points, the link staying; a read-only file, or no regular file, at the
+// name is left as it is and the reason given.
+TEST(AviFile, AReplacingRecordingWritesThroughALinkAndLeavesAReadOnlyFileAlone)
+{
+    const QString folder = test::TempFolder() + QStringLiteral("/through");
+    struct Case {
+        const char* what;
+        std::function<void()> make;  // in folder; "take.avi" is the name recorded to
+        bool replacing;
+        std::function<void(AviFile&)> meanwhile;  // after the open, before Publish
+        const char* refused;  // the reason of the open or Publish; empty: published
+        const char* published;  // where it went, under folder
+        mode_t mode;  // of the published file; 0: not checked
+    };
+    const auto write = [&](const char* name, const QByteArray& bytes, mode_t mode) {
+        const QString path = folder + QLatin1Char('/') + QLatin1String(name);
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+        file.close();
+        ASSERT_EQ(::chmod(QFile::encodeName(path).constData(), mode), 0);
+    };
+    const auto link = [&](const char* target, const char* name) {
+        ASSERT_EQ(::symlink(target, QFile::encodeName(folder + QLatin1Char('/') + QLatin1String(name)).constData()), 0);
+    };
+    const Case cases[] = {
+        {"a link to a file", [&] { write("real/take.avi", "old", 0640); link("real/take.avi", "take.avi"); }, true, {},
+         "", "real/take.avi", 0640},
+        {"a link to a link to a file that is not there yet",
+         [&] { link("middle.avi", "take.avi"); link("real/new.avi", "middle.avi"); }, true, {}, "", "real/new.avi", 0},
+        {"a writable file keeps its mode", [&] { write("take.avi", "old", 0604); }, true, {}, "", "take.avi", 0604},
+        {"a loop of links", [&] { link("take.avi", "take.avi"); }, true, {}, "Too many levels of symbolic links", "", 0},
+        {"a read-only file", [&] { write("take.avi", "old", 0444); }, true, {}, "the file is read-only", "", 0},
+        {"a read-only file behind a link", [&] { write("real/take.avi", "old", 0400); link("real/take.avi", "take.avi"); },
+         true, {}, "the file is read-only", "", 0},
+        {"made read-only while recording", [&] { write("take.avi", "old", 0644); }, true,
+         [&](AviFile&) { ::chmod(QFile::encodeName(folder + QStringLiteral("/take.avi")).constData(), 0444); },
+         "the file is read-only", "", 0},
+        {"a folder behind a link", [&] { ASSERT_TRUE(QDir(folder).mkpath(QStringLiteral("real/take.avi"))); link("real/take.avi", "take.avi"); },
+         true, {}, "Is a directory", "", 0},
+        {"not replacing: a link is a name taken", [&] { write("real/take.avi", "old", 0644); link("real/take.avi", "take.avi"); },
+         false, {}, "", "take-2.avi", 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        QDir(folder).removeRecursively();
+        ASSERT_TRUE(QDir().mkpath(folder + QStringLiteral("/real")));
+        c.make();
+        const auto snapshot = [&] {
+            QStringList entries;
+            for (const QString& sub : {QString(), QStringLiteral("/real")})
+                for (const QFileInfo& info : QDir(folder + sub).entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name))
+                    entries << info.fileName() + QLatin1Char(' ') + info.symLinkTarget() + QLatin1Char(' ') +
+                                   QString::fromLatin1(Contents(info.filePath()));
+            return entries;
+        };
+        const QStringList before = snapshot();
+        QString error;
+        auto file = AviFile::OpenBeside(folder + QStringLiteral("/take.avi"), &error, c.replacing);
+        bool published = false;
+        if (file) {
+            if (c.meanwhile)
+                c.meanwhile(*file);
+            published = file->Publish(c.replacing, &error);
+        }
+        if (*c.refused != '\0') {
+            EXPECT_FALSE(published);
+            EXPECT_EQ(error, QLatin1String(c.refused));
+            file.reset();
+            EXPECT_EQ(snapshot(), before) << "everything as it was";
+            continue;
+        }
+        ASSERT_TRUE(published) << error.toStdString();
+        const QString where = folder + QLatin1Char('/') + QLatin1String(c.published);
+        EXPECT_EQ(file->Path(), where);
+        file.reset();
+        EXPECT_EQ(Contents(where), EmptyAvi());
+        EXPECT_TRUE(QFileInfo(folder + QStringLiteral("/take.avi")).isSymLink() ||
+                    QLatin1String(c.published) == QLatin1String("take.avi"))
+            << "a link at the name stays";
+        if (c.mode != 0) {
+            struct stat info {};
+            ASSERT_EQ(::stat(QFile::encodeName(where).constData(), &info), 0);
+            EXPECT_EQ(info.st_mode & 07777, c.mode);
+        }
+        EXPECT_TRUE(QDir(folder).entryList({QStringLiteral(".*.part")}, QDir::Files | QDir::Hidden).isEmpty());
+        EXPECT_TRUE(QDir(folder + QStringLiteral("/real")).entryList({QStringLiteral(".*.part")}, QDir::Files | QDir::Hidden).isEmpty());
+    }
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // The names of a long run's recordings, and the removal of the oldest of
-// them from their folder: only the recorder's own files, never the one being
-// written, and a removal that fails does not end the work.
+// them from their folder: only the recorder's own files (those its record
+// names, unchanged), never the one being written nor another program's file
+// of a recording's name, and a removal that fails does not end the work.
 
 #include "video/Retention.h"
 
@@ -8,6 +9,9 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+
+#include <functional>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -19,6 +23,7 @@ namespace {
 using orv::video::IsRecordingName;
 using orv::video::KeepRecordingsWithin;
 using orv::video::NextNumberedAviName;
+using orv::video::NoteRecording;
 
 TEST(RetentionTest, OnlyTheRecordersNamesAreRecordings)
 {
@@ -79,21 +84,81 @@ TEST(RetentionTest, NumberedNamesFollowTheHighestInTheFolder)
     }
 }
 
+// Who made a file of the folder.
+enum class Maker {
+    Recorder,     // completed by the recorder and on its record
+    Other,        // another program's (a camera's), never on the record
+    Grown,        // the recorder's, since written to: its size is not the record's
+    Touched,      // the recorder's, since given another time
+    Replaced,     // the recorder's, removed, and another file put at its name
+    None,         // no recording's name: never looked at
+};
+
 struct Entry {
     const char* name;
     int kilobytes;
     int ageMinutes;  // how long ago it was last written
+    Maker maker = Maker::Recorder;
 };
+
+// One moment for all, so that files of the same age have the same time.
+QDateTime Ago(int minutes)
+{
+    static const QDateTime now = QDateTime::fromSecsSinceEpoch(QDateTime::currentSecsSinceEpoch());
+    return now.addSecs(-60LL * minutes);
+}
+
+void Touch(const QString& path, int ageMinutes)
+{
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+    ASSERT_TRUE(file.setFileTime(Ago(ageMinutes), QFileDevice::FileModificationTime));
+}
+
+void Write(const QString& path, int kilobytes, int ageMinutes, char fill = 'x')
+{
+    {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        ASSERT_EQ(file.write(QByteArray(kilobytes * 1024, fill)), kilobytes * 1024);
+    }
+    Touch(path, ageMinutes);
+}
 
 void Make(const QString& folder, const Entry& entry)
 {
-    QFile file(folder + QLatin1Char('/') + QLatin1String(entry.name));
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    ASSERT_EQ(file.write(QByteArray(entry.kilobytes * 1024, 'x')), entry.kilobytes * 1024);
-    // One moment for all, so that files of the same age have the same time.
-    static const QDateTime now = QDateTime::fromSecsSinceEpoch(QDateTime::currentSecsSinceEpoch());
-    ASSERT_TRUE(file.setFileTime(now.addSecs(-60LL * entry.ageMinutes),
-                                 QFileDevice::FileModificationTime));
+    const QString path = folder + QLatin1Char('/') + QLatin1String(entry.name);
+    Write(path, entry.kilobytes, entry.ageMinutes);
+    if (entry.maker == Maker::Other || entry.maker == Maker::None)
+        return;
+    ASSERT_TRUE(NoteRecording(path));
+    if (entry.maker == Maker::Grown) {
+        {
+            QFile file(path);
+            ASSERT_TRUE(file.open(QIODevice::Append));
+            file.write("more");
+        }
+        Touch(path, entry.ageMinutes);
+    } else if (entry.maker == Maker::Touched) {
+        Touch(path, entry.ageMinutes + 1);
+    } else if (entry.maker == Maker::Replaced) {
+        ASSERT_TRUE(QFile::remove(path));
+        Write(path, entry.kilobytes + 1, entry.ageMinutes, 'y');
+    }
+}
+
+// The names the folder's record holds, in its order.
+QStringList RecordNames(const QString& folder)
+{
+    QFile file(folder + QLatin1Char('/') + QLatin1String(orv::video::kRecordFileName));
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    QStringList names;
+    for (const QByteArray& line : file.readAll().split('\n')) {
+        if (!line.isEmpty() && !line.startsWith('#'))
+            names << QString::fromUtf8(line.split(' ').value(2));
+    }
+    return names;
 }
 
 TEST(RetentionTest, TheOldestRecordingsGoUntilTheFolderFits)
@@ -104,10 +169,21 @@ TEST(RetentionTest, TheOldestRecordingsGoUntilTheFolderFits)
         {"01-12-26_1100-2.avi", 400, 240},  // same time: the name orders them
         {"temp-0001.avi", 400, 180},
         {"01-12-26_1300.avi", 400, 120},
-        {"notes.avi", 5000, 900},           // the user's own: never touched
-        {"temp.avi", 5000, 900},
-        {".01-12-26_1400.avi.00000001.part", 5000, 900},
-        {"temp-0009.avi", 400, 0},          // the file being written
+        {"notes.avi", 5000, 900, Maker::None},  // the user's own: never touched
+        {"temp.avi", 5000, 900, Maker::None},
+        {".01-12-26_1400.avi.00000001.part", 5000, 900, Maker::None},
+        {"temp-0009.avi", 400, 0, Maker::None},  // the file being written
+        // Older and larger than all the recorder's: another program's files
+        // of every name form the recorder uses, and files of the recorder's
+        // that no longer match their lines, neither go nor count.
+        {"30-11-26_0900.avi", 5000, 900, Maker::Other},
+        {"30-11-26_0900-2.avi", 5000, 900, Maker::Other},
+        {"temp-0002.avi", 5000, 900, Maker::Other},
+        {"temp-0003-2.avi", 5000, 900, Maker::Other},
+        {"temp-2.avi", 5000, 900, Maker::Other},
+        {"30-11-26_1000.avi", 5000, 900, Maker::Grown},
+        {"30-11-26_1100.avi", 5000, 900, Maker::Touched},
+        {"temp-0004.avi", 5000, 900, Maker::Replaced},
     };
     const struct {
         const char* what;
@@ -147,7 +223,71 @@ TEST(RetentionTest, TheOldestRecordingsGoUntilTheFolderFits)
         for (const char* name : c.removed)
             left.removeOne(QLatin1String(name));
         EXPECT_EQ(QDir(folder.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot), left);
+        // The record names the recorder's files that are still there and
+        // still match their lines.
+        QStringList recorded{QStringLiteral("01-12-26_1000.avi"), QStringLiteral("01-12-26_1100-2.avi"),
+                             QStringLiteral("01-12-26_1100.avi"), QStringLiteral("01-12-26_1300.avi"),
+                             QStringLiteral("temp-0001.avi")};
+        for (const char* name : c.removed)
+            recorded.removeOne(QLatin1String(name));
+        EXPECT_EQ(RecordNames(folder.path()), recorded);
     }
+}
+
+// A record that cannot be read, or that is not the folder's own file, names
+// no recording: nothing goes.
+TEST(RetentionTest, WithoutAUsableRecordNothingGoes)
+{
+    const struct {
+        const char* what;
+        std::function<void(const QString& folder)> spoil;
+    } cases[] = {
+        {"no record", [](const QString& folder) { QFile::remove(folder + QStringLiteral("/.orvello-recordings")); }},
+        {"a link in its place",
+         [](const QString& folder) {
+             const QString record = folder + QStringLiteral("/.orvello-recordings");
+             ASSERT_TRUE(QFile::rename(record, folder + QStringLiteral("/elsewhere")));
+             ASSERT_TRUE(QFile::link(folder + QStringLiteral("/elsewhere"), record));
+         }},
+        {"lines of another folder's files",
+         [](const QString& folder) {
+             QFile record(folder + QStringLiteral("/.orvello-recordings"));
+             ASSERT_TRUE(record.open(QIODevice::WriteOnly | QIODevice::Truncate));
+             record.write("409600 1 01-12-26_1000.avi\n409600 1 01-12-26_1100.avi\n");
+         }},
+        {"not lines at all",
+         [](const QString& folder) {
+             QFile record(folder + QStringLiteral("/.orvello-recordings"));
+             ASSERT_TRUE(record.open(QIODevice::WriteOnly | QIODevice::Truncate));
+             record.write(QByteArray(5000, '\0'));
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        QTemporaryDir folder;
+        ASSERT_TRUE(folder.isValid());
+        for (const Entry& entry : {Entry{"01-12-26_1000.avi", 400, 300}, Entry{"01-12-26_1100.avi", 400, 200}})
+            Make(folder.path(), entry);
+        c.spoil(folder.path());
+        EXPECT_EQ(KeepRecordingsWithin(folder.path(), QString(), 0, QString()), QStringList());
+        EXPECT_TRUE(QFile::exists(folder.filePath(QStringLiteral("01-12-26_1000.avi"))));
+        EXPECT_TRUE(QFile::exists(folder.filePath(QStringLiteral("01-12-26_1100.avi"))));
+    }
+}
+
+TEST(RetentionTest, OnlyARegularFileWithANameOfOneLineIsNoted)
+{
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    Write(folder.filePath(QStringLiteral("01-12-26_1000.avi")), 1, 10);
+    Write(folder.filePath(QStringLiteral("01-12-26_1100\n.avi")), 1, 10);
+    ASSERT_TRUE(QFile::link(folder.filePath(QStringLiteral("01-12-26_1000.avi")),
+                            folder.filePath(QStringLiteral("01-12-26_1200.avi"))));
+    EXPECT_TRUE(NoteRecording(folder.filePath(QStringLiteral("01-12-26_1000.avi"))));
+    EXPECT_FALSE(NoteRecording(folder.filePath(QStringLiteral("01-12-26_1100\n.avi"))));
+    EXPECT_FALSE(NoteRecording(folder.filePath(QStringLiteral("01-12-26_1200.avi"))));
+    EXPECT_FALSE(NoteRecording(folder.filePath(QStringLiteral("missing.avi"))));
+    EXPECT_EQ(RecordNames(folder.path()), QStringList{QStringLiteral("01-12-26_1000.avi")});
 }
 
 TEST(RetentionTest, ARemovalThatFailsIsPassedOver)

@@ -34,6 +34,7 @@ TEST(CredentialsTest, HashIsSaltedPbkdf2ThatOnlyItsPasswordMatches)
         QByteArray password;
         QString hash;
         bool matches;
+        bool usable = true;  // some password can match the hash
     };
     // PBKDF2-HMAC-SHA256 of "passwd" with salt "salt" and 1 round, as
     // Python's hashlib.pbkdf2_hmac computes it.
@@ -45,13 +46,16 @@ TEST(CredentialsTest, HashIsSaltedPbkdf2ThatOnlyItsPasswordMatches)
         {"", first, false},
         {"passwd", known, true},
         {"passw", known, false},
-        {"passwd", QStringLiteral("sha1$1$c2FsdA==$VawEblbjCJ/sFpHCJUS2BflBhSFt3gRl5oudV8INrLw="), false},
-        {"passwd", QStringLiteral("pbkdf2-sha256$0$c2FsdA==$VawEblbjCJ/sFpHCJUS2BflBhSFt3gRl5oudV8INrLw="), false},
-        {"passwd", QStringLiteral("pbkdf2-sha256$1$c2FsdA==$VawEblbjCJ"), false},
-        {"passwd", QString(), false},
+        {"passwd", QStringLiteral("sha1$1$c2FsdA==$VawEblbjCJ/sFpHCJUS2BflBhSFt3gRl5oudV8INrLw="), false, false},
+        {"passwd", QStringLiteral("pbkdf2-sha256$0$c2FsdA==$VawEblbjCJ/sFpHCJUS2BflBhSFt3gRl5oudV8INrLw="), false, false},
+        {"passwd", QStringLiteral("pbkdf2-sha256$1$c2FsdA==$VawEblbjCJ"), false, false},
+        {"passwd", QStringLiteral("passwd"), false, false},
+        {"passwd", QString(), false, false},
     };
-    for (const Case& c : cases)
+    for (const Case& c : cases) {
         EXPECT_EQ(PasswordMatches(c.password, c.hash), c.matches) << c.password.constData() << " " << c.hash.toStdString();
+        EXPECT_EQ(UsableHash(c.hash), c.usable) << c.hash.toStdString();
+    }
 }
 
 TEST(CredentialsTest, SameBytesComparesWholeArrays)

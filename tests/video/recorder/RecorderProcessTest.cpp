@@ -197,7 +197,7 @@ TEST(RecorderProcess, TermEndsARecordingThatThePhoneKeepsWaitingAndCompletesTheF
         const char* events;
     } cases[] = {
         {"mute", "11:mute"},
-        {"a picture without end", "11:fault HugePicture"},
+        {"a picture without end", "11:fault LongPicture"},
         {"no reply", "11:fault NoReply"},
     };
     for (const auto& c : cases) {

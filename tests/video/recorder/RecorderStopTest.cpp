@@ -174,7 +174,7 @@ TEST_F(RecorderStop, StopEndsTheWaitForAnAnsweringPhoneAtOnceUnderEachFault)
     } cases[] = {
         {"no reply to the shot", SimPhone::Fault::NoReply, false},
         {"status of three replies", SimPhone::Fault::StatusTooMany, false},
-        {"a picture without end", SimPhone::Fault::HugePicture, true},
+        {"a picture without end", SimPhone::Fault::LongPicture, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.fault);

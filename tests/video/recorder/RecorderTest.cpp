@@ -829,9 +829,12 @@ TEST_F(RecorderTest, AutomaticStartsNeverReplaceARecordingAndTheUsersStartDoes)
     }
     EXPECT_EQ(RunFfprobe(folder_.filePath(QStringLiteral("record-2.avi"))).frames, 2);
     EXPECT_EQ(RunFfprobe(folder_.filePath(QStringLiteral("record-3.avi"))).frames, 3);
+    // The program's own starts left numbered names, entered in the folder's
+    // record; the user's name is not one of them.
     EXPECT_EQ(orv::test::FilesIn(folder_.path()),
-              (QStringList{QStringLiteral("record-2.avi"), QStringLiteral("record-3.avi"),
-                           QStringLiteral("record-4.avi"), QStringLiteral("record.avi")}));
+              (QStringList{QStringLiteral(".orvello-recordings"), QStringLiteral("record-2.avi"),
+                           QStringLiteral("record-3.avi"), QStringLiteral("record-4.avi"),
+                           QStringLiteral("record.avi")}));
 }
 
 TEST_F(RecorderTest, AutomaticStartComesBackAfterFaultsAfterAPauseThatGrowsWhileTheyRepeat)
@@ -882,7 +885,7 @@ TEST_F(RecorderTest, AutomaticStartComesBackAfterFaultsAfterAPauseThatGrowsWhile
         EXPECT_TRUE(orv::test::HasIndex(path));
         EXPECT_EQ(RunFfprobe(path).frames, f.frames);
     }
-    EXPECT_EQ(orv::test::FilesIn(folder_.path()).size(), 3);
+    EXPECT_EQ(orv::test::FilesIn(folder_.path()).size(), 4) << "three files and their record";
     EXPECT_FALSE(Phone().CameraOn());
 }
 
@@ -1076,7 +1079,7 @@ TEST_F(RecorderTest, ASplitRunContinuesInNewFilesWithoutLosingAFrame)
         ASSERT_EQ(view_->frames.size(), 10u) << "the picture is served all along";
 
         QStringList expected = c.files;
-        expected << earlier;
+        expected << earlier << QStringLiteral(".orvello-recordings");
         expected.sort();
         EXPECT_EQ(orv::test::FilesIn(folder.path()), expected);
         const uint32_t lengths[] = {3, 3, 3, 1};
@@ -1117,24 +1120,29 @@ TEST_F(RecorderTest, ASplitRunKeepsItsFolderWithinItsSize)
     const struct {
         const char* name;
         int kilobytes;
+        bool recorded;  // by an earlier run, which entered it in the folder's record
     } present[] = {
-        {"01-12-26_1000.avi", 1100},  // older recordings, each beyond the size kept
-        {"02-12-26_1000-2.avi", 1100},
-        {"notes.avi", 3000},         // the user's own
-        {"06-12-26_1430.txt", 3000},
+        {"01-12-26_1000.avi", 1100, true},  // older recordings, each beyond the size kept
+        {"02-12-26_1000-2.avi", 1100, false},  // another camera's, of the same name form
+        {"notes.avi", 3000, false},         // the user's own
+        {"06-12-26_1430.txt", 3000, false},
     };
     for (const auto& p : present) {
         QFile file(folder_.filePath(QLatin1String(p.name)));
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
         file.write(QByteArray(p.kilobytes * 1024, 'x'));
         ASSERT_TRUE(file.setFileTime(longAgo, QFileDevice::FileModificationTime));
+        file.close();
+        if (p.recorded) {
+            ASSERT_TRUE(orv::video::NoteRecording(file.fileName()));
+        }
     }
     ASSERT_TRUE(QDir(folder_.path()).mkpath(QStringLiteral("01-11-26_0900.avi/inside")));
     Record(6);
     EXPECT_TRUE(view_->messages.isEmpty()) << view_->messages.join(QLatin1Char('|')).toStdString();
     const QStringList files = orv::test::FilesIn(folder_.path());
     EXPECT_FALSE(files.contains(QStringLiteral("01-12-26_1000.avi")));
-    EXPECT_FALSE(files.contains(QStringLiteral("02-12-26_1000-2.avi")));
+    EXPECT_TRUE(files.contains(QStringLiteral("02-12-26_1000-2.avi")));
     EXPECT_TRUE(files.contains(QStringLiteral("notes.avi")));
     EXPECT_TRUE(files.contains(QStringLiteral("06-12-26_1430.txt")));
     EXPECT_TRUE(QFileInfo(folder_.filePath(QStringLiteral("01-11-26_0900.avi/inside"))).isDir());
@@ -1144,7 +1152,15 @@ TEST_F(RecorderTest, ASplitRunKeepsItsFolderWithinItsSize)
     EXPECT_EQ(RunFfprobe(last).frames, 2);
     qint64 kept = 0;
     for (const QString& name : files)
-        if (orv::video::IsRecordingName(name, QString()) && folder_.filePath(name) != last)
+        if (orv::video::IsRecordingName(name, QString()) && folder_.filePath(name) != last &&
+            name != QLatin1String("02-12-26_1000-2.avi"))
             kept += QFileInfo(folder_.filePath(name)).size();
     EXPECT_LE(kept, 1024 * 1024);
+    // Every file of the run is in the record, the last one too.
+    QFile record(folder_.filePath(QStringLiteral(".orvello-recordings")));
+    ASSERT_TRUE(record.open(QIODevice::ReadOnly));
+    const QByteArray lines = record.readAll();
+    for (const QString& minute : {QStringLiteral("30"), QStringLiteral("31"), QStringLiteral("32")})
+        EXPECT_TRUE(lines.contains((" " + kStamp.left(11) + minute + QStringLiteral(".avi\n")).toUtf8()))
+            << minute.toStdString() << " in " << lines.toStdString();
 }
