@@ -42,7 +42,10 @@ namespace orv {
     X(ServerUser, Text, QString())                        \
     X(ServerPasswordHash, Text, QString())                 \
     X(AviSplitMinutes, Int, 0)                            \
-    X(AviKeepMegabytes, Int, 0)
+    X(AviKeepMegabytes, Int, 0)                           \
+    X(RecordOnMotion, Bool, false)                        \
+    X(MotionThreshold, Int, 10)                           \
+    X(MotionKeepSeconds, Int, 10)
 
 using SettingText = QString;
 using SettingInt = int32_t;

@@ -181,6 +181,10 @@ bool ParseSimEvents(std::string_view script, std::vector<SimEvent>* events, std:
             event.action = SimEvent::Action::Mute;
         } else if (action == "unmute") {
             event.action = SimEvent::Action::Unmute;
+        } else if (action == "still") {
+            event.action = SimEvent::Action::Still;
+        } else if (action == "move") {
+            event.action = SimEvent::Action::Move;
         } else if (action.substr(0, 6) == "fault " || action.substr(0, 6) == "fault\t") {
             const std::string_view name = Trim(action.substr(6));
             const std::optional<SimPhone::Fault> fault = FaultByName(name);
@@ -189,7 +193,8 @@ bool ParseSimEvents(std::string_view script, std::vector<SimEvent>* events, std:
             event.action = SimEvent::Action::Fault;
             event.fault = *fault;
         } else {
-            return fail(quoted + ": unknown action " + Quote(action) + " (known: unplug, plug, mute, unmute, fault NAME)");
+            return fail(quoted + ": unknown action " + Quote(action) +
+                        " (known: unplug, plug, mute, unmute, still, move, fault NAME)");
         }
         parsed.push_back(event);
     }
@@ -207,6 +212,8 @@ void ApplySimEvent(SimPhone& phone, const SimEvent& event)
     case SimEvent::Action::Plug: phone.Plug(); break;
     case SimEvent::Action::Mute: phone.SetSilent(true); break;
     case SimEvent::Action::Unmute: phone.SetSilent(false); break;
+    case SimEvent::Action::Still: phone.SetStill(true); break;
+    case SimEvent::Action::Move: phone.SetStill(false); break;
     case SimEvent::Action::Fault: phone.InjectFault(event.fault); break;
     }
 }

@@ -4,8 +4,9 @@
 //   ORVELLO_SIM_EVENTS="SECONDS:ACTION;SECONDS:ACTION;..."
 // with the seconds counted from the program's start (a whole number or one
 // with up to three decimals) and the actions unplug, plug, mute (the phone
-// stops answering), unmute and "fault NAME" with a fault of SimPhone::Fault
-// by its name (GarbagePicture, HugePicture, NoReply, ...).
+// stops answering), unmute, still (the camera's picture stands: no ball,
+// counter or time moves), move (it changes again) and "fault NAME" with a
+// fault of SimPhone::Fault by its name (GarbagePicture, HugePicture, ...).
 
 #include "SimPhone.h"
 
@@ -21,7 +22,7 @@ namespace orv::sim {
 inline constexpr char kEventsVariable[] = "ORVELLO_SIM_EVENTS";
 
 struct SimEvent {
-    enum class Action { Unplug, Plug, Mute, Unmute, Fault };
+    enum class Action { Unplug, Plug, Mute, Unmute, Still, Move, Fault };
     uint32_t atMs = 0;  // after the program's start
     Action action = Action::Unplug;
     SimPhone::Fault fault = SimPhone::Fault::NoReply;  // Action::Fault only

@@ -122,6 +122,11 @@ struct SimPhone::State {
     bool suspended = false;
     uint32_t frame = 0;
     uint32_t noise = 0x2545F491u;
+    // A still scene: the pictures show the frame number and time of the
+    // last one shot before it (the sensor's grain still changes).
+    bool still = false;
+    uint32_t drawnFrame = 0;
+    std::time_t drawnWhen = 0;
 
     // The latest commands, at most kCommandRecordLimit: a phone left running
     // for days keeps a bounded record (the counters count them all).
@@ -554,8 +559,12 @@ struct SimPhone::State {
             return bytes;
         }
         const PictureSize size = ResolutionSize(resolution);
+        if (!still || drawnFrame == 0) {
+            drawnFrame = frame;
+            drawnWhen = TheClock().Now();
+        }
         std::vector<uint8_t> picture =
-            ShootTestPicture(size.width, size.height, frame, TheClock().Now(), lighting, exposure);
+            ShootTestPicture(size.width, size.height, drawnFrame, drawnWhen, lighting, exposure, frame);
         if (TakeFault(Fault::CutShortPicture))
             picture.resize(picture.size() / 2);
         return picture;
@@ -798,6 +807,18 @@ void SimPhone::SetSilent(bool silent)
     std::lock_guard lock(state_->mutex);
     state_->silent = silent;
     state_->changed.notify_all();
+}
+
+void SimPhone::SetStill(bool still)
+{
+    std::lock_guard lock(state_->mutex);
+    state_->still = still;
+}
+
+bool SimPhone::Still() const
+{
+    std::lock_guard lock(state_->mutex);
+    return state_->still;
 }
 
 void SimPhone::SetLatency(uint32_t exchangeMs, uint32_t shotMs)

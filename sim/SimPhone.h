@@ -150,6 +150,11 @@ public:
     // read 40 s) and fails then, until the silence is lifted; a transfer
     // still hanging at that moment goes through as usual.
     void SetSilent(bool silent);
+    // A still scene: every picture shows what the last one before showed
+    // (ball, frame counter and time stand), with fresh sensor grain; false
+    // sets it moving again, the counter at the number of pictures shot.
+    void SetStill(bool still);
+    bool Still() const;
 
     // --- the phone's file system and state, for tests ---
     void PutFile(const std::string& path, std::vector<uint8_t> contents);
@@ -171,10 +176,12 @@ private:
     std::shared_ptr<State> state_;
 };
 
-// The picture the camera shoots: a test pattern with the frame counter and
-// the time drawn as seven-segment digits, tinted by the lighting code (1..6)
-// and brightened or darkened by the exposure code (1..5). Returns JPEG bytes.
+// The picture the camera shoots: a test pattern with a ball whose place
+// follows the frame number, the frame counter and the time drawn as
+// seven-segment digits, tinted by the lighting code (1..6) and brightened or
+// darkened by the exposure code (1..5), with the sensor's grain drawn from
+// grain (the same grain, the same bytes). Returns JPEG bytes.
 std::vector<uint8_t> ShootTestPicture(int width, int height, uint32_t frame, std::time_t when, int lighting,
-                                      int exposure);
+                                      int exposure, uint32_t grain = 0);
 
 }  // namespace orv::sim

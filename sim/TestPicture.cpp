@@ -119,7 +119,7 @@ QImage DrawPattern(int width, int height, uint32_t frame, std::time_t when)
 
 // Lighting tints the picture, exposure scales its brightness, and a little
 // sensor noise makes it look like a photo (and compress like one).
-void Develop(QImage& image, int lighting, int exposure)
+void Develop(QImage& image, int lighting, int exposure, uint32_t grainSeed)
 {
     static constexpr float kTint[6][3] = {
         {1.00f, 1.00f, 1.00f},  // auto
@@ -132,7 +132,7 @@ void Develop(QImage& image, int lighting, int exposure)
     static constexpr float kExposure[5] = {0.45f, 0.7f, 1.0f, 1.3f, 1.6f};
     const float* tint = kTint[std::clamp(lighting, 1, 6) - 1];
     const float gain = kExposure[std::clamp(exposure, 1, 5) - 1];
-    uint32_t noise = 0x9E3779B9u;
+    uint32_t noise = 0x9E3779B9u + grainSeed * 0x6C8E9CF5u;
     for (int y = 0; y < image.height(); ++y) {
         uchar* line = image.scanLine(y);
         for (int x = 0; x < image.width() * 3; ++x) {
@@ -187,12 +187,12 @@ bool CompressRgb(const QImage& image, unsigned char** output, unsigned long* siz
 }  // namespace
 
 std::vector<uint8_t> ShootTestPicture(int width, int height, uint32_t frame, std::time_t when, int lighting,
-                                      int exposure)
+                                      int exposure, uint32_t grain)
 {
     if (width <= 0 || height <= 0)
         return {};
     QImage image = DrawPattern(width, height, frame, when);
-    Develop(image, lighting, exposure);
+    Develop(image, lighting, exposure, grain);
     unsigned char* output = nullptr;
     unsigned long size = 0;
     const bool ok = CompressRgb(image, &output, &size);

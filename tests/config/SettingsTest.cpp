@@ -1,4 +1,4 @@
-// The twenty-four settings accessors, one case each: the getter alone, on a
+// Every settings accessor, one case each: the getter alone, on a
 // fresh file, gives the default in its own type and creates the empty key;
 // the setter stores the value under its name, in its form, byte for byte,
 // and the getter reads it back.
@@ -110,7 +110,10 @@ INSTANTIATE_TEST_SUITE_P(
         ROW(ServerUser, "ServerUser", QString(), QStringLiteral("cam"), kRegSz, 'c', 'a', 'm', 0),
         ROW(ServerPasswordHash, "ServerPasswordHash", QString(), QStringLiteral("p$1"), kRegSz, 'p', '$', '1', 0),
         ROW(AviSplitMinutes, "AviSplitMinutes", 0, 60, kRegDword, 60, 0, 0, 0),
-        ROW(AviKeepMegabytes, "AviKeepMegabytes", 0, 10240, kRegDword, 0x00, 0x28, 0, 0)),
+        ROW(AviKeepMegabytes, "AviKeepMegabytes", 0, 10240, kRegDword, 0x00, 0x28, 0, 0),
+        ROW(RecordOnMotion, "RecordOnMotion", false, true, kRegDword, 1, 0, 0, 0),
+        ROW(MotionThreshold, "MotionThreshold", 10, 250, kRegDword, 0xFA, 0, 0, 0),
+        ROW(MotionKeepSeconds, "MotionKeepSeconds", 10, 300, kRegDword, 0x2C, 0x01, 0, 0)),
     [](const ::testing::TestParamInfo<Accessor>& row) { return std::string(row.param.name); });
 
 }  // namespace

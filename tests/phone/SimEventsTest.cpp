@@ -45,6 +45,7 @@ TEST(SimEvents, GoodScriptsGiveTheirEventsInTimeOrder)
         {"86400:unplug", {At(86400000, Action::Unplug)}},
         {"0.001:fault ShortNameReply;0.1:fault Stall",
          {At(1, Action::Fault, Fault::ShortNameReply), At(100, Action::Fault, Fault::Stall)}},
+        {"10:still; 12.5:move;20:still", {At(10000, Action::Still), At(12500, Action::Move), At(20000, Action::Still)}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.script);
@@ -74,6 +75,8 @@ TEST(SimEvents, MalformedScriptsAreRefusedWithTheReason)
         {"5:reboot", "unknown action \"reboot\""},
         {"5:", "unknown action \"\""},
         {"5:UNPLUG", "unknown action \"UNPLUG\""},
+        {"5:stil", "unknown action \"stil\" (known: unplug, plug, mute, unmute, still, move, fault NAME)"},
+        {"5:move 3", "unknown action \"move 3\""},
         {"5:fault", "unknown action \"fault\""},
         {"5:fault Nonsense", "unknown fault \"Nonsense\" (known: WrongSequence"},
         {"5:fault hugepicture", "unknown fault \"hugepicture\""},
@@ -173,6 +176,48 @@ TEST(SimEvents, ActionsAreCarriedOutOnThePhone)
     sim::ApplySimEvent(phone, At(0, Action::Fault, Fault::WrongSequence));
     EXPECT_EQ(link.SuspendPhone(), phone::kWrongReply);
     EXPECT_EQ(link.SuspendPhone(), phone::kOk);
+
+    // Still: the picture stands at the last one shot (ball, counter and
+    // time), with fresh grain in each; move: it goes on at the shot's number.
+    ASSERT_EQ(link.CameraOn(4), phone::kOk);  // 80 x 60
+    const auto shoot = [&] {
+        EXPECT_EQ(link.TakePicture("/a/temp.jpg"), phone::kOk);
+        return phone.File("/a/temp.jpg").value_or(Bytes{});
+    };
+    const std::time_t shot = clock->Now();
+    const auto picture = [](uint32_t frame, std::time_t when, uint32_t grain) {
+        return sim::ShootTestPicture(80, 60, frame, when, 1, 3, grain);
+    };
+    EXPECT_EQ(shoot(), picture(1, shot, 1));
+    sim::ApplySimEvent(phone, At(0, Action::Still));
+    EXPECT_TRUE(phone.Still());
+    clock->Advance(5000);
+    EXPECT_EQ(shoot(), picture(1, shot, 2));
+    EXPECT_EQ(shoot(), picture(1, shot, 3));
+    sim::ApplySimEvent(phone, At(0, Action::Move));
+    EXPECT_FALSE(phone.Still());
+    EXPECT_EQ(shoot(), picture(4, shot + 5, 4));
+    EXPECT_NE(picture(1, start, 2), picture(1, start, 3)) << "the grain differs";
+    link.Close();
+}
+
+TEST(SimEvents, StillBeforeTheFirstPictureStandsAtTheFirst)
+{
+    ManualClockScope clock;
+    SimPhone::Options options;
+    options.startInTestMode = true;
+    sim::SimBus bus(options);
+    SimPhone& phone = bus.Phone(0);
+    phone::PhoneLink link;
+    link.Attach(OpenTestInterface(bus));
+    sim::ApplySimEvent(phone, At(0, Action::Still));
+    ASSERT_EQ(link.CameraOn(4), phone::kOk);
+    const std::time_t start = clock->Now();
+    for (uint32_t shot = 1; shot <= 2; ++shot) {
+        ASSERT_EQ(link.TakePicture("/a/temp.jpg"), phone::kOk);
+        EXPECT_EQ(phone.File("/a/temp.jpg"), sim::ShootTestPicture(80, 60, 1, start, 1, 3, shot)) << shot;
+        clock->Advance(1000);
+    }
     link.Close();
 }
 
