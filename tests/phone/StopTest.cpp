@@ -197,8 +197,10 @@ TEST_F(PhoneStop, LateExchangeIsToldOnceAndItsEndToo)
     };
     const uint32_t start = clock.TickCount();
     auto result = RunUnder(control, [this] { return link.CameraOn(4); });
-    // The clock moves a quarter of a second at a time while the write hangs.
-    while (heard().empty() && clock.TickCount() - start < 10000) {
+    // The clock moves a quarter of a second at a time while the write hangs;
+    // the steps are counted, not the time since the test began, since the
+    // command's thread may come to its write after some of them.
+    for (int steps = 0; heard().empty() && steps < 400; ++steps) {
         clock.Advance(250);
         std::this_thread::sleep_for(5ms);
         Eventually([&] { return !heard().empty(); }, 20);
