@@ -44,13 +44,22 @@ WorkerThread::~WorkerThread()
     presence_->gone.notify_all();
 }
 
+void WorkerThread::Terminate()
+{
+    // Held until the stop is whole: the thread frees itself only after it
+    // has taken this lock, so the flag it may end on never outruns the
+    // wake-up of its transfers.
+    std::lock_guard lock(presence_->mutex);
+    TerminateHeld();
+}
+
 void WorkerHandle::Stop() const
 {
     if (!presence_)
         return;
     std::lock_guard lock(presence_->mutex);
     if (presence_->stoppable)
-        presence_->stoppable->Terminate();
+        presence_->stoppable->TerminateHeld();
 }
 
 bool WorkerHandle::Wait(std::chrono::milliseconds limit) const

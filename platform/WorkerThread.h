@@ -67,11 +67,8 @@ public:
     // and the link's waits of the thread at once (TransferControl): a thread
     // blocked on a phone that does not answer sees its stop without waiting
     // for the phone's time limits.
-    void Terminate()
-    {
-        terminated_ = true;
-        control_.RequestStop();
-    }
+    // The worker does not free itself while this runs.
+    void Terminate();
     bool Terminated() const { return terminated_; }
 
     // When set, the object deletes itself after Run() and OnTerminate.
@@ -102,6 +99,13 @@ protected:
     TransferControl& Control() { return control_; }
 
 private:
+    friend class WorkerHandle;
+    // Terminate() with the presence's lock held.
+    void TerminateHeld()
+    {
+        terminated_ = true;
+        control_.RequestStop();
+    }
     static void* Body(void* self);
 
     std::shared_ptr<WorkerHandle::Presence> presence_;
