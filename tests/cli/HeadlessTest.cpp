@@ -399,8 +399,9 @@ TEST(Headless, TermEndsARecordingWithACompleteFileAndEndsTheStreams)
 }
 
 // A disk that fills during a recording: the file in progress is completed,
-// the camera's restarts find no room, and the run ends, at its time, with
-// status 5, the reason, and the file that was kept with its frames.
+// the camera's restarts find no room, and the run, ended while it waits to
+// start again, ends with status 5, the reason, and the file that was kept
+// with its frames.
 TEST(Headless, AFullDiskEndsWithStatus5AndNamesTheFileKept)
 {
     ProgramRun run{Dword("JpgType", 0)};
@@ -415,8 +416,19 @@ TEST(Headless, AFullDiskEndsWithStatus5AndNamesTheFileKept)
         QString folder;
         ~Unmount() { QProcess::execute(QStringLiteral("umount"), {QStringLiteral("-l"), folder}); }
     } unmount{folder};
-    run.Start({QStringLiteral("--record"), folder + QLatin1Char('/'), QStringLiteral("--seconds"), QStringLiteral("6"),
-               QStringLiteral("--simulate-phone")});
+    run.Start({QStringLiteral("--record"), folder + QLatin1Char('/'), QStringLiteral("--simulate-phone")});
+    // The file that filled the disk is completed (it has its index) while
+    // the camera waits to start again; then the run is ended.
+    const auto completed = [&folder] {
+        const QStringList files = QDir(folder).entryList({QStringLiteral("*.avi")});
+        return files.size() == 1 && HasIndex(folder + QLatin1Char('/') + files.first());
+    };
+    QElapsedTimer waited;
+    waited.start();
+    while (!completed() && waited.elapsed() < kLimitMs && run.process.state() == QProcess::Running)
+        QThread::msleep(20);
+    ASSERT_TRUE(completed());
+    ::kill(static_cast<pid_t>(run.process.processId()), SIGTERM);
     ASSERT_TRUE(run.Finish());
     EXPECT_EQ(run.process.exitCode(), 5);
     const QStringList files = QDir(folder).entryList({QStringLiteral("*.avi")});
