@@ -3,7 +3,7 @@
 // into a buffer of its own. The ratio of the two is printed at the end.
 
 #include "capture/Jpeg.h"
-#include "capture/PhotoThread.h"
+#include "capture/DateStamp.h"
 
 #include <QFont>
 #include <QGuiApplication>

@@ -1,8 +1,8 @@
 #pragma once
-// What the capture threads need of the main window. Every call runs on the
-// user-interface thread (the threads bring it there and wait).
-
-#include <QString>
+// What the photo thread needs of the window (or of the command line): its
+// steps and failures as names, which each view turns into what it shows.
+// Every call runs on the user-interface thread (the thread brings it there
+// and waits, or, for the late notice and the download's progress, posts it).
 
 #include <cstddef>
 
@@ -10,13 +10,32 @@ class QImage;
 
 namespace orv {
 
+// What the photo is doing.
+enum class PhotoStep {
+    StartingCamera,
+    Shooting,
+    Downloading,
+    StoppingCamera,
+    Done,
+    PhoneLate,  // a reply of the phone is late; once it comes, the step before shows again
+};
+
+// A failure that the user is told of. A picture that could not be read or
+// decoded is no message: the window keeps its picture.
+enum class PhotoFailure {
+    CameraNotStarted,
+    ShotNotTaken,
+    FileNotOpened,  // at the second attempt either: the phone was still writing it
+    CameraNotStopped,
+};
+
 class CaptureView {
 public:
     virtual ~CaptureView() = default;
-    // Status-bar panel 3.
-    virtual void ShowWorkStatus(const QString& text) = 0;
-    // A modal message box with an OK button.
-    virtual void ShowMessageText(const QString& text) = 0;
+    // The window's work panel.
+    virtual void ShowPhotoStep(PhotoStep step) = 0;
+    // The window's message box with an OK button.
+    virtual void ShowPhotoFailure(PhotoFailure failure) = 0;
     // The window's picture (it keeps its own copy).
     virtual void ShowPicture(const QImage& picture) = 0;
     // Bytes of the picture downloaded so far; a negative count hides the bar.

@@ -2,10 +2,11 @@
 // Runs on the capture threads; QPainter on a QImage and fonts are allowed
 // there once the application object exists.
 
-#include "PhotoThread.h"
+#include "DateStamp.h"
 
 #include <QFont>
 #include <QFontMetrics>
+#include <QImage>
 #include <QPainter>
 
 namespace orv {

@@ -8,7 +8,6 @@
 #include "platform/FileWrite.h"
 #include "platform/InstanceLock.h"
 #include "platform/SystemdNotify.h"
-#include "texts/LangTexts.h"
 #include "phone/PhoneLink.h"
 #include "capture/PhotoThread.h"
 #include "capture/PictureFile.h"
@@ -87,22 +86,6 @@ void Diagnostics(QtMsgType type, const QMessageLogContext& context, const QStrin
         gDefaultMessages(type, context, message);
 }
 
-// The messages of the photo thread, in whatever language is in force, and
-// what each of them means here.
-struct Outcome {
-    const LangEntry* entry;
-    int status;
-    const char* line;  // %1: the file
-};
-constexpr Outcome kOutcomes[] = {
-    {&txt::kStr8NoPhone, kExitNoPhone, "the phone went away before the camera started"},
-    {&txt::kStr9PhotoCameraInitFailed, kExitCameraFailed, "the camera could not be started"},
-    {&txt::kStr10ShotFailed, kExitCameraFailed, "the phone could not take the picture"},
-    {&txt::kStr14ReadFailed, kExitCameraFailed,
-     "the picture could not be read from the phone (a longer \"Timeout\" may help)"},
-    {&txt::kStr16DeinitFailed, kExitSuccess, "warning: the camera could not be switched off"},
-};
-
 // What a fault of the recorder means here: the exit status and the line.
 struct RecorderOutcome {
     int status;
@@ -127,16 +110,30 @@ RecorderOutcome OutcomeOf(const video::RecorderProblem& problem)
     return {kExitFailure, QStringLiteral("the recording failed")};
 }
 
-// The photo thread's steps, as progress lines.
-struct Step {
-    const LangEntry* entry;
+// The photo's failures: the exit status and the line of each.
+struct PhotoOutcome {
+    PhotoFailure failure;
+    int status;  // kExitSuccess: a warning, the photo is written all the same
     const char* line;
 };
-constexpr Step kPhotoSteps[] = {
-    {&txt::kStr11PhotoCameraInit, "starting the camera"},
-    {&txt::kStr12Shooting, "shooting"},
-    {&txt::kStr13Downloading, "downloading the picture"},
-    {&txt::kStr15PhotoCameraDeinit, "switching the camera off"},
+constexpr PhotoOutcome kPhotoOutcomes[] = {
+    {PhotoFailure::CameraNotStarted, kExitCameraFailed, "the camera could not be started"},
+    {PhotoFailure::ShotNotTaken, kExitCameraFailed, "the phone could not take the picture"},
+    {PhotoFailure::FileNotOpened, kExitCameraFailed,
+     "the picture could not be read from the phone (a longer \"Timeout\" may help)"},
+    {PhotoFailure::CameraNotStopped, kExitSuccess, "warning: the camera could not be switched off"},
+};
+
+// The photo's steps, as progress lines; the others say nothing.
+struct PhotoProgress {
+    PhotoStep step;
+    const char* line;
+};
+constexpr PhotoProgress kPhotoSteps[] = {
+    {PhotoStep::StartingCamera, "starting the camera"},
+    {PhotoStep::Shooting, "shooting"},
+    {PhotoStep::Downloading, "downloading the picture"},
+    {PhotoStep::StoppingCamera, "switching the camera off"},
 };
 
 QString Seconds(int count)
@@ -209,42 +206,26 @@ public:
     }
 
     // --- CaptureView (user-interface thread) ---
-    void ShowWorkStatus(const QString& text) override
+    void ShowPhotoStep(PhotoStep step) override
     {
-        if (options_.action != LongOptions::Action::Photo)
-            return;  // the recorder's steps come several times a frame
-        for (const Step& step : kPhotoSteps) {
-            if (text == LangText(*step.entry)) {
-                Progress(QLatin1String(step.line));
+        for (const PhotoProgress& progress : kPhotoSteps) {
+            if (progress.step == step) {
+                Progress(QLatin1String(progress.line));
                 return;
             }
         }
     }
-    void ShowMessageText(const QString& text) override
+    void ShowPhotoFailure(PhotoFailure failure) override
     {
-        for (const Outcome& outcome : kOutcomes) {
-            // A message may name the file and the system's reason after its
-            // text: on a line of its own, or in place of %1.
-            const QString known = LangText(*outcome.entry);
-            const QString lead = known.section(QStringLiteral("%1"), 0, 0);
-            QString detail;
-            if (text.startsWith(known + QLatin1Char('\n')))
-                detail = text.mid(known.size() + 1);
-            else if (known.contains(QStringLiteral("%1")) && !lead.isEmpty() && text.startsWith(lead))
-                detail = text.mid(lead.size());
-            else if (text != known)
+        for (const PhotoOutcome& outcome : kPhotoOutcomes) {
+            if (outcome.failure != failure)
                 continue;
-            QString line = QString::fromLatin1(outcome.line);
-            if (line.contains(QLatin1String("%1")))
-                line = line.arg(detail.isEmpty() ? file_ : detail);
             if (outcome.status == kExitSuccess)
-                Say(line);
+                Say(QLatin1String(outcome.line));
             else if (!failure_)
-                failure_ = Failure{outcome.status, line};
+                failure_ = Failure{outcome.status, QLatin1String(outcome.line)};
             return;
         }
-        if (!failure_)
-            failure_ = Failure{kExitFailure, text};
     }
     void ShowPicture(const QImage& picture) override { picture_ = picture; }
     void ShowDownloadProgress(long long) override {}

@@ -955,6 +955,32 @@ void MainWindow::OpenWebSite() { OpenUrl(QUrl(QString::fromLatin1(kWebSite))); }
 
 void MainWindow::MailAuthor() { OpenUrl(QUrl(QStringLiteral("mailto:") + QLatin1String(kAuthorMail))); }
 
+void MainWindow::ShowPhotoStep(PhotoStep step)
+{
+    const LangEntry* entry = &txt::kPhoneLate;
+    switch (step) {
+    case PhotoStep::StartingCamera: entry = &txt::kStr11PhotoCameraInit; break;
+    case PhotoStep::Shooting: entry = &txt::kStr12Shooting; break;
+    case PhotoStep::Downloading: entry = &txt::kStr13Downloading; break;
+    case PhotoStep::StoppingCamera: entry = &txt::kStr15PhotoCameraDeinit; break;
+    case PhotoStep::Done: entry = &txt::kStr3PhotoDone; break;
+    case PhotoStep::PhoneLate: entry = &txt::kPhoneLate; break;
+    }
+    ShowWorkStatus(LangText(*entry));
+}
+
+void MainWindow::ShowPhotoFailure(PhotoFailure failure)
+{
+    const LangEntry* entry = &txt::kStr9PhotoCameraInitFailed;
+    switch (failure) {
+    case PhotoFailure::CameraNotStarted: entry = &txt::kStr9PhotoCameraInitFailed; break;
+    case PhotoFailure::ShotNotTaken: entry = &txt::kStr10ShotFailed; break;
+    case PhotoFailure::FileNotOpened: entry = &txt::kStr14ReadFailed; break;
+    case PhotoFailure::CameraNotStopped: entry = &txt::kStr16DeinitFailed; break;
+    }
+    ShowMessageText(LangText(*entry));
+}
+
 void MainWindow::ShowWorkStatus(const QString& text) { SetPanelText(kWorkPanel, text); }
 
 void MainWindow::ShowMessageText(const QString& text)

@@ -120,8 +120,9 @@ public:
     bool SavePicture(const QString& fileName, int filterIndex);
 
     // --- CaptureView (user-interface thread) ---
-    void ShowWorkStatus(const QString& text) override;
-    void ShowMessageText(const QString& text) override;
+    // The step's text in the work panel; a failure's in a message box.
+    void ShowPhotoStep(PhotoStep step) override;
+    void ShowPhotoFailure(PhotoFailure failure) override;
     void ShowPicture(const QImage& picture) override;
     void ShowDownloadProgress(long long bytes) override;
     // --- the web-camera session (user-interface thread) ---
@@ -131,6 +132,9 @@ public:
     void SessionFrame(const QImage& frame, bool show, bool fit) override;
     void SessionVirtualCamera(bool running, const QString& reason) override;
     void SessionEnded(const webcam::Summary& summary) override;
+    // A text in the work panel; a modal message box with an OK button.
+    void ShowWorkStatus(const QString& text);
+    void ShowMessageText(const QString& text);
     // The label and the time when both fit the panel, else the time alone;
     // the panel's tip holds both.
     void ShowRecordingTime(const QString& label, const QString& time);

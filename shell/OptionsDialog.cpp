@@ -1,5 +1,6 @@
 #include "OptionsDialog.h"
 
+#include "capture/PhoneCapture.h"
 #include "platform/Clock.h"
 #include "video/CodecCatalogue.h"
 #include "Dialogs.h"
@@ -33,16 +34,11 @@
 #include <atomic>
 #include <cmath>
 #include <limits>
-#include <mutex>
 #include <string>
 #include <system_error>
-#include <vector>
 
 namespace orv {
 namespace {
-
-// The download buffer of the frame-rate test; the read may grow it.
-constexpr size_t kTestBufferSize = 131072;
 
 // The picture sizes in the order of their codes, each with its pixels.
 struct PictureType {
@@ -119,40 +115,40 @@ bool IsUserInput(QEvent::Type type)
 // How one frame-rate test ended.
 enum class RateOutcome { NoPhone, CameraFailed, ShotFailed, ReadFailed, Measured };
 
-// Runs on a worker thread. Switches the camera on, takes one picture, reads
-// and deletes it, switches the camera off, and gives the milliseconds from
-// the shot to the switch-off. Nothing is shown from here: the dialog tells
-// the user how it went once the camera is off again, so no message box ever
-// stands between the shot and the end of the measurement.
+// Runs on a worker thread. Switches the camera on, takes one picture, opens,
+// reads and deletes its file, switches the camera off, and gives the
+// milliseconds from the camera on to the switch-off. Nothing is shown from
+// here: the dialog tells the user how it went once the camera is off again,
+// so no message box ever stands between the shot and the end of the
+// measurement. Once the test is given up no more picture is taken or read;
+// what tidies up on the phone gets the stop's grace.
 RateOutcome TimeOnePicture(phone::PhoneLink& link, int pictureType, const std::string& phoneFile,
                            const std::atomic<bool>& givenUp, uint32_t* elapsedMs)
 {
-    std::vector<uint8_t> buffer;
-    buffer.reserve(kTestBufferSize);
     if (!link.IsConnected())
         return RateOutcome::NoPhone;
+    // Neither lighting, exposure nor any wait: the phone's own time is
+    // measured. The file is read, not decoded.
+    CapturePlan plan;
+    plan.phoneFile = phoneFile;
+    plan.pictureType = static_cast<uint8_t>(pictureType);
+    plan.decode = false;
+    plan.stopGraceMs = kCaptureStopGraceMs;
     // One capture: its commands never mix with those of a photo or of a
     // recording's frame on the phone's one camera and open file.
-    std::lock_guard turn(link.CaptureTurn());
-    if (link.CameraOn(static_cast<uint8_t>(pictureType)) != phone::kOk)
+    PhoneCapture capture(link, std::move(plan), [&givenUp] { return givenUp.load(); });
+    if (!capture.SwitchOn())
         return RateOutcome::CameraFailed;
+    // The camera's start is not part of a frame's time.
     const uint32_t start = TheClock().TickCount();
-    RateOutcome outcome = RateOutcome::ShotFailed;
-    // The file is read without being opened first: the phone decides
-    // whether that works, and a failed read is reported. Once the test is
-    // given up, no further file command goes out.
-    if (!givenUp && link.TakePicture(phoneFile) == phone::kOk && !givenUp) {
-        int32_t total = 0;
-        outcome = RateOutcome::ReadFailed;
-        if (link.ReadPhoneFile(buffer, total) == phone::kOk && !givenUp) {
-            link.ClosePhoneFile();
-            link.DeletePhoneFile(phoneFile);
-            outcome = RateOutcome::Measured;
-        }
-    }
-    link.CameraOff();
+    const CapturedPicture shot = capture.TakePicture();
+    if (shot.ShotTaken())
+        capture.DeletePhoneFile();
+    capture.SwitchOff();
     *elapsedMs = TheClock().TickCount() - start;
-    return outcome;
+    if (!shot.ShotTaken())
+        return RateOutcome::ShotFailed;
+    return shot.outcome == CapturedPicture::Outcome::Downloaded ? RateOutcome::Measured : RateOutcome::ReadFailed;
 }
 
 // The worker of one frame-rate test: a thread of the program's own, so that

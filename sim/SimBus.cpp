@@ -149,13 +149,15 @@ std::unique_ptr<PhoneBus> MakeSimBus(std::vector<SimEvent> events, uint32_t star
     return bus;
 }
 
-std::unique_ptr<PhoneBus> MakeSimBus()
+SimPhone::Options SimulatedPhoneOptions()
 {
     SimPhone::Options options;
     options.startInTestMode = false;
     options.exchangeLatencyMs = 2;
     options.shotLatencyMs = 300;
-    return std::make_unique<SimBus>(std::move(options));
+    return options;
 }
+
+std::unique_ptr<PhoneBus> MakeSimBus() { return std::make_unique<SimBus>(SimulatedPhoneOptions()); }
 
 }  // namespace orv::sim

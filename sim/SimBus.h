@@ -39,9 +39,11 @@ private:
     std::vector<std::shared_ptr<SimPhone>> phones_;
 };
 
-// The bus behind `orvello --simulate-phone`: one phone in its normal mode, so
-// the whole discovery runs, with a few milliseconds per exchange and about
-// 300 ms per shot.
+// The phone of `orvello --simulate-phone`: in its normal mode, so the whole
+// discovery runs, with a few milliseconds per exchange and about 300 ms per
+// shot.
+SimPhone::Options SimulatedPhoneOptions();
+// The bus behind `orvello --simulate-phone`, with that one phone.
 std::unique_ptr<PhoneBus> MakeSimBus();
 // The same, with its phone following a script of events (SimEvents.h) timed
 // from startTick.

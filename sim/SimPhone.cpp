@@ -498,7 +498,9 @@ struct SimPhone::State {
                 return Answer::Byte(1);
             cameraOn = true;
             resolution = request[2];
-            return Answer::Byte(0);
+            Answer answer = Answer::Byte(0);
+            answer.delayMs = options.cameraOnLatencyMs;
+            return answer;
         }
         if (sub == proto::kCameraPower && length == 3 && request[1] == 0 && request[2] == 0) {
             cameraOn = false;
@@ -821,11 +823,12 @@ bool SimPhone::Still() const
     return state_->still;
 }
 
-void SimPhone::SetLatency(uint32_t exchangeMs, uint32_t shotMs)
+void SimPhone::SetLatency(uint32_t exchangeMs, uint32_t shotMs, uint32_t cameraOnMs)
 {
     std::lock_guard lock(state_->mutex);
     state_->options.exchangeLatencyMs = exchangeMs;
     state_->options.shotLatencyMs = shotMs;
+    state_->options.cameraOnLatencyMs = cameraOnMs;
 }
 
 void SimPhone::PutFile(const std::string& path, std::vector<uint8_t> contents)

@@ -34,6 +34,7 @@ public:
         std::string model = "Motorola V3x";    // record 0x0117
         uint32_t exchangeLatencyMs = 0;        // per control transfer (through the clock)
         uint32_t shotLatencyMs = 0;            // per picture taken
+        uint32_t cameraOnLatencyMs = 0;        // per start of the camera
         // The iInterface text of interface 8 in test-command mode.
         std::string testInterfaceName = "Motorola Test Command";
         // When set, a vendor interface 7 with this text comes ahead of interface 8.
@@ -144,7 +145,7 @@ public:
 
     // --- behaviour ---
     void InjectFault(Fault fault);
-    void SetLatency(uint32_t exchangeMs, uint32_t shotMs);
+    void SetLatency(uint32_t exchangeMs, uint32_t shotMs, uint32_t cameraOnMs = 0);
     // A phone that has stopped answering: every test-command transfer hangs
     // until its time limit runs out on the program's clock (a write 10 s, a
     // read 40 s) and fails then, until the silence is lifted; a transfer

@@ -5,9 +5,8 @@
 #include "platform/Clock.h"
 #include "CodecCatalogue.h"
 #include "Retention.h"
-#include "capture/Jpeg.h"
+#include "capture/PhoneCapture.h"
 #include "phone/PhoneLink.h"
-#include "capture/PhotoThread.h"
 #include "config/Settings.h"
 #include "platform/ControlPipe.h"
 #include "platform/UiThread.h"
@@ -29,29 +28,18 @@ Q_LOGGING_CATEGORY(lcRecorder, "orvello.recorder")
 namespace orv::video {
 namespace {
 
-// Room taken for the download up front; the link grows it for a larger
-// picture, and it is kept from frame to frame.
-constexpr size_t kPictureBufferSize = 131072;
-constexpr uint32_t kOpenModeRead = 0;
-// The camera's settling time is waited in slices of this length, so that a
+// The pause before a restart is waited in slices of this length, so that a
 // stop during it is seen soon.
 constexpr uint32_t kWaitSliceMs = 100;
 // The frame rates a recording can be written with: rate × 10000 must give a
 // positive 32-bit stream rate.
 constexpr double kSlowestFps = 0.0001;
 constexpr double kFastestFps = 1000.0;
-// After a stop the phone's file is still deleted and the camera switched
-// off, but the phone gets no more than this for them: the recording file is
-// completed whatever the phone does.
-constexpr uint32_t kStopGraceMs = 500;
 // Suffixes tried to make a dated name unique.
 constexpr int kMaxNameSuffix = 9999;
 
 constexpr uint64_t kMsPerMinute = 60000;
 constexpr uint64_t kBytesPerMegabyte = 1048576;
-
-// A waiting time from the settings; a negative value waits not at all.
-uint32_t Milliseconds(int value) { return value > 0 ? static_cast<uint32_t>(value) : 0u; }
 
 // The rate the stream is written with: from the first capture's duration, or
 // the fixed rate of the settings. A capture measured as 0 ms counts as 1 ms;
@@ -160,12 +148,11 @@ Recorder::Recorder(RecorderView& view, const Settings& settings, phone::PhoneLin
     keepBytes_ = split.keepMegabytes * kBytesPerMegabyte;
     if (finished)
         OnTerminate = [finished = std::move(finished)](WorkerThread*) { finished(); };
-    download_.reserve(kPictureBufferSize);
     recordToFile_ = recording == Recording::FromSettings && (!fileName.isEmpty() || settings.GetRecordToFile());
     if (recordToFile_)
         aviName_ = fileName.isEmpty() ? settings.GetAviTempName() : fileName;
     SetFreeOnTerminate(true);
-    phoneFile_ = settings.GetTempJpgName();
+    phoneFile_ = settings.GetTempJpgName().toStdString();
 
     // Without a file the encoders are not even listed (their module stays
     // unloaded).
@@ -342,29 +329,36 @@ bool Recorder::RecordOnce()
     if (recordToFile_ && !avi_)
         return true;
     // The recording is one capture of the phone's camera, from switching it
-    // on to switching it off: no other capture mixes its commands in.
-    std::lock_guard turn(link_.CaptureTurn());
-    // A reply that keeps the recorder waiting is shown in the work panel.
-    Control().SetLateNotice(phone::kLateReplyMs, [this](bool late) { ShowLate(late); });
+    // on to switching it off: no other capture mixes its commands in. A
+    // reply that keeps the recorder waiting is shown in the work panel.
+    // After a stop the phone's file is still deleted and the camera switched
+    // off, but within the grace: the recording file is completed whatever
+    // the phone does.
+    CapturePlan plan = CapturePlan::FromSettings(settings_, phoneFile_);
+    plan.stopGraceMs = kCaptureStopGraceMs;
+    PhoneCapture::Hooks hooks;
+    hooks.step = [this](PhoneCapture::Step step) {
+        if (step == PhoneCapture::Step::Shooting)
+            SetStep(RecorderStep::Shooting);
+    };
+    hooks.late = [this](bool late) { ShowLate(late); };
+    PhoneCapture capture(link_, std::move(plan), [this] { return Terminated(); }, std::move(hooks));
 
     SetStep(RecorderStep::CameraStarting);
-    if (link_.CameraOn(static_cast<uint8_t>(settings_.GetJpgType())) != phone::kOk) {
+    if (!capture.SwitchOn()) {
         SetStep(RecorderStep::CameraStopped);
         // Cut short by the stop, it is no failure of the camera.
         if (!Terminated())
             Report({RecorderFault::CameraStartFailed});
         return true;
     }
-    link_.SetLighting(static_cast<uint8_t>(settings_.GetAmbientLight() + 1));
-    link_.SetExposure(static_cast<uint8_t>(settings_.GetExpose() + 1));
-    WaitUnlessStopped(Milliseconds(settings_.GetCameraInitTime()));
 
     bool streaming = false;
     bool fault = false;
     double rate = 0;  // of every file of this recording
     while (!Terminated()) {
         const uint32_t t0 = TheClock().TickCount();
-        if (!CaptureFrame()) {
+        if (!CaptureFrame(capture)) {
             // A capture cut short by the stop is no camera error.
             if (!Terminated()) {
                 Report({RecorderFault::CameraError});
@@ -435,7 +429,7 @@ bool Recorder::RecordOnce()
         SetStep(RecorderStep::FrameTaken);
     }
 
-    Tidy([this] { link_.CameraOff(); });
+    capture.SwitchOff();
     SetStep(RecorderStep::CameraStopped);
     return fault;
 }
@@ -467,53 +461,27 @@ QString Recorder::RecordingNameStem() const
     return dated_ ? QString() : RecordingStem(requestedName_);
 }
 
-bool Recorder::CaptureFrame()
+bool Recorder::CaptureFrame(PhoneCapture& capture)
 {
     if (!link_.IsConnected())
         return false;
-    const std::string path = phoneFile_.toStdString();
-    SetStep(RecorderStep::Shooting);
-    // The time at which the capture began.
-    const QString stamp = QString::fromStdString(FormatStampTime(TheClock().Now()));
-    if (link_.TakePicture(path) != phone::kOk)
+    // The waiting time and the stamp follow the settings from frame to frame.
+    capture.Plan().afterShotMs = WaitingTime(settings_.GetTimeout());
+    capture.Plan().dateStamp = settings_.GetPrintDateOnImage();
+    CapturedPicture shot = capture.TakePicture();
+    if (!shot.ShotTaken())
         return false;
-    WaitUnlessStopped(Milliseconds(settings_.GetTimeout()));
-
-    // A file left open by an earlier step would block the open.
-    link_.ClosePhoneFile();
-    // One more attempt at once: the phone may still be writing the file.
-    const bool opened = link_.OpenPhoneFile(path, kOpenModeRead) == phone::kOk
-                        || link_.OpenPhoneFile(path, kOpenModeRead) == phone::kOk;
-    bool result = false;
-    download_.clear();
-    int32_t total = 0;
-    if (opened && link_.ReadPhoneFile(download_, total) == phone::kOk) {
-        const size_t length = std::min(download_.size(), static_cast<size_t>(std::max<int32_t>(total, 0)));
-        QString error;
-        bool cutShort = false;
-        if (DecodeJpeg(download_.data(), length, &frame_, &error, &cutShort)) {
-            // Recorded all the same, grey where its data are missing: the
-            // phone was still writing it, and the waiting time is too short.
-            if (cutShort)
-                qCWarning(lcRecorder) << "the picture of" << length << "bytes from the phone is cut short";
-            if (settings_.GetPrintDateOnImage())
-                DrawDateStamp(frame_, stamp);
-            ShowFrame();
-            result = true;
-        } else {
-            // Not a picture: a failed capture like a failed download.
-            qCWarning(lcRecorder).noquote() << "picture of" << length << "bytes from the phone:" << error;
-        }
-    } else {
-        qCWarning(lcRecorder) << (opened ? "the picture could not be read from the phone"
-                                         : "the picture file could not be opened on the phone");
+    // A picture cut short is recorded all the same, grey where its data are
+    // missing; one that does not decode is a failed capture like a failed
+    // download.
+    const bool framed = shot.outcome == CapturedPicture::Outcome::Picture;
+    if (framed) {
+        frame_ = std::move(shot.picture);
+        ShowFrame();
     }
     SetStep(RecorderStep::Deleting);
-    Tidy([this, &path] {
-        link_.ClosePhoneFile();
-        link_.DeletePhoneFile(path);
-    });
-    return result;
+    capture.DeletePhoneFile();
+    return framed;
 }
 
 void Recorder::ShowFrame()
@@ -557,23 +525,6 @@ bool Recorder::ReportCompressorError()
     return true;
 }
 
-void Recorder::Tidy(const std::function<void()>& commands)
-{
-    if (!Terminated()) {
-        commands();
-        return;
-    }
-    // The stop has ended this thread's exchanges for good: what tidies up
-    // goes out under a control of its own, which gives the phone kStopGraceMs
-    // in all from the first of them.
-    if (!tidying_) {
-        tidying_ = std::make_unique<TransferControl>();
-        tidying_->SetDeadline(TheClock().TickCount() + kStopGraceMs);
-    }
-    const TransferControlScope scope(tidying_.get());
-    commands();
-}
-
 void Recorder::ShowLate(bool late)
 {
     // On the recorder's thread, inside the wait: the panel changes without
@@ -582,16 +533,6 @@ void Recorder::ShowLate(bool late)
     const std::chrono::seconds elapsed((TheClock().TickCount() - startTick_) / 1000);
     RecorderView* const view = &view_;
     PostToUiThread([view, step, elapsed] { view->RecorderStatus(step, elapsed); });
-}
-
-void Recorder::WaitUnlessStopped(uint32_t milliseconds)
-{
-    while (milliseconds > 0 && !Terminated()) {
-        const uint32_t slice = std::min(milliseconds, kWaitSliceMs);
-        Control().Beat();
-        TheClock().Sleep(slice);
-        milliseconds -= slice;
-    }
 }
 
 }  // namespace orv::video

@@ -18,9 +18,10 @@
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <vector>
+#include <string>
 
 namespace orv {
+class PhoneCapture;
 class Settings;
 namespace phone {
 class PhoneLink;
@@ -152,7 +153,7 @@ private:
     RecorderProblem FileProblem(const QString& reason) const;
     // One picture: taken, downloaded, decoded, stamped, shown, deleted on the
     // phone. False when no frame came of it.
-    bool CaptureFrame();
+    bool CaptureFrame(PhoneCapture& capture);
     void ShowFrame();
     // The view gets the step and the recording time.
     void SetStep(RecorderStep step);
@@ -161,15 +162,9 @@ private:
     // Why the compressor failed: no room on the disk, the file, or the
     // encoder's refusal. True for a fault of the file.
     bool ReportCompressorError();
-    // Waits (the camera's settling time, the time after a shot) in slices,
-    // so that a stop asked for meanwhile is seen without waiting the whole.
-    void WaitUnlessStopped(uint32_t milliseconds);
     // The view hears that the phone's reply is late, or, once it came, the
     // step again.
     void ShowLate(bool late);
-    // Runs commands that tidy up on the phone; after a stop they get a
-    // short time in all, whatever the phone does.
-    void Tidy(const std::function<void()>& commands);
 
     // Counts the recorder among those alive from its first member to its
     // last, also when its construction fails.
@@ -187,11 +182,9 @@ private:
     uint32_t startTick_ = 0;
     phone::PhoneLink& link_;
     QImage frame_;
-    std::vector<uint8_t> download_;
     QString aviName_;
-    QString phoneFile_;
+    std::string phoneFile_;
     std::atomic<RecorderStep> lastStep_{};  // set on the recorder's thread
-    std::unique_ptr<TransferControl> tidying_;  // made at the first tidy-up after a stop
     std::unique_ptr<FrameEncoder> encoder_;
     std::unique_ptr<AviFile> avi_;
     bool hasCompressor_ = false;

@@ -602,8 +602,8 @@ private:
 
 class NoWindow final : public orv::CaptureView {
 public:
-    void ShowWorkStatus(const QString&) override {}
-    void ShowMessageText(const QString&) override {}
+    void ShowPhotoStep(orv::PhotoStep) override {}
+    void ShowPhotoFailure(orv::PhotoFailure) override {}
     void ShowPicture(const QImage&) override {}
     void ShowDownloadProgress(long long) override {}
 };

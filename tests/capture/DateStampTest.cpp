@@ -1,7 +1,7 @@
 // The date stamp: where it goes, how it looks, and that it is drawn the same
 // on a worker thread.
 
-#include "capture/PhotoThread.h"
+#include "capture/DateStamp.h"
 
 #include <QColor>
 #include <QFont>

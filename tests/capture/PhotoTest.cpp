@@ -1,12 +1,15 @@
-// The photo thread against the simulated phone: the status texts, the
-// messages and the picture the window gets, and the commands the phone
+// The photo thread against the simulated phone: the steps, the failures
+// and the picture the window gets, and the commands the phone
 // receives, for the default settings and for each way a step can fail.
 
 #include "capture/CaptureView.h"
 #include "platform/Clock.h"
 #include "platform/ControlPipe.h"
 #include "tests/support/FaultyPipe.h"
+#include "tests/support/PhoneCommands.h"
+#include "capture/DateStamp.h"
 #include "capture/Jpeg.h"
+#include "capture/PhoneCapture.h"
 #include "phone/PhoneLink.h"
 #include "capture/PhotoThread.h"
 #include "config/Settings.h"
@@ -26,6 +29,7 @@
 #include <functional>
 #include <mutex>
 #include <optional>
+#include <variant>
 
 #include <gtest/gtest.h>
 
@@ -33,15 +37,15 @@ namespace {
 
 using orv::sim::SimPhone;
 
-const QString kStr11 = QStringLiteral("Статус: Инициализация камеры...");
-const QString kStr12 = QStringLiteral("Статус: Снимаю");
-const QString kStr13 = QStringLiteral("Статус: Сливаю...");
-const QString kStr15 = QStringLiteral("Статус: Деинициализация камеры...");
-const QString kStr3 = QStringLiteral("Статус: Не занят.");
-const QString kStr9 = QStringLiteral("Невозможна инициализация камеры!");
-const QString kStr10 = QStringLiteral("Не могу снять!");
-const QString kStr14 = QStringLiteral("Не могу прочитать, увеличте значение таймаута.");
-const QString kStr16 = QStringLiteral("Невозможна деинициализация камеры!");
+using orv::PhotoFailure;
+using orv::PhotoStep;
+constexpr PhotoStep kStarting = PhotoStep::StartingCamera;
+constexpr PhotoStep kShooting = PhotoStep::Shooting;
+constexpr PhotoStep kDownloading = PhotoStep::Downloading;
+constexpr PhotoStep kStopping = PhotoStep::StoppingCamera;
+constexpr PhotoStep kDone = PhotoStep::Done;
+// What the view was told, in order: a step or a failure.
+using Told = std::variant<PhotoStep, PhotoFailure>;
 
 constexpr uint16_t kFile = 0x4A;
 constexpr uint16_t kCamera = 0x61;
@@ -59,18 +63,18 @@ using orv::test::FaultyPipe;
 // phone's copy of the picture file at the moment the picture arrives.
 class RecordingView final : public orv::CaptureView {
 public:
-    enum class Kind { Status, Message, Picture, Progress };
+    enum class Kind { Step, Failure, Picture, Progress };
     struct Event {
         Kind kind;
-        QString text;
+        Told told;
         QImage picture;
         long long bytes = 0;
     };
 
     explicit RecordingView(SimPhone& phone) : phone_(phone) {}
 
-    void ShowWorkStatus(const QString& text) override { Record({Kind::Status, text, {}, 0}); }
-    void ShowMessageText(const QString& text) override { Record({Kind::Message, text, {}, 0}); }
+    void ShowPhotoStep(PhotoStep step) override { Record({Kind::Step, step, {}, 0}); }
+    void ShowPhotoFailure(PhotoFailure failure) override { Record({Kind::Failure, failure, {}, 0}); }
     void ShowPicture(const QImage& picture) override
     {
         Record({Kind::Picture, {}, picture, 0});
@@ -78,13 +82,21 @@ public:
     }
     void ShowDownloadProgress(long long bytes) override { Record({Kind::Progress, {}, {}, bytes}); }
 
-    std::vector<QString> Texts(Kind kind) const
+    std::vector<PhotoStep> Steps() const
     {
-        std::vector<QString> texts;
+        std::vector<PhotoStep> steps;
         for (const Event& event : events)
-            if (event.kind == kind)
-                texts.push_back(event.text);
-        return texts;
+            if (event.kind == Kind::Step)
+                steps.push_back(std::get<PhotoStep>(event.told));
+        return steps;
+    }
+    std::vector<PhotoFailure> Failures() const
+    {
+        std::vector<PhotoFailure> failures;
+        for (const Event& event : events)
+            if (event.kind == Kind::Failure)
+                failures.push_back(std::get<PhotoFailure>(event.told));
+        return failures;
     }
     std::vector<QImage> Pictures() const
     {
@@ -210,8 +222,8 @@ TEST_F(PhotoTest, DefaultSettingsSendTheWholeSequenceAndShowTheStampedPicture)
 {
     TakePhoto();
 
-    EXPECT_EQ(view_->Texts(RecordingView::Kind::Status), (std::vector<QString>{kStr11, kStr12, kStr13, kStr15, kStr3}));
-    EXPECT_TRUE(view_->Texts(RecordingView::Kind::Message).empty());
+    EXPECT_EQ(view_->Steps(), (std::vector<PhotoStep>{kStarting, kShooting, kDownloading, kStopping, kDone}));
+    EXPECT_TRUE(view_->Failures().empty());
     const auto pictures = view_->Pictures();
     ASSERT_EQ(pictures.size(), 1u);
     EXPECT_EQ(pictures[0].size(), QSize(640, 480));
@@ -223,8 +235,8 @@ TEST_F(PhotoTest, DefaultSettingsSendTheWholeSequenceAndShowTheStampedPicture)
         return std::find_if(events.begin(), events.end(), predicate) - events.begin();
     };
     const auto pictureAt = at([](const auto& e) { return e.kind == RecordingView::Kind::Picture; });
-    EXPECT_GT(pictureAt, at([](const auto& e) { return e.text == kStr13; }));
-    EXPECT_LT(pictureAt, at([](const auto& e) { return e.text == kStr15; }));
+    EXPECT_GT(pictureAt, at([](const auto& e) { return e.told == Told{kDownloading}; }));
+    EXPECT_LT(pictureAt, at([](const auto& e) { return e.told == Told{kStopping}; }));
 
     // Exactly these commands, in this order: the file is read in blocks of
     // 1024 bytes until the one-byte end reply.
@@ -338,17 +350,16 @@ TEST_F(PhotoTest, SettingsReachTheCameraAndTheWaits)
     }
 }
 
-// Each step that can fail: the status texts and messages in their order, the
+// Each step that can fail: the steps and failures in their order, the
 // picture shown or not, and what reached the phone. A failing file step still
 // closes and deletes the file; the camera is switched off whatever failed.
 TEST_F(PhotoTest, EachFailingStepEndsTheCaptureInOrder)
 {
-    const auto message = [](const QString& text) { return QStringLiteral("message: ") + text; };
-    const std::vector<QString> downloadStatuses = {kStr11, kStr12, kStr13, kStr15, kStr3};
+    const std::vector<Told> downloadSteps = {kStarting, kShooting, kDownloading, kStopping, kDone};
     struct Case {
         const char* what;
         std::function<void()> cause;
-        std::vector<QString> texts;  // statuses, and messages marked as such
+        std::vector<Told> told;  // steps and failures
         size_t pictures;
         bool fileCommands;  // the phone got file commands, the last two a close and the delete
         bool cameraOff;     // the camera-off command reached the phone
@@ -356,18 +367,18 @@ TEST_F(PhotoTest, EachFailingStepEndsTheCaptureInOrder)
         uint64_t sleptFrom, sleptBelow;
     };
     const Case cases[] = {
-        {"camera will not start", [&] { Fail(kCamera, kCameraOn); }, {kStr11, message(kStr9), kStr15, kStr3}, 0,
+        {"camera will not start", [&] { Fail(kCamera, kCameraOn); }, {kStarting, PhotoFailure::CameraNotStarted, kStopping, kDone}, 0,
          false, true, false, 1000, 5000},  // the wait after the shot, not the camera's settling time
-        {"shot fails", [&] { Fail(kCamera, kShoot); }, {kStr11, kStr12, message(kStr10), kStr15, kStr3}, 0, false,
+        {"shot fails", [&] { Fail(kCamera, kShoot); }, {kStarting, kShooting, PhotoFailure::ShotNotTaken, kStopping, kDone}, 0, false,
          true, false, 6000, 7000},
         {"file will not open", [&] { Fail(kFile, kOpen, 0, 2); },
-         {kStr11, kStr12, kStr13, message(kStr14), kStr15, kStr3}, 0, true, true, false, 6000, 7000},
+         {kStarting, kShooting, kDownloading, PhotoFailure::FileNotOpened, kStopping, kDone}, 0, true, true, false, 6000, 7000},
         {"garbage instead of a picture", [&] { Phone().InjectFault(SimPhone::Fault::GarbagePicture); },
-         downloadStatuses, 0, true, true, true, 6000, 7000},
+         downloadSteps, 0, true, true, true, 6000, 7000},
         {"picture too large for the program", [&] { Phone().InjectFault(SimPhone::Fault::HugePicture); },
-         downloadStatuses, 0, true, true, true, 6000, 40000},
+         downloadSteps, 0, true, true, true, 6000, 40000},
         {"camera will not stop", [&] { Fail(kCamera, kCameraOff); },
-         {kStr11, kStr12, kStr13, kStr15, message(kStr16), kStr3}, 1, true, false, true, 6000, 7000},
+         {kStarting, kShooting, kDownloading, kStopping, PhotoFailure::CameraNotStopped, kDone}, 1, true, false, true, 6000, 7000},
     };
     settings_.SetCameraInitTime(5000);
     for (const Case& c : cases) {
@@ -377,11 +388,11 @@ TEST_F(PhotoTest, EachFailingStepEndsTheCaptureInOrder)
         c.cause();
         const uint64_t slept = clock_.SleptMilliseconds();
         TakePhoto();
-        std::vector<QString> texts;
+        std::vector<Told> told;
         for (const auto& event : view_->events)
-            if (event.kind == RecordingView::Kind::Status || event.kind == RecordingView::Kind::Message)
-                texts.push_back(event.kind == RecordingView::Kind::Message ? message(event.text) : event.text);
-        EXPECT_EQ(texts, c.texts);
+            if (event.kind == RecordingView::Kind::Step || event.kind == RecordingView::Kind::Failure)
+                told.push_back(event.told);
+        EXPECT_EQ(told, c.told);
         EXPECT_EQ(view_->Pictures().size(), c.pictures);
         const auto received = Received();
         std::vector<Bytes> fileCommands;
@@ -407,7 +418,7 @@ TEST_F(PhotoTest, FileThatOpensAtTheSecondAttemptIsShownWithoutAMessage)
 {
     Fail(kFile, kOpen);
     TakePhoto();
-    EXPECT_TRUE(view_->Texts(RecordingView::Kind::Message).empty());
+    EXPECT_TRUE(view_->Failures().empty());
     EXPECT_EQ(view_->Pictures().size(), 1u);
 }
 
@@ -419,9 +430,9 @@ TEST_F(PhotoTest, FailedReadKeepsThePreviousPictureQuietly)
 
     Fail(kFile, kRead, 3);  // the fourth block
     TakePhoto();
-    EXPECT_TRUE(view_->Texts(RecordingView::Kind::Message).empty());
+    EXPECT_TRUE(view_->Failures().empty());
     EXPECT_TRUE(view_->Pictures().empty());
-    EXPECT_EQ(view_->Texts(RecordingView::Kind::Status).back(), kStr3);
+    EXPECT_EQ(view_->Steps().back(), kDone);
     ASSERT_FALSE(view_->Progress().empty());
     EXPECT_EQ(view_->Progress().back(), -1) << "the bar is hidden again";
     EXPECT_FALSE(Phone().File("/a/temp.jpg")) << "closed and deleted all the same";
@@ -445,8 +456,8 @@ TEST_F(PhotoTest, PictureCutShortIsShownGreyBelowWhatArrived)
         if (c.cutShort)
             Phone().InjectFault(SimPhone::Fault::CutShortPicture);
         TakePhoto();
-        EXPECT_TRUE(view_->Texts(RecordingView::Kind::Message).empty());
-        EXPECT_EQ(view_->Texts(RecordingView::Kind::Status), (std::vector<QString>{kStr11, kStr12, kStr13, kStr15, kStr3}));
+        EXPECT_TRUE(view_->Failures().empty());
+        EXPECT_EQ(view_->Steps(), (std::vector<PhotoStep>{kStarting, kShooting, kDownloading, kStopping, kDone}));
         ASSERT_EQ(view_->Pictures().size(), 1u);
         const QImage picture = view_->Pictures()[0];
         if (!c.cutShort)
@@ -513,5 +524,109 @@ TEST_F(PhotoTest, WaitsForACaptureUnderWayAndSendsNothingMeanwhile)
         loop.exec();
     ASSERT_TRUE(finished);
     EXPECT_EQ(view_->Pictures().size(), 1u);
-    EXPECT_EQ(view_->Texts(RecordingView::Kind::Status).front(), kStr11);
+    EXPECT_EQ(view_->Steps().front(), kStarting);
+}
+
+// --- the steps every capture shares, on the photo's phone and clock ---
+
+using PhoneCaptureTest = PhotoTest;
+
+// A capture put together as its callers do: the camera on; a picture once it
+// is on; the phone file deleted once the shot was taken; the camera off. A
+// stop comes as the phone receives a given command: no later step sends
+// anything, and what tidies up gets the plan's grace.
+TEST_F(PhoneCaptureTest, EachStepHonoursTheStopTheFaultsAndThePlan)
+{
+    using Outcome = orv::CapturedPicture::Outcome;
+    struct Row {
+        const char* what;
+        std::function<void(orv::CapturePlan&)> arrange;
+        const char* stopAt;  // the command that brings the stop; "": stopped from the start
+        bool switchedOn;
+        Outcome outcome;
+        bool cutShort;
+        QStringList commands;
+        uint64_t slept;  // of the 1500 ms settling and the 1000 ms after the shot
+    };
+    const auto plain = [](orv::CapturePlan&) {};
+    const auto fail = [this](uint16_t code, Bytes prefix, int times = 1) {
+        return [this, code, prefix, times](orv::CapturePlan&) { Fail(code, prefix, 0, times); };
+    };
+    const auto fault = [this](SimPhone::Fault which) {
+        return [this, which](orv::CapturePlan&) { Phone().InjectFault(which); };
+    };
+    const QStringList setUp = {"camera on 0", "lighting 2", "exposure 3", "shoot /a/temp.jpg"};
+    const QStringList opened = setUp + QStringList{"close", "open /a/temp.jpg"};
+    const QStringList tidyUp = {"close", "delete /a/temp.jpg", "camera off"};
+    const QStringList whole = opened + QStringList{"read"} + tidyUp;
+    const Row rows[] = {
+        {"no stop, no fault", plain, nullptr, true, Outcome::Picture, false, whole, 2500},
+        {"stopped from the start", plain, "", false, Outcome::NotTaken, false, {"camera off"}, 0},
+        {"stop as the camera starts", plain, "camera on 0", true, Outcome::NotTaken, false,
+         {"camera on 0", "camera off"}, 0},
+        {"stop as the shot goes out", plain, "shoot /a/temp.jpg", true, Outcome::NotOpened, false, setUp + tidyUp,
+         1500},
+        {"stop as the file opens", plain, "open /a/temp.jpg", true, Outcome::NotRead, false, opened + tidyUp, 2500},
+        {"stop without grace: nothing tidies up",
+         [](orv::CapturePlan& plan) { plan.stopGraceMs = 0; }, "shoot /a/temp.jpg", true,
+         Outcome::NotOpened, false, setUp, 1500},
+        {"the open refused once: the second attempt reads", fail(kFile, kOpen), nullptr, true, Outcome::Picture,
+         false, whole, 2500},
+        {"the open refused twice", fail(kFile, kOpen, 2), nullptr, true, Outcome::NotOpened, false,
+         setUp + QStringList{"close"} + tidyUp, 2500},
+        {"the read refused", fail(kFile, kRead), nullptr, true, Outcome::NotRead, false, opened + tidyUp, 2500},
+        {"not a picture", fault(SimPhone::Fault::GarbagePicture), nullptr, true, Outcome::NotAPicture, false, whole,
+         2500},
+        {"a picture cut short", fault(SimPhone::Fault::CutShortPicture), nullptr, true, Outcome::Picture, true, whole,
+         2500},
+        {"downloaded, not decoded", [](orv::CapturePlan& plan) { plan.decode = false; }, nullptr,
+         true, Outcome::Downloaded, false, whole, 2500},
+        {"the shot refused", fail(kCamera, kShoot), nullptr, true, Outcome::NotTaken, false,
+         {"camera on 0", "lighting 2", "exposure 3", "camera off"}, 1500},
+        {"the camera refuses to start", fail(kCamera, kCameraOn), nullptr, false, Outcome::NotTaken, false,
+         {"camera off"}, 0},
+        {"neither lighting, exposure nor waits",
+         [](orv::CapturePlan& plan) {
+             plan.lighting.reset();
+             plan.exposure.reset();
+             plan.settleMs = 0;
+             plan.afterShotMs = 0;
+         },
+         nullptr, true, Outcome::Picture, false,
+         {"camera on 0", "shoot /a/temp.jpg", "close", "open /a/temp.jpg", "read", "close", "delete /a/temp.jpg",
+          "camera off"},
+         0},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        SetUp();  // a fresh phone and link for each row
+        orv::CapturePlan plan = orv::CapturePlan::FromSettings(settings_, "/a/temp.jpg");
+        plan.stopGraceMs = orv::kCaptureStopGraceMs;
+        row.arrange(plan);
+        const auto stopped = [&] {
+            return row.stopAt &&
+                   (*row.stopAt == '\0' ||
+                    orv::test::PhoneCommandNames(Phone().Commands()).contains(QLatin1String(row.stopAt)));
+        };
+        const uint64_t slept = clock_.SleptMilliseconds();
+        orv::CapturedPicture shot;
+        {
+            orv::PhoneCapture capture(link_, plan, stopped);
+            const bool on = capture.SwitchOn();
+            EXPECT_EQ(on, row.switchedOn);
+            if (on)
+                shot = capture.TakePicture();
+            if (shot.ShotTaken())
+                capture.DeletePhoneFile();
+            capture.SwitchOff();
+        }
+        EXPECT_EQ(shot.outcome, row.outcome);
+        EXPECT_EQ(shot.cutShort, row.cutShort);
+        EXPECT_EQ(shot.picture.isNull(), row.outcome != Outcome::Picture);
+        EXPECT_EQ(orv::test::PhoneCommandNames(Phone().Commands()), row.commands);
+        EXPECT_GE(clock_.SleptMilliseconds() - slept, row.slept);
+        EXPECT_LT(clock_.SleptMilliseconds() - slept, row.slept + 500);
+        TearDown();
+    }
+    SetUp();
 }

@@ -65,8 +65,16 @@ public:
         file.close();
     }
 
-    ProgramRun(const QStringList& arguments, const QByteArray& settings, bool terminal = false) : ProgramRun(settings)
+    // language: the text of the run's one language file, when there is one.
+    ProgramRun(const QStringList& arguments, const QByteArray& settings, bool terminal = false,
+               const QByteArray& language = {})
+        : ProgramRun(settings)
     {
+        if (!language.isEmpty()) {
+            QFile file(dir.filePath(QStringLiteral("test.lng")));
+            EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+            file.write(language);
+        }
         Start(arguments, terminal);
     }
 
@@ -80,6 +88,7 @@ public:
         env.remove(QStringLiteral("WAYLAND_DISPLAY"));
         env.insert(QStringLiteral("ORVELLO_SETTINGS_FILE"), dir.filePath(QStringLiteral("settings.reg")));
         env.insert(QStringLiteral("ORVELLO_LOCK_DIR"), folder);
+        env.insert(QStringLiteral("ORVELLO_LNG_DIR"), folder);
         env.insert(QStringLiteral("ORVELLO_PHONE_TRACE"), dir.filePath(QStringLiteral("phone.trace")));
         // No PipeWire daemon listens in the run's own folder: the PipeWire
         // camera, where turned on, finds none, whatever runs on the machine.
@@ -165,6 +174,7 @@ TEST(Headless, EachOutcomeHasItsExitStatusAndLine)
         std::function<void(const ProgramRun&)> check;
         bool terminal = false;
         int signal = 0;  // sent once the program handles it
+        QByteArray language = QByteArray();  // the language file in force, if any
     };
     QTcpServer squatter;
     ASSERT_TRUE(squatter.listen(QHostAddress::AnyIPv4, 0));
@@ -248,6 +258,10 @@ TEST(Headless, EachOutcomeHasItsExitStatusAndLine)
          Dword("JpgType", 11), 4, "orvello: the camera could not be started\n", noFile("none.jpg")},
         {"picture not taken", args({"--photo", "%D/none.jpg", "--simulate-phone"}), "\"TempJpgName\"=\"/b/x.jpg\"\n",
          4, "orvello: the phone could not take the picture\n", noFile("none.jpg")},
+        // The exit status follows the failure, whatever the texts say.
+        {"camera that does not start, worded as no phone", args({"--photo", "%D/none.jpg", "--simulate-phone"}),
+         Dword("JpgType", 11) + Dword("LangIndex", 1), 4, "orvello: the camera could not be started\n",
+         noFile("none.jpg"), false, 0, "[STRS]\nSTR8=Nope\nSTR9=Nope\n"},
         {"recording camera that does not start", args({"--record", "%D/none.avi", "--simulate-phone"}),
          Dword("JpgType", 11), 4, "orvello: the camera could not be started\n",
          [](const ProgramRun& run) { EXPECT_FALSE(HasIndex(run.Path(QStringLiteral("none.avi")))); }},
@@ -276,7 +290,7 @@ TEST(Headless, EachOutcomeHasItsExitStatusAndLine)
     };
     std::vector<std::unique_ptr<ProgramRun>> runs;
     for (const Case& c : cases)
-        runs.push_back(std::make_unique<ProgramRun>(c.arguments, c.settings, c.terminal));
+        runs.push_back(std::make_unique<ProgramRun>(c.arguments, c.settings, c.terminal, c.language));
     for (size_t i = 0; i < std::size(cases); ++i) {
         const Case& c = cases[i];
         ProgramRun& run = *runs[i];

@@ -10,7 +10,9 @@
 #include "shell/OptionsDialog.h"
 #include "web/Credentials.h"
 #include "platform/SettingsStore.h"
+#include "sim/SimBus.h"
 #include "sim/SimPhone.h"
+#include "tests/support/PhoneCommands.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -69,30 +71,6 @@ QStringList StoredLines()
         if (line.startsWith(QLatin1Char('"')))
             lines << line;
     return lines;
-}
-
-// The phone's commands in words; a run of block reads is one "read".
-QStringList CommandNames(const std::vector<sim::SimPhone::Command>& commands, size_t from)
-{
-    QStringList names;
-    for (size_t i = from; i < commands.size(); ++i) {
-        const std::vector<uint8_t>& data = commands[i].data;
-        const auto text = [&data](size_t at) {
-            return QString::fromLatin1(reinterpret_cast<const char*>(data.data()) + at, qsizetype(data.size() - at));
-        };
-        const int camera = commands[i].code == 0x61 && data.size() >= 3 ? data[0] * 2 + data[1] : -1;
-        const int file = commands[i].code == 0x4A && data.size() >= 4 ? data[3] : -1;
-        const QString name = camera == 1   ? QStringLiteral("camera on %1").arg(data[2])
-                             : camera == 0 ? QStringLiteral("camera off")
-                             : camera == 2 ? QStringLiteral("shoot ") + text(2)
-                             : file == 1   ? QStringLiteral("read")
-                             : file == 4   ? QStringLiteral("close")
-                             : file == 5   ? QStringLiteral("delete ") + text(4)
-                                           : QStringLiteral("other %1").arg(commands[i].code, 0, 16);
-        if (name != QLatin1String("read") || names.isEmpty() || names.last() != name)
-            names << name;
-    }
-    return names;
 }
 
 // Writes the settings key with these value lines, in this order.
@@ -556,18 +534,23 @@ TEST_F(OptionsTest, FrameRateTest)
     };
     const Prepare nothing = [](sim::SimPhone&, OptionsDialog&) {};
     const Row rows[] = {
-        // The failure is told once the camera is off; the time its message
-        // stands never enters the field, which keeps its text.
-        {"this phone reads no file that was not opened", nothing, 2500, {kStr7, kStr10},
-         {"camera on 0", "shoot /a/temp.jpg", "read", "camera off"}, QStringLiteral("3")},
-        // No time passes on the clock: counted as one millisecond.
-        {"the picture file was left open, so it reads",
+        // The picture's file is opened before it is read, as this phone
+        // wants it. No time passes on the clock: counted as one millisecond.
+        {"the file is opened, read and deleted", nothing, 0, {kStr7},
+         {"camera on 0", "shoot /a/temp.jpg", "close", "open /a/temp.jpg", "read", "close", "delete /a/temp.jpg",
+          "camera off"},
+         QStringLiteral("1000")},
+        {"a picture file left open is closed first",
          [](sim::SimPhone& phone, OptionsDialog&) {
              phone.PutFile("/a/temp.jpg", std::vector<uint8_t>(3000, 0x55));
              ASSERT_EQ(phone::PhoneLink::Instance().OpenPhoneFile("/a/temp.jpg", 0), phone::kOk);
          },
-         0, {kStr7}, {"camera on 0", "shoot /a/temp.jpg", "read", "close", "delete /a/temp.jpg", "camera off"},
+         0, {kStr7},
+         {"camera on 0", "shoot /a/temp.jpg", "close", "open /a/temp.jpg", "read", "close", "delete /a/temp.jpg",
+          "camera off"},
          QStringLiteral("1000")},
+        // The failure is told once the camera is off; the time its message
+        // stands never enters the field, which keeps its text.
         {"the shot is refused",
          [](sim::SimPhone&, OptionsDialog&) { Settings().SetTempJpgName(QStringLiteral("/b/x.jpg")); }, 2500,
          {kStr7, kStr10}, {"camera on 0", "shoot /b/x.jpg", "camera off"}, QStringLiteral("3")},
@@ -609,7 +592,7 @@ TEST_F(OptionsTest, FrameRateTest)
             const size_t before = phone.Commands().size();
             dialog.fpsTestButton->click();
             EXPECT_EQ(dialog.fpsEdit->text(), row.rate) << row.name;
-            EXPECT_EQ(CommandNames(phone.Commands(), before), row.commands) << row.name;
+            EXPECT_EQ(PhoneCommandNames(phone.Commands(), before), row.commands) << row.name;
             EXPECT_FALSE(dialog.TestRunning()) << row.name;
             EXPECT_EQ(dialog.tabs->tabText(0), QStringLiteral("Phone A"));
         });
@@ -660,27 +643,34 @@ TEST_F(OptionsTest, FrameRateTestWaitsForAPhotoOrARecording)
 }
 
 // A test that goes through writes the rate of the time from the shot to the
-// camera switched off: here the phone takes the given time to shoot, on a
-// clock that moves by what is waited (every poll of the phone included).
+// camera switched off: here the phone takes the given times to start its
+// camera and to shoot, on a clock that moves by what is waited (every poll of
+// the phone included). The camera's start is no part of a frame's time.
 TEST_F(OptionsTest, FrameRateTestMeasuresFromTheShotToTheCameraOff)
 {
+    const sim::SimPhone::Options simulated = sim::SimulatedPhoneOptions();
     struct Row {
-        uint32_t shotMs;
+        const char* what;
+        uint32_t exchangeMs, cameraOnMs, shotMs;
         double slowest, fastest;  // the rate the field may show
     };
-    const Row rows[] = {{2500, 1000.0 / 2600, 0.4}, {250, 1000.0 / 350, 4.0}};
+    const Row rows[] = {
+        {"a slow shot", 0, 0, 2500, 1000.0 / 2600, 0.4},
+        {"a quick shot", 0, 0, 250, 1000.0 / 350, 4.0},
+        {"a camera slow to start", 0, 5000, 250, 1000.0 / 350, 4.0},
+        // Its real frame time: the shot and some milliseconds per exchange.
+        {"the phone of --simulate-phone", simulated.exchangeLatencyMs, simulated.cameraOnLatencyMs,
+         simulated.shotLatencyMs, 1000.0 / 1500, 1000.0 / 300},
+    };
     sim::SimPhone& phone = AddPhone();
     MainWindow& form = MakeForm();
     ASSERT_TRUE(WaitForConnected());
     Settings().SetAutoFps(false);
     for (const Row& row : rows) {
-        SCOPED_TRACE(row.shotMs);
+        SCOPED_TRACE(row.what);
         Settings().SetFps(3);
-        phone.SetLatency(0, row.shotMs);
+        phone.SetLatency(row.exchangeMs, row.shotMs, row.cameraOnMs);
         OpenOptions(form, [&](OptionsDialog& dialog) {
-            // This phone reads a picture file only while it is open.
-            phone.PutFile("/a/temp.jpg", std::vector<uint8_t>(3000, 0x55));
-            ASSERT_EQ(phone::PhoneLink::Instance().OpenPhoneFile("/a/temp.jpg", 0), phone::kOk);
             dialog.fpsTestButton->click();
             bool ok = false;
             const double rate = QLocale::system().toDouble(dialog.fpsEdit->text(), &ok);
@@ -706,9 +696,6 @@ TEST_F(OptionsTest, FrameRateTestHoldsTheDialogWhileThePhoneWorks)
     Settings().SetFps(3);
     bool held = false;
     OpenOptions(form, [&](OptionsDialog& dialog) {
-        // This phone reads a picture file only while it is open.
-        phone.PutFile("/a/temp.jpg", std::vector<uint8_t>(3000, 0x55));
-        ASSERT_EQ(phone::PhoneLink::Instance().OpenPhoneFile("/a/temp.jpg", 0), phone::kOk);
         phone.SetSilent(true);
         QTimer::singleShot(0, &dialog, [&] {
             QTest::mouseClick(dialog.cancelButton, Qt::LeftButton);

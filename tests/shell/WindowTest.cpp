@@ -650,6 +650,37 @@ TEST_F(WindowTest, DownloadBarCountsBytesAndHides)
     EXPECT_EQ(form.PanelText(MainWindow::kWorkPanel), QStringLiteral("busy"));
 }
 
+// The photo's steps in the work panel and its failures in message boxes, in
+// the built-in language.
+TEST_F(WindowTest, PhotoStepsAndFailuresAreShownInTheirTexts)
+{
+    const std::pair<PhotoStep, const char*> steps[] = {
+        {PhotoStep::StartingCamera, "Статус: Инициализация камеры..."},
+        {PhotoStep::Shooting, "Статус: Снимаю"},
+        {PhotoStep::Downloading, "Статус: Сливаю..."},
+        {PhotoStep::StoppingCamera, "Статус: Деинициализация камеры..."},
+        {PhotoStep::Done, "Статус: Не занят."},
+        {PhotoStep::PhoneLate, "Статус: телефон не отвечает, жду..."},
+    };
+    const std::pair<PhotoFailure, const char*> failures[] = {
+        {PhotoFailure::CameraNotStarted, "Невозможна инициализация камеры!"},
+        {PhotoFailure::ShotNotTaken, "Не могу снять!"},
+        {PhotoFailure::FileNotOpened, "Не могу прочитать, увеличте значение таймаута."},
+        {PhotoFailure::CameraNotStopped, "Невозможна деинициализация камеры!"},
+    };
+    Settings().SetAutoPhoneConnect(false);
+    MainWindow& form = MakeForm();
+    for (const auto& [step, text] : steps) {
+        form.ShowPhotoStep(step);
+        EXPECT_EQ(form.PanelText(MainWindow::kWorkPanel), QString::fromUtf8(text));
+    }
+    for (const auto& [failure, text] : failures) {
+        SharedDialogs().Clear();
+        form.ShowPhotoFailure(failure);
+        EXPECT_EQ(SharedDialogs().MessageTexts(), QStringList{QString::fromUtf8(text)});
+    }
+}
+
 // The save dialog opens in the pictures folder (or the home folder while
 // there is none), then in the folder last saved to; a name typed without an
 // extension gets the one of the chosen type.

@@ -13,7 +13,7 @@
 #include "tests/support/FaultyPipe.h"
 #include "capture/Jpeg.h"
 #include "phone/PhoneLink.h"
-#include "capture/PhotoThread.h"
+#include "capture/DateStamp.h"
 #include "config/Settings.h"
 #include "sim/SimBus.h"
 #include "sim/SimPhone.h"
