@@ -9,6 +9,7 @@
 #include "platform/InstanceLock.h"
 #include "platform/LibusbBus.h"
 #include "shell/MainWindow.h"
+#include "shell/SecondCopy.h"
 #include "sim/SimBus.h"
 #include "sim/SimEvents.h"
 #include "platform/Clock.h"
@@ -144,6 +145,9 @@ int main(int argc, char* argv[])
     });
 
     if (orv::IsAlreadyRunning()) {
+        // The running copy's window comes to the front, from the tray or
+        // the taskbar; the message says why no second window opens.
+        orv::AskToComeToFront(orv::FrontSocketPath(), std::chrono::seconds(2));
         // In the language in use, Qt's OK button too. The settings are read
         // only where a file holds them: this copy never creates one.
         const int language = QFile::exists(QString::fromStdString(orv::reg::SettingsFilePath()))
@@ -170,6 +174,14 @@ int main(int argc, char* argv[])
 
         form = std::make_unique<orv::MainWindow>();
         app.SetMainForm(form.get());
+        // A second copy brings this window to the front.
+        auto* frontListener = new orv::FrontListener(
+            [&form] {
+                form->BringToFront();
+                return form->isVisible() && !form->isMinimized();
+            },
+            form.get());
+        frontListener->Listen(orv::FrontSocketPath());
         if (orv::FindCmdLineSwitch(QLatin1Char('D')))
             ResetSettings();
         if (splash) {

@@ -166,6 +166,10 @@ public:
     virtual std::vector<NamedInterface> ListInterfaces() = 0;
     // Opens one device; nothing when that fails.
     virtual std::unique_ptr<ControlPipe> Open(const std::string& devicePath) = 0;
+    // A phone's device that is there but that this user may not open (its
+    // udev rules are missing), as the search found it in the last few
+    // seconds; empty when nothing was refused meanwhile.
+    virtual std::string DeniedDevice() { return {}; }
 };
 
 // The bus in force (chosen once by the entry point; tests set their own).

@@ -1,5 +1,7 @@
 #include "LibusbBus.h"
 
+#include "Clock.h"
+
 #include <QLoggingCategory>
 #include <QString>
 
@@ -753,8 +755,46 @@ std::unique_ptr<ControlPipe> LibusbBus::Open(const std::string& devicePath)
 
 std::unique_ptr<PhoneBus> MakeUsbBus() { return std::make_unique<LibusbBus>(); }
 
+namespace {
+
+// The device the latest refusal named, and when (the program's clock).
+struct Denial {
+    std::mutex mutex;
+    std::string device;
+    uint32_t tick = 0;
+};
+
+Denial& LatestDenial()
+{
+    static auto* denial = new Denial;
+    return *denial;
+}
+
+// The search looks about once a second: a refusal older than this is over
+// (the phone went, or the rules came).
+constexpr uint32_t kDenialLastsMs = 5000;
+
+}  // namespace
+
+std::string LibusbBus::DeniedDevice()
+{
+    Denial& denial = LatestDenial();
+    std::lock_guard lock(denial.mutex);
+    if (denial.device.empty() || TheClock().TickCount() - denial.tick > kDenialLastsMs)
+        return {};
+    return denial.device;
+}
+
+std::string UdevRulesFile() { return ORV_UDEV_RULES_FILE; }
+
 void ReportNoPermission(const std::string& device)
 {
+    {
+        Denial& denial = LatestDenial();
+        std::lock_guard lock(denial.mutex);
+        denial.device = device;
+        denial.tick = TheClock().TickCount();
+    }
     // One flag for USB devices and one for modem ports: the search retries
     // about once a second, and each kind of device is worth one line.
     static std::atomic<bool> saidUsb{false};

@@ -29,13 +29,16 @@ public:
     // holds (its "interface" attribute). No device is opened.
     std::vector<NamedInterface> ListInterfaces() override;
     std::unique_ptr<ControlPipe> Open(const std::string& devicePath) override;
+    std::string DeniedDevice() override;
 };
 
 // The user may not open the phone's device (a USB device node or the modem
 // port): says so, naming the device and the missing udev rules, on standard
 // error and in the phone trace ($ORVELLO_PHONE_TRACE), once per kind of
-// device for the life of the process.
+// device for the life of the process; DeniedDevice names it for a while.
 void ReportNoPermission(const std::string& device);
+// The udev rules that give the user at the machine the phone's devices.
+std::string UdevRulesFile();
 
 // The bus that the entry point installs when no simulated phone is asked for.
 std::unique_ptr<PhoneBus> MakeUsbBus();

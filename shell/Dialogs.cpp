@@ -24,11 +24,19 @@ public:
         case MessageKind::Warning: icon = QMessageBox::Warning; break;
         case MessageKind::Error: icon = QMessageBox::Critical; break;
         case MessageKind::About: break;
+        case MessageKind::Question: icon = QMessageBox::Question; break;
         }
         QMessageBox box(icon, caption, text, QMessageBox::Ok, parent);
         if (kind == MessageKind::About)
             box.setIconPixmap(QApplication::windowIcon().pixmap(kAboutIconSize));
         box.exec();
+    }
+
+    bool Ask(QWidget* parent, const QString& caption, const QString& text) override
+    {
+        QMessageBox box(QMessageBox::Question, caption, text, QMessageBox::Yes | QMessageBox::No, parent);
+        box.setDefaultButton(QMessageBox::No);
+        return box.exec() == QMessageBox::Yes;
     }
 
     std::optional<SaveAnswer> SaveFile(QWidget* parent, const SaveRequest& request) override
@@ -76,7 +84,7 @@ public:
 
     void ShowMessage(QWidget*, const QString& caption, const QString& text, MessageKind kind) override
     {
-        static const char* const kKinds[] = {"plain", "information", "warning", "error", "about"};
+        static const char* const kKinds[] = {"plain", "information", "warning", "error", "about", "question"};
         QFile file(path_);
         if (file.open(QIODevice::Append | QIODevice::Text)) {
             const QString line = QStringLiteral("%1\t%2\t%3\n")
@@ -84,6 +92,11 @@ public:
                                           QString(text).replace(QLatin1Char('\n'), QLatin1String("\\n")));
             file.write(line.toUtf8());
         }
+    }
+    bool Ask(QWidget* parent, const QString& caption, const QString& text) override
+    {
+        ShowMessage(parent, caption, text, MessageKind::Question);
+        return false;
     }
     std::optional<SaveAnswer> SaveFile(QWidget*, const SaveRequest&) override { return std::nullopt; }
     std::optional<QString> BrowseFolder(QWidget*, const QString&) override { return std::nullopt; }
@@ -119,6 +132,17 @@ void RecordingDialogs::ShowMessage(QWidget* parent, const QString& caption, cons
     }
     if (onMessage)
         onMessage(message);
+}
+
+bool RecordingDialogs::Ask(QWidget* parent, const QString& caption, const QString& text)
+{
+    ShowMessage(parent, caption, text, MessageKind::Question);
+    std::lock_guard lock(mutex_);
+    if (answers_.empty())
+        return false;
+    const bool yes = answers_.front();
+    answers_.pop_front();
+    return yes;
 }
 
 std::optional<SaveAnswer> RecordingDialogs::SaveFile(QWidget*, const SaveRequest& request)
@@ -171,12 +195,19 @@ void RecordingDialogs::Clear()
     messages_.clear();
     saveRequests.clear();
     folderRequests.clear();
+    answers_.clear();
 }
 
 void RecordingDialogs::QueueSave(std::optional<SaveAnswer> answer)
 {
     std::lock_guard lock(mutex_);
     saves_.push_back(std::move(answer));
+}
+
+void RecordingDialogs::QueueAnswer(bool yes)
+{
+    std::lock_guard lock(mutex_);
+    answers_.push_back(yes);
 }
 
 void RecordingDialogs::QueueFolder(std::optional<QString> answer)

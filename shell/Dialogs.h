@@ -17,8 +17,8 @@ class QWidget;
 
 namespace orv {
 
-// About shows the program's own icon.
-enum class MessageKind { Plain, Information, Warning, Error, About };
+// About shows the program's own icon. Question is a Yes/No question (Ask).
+enum class MessageKind { Plain, Information, Warning, Error, About, Question };
 
 struct SaveRequest {
     QString title;
@@ -41,6 +41,8 @@ public:
     virtual ~Dialogs() = default;
     // A modal box with an OK button.
     virtual void ShowMessage(QWidget* parent, const QString& caption, const QString& text, MessageKind kind) = 0;
+    // A modal Yes/No question; true for Yes. No is the default button.
+    virtual bool Ask(QWidget* parent, const QString& caption, const QString& text) = 0;
     virtual std::optional<SaveAnswer> SaveFile(QWidget* parent, const SaveRequest& request) = 0;
     virtual std::optional<QString> BrowseFolder(QWidget* parent, const QString& initialFolder) = 0;
     // Runs a modal form; returns its QDialog::DialogCode.
@@ -48,8 +50,9 @@ public:
 };
 
 // The dialogs in force: real Qt dialogs, or, with $ORVELLO_DIALOG_LOG set,
-// a log that writes each message as a line to that file and answers
-// everything at once with OK or Cancel (for tests of the whole program).
+// a log that writes each message and question as a line to that file and
+// answers everything at once with OK, No or Cancel (for tests of the whole
+// program).
 Dialogs& TheDialogs();
 void SetDialogs(Dialogs* dialogs);
 
@@ -64,6 +67,8 @@ public:
     };
 
     void ShowMessage(QWidget* parent, const QString& caption, const QString& text, MessageKind kind) override;
+    // Recorded as a message of kind Question.
+    bool Ask(QWidget* parent, const QString& caption, const QString& text) override;
     std::optional<SaveAnswer> SaveFile(QWidget* parent, const SaveRequest& request) override;
     std::optional<QString> BrowseFolder(QWidget* parent, const QString& initialFolder) override;
     int RunModal(QDialog* dialog) override;
@@ -72,9 +77,10 @@ public:
     QStringList MessageTexts() const;
     void Clear();
 
-    // Answers, used in order; an empty queue means Cancel.
+    // Answers, used in order; an empty queue means Cancel (No).
     void QueueSave(std::optional<SaveAnswer> answer);
     void QueueFolder(std::optional<QString> answer);
+    void QueueAnswer(bool yes);
     // Called with each modal form; returns its result (default: Rejected).
     std::function<int(QDialog*)> onModal;
     // Called with each message after it has been recorded.
@@ -88,6 +94,7 @@ private:
     std::vector<Message> messages_;
     std::deque<std::optional<SaveAnswer>> saves_;
     std::deque<std::optional<QString>> folders_;
+    std::deque<bool> answers_;
 };
 
 }  // namespace orv

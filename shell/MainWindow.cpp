@@ -14,6 +14,10 @@
 #include "capture/PhotoThread.h"
 #include "capture/PictureFile.h"
 #include "ProgramIcon.h"
+#include "StatusPanel.h"
+#include "platform/Clock.h"
+#include "platform/ControlPipe.h"
+#include "platform/LibusbBus.h"
 #include "platform/WorkerThread.h"
 #include "TrayIcon.h"
 #include "platform/UiThread.h"
@@ -63,8 +67,11 @@ constexpr int kPanelWidths[MainWindow::kPanelCount] = {25, 150, 150, 220, 50};
 // The download bar at the work panel's right end: at least this wide, wider
 // when its label needs it, and this far from the end of the status text.
 constexpr int kDownloadBarWidth = 62;
-// How long the status bar says that the PipeWire camera cannot be offered.
-constexpr int kVirtualCameraMessageMs = 10000;
+// How often the picture area's advice is looked at while no phone is there.
+constexpr int kPhoneHintPollMs = 250;
+// The advice's widest line, and its room from the picture area's edges.
+constexpr int kPhoneHintWidth = 560;
+constexpr int kPhoneHintMargin = 16;
 constexpr int kDownloadBarGap = 6;
 // The largest count the bar's label shows, in kilobytes (a picture of more
 // than 16 MiB is not read).
@@ -144,6 +151,18 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), life_(std::make_s
     pictureLabel->resize(289, 241);
     pictureArea->setWidget(pictureLabel);
     setCentralWidget(pictureArea);
+    // The advice lies over the picture area's view, above the picture.
+    phoneHint = new QLabel(pictureArea->viewport());
+    phoneHint->setObjectName(QStringLiteral("phoneHint"));
+    phoneHint->setTextFormat(Qt::PlainText);
+    phoneHint->setWordWrap(true);
+    phoneHint->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    phoneHint->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    phoneHint->hide();
+    pictureArea->viewport()->installEventFilter(this);
+    phoneHintTimer_ = new QTimer(this);
+    phoneHintTimer_->setInterval(kPhoneHintPollMs);
+    connect(phoneHintTimer_, &QTimer::timeout, this, &MainWindow::UpdatePhoneHint);
 
     BuildStatusBar();
 
@@ -253,28 +272,30 @@ void MainWindow::BuildStatusBar()
     statusPanels->setFixedHeight(kStatusBarHeight);
     setStatusBar(statusPanels);
 
-    // The panels get their texts, in the chosen language, from ShowInitialState.
+    // The panels get their texts, in the chosen language, from
+    // ShowInitialState. Each asks for the room of its longest text and gives
+    // way, its text cut and whole in its tip, when the window is narrower
+    // (a window fitted to a small picture).
     for (int panel = 0; panel < kPanelCount; ++panel) {
-        auto* label = new QLabel;
-        // The last panel reaches to the window's right edge, so that the
-        // recording time and its label have room.
-        const bool last = panel == kPanelCount - 1;
-        if (last)
-            label->setMinimumWidth(kPanelWidths[panel]);
-        else
+        auto* label = new StatusPanel;
+        label->SetPreferredWidth(kPanelWidths[panel]);
+        if (panel == kLampPanel) {
+            label->setFrameStyle(QFrame::NoFrame);
             label->setFixedWidth(kPanelWidths[panel]);
-        label->setMinimumHeight(0);
-        label->setTextFormat(Qt::PlainText);
-        if (panel != kLampPanel)
-            label->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
-        statusPanels->addWidget(label, last ? 1 : 0);
-        panels_[panel] = label;
-        if (last) {
-            // The recording time always fits, whatever shares the bar.
-            label->setText(QStringLiteral("00:00:00"));
-            label->setMinimumWidth(std::max(kPanelWidths[panel], label->sizeHint().width()));
-            label->clear();
         }
+        // The last panel reaches to the window's right edge, so that the
+        // recording time and its label have room; the time always fits,
+        // whatever shares the bar.
+        const bool last = panel == kPanelCount - 1;
+        statusPanels->addWidget(label, last ? 1 : 0);
+        if (last) {
+            // It takes what the others leave and asks for no more than the
+            // time; the time's label shows when there is room for it.
+            // Measured in the window's font, which the bar passes on.
+            label->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+            label->setMinimumWidth(std::max(kPanelWidths[panel], label->WidthFor(QStringLiteral("00:00:00"))));
+        }
+        panels_[panel] = label;
     }
 
     // The lamp lies over panel 0, at the status bar's left edge.
@@ -284,19 +305,30 @@ void MainWindow::BuildStatusBar()
     connectionLamp->raise();
     DrawIndicator(false);
 
+    statusPanels->installEventFilter(this);
+
     // Picture downloads show their byte count at the right of the work panel.
     downloadBar = new QProgressBar(panels_[kWorkPanel]);
     downloadBar->setTextVisible(true);
     downloadBar->setAlignment(Qt::AlignCenter);
     downloadBar->hide();
+    // The text leaves the bar its room, and the bar stays at the panel's end.
+    downloadBar->installEventFilter(this);
+    panels_[kWorkPanel]->installEventFilter(this);
+    panels_[kTimePanel]->installEventFilter(this);
+
+    virtualCameraPanel = new StatusPanel;
+    virtualCameraPanel->setObjectName(QStringLiteral("virtualCameraPanel"));
+    statusPanels->addPermanentWidget(virtualCameraPanel);
+    virtualCameraPanel->hide();
 
     addressPanel = new QLabel;
     addressPanel->setObjectName(QStringLiteral("addressPanel"));
     addressPanel->setTextFormat(Qt::PlainText);
     addressPanel->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
     addressPanel->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    // It never widens the window by itself (a long file name would); it
-    // takes the room beside the time panel, and its tip holds all of it.
+    // It takes the room beside the time panel, and its tip holds the
+    // server's and the stream's whole addresses.
     addressPanel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     statusPanels->addPermanentWidget(addressPanel, 100);
     // Always in the bar (so that the window's narrowest width stays the
@@ -347,11 +379,15 @@ void MainWindow::RelabelWindow()
                                                  : LangText(txt::kStr4NotConnected));
         SetPanelText(kModelPanel, connected && !model_.isNull() ? LangText(txt::kStr2Model) + QLatin1Char(' ') + model_
                                                                 : LangText(txt::kStr2Model));
-        if (!CaptureRunning())
+        if (workShowsSaved_)
+            ShowSavedFiles();
+        else if (!CaptureRunning())
             SetPanelText(kWorkPanel, LangText(txt::kStr3Idle));
         if (session->Running() && !recordingTime_.isEmpty())
             ShowRecordingTime(LangText(txt::kStr21RecordingTime), recordingTime_);
         ShowServerAddress();
+        ShowVirtualCameraPanel();
+        UpdatePhoneHint();
     }
 }
 
@@ -366,8 +402,10 @@ QString MainWindow::BaseTitle() const
 void MainWindow::UpdateTitle()
 {
     QString title = BaseTitle();
+    // A web camera that writes no file is live, not recording.
     if (session->Running() && !recordingTime_.isEmpty())
-        title = LangText(txt::kRecordingTitle).arg(recordingTime_.trimmed()) + QStringLiteral(" \u2014 ") + title;
+        title = LangText(session->Live() ? txt::kLiveTitle : txt::kRecordingTitle).arg(recordingTime_.trimmed()) +
+                QStringLiteral(" \u2014 ") + title;
     setWindowTitle(title);
     tray->SetTip(title);
     tray->SetRecording(session->Running());
@@ -386,9 +424,6 @@ void MainWindow::ShowServerAddress()
         if (!streamAddress.isEmpty())
             text += QStringLiteral(" (") + LangText(txt::kStreamAddress).arg(QUrl(streamAddress).path()) +
                     QLatin1Char(')');
-    } else if (!session->Running() && !recordingFile_.isEmpty()) {
-        // No server: the panel names the file the last recording wrote.
-        text = LangText(txt::kRecordingWritten).arg(QDir::toNativeSeparators(recordingFile_));
     }
     if (text.isEmpty()) {
         addressPanel->clear();
@@ -398,17 +433,20 @@ void MainWindow::ShowServerAddress()
     }
     addressPanel->setMaximumWidth(QWIDGETSIZE_MAX);
     addressPanel->setText(text);
-    // The server's address always shows whole: the other panels' stretch
-    // must not take its room. A file's name may be cut instead.
-    addressPanel->setMinimumWidth(serverAddress.isEmpty() ? 0 : addressPanel->sizeHint().width());
-    addressPanel->setToolTip(serverAddress.isEmpty() ? text : serverAddress + QLatin1Char('\n') + streamAddress);
-    // The window widens for the server's address, which is short.
-    if (!serverAddress.isEmpty()) {
-        const int needed = statusPanels->sizeHint().width() + addressPanel->sizeHint().width() + kAddressGap +
-                           panels_[kTimePanel]->fontMetrics().horizontalAdvance(QStringLiteral("00:00:00"));
-        if (width() < needed)
-            resize(needed, height());
-    }
+    // The server's address always shows whole: the other panels give way.
+    addressPanel->setMinimumWidth(addressPanel->sizeHint().width());
+    addressPanel->setToolTip(serverAddress + QLatin1Char('\n') + streamAddress);
+    // The window widens for the server's address, which is short, with the
+    // other panels at their full widths and the time's least width, each
+    // with some room around it.
+    int needed = addressPanel->minimumWidth() + panels_[kTimePanel]->minimumWidth() + kPanelWidths[kLampPanel];
+    for (const int panel : {kConnectionPanel, kModelPanel, kWorkPanel})
+        needed += panels_[panel]->FullWidth();
+    if (virtualCameraPanel->isVisibleTo(statusPanels))
+        needed += virtualCameraPanel->FullWidth();
+    needed += kPanelCount * kAddressGap + 2 * kStatusBarHeight;  // the gaps and the size grip
+    if (width() < needed)
+        resize(needed, height());
 }
 
 void MainWindow::UpdateTrayMenu()
@@ -464,36 +502,44 @@ void MainWindow::FitWorkPanel()
     downloadBarWidth_ = std::max(kDownloadBarWidth,
         barMetrics.horizontalAdvance(downloadKilobytesLabel_.arg(kDownloadLabelMaxKilobytes)) + barMetrics.height());
 
-    // The label's own size hint for each text counts its frame and indent
-    // (and, as long as the label has one, its minimum width). The
+    // The width of each text counts the panel's frame and indent. The
     // downloading text has the bar beside it.
-    QLabel* panel = panels_[kWorkPanel];
-    const QString shown = panel->text();
-    panel->setMinimumWidth(0);
+    StatusPanel* panel = panels_[kWorkPanel];
     int needed = 0;
     for (size_t i = 0; i < kWorkPanelTexts.size(); ++i) {
-        panel->setText(texts.at(static_cast<qsizetype>(i)));
         const bool downloading = std::string_view(kWorkPanelTexts[i].key) == txt::kStr13Downloading.key;
-        needed = std::max(needed, panel->sizeHint().width() +
+        needed = std::max(needed, panel->WidthFor(texts.at(static_cast<qsizetype>(i))) +
                                       (downloading ? kDownloadBarGap + downloadBarWidth_ + 2 : 0));
     }
-    panel->setText(shown);
-    panel->setFixedWidth(std::clamp(needed, kPanelWidths[kWorkPanel], kMaxWorkPanelWidth));
+    panel->SetPreferredWidth(std::clamp(needed, kPanelWidths[kWorkPanel], kMaxWorkPanelWidth));
+}
+
+void MainWindow::FitStatusPanels()
+{
+    // Measured on the bar as laid out: what the panels lack of the width of
+    // their longest texts, and what the time panel and the address panel
+    // have beyond their least.
+    fitPanelsPending_ = false;
+    const int panels[] = {kConnectionPanel, kModelPanel, kWorkPanel};
+    int lacking = 0;
+    for (const int panel : panels)
+        lacking += std::max(0, panels_[panel]->FullWidth() - panels_[panel]->width());
+    int spare = panels_[kTimePanel]->width() - panels_[kTimePanel]->minimumWidth();
+    if (addressPanel->isVisible())
+        spare += addressPanel->width() - addressPanel->minimumWidth();
+    const bool compact = lacking > spare;
+    for (const int panel : panels)
+        panels_[panel]->SetCompact(compact);
 }
 
 void MainWindow::FitConnectionPanel()
 {
     // As wide as the longest of its texts in the language in force.
-    QLabel* panel = panels_[kConnectionPanel];
-    const QString shown = panel->text();
-    panel->setMinimumWidth(0);
+    StatusPanel* panel = panels_[kConnectionPanel];
     int needed = 0;
-    for (const QString& text : LangTexts(std::array{txt::kStr1Connected, txt::kStr4NotConnected, txt::kSearching})) {
-        panel->setText(text);
-        needed = std::max(needed, panel->sizeHint().width());
-    }
-    panel->setText(shown);
-    panel->setFixedWidth(std::clamp(needed, kPanelWidths[kConnectionPanel], kMaxWorkPanelWidth));
+    for (const QString& text : LangTexts(std::array{txt::kStr1Connected, txt::kStr4NotConnected, txt::kSearching}))
+        needed = std::max(needed, panel->WidthFor(text));
+    panel->SetPreferredWidth(std::clamp(needed, kPanelWidths[kConnectionPanel], kMaxWorkPanelWidth));
 }
 
 void MainWindow::DrawIndicator(bool connected)
@@ -520,8 +566,11 @@ void MainWindow::MakeDeviceMonitor()
 {
     deviceMonitor = new phone::DeviceMonitor([life = life_](int state) { HandlePhoneState(life, state); });
     // The monitor looks for the phone from now on.
-    if (!indicatorConnected_)
+    if (!indicatorConnected_) {
         SetPanelText(kConnectionPanel, LangText(txt::kSearching));
+        phoneAwaySince_ = TheClock().TickCount();
+        UpdatePhoneHint();
+    }
 }
 
 void MainWindow::PhoneStateChanged(int state) { HandlePhoneState(life_, state); }
@@ -544,9 +593,10 @@ void MainWindow::HandlePhoneState(const std::shared_ptr<Life>& life, int state)
 
     onWindow([](MainWindow& form) {
         form.connectAction->setEnabled(false);
-        form.disconnectAction->setEnabled(true);
         form.DrawIndicator(true);
+        form.EnableDisconnect();
         form.SetPanelText(kConnectionPanel, LangText(txt::kStr1Connected));
+        form.UpdatePhoneHint();
     });
     const QString model = ReadPhoneModel(life);
     onWindow([&model](MainWindow& form) {
@@ -592,6 +642,54 @@ void MainWindow::ShowNoPhone()
     SetPanelText(kWorkPanel, LangText(txt::kStr3Idle));
     // A web camera that waits for its phone can still be stopped.
     phoneMenuAction->setEnabled(session->Running());
+    phoneAwaySince_ = TheClock().TickCount();
+    UpdatePhoneHint();
+}
+
+void MainWindow::EnableDisconnect()
+{
+    // Disconnecting under the web camera would take its phone away: STOP
+    // comes first.
+    disconnectAction->setEnabled(indicatorConnected_ && session->CurrentState() == webcam::State::Idle);
+}
+
+QString MainWindow::PhoneHintText() const
+{
+    // "Help → Orvello help", as the menu names them.
+    QString manual = helpMenuAction->text() + QStringLiteral(" \u2192 ") + manualAction->text();
+    manual.remove(QLatin1Char('&'));
+    const std::string denied = TheBus() ? TheBus()->DeniedDevice() : std::string();
+    const QString first = denied.empty()
+                              ? LangText(txt::kNoPhoneHint)
+                              : LangText(txt::kNoPhoneAccess).arg(QString::fromStdString(denied),
+                                                                  QString::fromStdString(UdevRulesFile()));
+    return first + QStringLiteral("\n\n") + ExpandLineBreaks(LangText(txt::kNoPhoneMore)).arg(manual);
+}
+
+void MainWindow::UpdatePhoneHint()
+{
+    // Only while the phone is looked for and the picture area is empty.
+    const bool searching = deviceMonitor && !indicatorConnected_;
+    if (searching != phoneHintTimer_->isActive()) {
+        if (searching)
+            phoneHintTimer_->start();
+        else
+            phoneHintTimer_->stop();
+    }
+    const bool due = searching && picture_.isNull() &&
+                     TheClock().TickCount() - phoneAwaySince_ >= kPhoneHintDelayMs;
+    if (!due) {
+        phoneHint->hide();
+        return;
+    }
+    const QString text = PhoneHintText();
+    if (phoneHint->text() != text)
+        phoneHint->setText(text);
+    const QRect view = pictureArea->viewport()->rect();
+    const int width = std::min(kPhoneHintWidth, view.width() - 2 * kPhoneHintMargin);
+    phoneHint->setGeometry(kPhoneHintMargin, kPhoneHintMargin, std::max(width, 0), phoneHint->heightForWidth(width));
+    phoneHint->show();
+    phoneHint->raise();
 }
 
 void MainWindow::ConnectPhone()
@@ -602,10 +700,12 @@ void MainWindow::ConnectPhone()
 
 void MainWindow::DisconnectPhone()
 {
-    if (!deviceMonitor)
+    // Not under a running web camera (the command is disabled meanwhile).
+    if (!deviceMonitor || session->CurrentState() != webcam::State::Idle)
         return;
     deviceMonitor->Disconnect();
     deviceMonitor = nullptr;
+    UpdatePhoneHint();
 }
 
 void MainWindow::TakePhoto()
@@ -715,6 +815,7 @@ void MainWindow::ShowCameraState()
     suspendPhoneAction->setEnabled(idle);
     // STOP stays in reach while the web camera runs without a phone.
     phoneMenuAction->setEnabled((indicatorConnected_ && !photoRunning_) || running);
+    EnableDisconnect();
     if (!running)
         recordingTime_.clear();
     ShowServerAddress();
@@ -768,25 +869,65 @@ void MainWindow::SessionFrame(const QImage& frame, bool show, bool fit)
         FitToPicture();
 }
 
-void MainWindow::SessionVirtualCamera(bool, const QString& reason)
+void MainWindow::SessionVirtualCamera(bool running, const QString& reason)
 {
-    if (!reason.isEmpty())
-        statusPanels->showMessage(LangText(txt::kVirtualCameraUnavailable).arg(reason), kVirtualCameraMessageMs);
+    // Said once for this start, in a panel of its own, until the end.
+    virtualCameraRunning_ = running;
+    virtualCameraReason_ = reason;
+    ShowVirtualCameraPanel();
+}
+
+void MainWindow::ShowVirtualCameraPanel()
+{
+    if (virtualCameraReason_.isEmpty()) {
+        virtualCameraPanel->hide();
+        return;
+    }
+    // The system's reason, in its own words, in the tip.
+    const QString text =
+        LangText(virtualCameraRunning_ ? txt::kVirtualCameraWaiting : txt::kVirtualCameraUnavailable);
+    virtualCameraPanel->SetPanelText(text, virtualCameraReason_);
+    // Short, and shown whole: the other panels give way.
+    virtualCameraPanel->setMinimumWidth(virtualCameraPanel->WidthFor(text));
+    virtualCameraPanel->show();
 }
 
 void MainWindow::SessionEnded(const webcam::Summary& summary)
 {
-    // Where the recording went: the status bar's last panel names the file
-    // the last frame went into.
-    if (!summary.files.empty() && QFileInfo(summary.files.back().path).isFile())
-        recordingFile_ = summary.files.back().path;
+    // Where the recording went: the files that are there, the last one in
+    // the work panel.
+    savedFiles_.clear();
+    for (const video::RecordedFile& file : summary.files)
+        if (QFileInfo(file.path).isFile())
+            savedFiles_ << file.path;
+    if (!savedFiles_.isEmpty())
+        recordingFile_ = savedFiles_.back();
+    virtualCameraReason_.clear();
+    ShowVirtualCameraPanel();
     ShowCameraState();
     // A file the restarts could not write again (a full disk) stays said.
     if (summary.unresolved && (summary.unresolved->fault == video::RecorderFault::DiskFull ||
                                summary.unresolved->fault == video::RecorderFault::FileFailed))
         SetPanelText(kWorkPanel, RecorderProblemText(*summary.unresolved).simplified());
+    else if (!savedFiles_.isEmpty())
+        ShowSavedFiles();
     if (ending_)
         QMetaObject::invokeMethod(this, &MainWindow::FinishEnding, Qt::QueuedConnection);
+}
+
+void MainWindow::ShowSavedFiles()
+{
+    if (savedFiles_.isEmpty())
+        return;
+    // The name is what tells recordings apart: a cut keeps its end.
+    StatusPanel* panel = panels_[kWorkPanel];
+    QStringList paths;
+    for (const QString& file : savedFiles_)
+        paths << QDir::toNativeSeparators(file);
+    panel->SetElideMode(Qt::ElideMiddle);
+    panel->SetPanelText(LangText(txt::kRecordingWritten).arg(QFileInfo(savedFiles_.back()).fileName()),
+                        paths.join(QLatin1Char('\n')));
+    workShowsSaved_ = true;
 }
 
 QString RecorderProblemText(const video::RecorderProblem& problem)
@@ -895,7 +1036,13 @@ void MainWindow::closeEvent(QCloseEvent* event)
 bool MainWindow::MayClose()
 {
     if (session->Running()) {
-        ShowMessageText(LangText(txt::kStr6StopCameraFirst));
+        // Asked to end already: the window closes once the file is complete.
+        if (ending_)
+            return false;
+        if (!TheDialogs().Ask(this, windowTitle(), LangText(txt::kStopAndExit)))
+            return false;
+        // The answer may come after the web camera has ended by itself.
+        EndRequested();
         return false;
     }
     // A photo under way ends its exchange with the phone at once.
@@ -917,6 +1064,41 @@ void MainWindow::changeEvent(QEvent* event)
     QMainWindow::changeEvent(event);
     if (event->type() == QEvent::WindowStateChange && (windowState() & Qt::WindowMinimized))
         QMetaObject::invokeMethod(this, &MainWindow::HandleMinimised, Qt::QueuedConnection);
+}
+
+void MainWindow::BringToFront()
+{
+    if (tray->Visible()) {
+        tray->RestoreFromTray();
+        return;
+    }
+    if (isMinimized() || !isVisible())
+        showNormal();
+    raise();
+    activateWindow();
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event)
+{
+    // The advice takes the width of the picture area's view.
+    if (watched == pictureArea->viewport() && event->type() == QEvent::Resize && phoneHint->isVisible())
+        UpdatePhoneHint();
+    // Once the bar is laid out anew.
+    if (watched == statusPanels && (event->type() == QEvent::Resize || event->type() == QEvent::LayoutRequest) &&
+        !fitPanelsPending_) {
+        fitPanelsPending_ = true;
+        QMetaObject::invokeMethod(this, &MainWindow::FitStatusPanels, Qt::QueuedConnection);
+    }
+    if (watched == downloadBar && (event->type() == QEvent::ShowToParent || event->type() == QEvent::HideToParent))
+        panels_[kWorkPanel]->SetReservedRight(
+            event->type() == QEvent::ShowToParent ? kDownloadBarGap + downloadBarWidth_ + 2 : 0);
+    // The time's label comes and goes with the room.
+    if (watched == panels_[kTimePanel] && event->type() == QEvent::Resize && session && session->Running() &&
+        !recordingTime_.isEmpty())
+        ShowRecordingTime(LangText(txt::kStr21RecordingTime), recordingTime_);
+    if (watched == panels_[kWorkPanel] && event->type() == QEvent::Resize && !downloadBar->isHidden())
+        downloadBar->move(panels_[kWorkPanel]->width() - downloadBar->width() - 2, downloadBar->y());
+    return QMainWindow::eventFilter(watched, event);
 }
 
 void MainWindow::HandleMinimised()
@@ -1003,11 +1185,10 @@ void MainWindow::ShowPicture(const QImage& picture)
 
 void MainWindow::ShowRecordingTime(const QString& label, const QString& time)
 {
-    QLabel* panel = panels_[kTimePanel];
+    StatusPanel* panel = panels_[kTimePanel];
     const QString full = label + time;
-    const bool fits = panel->fontMetrics().horizontalAdvance(full) <= panel->contentsRect().width();
-    panel->setText(fits ? full : time.trimmed());
-    panel->setToolTip(full);
+    const bool fits = panel->WidthFor(full) <= panel->width();
+    panel->SetPanelText(fits ? full : time.trimmed(), full);
     if (session->Running()) {
         recordingTime_ = time;
         UpdateTitle();
@@ -1038,13 +1219,28 @@ void MainWindow::ShowDownloadProgress(long long bytes)
 
 void MainWindow::SetPanelText(int panel, const QString& text)
 {
-    if (panel >= 0 && panel < kPanelCount)
-        panels_[panel]->setText(text);
+    if (panel < 0 || panel >= kPanelCount)
+        return;
+    if (panel == kWorkPanel) {
+        workShowsSaved_ = false;
+        panels_[panel]->SetElideMode(Qt::ElideRight);
+    }
+    panels_[panel]->SetPanelText(text);
 }
 
 QString MainWindow::PanelText(int panel) const
 {
     return panel >= 0 && panel < kPanelCount ? panels_[panel]->text() : QString();
+}
+
+QString MainWindow::ShownPanelText(int panel) const
+{
+    return panel >= 0 && panel < kPanelCount ? panels_[panel]->ShownText() : QString();
+}
+
+QString MainWindow::PanelTip(int panel) const
+{
+    return panel >= 0 && panel < kPanelCount ? panels_[panel]->toolTip() : QString();
 }
 
 }  // namespace orv

@@ -28,6 +28,7 @@ class QUrl;
 
 namespace orv {
 
+class StatusPanel;
 class WorkerThread;
 class TrayIcon;
 namespace phone {
@@ -82,6 +83,9 @@ public:
     void RecorderFinished();
     // The window was minimised: to the tray when "CloseToTray" is on.
     void HandleMinimised();
+    // Another copy of the program was started: this window comes to the
+    // front, back from the tray or the taskbar.
+    void BringToFront();
 
     // --- menu commands ---
     void ConnectPhone();
@@ -105,7 +109,8 @@ public:
     void CopyServerAddress();
 
     // The window's title in the language in force; while the web camera
-    // runs, its mark and recording time come first.
+    // runs, its mark ("● REC", or "● LIVE" when no file is written) and its
+    // time come first.
     QString BaseTitle() const;
     // The server's address while it listens, else empty; the stream's
     // address while the stream is on too.
@@ -138,6 +143,12 @@ public:
     // The label and the time when both fit the panel, else the time alone;
     // the panel's tip holds both.
     void ShowRecordingTime(const QString& label, const QString& time);
+    // What the picture area says while no phone is connected and none has
+    // been for kPhoneHintDelayMs of the program's clock: how to connect
+    // one, or that the one there cannot be opened, and how to try the
+    // program without one. Runs now and then while the phone is looked for.
+    void UpdatePhoneHint();
+    static constexpr uint32_t kPhoneHintDelayMs = 5000;
 
     // The program is asked to end (SIGTERM, SIGINT): a recording is stopped
     // and its file completed first, then the window closes as by Exit and
@@ -149,6 +160,9 @@ public:
     QString PanelText(int panel) const;
     // The picture that pictureLabel shows (null before the first one).
     const QImage& Picture() const { return picture_; }
+    // The panel's text as drawn: whole, or cut to its width.
+    QString ShownPanelText(int panel) const;
+    QString PanelTip(int panel) const;
 
     // --- the window's widgets ---
     QMenuBar* mainMenu = nullptr;
@@ -190,9 +204,13 @@ public:
     QStatusBar* statusPanels = nullptr;
     QLabel* connectionLamp = nullptr;
     QProgressBar* downloadBar = nullptr;
-    // At the status bar's right end: the server's address while it listens;
-    // after a recording the file it wrote.
+    // At the status bar's right end: the server's address while it listens.
     QLabel* addressPanel = nullptr;
+    // Before it, while the web camera runs: the PipeWire camera that was
+    // asked for cannot be offered, or waits for PipeWire; hidden otherwise.
+    StatusPanel* virtualCameraPanel = nullptr;
+    // Over the picture area: what to do while no phone is found.
+    QLabel* phoneHint = nullptr;
     // The web camera: recorder, picture server and PipeWire camera.
     webcam::Session* session = nullptr;
     TrayIcon* tray = nullptr;
@@ -212,7 +230,10 @@ protected:
     // The close rules (MayClose) for every way of closing the window.
     void closeEvent(QCloseEvent* event) override;
     void changeEvent(QEvent* event) override;
+    // While the web camera runs, asks whether to stop it and exit; Yes
+    // stops it, and the window closes once its file is complete.
     bool MayClose();
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
     // The settings, as every part of the window reads and writes them.
     Settings settings_;
@@ -232,10 +253,22 @@ private:
     // The menus, title and tray as the session's state and the phone say.
     void ShowCameraState();
     void FitWorkPanel();
+    // The connection, model and work panels keep the width of their longest
+    // texts while the status bar has the room, so that nothing moves as the
+    // texts change; in a narrower window they ask only for what they show.
+    void FitStatusPanels();
     void FitConnectionPanel();
     // Outer size: the picture's size + 25 by + 80, the picture at the top left.
     void FitToPicture();
     void FinishEnding();
+    // The work panel names the file the last recording wrote (its tip the
+    // whole path of each file).
+    void ShowSavedFiles();
+    void ShowVirtualCameraPanel();
+    // Disconnect is offered while a phone is connected and the web camera
+    // is idle.
+    void EnableDisconnect();
+    QString PhoneHintText() const;
     // Starts the web camera; automatic: the program's own start (switch S),
     // whose recording never replaces a file and starts again after a fault.
     void LaunchWebCamera(bool automatic);
@@ -249,7 +282,7 @@ private:
     static QString ReadPhoneModel(const std::shared_ptr<Life>& life);
 
     std::shared_ptr<Life> life_;
-    QLabel* panels_[kPanelCount] = {};
+    StatusPanel* panels_[kPanelCount] = {};
     QImage picture_;
     int downloadMaximum_ = 0;
     int downloadBarWidth_ = 0;
@@ -264,6 +297,16 @@ private:
     QString model_;            // the connected phone's model, for relabelling
     QString recordingTime_;    // " hh:nn:ss" while the web camera runs
     QString recordingFile_;    // the last recording's file
+    QStringList savedFiles_;   // every file the last recording wrote
+    bool workShowsSaved_ = false;
+    // What the PipeWire camera reported at the start: running (with a
+    // warning) or not, and why.
+    bool virtualCameraRunning_ = false;
+    QString virtualCameraReason_;
+    // When the phone was last there, or the search began (program's clock).
+    uint32_t phoneAwaySince_ = 0;
+    QTimer* phoneHintTimer_ = nullptr;
+    bool fitPanelsPending_ = false;
     // The fault the web camera pauses after, for the work panel.
     std::optional<video::RecorderProblem> pausedFor_;
 };

@@ -131,6 +131,18 @@ std::vector<NamedInterface> SimBus::ListInterfaces()
     return interfaces;
 }
 
+std::string SimBus::DeniedDevice()
+{
+    std::lock_guard lock(mutex_);
+    return denied_;
+}
+
+void SimBus::SetDeniedDevice(std::string device)
+{
+    std::lock_guard lock(mutex_);
+    denied_ = std::move(device);
+}
+
 std::unique_ptr<ControlPipe> SimBus::Open(const std::string& devicePath)
 {
     size_t n = 0;

@@ -33,10 +33,14 @@ public:
     // The named vendor interfaces of every plugged phone, on "sim:usb-1-<n>".
     std::vector<NamedInterface> ListInterfaces() override;
     std::unique_ptr<ControlPipe> Open(const std::string& devicePath) override;
+    // A device that the user may not open, as a test says (empty: none).
+    std::string DeniedDevice() override;
+    void SetDeniedDevice(std::string device);
 
 private:
     mutable std::mutex mutex_;
     std::vector<std::shared_ptr<SimPhone>> phones_;
+    std::string denied_;
 };
 
 // The phone of `orvello --simulate-phone`: in its normal mode, so the whole

@@ -143,8 +143,10 @@ inline constexpr LangEntry kDownloadKilobytes{"STRS", "DOWNLOAD_KB", "%1 КБ"};
 // No browser or launcher could show the manual; %1 its path.
 inline constexpr LangEntry kManualNotOpened{"STRS", "NO_BROWSER",
                                             "Не могу открыть руководство в браузере. Оно находится здесь: %1"};
-// The PipeWire camera was asked for but cannot be offered; %1 the reason.
-inline constexpr LangEntry kVirtualCameraUnavailable{"STRS", "VCAM_UNAVAILABLE", "Камера PipeWire недоступна: %1"};
+// The PipeWire camera was asked for but cannot be offered, or is offered
+// once PipeWire runs (the panel's tip gives the system's reason).
+inline constexpr LangEntry kVirtualCameraUnavailable{"STRS", "VCAM_UNAVAILABLE", "Нет камеры PipeWire"};
+inline constexpr LangEntry kVirtualCameraWaiting{"STRS", "VCAM_WAITING", "PipeWire не запущен"};
 
 
 // --- texts that follow the language everywhere else ---
@@ -202,6 +204,25 @@ inline constexpr LangEntry kRecordingWritten{"STRS", "WRITTEN", "Записан�
 inline constexpr LangEntry kFolderNotOpened{"STRS", "NO_FILE_MANAGER",
                                             "Не могу открыть папку в файловом менеджере. Она находится здесь: %1"};
 inline constexpr LangEntry kAlreadyRunning{"STRS", "ALREADY_RUNNING", "Already running!"};
+// The title's mark while the web camera writes no file (%1 its time).
+inline constexpr LangEntry kLiveTitle{"STRS", "LIVE", "● ЭФИР %1"};
+// Closing the window while the web camera runs.
+inline constexpr LangEntry kStopAndExit{"STRS", "STOP_AND_EXIT",
+                                        "Веб-камера работает. Остановить её и выйти из программы?"};
+// The picture area while no phone is found: what to do; the phone that is
+// there but may not be opened (%1 its device, %2 the udev rules); where to
+// read more (%1 the menu's way to the manual).
+inline constexpr LangEntry kNoPhoneHint{"STRS", "NO_PHONE",
+                                        "Телефон не найден. Подключите телефон Motorola к компьютеру кабелем USB "
+                                        "и включите его: программа найдёт его сама."};
+inline constexpr LangEntry kNoPhoneAccess{"STRS", "NO_PHONE_ACCESS",
+                                          "Телефон подключён (%1), но открыть его нельзя: не хватает прав. "
+                                          "Установите правила udev (%2) и подключите телефон заново. "
+                                          "Без входа за этим компьютером (например, по ssh) нужны группы "
+                                          "plugdev и dialout: вступите в них и войдите снова."};
+inline constexpr LangEntry kNoPhoneMore{"STRS", "NO_PHONE_MORE",
+                                        "Подробнее: %1 (F1).\nПопробовать программу без телефона: "
+                                        "orvello --simulate-phone"};
 
 // The language itself: its name in the options' list, the Qt translation
 // that carries Qt's own dialogs and buttons into it (a name under Qt's
@@ -244,7 +265,7 @@ inline constexpr std::array<LangEntry, 18> kOptionsMoreTexts{
 };
 
 // Every use of every STRS key (keys with several uses appear once per use).
-inline constexpr std::array<LangEntry, 37> kStatusTexts{
+inline constexpr std::array<LangEntry, 38> kStatusTexts{
     txt::kStr1Connected,         txt::kStr2Model,           txt::kStr3Idle,
     txt::kStr3PhotoDone,         txt::kStr3CameraStopped,   txt::kStr4NotConnected,
     txt::kStr5NoModel,           txt::kStr6StopCameraFirst, txt::kStr7PositionPhone,
@@ -257,17 +278,18 @@ inline constexpr std::array<LangEntry, 37> kStatusTexts{
     txt::kFpsTestBusy,           txt::kSettingsNotSaved,    txt::kNumberRange,
     txt::kNumberAboveZero,      txt::kDiskFull,
     txt::kManualNotOpened,       txt::kDownloadBytes,       txt::kDownloadKilobytes,
-    txt::kVirtualCameraUnavailable,
+    txt::kVirtualCameraUnavailable, txt::kVirtualCameraWaiting,
     txt::kPhoneLate,
 };
 
 // The STRS texts that came with the window's title, about box, save dialog
 // and what it says of its state; and the tray's own item.
-inline constexpr std::array<LangEntry, 13> kWindowTexts{
+inline constexpr std::array<LangEntry, 18> kWindowTexts{
     txt::kTitleCredit,      txt::kAboutTitle,       txt::kAboutText,        txt::kBitmapFiles,
     txt::kJpegFiles,        txt::kSearching,        txt::kRecordingTitle,   txt::kServerAddress,
     txt::kStreamAddress,    txt::kRecordingWritten, txt::kFolderNotOpened,  txt::kAlreadyRunning,
-    txt::kMenuRestore,
+    txt::kMenuRestore,      txt::kLiveTitle,        txt::kStopAndExit,      txt::kNoPhoneHint,
+    txt::kNoPhoneAccess,    txt::kNoPhoneMore,
 };
 
 // Section LANGUAGE.

@@ -15,6 +15,7 @@
 #include "config/Settings.h"
 #include "platform/SettingsStore.h"
 #include "sim/SimBus.h"
+#include "shell/SecondCopy.h"
 #include "shell/SplashScreen.h"
 #include "shell/Startup.h"
 #include "platform/WorkerThread.h"
@@ -179,6 +180,38 @@ TEST(Startup, ASecondCopyOnlySaysSoAndEndsWithZero)
     EXPECT_TRUE(ReadAll(run.dialogLog).isEmpty());
     first.terminate();
     first.waitForFinished(10000);
+}
+
+// The running copy, minimised (switch M), answers a second copy's call with
+// its window shown; a socket left by a copy that ended does not stop it
+// listening.
+TEST(Startup, TheRunningCopyComesToTheFrontWhenASecondOneStarts)
+{
+    ProgramRun run;
+    const QString socket = run.dir.filePath(QStringLiteral("OrvelloIsAlreadyRunning.socket"));
+    {
+        QFile left(socket);
+        ASSERT_TRUE(left.open(QIODevice::WriteOnly));
+    }
+    run.WriteSettings("\"ShowSplash\"=dword:00000000\n");
+    QProcess first;
+    run.Start(first, {QStringLiteral("-M")}, run.dialogLog);
+    ASSERT_TRUE(first.waitForStarted());
+    // It listens once its window is made.
+    QElapsedTimer timer;
+    timer.start();
+    bool shown = false;
+    while (!shown && timer.elapsed() < 20000 && first.state() == QProcess::Running) {
+        shown = orv::AskToComeToFront(socket, std::chrono::seconds(5));
+        if (!shown)
+            QThread::msleep(50);
+    }
+    EXPECT_TRUE(shown);
+    EXPECT_EQ(first.state(), QProcess::Running);
+    EXPECT_TRUE(ReadAll(run.dialogLog).isEmpty());
+    first.terminate();
+    EXPECT_TRUE(first.waitForFinished(10000));
+    EXPECT_EQ(first.exitCode(), 0);
 }
 
 // Without a runtime folder the lock lives in a folder of the user's own. A

@@ -5,6 +5,7 @@
 // cannot refuse an open without ending the test program, so the two calls
 // in LibusbBus.cpp are not exercised there.)
 
+#include "platform/Clock.h"
 #include "platform/LibusbBus.h"
 
 #include <QTemporaryDir>
@@ -59,6 +60,27 @@ TEST(NoPermission, NamedOnceForEachKindOfDeviceOnStandardErrorAndInTheTrace)
     ASSERT_EQ(traced.size(), 2u);
     EXPECT_EQ(traced[0], "# " + said[0].substr(std::string("orvello: ").size()));
     EXPECT_EQ(traced[1], "# " + said[1].substr(std::string("orvello: ").size()));
+}
+
+// The window asks the bus which device was refused: the latest one, for
+// five seconds of the program's clock (the search looks again each second).
+TEST(NoPermission, TheLatestRefusalIsNamedForFiveSeconds)
+{
+    ManualClock clock;
+    SetClock(&clock);
+    LibusbBus bus;
+    testing::internal::CaptureStderr();
+    ReportNoPermission("/dev/bus/usb/003/009");
+    clock.Advance(1000);
+    ReportNoPermission("/dev/ttyACM2");
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(bus.DeniedDevice(), "/dev/ttyACM2");
+    clock.Advance(5000);
+    EXPECT_EQ(bus.DeniedDevice(), "/dev/ttyACM2");
+    clock.Advance(1);
+    EXPECT_EQ(bus.DeniedDevice(), "");
+    SetClock(nullptr);
+    EXPECT_NE(UdevRulesFile().find("/70-orvello.rules"), std::string::npos);
 }
 
 }  // namespace

@@ -1,11 +1,17 @@
-// The tray icon and the window's minimise rules.
+// The tray icon and the window's minimise rules, and a second copy's call
+// that brings the window back.
 
 #include "shell/ProgramIcon.h"
+#include "shell/SecondCopy.h"
 #include "WindowFixture.h"
 
+#include <QFile>
 #include <QSessionManager>
+#include <QTemporaryDir>
 #include <QSystemTrayIcon>
 #include <QWidget>
+
+#include <future>
 
 namespace orv::test {
 namespace {
@@ -148,6 +154,41 @@ TEST_F(MinimiseTest, TheTrayIconBringsTheHiddenWindowBack)
     EXPECT_TRUE(form.isVisible());
     EXPECT_FALSE(form.isMinimized());
     EXPECT_FALSE(form.tray->Visible());
+}
+
+// A second copy's call brings the window to the front from the tray or the
+// taskbar; a socket an ended copy left behind is no obstacle.
+TEST_F(MinimiseTest, ASecondCopysCallBringsTheWindowBack)
+{
+    Settings().SetAutoPhoneConnect(false);
+    Settings().SetCloseToTray(true);
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    const QString path = folder.filePath(QStringLiteral("front.socket"));
+    {
+        QFile left(path);  // what a copy that ended left there
+        ASSERT_TRUE(left.open(QIODevice::WriteOnly));
+    }
+    for (const bool area : {true, false}) {
+        SCOPED_TRACE(area ? "in the tray" : "minimised on the taskbar");
+        TrayIcon::SetAvailabilityCheck([area] { return area; });
+        MainWindow& form = Minimised();
+        ASSERT_EQ(form.tray->Visible(), area);
+        FrontListener listener([&form] {
+            form.BringToFront();
+            return form.isVisible() && !form.isMinimized();
+        });
+        ASSERT_TRUE(listener.Listen(path));
+        // The call blocks its thread until the answer: the window's thread
+        // goes on meanwhile.
+        auto shown = std::async(std::launch::async, [&] { return AskToComeToFront(path, std::chrono::seconds(10)); });
+        ASSERT_TRUE(WaitFor([&] { return shown.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }));
+        EXPECT_TRUE(shown.get());
+        EXPECT_TRUE(form.isVisible());
+        EXPECT_FALSE(form.isMinimized());
+        EXPECT_FALSE(form.tray->Visible());
+    }
+    EXPECT_FALSE(AskToComeToFront(folder.filePath(QStringLiteral("nobody.socket")), std::chrono::seconds(1)));
 }
 
 TEST_F(MinimiseTest, SwitchMStartsInTheTrayOrMinimised)

@@ -9,6 +9,7 @@
 #include "platform/ControlPipe.h"
 #include "shell/Dialogs.h"
 #include "shell/MainWindow.h"
+#include "shell/StatusPanel.h"
 #include "phone/PhoneLink.h"
 #include "sim/SimBus.h"
 #include "platform/WorkerThread.h"
@@ -50,7 +51,8 @@ inline void ExpectMenus(const MainWindow& form, const MenuState& state)
 inline constexpr MenuState kNoPhone{false, true, false, true, true, false};
 inline constexpr MenuState kPhoneIdle{true, false, true, true, true, false};
 inline constexpr MenuState kTakingPhoto{false, false, true, true, true, false};
-inline constexpr MenuState kWebCamera{true, false, true, false, false, true};
+// Disconnect waits for STOP: the web camera keeps its phone.
+inline constexpr MenuState kWebCamera{true, false, false, false, false, true};
 
 inline ManualClock& SharedClock()
 {
@@ -137,7 +139,7 @@ protected:
         if (form_) {
             // Nothing may keep running behind the test: stop the web camera
             // and the monitor and let them wind down.
-            if (form_->session->Running()) {
+            if (!CameraIdle(*form_)) {
                 form_->StopWebCamera();
                 EXPECT_TRUE(QTest::qWaitFor([&] { return CameraIdle(*form_); }, 5000));
             }

@@ -230,10 +230,17 @@ TEST_F(WindowTest, WebCameraStateAndCloseRules)
     form.StartWebCamera();  // START is hidden now; choosing it anyway makes nothing
     EXPECT_EQ(form.camThreadsMade, 1);
 
-    // Closing is refused while the web camera runs, without a restart.
+    // Disconnect waits for STOP.
+    form.DisconnectPhone();
+    EXPECT_NE(form.deviceMonitor, nullptr);
+    EXPECT_TRUE(form.session->Running());
+
+    // Closing asks first; No keeps the web camera, without a restart.
     EXPECT_FALSE(form.close());
     EXPECT_TRUE(form.isVisible());
-    EXPECT_EQ(SharedDialogs().MessageTexts(), QStringList{QStringLiteral("Сначала остановите веб камеру!")});
+    EXPECT_TRUE(form.session->Running());
+    EXPECT_EQ(SharedDialogs().MessageTexts(),
+              QStringList{QStringLiteral("Веб-камера работает. Остановить её и выйти из программы?")});
     EXPECT_EQ(phone.Count().restarts, 0);
 
     form.StopWebCamera();
@@ -248,6 +255,52 @@ TEST_F(WindowTest, WebCameraStateAndCloseRules)
     ASSERT_TRUE(PhoneWorkerIdle());
     EXPECT_EQ(phone.Count().restarts, 1);
     EXPECT_TRUE(phone.InTestMode());
+}
+
+// Each way of closing asks while the web camera runs: No keeps it running;
+// Yes stops it, and the window closes once the session has ended, with no
+// mark left in the title or on the tray icon.
+TEST_F(WindowTest, ClosingWhileTheWebCameraRunsAsksWhetherToStopIt)
+{
+    Settings().SetAutoPhoneConnect(false);
+    Settings().SetAutoRestart(false);
+    AddPhone();
+    CamForm& form = MakeForm<CamForm>();
+    form.show();
+    form.ConnectPhone();
+    ASSERT_TRUE(WaitForConnected());
+    const QString title = form.windowTitle();
+    form.StartWebCamera();
+    ASSERT_TRUE(form.session->Running());
+    form.ShowRecordingTime(QStringLiteral("Время съёмки:"), QStringLiteral(" 00:00:07"));
+    ASSERT_TRUE(form.windowTitle().startsWith(QStringLiteral("● REC 00:00:07")));
+    const struct {
+        const char* way;
+        std::function<void()> close;
+    } ways[] = {
+        {"closing the window", [&] { form.close(); }},
+        {"Exit (Ctrl+Q)", [&] { form.exitAction->trigger(); }},
+        {"the tray's Exit", [&] { form.trayExitAction->trigger(); }},
+    };
+    for (const auto& way : ways) {
+        SharedDialogs().Clear();
+        way.close();  // answered No
+        EXPECT_TRUE(form.session->Running()) << way.way;
+        EXPECT_TRUE(form.isVisible()) << way.way;
+        ASSERT_EQ(SharedDialogs().Messages().size(), 1u) << way.way;
+        EXPECT_EQ(SharedDialogs().Messages()[0].text,
+                  QStringLiteral("Веб-камера работает. Остановить её и выйти из программы?"));
+        EXPECT_EQ(SharedDialogs().Messages()[0].kind, MessageKind::Question) << way.way;
+    }
+    SharedDialogs().Clear();
+    SharedDialogs().QueueAnswer(true);
+    form.trayExitAction->trigger();
+    ASSERT_TRUE(WaitFor([&] { return !form.isVisible(); }));
+    EXPECT_TRUE(CameraIdle(form));
+    EXPECT_EQ(form.camThreadsMade, 1);
+    EXPECT_EQ(form.windowTitle(), title);
+    EXPECT_FALSE(form.tray->Recording());
+    EXPECT_EQ(SharedDialogs().Messages().size(), 1u);
 }
 
 TEST_F(WindowTest, CloseWithoutAutoRestartSendsNothing)

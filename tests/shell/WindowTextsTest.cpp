@@ -23,6 +23,7 @@
 #include <QStatusBar>
 #include <QSystemTrayIcon>
 #include <QRegularExpression>
+#include <QScrollArea>
 #include <QTabWidget>
 #include <QTcpServer>
 
@@ -102,12 +103,14 @@ TEST_P(WindowTextsTest, EveryVisibleTextComesFromTheLanguage)
     ASSERT_TRUE(WaitForConnected());
     form.StartWebCamera();
     ASSERT_TRUE(form.session->Running());
-    EXPECT_FALSE(form.MayClose());
+    EXPECT_FALSE(form.MayClose());  // answered No
     const std::vector<RecordingDialogs::Message> messages = SharedDialogs().Messages();
     ASSERT_EQ(messages.size(), 2u);
     EXPECT_EQ(messages[0].caption, language == 0 ? QStringLiteral("О программе") : QStringLiteral("About Orvello"));
     EXPECT_TRUE(messages[0].text.startsWith(QStringLiteral("Orvello v" ORV_VERSION "\n")));
-    EXPECT_EQ(messages[1].text, LangText(txt::kStr6StopCameraFirst));
+    EXPECT_EQ(messages[1].text, language == 0 ? QStringLiteral("Веб-камера работает. Остановить её и выйти из программы?")
+                                              : QStringLiteral("The web camera is running. Stop it and exit?"));
+    EXPECT_EQ(messages[1].kind, MessageKind::Question);
     for (const auto& message : messages) {
         EXPECT_EQ(HasCyrillic(message.caption + message.text), language == 0) << message.text.toStdString();
         EXPECT_FALSE(message.text.contains(QStringLiteral("\\n")));
@@ -207,6 +210,55 @@ TEST_P(WindowTextsTest, PanelsAndTitleTakeTheNewLanguageAtOnce)
               other == 0 ? QStringLiteral("Отмена") : QStringLiteral("Cancel"));
 }
 
+// While the phone is looked for in vain, the picture area says what to do
+// once a few seconds have gone by on the program's clock: plug the phone in,
+// or, when the device is there but may not be opened, the udev rules and
+// groups; where the manual is; how to try the program without a phone. It
+// goes when the phone comes.
+TEST_P(WindowTextsTest, NoPhoneTellsWhatToDoAfterAFewSeconds)
+{
+    const int language = GetParam();
+    UseShippedLanguages(language);
+    Settings().SetAutoPhoneConnect(true);
+    MainWindow& form = MakeForm();
+    form.show();
+    ASSERT_NE(form.deviceMonitor, nullptr);
+    // (The search's own waits move the test's clock on as well.)
+    SharedClock().Advance(MainWindow::kPhoneHintDelayMs);
+    ASSERT_TRUE(WaitFor([&] { return form.phoneHint->isVisible(); })) << "the window's poll shows it";
+    const struct {
+        const char* denied;
+        QStringList russian;
+        QStringList english;
+    } rows[] = {
+        {"",
+         {QStringLiteral("Телефон не найден. Подключите телефон Motorola к компьютеру кабелем USB и включите его")},
+         {QStringLiteral("No phone found. Plug the Motorola phone into the computer with its USB cable and switch it on")}},
+        {"/dev/bus/usb/001/007",
+         {QStringLiteral("Телефон подключён (/dev/bus/usb/001/007), но открыть его нельзя"), QStringLiteral("70-orvello.rules"),
+          QStringLiteral("plugdev и dialout")},
+         {QStringLiteral("The phone is there (/dev/bus/usb/001/007) but cannot be opened"), QStringLiteral("70-orvello.rules"),
+          QStringLiteral("plugdev and dialout")}},
+    };
+    for (const auto& row : rows) {
+        SharedBus().SetDeniedDevice(row.denied);
+        form.UpdatePhoneHint();
+        const QString hint = form.phoneHint->text();
+        for (const QString& part : language == 0 ? row.russian : row.english)
+            EXPECT_TRUE(hint.contains(part)) << hint.toStdString();
+        EXPECT_TRUE(hint.contains(language == 0 ? QStringLiteral("Подробнее: Справка \u2192 Справка Orvello (F1).")
+                                                : QStringLiteral("More: Help \u2192 Orvello help (F1).")))
+            << hint.toStdString();
+        EXPECT_TRUE(hint.endsWith(QStringLiteral(": orvello --simulate-phone"))) << hint.toStdString();
+        EXPECT_EQ(HasCyrillic(hint), language == 0);
+        EXPECT_TRUE(form.pictureArea->viewport()->rect().contains(form.phoneHint->geometry()));
+    }
+    SharedBus().SetDeniedDevice({});
+    AddPhone();
+    ASSERT_TRUE(WaitForConnected());
+    EXPECT_FALSE(form.phoneHint->isVisible());
+}
+
 // Help opens the manual of the language in use.
 TEST_P(WindowTextsTest, HelpOpensTheManualOfTheLanguage)
 {
@@ -245,15 +297,17 @@ TEST_F(WindowTest, ConnectionPanelSaysWhileThePhoneIsSearchedFor)
     EXPECT_EQ(form.PanelText(MainWindow::kConnectionPanel), QStringLiteral("Поиск телефона..."));
     form.DisconnectPhone();
     ASSERT_TRUE(WaitFor([&] { return form.PanelText(MainWindow::kConnectionPanel) == QStringLiteral("Статус: не соединён."); }));
-    // The panel holds the longest of its texts.
-    auto* panel = form.statusPanels->findChildren<QLabel*>().at(MainWindow::kConnectionPanel);
+    // The panel shows the longest of its texts whole at the window's size.
+    form.show();
     form.SetPanelText(MainWindow::kConnectionPanel, QStringLiteral("Поиск телефона..."));
-    EXPECT_LE(panel->sizeHint().width(), panel->width());
+    QTest::qWait(20);
+    EXPECT_EQ(form.ShownPanelText(MainWindow::kConnectionPanel), QStringLiteral("Поиск телефона..."));
 }
 
 // While the web camera runs: the mark and the time in the title and the
-// tray's tip, the red mark on the tray icon; after STOP the file written in
-// the status bar, and its folder opened in the file manager.
+// tray's tip, the red mark on the tray icon; after STOP no mark, the name of
+// the file written in the work panel (its path in the tip), and its folder
+// opened in the file manager.
 TEST_F(WindowTest, RecordingIsShownAndTheFileNamedAfterStop)
 {
     Settings().SetAutoPhoneConnect(false);
@@ -285,9 +339,18 @@ TEST_F(WindowTest, RecordingIsShownAndTheFileNamedAfterStop)
     EXPECT_EQ(form.windowTitle(), title);
     EXPECT_EQ(form.tray->Tip(), title);
     EXPECT_FALSE(form.tray->Recording());
-    EXPECT_EQ(form.addressPanel->text(), QStringLiteral("Записано: ") + file);
-    EXPECT_TRUE((form.addressPanel->maximumWidth() > 0));
+    EXPECT_EQ(form.PanelText(MainWindow::kWorkPanel), QStringLiteral("Записано: take.avi"));
+    // (After the text itself while the hidden window's panel cuts it.)
+    EXPECT_EQ(form.PanelTip(MainWindow::kWorkPanel).split(QLatin1Char('\n')).constLast(), file);
+    EXPECT_FALSE((form.addressPanel->maximumWidth() > 0));
     EXPECT_EQ(form.RecordingFile(), file);
+    // In the other language at once.
+    qputenv("ORVELLO_LNG_DIR", (SourceDir() + QStringLiteral("/lng")).toUtf8());
+    Settings().SetLangIndex(1);
+    form.ApplyMenuTexts();
+    EXPECT_EQ(form.PanelText(MainWindow::kWorkPanel), QStringLiteral("Saved: take.avi"));
+    Settings().SetLangIndex(0);
+    form.ApplyMenuTexts();
 
     // The folder in the file manager; with none, a message names it.
     struct Row {

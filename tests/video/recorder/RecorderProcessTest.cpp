@@ -189,7 +189,9 @@ TEST(RecorderProcess, TermAndIntWithoutARecordingCloseTheProgram)
 // The simulated phone keeps the recording waiting from the eleventh second of
 // the program on (the recording starts some 6 s in, once the phone has been
 // found and switched): SIGTERM a moment later ends it at once, with the file
-// complete, where the phone's own limits would have held it 10 to 120 s.
+// complete, where the phone's own limits would have held it 10 to 120 s. An
+// unplugged phone leaves the web camera of switch S waiting for its return:
+// the stop reaches it there too.
 TEST(RecorderProcess, TermEndsARecordingThatThePhoneKeepsWaitingAndCompletesTheFile)
 {
     const struct {
@@ -199,6 +201,7 @@ TEST(RecorderProcess, TermEndsARecordingThatThePhoneKeepsWaitingAndCompletesTheF
         {"mute", "11:mute"},
         {"a picture without end", "11:fault LongPicture"},
         {"no reply", "11:fault NoReply"},
+        {"unplugged", "11:unplug"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.fault);

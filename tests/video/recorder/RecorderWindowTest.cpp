@@ -124,9 +124,16 @@ TEST_F(RecorderWindowTest, MenusFollowTheRecorderThroughStartStopAndFailure)
     form.StopWebCamera();
     ASSERT_TRUE(WaitForRecorderEnd());
     ExpectMenus(form, kPhoneIdle);
-    EXPECT_EQ(form.PanelText(MainWindow::kWorkPanel), kStr3);
-    EXPECT_TRUE(form.PanelText(MainWindow::kTimePanel).startsWith(QStringLiteral("00:00:")))
-        << "the time alone where the label does not fit: " << form.PanelText(MainWindow::kTimePanel).toStdString();
+    // Where it went, whole at the window's first size.
+    EXPECT_EQ(form.PanelText(MainWindow::kWorkPanel), QStringLiteral("Записано: record.avi"));
+    EXPECT_TRUE(WaitFor([&] { return form.ShownPanelText(MainWindow::kWorkPanel) == form.PanelText(MainWindow::kWorkPanel); }))
+        << form.ShownPanelText(MainWindow::kWorkPanel).toStdString();
+    // The time, with its label where that fits (the panels give way at
+    // this size), never cut.
+    const QString time = form.PanelText(MainWindow::kTimePanel);
+    EXPECT_TRUE(time.startsWith(QStringLiteral("00:00:")) || time.startsWith(QStringLiteral("Время съёмки: 00:00:")))
+        << time.toStdString();
+    EXPECT_EQ(form.ShownPanelText(MainWindow::kTimePanel), time);
     EXPECT_TRUE(SharedDialogs().Messages().empty());
     EXPECT_TRUE(HasIndex(file_)) << "the file is complete";
     EXPECT_GE(RunFfprobe(file_).frames, 2);
@@ -219,6 +226,9 @@ TEST_F(RecorderWindowTest, WebCameraOfSwitchSComesBackAfterAFaultWithItsServerUp
     QFile file(file_);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_EQ(file.readAll(), earlier) << "never replaced";
+    // The last file by name, every file in the tip.
+    EXPECT_EQ(form.PanelText(MainWindow::kWorkPanel), QStringLiteral("Записано: record-3.avi"));
+    EXPECT_EQ(form.PanelTip(MainWindow::kWorkPanel), second + QLatin1Char('\n') + third);
     for (const QString& path : {second, third}) {
         EXPECT_TRUE(HasIndex(path)) << path.toStdString();
         EXPECT_EQ(RunFfprobe(path).frames, CountFrameChunks(path)) << path.toStdString();
@@ -318,7 +328,7 @@ TEST_F(RecorderWindowTest, FrameWiderThan300FitsTheWindowWhenAsked)
         }
     }
     EXPECT_NE(form.frameGeometry().size(), start);
-    EXPECT_GT(narrowest, 326) << "the 301-pixel case shows the rule's height only";
+    EXPECT_LT(narrowest, 326) << "the status bar's panels give way to a picture 301 pixels wide";
 }
 
 TEST_F(RecorderWindowTest, RecordingTimeKeepsItsLabelWhereThereIsRoom)
@@ -341,8 +351,10 @@ TEST_F(RecorderWindowTest, RecordingTimeKeepsItsLabelWhereThereIsRoom)
 }
 
 // The PipeWire camera lives while the web camera runs with "VirtualCamera"
-// on. With no daemon (a runtime folder of its own, empty) the status bar says
-// so, and the web camera runs on; "RecordToFile" off leaves no file.
+// on. With no daemon (a runtime folder of its own, empty) a panel of its own
+// says so once, in the language in force, beside the time and work panels,
+// and the web camera runs on; "RecordToFile" off leaves no file, and the
+// title says that the web camera is live.
 TEST_F(RecorderWindowTest, PipeWireCameraFollowsTheWebCameraAndSaysWhenThereIsNoPipeWire)
 {
     QTemporaryDir runtime;
@@ -352,12 +364,13 @@ TEST_F(RecorderWindowTest, PipeWireCameraFollowsTheWebCameraAndSaysWhenThereIsNo
     struct Row {
         const char* what;
         bool virtualCamera;
-        QString message;
+        QString panel;
+        QString tip;
     };
     const Row rows[] = {
-        {"camera off (the default)", false, QString()},
-        {"camera on, no daemon", true,
-         QStringLiteral("Камера PipeWire недоступна: PipeWire is not running (no daemon in %1)").arg(runtime.path())},
+        {"camera off (the default)", false, QString(), QString()},
+        {"camera on, no daemon", true, QStringLiteral("PipeWire не запущен"),
+         QStringLiteral("PipeWire is not running (no daemon in %1)").arg(runtime.path())},
     };
     MainWindow& form = ConnectedForm();
     EXPECT_FALSE(Settings().GetVirtualCamera());
@@ -365,16 +378,26 @@ TEST_F(RecorderWindowTest, PipeWireCameraFollowsTheWebCameraAndSaysWhenThereIsNo
     for (const Row& row : rows) {
         if (row.virtualCamera)
             Settings().SetVirtualCamera(true);
-        form.statusPanels->clearMessage();
         ServeFrame(form, QImage());
         form.StartWebCamera();
         ASSERT_TRUE(form.session->Running()) << row.what;
         EXPECT_EQ(form.session->VirtualCameraRunning(), row.virtualCamera) << row.what;
-        EXPECT_EQ(form.statusPanels->currentMessage(), row.message) << row.what;
+        EXPECT_EQ(form.virtualCameraPanel->isVisible(), row.virtualCamera) << row.what;
+        EXPECT_EQ(form.virtualCameraPanel->text(), row.panel) << row.what;
+        // Whole once the bar is laid out, the system's reason in the tip.
+        EXPECT_TRUE(WaitFor([&] { return form.virtualCameraPanel->ShownText() == row.panel; })) << row.what;
+        EXPECT_EQ(form.virtualCameraPanel->toolTip(), row.tip) << row.what;
+        EXPECT_TRUE(form.statusPanels->currentMessage().isEmpty()) << row.what;
         ASSERT_TRUE(WaitFor([&] { return !form.session->CurrentFrame().isNull(); })) << row.what;
+        EXPECT_TRUE(form.windowTitle().startsWith(QStringLiteral("● ЭФИР 00:00:"))) << form.windowTitle().toStdString();
+        EXPECT_TRUE(form.tray->Tip().startsWith(QStringLiteral("● ЭФИР 00:00:"))) << row.what;
+        for (const int panel : {MainWindow::kWorkPanel, MainWindow::kTimePanel})
+            EXPECT_TRUE(form.statusPanels->findChildren<QLabel*>().at(panel)->isVisible()) << row.what;
         form.StopWebCamera();
         ASSERT_TRUE(WaitForRecorderEnd()) << row.what;
         EXPECT_FALSE(form.session->VirtualCameraRunning()) << row.what << ": the node outlives the web camera";
+        EXPECT_FALSE(form.virtualCameraPanel->isVisible()) << row.what;
+        EXPECT_FALSE(form.windowTitle().contains(QStringLiteral("●"))) << row.what;
         EXPECT_FALSE(QFile::exists(file_)) << row.what;
         EXPECT_TRUE(SharedDialogs().Messages().empty()) << row.what;
     }
