@@ -48,7 +48,7 @@ inline constexpr LangEntry kMenuWebSite{"MENU", "HELP2", "Сай&т програ
 inline constexpr LangEntry kMenuMailAuthor{"MENU", "HELP3", "&Написать автору на мыло про глюки и прочие недочёты"};
 inline constexpr LangEntry kMenuAbout{"MENU", "ABOUT", "&О программе"};
 
-// --- options dialog, in the order in which it applies them ---
+// --- options dialog: tabs, labels, check boxes, buttons and lists ---
 inline constexpr LangEntry kOptPhoneTab{"OPTIONS", "PANEL1", "Телефон"};
 inline constexpr LangEntry kOptProgramTab{"OPTIONS", "PANEL2", "Программа"};
 inline constexpr LangEntry kOptVideoTab{"OPTIONS", "PANEL3", "Видео"};
@@ -233,8 +233,8 @@ inline constexpr std::array<LangEntry, 39> kOptionsTexts{
     txt::kOptPasswordNeeded,
 };
 
-// Texts of the options dialog and the encoder's dialogs that FormShow does
-// not take from the OPTIONS table above.
+// Texts of the options dialog and the encoder's dialogs beyond the OPTIONS
+// table above.
 inline constexpr std::array<LangEntry, 18> kOptionsMoreTexts{
     txt::kOptTitle,       txt::kOptOk,          txt::kOptCancel,      txt::kOptAutoSuspend,
     txt::kOptAutoFileName, txt::kOptAutoFps,    txt::kOptFps,         txt::kOptFpsTest,
