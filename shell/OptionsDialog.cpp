@@ -79,7 +79,7 @@ template <typename ControlType, typename ValueType>
 struct Binding {
     using Control = ControlType;
     using Value = ValueType;
-    // A field for a number, checked at OK.
+    // A field for a number, checked at OK while it is enabled.
     static constexpr bool kNumberField = std::is_same_v<Control, QLineEdit> && !std::is_same_v<Value, QString>;
 
     Value (Settings::*get)() const;
@@ -613,7 +613,8 @@ QLineEdit* OptionsDialog::InvalidNumberField(QString* message) const
                 if constexpr (Bound::kNumberField) {
                     QLineEdit* field = this->*binding.control;
                     typename Bound::Value value{};
-                    if (Read(field, &value))
+                    // A disabled field is not in use (fps under Auto fps).
+                    if (!field->isEnabled() || Read(field, &value))
                         return nullptr;
                     if (message)
                         *message = NotANumber(language, FieldName(this->*row.label), field->text(), value);
@@ -639,8 +640,8 @@ bool OptionsDialog::SaveSettings(QString* failure)
                 typename std::decay_t<decltype(binding)>::Value value{};
                 if (binding.read)
                     value = (this->*binding.read)();
-                else
-                    Read(this->*binding.control, &value);
+                else if (!Read(this->*binding.control, &value))
+                    value = (settings_.*binding.get)();  // a disabled field without a number
                 (settings_.*binding.set)(value);
             },
             row.binding);

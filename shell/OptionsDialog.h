@@ -45,9 +45,10 @@ public:
     // Writes every setting in the order of ORV_SETTINGS (config/Settings.h).
     // "ServerPasswordHash" is the hash of a typed password, else the stored
     // one, empty after clearPasswordButton. Nothing is written, and false
-    // returned, when a number field does not convert or is out of its range.
-    // False too when the settings file refused a value, with the file and
-    // the reason in *failure.
+    // returned, when an enabled number field does not convert or is out of
+    // its range; a disabled one (fps under Auto fps) that holds no number
+    // leaves its setting as stored. False too when the settings file refused
+    // a value, with the file and the reason in *failure.
     bool SaveSettings(QString* failure = nullptr);
 
     // Relabels the tabs, labels, check boxes, buttons and lighting list from
@@ -164,9 +165,9 @@ private:
     // Makes every control of the rows, with its label, and the buttons.
     void MakeControls();
 
-    // The first number field that does not convert or is out of its range, with
-    // a message that names it by its label and gives the range; nullptr when
-    // there is none.
+    // The first enabled number field that does not convert or is out of its
+    // range, with a message that names it by its label and gives the range;
+    // nullptr when there is none.
     QLineEdit* InvalidNumberField(QString* message) const;
 
     // The settings whose controls need more than their plain value: the

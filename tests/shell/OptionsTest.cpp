@@ -378,7 +378,8 @@ TEST_F(OptionsTest, AnInvalidNumberKeepsTheDialogOpenAndWritesNothing)
     struct Row {
         QLineEdit* OptionsDialog::*field;
         const char* text;
-        const char* message;
+        const char* message;  // nullptr: taken
+        bool autoFps = false;
     };
     // The message names the field by its label and gives its range.
     const Row rows[] = {
@@ -392,31 +393,39 @@ TEST_F(OptionsTest, AnInvalidNumberKeepsTheDialogOpenAndWritesNothing)
         {&OptionsDialog::cameraInitEdit, "-1500", "Таймаут инициализации: «-1500» — не целое число от 0 до 2147483647."},
         {&OptionsDialog::cameraInitEdit, "99999999999",
          "Таймаут инициализации: «99999999999» — не целое число от 0 до 2147483647."},
+        // Auto fps disables the field: it is not checked, and "Fps" stays as stored.
+        {&OptionsDialog::fpsEdit, "-2", nullptr, true},
     };
     MainWindow& form = FormWithoutPhone();
     for (const Row& row : rows) {
+        SCOPED_TRACE(row.text);
         SharedDialogs().Clear();
         reg::DeleteSettingsKey();
+        Settings().SetAutoFps(row.autoFps);
+        const QStringList before = StoredLines();
         OpenOptions(form, [&](OptionsDialog& dialog) {
             QLineEdit* field = dialog.*row.field;
             dialog.phoneFileEdit->setText(QStringLiteral("/a/new.jpg"));
             dialog.tabs->setCurrentIndex(3);
             field->setText(QString::fromLatin1(row.text));
             dialog.okButton->click();
-            EXPECT_TRUE(dialog.isVisible()) << row.message;
-            EXPECT_EQ(SharedDialogs().MessageTexts(), QStringList{QString::fromUtf8(row.message)});
-            EXPECT_EQ(field->text(), QString::fromLatin1(row.text));
-            EXPECT_EQ(dialog.phoneFileEdit->text(), QStringLiteral("/a/new.jpg"));
-            // The field to correct is in front.
-            EXPECT_EQ(dialog.tabs->currentWidget(), field->parentWidget());
-            EXPECT_TRUE(StoredLines().isEmpty()) << row.message;
-            // Corrected, OK writes everything.
-            field->setText(QStringLiteral("7"));
-            dialog.okButton->click();
-            EXPECT_FALSE(dialog.isVisible()) << row.message;
+            if (row.message) {
+                EXPECT_TRUE(dialog.isVisible());
+                EXPECT_EQ(SharedDialogs().MessageTexts(), QStringList{QString::fromUtf8(row.message)});
+                EXPECT_EQ(field->text(), QString::fromLatin1(row.text));
+                EXPECT_EQ(dialog.phoneFileEdit->text(), QStringLiteral("/a/new.jpg"));
+                // The field to correct is in front.
+                EXPECT_EQ(dialog.tabs->currentWidget(), field->parentWidget());
+                EXPECT_EQ(StoredLines(), before);
+                // Corrected, OK writes everything.
+                field->setText(QStringLiteral("7"));
+                dialog.okButton->click();
+            }
+            EXPECT_FALSE(dialog.isVisible());
         });
-        EXPECT_EQ(StoredLines().size(), 32) << row.message;
+        EXPECT_EQ(StoredLines().size(), 32);
         EXPECT_EQ(Settings().GetTempJpgName(), QStringLiteral("/a/new.jpg"));
+        EXPECT_EQ(Settings().GetFps(), row.field == &OptionsDialog::fpsEdit && row.message ? 7.0 : 1.0);
     }
 }
 
