@@ -118,7 +118,7 @@ void PhotoThread::Run()
     ShowStatus(Text("STR15", QStringLiteral("Статус: Деинициализация камеры...")));
     if (link_.CameraOff() != phone::kOk)
         ShowError(Text("STR16", QStringLiteral("Невозможна деинициализация камеры!")));
-    ShowStatus(Text("STR3", QStringLiteral("Статус: Не занят.")));
+    ShowStatus(LangText(txt::kStr3Idle));
 }
 
 void PhotoThread::Download(const QString& captureTime)

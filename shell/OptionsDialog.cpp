@@ -5,6 +5,7 @@
 #include "Dialogs.h"
 #include "texts/LangTexts.h"
 #include "phone/PhoneLink.h"
+#include "phone/Protocol.h"
 #include "config/Settings.h"
 #include "platform/SettingsStore.h"
 #include "platform/WorkerThread.h"
@@ -48,16 +49,19 @@ namespace {
 // The download buffer of the frame-rate test; the read may grow it.
 constexpr size_t kTestBufferSize = 131072;
 
-// The picture sizes in the order of their codes, each with its pixels.
+// The picture sizes in the order of the phone's codes, each with its pixels
+// where its name fixes them. SQVGA ("sub-QVGA") names no one size: it is
+// listed by its name alone.
 struct PictureType {
     const char* name;
-    int width;
+    int width;  // 0: not fixed by the name
     int height;
 };
-constexpr PictureType kPictureTypes[] = {{"VGA", 640, 480},   {"QVGA", 320, 240},  {"SQVGA", 160, 120},
+constexpr PictureType kPictureTypes[] = {{"VGA", 640, 480},   {"QVGA", 320, 240},  {"SQVGA", 0, 0},
                                          {"QQVGA", 160, 120}, {"QQQVGA", 80, 60},  {"CIF", 352, 288},
                                          {"QCIF", 176, 144},  {"SQCIF", 128, 96},  {"4VGA", 1280, 960},
                                          {"SXGA", 1280, 1024}, {"UXGA", 1600, 1200}};
+static_assert(std::size(kPictureTypes) == phone::proto::kResolutionCount);
 const char* const kExposures[] = {"-2", "-1", "0", "+1", "+2"};
 constexpr const LangEntry* kLightings[] = {&txt::kOptLightAuto,         &txt::kOptLightSunny,
                                            &txt::kOptLightCloudy,       &txt::kOptLightIncandescent,
@@ -459,8 +463,11 @@ void OptionsDialog::MakeControls()
 
 void OptionsDialog::BuildPhoneTab()
 {
-    for (const PictureType& type : kPictureTypes)
-        pictureSizeList->addItem(QStringLiteral("%1 (%2\u00d7%3)").arg(QLatin1String(type.name)).arg(type.width).arg(type.height));
+    for (const PictureType& type : kPictureTypes) {
+        const QString name = QLatin1String(type.name);
+        pictureSizeList->addItem(type.width ? QStringLiteral("%1 (%2\u00d7%3)").arg(name).arg(type.width).arg(type.height)
+                                            : name);
+    }
     for (const LangEntry* lighting : kLightings)
         lightingList->addItem(QString::fromUtf8(lighting->builtIn));
     for (const char* exposure : kExposures)

@@ -40,7 +40,7 @@ const QString kStr7 = QStringLiteral("Установите телефон в п�
 const QString kStr9 = QStringLiteral("Инициализация камеры невозможна!");
 const QString kStr10 = QStringLiteral("Не могу снять!");
 const QString kBusy =
-    QStringLiteral("Тест частоты кадров невозможен, пока идёт съёмка: дождитесь снимка или остановите веб камеру.");
+    QStringLiteral("Тест частоты кадров невозможен, пока идёт съёмка: дождитесь снимка или остановите веб-камеру.");
 
 // A clock that moves only when the test moves it: the phone's exchanges take
 // no time on it, so the frame-rate test measures exactly what was advanced.
@@ -383,16 +383,16 @@ TEST_F(OptionsTest, AnInvalidNumberKeepsTheDialogOpenAndWritesNothing)
     };
     // The message names the field by its label and gives its range.
     const Row rows[] = {
-        {&OptionsDialog::shotTimeoutEdit, "12a", "Таймаут после съёмки: «12a» — не целое число от 0 до 2147483647."},
-        {&OptionsDialog::shotTimeoutEdit, "-1", "Таймаут после съёмки: «-1» — не целое число от 0 до 2147483647."},
+        {&OptionsDialog::shotTimeoutEdit, "12a", "Таймаут после съёмки (мс): «12a» — не целое число от 0 до 2147483647."},
+        {&OptionsDialog::shotTimeoutEdit, "-1", "Таймаут после съёмки (мс): «-1» — не целое число от 0 до 2147483647."},
         {&OptionsDialog::fpsEdit, "1.5.2", "fps: «1.5.2» — не число больше 0."},
         {&OptionsDialog::fpsEdit, "inf", "fps: «inf» — не число больше 0."},
         {&OptionsDialog::fpsEdit, "0", "fps: «0» — не число больше 0."},
         {&OptionsDialog::fpsEdit, "-2", "fps: «-2» — не число больше 0."},
-        {&OptionsDialog::cameraInitEdit, "", "Таймаут инициализации: «» — не целое число от 0 до 2147483647."},
-        {&OptionsDialog::cameraInitEdit, "-1500", "Таймаут инициализации: «-1500» — не целое число от 0 до 2147483647."},
+        {&OptionsDialog::cameraInitEdit, "", "Таймаут инициализации (мс): «» — не целое число от 0 до 2147483647."},
+        {&OptionsDialog::cameraInitEdit, "-1500", "Таймаут инициализации (мс): «-1500» — не целое число от 0 до 2147483647."},
         {&OptionsDialog::cameraInitEdit, "99999999999",
-         "Таймаут инициализации: «99999999999» — не целое число от 0 до 2147483647."},
+         "Таймаут инициализации (мс): «99999999999» — не целое число от 0 до 2147483647."},
         // Auto fps disables the field: it is not checked, and "Fps" stays as stored.
         {&OptionsDialog::fpsEdit, "-2", nullptr, true},
     };

@@ -24,7 +24,7 @@
 namespace orv::test {
 namespace {
 
-const QString kIdle = QStringLiteral("Статус: Не занят");
+const QString kIdle = QStringLiteral("Статус: не занят.");
 const QString kNotConnected = QStringLiteral("Статус: не соединён.");
 const QString kConnected = QStringLiteral("Статус: соединён.");
 
@@ -182,7 +182,7 @@ TEST_F(WindowTest, PhotoDisablesThePhoneMenuAndFitsTheWindow)
     // that narrow: its status bar's panels hold their texts.
     const int frameWidth = form.frameGeometry().width() - form.width();
     EXPECT_EQ(form.frameGeometry().size(), QSize(std::max(665, form.minimumWidth() + frameWidth), 560));
-    EXPECT_EQ(form.PanelText(MainWindow::kWorkPanel), QStringLiteral("Статус: Не занят."));
+    EXPECT_EQ(form.PanelText(MainWindow::kWorkPanel), kIdle);
     EXPECT_EQ(phone.Count().shots, 1);
     EXPECT_TRUE(form.downloadBar->isHidden());
     EXPECT_TRUE(SharedDialogs().Messages().empty()) << SharedDialogs().MessageTexts().join(QLatin1Char('|')).toStdString();
@@ -233,7 +233,7 @@ TEST_F(WindowTest, WebCameraStateAndCloseRules)
     // Closing is refused while the web camera runs, without a restart.
     EXPECT_FALSE(form.close());
     EXPECT_TRUE(form.isVisible());
-    EXPECT_EQ(SharedDialogs().MessageTexts(), QStringList{QStringLiteral("Сначала остановите веб камеру!")});
+    EXPECT_EQ(SharedDialogs().MessageTexts(), QStringList{QStringLiteral("Сначала остановите веб-камеру!")});
     EXPECT_EQ(phone.Count().restarts, 0);
 
     form.StopWebCamera();
