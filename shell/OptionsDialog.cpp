@@ -861,6 +861,14 @@ void OptionsDialog::accept()
         field->selectAll();
         return;
     }
+    // A name the server could never match, refused as --set-password
+    // refuses it.
+    if (web::CheckUserName(UserName()) != web::UserNameFault::None) {
+        ShowMessage(LangTextAt(language, txt::kUserNameUnusable));
+        tabs->setCurrentWidget(serverTab);
+        userEdit->setFocus(Qt::OtherFocusReason);
+        return;
+    }
     // A user name with no password to check would let nobody watch.
     if (!UserName().isEmpty() && passwordEdit->text().isEmpty() && NewPasswordHash().isEmpty()) {
         ShowMessage(LangTextAt(language, txt::kOptPasswordNeeded).arg(UserName()));

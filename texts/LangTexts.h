@@ -145,6 +145,10 @@ inline constexpr LangEntry kManualNotOpened{"STRS", "NO_BROWSER",
                                             "Не могу открыть руководство в браузере. Оно находится здесь: %1"};
 // The PipeWire camera was asked for but cannot be offered; %1 the reason.
 inline constexpr LangEntry kVirtualCameraUnavailable{"STRS", "VCAM_UNAVAILABLE", "Камера PipeWire недоступна: %1"};
+// The options' user name could never log in (web::CheckUserName).
+inline constexpr LangEntry kUserNameUnusable{
+    "STRS", "USER_NAME_UNUSABLE",
+    "В имени пользователя не может быть двоеточия и управляющих символов (перевода строки, табуляции): с таким именем не войти."};
 
 
 // --- texts that follow the language everywhere else ---
@@ -245,7 +249,7 @@ inline constexpr std::array<LangEntry, 18> kOptionsMoreTexts{
 };
 
 // Every use of every STRS key (keys with several uses appear once per use).
-inline constexpr std::array<LangEntry, 35> kStatusTexts{
+inline constexpr std::array<LangEntry, 36> kStatusTexts{
     txt::kStr1Connected,         txt::kStr2Model,           txt::kStr3Idle,
     txt::kStr4NotConnected,
     txt::kStr5NoModel,           txt::kStr6StopCameraFirst, txt::kStr7PositionPhone,
@@ -259,7 +263,7 @@ inline constexpr std::array<LangEntry, 35> kStatusTexts{
     txt::kNumberAboveZero,      txt::kDiskFull,
     txt::kManualNotOpened,       txt::kDownloadBytes,       txt::kDownloadKilobytes,
     txt::kVirtualCameraUnavailable,
-    txt::kPhoneLate,
+    txt::kPhoneLate,             txt::kUserNameUnusable,
 };
 
 // The STRS texts that came with the window's title, about box, save dialog
