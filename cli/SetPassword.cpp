@@ -107,6 +107,13 @@ int RunSetPassword(const LongOptions& options)
         return Refuse(QStringLiteral("no user name is stored: give one, as in 'orvello --set-password USER'"));
     if (user != user.trimmed())
         return Refuse(QStringLiteral("a user name cannot begin or end with a space"));
+    switch (web::CheckUserName(user)) {
+    case web::UserNameFault::None: break;
+    case web::UserNameFault::Colon:
+        return Refuse(QStringLiteral("a user name cannot hold a colon: the browser joins name and password with one"));
+    case web::UserNameFault::ControlCharacter:
+        return Refuse(QStringLiteral("a user name cannot hold a control character (a line break, a tab)"));
+    }
 
     std::optional<QString> password;
     if (isatty(STDIN_FILENO)) {

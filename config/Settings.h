@@ -8,8 +8,9 @@
 
 namespace orv {
 
-// name, form, default. Forms: Text, Int, Bool, Float. The order is the one in
-// which the options dialog writes them.
+// name, form, default. Forms: Text, Int, Bool, Float. The options dialog
+// writes those it shows in this order (its table of controls follows it; the
+// build checks that).
 #define ORV_SETTINGS(X)                                   \
     X(TempJpgName, Text, QStringLiteral("/a/temp.jpg"))   \
     X(AutoSuspendMode, Bool, true)                        \
@@ -38,11 +39,11 @@ namespace orv {
     X(ServerStream, Bool, false)                          \
     X(RecordToFile, Bool, true)                           \
     X(VirtualCamera, Bool, false)                         \
-    X(ServerLocalOnly, Bool, false)                       \
-    X(ServerUser, Text, QString())                        \
-    X(ServerPasswordHash, Text, QString())                 \
     X(AviSplitMinutes, Int, 0)                            \
     X(AviKeepMegabytes, Int, 0)                           \
+    X(ServerLocalOnly, Bool, false)                       \
+    X(ServerUser, Text, QString())                        \
+    X(ServerPasswordHash, Text, QString())                \
     X(RecordOnMotion, Bool, false)                        \
     X(MotionThreshold, Int, 10)                           \
     X(MotionKeepSeconds, Int, 10)
@@ -51,6 +52,13 @@ using SettingText = QString;
 using SettingInt = int32_t;
 using SettingBool = bool;
 using SettingFloat = double;
+
+// The names of ORV_SETTINGS, in its order.
+inline constexpr const char* kSettingNames[] = {
+#define ORV_SETTING_NAME(name, form, defaultValue) #name,
+    ORV_SETTINGS(ORV_SETTING_NAME)
+#undef ORV_SETTING_NAME
+};
 
 // temp.avi in the user's videos folder (the home folder when there is none).
 QString DefaultAviTempName();

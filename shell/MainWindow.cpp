@@ -1145,7 +1145,7 @@ void MainWindow::ShowPhotoStep(PhotoStep step)
     case PhotoStep::Shooting: entry = &txt::kStr12Shooting; break;
     case PhotoStep::Downloading: entry = &txt::kStr13Downloading; break;
     case PhotoStep::StoppingCamera: entry = &txt::kStr15PhotoCameraDeinit; break;
-    case PhotoStep::Done: entry = &txt::kStr3PhotoDone; break;
+    case PhotoStep::Done: entry = &txt::kStr3Idle; break;
     case PhotoStep::PhoneLate: entry = &txt::kPhoneLate; break;
     }
     ShowWorkStatus(LangText(*entry));

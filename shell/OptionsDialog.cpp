@@ -6,6 +6,7 @@
 #include "Dialogs.h"
 #include "texts/LangTexts.h"
 #include "phone/PhoneLink.h"
+#include "phone/Protocol.h"
 #include "config/Settings.h"
 #include "platform/SettingsStore.h"
 #include "platform/WorkerThread.h"
@@ -34,22 +35,31 @@
 #include <atomic>
 #include <cmath>
 #include <limits>
+#include <mutex>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <system_error>
+#include <type_traits>
+#include <variant>
+#include <vector>
 
 namespace orv {
 namespace {
 
-// The picture sizes in the order of their codes, each with its pixels.
+// The picture sizes in the order of the phone's codes, each with its pixels
+// where its name fixes them. SQVGA ("sub-QVGA") names no one size: it is
+// listed by its name alone.
 struct PictureType {
     const char* name;
-    int width;
+    int width;  // 0: not fixed by the name
     int height;
 };
-constexpr PictureType kPictureTypes[] = {{"VGA", 640, 480},   {"QVGA", 320, 240},  {"SQVGA", 160, 120},
+constexpr PictureType kPictureTypes[] = {{"VGA", 640, 480},   {"QVGA", 320, 240},  {"SQVGA", 0, 0},
                                          {"QQVGA", 160, 120}, {"QQQVGA", 80, 60},  {"CIF", 352, 288},
                                          {"QCIF", 176, 144},  {"SQCIF", 128, 96},  {"4VGA", 1280, 960},
                                          {"SXGA", 1280, 1024}, {"UXGA", 1600, 1200}};
+static_assert(std::size(kPictureTypes) == phone::proto::kResolutionCount);
 const char* const kExposures[] = {"-2", "-1", "0", "+1", "+2"};
 constexpr const LangEntry* kLightings[] = {&txt::kOptLightAuto,         &txt::kOptLightSunny,
                                            &txt::kOptLightCloudy,       &txt::kOptLightIncandescent,
@@ -62,32 +72,140 @@ Widget* Named(Widget* widget, const char* name)
     return widget;
 }
 
-QLabel* MakeLabel(const char* name, const char* caption, QWidget* buddy)
+QLocale UserNumberLocale();
+
+// A setting shown by one control of the dialog: the setting's accessors, the
+// control's member and, for the few that need more than the control's plain
+// value, the dialog's own code that shows and reads it.
+template <typename ControlType, typename ValueType>
+struct Binding {
+    using Control = ControlType;
+    using Value = ValueType;
+    // A field for a number, checked at OK while it is enabled.
+    static constexpr bool kNumberField = std::is_same_v<Control, QLineEdit> && !std::is_same_v<Value, QString>;
+
+    Value (Settings::*get)() const;
+    void (Settings::*set)(const Value&);
+    Control* OptionsDialog::*control;
+    void (OptionsDialog::*show)(const Value&) = nullptr;
+    Value (OptionsDialog::*read)() const = nullptr;
+};
+using AnyBinding = std::variant<Binding<QCheckBox, bool>, Binding<QLineEdit, QString>, Binding<QLineEdit, int32_t>,
+                                Binding<QLineEdit, double>, Binding<QComboBox, int32_t>, Binding<QSpinBox, int32_t>,
+                                Binding<QTabWidget, int32_t>>;
+
+// A value in its control. A list position outside the list leaves it
+// without a selection; a spin box keeps a value inside its range; a tab
+// outside the tabs leaves the first.
+void Show(QCheckBox* box, bool on) { box->setChecked(on); }
+void Show(QLineEdit* field, const QString& text) { field->setText(text); }
+void Show(QLineEdit* field, int32_t milliseconds) { field->setText(QString::number(milliseconds)); }
+void Show(QLineEdit* field, double rate) { field->setText(OptionsDialog::FormatRate(rate)); }
+void Show(QComboBox* list, int32_t position) { list->setCurrentIndex(position); }
+void Show(QSpinBox* spin, int32_t value) { spin->setValue(value); }
+void Show(QTabWidget* tabs, int32_t index) { tabs->setCurrentIndex(index); }
+
+// The value a control holds; false when a number field holds no number of
+// its range. A list without a selection holds -1.
+bool Read(const QCheckBox* box, bool* on) { *on = box->isChecked(); return true; }
+bool Read(const QLineEdit* field, QString* text) { *text = field->text(); return true; }
+bool Read(const QComboBox* list, int32_t* position) { *position = list->currentIndex(); return true; }
+bool Read(const QSpinBox* spin, int32_t* value) { *value = spin->value(); return true; }
+bool Read(const QTabWidget* tabs, int32_t* index) { *index = tabs->currentIndex(); return true; }
+// A waiting time: a whole number of milliseconds, 0 or more.
+bool Read(const QLineEdit* field, int32_t* milliseconds)
 {
-    auto* label = Named(new QLabel(QString::fromUtf8(caption)), name);
-    // Language files supply these texts: never read them as markup.
-    label->setTextFormat(Qt::PlainText);
-    label->setBuddy(buddy);
-    return label;
+    bool ok = false;
+    *milliseconds = field->text().trimmed().toInt(&ok, 10);
+    return ok && *milliseconds >= 0;
+}
+// A frame rate in the user's locale: infinity and NaN are none, and neither
+// is 0 or less.
+bool Read(const QLineEdit* field, double* rate)
+{
+    bool ok = false;
+    *rate = UserNumberLocale().toDouble(field->text().trimmed(), &ok);
+    return ok && std::isfinite(*rate) && *rate > 0;
 }
 
-QCheckBox* MakeCheckBox(const char* name, const char* caption)
+// Why a number field's text is refused, in the language at index; name is
+// the field's label.
+QString NotANumber(int language, const QString& name, const QString& text, int32_t)
 {
-    return Named(new QCheckBox(QString::fromUtf8(caption)), name);
+    return LangTextAt(language, txt::kNumberRange)
+        .arg(name, text, QStringLiteral("0"), QString::number(std::numeric_limits<int32_t>::max()));
+}
+QString NotANumber(int language, const QString& name, const QString& text, double)
+{
+    return LangTextAt(language, txt::kNumberAboveZero).arg(name, text);
 }
 
-QPushButton* MakeButton(const char* name, const char* caption)
+// A member of the dialog and its object name.
+#define ORV_MEMBER(member) &OptionsDialog::member, #member
+// A setting and its control: the setting's accessors and the control's member.
+#define ORV_SHOWN(setting, control) \
+    #setting, Binding{&Settings::Get##setting, &Settings::Set##setting, &OptionsDialog::control}, #control
+// The same, with the dialog's own code that shows and reads the value.
+#define ORV_SHOWN_BY(setting, control, show, read)                                                        \
+    #setting,                                                                                               \
+        Binding{&Settings::Get##setting, &Settings::Set##setting, &OptionsDialog::control, &OptionsDialog::show, \
+                &OptionsDialog::read},                                                                      \
+        #control
+
+// Whether the rows name settings in the order of ORV_SETTINGS, each once
+// (settings the dialog does not show are passed over).
+template <typename Rows>
+constexpr bool InOrderOfSettings(const Rows& rows)
 {
-    auto* button = Named(new QPushButton(QString::fromUtf8(caption)), name);
-    button->setAutoDefault(false);
-    return button;
+    size_t next = 0;
+    for (const auto& row : rows) {
+        while (next < std::size(kSettingNames) && std::string_view(row.setting) != kSettingNames[next])
+            ++next;
+        if (next == std::size(kSettingNames))
+            return false;
+        ++next;
+    }
+    return true;
 }
 
-QComboBox* MakeList(const char* name)
+// The tab pages and the buttons beside the settings, with their captions
+// (none: ">>" in every language).
+struct TabRow {
+    QWidget* OptionsDialog::*page;
+    const char* name;
+    const LangEntry* caption;
+};
+constexpr TabRow kTabs[] = {{ORV_MEMBER(phoneTab), &txt::kOptPhoneTab},
+                            {ORV_MEMBER(programTab), &txt::kOptProgramTab},
+                            {ORV_MEMBER(videoTab), &txt::kOptVideoTab},
+                            {ORV_MEMBER(serverTab), &txt::kOptServerTab}};
+struct ButtonRow {
+    QPushButton* OptionsDialog::*button;
+    const char* name;
+    const LangEntry* caption;
+};
+constexpr ButtonRow kButtons[] = {
+    {ORV_MEMBER(chooseFolderButton), nullptr},         {ORV_MEMBER(chooseFileButton), nullptr},
+    {ORV_MEMBER(fpsTestButton), &txt::kOptFpsTest},     {ORV_MEMBER(configureEncoderButton), &txt::kOptConfigure},
+    {ORV_MEMBER(aboutEncoderButton), &txt::kOptCodecAbout}, {ORV_MEMBER(clearPasswordButton), &txt::kOptClearPassword},
+};
+
+// A row's caption on its label, or on its check box when it has no label.
+void SetCaption(QWidget* control, QLabel* label, const QString& caption)
 {
-    auto* list = Named(new QComboBox, name);
-    list->setEditable(false);
-    return list;
+    if (label)
+        label->setText(caption);
+    else if (auto* box = qobject_cast<QCheckBox*>(control))
+        box->setText(caption);
+}
+
+// A number field named by its label as the dialog shows it.
+QString FieldName(const QLabel* label)
+{
+    QString name = label->text().trimmed();
+    while (name.endsWith(QLatin1Char(':')))
+        name.chop(1);
+    return name.trimmed();
 }
 
 bool IsUserInput(QEvent::Type type)
@@ -208,25 +326,18 @@ OptionsDialog::OptionsDialog(QWidget* parent, Settings& settings, video::CodecCa
     : QDialog(parent), settings_(settings), codecs_(codecs), captureRunning_(std::move(captureRunning))
 {
     setObjectName(QStringLiteral("OptionsDlg"));
-    setWindowTitle(QStringLiteral("Настройки"));
-
-    tabs = Named(new QTabWidget, "tabs");
-    phoneTab = Named(new QWidget, "phoneTab");
-    programTab = Named(new QWidget, "programTab");
-    videoTab = Named(new QWidget, "videoTab");
-    serverTab = Named(new QWidget, "serverTab");
-    tabs->addTab(phoneTab, QStringLiteral("Телефон"));
-    tabs->addTab(programTab, QStringLiteral("Программа"));
-    tabs->addTab(videoTab, QStringLiteral("Видео"));
-    tabs->addTab(serverTab, QStringLiteral("Сервер"));
+    // Relabel gives the title and every caption its language.
+    setWindowTitle(QString::fromUtf8(txt::kOptTitle.builtIn));
+    MakeControls();
+    for (const TabRow& tab : kTabs)
+        tabs->addTab(this->*tab.page = Named(new QWidget, tab.name), QString::fromUtf8(tab.caption->builtIn));
     BuildPhoneTab();
     BuildProgramTab();
     BuildVideoTab();
     BuildServerTab();
 
-    // Relabel gives the title, these and the other captions their language.
-    okButton = Named(new QPushButton(QStringLiteral("OK")), "okButton");
-    cancelButton = Named(new QPushButton(QStringLiteral("Cancel")), "cancelButton");
+    okButton = Named(new QPushButton(QString::fromUtf8(txt::kOptOk.builtIn)), "okButton");
+    cancelButton = Named(new QPushButton(QString::fromUtf8(txt::kOptCancel.builtIn)), "cancelButton");
     okButton->setDefault(true);
     connect(okButton, &QPushButton::clicked, this, &OptionsDialog::accept);
     // Escape and the close box reject the dialog as Cancel does.
@@ -257,33 +368,114 @@ OptionsDialog::OptionsDialog(QWidget* parent, Settings& settings, video::CodecCa
 
 OptionsDialog::~OptionsDialog() = default;
 
+// One setting of the dialog: how its value goes between the setting and its
+// control, the control's object name (that of its member), and the text that
+// names it: a check box's own text, or that of the label before the control.
+struct OptionsDialog::Row {
+    const char* setting;  // as ORV_SETTINGS names it
+    AnyBinding binding;
+    const char* controlName;
+    const LangEntry* caption = nullptr;
+    QLabel* OptionsDialog::*label = nullptr;
+    const char* labelName = nullptr;
+};
+
+std::span<const OptionsDialog::Row> OptionsDialog::Rows()
+{
+    static constexpr Row kRows[] = {
+        {ORV_SHOWN(TempJpgName, phoneFileEdit), &txt::kOptTempFile, ORV_MEMBER(phoneFileLabel)},
+        {ORV_SHOWN(AutoSuspendMode, autoSuspendCheck), &txt::kOptAutoSuspend},
+        {ORV_SHOWN(JpgType, pictureSizeList), &txt::kOptPictureType, ORV_MEMBER(pictureSizeLabel)},
+        {ORV_SHOWN(Timeout, shotTimeoutEdit), &txt::kOptShotTimeout, ORV_MEMBER(shotTimeoutLabel)},
+        {ORV_SHOWN(CloseToTray, closeToTrayCheck), &txt::kOptCloseToTray},
+        {ORV_SHOWN(AutoRestart, autoRestartCheck), &txt::kOptAutoRestart},
+        {ORV_SHOWN(AutoFormResize, autoResizeCheck), &txt::kOptAutoFormResize},
+        {ORV_SHOWN(ShowSplash, showSplashCheck), &txt::kOptShowSplash},
+        {ORV_SHOWN(AviTempName, aviFileEdit), &txt::kOptRecordFile, ORV_MEMBER(aviFileLabel)},
+        {ORV_SHOWN(Fps, fpsEdit), &txt::kOptFps, ORV_MEMBER(fpsLabel)},
+        {ORV_SHOWN(DuplicatePicture, duplicatePictureCheck), &txt::kOptDuplicatePicture},
+        {ORV_SHOWN_BY(CodecIndex, encoderList, ShowEncoders, SelectedCodec), &txt::kOptCompressor,
+         ORV_MEMBER(encoderLabel)},
+        {ORV_SHOWN(OptionsTabIndex, tabs)},
+        {ORV_SHOWN(PrintDateOnImage, dateStampCheck), &txt::kOptDateStamp},
+        {ORV_SHOWN(CameraInitTime, cameraInitEdit), &txt::kOptInitTimeout, ORV_MEMBER(cameraInitLabel)},
+        {ORV_SHOWN(AmbientLight, lightingList), &txt::kOptLighting, ORV_MEMBER(lightingLabel)},
+        {ORV_SHOWN(Expose, exposureList), &txt::kOptExposure, ORV_MEMBER(exposureLabel)},
+        {ORV_SHOWN(AutoFps, autoFpsCheck), &txt::kOptAutoFps},
+        {ORV_SHOWN(AutoAviFileName, datedNamesCheck), &txt::kOptAutoFileName},
+        {ORV_SHOWN(AviFolder, aviFolderEdit)},  // datedNamesCheck stands before it
+        {ORV_SHOWN(ServerEnabled, serverEnabledCheck), &txt::kOptServerEnabled},
+        {ORV_SHOWN(ServerPort, portSpin), &txt::kOptPort, ORV_MEMBER(portLabel)},
+        {ORV_SHOWN(AutoPhoneConnect, autoConnectCheck), &txt::kOptAutoConnect},
+        {ORV_SHOWN(LangIndex, languageList), &txt::kOptLanguage, ORV_MEMBER(languageLabel)},
+        {ORV_SHOWN(ServerStream, streamCheck), &txt::kOptServerStream},
+        {ORV_SHOWN(RecordToFile, recordToFileCheck), &txt::kOptRecordToFile},
+        {ORV_SHOWN(VirtualCamera, virtualCameraCheck), &txt::kOptVirtualCamera},
+        {ORV_SHOWN(AviSplitMinutes, splitMinutesSpin), &txt::kOptSplitMinutes, ORV_MEMBER(splitMinutesLabel)},
+        {ORV_SHOWN(AviKeepMegabytes, keepMegabytesSpin), &txt::kOptKeepMegabytes, ORV_MEMBER(keepMegabytesLabel)},
+        {ORV_SHOWN(ServerLocalOnly, localOnlyCheck), &txt::kOptLocalOnly},
+        {ORV_SHOWN_BY(ServerUser, userEdit, ShowUserName, UserName), &txt::kOptServerUser, ORV_MEMBER(userLabel)},
+        {ORV_SHOWN_BY(ServerPasswordHash, passwordEdit, KeepStoredHash, NewPasswordHash), &txt::kOptServerPassword,
+         ORV_MEMBER(passwordLabel)},
+    };
+    // OK writes the settings in the order of the rows.
+    static_assert(InOrderOfSettings(kRows), "the rows follow ORV_SETTINGS");
+    return kRows;
+}
+
+#undef ORV_SHOWN_BY
+#undef ORV_SHOWN
+#undef ORV_MEMBER
+
+QWidget* OptionsDialog::ControlOf(const Row& row) const
+{
+    return std::visit([this](const auto& binding) -> QWidget* { return this->*binding.control; }, row.binding);
+}
+
+void OptionsDialog::MakeControls()
+{
+    for (const Row& row : Rows()) {
+        QWidget* control = std::visit(
+            [this](const auto& binding) -> QWidget* {
+                using Control = typename std::decay_t<decltype(binding)>::Control;
+                return this->*binding.control = new Control;
+            },
+            row.binding);
+        control->setObjectName(QLatin1String(row.controlName));
+        QLabel* label = nullptr;
+        if (row.label) {
+            label = this->*row.label = Named(new QLabel, row.labelName);
+            // Language files supply these texts: never read them as markup.
+            label->setTextFormat(Qt::PlainText);
+            label->setBuddy(control);
+        }
+        if (row.caption)
+            SetCaption(control, label, QString::fromUtf8(row.caption->builtIn));
+    }
+    for (const ButtonRow& row : kButtons) {
+        auto* button = this->*row.button = Named(new QPushButton, row.name);
+        button->setText(row.caption ? QString::fromUtf8(row.caption->builtIn) : QStringLiteral(">>"));
+        button->setAutoDefault(false);
+    }
+}
+
 void OptionsDialog::BuildPhoneTab()
 {
-    phoneFileEdit = Named(new QLineEdit, "phoneFileEdit");
-    pictureSizeList = MakeList("pictureSizeList");
-    for (const PictureType& type : kPictureTypes)
-        pictureSizeList->addItem(QStringLiteral("%1 (%2\u00d7%3)").arg(QLatin1String(type.name)).arg(type.width).arg(type.height));
-    shotTimeoutEdit = Named(new QLineEdit, "shotTimeoutEdit");
-    cameraInitEdit = Named(new QLineEdit, "cameraInitEdit");
-    lightingList = MakeList("lightingList");
+    for (const PictureType& type : kPictureTypes) {
+        const QString name = QLatin1String(type.name);
+        pictureSizeList->addItem(type.width ? QStringLiteral("%1 (%2\u00d7%3)").arg(name).arg(type.width).arg(type.height)
+                                            : name);
+    }
     for (const LangEntry* lighting : kLightings)
         lightingList->addItem(QString::fromUtf8(lighting->builtIn));
-    exposureList = MakeList("exposureList");
     for (const char* exposure : kExposures)
         exposureList->addItem(QLatin1String(exposure));
-    phoneFileLabel = MakeLabel("phoneFileLabel", "Временно сохранять в:", phoneFileEdit);
-    pictureSizeLabel = MakeLabel("pictureSizeLabel", "Тип картинки:", pictureSizeList);
-    shotTimeoutLabel = MakeLabel("shotTimeoutLabel", "Таймаут после съёмки:", shotTimeoutEdit);
-    cameraInitLabel = MakeLabel("cameraInitLabel", "Таймаут инициализации:", cameraInitEdit);
-    lightingLabel = MakeLabel("lightingLabel", "Состояния освещения:", lightingList);
-    exposureLabel = MakeLabel("exposureLabel", "Экспозиция:", exposureList);
-    autoSuspendCheck = MakeCheckBox("autoSuspendCheck", "Auto Suspend mode");
 
     auto* grid = new QGridLayout(phoneTab);
-    const std::pair<QLabel*, QWidget*> rows[] = {{phoneFileLabel, phoneFileEdit}, {pictureSizeLabel, pictureSizeList}, {shotTimeoutLabel, shotTimeoutEdit},
-                                                 {cameraInitLabel, cameraInitEdit}, {lightingLabel, lightingList}, {exposureLabel, exposureList}};
+    const std::pair<QLabel*, QWidget*> lines[] = {{phoneFileLabel, phoneFileEdit}, {pictureSizeLabel, pictureSizeList}, {shotTimeoutLabel, shotTimeoutEdit},
+                                                  {cameraInitLabel, cameraInitEdit}, {lightingLabel, lightingList}, {exposureLabel, exposureList}};
     int row = 0;
-    for (const auto& [label, field] : rows) {
+    for (const auto& [label, field] : lines) {
         grid->addWidget(label, row, 0);
         grid->addWidget(field, row, 1);
         ++row;
@@ -295,15 +487,6 @@ void OptionsDialog::BuildPhoneTab()
 
 void OptionsDialog::BuildProgramTab()
 {
-    closeToTrayCheck = MakeCheckBox("closeToTrayCheck", "Сворачивать в трей");
-    autoRestartCheck = MakeCheckBox("autoRestartCheck", "Авто перезагрузка телефона при выходе из программы ");
-    autoResizeCheck = MakeCheckBox("autoResizeCheck", "Авто размер формы");
-    showSplashCheck = MakeCheckBox("showSplashCheck", "Показывать заставку при старте");
-    dateStampCheck = MakeCheckBox("dateStampCheck", "Подписывать снимки");
-    autoConnectCheck = MakeCheckBox("autoConnectCheck", "Авто подключение телефона");
-    languageList = MakeList("languageList");
-    languageLabel = MakeLabel("languageLabel", "Язык: ", languageList);
-
     auto* grid = new QGridLayout(programTab);
     int row = 0;
     for (QCheckBox* box : {closeToTrayCheck, autoRestartCheck, autoResizeCheck, showSplashCheck, dateStampCheck, autoConnectCheck})
@@ -316,30 +499,8 @@ void OptionsDialog::BuildProgramTab()
 
 void OptionsDialog::BuildVideoTab()
 {
-    datedNamesCheck = MakeCheckBox("datedNamesCheck", "Auto file name:");
-    aviFolderEdit = Named(new QLineEdit, "aviFolderEdit");
-    chooseFolderButton = MakeButton("chooseFolderButton", ">>");
-    aviFileEdit = Named(new QLineEdit, "aviFileEdit");
-    aviFileLabel = MakeLabel("aviFileLabel", "Записывать в файл:", aviFileEdit);
-    chooseFileButton = MakeButton("chooseFileButton", ">>");
-    autoFpsCheck = MakeCheckBox("autoFpsCheck", "Auto fps");
-    fpsEdit = Named(new QLineEdit, "fpsEdit");
-    fpsLabel = MakeLabel("fpsLabel", "fps:", fpsEdit);
-    fpsTestButton = MakeButton("fpsTestButton", ">>TEST<<");
-    duplicatePictureCheck = MakeCheckBox("duplicatePictureCheck", "Дублировать картинку на экран во время съёмки");
-    encoderList = MakeList("encoderList");
-    encoderLabel = MakeLabel("encoderLabel", "Компрессор:", encoderList);
-    configureEncoderButton = MakeButton("configureEncoderButton", "Настроить");
-    aboutEncoderButton = MakeButton("aboutEncoderButton", "About");
-    recordToFileCheck = MakeCheckBox("recordToFileCheck", txt::kOptRecordToFile.builtIn);
-    virtualCameraCheck = MakeCheckBox("virtualCameraCheck", txt::kOptVirtualCamera.builtIn);
-    splitMinutesSpin = Named(new QSpinBox, "splitMinutesSpin");
     splitMinutesSpin->setRange(0, std::numeric_limits<int>::max());
-    splitMinutesLabel = MakeLabel("splitMinutesLabel", txt::kOptSplitMinutes.builtIn, splitMinutesSpin);
-    keepMegabytesSpin = Named(new QSpinBox, "keepMegabytesSpin");
     keepMegabytesSpin->setRange(0, std::numeric_limits<int>::max());
-    keepMegabytesLabel = MakeLabel("keepMegabytesLabel", txt::kOptKeepMegabytes.builtIn, keepMegabytesSpin);
-
     // Paths are long: the fields get room for a typical one.
     const int pathWidth = fontMetrics().horizontalAdvance(QStringLiteral("/home/someone/Videos/recording.avi"));
     aviFolderEdit->setMinimumWidth(pathWidth);
@@ -381,21 +542,11 @@ void OptionsDialog::BuildVideoTab()
 
 void OptionsDialog::BuildServerTab()
 {
-    serverEnabledCheck = MakeCheckBox("serverEnabledCheck", "Запускать сервер");
-    portSpin = Named(new QSpinBox, "portSpin");
     portSpin->setRange(kMinPort, kMaxPort);
     portSpin->setWrapping(false);
-    portLabel = MakeLabel("portLabel", "Порт: ", portSpin);
-    streamCheck = MakeCheckBox("streamCheck", txt::kOptServerStream.builtIn);
-    localOnlyCheck = MakeCheckBox("localOnlyCheck", txt::kOptLocalOnly.builtIn);
-    userEdit = Named(new QLineEdit, "userEdit");
-    userLabel = MakeLabel("userLabel", txt::kOptServerUser.builtIn, userEdit);
-    passwordEdit = Named(new QLineEdit, "passwordEdit");
     // Never shown, and kept out of the clipboard and of input history.
     passwordEdit->setEchoMode(QLineEdit::Password);
     passwordEdit->setInputMethodHints(Qt::ImhHiddenText | Qt::ImhSensitiveData | Qt::ImhNoPredictiveText);
-    passwordLabel = MakeLabel("passwordLabel", txt::kOptServerPassword.builtIn, passwordEdit);
-    clearPasswordButton = MakeButton("clearPasswordButton", txt::kOptClearPassword.builtIn);
 
     auto* grid = new QGridLayout(serverTab);
     grid->addWidget(serverEnabledCheck, 0, 0, 1, 3);
@@ -414,143 +565,92 @@ void OptionsDialog::BuildServerTab()
 
 void OptionsDialog::LoadSettings()
 {
-    // A tab position outside 0 to 3 leaves the first tab selected.
-    tabs->setCurrentIndex(settings_.GetOptionsTabIndex());
-
-    // A stored list position outside a list leaves it without a selection,
-    // and OK then writes -1.
-    phoneFileEdit->setText(settings_.GetTempJpgName());
-    autoSuspendCheck->setChecked(settings_.GetAutoSuspendMode());
-    pictureSizeList->setCurrentIndex(settings_.GetJpgType());
-    // The encoders in the order a newcomer chooses from, each item holding
-    // its catalogue position: the stored value keeps naming its encoder.
-    encoderList->clear();
-    const int codecCount = codecs_ ? codecs_->Count() : 0;
-    const int codec = settings_.GetCodecIndex();
-    if (codecs_) {
-        for (const video::CodecCatalogue::Listed& listed : codecs_->Listing(codec < codecCount ? codec : 0))
-            encoderList->addItem(CodecCaption(listed, settings_.GetLangIndex()), listed.index);
-    }
-    encoderList->setCurrentIndex(std::max(0, encoderList->findData(codec < codecCount ? codec : 0)));
-    shotTimeoutEdit->setText(QString::number(settings_.GetTimeout()));
-    closeToTrayCheck->setChecked(settings_.GetCloseToTray());
-    autoRestartCheck->setChecked(settings_.GetAutoRestart());
-    autoResizeCheck->setChecked(settings_.GetAutoFormResize());
-    showSplashCheck->setChecked(settings_.GetShowSplash());
-    aviFileEdit->setText(settings_.GetAviTempName());
-    fpsEdit->setText(FormatRate(settings_.GetFps()));
-    duplicatePictureCheck->setChecked(settings_.GetDuplicatePicture());
-    dateStampCheck->setChecked(settings_.GetPrintDateOnImage());
-    cameraInitEdit->setText(QString::number(settings_.GetCameraInitTime()));
-    lightingList->setCurrentIndex(settings_.GetAmbientLight());
-    exposureList->setCurrentIndex(settings_.GetExpose());
-    autoFpsCheck->setChecked(settings_.GetAutoFps());
-    datedNamesCheck->setChecked(settings_.GetAutoAviFileName());
-    aviFolderEdit->setText(settings_.GetAviFolder());
-    serverEnabledCheck->setChecked(settings_.GetServerEnabled());
-    // The spin control keeps a stored port inside its range.
-    portSpin->setValue(settings_.GetServerPort());
-    autoConnectCheck->setChecked(settings_.GetAutoPhoneConnect());
-    streamCheck->setChecked(settings_.GetServerStream());
-    recordToFileCheck->setChecked(settings_.GetRecordToFile());
-    virtualCameraCheck->setChecked(settings_.GetVirtualCamera());
-    // The spin controls keep a stored value inside 0 and the largest int.
-    splitMinutesSpin->setValue(settings_.GetAviSplitMinutes());
-    keepMegabytesSpin->setValue(settings_.GetAviKeepMegabytes());
-    localOnlyCheck->setChecked(settings_.GetServerLocalOnly());
-    userEdit->setText(settings_.GetServerUser());
-    passwordEdit->clear();
-    loadedHash_ = settings_.GetServerPasswordHash();
-    clearProtection_ = false;
-
     // The language list: the built-in language, then the files in the order
     // of every lookup, so that a position is a language index.
     languageList->clear();
     languageList->addItems(LanguageNames());
-    languageList->setCurrentIndex(settings_.GetLangIndex());
+    for (const Row& row : Rows()) {
+        std::visit(
+            [this](const auto& binding) {
+                const auto value = (settings_.*binding.get)();
+                if (binding.show)
+                    (this->*binding.show)(value);
+                else
+                    Show(this->*binding.control, value);
+            },
+            row.binding);
+    }
 }
 
-std::optional<OptionsDialog::Numbers> OptionsDialog::ReadNumbers(QString* error, QLineEdit** field) const
+void OptionsDialog::ShowEncoders(const int& codec)
+{
+    // The encoders in the order a newcomer chooses from, each item holding
+    // its catalogue position: the stored value keeps naming its encoder. A
+    // value past the catalogue selects its first encoder.
+    encoderList->clear();
+    const int known = codec < (codecs_ ? codecs_->Count() : 0) ? codec : 0;
+    if (codecs_) {
+        for (const video::CodecCatalogue::Listed& listed : codecs_->Listing(known))
+            encoderList->addItem(CodecCaption(listed, settings_.GetLangIndex()), listed.index);
+    }
+    encoderList->setCurrentIndex(std::max(0, encoderList->findData(known)));
+}
+
+void OptionsDialog::ShowUserName(const QString& user) { userEdit->setText(user); }
+
+QString OptionsDialog::UserName() const { return userEdit->text().trimmed(); }
+
+void OptionsDialog::KeepStoredHash(const QString& hash)
+{
+    passwordEdit->clear();
+    loadedHash_ = hash;
+    clearProtection_ = false;
+}
+
+QLineEdit* OptionsDialog::InvalidNumberField(QString* message) const
 {
     const int language = languageList->currentIndex();
-    // The field is named by its label as the dialog shows it.
-    const auto nameOf = [](const QLabel* label) {
-        QString name = label->text().trimmed();
-        while (name.endsWith(QLatin1Char(':')))
-            name.chop(1);
-        return name.trimmed();
-    };
-    const auto fail = [&](QLineEdit* edit, const QString& message) -> std::optional<Numbers> {
-        if (error)
-            *error = message;
-        if (field)
-            *field = edit;
-        return std::nullopt;
-    };
-    // A waiting time: a whole number of milliseconds, 0 or more.
-    const auto toWait = [&](QLineEdit* edit, const QLabel* label, int* value) {
-        bool ok = false;
-        *value = edit->text().trimmed().toInt(&ok, 10);
-        if (ok && *value >= 0)
-            return true;
-        fail(edit, LangTextAt(language, txt::kNumberRange)
-                       .arg(nameOf(label), edit->text(), QStringLiteral("0"),
-                            QString::number(std::numeric_limits<int32_t>::max())));
-        return false;
-    };
-
     // In the order in which the settings are written.
-    Numbers numbers;
-    if (!toWait(shotTimeoutEdit, shotTimeoutLabel, &numbers.timeout))
-        return std::nullopt;
-    bool ok = false;
-    numbers.fps = UserNumberLocale().toDouble(fpsEdit->text().trimmed(), &ok);
-    // Infinity and NaN are no frame rates, and neither is 0 or less.
-    if (!ok || !std::isfinite(numbers.fps) || numbers.fps <= 0)
-        return fail(fpsEdit, LangTextAt(language, txt::kNumberAboveZero).arg(nameOf(fpsLabel), fpsEdit->text()));
-    if (!toWait(cameraInitEdit, cameraInitLabel, &numbers.cameraInitTime))
-        return std::nullopt;
-    return numbers;
+    for (const Row& row : Rows()) {
+        QLineEdit* invalid = std::visit(
+            [&](const auto& binding) -> QLineEdit* {
+                using Bound = std::decay_t<decltype(binding)>;
+                if constexpr (Bound::kNumberField) {
+                    QLineEdit* field = this->*binding.control;
+                    typename Bound::Value value{};
+                    // A disabled field is not in use (fps under Auto fps).
+                    if (!field->isEnabled() || Read(field, &value))
+                        return nullptr;
+                    if (message)
+                        *message = NotANumber(language, FieldName(this->*row.label), field->text(), value);
+                    return field;
+                }
+                return nullptr;
+            },
+            row.binding);
+        if (invalid)
+            return invalid;
+    }
+    return nullptr;
 }
 
 bool OptionsDialog::SaveSettings(QString* failure)
 {
-    const std::optional<Numbers> numbers = ReadNumbers(nullptr, nullptr);
-    if (!numbers)
+    if (InvalidNumberField(nullptr))
         return false;
     reg::TakeWriteFailure();
-    settings_.SetTempJpgName(phoneFileEdit->text());
-    settings_.SetAutoSuspendMode(autoSuspendCheck->isChecked());
-    settings_.SetJpgType(pictureSizeList->currentIndex());
-    settings_.SetTimeout(numbers->timeout);
-    settings_.SetCloseToTray(closeToTrayCheck->isChecked());
-    settings_.SetAutoRestart(autoRestartCheck->isChecked());
-    settings_.SetAutoFormResize(autoResizeCheck->isChecked());
-    settings_.SetShowSplash(showSplashCheck->isChecked());
-    settings_.SetAviTempName(aviFileEdit->text());
-    settings_.SetFps(numbers->fps);
-    settings_.SetDuplicatePicture(duplicatePictureCheck->isChecked());
-    settings_.SetCodecIndex(SelectedCodec());
-    settings_.SetOptionsTabIndex(tabs->currentIndex());
-    settings_.SetPrintDateOnImage(dateStampCheck->isChecked());
-    settings_.SetCameraInitTime(numbers->cameraInitTime);
-    settings_.SetAmbientLight(lightingList->currentIndex());
-    settings_.SetExpose(exposureList->currentIndex());
-    settings_.SetAutoFps(autoFpsCheck->isChecked());
-    settings_.SetAutoAviFileName(datedNamesCheck->isChecked());
-    settings_.SetAviFolder(aviFolderEdit->text());
-    settings_.SetServerEnabled(serverEnabledCheck->isChecked());
-    settings_.SetServerPort(portSpin->value());
-    settings_.SetAutoPhoneConnect(autoConnectCheck->isChecked());
-    settings_.SetLangIndex(languageList->currentIndex());
-    settings_.SetServerStream(streamCheck->isChecked());
-    settings_.SetRecordToFile(recordToFileCheck->isChecked());
-    settings_.SetVirtualCamera(virtualCameraCheck->isChecked());
-    settings_.SetAviSplitMinutes(splitMinutesSpin->value());
-    settings_.SetAviKeepMegabytes(keepMegabytesSpin->value());
-    settings_.SetServerLocalOnly(localOnlyCheck->isChecked());
-    settings_.SetServerUser(userEdit->text().trimmed());
-    settings_.SetServerPasswordHash(NewPasswordHash());
+    for (const Row& row : Rows()) {
+        std::visit(
+            [this](const auto& binding) {
+                typename std::decay_t<decltype(binding)>::Value value{};
+                if (binding.read)
+                    value = (this->*binding.read)();
+                else if (!Read(this->*binding.control, &value))
+                    value = (settings_.*binding.get)();  // a disabled field without a number
+                (settings_.*binding.set)(value);
+            },
+            row.binding);
+    }
     const std::string refused = reg::TakeWriteFailure();
     if (refused.empty())
         return true;
@@ -564,47 +664,19 @@ void OptionsDialog::Relabel()
 {
     const int language = languageList->currentIndex();
     const auto text = [language](const LangEntry& entry) { return LangTextAt(language, entry); };
-    tabs->setTabText(tabs->indexOf(phoneTab), text(txt::kOptPhoneTab));
-    tabs->setTabText(tabs->indexOf(programTab), text(txt::kOptProgramTab));
-    tabs->setTabText(tabs->indexOf(videoTab), text(txt::kOptVideoTab));
-    tabs->setTabText(tabs->indexOf(serverTab), text(txt::kOptServerTab));
-    phoneFileLabel->setText(text(txt::kOptTempFile));
-    pictureSizeLabel->setText(text(txt::kOptPictureType));
-    shotTimeoutLabel->setText(text(txt::kOptShotTimeout));
-    cameraInitLabel->setText(text(txt::kOptInitTimeout));
-    lightingLabel->setText(text(txt::kOptLighting));
-    exposureLabel->setText(text(txt::kOptExposure));
-    closeToTrayCheck->setText(text(txt::kOptCloseToTray));
-    autoRestartCheck->setText(text(txt::kOptAutoRestart));
-    autoResizeCheck->setText(text(txt::kOptAutoFormResize));
-    showSplashCheck->setText(text(txt::kOptShowSplash));
-    dateStampCheck->setText(text(txt::kOptDateStamp));
-    autoConnectCheck->setText(text(txt::kOptAutoConnect));
-    languageLabel->setText(text(txt::kOptLanguage));
-    aviFileLabel->setText(text(txt::kOptRecordFile));
-    duplicatePictureCheck->setText(text(txt::kOptDuplicatePicture));
-    encoderLabel->setText(text(txt::kOptCompressor));
-    configureEncoderButton->setText(text(txt::kOptConfigure));
-    serverEnabledCheck->setText(text(txt::kOptServerEnabled));
-    portLabel->setText(text(txt::kOptPort));
-    streamCheck->setText(text(txt::kOptServerStream));
-    recordToFileCheck->setText(text(txt::kOptRecordToFile));
-    virtualCameraCheck->setText(text(txt::kOptVirtualCamera));
     setWindowTitle(text(txt::kOptTitle));
+    for (const TabRow& tab : kTabs)
+        tabs->setTabText(tabs->indexOf(this->*tab.page), text(*tab.caption));
+    for (const Row& row : Rows()) {
+        if (row.caption)
+            SetCaption(ControlOf(row), row.label ? this->*row.label : nullptr, text(*row.caption));
+    }
+    for (const ButtonRow& row : kButtons) {
+        if (row.caption)
+            (this->*row.button)->setText(text(*row.caption));
+    }
     okButton->setText(text(txt::kOptOk));
     cancelButton->setText(text(txt::kOptCancel));
-    autoSuspendCheck->setText(text(txt::kOptAutoSuspend));
-    datedNamesCheck->setText(text(txt::kOptAutoFileName));
-    autoFpsCheck->setText(text(txt::kOptAutoFps));
-    fpsLabel->setText(text(txt::kOptFps));
-    fpsTestButton->setText(text(txt::kOptFpsTest));
-    aboutEncoderButton->setText(text(txt::kOptCodecAbout));
-    splitMinutesLabel->setText(text(txt::kOptSplitMinutes));
-    keepMegabytesLabel->setText(text(txt::kOptKeepMegabytes));
-    localOnlyCheck->setText(text(txt::kOptLocalOnly));
-    userLabel->setText(text(txt::kOptServerUser));
-    passwordLabel->setText(text(txt::kOptServerPassword));
-    clearPasswordButton->setText(text(txt::kOptClearPassword));
 
     const int lighting = lightingList->currentIndex();
     lightingList->clear();
@@ -776,9 +848,9 @@ void OptionsDialog::accept()
 {
     if (testRunning_)
         return;
+    const int language = languageList->currentIndex();
     QString error;
-    QLineEdit* field = nullptr;
-    if (!ReadNumbers(&error, &field)) {
+    if (QLineEdit* field = InvalidNumberField(&error)) {
         // Nothing is written and nothing the user typed is lost: the dialog
         // stays open with the field to correct in front.
         ShowMessage(error);
@@ -787,9 +859,17 @@ void OptionsDialog::accept()
         field->selectAll();
         return;
     }
+    // A name the server could never match, refused as --set-password
+    // refuses it.
+    if (web::CheckUserName(UserName()) != web::UserNameFault::None) {
+        ShowMessage(LangTextAt(language, txt::kUserNameUnusable));
+        tabs->setCurrentWidget(serverTab);
+        userEdit->setFocus(Qt::OtherFocusReason);
+        return;
+    }
     // A user name with no password to check would let nobody watch.
-    if (!userEdit->text().trimmed().isEmpty() && passwordEdit->text().isEmpty() && NewPasswordHash().isEmpty()) {
-        ShowMessage(LangTextAt(languageList->currentIndex(), txt::kOptPasswordNeeded).arg(userEdit->text().trimmed()));
+    if (!UserName().isEmpty() && passwordEdit->text().isEmpty() && NewPasswordHash().isEmpty()) {
+        ShowMessage(LangTextAt(language, txt::kOptPasswordNeeded).arg(UserName()));
         tabs->setCurrentWidget(serverTab);
         passwordEdit->setFocus(Qt::OtherFocusReason);
         return;

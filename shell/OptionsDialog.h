@@ -8,7 +8,7 @@
 
 #include <functional>
 #include <memory>
-#include <optional>
+#include <span>
 
 class QCheckBox;
 class QComboBox;
@@ -39,21 +39,20 @@ public:
     OptionsDialog(QWidget* parent, Settings& settings, video::CodecCatalogue* codecs, std::function<bool()> captureRunning);
     ~OptionsDialog() override;
 
-    // Selects the tab of "OptionsTabIndex", loads every control from its
-    // setting and fills the language list.
+    // Loads every control from its setting (the tab shown from
+    // "OptionsTabIndex") and fills the language and encoder lists.
     void LoadSettings();
-    // Writes the twenty-four settings in their fixed order, then
-    // "ServerStream", "RecordToFile", "VirtualCamera", "AviSplitMinutes",
-    // "AviKeepMegabytes", "ServerLocalOnly", "ServerUser" and
-    // "ServerPasswordHash" (the hash of a typed password, else the stored
-    // one, empty after clearPasswordButton). Nothing is written,
-    // and false returned, when a number field does not convert or is out of
-    // its range. False too when the settings file refused a value, with the
-    // file and the reason in *failure.
+    // Writes every setting in the order of ORV_SETTINGS (config/Settings.h).
+    // "ServerPasswordHash" is the hash of a typed password, else the stored
+    // one, empty after clearPasswordButton. Nothing is written, and false
+    // returned, when an enabled number field does not convert or is out of
+    // its range; a disabled one (fps under Auto fps) that holds no number
+    // leaves its setting as stored. False too when the settings file refused
+    // a value, with the file and the reason in *failure.
     bool SaveSettings(QString* failure = nullptr);
 
-    // Relabels the tabs, labels, check boxes and lighting list from section
-    // OPTIONS in the language selected in the list; runs when shown.
+    // Relabels the tabs, labels, check boxes, buttons and lighting list from
+    // section OPTIONS in the language selected in the list; runs when shown.
     void Relabel();
     // The enabling rules of "Auto fps" and "Auto file name:".
     void AutoFpsToggled();
@@ -158,16 +157,27 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    struct Numbers {
-        int timeout = 0;
-        double fps = 0;
-        int cameraInitTime = 0;
-    };
-    // The three number fields converted, or the first that fails or is out
-    // of its range, with a message that names the field and its range (and
-    // the field, to put the cursor there).
-    std::optional<Numbers> ReadNumbers(QString* error, QLineEdit** field) const;
+    // The settings and the controls that show them, in the order of writing.
+    struct Row;
+    static std::span<const Row> Rows();
+    // The control of a row.
+    QWidget* ControlOf(const Row& row) const;
+    // Makes every control of the rows, with its label, and the buttons.
+    void MakeControls();
 
+    // The first enabled number field that does not convert or is out of its
+    // range, with a message that names it by its label and gives the range;
+    // nullptr when there is none.
+    QLineEdit* InvalidNumberField(QString* message) const;
+
+    // The settings whose controls need more than their plain value: the
+    // encoder list holds catalogue positions; the user name is written
+    // without the spaces around it; the password field shows nothing of the
+    // stored hash.
+    void ShowEncoders(const int& codec);
+    void ShowUserName(const QString& user);
+    QString UserName() const;
+    void KeepStoredHash(const QString& hash);
     // What OK stores as "ServerPasswordHash": the hash of a typed password,
     // else nothing after clearPasswordButton, else the hash loaded with the dialog.
     QString NewPasswordHash() const;

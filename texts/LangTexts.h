@@ -48,15 +48,15 @@ inline constexpr LangEntry kMenuWebSite{"MENU", "HELP2", "Сай&т програ
 inline constexpr LangEntry kMenuMailAuthor{"MENU", "HELP3", "&Написать автору на мыло про глюки и прочие недочёты"};
 inline constexpr LangEntry kMenuAbout{"MENU", "ABOUT", "&О программе"};
 
-// --- options dialog, in the order in which it applies them ---
+// --- options dialog: tabs, labels, check boxes, buttons and lists ---
 inline constexpr LangEntry kOptPhoneTab{"OPTIONS", "PANEL1", "Телефон"};
 inline constexpr LangEntry kOptProgramTab{"OPTIONS", "PANEL2", "Программа"};
 inline constexpr LangEntry kOptVideoTab{"OPTIONS", "PANEL3", "Видео"};
 inline constexpr LangEntry kOptServerTab{"OPTIONS", "PANEL4", "Сервер"};
 inline constexpr LangEntry kOptTempFile{"OPTIONS", "S1", "Временно сохранять в:"};
 inline constexpr LangEntry kOptPictureType{"OPTIONS", "S2", "Тип картинки"};
-inline constexpr LangEntry kOptShotTimeout{"OPTIONS", "S3", "Таймаут после съёмки:"};
-inline constexpr LangEntry kOptInitTimeout{"OPTIONS", "S4", "Таймаут инициализации:"};
+inline constexpr LangEntry kOptShotTimeout{"OPTIONS", "S3", "Таймаут после съёмки (мс):"};
+inline constexpr LangEntry kOptInitTimeout{"OPTIONS", "S4", "Таймаут инициализации (мс):"};
 inline constexpr LangEntry kOptLighting{"OPTIONS", "S5", "Состояния освещения:"};
 inline constexpr LangEntry kOptExposure{"OPTIONS", "S6", "Экспозиция:"};
 inline constexpr LangEntry kOptCloseToTray{"OPTIONS", "S7", "Сворачивать в трей"};
@@ -95,12 +95,12 @@ inline constexpr LangEntry kOptPasswordNeeded{"OPTIONS", "PASSWORD_NEEDED",
 // for all of them. ---
 inline constexpr LangEntry kStr1Connected{"STRS", "STR1", "Статус: соединён."};
 inline constexpr LangEntry kStr2Model{"STRS", "STR2", "Модель:"};
-inline constexpr LangEntry kStr3Idle{"STRS", "STR3", "Статус: Не занят"};               // main window
-inline constexpr LangEntry kStr3PhotoDone{"STRS", "STR3", "Статус: Не занят."};         // photo thread
-inline constexpr LangEntry kStr3CameraStopped{"STRS", "STR3", "Не занят."};             // web-camera thread
+inline constexpr LangEntry kStr3Idle{"STRS", "STR3", "Статус: не занят."};
+// The web camera stopped: the same idle text.
+inline constexpr const LangEntry& kStr3CameraStopped = kStr3Idle;
 inline constexpr LangEntry kStr4NotConnected{"STRS", "STR4", "Статус: не соединён."};
 inline constexpr LangEntry kStr5NoModel{"STRS", "STR5", "Не могу получить модель телефона!"};
-inline constexpr LangEntry kStr6StopCameraFirst{"STRS", "STR6", "Сначала остановите веб камеру!"};
+inline constexpr LangEntry kStr6StopCameraFirst{"STRS", "STR6", "Сначала остановите веб-камеру!"};
 inline constexpr LangEntry kStr7PositionPhone{"STRS", "STR7", "Установите телефон в положение для съёмки и нажмите OK"};
 inline constexpr LangEntry kStr8NoPhone{"STRS", "STR8", "Телефон не подключён!"};
 inline constexpr LangEntry kStr9CameraInitFailed{"STRS", "STR9", "Инициализация камеры невозможна!"};  // options, web camera
@@ -130,7 +130,7 @@ inline constexpr LangEntry kSaveFailed{"STRS", "SAVE_FAILED", "Не могу с�
 inline constexpr LangEntry kDiskFull{"STRS", "DISK_FULL", "Диск заполнен, запись остановлена: %1 (%2)"};
 // The frame-rate test would switch the camera off under a photo or a recording.
 inline constexpr LangEntry kFpsTestBusy{"STRS", "FPS_TEST_BUSY",
-                                        "Тест частоты кадров невозможен, пока идёт съёмка: дождитесь снимка или остановите веб камеру."};
+                                        "Тест частоты кадров невозможен, пока идёт съёмка: дождитесь снимка или остановите веб-камеру."};
 // The settings file took no settings at OK; %1 the file, %2 the reason.
 inline constexpr LangEntry kSettingsNotSaved{"STRS", "SETTINGS_NOT_SAVED", "Не могу сохранить настройки в файл %1: %2"};
 // A number field of the options dialog holds no number of its range; %1 the
@@ -147,6 +147,10 @@ inline constexpr LangEntry kManualNotOpened{"STRS", "NO_BROWSER",
 // once PipeWire runs (the panel's tip gives the system's reason).
 inline constexpr LangEntry kVirtualCameraUnavailable{"STRS", "VCAM_UNAVAILABLE", "Нет камеры PipeWire"};
 inline constexpr LangEntry kVirtualCameraWaiting{"STRS", "VCAM_WAITING", "PipeWire не запущен"};
+// The options' user name could never log in (web::CheckUserName).
+inline constexpr LangEntry kUserNameUnusable{
+    "STRS", "USER_NAME_UNUSABLE",
+    "В имени пользователя не может быть двоеточия и управляющих символов (перевода строки, табуляции): с таким именем не войти."};
 
 
 // --- texts that follow the language everywhere else ---
@@ -180,17 +184,18 @@ inline constexpr LangEntry kCodecUncompressed{"OPTIONS", "CODEC_RAW", "Без с
 // The window's title after the version, the about box and the save dialog.
 inline constexpr LangEntry kTitleCredit{"STRS", "TITLE_CREDIT", "by the Orvello authors"};
 inline constexpr LangEntry kAboutTitle{"STRS", "ABOUT_TITLE", "О программе"};
-// "\n" in a language file's text starts a new line.
+// "\n" in a language file's text starts a new line. One sentence a line,
+// each short enough that the message box never wraps it.
 inline constexpr LangEntry kAboutText{"STRS", "ABOUT_TEXT",
-                                      "Фотоаппарат и веб-камера из телефона Motorola с камерой,\n"
-                                      "подключённого к компьютеру USB-кабелем.\n"
+                                      "Фотоаппарат и веб-камера из камерофона Motorola.\n"
+                                      "Телефон подключается к компьютеру USB-кабелем.\n"
                                       "\n"
                                       "Авторы: команда Orvello\n"
                                       "Почта: %1\n"
                                       "Сайт: %2\n"
                                       "\n"
-                                      "Спасибо нашему первому тестеру за опыты с тестовыми командами телефона\n"
-                                      "и нашему переводчику за терпеливую проверку и английский перевод."};
+                                      "Спасибо тестеру за опыты с командами телефона.\n"
+                                      "Спасибо переводчику за проверку и английский перевод."};
 inline constexpr LangEntry kBitmapFiles{"STRS", "BITMAP_FILES", "Bitmaps(*.bmp)"};
 inline constexpr LangEntry kJpegFiles{"STRS", "JPEG_FILES", "Jpeg(*.jpg)"};
 // What is going on: the monitor looks for the phone; the web camera runs
@@ -254,8 +259,8 @@ inline constexpr std::array<LangEntry, 39> kOptionsTexts{
     txt::kOptPasswordNeeded,
 };
 
-// Texts of the options dialog and the encoder's dialogs that FormShow does
-// not take from the OPTIONS table above.
+// Texts of the options dialog and the encoder's dialogs beyond the OPTIONS
+// table above.
 inline constexpr std::array<LangEntry, 18> kOptionsMoreTexts{
     txt::kOptTitle,       txt::kOptOk,          txt::kOptCancel,      txt::kOptAutoSuspend,
     txt::kOptAutoFileName, txt::kOptAutoFps,    txt::kOptFps,         txt::kOptFpsTest,
@@ -265,9 +270,9 @@ inline constexpr std::array<LangEntry, 18> kOptionsMoreTexts{
 };
 
 // Every use of every STRS key (keys with several uses appear once per use).
-inline constexpr std::array<LangEntry, 38> kStatusTexts{
+inline constexpr std::array<LangEntry, 37> kStatusTexts{
     txt::kStr1Connected,         txt::kStr2Model,           txt::kStr3Idle,
-    txt::kStr3PhotoDone,         txt::kStr3CameraStopped,   txt::kStr4NotConnected,
+    txt::kStr4NotConnected,
     txt::kStr5NoModel,           txt::kStr6StopCameraFirst, txt::kStr7PositionPhone,
     txt::kStr8NoPhone,           txt::kStr9CameraInitFailed, txt::kStr9PhotoCameraInitFailed,
     txt::kStr10ShotFailed,       txt::kStr11PhotoCameraInit, txt::kStr11CameraInit,
@@ -279,7 +284,7 @@ inline constexpr std::array<LangEntry, 38> kStatusTexts{
     txt::kNumberAboveZero,      txt::kDiskFull,
     txt::kManualNotOpened,       txt::kDownloadBytes,       txt::kDownloadKilobytes,
     txt::kVirtualCameraUnavailable, txt::kVirtualCameraWaiting,
-    txt::kPhoneLate,
+    txt::kPhoneLate,             txt::kUserNameUnusable,
 };
 
 // The STRS texts that came with the window's title, about box, save dialog
@@ -297,10 +302,9 @@ inline constexpr std::array<LangEntry, 3> kLanguageTexts{txt::kLanguageName, txt
 
 // Every text the work panel shows (the photo thread's, the recorder's and the
 // window's own), so that the panel is made wide enough for the longest.
-inline constexpr std::array<LangEntry, 11> kWorkPanelTexts{
-    txt::kStr3Idle,          txt::kStr3PhotoDone,          txt::kStr3CameraStopped, txt::kStr11PhotoCameraInit,
-    txt::kStr11CameraInit,   txt::kStr12Shooting,          txt::kStr13Downloading,  txt::kStr15PhotoCameraDeinit,
-    txt::kStr15CameraDeinit, txt::kStr20Deleting,
+inline constexpr std::array<LangEntry, 9> kWorkPanelTexts{
+    txt::kStr3Idle,          txt::kStr11PhotoCameraInit, txt::kStr11CameraInit,       txt::kStr12Shooting,
+    txt::kStr13Downloading,  txt::kStr15PhotoCameraDeinit, txt::kStr15CameraDeinit, txt::kStr20Deleting,
     txt::kPhoneLate,
 };
 

@@ -123,6 +123,17 @@ QByteArray BasicCredentials(std::string_view request)
     return {};
 }
 
+UserNameFault CheckUserName(const QString& name)
+{
+    if (name.contains(QLatin1Char(':')))
+        return UserNameFault::Colon;
+    for (const QChar c : name) {
+        if (c.category() == QChar::Other_Control)
+            return UserNameFault::ControlCharacter;
+    }
+    return UserNameFault::None;
+}
+
 Authorization CheckAuthorization(std::string_view request, const QString& user, const QString& hash)
 {
     const QByteArray encoded = BasicCredentials(request);

@@ -37,4 +37,11 @@ Authorization CheckAuthorization(std::string_view request, const QString& user, 
 // without one.
 QByteArray BasicCredentials(std::string_view request);
 
+// Why a user name could never log in. The browser sends "name:password",
+// which is split at the first colon, so a name with a colon never matches;
+// a control character (a line break, a tab) cannot be typed into a
+// browser's login box.
+enum class UserNameFault { None, Colon, ControlCharacter };
+UserNameFault CheckUserName(const QString& name);
+
 }  // namespace orv::web

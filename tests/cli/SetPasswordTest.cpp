@@ -117,6 +117,12 @@ TEST(SetPassword, RunAsAProgram)
         {"an empty password", protectedKey, {}, "\nnew secret\n", 2, "ann", nullptr, "an empty password is refused"},
         {"nothing on standard input", protectedKey, {QStringLiteral("bob")}, "", 2, "ann", nullptr,
          "no password was read"},
+        // Names that could never log in: Basic credentials are split at the
+        // first colon, and no browser sends a control character.
+        {"a user name with a colon", "", {QStringLiteral("a:b")}, "new secret\n", 2, "", nullptr,
+         "a user name cannot hold a colon"},
+        {"a user name with a line break", protectedKey, {QStringLiteral("--set-password=ann\nlee")}, "new secret\n", 2,
+         "ann", nullptr, "a user name cannot hold a control character"},
         {"a wrong option", protectedKey, {QStringLiteral("ann"), QStringLiteral("bob")}, "new secret\n", 2, "ann",
          nullptr, "unexpected argument 'bob'"},
     };

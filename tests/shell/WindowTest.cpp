@@ -24,7 +24,7 @@
 namespace orv::test {
 namespace {
 
-const QString kIdle = QStringLiteral("Статус: Не занят");
+const QString kIdle = QStringLiteral("Статус: не занят.");
 const QString kNotConnected = QStringLiteral("Статус: не соединён.");
 const QString kConnected = QStringLiteral("Статус: соединён.");
 
@@ -182,7 +182,7 @@ TEST_F(WindowTest, PhotoDisablesThePhoneMenuAndFitsTheWindow)
     // that narrow: its status bar's panels hold their texts.
     const int frameWidth = form.frameGeometry().width() - form.width();
     EXPECT_EQ(form.frameGeometry().size(), QSize(std::max(665, form.minimumWidth() + frameWidth), 560));
-    EXPECT_EQ(form.PanelText(MainWindow::kWorkPanel), QStringLiteral("Статус: Не занят."));
+    EXPECT_EQ(form.PanelText(MainWindow::kWorkPanel), QStringLiteral("Статус: не занят."));
     EXPECT_EQ(phone.Count().shots, 1);
     EXPECT_TRUE(form.downloadBar->isHidden());
     EXPECT_TRUE(SharedDialogs().Messages().empty()) << SharedDialogs().MessageTexts().join(QLatin1Char('|')).toStdString();
@@ -712,7 +712,7 @@ TEST_F(WindowTest, PhotoStepsAndFailuresAreShownInTheirTexts)
         {PhotoStep::Shooting, "Статус: Снимаю"},
         {PhotoStep::Downloading, "Статус: Сливаю..."},
         {PhotoStep::StoppingCamera, "Статус: Деинициализация камеры..."},
-        {PhotoStep::Done, "Статус: Не занят."},
+        {PhotoStep::Done, "Статус: не занят."},
         {PhotoStep::PhoneLate, "Статус: телефон не отвечает, жду..."},
     };
     const std::pair<PhotoFailure, const char*> failures[] = {

@@ -114,6 +114,12 @@ TEST_P(WindowTextsTest, EveryVisibleTextComesFromTheLanguage)
     for (const auto& message : messages) {
         EXPECT_EQ(HasCyrillic(message.caption + message.text), language == 0) << message.text.toStdString();
         EXPECT_FALSE(message.text.contains(QStringLiteral("\\n")));
+        // Lines break where a sentence ends (none goes on in lower case),
+        // and are short enough that the box never wraps them.
+        for (const QString& line : message.text.split(QLatin1Char('\n'))) {
+            EXPECT_FALSE(!line.isEmpty() && line.front().isLower()) << line.toStdString();
+            EXPECT_LE(line.size(), 56) << line.toStdString();
+        }
     }
     form.StopWebCamera();
     ASSERT_TRUE(WaitFor([&] { return CameraIdle(form); }));
@@ -153,8 +159,12 @@ TEST_P(WindowTextsTest, EveryVisibleTextComesFromTheLanguage)
             {options->autoSuspendCheck->text(), "Auto Suspend mode", "Suspend the phone when it connects"},
             {options->datedNamesCheck->text(), "Auto file name:", "Name files by date in:"},
             {options->fpsTestButton->text(), ">>TEST<<", "Measure"},
-            {options->shotTimeoutLabel->text(), "Таймаут после съёмки:", "Timeout after shooting (ms):"},
+            {options->shotTimeoutLabel->text(), "Таймаут после съёмки (мс):", "Timeout after shooting (ms):"},
+            {options->cameraInitLabel->text(), "Таймаут инициализации (мс):", "Camera start-up time (ms):"},
             {options->pictureSizeList->itemText(0), "VGA (640×480)", "VGA (640×480)"},
+            // A size its name does not fix is shown without pixels.
+            {options->pictureSizeList->itemText(2), "SQVGA", "SQVGA"},
+            {options->pictureSizeList->itemText(3), "QQVGA (160×120)", "QQVGA (160×120)"},
             {options->pictureSizeList->itemText(10), "UXGA (1600×1200)", "UXGA (1600×1200)"},
             {options->languageList->itemText(0), "Русский", "Русский"},
             {options->languageList->itemText(1), "English", "English"},
@@ -198,7 +208,7 @@ TEST_P(WindowTextsTest, PanelsAndTitleTakeTheNewLanguageAtOnce)
     } rows[] = {
         {MainWindow::kConnectionPanel, "Статус: соединён.", "Status: connected."},
         {MainWindow::kModelPanel, "Модель: Motorola V3x", "Model: Motorola V3x"},
-        {MainWindow::kWorkPanel, "Статус: Не занят", "Status: idle."},
+        {MainWindow::kWorkPanel, "Статус: не занят.", "Status: idle."},
     };
     for (const auto& row : rows)
         EXPECT_EQ(form.PanelText(row.panel), QString::fromUtf8(other == 0 ? row.russian : row.english)) << row.panel;

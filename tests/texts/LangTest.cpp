@@ -141,18 +141,16 @@ TEST_F(LangTest, FileWithoutStrsKeepsBuiltInMessages)
     WriteUtf8(QStringLiteral("x.lng"), QStringLiteral("[MENU]\nEXIT=Quit\n[OPTIONS]\nPANEL1=Handset\n"));
     EXPECT_EQ(LangTextAt(1, txt::kMenuExit), QStringLiteral("Quit"));
     EXPECT_EQ(LangTextAt(1, txt::kOptPhoneTab), QStringLiteral("Handset"));
-    EXPECT_EQ(LangTextAt(1, txt::kStr6StopCameraFirst), QStringLiteral("Сначала остановите веб камеру!"));
+    EXPECT_EQ(LangTextAt(1, txt::kStr6StopCameraFirst), QStringLiteral("Сначала остановите веб-камеру!"));
 }
 
 TEST_F(LangTest, OneEntryServesEveryUseOfAKey)
 {
-    EXPECT_EQ(LangTextAt(1, txt::kStr3Idle), QStringLiteral("Статус: Не занят"));
-    EXPECT_EQ(LangTextAt(1, txt::kStr3PhotoDone), QStringLiteral("Статус: Не занят."));
-    EXPECT_EQ(LangTextAt(1, txt::kStr3CameraStopped), QStringLiteral("Не занят."));
-    WriteUtf8(QStringLiteral("x.lng"), QStringLiteral("[STRS]\nSTR3=Idle\n"));
-    EXPECT_EQ(LangTextAt(1, txt::kStr3Idle), QStringLiteral("Idle"));
-    EXPECT_EQ(LangTextAt(1, txt::kStr3PhotoDone), QStringLiteral("Idle"));
-    EXPECT_EQ(LangTextAt(1, txt::kStr3CameraStopped), QStringLiteral("Idle"));
+    EXPECT_EQ(LangTextAt(1, txt::kStr11PhotoCameraInit), QStringLiteral("Статус: Инициализация камеры..."));
+    EXPECT_EQ(LangTextAt(1, txt::kStr11CameraInit), QStringLiteral("Инициализация камеры..."));
+    WriteUtf8(QStringLiteral("x.lng"), QStringLiteral("[STRS]\nSTR11=Starting\n"));
+    EXPECT_EQ(LangTextAt(1, txt::kStr11PhotoCameraInit), QStringLiteral("Starting"));
+    EXPECT_EQ(LangTextAt(1, txt::kStr11CameraInit), QStringLiteral("Starting"));
 }
 
 TEST_F(LangTest, Windows1251AndUtf8FilesBothRead)
@@ -318,12 +316,15 @@ TEST(BuiltInTextsTest, SpellingAndAccelerators)
         const QString text = QString::fromUtf8(entry.builtIn);
         EXPECT_FALSE(text.contains(QStringLiteral("сьём"))) << entry.key;
         EXPECT_FALSE(text.contains(QStringLiteral("Alreadry"))) << entry.key;
+        EXPECT_FALSE(text.contains(QStringLiteral("веб камер"))) << entry.key;
     }
     const struct {
         const LangEntry& entry;
         const char* builtIn;
     } corrected[] = {
-        {txt::kOptShotTimeout, "Таймаут после съёмки:"},
+        {txt::kOptShotTimeout, "Таймаут после съёмки (мс):"},
+        {txt::kOptInitTimeout, "Таймаут инициализации (мс):"},
+        {txt::kStr3Idle, "Статус: не занят."},
         {txt::kOptDuplicatePicture, "Дублировать картинку на экран во время съёмки"},
         {txt::kStr7PositionPhone, "Установите телефон в положение для съёмки и нажмите OK"},
         {txt::kStr21RecordingTime, "Время съёмки:"},

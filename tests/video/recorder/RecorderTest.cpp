@@ -52,7 +52,7 @@ using orv::video::CodecOption;
 using orv::video::Recorder;
 using Bytes = std::vector<uint8_t>;
 
-const QString kStr3 = QStringLiteral("Не занят.");
+const QString kStr3 = QStringLiteral("Статус: не занят.");
 const QString kStr8 = QStringLiteral("Телефон не подключён!");
 const QString kStr9 = QStringLiteral("Инициализация камеры невозможна!");
 const QString kStr11 = QStringLiteral("Инициализация камеры...");

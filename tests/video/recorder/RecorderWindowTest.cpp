@@ -20,7 +20,7 @@
 namespace orv::test {
 namespace {
 
-const QString kStr3 = QStringLiteral("Не занят.");
+const QString kStr3 = QStringLiteral("Статус: не занят.");
 const QString kStr18 = QStringLiteral("Ошибка камеры!");
 const QString kStr19 = QStringLiteral("Формат не поддерживается кодеком!");
 

@@ -17,7 +17,7 @@ public:
     static inline const QString kShooting = QStringLiteral("Статус: Снимаю");
     static inline const QString kDeleting = QStringLiteral("Удаляю...");
     static inline const QString kFrameTaken = QStringLiteral("Деинициализация камеры...");
-    static inline const QString kCameraStopped = QStringLiteral("Не занят.");
+    static inline const QString kCameraStopped = QStringLiteral("Статус: не занят.");
     static inline const QString kLate = QStringLiteral("Статус: телефон не отвечает, жду...");
     static inline const QString kTimeLabel = QStringLiteral("Время съёмки:");
 
