@@ -431,6 +431,11 @@ void MainWindow::ShowServerAddress()
         addressPanel->setMaximumWidth(0);
         return;
     }
+    // Shown already (the session's state changed, not its address): the
+    // window keeps its size, which may have been fitted to the picture
+    // since; widening it again would leave a grey strip once the address
+    // goes.
+    const bool shown = addressPanel->maximumWidth() == QWIDGETSIZE_MAX && addressPanel->text() == text;
     addressPanel->setMaximumWidth(QWIDGETSIZE_MAX);
     addressPanel->setText(text);
     // The server's address always shows whole: the other panels give way.
@@ -445,7 +450,7 @@ void MainWindow::ShowServerAddress()
     if (virtualCameraPanel->isVisibleTo(statusPanels))
         needed += virtualCameraPanel->FullWidth();
     needed += kPanelCount * kAddressGap + 2 * kStatusBarHeight;  // the gaps and the size grip
-    if (width() < needed)
+    if (!shown && width() < needed)
         resize(needed, height());
 }
 
