@@ -7,8 +7,6 @@
 namespace orv::phone {
 
 namespace {
-constexpr uint32_t kSearchPauseMs = 1000;
-constexpr uint32_t kModeSwitchPauseMs = 5000;
 constexpr uint32_t kAfterRemovalPauseMs = 5000;
 }  // namespace
 

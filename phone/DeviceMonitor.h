@@ -25,6 +25,13 @@ public:
     // soon as this returns.
     void Disconnect();
 
+    // The longest a phone that is already plugged in takes to be found: the
+    // pause before a search and, for a phone that first shows its modem, the
+    // pause while it switches to its test interface.
+    static constexpr uint32_t kSearchPauseMs = 1000;
+    static constexpr uint32_t kModeSwitchPauseMs = 5000;
+    static constexpr uint32_t kLongestFindMs = kSearchPauseMs + kModeSwitchPauseMs;
+
     PhoneLink& Link() const { return link_; }
     bool IsConnected() const { return link_.IsConnected(); }
 

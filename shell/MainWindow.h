@@ -6,6 +6,7 @@
 #include "capture/CaptureView.h"
 #include "config/Addresses.h"
 #include "config/Settings.h"
+#include "phone/DeviceMonitor.h"
 #include "webcam/Session.h"
 
 #include <QImage>
@@ -147,8 +148,10 @@ public:
     // been for kPhoneHintDelayMs of the program's clock: how to connect
     // one, or that the one there cannot be opened, and how to try the
     // program without one. Runs now and then while the phone is looked for.
+    // The delay outlasts the monitor's first find of a phone that is there,
+    // mode switch included, so a plugged-in phone never flashes the hint.
     void UpdatePhoneHint();
-    static constexpr uint32_t kPhoneHintDelayMs = 5000;
+    static constexpr uint32_t kPhoneHintDelayMs = phone::DeviceMonitor::kLongestFindMs + 4000;
 
     // The program is asked to end (SIGTERM, SIGINT): a recording is stopped
     // and its file completed first, then the window closes as by Exit and
