@@ -226,8 +226,11 @@ TEST_F(RecorderWindowTest, WebCameraOfSwitchSComesBackAfterAFaultWithItsServerUp
     QFile file(file_);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_EQ(file.readAll(), earlier) << "never replaced";
-    // The last file by name, every file in the tip.
+    // The last file by name, whole once the bar is laid out again without
+    // the server's address; every file in the tip.
     EXPECT_EQ(form.PanelText(MainWindow::kWorkPanel), QStringLiteral("Записано: record-3.avi"));
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return form.ShownPanelText(MainWindow::kWorkPanel) == QStringLiteral("Записано: record-3.avi"); }));
     EXPECT_EQ(form.PanelTip(MainWindow::kWorkPanel), second + QLatin1Char('\n') + third);
     for (const QString& path : {second, third}) {
         EXPECT_TRUE(HasIndex(path)) << path.toStdString();
