@@ -6,6 +6,7 @@
 #include "platform/Clock.h"
 #include "platform/WorkerThread.h"
 #include "Responses.h"
+#include "texts/LangTexts.h"
 
 #include <QMetaObject>
 #include <QSocketNotifier>
@@ -36,7 +37,7 @@ QString ListenErrorText(const QString& text, int number, const char* call)
         QStringLiteral("Socket error: %1 (%2), on API '%3'").arg(text).arg(number).arg(QLatin1String(call));
     // Ports below 1024 are the system's: an ordinary user cannot listen there.
     if (number == EACCES)
-        message += QStringLiteral(". Choose a port of 1024 or more.");
+        message += LangText(txt::kPrivilegedPort);
     return message;
 }
 

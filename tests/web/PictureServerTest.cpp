@@ -708,14 +708,15 @@ TEST_F(WebServerTest, ListenErrorsReadAsSocketErrorsAndTellWhatToDoAboutPrivileg
         const char* message;
     };
     const Case cases[] = {
+        // The advice follows the language (here the built-in one).
         {"Permission denied", 13, "bind",
-         "Socket error: Permission denied (13), on API 'bind'. Choose a port of 1024 or more."},
+         "Socket error: Permission denied (13), on API 'bind'. Выберите порт 1024 или больше."},
         {"Address already in use", 98, "bind", "Socket error: Address already in use (98), on API 'bind'"},
         {"Too many open files", 24, "socket", "Socket error: Too many open files (24), on API 'socket'"},
     };
     for (const Case& c : cases)
         EXPECT_EQ(web::ListenErrorText(QString::fromLatin1(c.systemText), c.number, c.call),
-                  QString::fromLatin1(c.message));
+                  QString::fromUtf8(c.message));
 }
 
 // Runs program with arguments while the event loop turns (the server is in
