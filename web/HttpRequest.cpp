@@ -5,6 +5,31 @@ namespace {
 
 bool IsSeparator(char c) { return c == ' ' || c == '\r' || c == '\n'; }
 
+int HexValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    return -1;
+}
+
+bool StartsWithNoCase(std::string_view text, std::string_view prefix)
+{
+    if (text.size() < prefix.size())
+        return false;
+    for (size_t i = 0; i < prefix.size(); ++i) {
+        char c = text[i];
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+        if (c != prefix[i])
+            return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 Collected CollectState(std::string_view received)
@@ -58,24 +83,56 @@ void UpperCaseAscii(std::string& word)
     }
 }
 
+std::optional<std::string> TargetPath(std::string_view target)
+{
+    // Proxies name the server in the target; the path follows the host.
+    for (const std::string_view scheme : {"http://", "https://"}) {
+        if (!StartsWithNoCase(target, scheme))
+            continue;
+        target.remove_prefix(scheme.size());
+        const size_t path = target.find_first_of("/?");
+        target = path == std::string_view::npos || target[path] == '?' ? std::string_view("/") : target.substr(path);
+        break;
+    }
+    // Refresh scripts add a query to get past caches; it chooses nothing.
+    target = target.substr(0, target.find('?'));
+    std::string path;
+    path.reserve(target.size());
+    for (size_t i = 0; i < target.size(); ++i) {
+        if (target[i] != '%') {
+            path += target[i];
+            continue;
+        }
+        const int high = i + 1 < target.size() ? HexValue(target[i + 1]) : -1;
+        const int low = i + 2 < target.size() ? HexValue(target[i + 2]) : -1;
+        if (high < 0 || low < 0 || (high == 0 && low == 0))
+            return std::nullopt;
+        path += static_cast<char>(high * 16 + low);
+        i += 2;
+    }
+    return path;
+}
+
 Request ParseRequest(std::string_view text, bool streamEnabled)
 {
     std::vector<std::string> words = SplitWords(text, 3);
     if (words.size() < 3)
         return {};
-    for (std::string& word : words)
-        UpperCaseAscii(word);
-    const std::string& method = words[0];
-    std::string& path = words[1];
-    const std::string& version = words[2];
+    std::string& method = words[0];
+    const std::string& target = words[1];
+    std::string& version = words[2];
+    UpperCaseAscii(method);
+    UpperCaseAscii(version);
     if (version != "HTTP/1.1" && version != "HTTP/1.0")
         return {};
     if (method != "GET" && method != "HEAD")
         return {Resource::MethodNotAllowed, false};
     const bool headOnly = method == "HEAD";
-    // Refresh scripts add a query to get past caches; it chooses nothing.
-    if (const size_t query = path.find('?'); query != std::string::npos)
-        path.resize(query);
+    std::optional<std::string> decoded = TargetPath(target);
+    if (!decoded)
+        return {Resource::BadRequest, headOnly};
+    std::string& path = *decoded;
+    UpperCaseAscii(path);
     if (path == "/")
         return {Resource::Page, headOnly};
     if (path == "/STYLE.CSS")

@@ -112,6 +112,8 @@ std::string AnswerHeader(Resource resource, size_t bodyLength)
         return std::string(kNotFoundAnswer);
     case Resource::MethodNotAllowed:
         return std::string(kMethodNotAllowedAnswer);
+    case Resource::BadRequest:
+        return std::string(kBadRequestAnswer);
     }
     return {};
 }

@@ -32,6 +32,9 @@ inline constexpr std::string_view kMethodNotAllowedAnswer =
 inline constexpr std::string_view kUnauthorizedAnswer =
     "HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"Orvello\"\r\nContent-Length: 0\r\n"
     "Connection: close\r\n\r\n";
+// A path with a malformed percent escape or an escaped NUL.
+inline constexpr std::string_view kBadRequestAnswer =
+    "HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
 inline constexpr std::string_view kTooLargeAnswer =
     "HTTP/1.1 431 Request Header Fields Too Large\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
 

@@ -100,6 +100,26 @@ TEST(HttpRequestTest, MethodPathAndVersionChooseTheAnswer)
         {"GET / HTTP/1.1x", false, Resource::None, false},
         {"POST / FTP", false, Resource::None, false},
         {"GET /", false, Resource::None, false},
+        // The absolute form that proxies send: the path after the host.
+        {"GET http://cam:8080/current.jpg HTTP/1.1", false, Resource::Picture, false},
+        {"GET HTTP://Cam/style.css?x HTTP/1.0", false, Resource::StyleSheet, false},
+        {"HEAD https://cam/stream.mjpg HTTP/1.1", true, Resource::Stream, true},
+        {"GET http://cam:8080 HTTP/1.1", false, Resource::Page, false},
+        {"GET http://cam?/current.jpg HTTP/1.1", false, Resource::Page, false},
+        {"GET cam/current.jpg HTTP/1.1", false, Resource::NotFound, false},
+        // Percent escapes are decoded before the path is matched; in the
+        // query they choose nothing.
+        {"GET /%43URRENT.JPG HTTP/1.1", false, Resource::Picture, false},
+        {"GET /%63urrent%2ejpg HTTP/1.1", false, Resource::Picture, false},
+        {"GET http://cam/%73tream.mjpg HTTP/1.1", true, Resource::Stream, false},
+        {"GET /current.jpg%3F HTTP/1.1", false, Resource::NotFound, false},
+        {"GET /%2F HTTP/1.1", false, Resource::NotFound, false},
+        {"GET /?%00%zz HTTP/1.1", false, Resource::Page, false},
+        {"GET /%00 HTTP/1.1", false, Resource::BadRequest, false},
+        {"HEAD /current.jpg%4 HTTP/1.1", false, Resource::BadRequest, true},
+        {"GET /%G1 HTTP/1.1", false, Resource::BadRequest, false},
+        {"GET /x% HTTP/1.1", false, Resource::BadRequest, false},
+        {"POST /%00 HTTP/1.1", false, Resource::MethodNotAllowed, false},
     };
     for (const Case& c : cases) {
         const Request request = ParseRequest(c.text, c.stream);

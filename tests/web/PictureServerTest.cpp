@@ -40,6 +40,7 @@ const QByteArray kNotAllowed =
     "HTTP/1.1 405 Method Not Allowed\r\nAllow: GET, HEAD\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
 const QByteArray kTooLarge =
     "HTTP/1.1 431 Request Header Fields Too Large\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+const QByteArray kBadRequest = "HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
 
 QByteArray PictureHeader(qsizetype length)
 {
@@ -173,6 +174,10 @@ TEST_F(WebServerTest, AnswersEachRequestByteForByteAndCloses)
         {"two words", "GET /\r\n\r\n", ""},
         {"NUL ends the text", "GET /\0 HTTP/1.1\r\n\r\n"sv, ""},
         {"second request", "GET /style.css HTTP/1.1\r\n\r\nGET / HTTP/1.1\r\n\r\n", sheet},
+        {"absolute form", "GET http://127.0.0.1:8080/current.jpg HTTP/1.1\r\nHost: 127.0.0.1:8080\r\n\r\n", picture},
+        {"percent escapes", "GET /%43URRENT%2eJPG?t=%00 HTTP/1.1\r\n\r\n", picture},
+        {"escaped NUL", "GET /current.jpg%00 HTTP/1.1\r\n\r\n", kBadRequest},
+        {"malformed escape", "GET /%C HTTP/1.1\r\n\r\n", kBadRequest},
         {"header at the bound", std::string_view(atTheBound.constData(), 8192), page},
         {"header past the bound", std::string_view(pastTheBound.constData(), 8193), kTooLarge},
     };
