@@ -29,9 +29,11 @@ inline constexpr std::string_view kUnavailableAnswer =
     "HTTP/1.1 503 Service Unavailable\r\nRetry-After: 1\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
 inline constexpr std::string_view kMethodNotAllowedAnswer =
     "HTTP/1.1 405 Method Not Allowed\r\nAllow: GET, HEAD\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+// The charset parameter (RFC 7617) asks for the credentials in UTF-8; the
+// clients that ignore it send ISO-8859-1, which is accepted too.
 inline constexpr std::string_view kUnauthorizedAnswer =
-    "HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"Orvello\"\r\nContent-Length: 0\r\n"
-    "Connection: close\r\n\r\n";
+    "HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"Orvello\", charset=\"UTF-8\"\r\n"
+    "Content-Length: 0\r\nConnection: close\r\n\r\n";
 // A path with a malformed percent escape or an escaped NUL.
 inline constexpr std::string_view kBadRequestAnswer =
     "HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";

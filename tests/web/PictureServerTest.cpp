@@ -15,9 +15,11 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QFile>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTcpServer>
+#include <QTemporaryDir>
 
 #include <memory>
 #include <string_view>
@@ -590,8 +592,9 @@ TEST_F(WebServerTest, ClientFromAnotherAddressIsServedThroughoutAnAttack)
     }
 }
 
-const QByteArray kUnauthorized = "HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"Orvello\"\r\n"
-                                 "Content-Length: 0\r\nConnection: close\r\n\r\n";
+const QByteArray kUnauthorized =
+    "HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"Orvello\", charset=\"UTF-8\"\r\n"
+    "Content-Length: 0\r\nConnection: close\r\n\r\n";
 
 QByteArray BasicLine(const QByteArray& userAndPassword)
 {
@@ -602,11 +605,11 @@ TEST_F(WebServerTest, WithAUserNameEveryRequestNeedsItsCredentials)
 {
     // The stored settings are read when the camera starts; a cheap hash.
     Settings().SetServerUser(QStringLiteral("viewer"));
-    Settings().SetServerPasswordHash(web::MakePasswordHash(QStringLiteral("secret"), 1000));
+    Settings().SetServerPasswordHash(web::MakePasswordHash(QStringLiteral("s\u00e9cret"), 1000));
     CamForm& form = StartCamera(true, true);
     ServeFrame(form, Frame(64, 48));
     const QByteArray jpeg = EncodeJpeg(form.session->CurrentFrame());
-    const QByteArray good = BasicLine("viewer:secret");
+    const QByteArray good = BasicLine("viewer:s\xc3\xa9" "cret");
     struct Case {
         const char* name;
         QByteArray request;
@@ -627,8 +630,15 @@ TEST_F(WebServerTest, WithAUserNameEveryRequestNeedsItsCredentials)
         {"HEAD, credentials", "HEAD /current.jpg HTTP/1.1\r\n" + good + "\r\n", PictureHeader(jpeg.size())},
         {"other path, credentials", "GET /x HTTP/1.1\r\n" + good + "\r\n", kNotFound},
         {"POST, credentials", "POST / HTTP/1.1\r\n" + good + "\r\n", kNotAllowed},
-        {"wrong password", "GET / HTTP/1.1\r\n" + BasicLine("viewer:Secret") + "\r\n", kUnauthorized},
-        {"wrong user", "GET / HTTP/1.1\r\n" + BasicLine("root:secret") + "\r\n", kUnauthorized},
+        {"ISO-8859-1 credentials", "GET / HTTP/1.1\r\n" + BasicLine("viewer:s\xe9" "cret") + "\r\n",
+         kPageHeader + ExpectedPage()},
+        {"absolute form, credentials", "GET http://cam/current.jpg HTTP/1.1\r\n" + good + "\r\n", PictureAnswer(jpeg)},
+        {"escaped NUL, credentials", "GET /%00 HTTP/1.1\r\n" + good + "\r\n", kBadRequest},
+        {"escaped NUL", "GET /%00 HTTP/1.1\r\n\r\n", kUnauthorized},
+        {"wrong password", "GET / HTTP/1.1\r\n" + BasicLine("viewer:S\xc3\xa9" "cret") + "\r\n", kUnauthorized},
+        {"wrong user", "GET / HTTP/1.1\r\n" + BasicLine("root:s\xc3\xa9" "cret") + "\r\n", kUnauthorized},
+        {"wrong password in ISO-8859-1", "GET / HTTP/1.1\r\n" + BasicLine("viewer:S\xe9" "cret") + "\r\n",
+         kUnauthorized},
     };
     int n = 0;
     for (const Case& c : cases) {
@@ -855,6 +865,73 @@ TEST_F(WebServerTest, FfprobeAndCurlReadThePictureWithCredentials)
     // Without them curl -f fails on the 401.
     RunTool(curl, {QStringLiteral("-sf"), QStringLiteral("http://127.0.0.1:%1/CURRENT.JPG").arg(port_)}, &failure);
     EXPECT_TRUE(failure.contains(QStringLiteral("failed"))) << failure.toStdString();
+}
+
+// Python's requests and aiohttp with their default settings: each fetches
+// the picture with credentials and writes what it got to a file.
+constexpr const char* kPythonClients = R"(
+import asyncio, sys
+import aiohttp, requests
+port, user, password, folder = sys.argv[1:5]
+url = 'http://127.0.0.1:%s/current.jpg' % port
+answer = requests.get(url, auth=(user, password), timeout=30)
+open(folder + '/requests.jpg', 'wb').write(answer.content)
+async def fetch():
+    async with aiohttp.ClientSession(auth=aiohttp.BasicAuth(user, password)) as session:
+        async with session.get(url) as answer:
+            open(folder + '/aiohttp.jpg', 'wb').write(await answer.read())
+            return answer.status
+print(answer.status_code, asyncio.run(fetch()))
+)";
+
+QByteArray FileBytes(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+TEST_F(WebServerTest, PasswordOutsideAsciiLetsRequestsAiohttpGstreamerAndCurlIn)
+{
+    // Debian's Python, which has the packages of packaging/install-deps.sh.
+    QString python = QStringLiteral("/usr/bin/python3");
+    if (!QFile::exists(python))
+        python = QStandardPaths::findExecutable(QStringLiteral("python3"));
+    const QString gstreamer = QStandardPaths::findExecutable(QStringLiteral("gst-launch-1.0"));
+    const QString curl = QStandardPaths::findExecutable(QStringLiteral("curl"));
+    if (python.isEmpty() || gstreamer.isEmpty() || curl.isEmpty())
+        GTEST_SKIP() << "python3, gst-launch-1.0 or curl is not installed (packaging/install-deps.sh installs them)";
+    // The password as the user types it; requests, aiohttp and libsoup send
+    // it in ISO-8859-1, curl in UTF-8.
+    const QString password = QStringLiteral("pass w\u00f6rd");
+    Settings().SetServerUser(QStringLiteral("viewer"));
+    Settings().SetServerPasswordHash(web::MakePasswordHash(password, 1000));
+    CamForm& form = StartCamera();
+    ServeFrame(form, Frame(320, 240));
+    const QByteArray jpeg = EncodeJpeg(form.session->CurrentFrame());
+    const QString url = QStringLiteral("http://127.0.0.1:%1/current.jpg").arg(port_);
+    QTemporaryDir dir;
+    QString failure;
+    // A second between the clients: each address has a key derived at most
+    // once a second.
+    const QByteArray statuses =
+        RunTool(python, {QStringLiteral("-c"), QString::fromLatin1(kPythonClients), QString::number(port_),
+                         QStringLiteral("viewer"), password, dir.path()},
+                &failure);
+    EXPECT_EQ(statuses.trimmed(), "200 200") << failure.toStdString();
+    SharedClock().Advance(1000);
+    RunTool(gstreamer, {QStringLiteral("-q"), QStringLiteral("souphttpsrc"), QStringLiteral("location=") + url,
+                        QStringLiteral("user-id=viewer"), QStringLiteral("user-pw=") + password, QStringLiteral("!"),
+                        QStringLiteral("filesink"), QStringLiteral("location=") + dir.filePath(QStringLiteral("gstreamer.jpg"))},
+            &failure);
+    SharedClock().Advance(1000);
+    RunTool(curl, {QStringLiteral("-sf"), QStringLiteral("-u"), QStringLiteral("viewer:") + password, QStringLiteral("-o"),
+                   dir.filePath(QStringLiteral("curl.jpg")), url},
+            &failure);
+    for (const char* client : {"requests", "aiohttp", "gstreamer", "curl"}) {
+        SCOPED_TRACE(client);
+        EXPECT_TRUE(FileBytes(dir.filePath(QLatin1String(client) + QStringLiteral(".jpg"))) == jpeg)
+            << failure.toStdString();
+    }
 }
 
 }  // namespace
