@@ -81,6 +81,12 @@ std::string StreamPartHeader(size_t pictureLength)
            "\r\n\r\n";
 }
 
+std::string TooManyAttemptsAnswer(int retryAfterSeconds)
+{
+    return "HTTP/1.1 429 Too Many Requests\r\nRetry-After: " + std::to_string(retryAfterSeconds) +
+           "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+}
+
 namespace {
 
 std::string FoundHeader(std::string_view type, size_t bodyLength)

@@ -37,6 +37,10 @@ inline constexpr std::string_view kUnauthorizedAnswer =
 // A path with a malformed percent escape or an escaped NUL.
 inline constexpr std::string_view kBadRequestAnswer =
     "HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+// Credentials that cannot be checked now (too many wrong ones from that
+// address lately, or another check of that address under way): come back
+// after the given seconds.
+std::string TooManyAttemptsAnswer(int retryAfterSeconds);
 inline constexpr std::string_view kTooLargeAnswer =
     "HTTP/1.1 431 Request Header Fields Too Large\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
 

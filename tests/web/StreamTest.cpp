@@ -248,6 +248,10 @@ TEST_F(StreamTest, ViewerThatDoesNotReadHoldsOnlyThePartInFlightAndTheNewestFram
     EXPECT_LE(status.peakHeldBytes, 2 * largestPart + kHeader.size());
     EXPECT_LE(status.heldBytes, 2 * largestPart + kHeader.size());
     EXPECT_GE(status.peakHeldBytes, largestPart);
+    // The system holds no more than the stream's small send buffer (32 KiB,
+    // which it doubles) and one segment past it, not megabytes.
+    EXPECT_GT(status.peakKernelBytes, 0);
+    EXPECT_LE(status.peakKernelBytes, 128 * 1024);
     // The system buffers a few parts at most; later frames replaced one another.
     EXPECT_GE(status.framesReplaced, kFrames / 2);
     EXPECT_EQ(reading->Received(), expected);
@@ -310,6 +314,50 @@ TEST_F(StreamTest, StreamsCountAgainstTheBoundAndOneStalledForTheLimitIsClosed)
     EXPECT_EQ(waiting->Received(), expected);
     EXPECT_TRUE(stalled->ReadToEnd());
     EXPECT_LT(stalled->Received().size(), expected.size() - Part(EncodeJpeg(small)).size());
+}
+
+TEST_F(StreamTest, ViewersThatNeverReadMakeRoomAndGoAtTheStallLimit)
+{
+    // 64 viewers from 8 addresses send their request and never read: the
+    // bound is full of them.
+    CamForm& form = StartCamera(true, true);
+    ServeFrame(form, NoiseFrame(1024, 768, 11));
+    std::vector<std::unique_ptr<RawClient>> viewers;
+    for (int i = 0; i < web::PictureServer::kMaxClients; ++i) {
+        const QByteArray address = "127.0.3." + QByteArray::number(1 + i / 8);
+        viewers.push_back(std::make_unique<RawClient>(port_, 4096, address.constData()));
+        ASSERT_TRUE(viewers.back()->Send("GET /stream.mjpg HTTP/1.1\r\n\r\n"));
+        ASSERT_TRUE(WaitFor([&] { return form.session->Server().StreamStatus().streams == i + 1; }));
+    }
+    // Each took the header and what its small buffer holds of the part,
+    // then nothing; the system holds a little for each.
+    ASSERT_TRUE(WaitFor([&] { return form.session->Server().StreamStatus().kernelBytes > 64 * 4096; }));
+    EXPECT_LE(form.session->Server().StreamStatus().peakKernelBytes, 128 * 1024);
+    const QImage small = NoiseFrame(64, 48, 12);
+    const auto fetch = [&] {
+        RawClient client(port_, 0, "127.0.0.9");
+        EXPECT_TRUE(client.Send("GET /current.jpg HTTP/1.1\r\n\r\n"));
+        EXPECT_TRUE(client.ReadToEnd());
+        return client.Received();
+    };
+    // A client from a ninth address: a viewer that has taken nothing for a
+    // second makes room.
+    SharedClock().Advance(1000);
+    ServeFrame(form, small);
+    EXPECT_EQ(fetch(), PictureAnswer(EncodeJpeg(small)));
+    EXPECT_EQ(form.session->Server().StreamStatus().stalledClosed, 1);
+    // The others go once they have taken nothing for the stall limit.
+    SharedClock().Advance(8800);
+    QTest::qWait(250);
+    EXPECT_EQ(form.session->Server().StreamStatus().streams, web::PictureServer::kMaxClients - 1);
+    SharedClock().Advance(300);
+    ASSERT_TRUE(WaitFor([&] { return form.session->Server().ClientCount() == 0; }));
+    EXPECT_EQ(form.session->Server().StreamStatus().stalledClosed, web::PictureServer::kMaxClients);
+    for (auto& viewer : viewers) {
+        EXPECT_TRUE(viewer->ReadToEnd());
+        EXPECT_TRUE(viewer->Received().startsWith(kHeader));
+    }
+    EXPECT_EQ(fetch(), PictureAnswer(EncodeJpeg(small)));
 }
 
 TEST_F(StreamTest, FfprobeReadsTheStreamAsMjpeg)
