@@ -792,7 +792,8 @@ int PictureServer::LockedOutFor(quint32 address, uint32_t now)
     if (static_cast<int>(attempts.size()) < kWrongAttemptsLimit)
         return 0;
     // Until the oldest of them is a window old, in whole seconds.
-    const auto left = kWrongAttemptsWindow.count() - static_cast<int64_t>(static_cast<uint32_t>(now - attempts.front()));
+    const auto since = static_cast<int64_t>(static_cast<uint32_t>(now - attempts.front()));
+    const auto left = kWrongAttemptsWindow.count() - since;
     return static_cast<int>(std::max<int64_t>(1, (left + 999) / 1000));
 }
 
