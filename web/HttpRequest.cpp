@@ -30,6 +30,27 @@ bool StartsWithNoCase(std::string_view text, std::string_view prefix)
     return true;
 }
 
+// Text with its percent escapes decoded; empty for a malformed escape or an
+// escaped NUL.
+std::optional<std::string> Decoded(std::string_view text)
+{
+    std::string decoded;
+    decoded.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '%') {
+            decoded += text[i];
+            continue;
+        }
+        const int high = i + 1 < text.size() ? HexValue(text[i + 1]) : -1;
+        const int low = i + 2 < text.size() ? HexValue(text[i + 2]) : -1;
+        if (high < 0 || low < 0 || (high == 0 && low == 0))
+            return std::nullopt;
+        decoded += static_cast<char>(high * 16 + low);
+        i += 2;
+    }
+    return decoded;
+}
+
 }  // namespace
 
 Collected CollectState(std::string_view received)
@@ -94,23 +115,35 @@ std::optional<std::string> TargetPath(std::string_view target)
         target = path == std::string_view::npos || target[path] == '?' ? std::string_view("/") : target.substr(path);
         break;
     }
-    // Refresh scripts add a query to get past caches; it chooses nothing.
-    target = target.substr(0, target.find('?'));
-    std::string path;
-    path.reserve(target.size());
-    for (size_t i = 0; i < target.size(); ++i) {
-        if (target[i] != '%') {
-            path += target[i];
+    // Refresh scripts add a query to get past caches; it chooses nothing
+    // but the action of "/".
+    return Decoded(target.substr(0, target.find('?')));
+}
+
+std::optional<std::string> TargetAction(std::string_view target)
+{
+    const size_t question = target.find('?');
+    if (question == std::string_view::npos)
+        return std::nullopt;
+    std::string_view query = target.substr(question + 1);
+    while (!query.empty()) {
+        const size_t end = query.find('&');
+        const std::string_view parameter = query.substr(0, end);
+        query = end == std::string_view::npos ? std::string_view() : query.substr(end + 1);
+        const size_t equals = parameter.find('=');
+        std::optional<std::string> name = Decoded(parameter.substr(0, equals));
+        if (!name)
             continue;
-        }
-        const int high = i + 1 < target.size() ? HexValue(target[i + 1]) : -1;
-        const int low = i + 2 < target.size() ? HexValue(target[i + 2]) : -1;
-        if (high < 0 || low < 0 || (high == 0 && low == 0))
-            return std::nullopt;
-        path += static_cast<char>(high * 16 + low);
-        i += 2;
+        UpperCaseAscii(*name);
+        if (*name != "ACTION")
+            continue;
+        std::optional<std::string> value =
+            Decoded(equals == std::string_view::npos ? std::string_view() : parameter.substr(equals + 1));
+        if (value)
+            UpperCaseAscii(*value);
+        return value;
     }
-    return path;
+    return std::nullopt;
 }
 
 Request ParseRequest(std::string_view text, bool streamEnabled)
@@ -133,14 +166,24 @@ Request ParseRequest(std::string_view text, bool streamEnabled)
         return {Resource::BadRequest, headOnly};
     std::string& path = *decoded;
     UpperCaseAscii(path);
-    if (path == "/")
-        return {Resource::Page, headOnly};
+    if (path == "/") {
+        // The page stays the page with any query but these two.
+        const std::optional<std::string> action = TargetAction(target);
+        if (action == "SNAPSHOT")
+            path = "/CURRENT.JPG";
+        else if (action == "STREAM")
+            path = "/STREAM.MJPG";
+        else
+            return {Resource::Page, headOnly};
+    }
     if (path == "/STYLE.CSS")
         return {Resource::StyleSheet, headOnly};
-    if (path == "/CURRENT.JPG")
+    if (path == "/CURRENT.JPG" || path == "/SNAPSHOT")
         return {Resource::Picture, headOnly};
-    if (streamEnabled && path == "/STREAM.MJPG")
+    if (streamEnabled && (path == "/STREAM.MJPG" || path == "/STREAM"))
         return {Resource::Stream, headOnly};
+    if (path == "/STATE")
+        return {Resource::State, headOnly};
     return {Resource::NotFound, headOnly};
 }
 

@@ -15,8 +15,9 @@ enum class Resource {
     None,              // no version HTTP/1.1 or HTTP/1.0, or fewer than three words: no answer at all
     Page,              // "/"
     StyleSheet,        // "/STYLE.CSS"
-    Picture,           // "/CURRENT.JPG"
-    Stream,            // "/STREAM.MJPG" while the stream is on
+    Picture,           // "/CURRENT.JPG", "/SNAPSHOT", "/?action=snapshot"
+    Stream,            // "/STREAM.MJPG", "/STREAM", "/?action=stream" while the stream is on
+    State,             // "/STATE": what the web camera is doing, as JSON
     NotFound,          // any other path
     MethodNotAllowed,  // a method other than GET and HEAD
     BadRequest,        // a path with a malformed percent escape or an escaped NUL
@@ -68,8 +69,11 @@ std::optional<std::string> TargetPath(std::string_view target);
 // are decoded. The version must be "HTTP/1.1" or "HTTP/1.0" (both are
 // answered alike); the method "GET" or "HEAD" (any other gets
 // MethodNotAllowed); the path chooses the resource, and one that cannot be
-// decoded gets BadRequest. With the stream on, "/STREAM.MJPG" is the live
-// stream; with it off, that path is one like any other.
+// decoded gets BadRequest. With the stream on, "/STREAM.MJPG" and "/STREAM"
+// are the live stream; with it off, those paths are ones like any other.
+// The path "/" with the query action=snapshot is the picture, with
+// action=stream the stream (when it is on, else not found); with any other
+// query or none it is the page.
 Request ParseRequest(std::string_view text, bool streamEnabled = false);
 // The resource alone.
 Resource MatchRequest(std::string_view text, bool streamEnabled = false);

@@ -8,6 +8,7 @@
 #include "Responses.h"
 #include "texts/LangTexts.h"
 
+#include <QJsonDocument>
 #include <QMetaObject>
 #include <QSocketNotifier>
 #include <QTimer>
@@ -724,6 +725,16 @@ void PictureServer::AnswerRequest(ClientId id, const QImage& frame)
         } else {
             AwaitPicture(id, frame);
         }
+        return;
+    case Resource::State:
+        if (stateProvider_) {
+            const QByteArray state = QJsonDocument(stateProvider_()).toJson(QJsonDocument::Compact);
+            Send(id, *client, {Bytes(AnswerHeader(Resource::State, static_cast<size_t>(state.size()))),
+                               request.headOnly ? QByteArray() : state});
+        } else {
+            Send(id, *client, {StaticBytes(kNotFoundAnswer)});
+        }
+        Finish(id);
         return;
     case Resource::Stream:
         if (!request.headOnly) {

@@ -44,6 +44,7 @@
 #include <QByteArray>
 #include <QHash>
 #include <QImage>
+#include <QJsonObject>
 #include <QSet>
 #include <QString>
 #include <QTcpServer>
@@ -51,6 +52,7 @@
 #include <chrono>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <initializer_list>
 #include <map>
 #include <memory>
@@ -131,6 +133,13 @@ public:
     // path is not found, as any other. For the requests that follow.
     void SetStreamEnabled(bool enabled) { streamEnabled_ = enabled; }
     bool StreamEnabled() const { return streamEnabled_; }
+    // What GET /state answers, as JSON (application/json), asked for each
+    // request on this thread; without a provider /state is not found. The
+    // answer is for anyone who may watch: nothing in it may tell the
+    // credentials or the paths of this machine.
+    using StateProvider = std::function<QJsonObject()>;
+    void SetStateProvider(StateProvider provider) { stateProvider_ = std::move(provider); }
+
     // The frame to serve has changed: each open stream gets it as its next
     // part (encoded once, on a worker thread, like the picture). Nothing
     // happens while no stream is open.
@@ -299,6 +308,7 @@ private:
     int maxClients_ = kMaxClients;
     int maxClientsPerAddress_ = kMaxClientsPerAddress;
     bool streamEnabled_ = false;
+    StateProvider stateProvider_;
     QString user_;
     QString passwordHash_;
     quint64 credentialsGeneration_ = 0;  // changes with the user and hash

@@ -112,6 +112,8 @@ std::string AnswerHeader(Resource resource, size_t bodyLength)
         return FoundHeader(kStyleSheetType, StyleSheetText().size());
     case Resource::Picture:
         return FoundHeader(kPictureType, bodyLength);
+    case Resource::State:
+        return FoundHeader(kStateType, bodyLength);
     case Resource::Stream:
         return std::string(kStreamHeader);
     case Resource::NotFound:

@@ -18,6 +18,8 @@ inline constexpr std::string_view kServerLine = "Server: Orvello 2.0\r\n";
 inline constexpr std::string_view kPageType = "Content-type: text/html\r\n";
 inline constexpr std::string_view kStyleSheetType = "Content-type: text/css\r\n";
 inline constexpr std::string_view kPictureType = "Content-type: image/jpeg\r\n";
+// The state changes from one request to the next: no cache keeps it.
+inline constexpr std::string_view kStateType = "Content-type: application/json\r\nCache-Control: no-store\r\n";
 inline constexpr std::string_view kConnectionClose = "Connection: close\r\n";
 inline constexpr std::string_view kEndOfHeader = "\r\n";
 
@@ -68,7 +70,7 @@ std::string_view PageText();
 std::string_view StyleSheetText();
 
 // The header of the answer to resource, for a body of bodyLength bytes (the
-// picture's; the page's and the style sheet's are known): status, server and
+// picture's or the state's; the page's and the style sheet's are known): status, server and
 // type lines, the length, "Connection: close" and the empty line. Empty for
 // Resource::None.
 std::string AnswerHeader(Resource resource, size_t bodyLength = 0);

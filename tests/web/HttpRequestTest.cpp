@@ -120,6 +120,25 @@ TEST(HttpRequestTest, MethodPathAndVersionChooseTheAnswer)
         {"GET /%G1 HTTP/1.1", false, Resource::BadRequest, false},
         {"GET /x% HTTP/1.1", false, Resource::BadRequest, false},
         {"POST /%00 HTTP/1.1", false, Resource::MethodNotAllowed, false},
+        // The names that printer hosts and home automation ask for.
+        {"GET /?action=snapshot HTTP/1.1", false, Resource::Picture, false},
+        {"HEAD /?x=1&action=Snapshot HTTP/1.0", false, Resource::Picture, true},
+        {"GET /?action=stream HTTP/1.1", true, Resource::Stream, false},
+        {"GET /?action=stream HTTP/1.1", false, Resource::NotFound, false},
+        {"GET /?%41CTION=%73tream HTTP/1.1", true, Resource::Stream, false},
+        {"GET /?action=snapshot&action=stream HTTP/1.1", true, Resource::Picture, false},
+        {"GET /?action= HTTP/1.1", false, Resource::Page, false},
+        {"GET /?actions=snapshot HTTP/1.1", false, Resource::Page, false},
+        {"GET /?action=%00 HTTP/1.1", false, Resource::Page, false},
+        {"GET http://cam/?action=snapshot HTTP/1.1", false, Resource::Picture, false},
+        {"GET /current.jpg?action=stream HTTP/1.1", true, Resource::Picture, false},
+        {"GET /snapshot HTTP/1.0", false, Resource::Picture, false},
+        {"GET /Stream HTTP/1.1", true, Resource::Stream, false},
+        {"GET /stream HTTP/1.1", false, Resource::NotFound, false},
+        {"HEAD /state?t=1 HTTP/1.0", false, Resource::State, true},
+        {"GET /%53tate HTTP/1.1", false, Resource::State, false},
+        {"GET /state/ HTTP/1.1", false, Resource::NotFound, false},
+        {"POST /state HTTP/1.1", false, Resource::MethodNotAllowed, false},
     };
     for (const Case& c : cases) {
         const Request request = ParseRequest(c.text, c.stream);

@@ -122,6 +122,12 @@ TEST_F(StreamTest, EveryNewFrameIsOnePartAndTheEndOfTheCameraEndsTheStream)
     auto late = OpenStream("get /STREAM.MJPG http/1.0\r\n\r\n");
     QByteArray expectedLate = kHeader + Part(EncodeJpeg(frames[0]));
     ASSERT_TRUE(late->ReadAtLeast(expectedLate.size()));
+    // The names that printer hosts and home automation ask for get the
+    // same stream.
+    auto byAction = OpenStream("GET /?action=stream HTTP/1.1\r\n\r\n");
+    auto byShortName = OpenStream("GET /stream HTTP/1.0\r\n\r\n");
+    for (const auto& viewer : {byAction.get(), byShortName.get()})
+        ASSERT_TRUE(viewer->ReadAtLeast(expectedLate.size()));
 
     for (const QImage& frame : {frames[1], frames[2]}) {
         ServeFrame(form, frame);
@@ -136,11 +142,12 @@ TEST_F(StreamTest, EveryNewFrameIsOnePartAndTheEndOfTheCameraEndsTheStream)
     ServeFrame(form, form.session->CurrentFrame());
     EXPECT_EQ(Fetch(port_, "GET /current.jpg HTTP/1.1\r\n\r\n"), PictureAnswer(EncodeJpeg(frames[2])));
     EXPECT_EQ(form.session->Server().EncodingCount(), 3);
-    EXPECT_EQ(form.session->Server().StreamStatus().streams, 2);
+    EXPECT_EQ(form.session->Server().StreamStatus().streams, 4);
 
     ASSERT_TRUE(StopCamera(form));
     for (const auto& [client, expected] :
-         {std::pair{early.get(), &expectedEarly}, std::pair{late.get(), &expectedLate}}) {
+         {std::pair{early.get(), &expectedEarly}, std::pair{late.get(), &expectedLate},
+          std::pair{byAction.get(), &expectedLate}, std::pair{byShortName.get(), &expectedLate}}) {
         EXPECT_TRUE(client->ReadToEnd());
         EXPECT_FALSE(client->WasReset());
         EXPECT_TRUE(client->Received() == *expected + kEnd);
@@ -202,6 +209,14 @@ TEST_F(StreamTest, WithTheStreamOffEveryAnswerKeepsItsBytes)
         {true, "GET /stream.mjpeg HTTP/1.1\r\n\r\n", kNotFound},
         {true, "HEAD /stream.mjpg?fps=5 HTTP/1.1\r\n\r\n", kHeader},
         {true, "GET /stream.mjpg HTTP/2.0\r\n\r\n", ""},
+        {false, "GET /stream HTTP/1.1\r\n\r\n", kNotFound},
+        {false, "GET /?action=stream HTTP/1.0\r\n\r\n", kNotFound},
+        {false, "HEAD /?action=stream HTTP/1.1\r\n\r\n", kNotFound},
+        {true, "HEAD /stream HTTP/1.0\r\n\r\n", kHeader},
+        {true, "HEAD /?action=stream HTTP/1.1\r\n\r\n", kHeader},
+        {true, "HEAD /?ACTION=Stream&t=9 HTTP/1.0\r\n\r\n", kHeader},
+        {true, "GET /streams HTTP/1.1\r\n\r\n", kNotFound},
+        {true, "GET /?action=snapshot HTTP/1.0\r\n\r\n", picture},
         {true, "GET /current.jpg HTTP/1.0\r\n\r\n", picture},
         {true, "GET /CURRENT.JPG HTTP/1.1\r\n\r\n", picture},
     };
