@@ -9,6 +9,7 @@
 #include "platform/WorkerThread.h"
 #include "web/Credentials.h"
 #include "RawClient.h"
+#include "tests/support/RunTool.h"
 
 #include <QElapsedTimer>
 #include <QHostAddress>
@@ -17,6 +18,7 @@
 #include <QJsonObject>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTcpServer>
 #include <QTemporaryDir>
@@ -180,6 +182,23 @@ TEST_F(WebServerTest, AnswersEachRequestByteForByteAndCloses)
         {"percent escapes", "GET /%43URRENT%2eJPG?t=%00 HTTP/1.1\r\n\r\n", picture},
         {"escaped NUL", "GET /current.jpg%00 HTTP/1.1\r\n\r\n", kBadRequest},
         {"malformed escape", "GET /%C HTTP/1.1\r\n\r\n", kBadRequest},
+        // The names that printer hosts and home automation ask for; the page
+        // stays the page with any other query.
+        {"snapshot action", "GET /?action=snapshot HTTP/1.1\r\n\r\n", picture},
+        {"snapshot action, HTTP/1.0", "GET /?action=snapshot HTTP/1.0\r\n\r\n", picture},
+        {"HEAD snapshot action", "HEAD /?action=snapshot HTTP/1.1\r\n\r\n", PictureHeader(jpeg.size())},
+        {"snapshot action among others", "GET /?t=17&Action=SNAPSHOT&x HTTP/1.1\r\n\r\n", picture},
+        {"escaped snapshot action", "GET /?%61ction=snap%73hot HTTP/1.1\r\n\r\n", picture},
+        {"snapshot action, absolute form", "GET http://cam:8080/?action=snapshot HTTP/1.1\r\n\r\n", picture},
+        {"snapshot", "GET /snapshot HTTP/1.0\r\n\r\n", picture},
+        {"HEAD snapshot", "HEAD /SNAPSHOT?t=3 HTTP/1.0\r\n\r\n", PictureHeader(jpeg.size())},
+        {"stream action, stream off", "GET /?action=stream HTTP/1.1\r\n\r\n", kNotFound},
+        {"stream, stream off", "GET /stream HTTP/1.0\r\n\r\n", kNotFound},
+        {"another action", "GET /?action=reload HTTP/1.1\r\n\r\n", page},
+        {"action without a value", "GET /?action HTTP/1.1\r\n\r\n", page},
+        {"malformed escape in the action", "GET /?action=%G1 HTTP/1.1\r\n\r\n", page},
+        {"action on another path", "GET /style.css?action=snapshot HTTP/1.1\r\n\r\n", sheet},
+        {"snapshot path below", "GET /snapshot/ HTTP/1.1\r\n\r\n", kNotFound},
         {"header at the bound", std::string_view(atTheBound.constData(), 8192), page},
         {"header past the bound", std::string_view(pastTheBound.constData(), 8193), kTooLarge},
     };
@@ -667,6 +686,15 @@ TEST_F(WebServerTest, WithAUserNameEveryRequestNeedsItsCredentials)
         {"escaped NUL", "GET /%00 HTTP/1.1\r\n\r\n", kUnauthorized},
         {"wrong password", "GET / HTTP/1.1\r\n" + BasicLine("viewer:S\xc3\xa9" "cret") + "\r\n", kUnauthorized},
         {"wrong user", "GET / HTTP/1.1\r\n" + BasicLine("root:s\xc3\xa9" "cret") + "\r\n", kUnauthorized},
+        {"snapshot action", "GET /?action=snapshot HTTP/1.1\r\n\r\n", kUnauthorized},
+        {"snapshot", "HEAD /snapshot HTTP/1.0\r\n\r\n", kUnauthorized},
+        {"stream action", "GET /?action=stream HTTP/1.0\r\n\r\n", kUnauthorized},
+        {"stream", "GET /stream HTTP/1.1\r\n\r\n", kUnauthorized},
+        {"state", "GET /state HTTP/1.1\r\n\r\n", kUnauthorized},
+        {"HEAD state", "HEAD /state HTTP/1.0\r\n\r\n", kUnauthorized},
+        {"state, wrong password", "GET /state HTTP/1.1\r\n" + BasicLine("viewer:secret") + "\r\n", kUnauthorized},
+        {"snapshot action, credentials", "GET /?action=snapshot HTTP/1.0\r\n" + good + "\r\n", PictureAnswer(jpeg)},
+        {"HEAD snapshot, credentials", "HEAD /snapshot HTTP/1.1\r\n" + good + "\r\n", PictureHeader(jpeg.size())},
         {"wrong password in ISO-8859-1", "GET / HTTP/1.1\r\n" + BasicLine("viewer:S\xe9" "cret") + "\r\n",
          kUnauthorized},
     };
@@ -683,6 +711,60 @@ TEST_F(WebServerTest, WithAUserNameEveryRequestNeedsItsCredentials)
         EXPECT_TRUE(client.ReadToEnd());
         EXPECT_EQ(client.Received(), c.answer);
     }
+}
+
+// The state a dashboard reads, over the same connections and with the same
+// credentials as the picture: JSON that no cache keeps, with the camera's
+// frames and their rate, the file's name and size and the server's
+// connections, and neither the user name, the password hash nor the folder.
+TEST_F(WebServerTest, StateIsJsonWithTheCamerasFiguresAndNothingPrivate)
+{
+    const QString hash = web::MakePasswordHash(QStringLiteral("secret"), 1000);
+    Settings().SetServerUser(QStringLiteral("viewer"));
+    Settings().SetServerPasswordHash(hash);
+    QTemporaryDir folder;
+    QFile file(folder.filePath(QStringLiteral("cam.avi")));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    ASSERT_EQ(file.write(QByteArray(1234, 'r')), 1234);
+    file.close();
+    CamForm& form = StartCamera(true, true, file.fileName());
+    form.session->View().RecorderStatus(video::RecorderStep::FrameTaken, std::chrono::seconds(0));
+    // Two frames 200 ms apart: 5 frames a second.
+    ServeFrame(form, Frame(64, 48));
+    SharedClock().Advance(200);
+    ServeFrame(form, Frame(64, 48));
+    const QByteArray good = BasicLine("viewer:secret");
+    RawClient viewer(port_);
+    ASSERT_TRUE(viewer.Send("GET /?action=stream HTTP/1.1\r\n" + good + "\r\n"));
+    ASSERT_TRUE(WaitFor([&] { return form.session->Server().StreamStatus().streams == 1; }));
+
+    const QByteArray answer = Fetch(port_, "GET /state HTTP/1.0\r\n" + good + "\r\n").received;
+    const qsizetype headerEnd = answer.indexOf("\r\n\r\n") + 4;
+    const QByteArray body = answer.mid(headerEnd);
+    EXPECT_EQ(answer.left(headerEnd), "HTTP/1.1 200 OK\r\nServer: Orvello 2.0\r\nContent-type: application/json\r\n"
+                                      "Cache-Control: no-store\r\nContent-Length: " +
+                                          QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n");
+    for (const QString& secret : {QStringLiteral("viewer"), hash, folder.path()})
+        EXPECT_FALSE(body.contains(secret.toUtf8())) << body.toStdString();
+    QJsonParseError error;
+    QJsonObject state = QJsonDocument::fromJson(body, &error).object();
+    ASSERT_EQ(error.error, QJsonParseError::NoError) << body.toStdString();
+    // The times come from the test's clock; they are ISO 8601 in UTC.
+    QJsonObject camera = state[QStringLiteral("camera")].toObject();
+    const QRegularExpression isoTime(QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\dZ$"));
+    for (const QString& time : {QStringLiteral("since"), QStringLiteral("last_frame")}) {
+        EXPECT_TRUE(isoTime.match(camera.take(time).toString()).hasMatch()) << time.toStdString();
+    }
+    state[QStringLiteral("camera")] = camera;
+    EXPECT_EQ(state.take(QStringLiteral("version")).toString(), QStringLiteral(ORV_VERSION));
+    EXPECT_EQ(QJsonDocument(state).toJson(QJsonDocument::Compact),
+              R"({"camera":{"fps":5,"frames":2,"height":48,"state":"recording","width":64},)"
+              R"("phone":{"connected":false,"model":null},"recording":{"bytes":1234,"file":"cam.avi"},)"
+              R"("server":{"clients":2,"streams":1}})");
+
+    // HEAD: the same header alone.
+    const QByteArray head = Fetch(port_, "HEAD /state HTTP/1.1\r\n" + good + "\r\n").received;
+    EXPECT_EQ(head, answer.left(headerEnd));
 }
 
 // One request with Basic credentials from address; what it got.
@@ -817,30 +899,6 @@ TEST_F(WebServerTest, ListenErrorsReadAsSocketErrorsAndTellWhatToDoAboutPrivileg
     for (const Case& c : cases)
         EXPECT_EQ(web::ListenErrorText(QString::fromLatin1(c.systemText), c.number, c.call),
                   QString::fromUtf8(c.message));
-}
-
-// Runs program with arguments while the event loop turns (the server is in
-// this process); its standard output, or nothing when it failed.
-QByteArray RunTool(const QString& program, const QStringList& arguments, QString* failure)
-{
-    QProcess process;
-    process.start(program, arguments);
-    if (!process.waitForStarted(5000)) {
-        *failure = program + QStringLiteral(" did not start");
-        return {};
-    }
-    const bool finished = QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, 30000);
-    if (!finished) {
-        process.kill();
-        process.waitForFinished(2000);
-        *failure = program + QStringLiteral(" did not finish");
-        return {};
-    }
-    if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
-        *failure = program + QStringLiteral(" failed: ") + QString::fromLocal8Bit(process.readAllStandardError());
-        return {};
-    }
-    return process.readAllStandardOutput();
 }
 
 // Node's http module (llhttp, under many home-automation tools) reads each
