@@ -351,14 +351,14 @@ ClientFigures UnderAttack(const std::function<void(int thread, const std::atomic
 // from its request to its close is kept.
 class HeldConnections {
 public:
-    struct Spec {
+    struct Kind {
         const char* source;
         bool viewer;
     };
-    HeldConnections(int port, std::vector<Spec> specs) : server_(Loopback(port, "127.0.0.1"))
+    HeldConnections(int port, std::vector<Kind> kinds) : server_(Loopback(port, "127.0.0.1"))
     {
-        for (const Spec& spec : specs)
-            connections_.push_back({spec, -1, false, {}});
+        for (const Kind& kind : kinds)
+            connections_.push_back({kind, -1, false, {}});
     }
     void Run(const std::atomic<bool>& stop, std::chrono::milliseconds reopenPause)
     {
@@ -372,7 +372,7 @@ public:
                     pollfd state{c.fd, POLLRDHUP, 0};
                     const bool closed = ::poll(&state, 1, 0) > 0 && (state.revents & (POLLRDHUP | POLLHUP | POLLERR));
                     if (!closed) {
-                        if (c.spec.viewer && !c.asked) {
+                        if (c.kind.viewer && !c.asked) {
                             c.asked = ::send(c.fd, request, sizeof request - 1, MSG_NOSIGNAL | MSG_DONTWAIT) > 0;
                             c.askedAt = now;
                         }
@@ -388,9 +388,9 @@ public:
                 }
                 c.fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
                 const int small = 4096;
-                if (c.spec.viewer)
+                if (c.kind.viewer)
                     ::setsockopt(c.fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
-                const sockaddr_in own = Loopback(0, c.spec.source);
+                const sockaddr_in own = Loopback(0, c.kind.source);
                 ::bind(c.fd, reinterpret_cast<const sockaddr*>(&own), sizeof own);
                 ::connect(c.fd, reinterpret_cast<const sockaddr*>(&server_), sizeof server_);
                 c.asked = false;
@@ -409,7 +409,7 @@ public:
 
 private:
     struct Connection {
-        Spec spec;
+        Kind kind;
         int fd;
         bool asked;
         std::chrono::steady_clock::time_point askedAt;
@@ -732,9 +732,9 @@ int main(int argc, char* argv[])
         // The attacker looks for closed connections and opens them again
         // once a second, as slow attack scripts do, and then every 20 ms.
         for (const auto pause : {std::chrono::milliseconds(1000), std::chrono::milliseconds(20)}) {
-            std::vector<HeldConnections::Spec> specs(200, {"127.0.0.1", false});
-            specs.insert(specs.end(), 64, {"127.0.0.1", true});
-            HeldConnections held(port, specs);
+            std::vector<HeldConnections::Kind> kinds(200, {"127.0.0.1", false});
+            kinds.insert(kinds.end(), 64, {"127.0.0.1", true});
+            HeldConnections held(port, kinds);
             stalls.Start();
             const ClientFigures client = UnderAttack([&](int, const auto& stop) { held.Run(stop, pause); }, 1, [&] {
                 return RunFairClient(port, "127.0.0.2", pictureRequest, attackSeconds);
@@ -752,12 +752,12 @@ int main(int argc, char* argv[])
 
         // Viewers that never read, from eight addresses: they fill the bound.
         {
-            std::vector<HeldConnections::Spec> specs;
+            std::vector<HeldConnections::Kind> kinds;
             const char* sources[] = {"127.0.1.1", "127.0.1.2", "127.0.1.3", "127.0.1.4",
                                      "127.0.1.5", "127.0.1.6", "127.0.1.7", "127.0.1.8"};
             for (int i = 0; i < 64; ++i)
-                specs.push_back({sources[i / 8], true});
-            HeldConnections held(port, specs);
+                kinds.push_back({sources[i / 8], true});
+            HeldConnections held(port, kinds);
             stalls.Start();
             const ClientFigures client =
                 UnderAttack([&](int, const auto& stop) { held.Run(stop, std::chrono::milliseconds(20)); }, 1,
