@@ -52,9 +52,7 @@ constexpr std::string_view kPartStart = "--orvelloframe\r\n";
 
 // Opens count streams, says READY, and reads them for the given seconds;
 // prints the fewest and most parts one viewer got in that time and the
-// bytes all got. (Connecting takes a while: the server's listening queue
-// holds 5, and a connection that finds it full is tried again a second
-// later.)
+// bytes all got.
 int RunViewers(int port, int count, int seconds)
 {
     struct Viewer {
@@ -371,9 +369,11 @@ int main(int argc, char* argv[])
                     median(50, &Figures::stallMs), median(50, &Figures::stallCpuMs), median(0, &Figures::stallMs),
                     median(0, &Figures::stallCpuMs));
         std::printf("Frames encoded: %d; parts written: %lld; waiting frames replaced: %lld; the most one viewer's "
-                    "connection held: %lld bytes (%.2f parts)\n",
+                    "connection held: %lld bytes (%.2f parts), and the system for it %lld bytes (%.2f parts)\n",
                     form.session->Server().EncodingCount(), streams.partsWritten, streams.framesReplaced,
-                    streams.peakHeldBytes, static_cast<double>(streams.peakHeldBytes) / static_cast<double>(partBytes));
+                    streams.peakHeldBytes, static_cast<double>(streams.peakHeldBytes) / static_cast<double>(partBytes),
+                    streams.peakKernelBytes,
+                    static_cast<double>(streams.peakKernelBytes) / static_cast<double>(partBytes));
         double load[3] = {};
         if (getloadavg(load, 3) == 3)
             std::printf("Load average of the machine after the runs: %.1f\n", load[0]);

@@ -187,15 +187,17 @@ public:
         // run has gone; the report is handled here, while the run is there.
         current_ = this;
         new phone::DeviceMonitor([](int state) {
-            // The PipeWire camera is named after the phone's model, asked
-            // here on the monitor's thread as the window asks it.
+            // The PipeWire camera is named after the phone's model, and the
+            // server's /state tells it; asked here on the monitor's thread
+            // as the window asks it.
             QString model;
-            if (std::string name; state == 1 && Settings().GetVirtualCamera() &&
+            if (std::string name; state == 1 && (Settings().GetVirtualCamera() || Settings().GetServerEnabled()) &&
                                   phone::ReadModelName(phone::PhoneLink::Instance(), &name))
                 model = QString::fromStdString(name);
             PostToUiThread([state, model] {
                 if (HeadlessRun* run = current_) {
                     run->model_ = model;
+                    run->session_.SetPhoneModel(model);
                     run->PhoneState(state);
                 }
             });

@@ -22,6 +22,9 @@ packages=(
   libpipewire-0.3-dev pipewire pipewire-bin wireplumber dbus
   gstreamer1.0-pipewire gstreamer1.0-tools
   nodejs  # an HTTP client nobody here wrote reads the picture server
+  # More of them, with a password outside ASCII: Python's requests and
+  # aiohttp, GStreamer's souphttpsrc on libsoup 3, and curl.
+  python3-requests python3-aiohttp gstreamer1.0-plugins-good libsoup-3.0-0 curl
 )
 # The picture server's benchmark compares it with nginx under wrk's load.
 bench_packages=(nginx-light wrk)

@@ -606,6 +606,7 @@ void MainWindow::HandlePhoneState(const std::shared_ptr<Life>& life, int state)
     const QString model = ReadPhoneModel(life);
     onWindow([&model](MainWindow& form) {
         form.model_ = model;
+        form.session->SetPhoneModel(model);
         form.SetPanelText(kModelPanel, LangText(txt::kStr2Model) + QLatin1Char(' ') + model);
         form.SetPanelText(kWorkPanel, LangText(txt::kStr3Idle));
     });

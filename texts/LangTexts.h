@@ -151,6 +151,8 @@ inline constexpr LangEntry kVirtualCameraWaiting{"STRS", "VCAM_WAITING", "PipeWi
 inline constexpr LangEntry kUserNameUnusable{
     "STRS", "USER_NAME_UNUSABLE",
     "В имени пользователя не может быть двоеточия и управляющих символов (перевода строки, табуляции): с таким именем не войти."};
+// Added to the socket error when the port needs privileges (below 1024).
+inline constexpr LangEntry kPrivilegedPort{"STRS", "PRIVILEGED_PORT", ". Выберите порт 1024 или больше."};
 
 
 // --- texts that follow the language everywhere else ---
@@ -270,7 +272,7 @@ inline constexpr std::array<LangEntry, 18> kOptionsMoreTexts{
 };
 
 // Every use of every STRS key (keys with several uses appear once per use).
-inline constexpr std::array<LangEntry, 37> kStatusTexts{
+inline constexpr std::array<LangEntry, 38> kStatusTexts{
     txt::kStr1Connected,         txt::kStr2Model,           txt::kStr3Idle,
     txt::kStr4NotConnected,
     txt::kStr5NoModel,           txt::kStr6StopCameraFirst, txt::kStr7PositionPhone,
@@ -285,6 +287,7 @@ inline constexpr std::array<LangEntry, 37> kStatusTexts{
     txt::kManualNotOpened,       txt::kDownloadBytes,       txt::kDownloadKilobytes,
     txt::kVirtualCameraUnavailable, txt::kVirtualCameraWaiting,
     txt::kPhoneLate,             txt::kUserNameUnusable,
+    txt::kPrivilegedPort,
 };
 
 // The STRS texts that came with the window's title, about box, save dialog

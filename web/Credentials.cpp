@@ -134,8 +134,11 @@ UserNameFault CheckUserName(const QString& name)
     return UserNameFault::None;
 }
 
-Authorization CheckAuthorization(std::string_view request, const QString& user, const QString& hash)
+Authorization CheckAuthorization(std::string_view request, const QString& user, const QString& hash,
+                                 int* derivations)
 {
+    if (derivations)
+        *derivations = 0;
     const QByteArray encoded = BasicCredentials(request);
     if (encoded.isEmpty())
         return Authorization::Missing;
@@ -143,14 +146,29 @@ Authorization CheckAuthorization(std::string_view request, const QString& user, 
     if (!result)
         return Authorization::Wrong;
     const QByteArray& decoded = result.decoded;
-    const qsizetype colon = decoded.indexOf(':');
-    if (colon < 0)
+    if (!decoded.contains(':'))
         return Authorization::Wrong;
-    const bool sameUser = SameBytes(decoded.left(colon), user.toUtf8());
-    // The password is checked whatever the name, so that the time does not
-    // tell whether the name was right.
-    const bool samePassword = PasswordMatches(decoded.mid(colon + 1), hash);
-    return sameUser && samePassword ? Authorization::Good : Authorization::Wrong;
+    // The readings to try, as UTF-8 bytes.
+    QByteArrayList readings;
+    // Bytes that are no UTF-8 come back changed (each bad sequence as U+FFFD).
+    if (QString::fromUtf8(decoded).toUtf8() == decoded)
+        readings.append(decoded);
+    const bool ascii = std::all_of(decoded.begin(), decoded.end(), [](char c) { return (c & 0x80) == 0; });
+    if (!ascii)
+        readings.append(QString::fromLatin1(decoded).toUtf8());
+    const QByteArray userBytes = user.toUtf8();
+    for (const QByteArray& reading : readings) {
+        const qsizetype colon = reading.indexOf(':');
+        const bool sameUser = SameBytes(reading.left(colon), userBytes);
+        // The password is checked whatever the name, so that the time does
+        // not tell whether the name was right.
+        const bool samePassword = PasswordMatches(reading.mid(colon + 1), hash);
+        if (derivations)
+            ++*derivations;
+        if (sameUser && samePassword)
+            return Authorization::Good;
+    }
+    return Authorization::Wrong;
 }
 
 }  // namespace orv::web

@@ -31,8 +31,14 @@ enum class Authorization {
     Good,
 };
 // The "Authorization: Basic ..." line of a request's header (name and scheme
-// in any case) against user and the password of hash.
-Authorization CheckAuthorization(std::string_view request, const QString& user, const QString& hash);
+// in any case) against user and the password of hash. The user name and
+// password are taken as UTF-8 and, when that does not match, as ISO-8859-1,
+// which several clients send whatever the server asks for: the Latin-1
+// reading is tried for credentials with a byte outside ASCII, and is the only
+// one for bytes that are no UTF-8. *derivations, when given, gets the number
+// of keys derived (0 to 2).
+Authorization CheckAuthorization(std::string_view request, const QString& user, const QString& hash,
+                                 int* derivations = nullptr);
 // The credentials part of that line ("Basic" and its base64 text), empty
 // without one.
 QByteArray BasicCredentials(std::string_view request);

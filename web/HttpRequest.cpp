@@ -5,6 +5,52 @@ namespace {
 
 bool IsSeparator(char c) { return c == ' ' || c == '\r' || c == '\n'; }
 
+int HexValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    return -1;
+}
+
+bool StartsWithNoCase(std::string_view text, std::string_view prefix)
+{
+    if (text.size() < prefix.size())
+        return false;
+    for (size_t i = 0; i < prefix.size(); ++i) {
+        char c = text[i];
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+        if (c != prefix[i])
+            return false;
+    }
+    return true;
+}
+
+// Text with its percent escapes decoded; empty for a malformed escape or an
+// escaped NUL.
+std::optional<std::string> Decoded(std::string_view text)
+{
+    std::string decoded;
+    decoded.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '%') {
+            decoded += text[i];
+            continue;
+        }
+        const int high = i + 1 < text.size() ? HexValue(text[i + 1]) : -1;
+        const int low = i + 2 < text.size() ? HexValue(text[i + 2]) : -1;
+        if (high < 0 || low < 0 || (high == 0 && low == 0))
+            return std::nullopt;
+        decoded += static_cast<char>(high * 16 + low);
+        i += 2;
+    }
+    return decoded;
+}
+
 }  // namespace
 
 Collected CollectState(std::string_view received)
@@ -58,32 +104,86 @@ void UpperCaseAscii(std::string& word)
     }
 }
 
+std::optional<std::string> TargetPath(std::string_view target)
+{
+    // Proxies name the server in the target; the path follows the host.
+    for (const std::string_view scheme : {"http://", "https://"}) {
+        if (!StartsWithNoCase(target, scheme))
+            continue;
+        target.remove_prefix(scheme.size());
+        const size_t path = target.find_first_of("/?");
+        target = path == std::string_view::npos || target[path] == '?' ? std::string_view("/") : target.substr(path);
+        break;
+    }
+    // Refresh scripts add a query to get past caches; it chooses nothing
+    // but the action of "/".
+    return Decoded(target.substr(0, target.find('?')));
+}
+
+std::optional<std::string> TargetAction(std::string_view target)
+{
+    const size_t question = target.find('?');
+    if (question == std::string_view::npos)
+        return std::nullopt;
+    std::string_view query = target.substr(question + 1);
+    while (!query.empty()) {
+        const size_t end = query.find('&');
+        const std::string_view parameter = query.substr(0, end);
+        query = end == std::string_view::npos ? std::string_view() : query.substr(end + 1);
+        const size_t equals = parameter.find('=');
+        std::optional<std::string> name = Decoded(parameter.substr(0, equals));
+        if (!name)
+            continue;
+        UpperCaseAscii(*name);
+        if (*name != "ACTION")
+            continue;
+        std::optional<std::string> value =
+            Decoded(equals == std::string_view::npos ? std::string_view() : parameter.substr(equals + 1));
+        if (value)
+            UpperCaseAscii(*value);
+        return value;
+    }
+    return std::nullopt;
+}
+
 Request ParseRequest(std::string_view text, bool streamEnabled)
 {
     std::vector<std::string> words = SplitWords(text, 3);
     if (words.size() < 3)
         return {};
-    for (std::string& word : words)
-        UpperCaseAscii(word);
-    const std::string& method = words[0];
-    std::string& path = words[1];
-    const std::string& version = words[2];
+    std::string& method = words[0];
+    const std::string& target = words[1];
+    std::string& version = words[2];
+    UpperCaseAscii(method);
+    UpperCaseAscii(version);
     if (version != "HTTP/1.1" && version != "HTTP/1.0")
         return {};
     if (method != "GET" && method != "HEAD")
         return {Resource::MethodNotAllowed, false};
     const bool headOnly = method == "HEAD";
-    // Refresh scripts add a query to get past caches; it chooses nothing.
-    if (const size_t query = path.find('?'); query != std::string::npos)
-        path.resize(query);
-    if (path == "/")
-        return {Resource::Page, headOnly};
+    std::optional<std::string> decoded = TargetPath(target);
+    if (!decoded)
+        return {Resource::BadRequest, headOnly};
+    std::string& path = *decoded;
+    UpperCaseAscii(path);
+    if (path == "/") {
+        // The page stays the page with any query but these two.
+        const std::optional<std::string> action = TargetAction(target);
+        if (action == "SNAPSHOT")
+            path = "/CURRENT.JPG";
+        else if (action == "STREAM")
+            path = "/STREAM.MJPG";
+        else
+            return {Resource::Page, headOnly};
+    }
     if (path == "/STYLE.CSS")
         return {Resource::StyleSheet, headOnly};
-    if (path == "/CURRENT.JPG")
+    if (path == "/CURRENT.JPG" || path == "/SNAPSHOT")
         return {Resource::Picture, headOnly};
-    if (streamEnabled && path == "/STREAM.MJPG")
+    if (streamEnabled && (path == "/STREAM.MJPG" || path == "/STREAM"))
         return {Resource::Stream, headOnly};
+    if (path == "/STATE")
+        return {Resource::State, headOnly};
     return {Resource::NotFound, headOnly};
 }
 

@@ -6,7 +6,9 @@
 #include "platform/Clock.h"
 #include "platform/WorkerThread.h"
 #include "Responses.h"
+#include "texts/LangTexts.h"
 
+#include <QJsonDocument>
 #include <QMetaObject>
 #include <QSocketNotifier>
 #include <QTimer>
@@ -23,9 +25,12 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <linux/sockios.h>
 #include <netinet/in.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/uio.h>
+#include <time.h>
 #include <unistd.h>
 
 namespace orv::web {
@@ -36,7 +41,7 @@ QString ListenErrorText(const QString& text, int number, const char* call)
         QStringLiteral("Socket error: %1 (%2), on API '%3'").arg(text).arg(number).arg(QLatin1String(call));
     // Ports below 1024 are the system's: an ordinary user cannot listen there.
     if (number == EACCES)
-        message += QStringLiteral(". Choose a port of 1024 or more.");
+        message += LangText(txt::kPrivilegedPort);
     return message;
 }
 
@@ -56,6 +61,21 @@ QByteArray StaticBytes(std::string_view text)
 bool Elapsed(uint32_t since, uint32_t now, std::chrono::milliseconds limit)
 {
     return static_cast<int64_t>(static_cast<uint32_t>(now - since)) >= limit.count();
+}
+
+qint64 ThreadCpuNs()
+{
+    timespec now{};
+    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return static_cast<qint64>(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
+
+// The bytes the system holds for a connection that its client has not
+// acknowledged yet.
+qint64 UnsentBytes(int fd)
+{
+    int unsent = 0;
+    return ::ioctl(fd, SIOCOUTQ, &unsent) == 0 ? unsent : 0;
 }
 
 }  // namespace
@@ -93,23 +113,31 @@ private:
     std::function<void(const QByteArray&)> deliver_;
 };
 
-// Checks a request's credentials on a worker of the program.
+// Checks a request's credentials on a worker of the program, and tells the
+// result, how many keys were derived and the processor time it took.
 class CheckingThread final : public WorkerThread {
 public:
-    CheckingThread(std::string request, QString user, QString hash, std::function<void(bool)> deliver)
+    using Deliver = std::function<void(bool good, int derivations, qint64 cpuNs)>;
+    CheckingThread(std::string request, QString user, QString hash, Deliver deliver)
         : request_(std::move(request)), user_(std::move(user)), hash_(std::move(hash)), deliver_(std::move(deliver))
     {
         SetFreeOnTerminate(true);
     }
 
 protected:
-    void Run() override { deliver_(CheckAuthorization(request_, user_, hash_) == Authorization::Good); }
+    void Run() override
+    {
+        const qint64 start = ThreadCpuNs();
+        int derivations = 0;
+        const bool good = CheckAuthorization(request_, user_, hash_, &derivations) == Authorization::Good;
+        deliver_(good, derivations, ThreadCpuNs() - start);
+    }
 
 private:
     std::string request_;
     QString user_;
     QString hash_;
-    std::function<void(bool)> deliver_;
+    Deliver deliver_;
 };
 
 }  // namespace
@@ -139,6 +167,7 @@ void PictureServer::SetCredentials(const QString& user, const QString& passwordH
         return;
     user_ = user;
     passwordHash_ = passwordHash;
+    ++credentialsGeneration_;
     goodCredentials_.clear();
     // No password can match such a hash: the server would answer every
     // request with 401 and nothing else would tell why.
@@ -189,12 +218,29 @@ bool PictureServer::Open(int port, QString* error, bool localOnly)
         *error = ListenErrorText(errorString(), static_cast<int>(serverError()), "listen");
         return false;
     }
+    // Connections are taken here rather than by QTcpServer, which goes on
+    // accepting for as long as new ones come: a bounded number a turn
+    // leaves the event loop to the window and the clients already there.
+    pauseAccepting();
+    listener_ = new QSocketNotifier(descriptor, QSocketNotifier::Read, this);
+    connect(listener_, &QSocketNotifier::activated, this, &PictureServer::TakeWaitingConnections);
+    // While the server listens the limits are checked whether or not
+    // connections are open: starting and stopping the timer for each
+    // connection would cost more.
+    limits_->start();
     return true;
 }
 
 void PictureServer::Close()
 {
+    if (listener_) {
+        listener_->setEnabled(false);
+        listener_->deleteLater();
+        listener_ = nullptr;
+    }
     close();
+    if (clients_.empty())
+        limits_->stop();
     std::vector<ClientId> open;
     for (const auto& entry : clients_)
         open.push_back(entry.first);
@@ -210,6 +256,7 @@ void PictureServer::Close()
     framesToEncode_.clear();
     awaiting_.clear();
     streamKey_.reset();
+    checks_.clear();
 }
 
 PictureServer::Client* PictureServer::Find(ClientId id)
@@ -221,25 +268,59 @@ PictureServer::Client* PictureServer::Find(ClientId id)
 void PictureServer::incomingConnection(qintptr descriptor)
 {
     const int fd = static_cast<int>(descriptor);
-    const bool wasAccepting = std::exchange(accepting_, true);
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+    ::fcntl(fd, F_SETFL, O_NONBLOCK);
     sockaddr_in peer{};
     socklen_t length = sizeof peer;
     quint32 address = 0;
     if (::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &length) == 0 && peer.sin_family == AF_INET)
         address = ntohl(peer.sin_addr.s_addr);
-    const auto fromThere = [this, address] {
-        return std::count_if(clients_.begin(), clients_.end(),
-                             [address](const auto& entry) { return entry.second.address == address; });
-    };
-    // A client that has had its answer connects again at once, often before
-    // the server has seen it close the last connection.
-    if (fromThere() >= maxClientsPerAddress_ || static_cast<int>(clients_.size()) >= maxClients_)
+    Take(fd, address);
+}
+
+// Each turn of the event loop takes the connections that wait in the
+// listening queue, kAcceptsPerTurn at most: the others, and those that come
+// meanwhile, wait for the next turn.
+void PictureServer::TakeWaitingConnections()
+{
+    if (accepting_ || !listener_)
+        return;
+    accepting_ = true;
+    const int listening = static_cast<int>(socketDescriptor());
+    for (int taken = 0; taken < kAcceptsPerTurn && listener_; ++taken) {
+        sockaddr_in peer{};
+        socklen_t length = sizeof peer;
+        const int fd = ::accept4(listening, reinterpret_cast<sockaddr*>(&peer), &length, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (fd < 0) {
+            if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+                // No descriptor to be had: the queue is tried again shortly
+                // rather than at once, over and over.
+                listener_->setEnabled(false);
+                QTimer::singleShot(100, listener_, [notifier = listener_] { notifier->setEnabled(true); });
+            }
+            break;
+        }
+        Take(fd, peer.sin_family == AF_INET ? ntohl(peer.sin_addr.s_addr) : 0);
+    }
+    accepting_ = false;
+}
+
+void PictureServer::Take(int fd, quint32 address)
+{
+    bool take = WaitingFrom(address) < maxClientsPerAddress_;
+    if (!take) {
+        // Clients send their request right after they connect: what has come
+        // meanwhile frees the places of those that only wait to be read.
+        ReadWaitingFrom(address);
+        take = WaitingFrom(address) < maxClientsPerAddress_;
+    }
+    if (take && static_cast<int>(clients_.size()) >= maxClients_) {
+        // A client that has had its answer connects again at once, often
+        // before the server has seen it close the last connection.
         CloseEnded();
-    if (fromThere() >= maxClientsPerAddress_ ||
-        (static_cast<int>(clients_.size()) >= maxClients_ && !MakeRoomFor(address))) {
+        take = static_cast<int>(clients_.size()) < maxClients_ || MakeRoom();
+    }
+    if (!take) {
         ::close(fd);
-        accepting_ = wasAccepting;
         return;
     }
     const ClientId id = nextId_++;
@@ -247,22 +328,44 @@ void PictureServer::incomingConnection(qintptr descriptor)
     client.fd = fd;
     client.address = address;
     client.accepted = client.progress = TheClock().TickCount();
-    client.reader = new QSocketNotifier(descriptor, QSocketNotifier::Read, this);
-    client.writer = new QSocketNotifier(descriptor, QSocketNotifier::Write, this);
-    client.writer->setEnabled(false);
+    client.reader = new QSocketNotifier(fd, QSocketNotifier::Read, this);
     connect(client.reader, &QSocketNotifier::activated, this, [this, id] { Readable(id); });
-    connect(client.writer, &QSocketNotifier::activated, this, [this, id] { Writable(id); });
     clients_.emplace(id, std::move(client));
     if (!limits_->isActive())
         limits_->start();
-    accepting_ = wasAccepting;
+    // The request has usually come with the connection: it is read now
+    // rather than at the next turn of the event loop.
+    Readable(id);
+}
+
+void PictureServer::ReadWaitingFrom(quint32 address)
+{
+    std::vector<ClientId> waiting;
+    for (const auto& [id, client] : clients_) {
+        if (client.address == address && client.phase == Phase::Waiting)
+            waiting.push_back(id);
+    }
+    for (const ClientId id : waiting)
+        Readable(id);
+}
+
+// Only connections without a whole request count against their address:
+// those are what idle sockets hold. Streams and answers on their way (many
+// viewers behind one proxy come from one address) count only in all.
+int PictureServer::WaitingFrom(quint32 address) const
+{
+    return static_cast<int>(std::count_if(clients_.begin(), clients_.end(), [address](const auto& entry) {
+        return entry.second.address == address && entry.second.phase == Phase::Waiting;
+    }));
 }
 
 // The bound is reached: the connection accepted first among those still
 // without a whole request goes, so idle connections cannot shut clients out;
 // failing that, the first whose answer is all with the system and that only
-// waits for its client to close.
-bool PictureServer::MakeRoomFor(quint32 /*address*/)
+// waits for its client to close; failing that, the stream whose viewer has
+// made no progress (NoteTaken) for longest, so viewers that never read
+// cannot either.
+bool PictureServer::MakeRoom()
 {
     for (const Phase phase : {Phase::Waiting, Phase::Lingering}) {
         for (const auto& [id, client] : clients_) {
@@ -272,7 +375,25 @@ bool PictureServer::MakeRoomFor(quint32 /*address*/)
             }
         }
     }
-    return false;
+    const uint32_t now = TheClock().TickCount();
+    std::optional<ClientId> stalled;
+    uint32_t stalledFor = 0;
+    for (auto& [id, client] : clients_) {
+        if (client.phase != Phase::Streaming)
+            continue;
+        NoteTaken(client, now);
+        const bool hasSomeToTake = client.unsent > 0 || !client.out.empty();
+        const uint32_t idle = now - client.progress;
+        if (hasSomeToTake && Elapsed(client.progress, now, kStalledForRoom) && (!stalled || idle > stalledFor)) {
+            stalled = id;
+            stalledFor = idle;
+        }
+    }
+    if (!stalled)
+        return false;
+    ++stalledClosed_;
+    Abort(*stalled);
+    return true;
 }
 
 // Closes the answered connections whose clients have closed, without waiting
@@ -373,8 +494,10 @@ void PictureServer::Send(ClientId id, Client& client, std::initializer_list<QByt
 {
     if (client.broken)
         return;
-    if (client.out.empty())
-        client.progress = TheClock().TickCount();  // bytes begin to wait for the client
+    // Bytes begin to wait for the client. A stream's progress is what its
+    // viewer takes (NoteTaken).
+    if (client.out.empty() && client.phase != Phase::Streaming)
+        client.progress = TheClock().TickCount();
     for (const QByteArray& piece : pieces) {
         if (piece.isEmpty())
             continue;
@@ -415,7 +538,9 @@ void PictureServer::Flush(ClientId id, Client& client)
             QTimer::singleShot(0, this, [this, id] { Failed(id, QAbstractSocket::RemoteHostClosedError); });
             break;
         }
-        client.progress = TheClock().TickCount();
+        if (client.phase != Phase::Streaming)
+            client.progress = TheClock().TickCount();
+        client.written += n;
         client.outBytes -= n;
         while (n > 0) {
             const qsizetype left = client.out.front().size() - client.outOffset;
@@ -428,7 +553,32 @@ void PictureServer::Flush(ClientId id, Client& client)
             client.outOffset = 0;
         }
     }
-    client.writer->setEnabled(!client.out.empty() && !client.broken);
+    // The system takes most answers at once: a connection watches for room
+    // only once it has had to wait for it.
+    const bool waitsForRoom = !client.out.empty() && !client.broken;
+    if (waitsForRoom && !client.writer) {
+        client.writer = new QSocketNotifier(client.fd, QSocketNotifier::Write, this);
+        connect(client.writer, &QSocketNotifier::activated, this, [this, id] { Writable(id); });
+    }
+    if (client.writer)
+        client.writer->setEnabled(waitsForRoom);
+    if (client.phase == Phase::Streaming && !client.broken)
+        NoteTaken(client, TheClock().TickCount());
+}
+
+// Progress is kStreamProgressBytes taken since the last, or all there was to
+// take: the system lets a few bytes through to a viewer that never reads
+// whenever its receive buffer is compacted, and that is no progress. Waiting
+// for the camera's next frame is no stall.
+void PictureServer::NoteTaken(Client& client, uint32_t now)
+{
+    client.unsent = UnsentBytes(client.fd);
+    client.taken = client.written - client.unsent;
+    if (client.taken - client.takenAtProgress >= kStreamProgressBytes || (client.unsent == 0 && client.out.empty())) {
+        client.progress = now;
+        client.takenAtProgress = client.taken;
+    }
+    peakKernelBytes_ = std::max(peakKernelBytes_, client.unsent);
 }
 
 void PictureServer::Failed(ClientId id, QAbstractSocket::SocketError error)
@@ -463,7 +613,24 @@ void PictureServer::AnswerDone(ClientId id, Client& client)
     }
     client.phase = Phase::Lingering;
     client.progress = TheClock().TickCount();
-    TakeWaitingConnections();
+}
+
+void PictureServer::Abort(ClientId id)
+{
+    if (const Client* client = Find(id)) {
+        const linger reset{1, 0};
+        ::setsockopt(client->fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+    }
+    CloseClient(id);
+}
+
+void PictureServer::Expire(ClientId id)
+{
+    const Client* client = Find(id);
+    if (client && (!client->out.empty() || UnsentBytes(client->fd) > 0))
+        Abort(id);
+    else
+        CloseClient(id);
 }
 
 void PictureServer::CloseClient(ClientId id)
@@ -474,75 +641,64 @@ void PictureServer::CloseClient(ClientId id)
     Client client = std::move(found->second);
     clients_.erase(found);
     client.reader->setEnabled(false);
-    client.writer->setEnabled(false);
     client.reader->deleteLater();
-    client.writer->deleteLater();
+    if (client.writer) {
+        client.writer->setEnabled(false);
+        client.writer->deleteLater();
+    }
     ::close(client.fd);
-    if (clients_.empty())
+    if (clients_.empty() && !listener_)
         limits_->stop();
-    TakeWaitingConnections();
 }
 
 void PictureServer::CheckLimits()
 {
     const uint32_t now = TheClock().TickCount();
     std::vector<ClientId> expired;
-    for (const auto& [id, client] : clients_) {
-        bool over = false;
+    std::vector<ClientId> stalled;
+    for (auto& [id, client] : clients_) {
         switch (client.phase) {
         case Phase::Waiting:
         case Phase::Ready:
             // Bytes that trickle in do not hold the connection open.
-            over = Elapsed(client.accepted, now, idleLimit_);
+            if (Elapsed(client.accepted, now, idleLimit_))
+                expired.push_back(id);
             break;
         case Phase::Encoding:
             break;  // waiting for the encoder is no idleness of the client's
         case Phase::Sending:
         case Phase::Lingering:
-            over = Elapsed(client.progress, now, idleLimit_);
+            if (Elapsed(client.progress, now, idleLimit_))
+                expired.push_back(id);
             break;
         case Phase::Streaming:
-            // Waiting for the camera's next frame is no stall.
-            over = client.outBytes > 0 && Elapsed(client.progress, now, streamStallLimit_);
+            NoteTaken(client, now);
+            if (Elapsed(client.progress, now, streamStallLimit_))
+                stalled.push_back(id);
             break;
         }
-        if (over)
-            expired.push_back(id);
     }
     for (const ClientId id : expired)
-        CloseClient(id);
-    // Requests whose pause after a wrong attempt is over are read again.
-    for (auto failed = failedAt_.begin(); failed != failedAt_.end();) {
-        if (Elapsed(failed.value(), now, kFailedAttemptPause))
-            failed = failedAt_.erase(failed);
+        Expire(id);
+    stalledClosed_ += static_cast<qint64>(stalled.size());
+    for (const ClientId id : stalled)
+        Abort(id);
+    // What has aged out of the credentials' limits.
+    for (auto attempts = wrongAttempts_.begin(); attempts != wrongAttempts_.end();) {
+        while (!attempts->empty() && Elapsed(attempts->front(), now, kWrongAttemptsWindow))
+            attempts->pop_front();
+        if (attempts->empty())
+            attempts = wrongAttempts_.erase(attempts);
         else
-            ++failed;
+            ++attempts;
     }
-    std::vector<ClientId> released;
-    for (auto& [id, client] : clients_) {
-        if (client.held && !client.checking && !failedAt_.contains(client.address)) {
-            client.held = false;
-            released.push_back(id);
-        }
+    for (auto derived = derivedAt_.begin(); derived != derivedAt_.end();) {
+        if (Elapsed(derived.value(), now, kAddressDerivationPause))
+            derived = derivedAt_.erase(derived);
+        else
+            ++derived;
     }
-    for (const ClientId id : released) {
-        if (Find(id))
-            emit ClientRead(id);
-    }
-}
-
-// Clients connect again soon after their answer, often several in one turn
-// of the event loop. The listening queue holds only kBacklog connections, and
-// a client that finds it full loses a second to the retransmission of its
-// connection request; so connections that wait are taken whenever a client
-// is done, not only when the event loop comes round to the listening socket.
-void PictureServer::TakeWaitingConnections()
-{
-    if (accepting_ || !isListening())
-        return;
-    accepting_ = true;
-    waitForNewConnection(0);
-    accepting_ = false;
+    StartNextCheck();
 }
 
 void PictureServer::AnswerRequest(ClientId id, const QImage& frame)
@@ -570,8 +726,21 @@ void PictureServer::AnswerRequest(ClientId id, const QImage& frame)
             AwaitPicture(id, frame);
         }
         return;
+    case Resource::State:
+        if (stateProvider_) {
+            const QByteArray state = QJsonDocument(stateProvider_()).toJson(QJsonDocument::Compact);
+            Send(id, *client, {Bytes(AnswerHeader(Resource::State, static_cast<size_t>(state.size()))),
+                               request.headOnly ? QByteArray() : state});
+        } else {
+            Send(id, *client, {StaticBytes(kNotFoundAnswer)});
+        }
+        Finish(id);
+        return;
     case Resource::Stream:
         if (!request.headOnly) {
+            // What the system holds for the viewer stays within a couple of
+            // parts; the rest waits here, where a newer frame replaces it.
+            ::setsockopt(client->fd, SOL_SOCKET, SO_SNDBUF, &kStreamSendBuffer, sizeof kStreamSendBuffer);
             Send(id, *client, {StaticBytes(kStreamHeader)});
             StartStream(id, frame);
             return;
@@ -589,13 +758,6 @@ bool PictureServer::Authorized(ClientId id, Client& client, std::string_view req
 {
     if (user_.isEmpty())
         return true;
-    const uint32_t now = TheClock().TickCount();
-    if (const auto failed = failedAt_.constFind(client.address);
-        failed != failedAt_.constEnd() && !Elapsed(*failed, now, kFailedAttemptPause)) {
-        // Answered once the pause is over (CheckLimits); others go on meanwhile.
-        client.held = true;
-        return false;
-    }
     const QByteArray credentials = BasicCredentials(request);
     if (credentials.isEmpty()) {
         client.request = QByteArray();
@@ -605,47 +767,152 @@ bool PictureServer::Authorized(ClientId id, Client& client, std::string_view req
     }
     if (goodCredentials_.contains(credentials))
         return true;
-    // Deriving the key takes tens of milliseconds: a worker does it, and the
-    // request is read again with the result.
-    client.held = client.checking = true;
-    auto* worker = new CheckingThread(
-        std::string(request), user_, passwordHash_,
-        [mailbox = mailbox_, id, credentials](bool good) {
-            std::lock_guard lock(mailbox->lock);
-            if (PictureServer* server = mailbox->receiver)
-                QMetaObject::invokeMethod(
-                    server, [server, id, credentials, good] { server->CredentialsChecked(id, credentials, good); },
-                    Qt::QueuedConnection);
-        });
-    try {
-        worker->Start();
-    } catch (const std::system_error&) {
-        delete worker;
-        client.held = client.checking = false;
-        client.request = QByteArray();
-        Send(id, client, {StaticBytes(kUnavailableAnswer)});
-        Finish(id);
+    // New credentials need their key derived, which takes tens of
+    // milliseconds of a processor: an address that keeps guessing, or that
+    // has a check under way, is told when to come back instead.
+    if (const int wait = LockedOutFor(client.address, TheClock().TickCount()); wait > 0) {
+        Refuse(id, client, wait);
+        return false;
     }
+    if (CheckPendingFor(client.address)) {
+        Refuse(id, client, 1);
+        return false;
+    }
+    client.held = true;
+    checks_.push_back({id, client.address, credentials});
+    StartNextCheck();
     return false;
 }
 
-void PictureServer::CredentialsChecked(ClientId id, const QByteArray& credentials, bool good)
+void PictureServer::Refuse(ClientId id, Client& client, int retryAfterSeconds)
 {
-    Client* client = Find(id);
-    if (!client)
+    ++refused_;
+    client.request = QByteArray();
+    Send(id, client, {Bytes(TooManyAttemptsAnswer(retryAfterSeconds))});
+    Finish(id);
+}
+
+int PictureServer::LockedOutFor(quint32 address, uint32_t now)
+{
+    const auto found = wrongAttempts_.find(address);
+    if (found == wrongAttempts_.end())
+        return 0;
+    std::deque<uint32_t>& attempts = *found;
+    while (!attempts.empty() && Elapsed(attempts.front(), now, kWrongAttemptsWindow))
+        attempts.pop_front();
+    if (static_cast<int>(attempts.size()) < kWrongAttemptsLimit)
+        return 0;
+    // Until the oldest of them is a window old, in whole seconds.
+    const auto since = static_cast<int64_t>(static_cast<uint32_t>(now - attempts.front()));
+    const auto left = kWrongAttemptsWindow.count() - since;
+    return static_cast<int>(std::max<int64_t>(1, (left + 999) / 1000));
+}
+
+bool PictureServer::CheckPendingFor(quint32 address) const
+{
+    if (runningCheck_ && runningCheck_->address == address)
+        return true;
+    return std::any_of(checks_.begin(), checks_.end(), [this, address](const Check& check) {
+        return check.address == address && clients_.count(check.client);
+    });
+}
+
+// Begins the first waiting check whose address may have a key derived now,
+// while the derivations of the last second leave room; CheckLimits comes
+// back to the others.
+void PictureServer::StartNextCheck()
+{
+    if (runningCheck_)
         return;
-    client->held = client->checking = false;
-    if (good) {
-        if (goodCredentials_.size() >= 16)
-            goodCredentials_.clear();
-        goodCredentials_.insert(credentials);
-        emit ClientRead(id);
+    const uint32_t now = TheClock().TickCount();
+    while (!derivationStarts_.empty() && Elapsed(derivationStarts_.front(), now, std::chrono::milliseconds(1000)))
+        derivationStarts_.pop_front();
+    if (static_cast<int>(derivationStarts_.size()) >= kDerivationsPerSecond)
+        return;
+    for (auto check = checks_.begin(); check != checks_.end();) {
+        const Client* client = Find(check->client);
+        if (!client || !client->held) {
+            check = checks_.erase(check);  // closed meanwhile
+            continue;
+        }
+        if (const auto derived = derivedAt_.constFind(check->address);
+            derived != derivedAt_.constEnd() && !Elapsed(*derived, now, kAddressDerivationPause)) {
+            ++check;
+            continue;
+        }
+        runningCheck_ = *check;
+        checks_.erase(check);
+        derivationStarts_.push_back(now);
+        derivedAt_.insert(runningCheck_->address, now);
+        const std::string request(client->request.constData(), static_cast<size_t>(client->request.size()));
+        auto* worker = new CheckingThread(
+            request, user_, passwordHash_,
+            [mailbox = mailbox_, check = *runningCheck_, generation = credentialsGeneration_](
+                bool good, int derivations, qint64 cpuNs) {
+                std::lock_guard lock(mailbox->lock);
+                if (PictureServer* server = mailbox->receiver)
+                    QMetaObject::invokeMethod(
+                        server,
+                        [server, check, generation, good, derivations, cpuNs] {
+                            server->CredentialsChecked(check, generation, good, derivations, cpuNs);
+                        },
+                        Qt::QueuedConnection);
+            });
+        try {
+            worker->Start();
+        } catch (const std::system_error&) {
+            delete worker;
+            const ClientId id = runningCheck_->client;
+            runningCheck_.reset();
+            if (Client* waiting = Find(id)) {
+                waiting->held = false;
+                waiting->request = QByteArray();
+                Send(id, *waiting, {StaticBytes(kUnavailableAnswer)});
+                Finish(id);
+            }
+        }
         return;
     }
-    failedAt_.insert(client->address, TheClock().TickCount());
-    client->request = QByteArray();
-    Send(id, *client, {StaticBytes(kUnauthorizedAnswer)});
-    Finish(id);
+}
+
+void PictureServer::CredentialsChecked(const Check& check, quint64 generation, bool good, int derivations,
+                                       qint64 cpuNs)
+{
+    runningCheck_.reset();
+    derivations_ += derivations;
+    derivationCpuNs_ += cpuNs;
+    const uint32_t now = TheClock().TickCount();
+    // A second reading of the credentials was a second derivation.
+    for (int extra = 1; extra < derivations; ++extra)
+        derivationStarts_.push_back(now);
+    Client* client = Find(check.client);
+    if (generation != credentialsGeneration_) {
+        // Checked against credentials no longer in force: again.
+        if (client) {
+            client->held = false;
+            emit ClientRead(check.client);
+        }
+    } else if (good) {
+        if (goodCredentials_.size() >= 16)
+            goodCredentials_.clear();
+        goodCredentials_.insert(check.credentials);
+        if (client) {
+            client->held = false;
+            emit ClientRead(check.client);
+        }
+    } else {
+        std::deque<uint32_t>& attempts = wrongAttempts_[check.address];
+        attempts.push_back(now);
+        while (static_cast<int>(attempts.size()) > kWrongAttemptsLimit)
+            attempts.pop_front();
+        if (client) {
+            client->held = false;
+            client->request = QByteArray();
+            Send(check.client, *client, {StaticBytes(kUnauthorizedAnswer)});
+            Finish(check.client);
+        }
+    }
+    StartNextCheck();
 }
 
 void PictureServer::SendPicture(ClientId id, const QByteArray& picture)
@@ -864,10 +1131,24 @@ PictureServer::StreamFigures PictureServer::StreamStatus() const
             continue;
         ++figures.streams;
         figures.heldBytes += client.outBytes + client.waiting.size();
+        figures.kernelBytes += UnsentBytes(client.fd);
     }
     figures.peakHeldBytes = peakHeldBytes_;
     figures.partsWritten = partsWritten_;
     figures.framesReplaced = framesReplaced_;
+    figures.peakKernelBytes = peakKernelBytes_;
+    figures.stalledClosed = stalledClosed_;
+    return figures;
+}
+
+PictureServer::CredentialFigures PictureServer::CredentialStatus() const
+{
+    CredentialFigures figures;
+    figures.derivations = derivations_;
+    figures.derivationCpuNs = derivationCpuNs_;
+    figures.refused = refused_;
+    figures.waiting = static_cast<int>(checks_.size());
+    figures.deriving = runningCheck_.has_value();
     return figures;
 }
 

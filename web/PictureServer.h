@@ -14,21 +14,37 @@
 // Safeguards, timed by the program's clock (platform/Clock.h): a connection
 // whose request is not whole kIdleLimit after it was accepted, or whose
 // answer the client does not take for kIdleLimit, is closed. At most
-// kMaxClients connections, and at most kMaxClientsPerAddress from one client
-// address (more are closed at once); when the bound is reached, the
-// connection that has waited longest without a whole request makes room (or,
-// without one, the oldest whose answer is all sent).
+// kMaxClients connections; of the connections that have not sent a whole
+// request yet, at most kMaxClientsPerAddress from one client address (more
+// are closed at once), so that idle sockets of one address cannot lock the
+// others out while many viewers behind one proxy still all get their
+// pictures. When the bound is reached, the connection that has waited
+// longest without a whole request makes room; without one, the oldest whose
+// answer is all sent; without one, the stream whose viewer has made no
+// progress for longest (at least kStalledForRoom).
 //
 // With the stream on, GET /stream.mjpg keeps its connection: each new frame
 // (FrameChanged) becomes a part of a multipart/x-mixed-replace answer. A
 // stream holds at most the part it is sending and the newest frame waiting
-// behind it (a newer frame replaces a waiting one), and one that takes no
-// bytes for kStreamStallLimit while it has some to take is closed.
+// behind it (a newer frame replaces a waiting one), and the system at most
+// its small send buffer (kStreamSendBuffer). What the viewer has taken is
+// what the system no longer holds for it (SIOCOUTQ); a stream whose viewer
+// takes less than kStreamProgressBytes in kStreamStallLimit while it has some
+// to take is reset.
+//
+// With credentials set, keys are derived on a worker, one at a time: at most
+// kDerivationsPerSecond in all, and for each address at most one check
+// waiting or under way and one derivation each kAddressDerivationPause.
+// Credentials found good are remembered and answered at once from any
+// address; wrong or missing ones get 401 at once. An address with
+// kWrongAttemptsLimit wrong attempts in kWrongAttemptsWindow gets 429 with
+// Retry-After, and no derivation, until the oldest of them ages out.
 
 #include <QAbstractSocket>
 #include <QByteArray>
 #include <QHash>
 #include <QImage>
+#include <QJsonObject>
 #include <QSet>
 #include <QString>
 #include <QTcpServer>
@@ -36,6 +52,7 @@
 #include <chrono>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <initializer_list>
 #include <map>
 #include <memory>
@@ -43,6 +60,8 @@
 #include <string_view>
 #include <utility>
 #include <vector>
+
+#include <sys/socket.h>
 
 class QSocketNotifier;
 class QTimer;
@@ -60,32 +79,51 @@ using ClientId = quint64;
 class PictureServer final : public QTcpServer {
     Q_OBJECT
 public:
-    static constexpr int kBacklog = 5;
     static constexpr int kMaxClients = 64;
+    // The listening queue holds as many connections as the system allows
+    // (SOMAXCONN), so that connections arriving while the event loop is busy,
+    // or while an attacker opens hundreds at once, wait there rather than be
+    // dropped and tried again by their client a second later. Each turn of
+    // the event loop takes at most kAcceptsPerTurn of them, so that a full
+    // queue never holds up the window; the rest wait for the next turn.
+    static constexpr int kBacklog = SOMAXCONN;
+    static constexpr int kAcceptsPerTurn = 4 * kMaxClients;
     static constexpr int kMaxClientsPerAddress = 8;
     static constexpr std::chrono::milliseconds kIdleLimit{10000};
     static constexpr std::chrono::milliseconds kStreamStallLimit{10000};
+    // A stream whose viewer has made no progress for this long while it had
+    // bytes to take may be closed to make room for a new connection.
+    static constexpr std::chrono::milliseconds kStalledForRoom{1000};
+    // The send buffer asked for a stream's socket. The system doubles it
+    // and may take one segment (64 KiB at most) past it: about two VGA parts
+    // in all.
+    static constexpr int kStreamSendBuffer = 32 * 1024;
+    // What a stream's viewer must take to count as progress (see NoteTaken).
+    static constexpr qint64 kStreamProgressBytes = 16 * 1024;
+    static constexpr int kDerivationsPerSecond = 4;
+    static constexpr std::chrono::milliseconds kAddressDerivationPause{1000};
+    static constexpr int kWrongAttemptsLimit = 10;
+    static constexpr std::chrono::milliseconds kWrongAttemptsWindow{60000};
 
     explicit PictureServer(QObject* parent = nullptr);
     ~PictureServer() override;
 
     // Listens on every IPv4 address at port, with a queue of kBacklog
-    // pending connections. On failure nothing listens and *error holds the
-    // message for the user: the system's text for the error, its number and
-    // the call that failed ("socket", "bind" or "listen"), and what to do
-    // when the port needs privileges.
+    // pending connections; each turn of the event loop accepts those that
+    // wait in it, kAcceptsPerTurn at most. On failure nothing listens and
+    // *error holds the message for the user: the system's text for the
+    // error, its number and the call that failed ("socket", "bind" or
+    // "listen"), and what to do when the port needs privileges.
     // localOnly listens on 127.0.0.1 alone, so that only this machine's
     // programs reach the server.
     bool Open(int port, QString* error, bool localOnly = false);
     // With a user name, every request needs HTTP Basic credentials of that
     // user with the password that passwordHash was made from
-    // (MakePasswordHash); without them it gets 401. After a wrong attempt,
-    // the next answer to the same address waits until a second has passed.
-    // An empty user name lets everyone watch. For the requests that follow.
+    // (MakePasswordHash); without them it gets 401 (or 429, see above). An
+    // empty user name lets everyone watch. For the requests that follow.
     // A user name with a hash that no password can match (not made by
     // MakePasswordHash) is said on standard error, once for each change.
     void SetCredentials(const QString& user, const QString& passwordHash);
-    static constexpr std::chrono::milliseconds kFailedAttemptPause{1000};
     // Closes the listening socket. Every stream gets its closing boundary
     // behind the part it is sending and is closed once the viewer has taken
     // it; every other client connection is closed at once.
@@ -95,6 +133,13 @@ public:
     // path is not found, as any other. For the requests that follow.
     void SetStreamEnabled(bool enabled) { streamEnabled_ = enabled; }
     bool StreamEnabled() const { return streamEnabled_; }
+    // What GET /state answers, as JSON (application/json), asked for each
+    // request on this thread; without a provider /state is not found. The
+    // answer is for anyone who may watch: nothing in it may tell the
+    // credentials or the paths of this machine.
+    using StateProvider = std::function<QJsonObject()>;
+    void SetStateProvider(StateProvider provider) { stateProvider_ = std::move(provider); }
+
     // The frame to serve has changed: each open stream gets it as its next
     // part (encoded once, on a worker thread, like the picture). Nothing
     // happens while no stream is open.
@@ -127,8 +172,21 @@ public:
         qint64 peakHeldBytes = 0;  // the most that one stream connection has held at any time
         qint64 partsWritten = 0;   // parts written to streams so far
         qint64 framesReplaced = 0; // waiting frames replaced by a newer one before they were written
+        qint64 kernelBytes = 0;      // now: bytes the system holds that the viewers have not taken
+        qint64 peakKernelBytes = 0;  // the most the system held for one stream, as last looked at
+        qint64 stalledClosed = 0;    // streams closed because their viewer made no progress
     };
     StreamFigures StreamStatus() const;
+
+    // The checks of credentials so far.
+    struct CredentialFigures {
+        qint64 derivations = 0;       // keys derived
+        qint64 derivationCpuNs = 0;   // processor time of the derivations
+        qint64 refused = 0;           // 429 answers
+        int waiting = 0;              // checks waiting to begin
+        bool deriving = false;        // a check under way
+    };
+    CredentialFigures CredentialStatus() const;
 
 Q_SIGNALS:
     // A client's request has arrived whole (or the client has shut its
@@ -159,19 +217,23 @@ private:
         uint32_t progress = 0;
         QByteArray request;
         bool headOnly = false;
-        // A request that waits for its address's pause after a wrong attempt,
-        // or for its credentials to be checked on a worker.
+        // A request whose credentials wait to be checked, or are being checked.
         bool held = false;
-        bool checking = false;
         bool peerClosed = false;  // the client has shut its sending side
         bool broken = false;      // a send failed; the close follows
         QSocketNotifier* reader = nullptr;
-        QSocketNotifier* writer = nullptr;
+        QSocketNotifier* writer = nullptr;  // made when the system first has no room
         // What the system has not taken yet: pieces, the bytes of the first
         // that it has taken, and the total left.
         std::deque<QByteArray> out;
         qsizetype outOffset = 0;
         qint64 outBytes = 0;
+        // Bytes handed to the system in all; of them, those the client has
+        // taken as last looked at, and those the system still held then.
+        qint64 written = 0;
+        qint64 taken = 0;
+        qint64 unsent = 0;
+        qint64 takenAtProgress = 0;  // a stream's taken at its last progress
         // A stream: the frame of the last part written, and the JPEG of the
         // newest frame waiting until the system has taken that part.
         std::optional<qint64> sentKey;
@@ -180,6 +242,12 @@ private:
         bool ending = false;  // a stream that has had its closing boundary
     };
     struct Mailbox;
+    // Credentials waiting for their key to be derived.
+    struct Check {
+        ClientId client = 0;
+        quint32 address = 0;
+        QByteArray credentials;
+    };
 
     Client* Find(ClientId id);
     void Readable(ClientId id);
@@ -190,12 +258,33 @@ private:
     void Failed(ClientId id, QAbstractSocket::SocketError error);
     void Finish(ClientId id);
     void AnswerDone(ClientId id, Client& client);
-    bool MakeRoomFor(quint32 address);
-    // Whether client may have its answer now; answers 401 when not allowed.
+    // Closes a connection with a reset, so that the system drops what the
+    // client did not take instead of trying on to deliver it.
+    void Abort(ClientId id);
+    // Closes a connection past a time limit: a reset when bytes wait for it.
+    void Expire(ClientId id);
+    int WaitingFrom(quint32 address) const;
+    // Reads what has come for the connections of address that wait for
+    // their request.
+    void ReadWaitingFrom(quint32 address);
+    bool MakeRoom();
+    // Looks at what the system still holds for a stream: the viewer's
+    // progress, and whether it has anything to take.
+    void NoteTaken(Client& client, uint32_t now);
+    // Whether client may have its answer now. When not, it has been
+    // answered (401 or 429), or it waits for its credentials' check.
     bool Authorized(ClientId id, Client& client, std::string_view request);
-    void CredentialsChecked(ClientId id, const QByteArray& credentials, bool good);
+    void Refuse(ClientId id, Client& client, int retryAfterSeconds);
+    // Seconds until address may try credentials again; 0 when it may now.
+    int LockedOutFor(quint32 address, uint32_t now);
+    bool CheckPendingFor(quint32 address) const;
+    void StartNextCheck();
+    void CredentialsChecked(const Check& check, quint64 generation, bool good, int derivations, qint64 cpuNs);
     void CloseEnded();
+    // Accepts what waits in the listening queue (listener_).
     void TakeWaitingConnections();
+    // A new connection from address: kept, or closed at once at the bounds.
+    void Take(int fd, quint32 address);
     void SendPicture(ClientId id, const QByteArray& picture);
     void AwaitPicture(ClientId id, const QImage& frame);
     void StartNextEncoding();
@@ -219,17 +308,31 @@ private:
     int maxClients_ = kMaxClients;
     int maxClientsPerAddress_ = kMaxClientsPerAddress;
     bool streamEnabled_ = false;
+    StateProvider stateProvider_;
     QString user_;
     QString passwordHash_;
+    quint64 credentialsGeneration_ = 0;  // changes with the user and hash
     // Credentials found good, as sent, so that each is checked once.
     QSet<QByteArray> goodCredentials_;
-    // When each address last sent wrong credentials (clock ticks).
-    QHash<quint32, uint32_t> failedAt_;
+    // Checks in the order they came, and the one being derived.
+    std::deque<Check> checks_;
+    std::optional<Check> runningCheck_;
+    // When each derivation of the last second began (clock ticks), and when
+    // each address last had one begun.
+    std::deque<uint32_t> derivationStarts_;
+    QHash<quint32, uint32_t> derivedAt_;
+    // The wrong attempts of each address in the last kWrongAttemptsWindow,
+    // at most kWrongAttemptsLimit of them (clock ticks).
+    QHash<quint32, std::deque<uint32_t>> wrongAttempts_;
+    qint64 derivations_ = 0;
+    qint64 derivationCpuNs_ = 0;
+    qint64 refused_ = 0;
     // By id, so in the order of acceptance.
     std::map<ClientId, Client> clients_;
     ClientId nextId_ = 1;
     QTimer* limits_ = nullptr;
-    bool accepting_ = false;  // in incomingConnection or TakeWaitingConnections
+    QSocketNotifier* listener_ = nullptr;  // the listening socket, while open
+    bool accepting_ = false;  // in TakeWaitingConnections
 
     // The JPEG of the last frame encoded, by the frame's cache key (which
     // changes whenever the frame is written to).
@@ -250,6 +353,8 @@ private:
     qint64 peakHeldBytes_ = 0;
     qint64 partsWritten_ = 0;
     qint64 framesReplaced_ = 0;
+    qint64 peakKernelBytes_ = 0;
+    qint64 stalledClosed_ = 0;
 };
 
 }  // namespace orv::web

@@ -81,6 +81,12 @@ std::string StreamPartHeader(size_t pictureLength)
            "\r\n\r\n";
 }
 
+std::string TooManyAttemptsAnswer(int retryAfterSeconds)
+{
+    return "HTTP/1.1 429 Too Many Requests\r\nRetry-After: " + std::to_string(retryAfterSeconds) +
+           "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+}
+
 namespace {
 
 std::string FoundHeader(std::string_view type, size_t bodyLength)
@@ -106,12 +112,16 @@ std::string AnswerHeader(Resource resource, size_t bodyLength)
         return FoundHeader(kStyleSheetType, StyleSheetText().size());
     case Resource::Picture:
         return FoundHeader(kPictureType, bodyLength);
+    case Resource::State:
+        return FoundHeader(kStateType, bodyLength);
     case Resource::Stream:
         return std::string(kStreamHeader);
     case Resource::NotFound:
         return std::string(kNotFoundAnswer);
     case Resource::MethodNotAllowed:
         return std::string(kMethodNotAllowedAnswer);
+    case Resource::BadRequest:
+        return std::string(kBadRequestAnswer);
     }
     return {};
 }

@@ -18,6 +18,8 @@ inline constexpr std::string_view kServerLine = "Server: Orvello 2.0\r\n";
 inline constexpr std::string_view kPageType = "Content-type: text/html\r\n";
 inline constexpr std::string_view kStyleSheetType = "Content-type: text/css\r\n";
 inline constexpr std::string_view kPictureType = "Content-type: image/jpeg\r\n";
+// The state changes from one request to the next: no cache keeps it.
+inline constexpr std::string_view kStateType = "Content-type: application/json\r\nCache-Control: no-store\r\n";
 inline constexpr std::string_view kConnectionClose = "Connection: close\r\n";
 inline constexpr std::string_view kEndOfHeader = "\r\n";
 
@@ -29,9 +31,18 @@ inline constexpr std::string_view kUnavailableAnswer =
     "HTTP/1.1 503 Service Unavailable\r\nRetry-After: 1\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
 inline constexpr std::string_view kMethodNotAllowedAnswer =
     "HTTP/1.1 405 Method Not Allowed\r\nAllow: GET, HEAD\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+// The charset parameter (RFC 7617) asks for the credentials in UTF-8; the
+// clients that ignore it send ISO-8859-1, which is accepted too.
 inline constexpr std::string_view kUnauthorizedAnswer =
-    "HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"Orvello\"\r\nContent-Length: 0\r\n"
-    "Connection: close\r\n\r\n";
+    "HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"Orvello\", charset=\"UTF-8\"\r\n"
+    "Content-Length: 0\r\nConnection: close\r\n\r\n";
+// A path with a malformed percent escape or an escaped NUL.
+inline constexpr std::string_view kBadRequestAnswer =
+    "HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+// Credentials that cannot be checked now (too many wrong ones from that
+// address lately, or another check of that address under way): come back
+// after the given seconds.
+std::string TooManyAttemptsAnswer(int retryAfterSeconds);
 inline constexpr std::string_view kTooLargeAnswer =
     "HTTP/1.1 431 Request Header Fields Too Large\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
 
@@ -59,7 +70,7 @@ std::string_view PageText();
 std::string_view StyleSheetText();
 
 // The header of the answer to resource, for a body of bodyLength bytes (the
-// picture's; the page's and the style sheet's are known): status, server and
+// picture's or the state's; the page's and the style sheet's are known): status, server and
 // type lines, the length, "Connection: close" and the empty line. Empty for
 // Resource::None.
 std::string AnswerHeader(Resource resource, size_t bodyLength = 0);

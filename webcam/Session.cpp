@@ -5,11 +5,16 @@
 #include "platform/Clock.h"
 #include "vcam/VirtualCamera.h"
 
+#include <QDateTime>
+#include <QFileInfo>
 #include <QHostAddress>
+#include <QJsonValue>
 #include <QLoggingCategory>
 #include <QNetworkInterface>
 #include <QTimer>
 
+#include <algorithm>
+#include <cmath>
 #include <numeric>
 #include <system_error>
 
@@ -20,6 +25,15 @@ namespace {
 
 // How often a session that stops looks whether its file is complete.
 constexpr std::chrono::milliseconds kCompletionPoll{20};
+
+// The frames of this last stretch of time make the measured frame rate.
+constexpr uint32_t kRateWindowMs = 10000;
+
+// A wall-clock time as ISO 8601 in UTC, "2026-12-06T14:30:15Z".
+QString IsoTime(std::time_t when)
+{
+    return QDateTime::fromSecsSinceEpoch(static_cast<qint64>(when), Qt::UTC).toString(Qt::ISODate);
+}
 
 long long RecordedFrames(const std::vector<video::RecordedFile>& files)
 {
@@ -58,8 +72,9 @@ QString BrowserAddress(int port)
 Session::Session(const Settings& settings, phone::PhoneLink& link, const video::CodecCatalogue& codecs,
                  SessionObserver& observer, QObject* parent)
     : QObject(parent), settings_(settings), link_(link), codecs_(codecs), observer_(observer),
-      server_(new web::PictureServer(this)), completion_(new QTimer(this))
+      server_(new web::PictureServer(this)), completion_(new QTimer(this)), since_(TheClock().Now())
 {
+    server_->SetStateProvider([this] { return StateReport(); });
     // The latest frame, 503 before the first.
     connect(server_, &web::PictureServer::ClientRead, this,
             [this](web::ClientId client) { server_->AnswerRequest(client, frame_); });
@@ -93,6 +108,7 @@ Session::StartResult Session::Start(const Request& request, QString* error)
 
     stopRequested_ = false;
     frames_ = 0;
+    frameTicks_.clear();
     endedBy_.reset();
     latestFault_.reset();
     recordedAtFault_ = 0;
@@ -223,6 +239,12 @@ void Session::RecorderFrame(const QImage& frame, bool show, bool fit)
 {
     frame_ = frame;
     ++frames_;
+    lastFrameAt_ = TheClock().Now();
+    const uint32_t now = TheClock().TickCount();
+    frameTicks_.push_back(now);
+    // Unsigned: right across the tick count's wrap.
+    while (now - frameTicks_.front() > kRateWindowMs)
+        frameTicks_.pop_front();
     server_->FrameChanged(frame_);
     if (virtualCamera_)
         virtualCamera_->SetFrame(frame_);
@@ -266,8 +288,69 @@ void Session::SetState(State state)
     if (state == state_)
         return;
     state_ = state;
+    since_ = TheClock().Now();
     qCDebug(lcSession) << "state" << StateName(state);
     observer_.SessionStateChanged(state);
+}
+
+QJsonObject Session::StateReport() const
+{
+    const bool connected = link_.IsConnected();
+    // Ahead of its start, a session whose server listens waits for the
+    // phone; the pause after a fault and the wait for a phone that went
+    // away are waits too, while the camera that starts has no frame yet.
+    QString camera;
+    switch (state_) {
+    case State::Idle:
+        camera = server_->isListening() && !connected ? QStringLiteral("waiting") : QStringLiteral("idle");
+        break;
+    case State::Starting:
+    case State::WaitingForPhone: camera = QStringLiteral("waiting"); break;
+    case State::Recording:
+    case State::Serving:
+    case State::RestartPause: camera = QLatin1String(StateName(state_)); break;
+    case State::Stopping: camera = QStringLiteral("idle"); break;
+    }
+
+    // Frames per second over the last ones; none once they stopped coming.
+    double fps = 0;
+    const uint32_t now = TheClock().TickCount();
+    const auto recent = std::find_if(frameTicks_.begin(), frameTicks_.end(),
+                                     [now](uint32_t tick) { return now - tick <= kRateWindowMs; });
+    if (const auto count = std::distance(recent, frameTicks_.end()); count >= 2) {
+        if (const uint32_t span = frameTicks_.back() - *recent; span > 0)
+            fps = std::round(static_cast<double>(count - 1) * 100000.0 / span) / 100.0;
+    }
+
+    QJsonValue recording = QJsonValue::Null;
+    if (const std::vector<video::RecordedFile> files = Files();
+        recordsToFile_ && Running() && !files.empty()) {
+        // The file being written, by its name alone: where the recordings
+        // folder lies is this machine's business. Once STOP is given the
+        // file is being completed and no longer recorded into.
+        const QFileInfo file(files.back().path);
+        recording = QJsonObject{{QStringLiteral("file"), file.fileName()}, {QStringLiteral("bytes"), file.size()}};
+    }
+
+    const auto nullIfNone = [](bool none, const QJsonValue& value) { return none ? QJsonValue(QJsonValue::Null) : value; };
+    return QJsonObject{
+        {QStringLiteral("phone"),
+         QJsonObject{{QStringLiteral("connected"), connected},
+                     {QStringLiteral("model"), nullIfNone(!connected || phoneModel_.isEmpty(), phoneModel_)}}},
+        {QStringLiteral("camera"),
+         QJsonObject{{QStringLiteral("state"), camera},
+                     {QStringLiteral("since"), IsoTime(since_)},
+                     {QStringLiteral("frames"), frames_},
+                     {QStringLiteral("fps"), fps},
+                     {QStringLiteral("last_frame"), nullIfNone(!lastFrameAt_, IsoTime(lastFrameAt_.value_or(0)))},
+                     {QStringLiteral("width"), nullIfNone(frame_.isNull(), frame_.width())},
+                     {QStringLiteral("height"), nullIfNone(frame_.isNull(), frame_.height())}}},
+        {QStringLiteral("recording"), recording},
+        {QStringLiteral("server"),
+         QJsonObject{{QStringLiteral("clients"), server_->ClientCount()},
+                     {QStringLiteral("streams"), server_->StreamStatus().streams}}},
+        {QStringLiteral("version"), QStringLiteral(ORV_VERSION)},
+    };
 }
 
 }  // namespace orv::webcam

@@ -10,10 +10,14 @@
 #include "web/PictureServer.h"
 
 #include <QImage>
+#include <QJsonObject>
 #include <QObject>
 #include <QString>
 
 #include <chrono>
+#include <cstdint>
+#include <ctime>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -166,6 +170,15 @@ public:
     // The summary of the last session that ended.
     const Summary& LastSummary() const { return summary_; }
 
+    // The model of the phone, told by the window and the command line when
+    // the phone connects; /state names it while the phone is connected.
+    void SetPhoneModel(const QString& model) { phoneModel_ = model; }
+    // What the picture server answers to /state: the phone, the camera's
+    // state and frames, the file being recorded (its name alone), the
+    // server's connections and the program's version. Nothing of the
+    // credentials, and no path.
+    QJsonObject StateReport() const;
+
 private:
     // --- the recorder's view ---
     void RecorderStatus(video::RecorderStep step, std::chrono::seconds elapsed) override;
@@ -194,6 +207,12 @@ private:
     std::unique_ptr<vcam::VirtualCamera> virtualCamera_;
     QImage frame_;
     long long frames_ = 0;
+    // When the state began, and when the latest frame came (wall clock);
+    // the tick counts of the frames of the last kRateWindow.
+    std::time_t since_ = 0;
+    std::optional<std::time_t> lastFrameAt_;
+    std::deque<uint32_t> frameTicks_;
+    QString phoneModel_;
     QString serverAddress_;
     QString streamAddress_;
     // The fault that ended the recorder, and the latest one it went past.

@@ -1,6 +1,7 @@
-// Any bytes as what a client sent: the word splitting keeps its promises and
-// the answer chosen does not depend on letter case or on line ends before the
-// request; turning the stream on changes only the answers that become it.
+// Any bytes as what a client sent: the word splitting keeps its promises, a
+// decoded path never holds a NUL, and the answer chosen does not depend on
+// letter case or on line ends before the request; turning the stream on
+// changes only the answers that become it.
 // Fed in pieces of any sizes, the bytes make a whole request at the same
 // byte as when they come at once, and a request never outgrows its bound.
 #include "web/HttpRequest.h"
@@ -51,6 +52,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     const Resource resource = MatchRequest(text);
     Check(resource == Resource::None || words.size() >= 3);
+    // A decoded path holds no NUL; only a target with an escape is refused.
+    if (words.size() >= 2) {
+        const auto path = TargetPath(words[1]);
+        Check(!path || path->find('\0') == std::string::npos);
+        Check(path || words[1].find('%') != std::string::npos);
+        Check(resource != Resource::BadRequest || !path);
+    }
     Check(AnswerHeader(resource).empty() == (resource == Resource::None));
     if (resource == Resource::Page || resource == Resource::StyleSheet) {
         const std::string header = AnswerHeader(resource);

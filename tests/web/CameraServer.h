@@ -20,8 +20,9 @@ inline int FreePort()
 class CameraServerTest : public WindowTest {
 protected:
     // The window with the web camera started and the server set to a free
-    // port, listening when serverEnabled, with the live stream when stream.
-    CamForm& StartCamera(bool serverEnabled = true, bool stream = false)
+    // port, listening when serverEnabled, with the live stream when stream;
+    // the stand-in recorder says it records into fileToRecord.
+    CamForm& StartCamera(bool serverEnabled = true, bool stream = false, const QString& fileToRecord = QString())
     {
         Settings().SetAutoPhoneConnect(false);
         Settings().SetServerEnabled(serverEnabled);
@@ -29,6 +30,7 @@ protected:
         port_ = FreePort();
         Settings().SetServerPort(port_);
         CamForm& form = MakeForm<CamForm>();
+        form.fileToRecord = fileToRecord;
         form.StartWebCamera();
         EXPECT_TRUE(form.session->Running());
         return form;

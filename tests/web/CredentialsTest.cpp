@@ -97,5 +97,41 @@ TEST(CredentialsTest, BasicCredentialsOfTheHeaderAreCheckedAgainstUserAndHash)
         EXPECT_EQ(CheckAuthorization(c.request, QStringLiteral("viewer"), hash), c.result) << c.name;
 }
 
+TEST(CredentialsTest, CredentialsOutsideAsciiMatchInUtf8AndInIso88591)
+{
+    // "pass wörd", and a password whose ISO-8859-1 bytes happen to be UTF-8
+    // ("Ã©" is C3 A9, which UTF-8 reads as "é").
+    const QString hash = MakePasswordHash(QStringLiteral("pass w\u00f6rd"), 1000);
+    const QString mojibake = MakePasswordHash(QStringLiteral("\u00c3\u00a9"), 1000);
+    const auto request = [](const QByteArray& userAndPassword) {
+        return "GET / HTTP/1.1\r\nAuthorization: Basic " + userAndPassword.toBase64().toStdString() + "\r\n\r\n";
+    };
+    struct Case {
+        const char* name;
+        QString user;
+        QString hash;
+        QByteArray sent;
+        Authorization result;
+        int derivations;
+    };
+    const Case cases[] = {
+        {"UTF-8", QStringLiteral("viewer"), hash, "viewer:pass w\xc3\xb6rd", Authorization::Good, 1},
+        {"ISO-8859-1", QStringLiteral("viewer"), hash, "viewer:pass w\xf6rd", Authorization::Good, 1},
+        {"ISO-8859-1, wrong", QStringLiteral("viewer"), hash, "viewer:pass w\xf6rt", Authorization::Wrong, 1},
+        {"UTF-8, wrong", QStringLiteral("viewer"), hash, "viewer:pass w\xc3\xb6rt", Authorization::Wrong, 2},
+        {"ASCII, wrong", QStringLiteral("viewer"), hash, "viewer:pass word", Authorization::Wrong, 1},
+        {"ISO-8859-1 that reads as UTF-8", QStringLiteral("viewer"), mojibake, "viewer:\xc3\xa9", Authorization::Good, 2},
+        {"user outside ASCII, ISO-8859-1", QStringLiteral("b\u00e9b\u00e9"), hash, "b\xe9" "b\xe9:pass w\xf6rd",
+         Authorization::Good, 1},
+        {"user outside ASCII, UTF-8", QStringLiteral("b\u00e9b\u00e9"), hash, "b\xc3\xa9" "b\xc3\xa9:pass w\xc3\xb6rd",
+         Authorization::Good, 1},
+    };
+    for (const Case& c : cases) {
+        int derivations = -1;
+        EXPECT_EQ(CheckAuthorization(request(c.sent), c.user, c.hash, &derivations), c.result) << c.name;
+        EXPECT_EQ(derivations, c.derivations) << c.name;
+    }
+}
+
 }  // namespace
 }  // namespace orv::web

@@ -9,15 +9,19 @@
 #include "platform/WorkerThread.h"
 #include "web/Credentials.h"
 #include "RawClient.h"
+#include "tests/support/RunTool.h"
 
 #include <QElapsedTimer>
 #include <QHostAddress>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTcpServer>
+#include <QTemporaryDir>
 
 #include <memory>
 #include <string_view>
@@ -40,6 +44,7 @@ const QByteArray kNotAllowed =
     "HTTP/1.1 405 Method Not Allowed\r\nAllow: GET, HEAD\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
 const QByteArray kTooLarge =
     "HTTP/1.1 431 Request Header Fields Too Large\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+const QByteArray kBadRequest = "HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
 
 QByteArray PictureHeader(qsizetype length)
 {
@@ -173,6 +178,27 @@ TEST_F(WebServerTest, AnswersEachRequestByteForByteAndCloses)
         {"two words", "GET /\r\n\r\n", ""},
         {"NUL ends the text", "GET /\0 HTTP/1.1\r\n\r\n"sv, ""},
         {"second request", "GET /style.css HTTP/1.1\r\n\r\nGET / HTTP/1.1\r\n\r\n", sheet},
+        {"absolute form", "GET http://127.0.0.1:8080/current.jpg HTTP/1.1\r\nHost: 127.0.0.1:8080\r\n\r\n", picture},
+        {"percent escapes", "GET /%43URRENT%2eJPG?t=%00 HTTP/1.1\r\n\r\n", picture},
+        {"escaped NUL", "GET /current.jpg%00 HTTP/1.1\r\n\r\n", kBadRequest},
+        {"malformed escape", "GET /%C HTTP/1.1\r\n\r\n", kBadRequest},
+        // The names that printer hosts and home automation ask for; the page
+        // stays the page with any other query.
+        {"snapshot action", "GET /?action=snapshot HTTP/1.1\r\n\r\n", picture},
+        {"snapshot action, HTTP/1.0", "GET /?action=snapshot HTTP/1.0\r\n\r\n", picture},
+        {"HEAD snapshot action", "HEAD /?action=snapshot HTTP/1.1\r\n\r\n", PictureHeader(jpeg.size())},
+        {"snapshot action among others", "GET /?t=17&Action=SNAPSHOT&x HTTP/1.1\r\n\r\n", picture},
+        {"escaped snapshot action", "GET /?%61ction=snap%73hot HTTP/1.1\r\n\r\n", picture},
+        {"snapshot action, absolute form", "GET http://cam:8080/?action=snapshot HTTP/1.1\r\n\r\n", picture},
+        {"snapshot", "GET /snapshot HTTP/1.0\r\n\r\n", picture},
+        {"HEAD snapshot", "HEAD /SNAPSHOT?t=3 HTTP/1.0\r\n\r\n", PictureHeader(jpeg.size())},
+        {"stream action, stream off", "GET /?action=stream HTTP/1.1\r\n\r\n", kNotFound},
+        {"stream, stream off", "GET /stream HTTP/1.0\r\n\r\n", kNotFound},
+        {"another action", "GET /?action=reload HTTP/1.1\r\n\r\n", page},
+        {"action without a value", "GET /?action HTTP/1.1\r\n\r\n", page},
+        {"malformed escape in the action", "GET /?action=%G1 HTTP/1.1\r\n\r\n", page},
+        {"action on another path", "GET /style.css?action=snapshot HTTP/1.1\r\n\r\n", sheet},
+        {"snapshot path below", "GET /snapshot/ HTTP/1.1\r\n\r\n", kNotFound},
         {"header at the bound", std::string_view(atTheBound.constData(), 8192), page},
         {"header past the bound", std::string_view(pastTheBound.constData(), 8193), kTooLarge},
     };
@@ -455,7 +481,7 @@ TEST_F(WebServerTest, FullBoundMakesRoomByClosingTheLongestIdleConnection)
     const QByteArray page = kPageHeader + ExpectedPage();
     const Case cases[] = {
         {"idle connections", "", true, ""},
-        {"streams being watched", "GET /stream.mjpg HTTP/1.1\r\n\r\n", false, ""},
+        {"streams, none stalled for a second", "GET /stream.mjpg HTTP/1.1\r\n\r\n", false, ""},
         {"answered, not closed by their clients", "GET / HTTP/1.1\r\n\r\n", true, page},
     };
     for (const Case& c : cases) {
@@ -503,13 +529,24 @@ TEST_F(WebServerTest, FullBoundMakesRoomByClosingTheLongestIdleConnection)
     }
 }
 
-TEST_F(WebServerTest, OneAddressHoldsAtMostEightConnections)
+TEST_F(WebServerTest, OneAddressHoldsAtMostEightConnectionsWithoutARequest)
 {
-    CamForm& form = StartCamera();
+    CamForm& form = StartCamera(true, true);
+    ServeFrame(form, Frame(64, 48));
+    const QByteArray streamStart =
+        "HTTP/1.1 200 OK\r\nServer: Orvello 2.0\r\nContent-Type: multipart/x-mixed-replace; boundary=orvelloframe\r\n";
+    // Behind a reverse proxy every viewer comes from the proxy's address:
+    // streams, which have sent their request, count only in all.
+    std::vector<std::unique_ptr<RawClient>> viewers;
+    for (int i = 0; i < 20; ++i) {
+        viewers.push_back(std::make_unique<RawClient>(port_, 0, "127.0.0.5"));
+        ASSERT_TRUE(viewers.back()->Send("GET /stream.mjpg HTTP/1.1\r\n\r\n"));
+        ASSERT_TRUE(viewers.back()->ReadAtLeast(streamStart.size()));
+    }
     std::vector<std::unique_ptr<RawClient>> held;
     for (int i = 0; i < 8; ++i) {
         held.push_back(std::make_unique<RawClient>(port_, 0, "127.0.0.5"));
-        ASSERT_TRUE(WaitFor([&] { return form.session->Server().ClientCount() == i + 1; }));
+        ASSERT_TRUE(WaitFor([&] { return form.session->Server().ClientCount() == 20 + i + 1; }));
     }
     struct Case {
         const char* address;
@@ -527,11 +564,25 @@ TEST_F(WebServerTest, OneAddressHoldsAtMostEightConnections)
         EXPECT_TRUE(client.ReadToEnd());
         EXPECT_EQ(client.Received(), c.answer);
     }
-    EXPECT_EQ(form.session->Server().ClientCount(), 8);
+    EXPECT_EQ(form.session->Server().ClientCount(), 28);
+    // Every viewer gets the next frame.
+    const QImage next = Frame(64, 48, true);
+    ServeFrame(form, next);
+    const QByteArray part = EncodeJpeg(next);
+    for (auto& viewer : viewers) {
+        while (!viewer->Received().contains(part) && viewer->ReadAtLeast(viewer->Received().size() + 1)) {
+        }
+        EXPECT_TRUE(viewer->Received().startsWith(streamStart));
+        EXPECT_TRUE(viewer->Received().contains(part));
+    }
     // A place that comes free is that address's again.
     held.front()->Close();
-    ASSERT_TRUE(WaitFor([&] { return form.session->Server().ClientCount() == 7; }));
-    EXPECT_EQ(Fetch(port_, "GET / HTTP/1.1\r\n\r\n").received, kPageHeader + ExpectedPage());
+    ASSERT_TRUE(WaitFor([&] { return form.session->Server().ClientCount() == 27; }));
+    RawClient again(port_, 0, "127.0.0.5");
+    ASSERT_TRUE(again.Send("GET / HTTP/1.1\r\n\r\n"));
+    EXPECT_TRUE(again.ReadToEnd());
+    EXPECT_EQ(again.Received(), kPageHeader + ExpectedPage());
+    ASSERT_TRUE(StopCamera(form));
 }
 
 TEST_F(WebServerTest, ClientFromAnotherAddressIsServedThroughoutAnAttack)
@@ -572,8 +623,7 @@ TEST_F(WebServerTest, ClientFromAnotherAddressIsServedThroughoutAnAttack)
             ASSERT_TRUE(client.Send("GET /CURRENT.JPG HTTP/1.1\r\n\r\n"));
             EXPECT_TRUE(client.ReadToEnd());
             served += client.Received() == picture;
-            // The attacker's address holds eight places at most.
-            EXPECT_LE(form.session->Server().ClientCount(), 9);
+            EXPECT_LE(form.session->Server().ClientCount(), web::PictureServer::kMaxClients);
             SharedClock().Advance(4000);
         }
         EXPECT_EQ(served, 4);
@@ -585,8 +635,15 @@ TEST_F(WebServerTest, ClientFromAnotherAddressIsServedThroughoutAnAttack)
     }
 }
 
-const QByteArray kUnauthorized = "HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"Orvello\"\r\n"
-                                 "Content-Length: 0\r\nConnection: close\r\n\r\n";
+const QByteArray kUnauthorized =
+    "HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"Orvello\", charset=\"UTF-8\"\r\n"
+    "Content-Length: 0\r\nConnection: close\r\n\r\n";
+
+QByteArray TooManyAttempts(int seconds)
+{
+    return "HTTP/1.1 429 Too Many Requests\r\nRetry-After: " + QByteArray::number(seconds) +
+           "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+}
 
 QByteArray BasicLine(const QByteArray& userAndPassword)
 {
@@ -597,11 +654,11 @@ TEST_F(WebServerTest, WithAUserNameEveryRequestNeedsItsCredentials)
 {
     // The stored settings are read when the camera starts; a cheap hash.
     Settings().SetServerUser(QStringLiteral("viewer"));
-    Settings().SetServerPasswordHash(web::MakePasswordHash(QStringLiteral("secret"), 1000));
+    Settings().SetServerPasswordHash(web::MakePasswordHash(QStringLiteral("s\u00e9cret"), 1000));
     CamForm& form = StartCamera(true, true);
     ServeFrame(form, Frame(64, 48));
     const QByteArray jpeg = EncodeJpeg(form.session->CurrentFrame());
-    const QByteArray good = BasicLine("viewer:secret");
+    const QByteArray good = BasicLine("viewer:s\xc3\xa9" "cret");
     struct Case {
         const char* name;
         QByteArray request;
@@ -622,14 +679,32 @@ TEST_F(WebServerTest, WithAUserNameEveryRequestNeedsItsCredentials)
         {"HEAD, credentials", "HEAD /current.jpg HTTP/1.1\r\n" + good + "\r\n", PictureHeader(jpeg.size())},
         {"other path, credentials", "GET /x HTTP/1.1\r\n" + good + "\r\n", kNotFound},
         {"POST, credentials", "POST / HTTP/1.1\r\n" + good + "\r\n", kNotAllowed},
-        {"wrong password", "GET / HTTP/1.1\r\n" + BasicLine("viewer:Secret") + "\r\n", kUnauthorized},
-        {"wrong user", "GET / HTTP/1.1\r\n" + BasicLine("root:secret") + "\r\n", kUnauthorized},
+        {"ISO-8859-1 credentials", "GET / HTTP/1.1\r\n" + BasicLine("viewer:s\xe9" "cret") + "\r\n",
+         kPageHeader + ExpectedPage()},
+        {"absolute form, credentials", "GET http://cam/current.jpg HTTP/1.1\r\n" + good + "\r\n", PictureAnswer(jpeg)},
+        {"escaped NUL, credentials", "GET /%00 HTTP/1.1\r\n" + good + "\r\n", kBadRequest},
+        {"escaped NUL", "GET /%00 HTTP/1.1\r\n\r\n", kUnauthorized},
+        {"wrong password", "GET / HTTP/1.1\r\n" + BasicLine("viewer:S\xc3\xa9" "cret") + "\r\n", kUnauthorized},
+        {"wrong user", "GET / HTTP/1.1\r\n" + BasicLine("root:s\xc3\xa9" "cret") + "\r\n", kUnauthorized},
+        {"snapshot action", "GET /?action=snapshot HTTP/1.1\r\n\r\n", kUnauthorized},
+        {"snapshot", "HEAD /snapshot HTTP/1.0\r\n\r\n", kUnauthorized},
+        {"stream action", "GET /?action=stream HTTP/1.0\r\n\r\n", kUnauthorized},
+        {"stream", "GET /stream HTTP/1.1\r\n\r\n", kUnauthorized},
+        {"state", "GET /state HTTP/1.1\r\n\r\n", kUnauthorized},
+        {"HEAD state", "HEAD /state HTTP/1.0\r\n\r\n", kUnauthorized},
+        {"state, wrong password", "GET /state HTTP/1.1\r\n" + BasicLine("viewer:secret") + "\r\n", kUnauthorized},
+        {"snapshot action, credentials", "GET /?action=snapshot HTTP/1.0\r\n" + good + "\r\n", PictureAnswer(jpeg)},
+        {"HEAD snapshot, credentials", "HEAD /snapshot HTTP/1.1\r\n" + good + "\r\n", PictureHeader(jpeg.size())},
+        {"wrong password in ISO-8859-1", "GET / HTTP/1.1\r\n" + BasicLine("viewer:S\xe9" "cret") + "\r\n",
+         kUnauthorized},
     };
     int n = 0;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        // Each from an address of its own: a wrong attempt makes its
-        // address wait.
+        // Each from an address of its own, a second apart: keys are
+        // derived for each address at most once a second, and a few a
+        // second in all.
+        SharedClock().Advance(1000);
         const QByteArray address = "127.0.2." + QByteArray::number(++n);
         RawClient client(port_, 0, address.constData());
         ASSERT_TRUE(client.Send(c.request));
@@ -638,36 +713,143 @@ TEST_F(WebServerTest, WithAUserNameEveryRequestNeedsItsCredentials)
     }
 }
 
-TEST_F(WebServerTest, AfterAWrongAttemptThatAddressWaitsASecondAndNoOneElse)
+// The state a dashboard reads, over the same connections and with the same
+// credentials as the picture: JSON that no cache keeps, with the camera's
+// frames and their rate, the file's name and size and the server's
+// connections, and neither the user name, the password hash nor the folder.
+TEST_F(WebServerTest, StateIsJsonWithTheCamerasFiguresAndNothingPrivate)
+{
+    const QString hash = web::MakePasswordHash(QStringLiteral("secret"), 1000);
+    Settings().SetServerUser(QStringLiteral("viewer"));
+    Settings().SetServerPasswordHash(hash);
+    QTemporaryDir folder;
+    QFile file(folder.filePath(QStringLiteral("cam.avi")));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    ASSERT_EQ(file.write(QByteArray(1234, 'r')), 1234);
+    file.close();
+    CamForm& form = StartCamera(true, true, file.fileName());
+    form.session->View().RecorderStatus(video::RecorderStep::FrameTaken, std::chrono::seconds(0));
+    // Two frames 200 ms apart: 5 frames a second.
+    ServeFrame(form, Frame(64, 48));
+    SharedClock().Advance(200);
+    ServeFrame(form, Frame(64, 48));
+    const QByteArray good = BasicLine("viewer:secret");
+    RawClient viewer(port_);
+    ASSERT_TRUE(viewer.Send("GET /?action=stream HTTP/1.1\r\n" + good + "\r\n"));
+    ASSERT_TRUE(WaitFor([&] { return form.session->Server().StreamStatus().streams == 1; }));
+
+    const QByteArray answer = Fetch(port_, "GET /state HTTP/1.0\r\n" + good + "\r\n").received;
+    const qsizetype headerEnd = answer.indexOf("\r\n\r\n") + 4;
+    const QByteArray body = answer.mid(headerEnd);
+    EXPECT_EQ(answer.left(headerEnd), "HTTP/1.1 200 OK\r\nServer: Orvello 2.0\r\nContent-type: application/json\r\n"
+                                      "Cache-Control: no-store\r\nContent-Length: " +
+                                          QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n");
+    for (const QString& secret : {QStringLiteral("viewer"), hash, folder.path()})
+        EXPECT_FALSE(body.contains(secret.toUtf8())) << body.toStdString();
+    QJsonParseError error;
+    QJsonObject state = QJsonDocument::fromJson(body, &error).object();
+    ASSERT_EQ(error.error, QJsonParseError::NoError) << body.toStdString();
+    // The times come from the test's clock; they are ISO 8601 in UTC.
+    QJsonObject camera = state[QStringLiteral("camera")].toObject();
+    const QRegularExpression isoTime(QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\dZ$"));
+    for (const QString& time : {QStringLiteral("since"), QStringLiteral("last_frame")}) {
+        EXPECT_TRUE(isoTime.match(camera.take(time).toString()).hasMatch()) << time.toStdString();
+    }
+    state[QStringLiteral("camera")] = camera;
+    EXPECT_EQ(state.take(QStringLiteral("version")).toString(), QStringLiteral(ORV_VERSION));
+    EXPECT_EQ(QJsonDocument(state).toJson(QJsonDocument::Compact),
+              R"({"camera":{"fps":5,"frames":2,"height":48,"state":"recording","width":64},)"
+              R"("phone":{"connected":false,"model":null},"recording":{"bytes":1234,"file":"cam.avi"},)"
+              R"("server":{"clients":2,"streams":1}})");
+
+    // HEAD: the same header alone.
+    const QByteArray head = Fetch(port_, "HEAD /state HTTP/1.1\r\n" + good + "\r\n").received;
+    EXPECT_EQ(head, answer.left(headerEnd));
+}
+
+// One request with Basic credentials from address; what it got.
+QByteArray AskWith(int port, const char* address, const QByteArray& userAndPassword)
+{
+    RawClient client(port, 0, address);
+    EXPECT_TRUE(client.Send("GET / HTTP/1.1\r\n" + BasicLine(userAndPassword) + "\r\n"));
+    EXPECT_TRUE(client.ReadToEnd());
+    return client.Received();
+}
+
+TEST_F(WebServerTest, WrongPasswordsAreAnsweredAtOnceAndAGuessingAddressIsToldToWait)
 {
     Settings().SetServerUser(QStringLiteral("viewer"));
     Settings().SetServerPasswordHash(web::MakePasswordHash(QStringLiteral("secret"), 1000));
-    StartCamera();
+    CamForm& form = StartCamera();
     const QByteArray page = kPageHeader + ExpectedPage();
-    const QByteArray good = "GET / HTTP/1.1\r\n" + BasicLine("viewer:secret") + "\r\n";
-    {
-        RawClient wrong(port_, 0, "127.0.0.7");
-        ASSERT_TRUE(wrong.Send("GET / HTTP/1.1\r\n" + BasicLine("viewer:guess") + "\r\n"));
-        EXPECT_TRUE(wrong.ReadToEnd());
-        EXPECT_EQ(wrong.Received(), kUnauthorized);
+    const auto derivations = [&] { return form.session->Server().CredentialStatus().derivations; };
+    // The right password, found good once, is remembered.
+    EXPECT_EQ(AskWith(port_, "127.0.0.7", "viewer:secret"), page);
+    EXPECT_EQ(derivations(), 1);
+    // Ten guesses from that address, a second apart: each is answered at
+    // once and holds no place, and meanwhile the right client from the same
+    // address is answered at once.
+    for (int guess = 0; guess < 10; ++guess) {
+        SCOPED_TRACE(guess);
+        SharedClock().Advance(1000);
+        EXPECT_EQ(AskWith(port_, "127.0.0.7", "viewer:guess" + QByteArray::number(guess)), kUnauthorized);
+        EXPECT_EQ(AskWith(port_, "127.0.0.7", "viewer:secret"), page);
     }
-    RawClient again(port_, 0, "127.0.0.7");
-    ASSERT_TRUE(again.Send(good));
-    // Meanwhile another address is served at once, and the window turns.
-    RawClient other(port_, 0, "127.0.0.8");
-    ASSERT_TRUE(other.Send(good));
-    EXPECT_TRUE(other.ReadToEnd());
-    EXPECT_EQ(other.Received(), page);
-    QTest::qWait(300);
-    again.ReadAvailable();
-    EXPECT_TRUE(again.Received().isEmpty());
-    SharedClock().Advance(900);
-    QTest::qWait(300);
-    again.ReadAvailable();
-    EXPECT_TRUE(again.Received().isEmpty());
-    SharedClock().Advance(100);
-    EXPECT_TRUE(again.ReadToEnd());
-    EXPECT_EQ(again.Received(), page);
+    EXPECT_EQ(derivations(), 11);
+    // The eleventh within the minute gets no key derived: come back once the
+    // first guess is a minute old, 50 seconds on. Remembered credentials are
+    // still answered, and other addresses are not touched.
+    SharedClock().Advance(1000);
+    EXPECT_EQ(AskWith(port_, "127.0.0.7", "viewer:guess"), TooManyAttempts(50));
+    EXPECT_EQ(AskWith(port_, "127.0.0.7", "viewer:secret"), page);
+    EXPECT_EQ(derivations(), 11);
+    EXPECT_EQ(AskWith(port_, "127.0.0.8", "viewer:guess"), kUnauthorized);
+    EXPECT_EQ(derivations(), 12);
+    // A minute after the first guess one more may be tried.
+    SharedClock().Advance(50000);
+    EXPECT_EQ(AskWith(port_, "127.0.0.7", "viewer:guess"), kUnauthorized);
+    EXPECT_EQ(AskWith(port_, "127.0.0.7", "viewer:guess"), TooManyAttempts(1));
+    EXPECT_EQ(derivations(), 13);
+    EXPECT_TRUE(WaitFor([&] { return form.session->Server().ClientCount() == 0; }));
+}
+
+TEST_F(WebServerTest, KeysAreDerivedAFewASecondInAllAndTheRightClientWaitsOnlyForThoseBeforeIt)
+{
+    Settings().SetServerUser(QStringLiteral("viewer"));
+    Settings().SetServerPasswordHash(web::MakePasswordHash(QStringLiteral("secret"), 1000));
+    CamForm& form = StartCamera();
+    const auto status = [&] { return form.session->Server().CredentialStatus(); };
+    // Six addresses guess at once, one request after the other; then a client
+    // with the right password, not checked before, from a seventh.
+    std::vector<std::unique_ptr<RawClient>> clients;
+    for (int i = 0; i < 7; ++i) {
+        const QByteArray address = "127.0.4." + QByteArray::number(i + 1);
+        clients.push_back(std::make_unique<RawClient>(port_, 0, address.constData()));
+        ASSERT_TRUE(clients.back()->Send("GET / HTTP/1.1\r\n" + BasicLine(i < 6 ? "viewer:guess" : "viewer:secret") +
+                                         "\r\n"));
+        ASSERT_TRUE(WaitFor([&] {
+            const auto figures = status();
+            return figures.derivations + figures.waiting + (figures.deriving ? 1 : 0) == i + 1;
+        }));
+    }
+    // Four keys in the first second; the others wait their turn.
+    ASSERT_TRUE(WaitFor([&] { return status().derivations == 4 && !status().deriving; }));
+    EXPECT_EQ(status().waiting, 3);
+    for (size_t i = 0; i < 4; ++i) {
+        EXPECT_TRUE(clients[i]->ReadToEnd());
+        EXPECT_EQ(clients[i]->Received(), kUnauthorized);
+    }
+    // An address whose check waits is told to come back rather than queue a
+    // second one.
+    EXPECT_EQ(AskWith(port_, "127.0.4.5", "viewer:other"), TooManyAttempts(1));
+    SharedClock().Advance(1000);
+    EXPECT_TRUE(clients[6]->ReadToEnd());
+    EXPECT_EQ(clients[6]->Received(), kPageHeader + ExpectedPage());
+    for (size_t i = 4; i < 6; ++i) {
+        EXPECT_TRUE(clients[i]->ReadToEnd());
+        EXPECT_EQ(clients[i]->Received(), kUnauthorized);
+    }
+    EXPECT_EQ(status().derivations, 7);
 }
 
 // Whether a connection to address:port is taken.
@@ -708,38 +890,15 @@ TEST_F(WebServerTest, ListenErrorsReadAsSocketErrorsAndTellWhatToDoAboutPrivileg
         const char* message;
     };
     const Case cases[] = {
+        // The advice follows the language (here the built-in one).
         {"Permission denied", 13, "bind",
-         "Socket error: Permission denied (13), on API 'bind'. Choose a port of 1024 or more."},
+         "Socket error: Permission denied (13), on API 'bind'. Выберите порт 1024 или больше."},
         {"Address already in use", 98, "bind", "Socket error: Address already in use (98), on API 'bind'"},
         {"Too many open files", 24, "socket", "Socket error: Too many open files (24), on API 'socket'"},
     };
     for (const Case& c : cases)
         EXPECT_EQ(web::ListenErrorText(QString::fromLatin1(c.systemText), c.number, c.call),
-                  QString::fromLatin1(c.message));
-}
-
-// Runs program with arguments while the event loop turns (the server is in
-// this process); its standard output, or nothing when it failed.
-QByteArray RunTool(const QString& program, const QStringList& arguments, QString* failure)
-{
-    QProcess process;
-    process.start(program, arguments);
-    if (!process.waitForStarted(5000)) {
-        *failure = program + QStringLiteral(" did not start");
-        return {};
-    }
-    const bool finished = QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, 30000);
-    if (!finished) {
-        process.kill();
-        process.waitForFinished(2000);
-        *failure = program + QStringLiteral(" did not finish");
-        return {};
-    }
-    if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
-        *failure = program + QStringLiteral(" failed: ") + QString::fromLocal8Bit(process.readAllStandardError());
-        return {};
-    }
-    return process.readAllStandardOutput();
+                  QString::fromUtf8(c.message));
 }
 
 // Node's http module (llhttp, under many home-automation tools) reads each
@@ -849,6 +1008,75 @@ TEST_F(WebServerTest, FfprobeAndCurlReadThePictureWithCredentials)
     // Without them curl -f fails on the 401.
     RunTool(curl, {QStringLiteral("-sf"), QStringLiteral("http://127.0.0.1:%1/CURRENT.JPG").arg(port_)}, &failure);
     EXPECT_TRUE(failure.contains(QStringLiteral("failed"))) << failure.toStdString();
+}
+
+// Python's requests and aiohttp with their default settings: each fetches
+// the picture with credentials and writes what it got to a file.
+constexpr const char* kPythonClients = R"(
+import asyncio, sys
+import aiohttp, requests
+port, user, password, folder = sys.argv[1:5]
+url = 'http://127.0.0.1:%s/current.jpg' % port
+answer = requests.get(url, auth=(user, password), timeout=30)
+open(folder + '/requests.jpg', 'wb').write(answer.content)
+async def fetch():
+    async with aiohttp.ClientSession(auth=aiohttp.BasicAuth(user, password)) as session:
+        async with session.get(url) as answer:
+            open(folder + '/aiohttp.jpg', 'wb').write(await answer.read())
+            return answer.status
+print(answer.status_code, asyncio.run(fetch()))
+)";
+
+QByteArray FileBytes(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+TEST_F(WebServerTest, PasswordOutsideAsciiLetsRequestsAiohttpGstreamerAndCurlIn)
+{
+    // Debian's Python, which has the packages of packaging/install-deps.sh.
+    QString python = QStringLiteral("/usr/bin/python3");
+    if (!QFile::exists(python))
+        python = QStandardPaths::findExecutable(QStringLiteral("python3"));
+    const QString gstreamer = QStandardPaths::findExecutable(QStringLiteral("gst-launch-1.0"));
+    const QString curl = QStandardPaths::findExecutable(QStringLiteral("curl"));
+    if (python.isEmpty() || gstreamer.isEmpty() || curl.isEmpty())
+        GTEST_SKIP() << "python3, gst-launch-1.0 or curl is not installed (packaging/install-deps.sh installs them)";
+    // The password as the user types it; requests, aiohttp and libsoup send
+    // it in ISO-8859-1, curl in UTF-8.
+    const QString password = QStringLiteral("pass w\u00f6rd");
+    Settings().SetServerUser(QStringLiteral("viewer"));
+    Settings().SetServerPasswordHash(web::MakePasswordHash(password, 1000));
+    CamForm& form = StartCamera();
+    ServeFrame(form, Frame(320, 240));
+    const QByteArray jpeg = EncodeJpeg(form.session->CurrentFrame());
+    const QString url = QStringLiteral("http://127.0.0.1:%1/current.jpg").arg(port_);
+    QTemporaryDir dir;
+    QString failure;
+    // A second between the clients: each address has a key derived at most
+    // once a second.
+    const QByteArray statuses =
+        RunTool(python, {QStringLiteral("-c"), QString::fromLatin1(kPythonClients), QString::number(port_),
+                         QStringLiteral("viewer"), password, dir.path()},
+                &failure);
+    EXPECT_EQ(statuses.trimmed(), "200 200") << failure.toStdString();
+    SharedClock().Advance(1000);
+    RunTool(gstreamer, {QStringLiteral("-q"), QStringLiteral("souphttpsrc"), QStringLiteral("location=") + url,
+                        QStringLiteral("user-id=viewer"), QStringLiteral("user-pw=") + password, QStringLiteral("!"),
+                        QStringLiteral("filesink"), QStringLiteral("location=") + dir.filePath(QStringLiteral("gstreamer.jpg"))},
+            &failure);
+    SharedClock().Advance(1000);
+    RunTool(curl, {QStringLiteral("-sf"), QStringLiteral("-u"), QStringLiteral("viewer:") + password, QStringLiteral("-o"),
+                   dir.filePath(QStringLiteral("curl.jpg")), url},
+            &failure);
+    for (const char* client : {"requests", "aiohttp", "gstreamer", "curl"}) {
+        SCOPED_TRACE(client);
+        EXPECT_TRUE(FileBytes(dir.filePath(QLatin1String(client) + QStringLiteral(".jpg"))) == jpeg)
+            << failure.toStdString();
+    }
+    // Two keys derived: once for the ISO-8859-1 credentials, once for UTF-8.
+    EXPECT_EQ(form.session->Server().CredentialStatus().derivations, 2);
 }
 
 }  // namespace

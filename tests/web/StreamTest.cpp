@@ -122,6 +122,12 @@ TEST_F(StreamTest, EveryNewFrameIsOnePartAndTheEndOfTheCameraEndsTheStream)
     auto late = OpenStream("get /STREAM.MJPG http/1.0\r\n\r\n");
     QByteArray expectedLate = kHeader + Part(EncodeJpeg(frames[0]));
     ASSERT_TRUE(late->ReadAtLeast(expectedLate.size()));
+    // The names that printer hosts and home automation ask for get the
+    // same stream.
+    auto byAction = OpenStream("GET /?action=stream HTTP/1.1\r\n\r\n");
+    auto byShortName = OpenStream("GET /stream HTTP/1.0\r\n\r\n");
+    for (const auto& viewer : {byAction.get(), byShortName.get()})
+        ASSERT_TRUE(viewer->ReadAtLeast(expectedLate.size()));
 
     for (const QImage& frame : {frames[1], frames[2]}) {
         ServeFrame(form, frame);
@@ -136,11 +142,12 @@ TEST_F(StreamTest, EveryNewFrameIsOnePartAndTheEndOfTheCameraEndsTheStream)
     ServeFrame(form, form.session->CurrentFrame());
     EXPECT_EQ(Fetch(port_, "GET /current.jpg HTTP/1.1\r\n\r\n"), PictureAnswer(EncodeJpeg(frames[2])));
     EXPECT_EQ(form.session->Server().EncodingCount(), 3);
-    EXPECT_EQ(form.session->Server().StreamStatus().streams, 2);
+    EXPECT_EQ(form.session->Server().StreamStatus().streams, 4);
 
     ASSERT_TRUE(StopCamera(form));
     for (const auto& [client, expected] :
-         {std::pair{early.get(), &expectedEarly}, std::pair{late.get(), &expectedLate}}) {
+         {std::pair{early.get(), &expectedEarly}, std::pair{late.get(), &expectedLate},
+          std::pair{byAction.get(), &expectedLate}, std::pair{byShortName.get(), &expectedLate}}) {
         EXPECT_TRUE(client->ReadToEnd());
         EXPECT_FALSE(client->WasReset());
         EXPECT_TRUE(client->Received() == *expected + kEnd);
@@ -202,6 +209,14 @@ TEST_F(StreamTest, WithTheStreamOffEveryAnswerKeepsItsBytes)
         {true, "GET /stream.mjpeg HTTP/1.1\r\n\r\n", kNotFound},
         {true, "HEAD /stream.mjpg?fps=5 HTTP/1.1\r\n\r\n", kHeader},
         {true, "GET /stream.mjpg HTTP/2.0\r\n\r\n", ""},
+        {false, "GET /stream HTTP/1.1\r\n\r\n", kNotFound},
+        {false, "GET /?action=stream HTTP/1.0\r\n\r\n", kNotFound},
+        {false, "HEAD /?action=stream HTTP/1.1\r\n\r\n", kNotFound},
+        {true, "HEAD /stream HTTP/1.0\r\n\r\n", kHeader},
+        {true, "HEAD /?action=stream HTTP/1.1\r\n\r\n", kHeader},
+        {true, "HEAD /?ACTION=Stream&t=9 HTTP/1.0\r\n\r\n", kHeader},
+        {true, "GET /streams HTTP/1.1\r\n\r\n", kNotFound},
+        {true, "GET /?action=snapshot HTTP/1.0\r\n\r\n", picture},
         {true, "GET /current.jpg HTTP/1.0\r\n\r\n", picture},
         {true, "GET /CURRENT.JPG HTTP/1.1\r\n\r\n", picture},
     };
@@ -248,6 +263,10 @@ TEST_F(StreamTest, ViewerThatDoesNotReadHoldsOnlyThePartInFlightAndTheNewestFram
     EXPECT_LE(status.peakHeldBytes, 2 * largestPart + kHeader.size());
     EXPECT_LE(status.heldBytes, 2 * largestPart + kHeader.size());
     EXPECT_GE(status.peakHeldBytes, largestPart);
+    // The system holds no more than the stream's small send buffer (32 KiB,
+    // which it doubles) and one segment past it, not megabytes.
+    EXPECT_GT(status.peakKernelBytes, 0);
+    EXPECT_LE(status.peakKernelBytes, 128 * 1024);
     // The system buffers a few parts at most; later frames replaced one another.
     EXPECT_GE(status.framesReplaced, kFrames / 2);
     EXPECT_EQ(reading->Received(), expected);
@@ -310,6 +329,50 @@ TEST_F(StreamTest, StreamsCountAgainstTheBoundAndOneStalledForTheLimitIsClosed)
     EXPECT_EQ(waiting->Received(), expected);
     EXPECT_TRUE(stalled->ReadToEnd());
     EXPECT_LT(stalled->Received().size(), expected.size() - Part(EncodeJpeg(small)).size());
+}
+
+TEST_F(StreamTest, ViewersThatNeverReadMakeRoomAndGoAtTheStallLimit)
+{
+    // 64 viewers from 8 addresses send their request and never read: the
+    // bound is full of them.
+    CamForm& form = StartCamera(true, true);
+    ServeFrame(form, NoiseFrame(1024, 768, 11));
+    std::vector<std::unique_ptr<RawClient>> viewers;
+    for (int i = 0; i < web::PictureServer::kMaxClients; ++i) {
+        const QByteArray address = "127.0.3." + QByteArray::number(1 + i / 8);
+        viewers.push_back(std::make_unique<RawClient>(port_, 4096, address.constData()));
+        ASSERT_TRUE(viewers.back()->Send("GET /stream.mjpg HTTP/1.1\r\n\r\n"));
+        ASSERT_TRUE(WaitFor([&] { return form.session->Server().StreamStatus().streams == i + 1; }));
+    }
+    // Each took the header and what its small buffer holds of the part,
+    // then nothing; the system holds a little for each.
+    ASSERT_TRUE(WaitFor([&] { return form.session->Server().StreamStatus().kernelBytes > 64 * 4096; }));
+    EXPECT_LE(form.session->Server().StreamStatus().peakKernelBytes, 128 * 1024);
+    const QImage small = NoiseFrame(64, 48, 12);
+    const auto fetch = [&] {
+        RawClient client(port_, 0, "127.0.0.9");
+        EXPECT_TRUE(client.Send("GET /current.jpg HTTP/1.1\r\n\r\n"));
+        EXPECT_TRUE(client.ReadToEnd());
+        return client.Received();
+    };
+    // A client from a ninth address: a viewer that has taken nothing for a
+    // second makes room.
+    SharedClock().Advance(1000);
+    ServeFrame(form, small);
+    EXPECT_EQ(fetch(), PictureAnswer(EncodeJpeg(small)));
+    EXPECT_EQ(form.session->Server().StreamStatus().stalledClosed, 1);
+    // The others go once they have taken nothing for the stall limit.
+    SharedClock().Advance(8800);
+    QTest::qWait(250);
+    EXPECT_EQ(form.session->Server().StreamStatus().streams, web::PictureServer::kMaxClients - 1);
+    SharedClock().Advance(300);
+    ASSERT_TRUE(WaitFor([&] { return form.session->Server().ClientCount() == 0; }));
+    EXPECT_EQ(form.session->Server().StreamStatus().stalledClosed, web::PictureServer::kMaxClients);
+    for (auto& viewer : viewers) {
+        EXPECT_TRUE(viewer->ReadToEnd());
+        EXPECT_TRUE(viewer->Received().startsWith(kHeader));
+    }
+    EXPECT_EQ(fetch(), PictureAnswer(EncodeJpeg(small)));
 }
 
 TEST_F(StreamTest, FfprobeReadsTheStreamAsMjpeg)

@@ -8,10 +8,17 @@
 #include "config/Settings.h"
 #include "phone/PhoneLink.h"
 #include "sim/SimBus.h"
+#include "tests/support/RunTool.h"
 #include "tests/support/StepClock.h"
 #include "tests/support/TestEnv.h"
 #include "video/CodecCatalogue.h"
+#include "web/Credentials.h"
 
+#include <QFile>
+#include <QHostAddress>
+#include <QJsonDocument>
+#include <QStandardPaths>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -111,6 +118,172 @@ protected:
 };
 
 QString Name(const video::RecordedFile& file) { return QFileInfo(file.path).fileName(); }
+
+// The same reader in Python and in Node: for each JSON document (one a
+// line) the state and what a dashboard would show, whether the frame rate is
+// a number and the file's size one above 0, and whether any text holds a
+// slash; then every key path of all the documents.
+constexpr const char* kPythonReader = R"(
+import json, sys
+paths = set()
+def walk(value, path):
+    if isinstance(value, str):
+        return '/' in value
+    if not isinstance(value, dict):
+        return False
+    slash = False
+    for key, inner in value.items():
+        paths.add(path + key)
+        slash = walk(inner, path + key + '.') or slash
+    return slash
+for line in sys.stdin:
+    state = json.loads(line)
+    phone, camera, recording, server = state['phone'], state['camera'], state['recording'], state['server']
+    numbers = isinstance(camera['fps'], (int, float)) and camera['fps'] >= 0 and (recording is None or recording['bytes'] > 0)
+    shown = [phone['connected'], phone['model'], recording and recording['file'], camera['frames'], camera['width'],
+             camera['height'], camera['since'], camera['last_frame'], server['clients'], server['streams']]
+    print(camera['state'], json.dumps(shown, separators=(',', ':')), numbers, walk(state, ''))
+print(' '.join(sorted(paths)))
+)";
+constexpr const char* kNodeReader = R"(
+const paths = new Set();
+const walk = (value, path) => {
+  if (typeof value === 'string') return value.includes('/');
+  if (value === null || typeof value !== 'object') return false;
+  let slash = false;
+  for (const [key, inner] of Object.entries(value)) {
+    paths.add(path + key);
+    slash = walk(inner, path + key + '.') || slash;
+  }
+  return slash;
+};
+const py = (b) => (b ? 'True' : 'False');
+for (const line of require('fs').readFileSync(0, 'utf8').split('\n').filter((l) => l)) {
+  const state = JSON.parse(line);
+  const { phone, camera, recording, server } = state;
+  const numbers = typeof camera.fps === 'number' && camera.fps >= 0 && (recording === null || recording.bytes > 0);
+  const shown = [phone.connected, phone.model, recording && recording.file, camera.frames, camera.width,
+                 camera.height, camera.since, camera.last_frame, server.clients, server.streams];
+  console.log(camera.state, JSON.stringify(shown), py(numbers), py(walk(state, '')));
+}
+console.log([...paths].sort().join(' '));
+)";
+
+// A frozen wall clock (6 December 2026, 14:30:15 UTC) whose ticks move by
+// the waits asked for: the times in the state are known.
+StepClock& FrozenWallClock()
+{
+    static auto* clock = new StepClock(kNow);
+    return *clock;
+}
+
+// The state a dashboard reads, in each state a session goes through: waiting
+// for the phone ahead of the start, recording, the pause after the phone
+// went, waiting for it, recording again into a new file, serving without a
+// file, and idle; read by Python's json and Node's JSON.parse. Neither the
+// user name, the password hash nor the recordings folder is in it.
+TEST_F(SessionTest, StateReportReadsAlikeInPythonAndNodeInEachStateAndTellsNothingPrivate)
+{
+    QString python = QStringLiteral("/usr/bin/python3");
+    if (!QFile::exists(python))
+        python = QStandardPaths::findExecutable(QStringLiteral("python3"));
+    const QString node = QStandardPaths::findExecutable(QStringLiteral("node"));
+    if (python.isEmpty() || node.isEmpty())
+        GTEST_SKIP() << "python3 or node is not installed (packaging/install-deps.sh installs them)";
+    SetClock(&FrozenWallClock());
+    const QString hash = web::MakePasswordHash(QStringLiteral("secret"), 1000);
+    settings_.SetServerEnabled(true);
+    settings_.SetServerLocalOnly(true);
+    settings_.SetServerUser(QStringLiteral("viewer"));
+    settings_.SetServerPasswordHash(hash);
+    {
+        QTcpServer probe;
+        ASSERT_TRUE(probe.listen(QHostAddress::LocalHost, 0));
+        settings_.SetServerPort(probe.serverPort());
+    }
+    QByteArray documents;
+    Session session(settings_, link_, Catalogue(), observer_);
+    const auto report = [&] {
+        const QByteArray document = QJsonDocument(session.StateReport()).toJson(QJsonDocument::Compact);
+        for (const QString& secret : {QStringLiteral("viewer"), hash, folder_.path()})
+            EXPECT_FALSE(document.contains(secret.toUtf8())) << document.toStdString();
+        documents += document + '\n';
+    };
+
+    // The server listens ahead of the start while the phone is away.
+    PhoneAway();
+    ASSERT_TRUE(session.Listen());
+    report();
+    PhoneBack();
+    session.SetPhoneModel(QStringLiteral("S55"));
+    report();
+    // The phone goes at the second frame and comes back while the session
+    // waits for it; STOP at the second frame of the new file.
+    observer_.onState = [&](State state) {
+        report();
+        if (state == State::WaitingForPhone)
+            PhoneBack();
+    };
+    observer_.onFrame = [&](int frame) {
+        if (frame == 2)
+            PhoneAway();
+        if (frame == 4) {
+            report();
+            session.Stop();
+        }
+    };
+    Session::Request automatic;
+    automatic.automatic = true;
+    ASSERT_EQ(session.Start(automatic), Session::StartResult::Started);
+    ASSERT_TRUE(RunToEnd(session));
+    // Frames served without a file.
+    observer_ = Observer();
+    observer_.onState = [&](State) { report(); };
+    observer_.onFrame = [&](int frame) {
+        if (frame == 1) {
+            report();
+            session.Stop();
+        }
+    };
+    Session::Request live;
+    live.recording = video::Recorder::Recording::NoFile;
+    ASSERT_EQ(session.Start(live), Session::StartResult::Started);
+    ASSERT_TRUE(RunToEnd(session));
+
+    // A line for each report, in order: the state, then the phone, the
+    // file, frames, size, since, last frame, clients and streams. The
+    // server's connections are counted by the web tests.
+    const QByteArray expected =
+        "waiting [false,null,null,0,null,null,\"2026-12-06T14:30:15Z\",null,0,0] True False\n"
+        "idle [true,\"S55\",null,0,null,null,\"2026-12-06T14:30:15Z\",null,0,0] True False\n"
+        "waiting [true,\"S55\",null,0,null,null,\"2026-12-06T14:30:15Z\",null,0,0] True False\n"
+        "recording [true,\"S55\",null,0,null,null,\"2026-12-06T14:30:15Z\",null,0,0] True False\n"
+        "restart-pause [false,null,\"record.avi\",2,640,480,\"2026-12-06T14:30:15Z\",\"2026-12-06T14:30:15Z\",0,0] True False\n"
+        "waiting [false,null,\"record.avi\",2,640,480,\"2026-12-06T14:30:15Z\",\"2026-12-06T14:30:15Z\",0,0] True False\n"
+        "restart-pause [true,\"S55\",\"record.avi\",2,640,480,\"2026-12-06T14:30:15Z\",\"2026-12-06T14:30:15Z\",0,0] True False\n"
+        "waiting [true,\"S55\",\"record.avi\",2,640,480,\"2026-12-06T14:30:15Z\",\"2026-12-06T14:30:15Z\",0,0] True False\n"
+        "recording [true,\"S55\",\"record.avi\",2,640,480,\"2026-12-06T14:30:15Z\",\"2026-12-06T14:30:15Z\",0,0] True False\n"
+        "recording [true,\"S55\",\"record-2.avi\",4,640,480,\"2026-12-06T14:30:15Z\",\"2026-12-06T14:30:15Z\",0,0] True False\n"
+        "idle [true,\"S55\",null,4,640,480,\"2026-12-06T14:30:15Z\",\"2026-12-06T14:30:15Z\",0,0] True False\n"
+        "idle [true,\"S55\",null,4,640,480,\"2026-12-06T14:30:15Z\",\"2026-12-06T14:30:15Z\",0,0] True False\n"
+        "waiting [true,\"S55\",null,0,640,480,\"2026-12-06T14:30:15Z\",\"2026-12-06T14:30:15Z\",0,0] True False\n"
+        "serving [true,\"S55\",null,0,640,480,\"2026-12-06T14:30:15Z\",\"2026-12-06T14:30:15Z\",0,0] True False\n"
+        "serving [true,\"S55\",null,1,640,480,\"2026-12-06T14:30:15Z\",\"2026-12-06T14:30:15Z\",0,0] True False\n"
+        "idle [true,\"S55\",null,1,640,480,\"2026-12-06T14:30:15Z\",\"2026-12-06T14:30:15Z\",0,0] True False\n"
+        "idle [true,\"S55\",null,1,640,480,\"2026-12-06T14:30:15Z\",\"2026-12-06T14:30:15Z\",0,0] True False\n"
+        "camera camera.fps camera.frames camera.height camera.last_frame camera.since camera.state camera.width phone "
+        "phone.connected phone.model recording recording.bytes recording.file server server.clients server.streams "
+        "version\n";
+    for (const QString& reader : {python, node}) {
+        SCOPED_TRACE(reader.toStdString());
+        QString failure;
+        const QByteArray read = RunTool(
+            reader, {reader == node ? QStringLiteral("-e") : QStringLiteral("-c"),
+                     QString::fromLatin1(reader == node ? kNodeReader : kPythonReader)},
+            &failure, documents);
+        EXPECT_EQ(read.toStdString(), expected.toStdString()) << failure.toStdString();
+    }
+}
 
 // Each row scripts the phone and the moment of STOP against the session's
 // reports, all on the user-interface thread while the recorder waits.
