@@ -322,7 +322,7 @@ inline constexpr std::array<LangEntry, 3> kLanguageTexts{txt::kLanguageName, txt
 inline constexpr std::array<LangEntry, 11> kWorkPanelTexts{
     txt::kStr3Idle,          txt::kStr11PhotoCameraInit, txt::kStr11CameraInit,       txt::kStr12Shooting,
     txt::kStr13Downloading,  txt::kStr15PhotoCameraDeinit, txt::kStr15CameraDeinit, txt::kStr20Deleting,
-    txt::kPhoneLate,         txt::kMotionWaiting,        txt::kMotionRecording,
+    txt::kMotionWaiting,     txt::kMotionRecording,      txt::kPhoneLate,
 };
 
 }  // namespace orv
