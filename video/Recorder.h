@@ -116,8 +116,6 @@ public:
     // the recorder writes no file.
     QString FileName() const { return aviName_; }
     bool RecordsToFile() const { return recordToFile_; }
-    // Only the frames around a change of the picture go into files.
-    bool RecordsOnMotion() const { return motionOn_; }
 
     // The pause before an automatic start follows a capture fault: the
     // first, doubled while the fault repeats (the camera then records no
