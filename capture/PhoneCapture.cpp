@@ -118,6 +118,8 @@ CapturedPicture PhoneCapture::TakePicture()
     // phone was still writing it, and the waiting time should be longer.
     if (result.cutShort)
         qCWarning(lcPhoneCapture) << "the picture of" << length << "bytes from the phone is cut short";
+    if (hooks_.decoded)
+        hooks_.decoded(result.picture);
     if (plan_.dateStamp)
         DrawDateStamp(result.picture, stamp);
     result.outcome = Outcome::Picture;

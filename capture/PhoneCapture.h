@@ -86,6 +86,8 @@ public:
         std::function<void(bool late)> late;
         // The bytes of the phone file read so far, after each block.
         phone::ReadProgress progress;
+        // The picture as decoded, before the date stamp is drawn on it.
+        std::function<void(const QImage&)> decoded;
     };
 
     // Waits for the capture turn and holds it until the object goes: no

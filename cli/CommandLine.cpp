@@ -3,6 +3,7 @@
 #include "config/Paths.h"
 #include "capture/PictureFile.h"
 #include "platform/SettingsStore.h"
+#include "video/MotionDetector.h"
 
 #include <cstdio>
 #include <limits>
@@ -34,7 +35,8 @@ std::optional<uint32_t> Dword(const QString& text)
 bool TakesValue(const QString& name)
 {
     for (const char* option :
-         {"--photo", "--record", "--wait", "--frames", "--seconds", "--split-minutes", "--keep-megabytes"}) {
+         {"--photo", "--record", "--wait", "--frames", "--seconds", "--split-minutes", "--keep-megabytes",
+          "--motion-threshold"}) {
         if (name == QLatin1String(option))
             return true;
     }
@@ -139,6 +141,19 @@ LongOptions ParseLongOptions(const QStringList& arguments)
                                 .arg(*value));
             (name == QLatin1String("--split-minutes") ? options.splitMinutes : options.keepMegabytes) = *number;
             given << name;
+        } else if (name == QLatin1String("--on-motion")) {
+            options.onMotion = true;
+            given << name;
+        } else if (name == QLatin1String("--motion-threshold")) {
+            bool ok = false;
+            const int tenths = value->toInt(&ok, 10);
+            if (!ok || value->startsWith(QLatin1Char('+')) || tenths < 0 || tenths > video::MotionPlan::kMaxThreshold)
+                return fail(QStringLiteral("option '--motion-threshold' needs a whole number of tenths of a percent "
+                                           "from 0 to %1, not '%2'")
+                                .arg(video::MotionPlan::kMaxThreshold)
+                                .arg(*value));
+            options.motionThreshold = tenths;
+            given << name;
         } else {
             return fail(QStringLiteral("unknown option '%1'").arg(argument));
         }
@@ -163,6 +178,8 @@ LongOptions ParseLongOptions(const QStringList& arguments)
         options.action = work;
         return options;
     }
+    if (options.motionThreshold && !options.onMotion)
+        return fail(QStringLiteral("option '--motion-threshold' goes with --on-motion"));
     if (work == Action::Photo) {
         for (const QString& name : given) {
             if (name != QLatin1String("--wait"))
@@ -174,7 +191,8 @@ LongOptions ParseLongOptions(const QStringList& arguments)
     }
     if (work == Action::Serve) {
         for (const QString& name : given) {
-            if (name == QLatin1String("--split-minutes") || name == QLatin1String("--keep-megabytes"))
+            if (name == QLatin1String("--split-minutes") || name == QLatin1String("--keep-megabytes") ||
+                name == QLatin1String("--on-motion") || name == QLatin1String("--motion-threshold"))
                 return fail(QStringLiteral("option '%1' goes with --record, not with --serve").arg(name));
         }
     }
@@ -195,7 +213,8 @@ QString HelpText()
                "Usage: orvello [SWITCH]... [OPTION]...\n"
                "       orvello --photo FILE [--wait SECONDS] [--simulate-phone]\n"
                "       orvello --record FILE [--frames N] [--seconds S] [--split-minutes N]\n"
-               "               [--keep-megabytes N] [--wait SECONDS] [--simulate-phone]\n"
+               "               [--keep-megabytes N] [--on-motion [--motion-threshold N]]\n"
+               "               [--wait SECONDS] [--simulate-phone]\n"
                "       orvello --serve [--frames N] [--seconds S] [--wait SECONDS] [--simulate-phone]\n"
                "       orvello --set-password [USER]\n"
                "Use a Motorola camera phone on USB as a still camera and a slow web camera:\n"
@@ -231,6 +250,13 @@ QString HelpText()
                "  --keep-megabytes N  with --record: at each new file remove the oldest recordings\n"
                "                      in its folder until they take at most N MiB; only files\n"
                "                      orvello recorded there go; 0 keeps all (default: AviKeepMegabytes)\n"
+               "  --on-motion         with --record: write only the frames in which something moves,\n"
+               "                      3 frames before and MotionKeepSeconds after, each event in a\n"
+               "                      file of its own (dated, or FILE-0001.avi, ...); every frame\n"
+               "                      still goes to the server; one line per event on standard\n"
+               "                      output (default: the settings, RecordOnMotion)\n"
+               "  --motion-threshold N  with --on-motion: the share of the picture that must change,\n"
+               "                      in tenths of a percent, 0 to 1000 (default: MotionThreshold)\n"
                "  --wait SECONDS      wait at most this long for the phone (default 30)\n"
                "Progress goes to standard error when it is a terminal; a failure is one line there.\n"
                "\n"

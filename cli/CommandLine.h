@@ -27,8 +27,8 @@ enum ExitStatus : int {
 // Long options: arguments that begin with "--". The program knows
 // --simulate-phone, --exit-when-idle, --help, --version, and for work without
 // a window --photo FILE, --record FILE, --serve, --frames N, --seconds S,
-// --wait S, --split-minutes N and --keep-megabytes N, and --set-password
-// [USER]
+// --wait S, --split-minutes N, --keep-megabytes N, --on-motion and
+// --motion-threshold N, and --set-password [USER]
 // (the value as the next argument or after "="); any other is an error. Qt's
 // own options are written with one dash ("-platform offscreen") and are left
 // to Qt, like every other argument of the window's program.
@@ -51,6 +51,11 @@ struct LongOptions {
     // recordings the folder keeps (0 off); when not given, the settings say.
     std::optional<uint32_t> splitMinutes;
     std::optional<uint32_t> keepMegabytes;
+    // Record: only while something moves (otherwise the settings say), with
+    // the share of the picture that must change, in tenths of a percent
+    // (otherwise "MotionThreshold").
+    bool onMotion = false;
+    std::optional<int> motionThreshold;
     // SetPassword: the user name given (--set-password USER or
     // --set-password=USER); empty keeps the stored one.
     QString user;

@@ -18,6 +18,7 @@
 #include "vcam/VirtualCamera.h"
 #include "webcam/Session.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -269,6 +270,23 @@ public:
             Progress(QStringLiteral("PipeWire camera \"%1\"").arg(vcam::NodeDescription(model_)));
     }
     void SessionEnded(const webcam::Summary& summary) override { RecordingFinished(summary); }
+    void SessionMotion(const video::MotionEvent& event) override
+    {
+        // One line on standard output when an event is over, for scripts.
+        if (!event.ended)
+            return;
+        const auto time = [](std::time_t when) {
+            return QDateTime::fromSecsSinceEpoch(when).toString(QStringLiteral("HH:mm:ss"));
+        };
+        const QString line = QStringLiteral("motion %1: %2 to %3, %4 in %5\n")
+                                 .arg(event.number)
+                                 .arg(time(event.start), time(event.end),
+                                      event.frames == 1 ? QStringLiteral("1 frame")
+                                                        : QStringLiteral("%1 frames").arg(event.frames),
+                                      event.file);
+        std::fputs(line.toLocal8Bit().constData(), stdout);
+        std::fflush(stdout);
+    }
 
 private:
     struct Failure {
@@ -326,9 +344,15 @@ private:
         plan.splitMinutes = options_.splitMinutes.value_or(plan.splitMinutes);
         plan.keepMegabytes = options_.keepMegabytes.value_or(plan.keepMegabytes);
         request.plan = plan;
-        // A run cut into files names each of them in the folder given.
+        video::MotionPlan motion = video::MotionPlan::FromSettings(settings_);
+        motion.enabled = motion.enabled || options_.onMotion;
+        motion.thresholdTenths = options_.motionThreshold.value_or(motion.thresholdTenths);
+        request.motion = motion;
+        // A run cut into files, or into events, names each of them in the
+        // folder given.
         const bool folder = options_.file.endsWith(QLatin1Char('/')) || QFileInfo(options_.file).isDir();
-        request.file = serving ? QString() : (plan.splitMinutes > 0 && folder ? options_.file : file_);
+        const bool manyFiles = plan.splitMinutes > 0 || motion.enabled;
+        request.file = serving ? QString() : (manyFiles && folder ? options_.file : file_);
         request.recording = serving ? video::Recorder::Recording::NoFile : video::Recorder::Recording::FromSettings;
         QString error;
         switch (session_.Start(request, &error)) {

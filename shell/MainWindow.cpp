@@ -27,6 +27,7 @@
 #include <QClipboard>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDebug>
 #include <QDesktopServices>
 #include <QDir>
@@ -35,6 +36,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QLabel>
+#include <QLocale>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPainter>
@@ -322,6 +324,11 @@ void MainWindow::BuildStatusBar()
     statusPanels->addPermanentWidget(virtualCameraPanel);
     virtualCameraPanel->hide();
 
+    motionPanel = new StatusPanel;
+    motionPanel->setObjectName(QStringLiteral("motionPanel"));
+    statusPanels->addPermanentWidget(motionPanel);
+    motionPanel->hide();
+
     addressPanel = new QLabel;
     addressPanel->setObjectName(QStringLiteral("addressPanel"));
     addressPanel->setTextFormat(Qt::PlainText);
@@ -387,6 +394,7 @@ void MainWindow::RelabelWindow()
             ShowRecordingTime(LangText(txt::kStr21RecordingTime), recordingTime_);
         ShowServerAddress();
         ShowVirtualCameraPanel();
+        ShowMotionPanel();
         UpdatePhoneHint();
     }
 }
@@ -403,9 +411,12 @@ void MainWindow::UpdateTitle()
 {
     QString title = BaseTitle();
     // A web camera that writes no file is live, not recording.
-    if (session->Running() && !recordingTime_.isEmpty())
-        title = LangText(session->Live() ? txt::kLiveTitle : txt::kRecordingTitle).arg(recordingTime_.trimmed()) +
-                QStringLiteral(" \u2014 ") + title;
+    if (session->Running() && !recordingTime_.isEmpty()) {
+        const LangEntry& mark = session->Live()      ? txt::kLiveTitle
+                                : waitingForMotion_ ? txt::kMotionTitle
+                                                    : txt::kRecordingTitle;
+        title = LangText(mark).arg(recordingTime_.trimmed()) + QStringLiteral(" \u2014 ") + title;
+    }
     setWindowTitle(title);
     tray->SetTip(title);
     tray->SetRecording(session->Running());
@@ -447,8 +458,9 @@ void MainWindow::ShowServerAddress()
     int needed = addressPanel->minimumWidth() + panels_[kTimePanel]->minimumWidth() + kPanelWidths[kLampPanel];
     for (const int panel : {kConnectionPanel, kModelPanel, kWorkPanel})
         needed += panels_[panel]->FullWidth();
-    if (virtualCameraPanel->isVisibleTo(statusPanels))
-        needed += virtualCameraPanel->FullWidth();
+    for (StatusPanel* panel : {virtualCameraPanel, motionPanel})
+        if (panel->isVisibleTo(statusPanels))
+            needed += panel->FullWidth();
     needed += kPanelCount * kAddressGap + 2 * kStatusBarHeight;  // the gaps and the size grip
     if (!shown && width() < needed)
         resize(needed, height());
@@ -832,6 +844,7 @@ void MainWindow::SessionStateChanged(webcam::State state)
 {
     if (state == webcam::State::Starting) {
         pausedFor_.reset();
+        waitingForMotion_ = false;
         recordingTime_ = QStringLiteral(" 00:00:00");
     }
     ShowCameraState();
@@ -848,9 +861,13 @@ void MainWindow::SessionStatus(video::RecorderStep step, std::chrono::seconds el
     case RecorderStep::FrameTaken: entry = &txt::kStr15CameraDeinit; break;
     case RecorderStep::CameraStopped: entry = &txt::kStr3CameraStopped; break;
     case RecorderStep::PhoneLate: entry = &txt::kPhoneLate; break;
+    case RecorderStep::WaitingForMotion: entry = &txt::kMotionWaiting; break;
+    case RecorderStep::MotionRecording: entry = &txt::kMotionRecording; break;
     case RecorderStep::RestartPause:
     case RecorderStep::WaitingForPhone: break;
     }
+    if (step == RecorderStep::WaitingForMotion || step == RecorderStep::MotionRecording)
+        waitingForMotion_ = step == RecorderStep::WaitingForMotion;
     // In a pause after a fault, the fault in one line.
     SetPanelText(kWorkPanel, entry ? LangText(*entry) : pausedFor_ ? RecorderProblemText(*pausedFor_).simplified() : QString());
     // A late phone changes the work panel only.
@@ -896,6 +913,26 @@ void MainWindow::ShowVirtualCameraPanel()
     // Short, and shown whole: the other panels give way.
     virtualCameraPanel->setMinimumWidth(virtualCameraPanel->WidthFor(text));
     virtualCameraPanel->show();
+}
+
+void MainWindow::SessionMotion(const video::MotionEvent& event)
+{
+    // The time of the last event stays in the status bar for the run.
+    lastMotion_ = event.start;
+    ShowMotionPanel();
+}
+
+void MainWindow::ShowMotionPanel()
+{
+    if (!lastMotion_) {
+        motionPanel->hide();
+        return;
+    }
+    const QDateTime start = QDateTime::fromSecsSinceEpoch(*lastMotion_);
+    const QString text = LangText(txt::kMotionLast).arg(start.toString(QStringLiteral("HH:mm:ss")));
+    motionPanel->SetPanelText(text, QLocale().toString(start, QLocale::LongFormat));
+    motionPanel->setMinimumWidth(motionPanel->WidthFor(text));
+    motionPanel->show();
 }
 
 void MainWindow::SessionEnded(const webcam::Summary& summary)

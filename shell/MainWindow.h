@@ -138,6 +138,7 @@ public:
     void SessionFrame(const QImage& frame, bool show, bool fit) override;
     void SessionVirtualCamera(bool running, const QString& reason) override;
     void SessionEnded(const webcam::Summary& summary) override;
+    void SessionMotion(const video::MotionEvent& event) override;
     // A text in the work panel; a modal message box with an OK button.
     void ShowWorkStatus(const QString& text);
     void ShowMessageText(const QString& text);
@@ -212,6 +213,9 @@ public:
     // Before it, while the web camera runs: the PipeWire camera that was
     // asked for cannot be offered, or waits for PipeWire; hidden otherwise.
     StatusPanel* virtualCameraPanel = nullptr;
+    // Before that, once a recording on motion has had an event in this run:
+    // the time it began; hidden otherwise.
+    StatusPanel* motionPanel = nullptr;
     // Over the picture area: what to do while no phone is found.
     QLabel* phoneHint = nullptr;
     // The web camera: recorder, picture server and PipeWire camera.
@@ -268,6 +272,7 @@ private:
     // whole path of each file).
     void ShowSavedFiles();
     void ShowVirtualCameraPanel();
+    void ShowMotionPanel();
     // Disconnect is offered while a phone is connected and the web camera
     // is idle.
     void EnableDisconnect();
@@ -310,6 +315,10 @@ private:
     uint32_t phoneAwaySince_ = 0;
     QTimer* phoneHintTimer_ = nullptr;
     bool fitPanelsPending_ = false;
+    // Recording on motion: the web camera waits for something to move (the
+    // title's mark says so), and the start of the last event in this run.
+    bool waitingForMotion_ = false;
+    std::optional<std::time_t> lastMotion_;
     // The fault the web camera pauses after, for the work panel.
     std::optional<video::RecorderProblem> pausedFor_;
 };

@@ -13,6 +13,7 @@
 #include "platform/UiThread.h"
 #include "WheelGuard.h"
 #include "web/Credentials.h"
+#include "video/MotionDetector.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -128,14 +129,18 @@ bool Read(const QLineEdit* field, double* rate)
     return ok && std::isfinite(*rate) && *rate > 0;
 }
 
+// Whether a whole number lies within a field's largest value; a rate has
+// none.
+bool WithinMost(int32_t value, int32_t most) { return value <= most; }
+bool WithinMost(double, int32_t) { return true; }
+
 // Why a number field's text is refused, in the language at index; name is
-// the field's label.
-QString NotANumber(int language, const QString& name, const QString& text, int32_t)
+// the field's label, most its largest value.
+QString NotANumber(int language, const QString& name, const QString& text, int32_t, int32_t most)
 {
-    return LangTextAt(language, txt::kNumberRange)
-        .arg(name, text, QStringLiteral("0"), QString::number(std::numeric_limits<int32_t>::max()));
+    return LangTextAt(language, txt::kNumberRange).arg(name, text, QStringLiteral("0"), QString::number(most));
 }
-QString NotANumber(int language, const QString& name, const QString& text, double)
+QString NotANumber(int language, const QString& name, const QString& text, double, int32_t)
 {
     return LangTextAt(language, txt::kNumberAboveZero).arg(name, text);
 }
@@ -378,6 +383,8 @@ struct OptionsDialog::Row {
     const LangEntry* caption = nullptr;
     QLabel* OptionsDialog::*label = nullptr;
     const char* labelName = nullptr;
+    // A field of a whole number: its largest value (the least is 0).
+    int32_t most = std::numeric_limits<int32_t>::max();
 };
 
 std::span<const OptionsDialog::Row> OptionsDialog::Rows()
@@ -417,6 +424,11 @@ std::span<const OptionsDialog::Row> OptionsDialog::Rows()
         {ORV_SHOWN_BY(ServerUser, userEdit, ShowUserName, UserName), &txt::kOptServerUser, ORV_MEMBER(userLabel)},
         {ORV_SHOWN_BY(ServerPasswordHash, passwordEdit, KeepStoredHash, NewPasswordHash), &txt::kOptServerPassword,
          ORV_MEMBER(passwordLabel)},
+        {ORV_SHOWN(RecordOnMotion, recordOnMotionCheck), &txt::kOptRecordOnMotion},
+        {ORV_SHOWN(MotionThreshold, motionThresholdEdit), &txt::kOptMotionThreshold, ORV_MEMBER(motionThresholdLabel),
+         video::MotionPlan::kMaxThreshold},
+        {ORV_SHOWN(MotionKeepSeconds, motionKeepEdit), &txt::kOptMotionKeep, ORV_MEMBER(motionKeepLabel),
+         static_cast<int32_t>(video::MotionPlan::kMaxKeepSeconds)},
     };
     // OK writes the settings in the order of the rows.
     static_assert(InOrderOfSettings(kRows), "the rows follow ORV_SETTINGS");
@@ -536,6 +548,11 @@ void OptionsDialog::BuildVideoTab()
     grid->addWidget(splitMinutesSpin, row++, 1);
     grid->addWidget(keepMegabytesLabel, row, 0);
     grid->addWidget(keepMegabytesSpin, row++, 1);
+    grid->addWidget(recordOnMotionCheck, row++, 0, 1, 3);
+    grid->addWidget(motionThresholdLabel, row, 0);
+    grid->addWidget(motionThresholdEdit, row++, 1);
+    grid->addWidget(motionKeepLabel, row, 0);
+    grid->addWidget(motionKeepEdit, row++, 1);
     grid->setColumnStretch(1, 1);
     grid->setRowStretch(row, 1);
 }
@@ -619,10 +636,10 @@ QLineEdit* OptionsDialog::InvalidNumberField(QString* message) const
                     QLineEdit* field = this->*binding.control;
                     typename Bound::Value value{};
                     // A disabled field is not in use (fps under Auto fps).
-                    if (!field->isEnabled() || Read(field, &value))
+                    if (!field->isEnabled() || (Read(field, &value) && WithinMost(value, row.most)))
                         return nullptr;
                     if (message)
-                        *message = NotANumber(language, FieldName(this->*row.label), field->text(), value);
+                        *message = NotANumber(language, FieldName(this->*row.label), field->text(), value, row.most);
                     return field;
                 }
                 return nullptr;

@@ -130,6 +130,11 @@ public:
     QSpinBox* splitMinutesSpin = nullptr;
     QLabel* keepMegabytesLabel = nullptr;
     QSpinBox* keepMegabytesSpin = nullptr;
+    QCheckBox* recordOnMotionCheck = nullptr;
+    QLabel* motionThresholdLabel = nullptr;
+    QLineEdit* motionThresholdEdit = nullptr;
+    QLabel* motionKeepLabel = nullptr;
+    QLineEdit* motionKeepEdit = nullptr;
 
     QCheckBox* serverEnabledCheck = nullptr;
     QLabel* portLabel = nullptr;

@@ -122,6 +122,23 @@ std::string Quote(std::string_view text)
     return "\"" + inside + (cut ? "\"..." : "\"");
 }
 
+// "12": a picture's number from 1, or nothing.
+std::optional<uint32_t> ParseShot(std::string_view text)
+{
+    constexpr uint32_t kMostShots = 1000000000;
+    if (text.empty() || text.size() > 10)
+        return std::nullopt;
+    uint64_t value = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9')
+            return std::nullopt;
+        value = value * 10 + static_cast<uint64_t>(c - '0');
+    }
+    if (value < 1 || value > kMostShots)
+        return std::nullopt;
+    return static_cast<uint32_t>(value);
+}
+
 }  // namespace
 
 std::optional<SimPhone::Fault> FaultByName(std::string_view name)
@@ -167,12 +184,22 @@ bool ParseSimEvents(std::string_view script, std::vector<SimEvent>* events, std:
         const size_t colon = part.find(':');
         if (colon == std::string_view::npos)
             return fail(quoted + ": expected SECONDS:ACTION");
-        const std::optional<uint32_t> at = ParseSeconds(Trim(part.substr(0, colon)));
-        if (!at)
-            return fail(quoted + ": the time must be seconds from the start (0 to 86400, up to three decimals)");
+        const std::string_view when = Trim(part.substr(0, colon));
         const std::string_view action = Trim(part.substr(colon + 1));
         SimEvent event;
-        event.atMs = *at;
+        if (!when.empty() && when.front() == '#') {
+            const std::optional<uint32_t> shot = ParseShot(when.substr(1));
+            if (!shot)
+                return fail(quoted + ": the picture must be a number from 1 to 1000000000 after '#'");
+            if (action != "still" && action != "move")
+                return fail(quoted + ": only still and move can wait for a picture");
+            event.atShot = *shot;
+        } else {
+            const std::optional<uint32_t> at = ParseSeconds(when);
+            if (!at)
+                return fail(quoted + ": the time must be seconds from the start (0 to 86400, up to three decimals)");
+            event.atMs = *at;
+        }
         if (action == "unplug") {
             event.action = SimEvent::Action::Unplug;
         } else if (action == "plug") {
@@ -222,8 +249,14 @@ void PlaySimEvents(std::shared_ptr<SimPhone> phone, std::vector<SimEvent> events
 {
     if (!phone || events.empty())
         return;
+    // The phone takes the changes tied to its pictures at once.
+    for (const SimEvent& event : events)
+        if (event.atShot > 0)
+            phone->SetStillAtShot(event.atShot, event.action == SimEvent::Action::Still);
     std::thread([phone = std::move(phone), events = std::move(events), startTick] {
         for (const SimEvent& event : events) {
+            if (event.atShot > 0)
+                continue;
             for (;;) {
                 const uint32_t passed = TheClock().TickCount() - startTick;
                 if (passed >= event.atMs)

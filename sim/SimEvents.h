@@ -7,6 +7,8 @@
 // stops answering), unmute, still (the camera's picture stands: no ball,
 // counter or time moves), move (it changes again) and "fault NAME" with a
 // fault of SimPhone::Fault by its name (GarbagePicture, HugePicture, ...).
+// Instead of the seconds, "#N" ties still or move to the phone's N-th
+// picture (from 1), so that a scene's frames can be counted.
 
 #include "SimPhone.h"
 
@@ -26,6 +28,7 @@ struct SimEvent {
     uint32_t atMs = 0;  // after the program's start
     Action action = Action::Unplug;
     SimPhone::Fault fault = SimPhone::Fault::NoReply;  // Action::Fault only
+    uint32_t atShot = 0;  // still and move: at this picture instead (0: at atMs)
 
     bool operator==(const SimEvent&) const = default;
 };

@@ -125,6 +125,8 @@ struct SimPhone::State {
     // A still scene: the pictures show the frame number and time of the
     // last one shot before it (the sensor's grain still changes).
     bool still = false;
+    // Changes of the scene waiting for a picture: its number, still or not.
+    std::map<uint32_t, bool> stillAtShot;
     uint32_t drawnFrame = 0;
     std::time_t drawnWhen = 0;
 
@@ -536,6 +538,10 @@ struct SimPhone::State {
     {
         ++frame;
         ++counters.shots;
+        if (const auto change = stillAtShot.find(frame); change != stillAtShot.end()) {
+            still = change->second;
+            stillAtShot.erase(change);
+        }
         Fault fault;
         if (TakeFault({Fault::GarbagePicture, Fault::HugePicture}, &fault)) {
             std::vector<uint8_t> bytes(fault == Fault::HugePicture ? kHugePictureSize : 20000);
@@ -815,6 +821,12 @@ void SimPhone::SetStill(bool still)
 {
     std::lock_guard lock(state_->mutex);
     state_->still = still;
+}
+
+void SimPhone::SetStillAtShot(uint32_t shot, bool still)
+{
+    std::lock_guard lock(state_->mutex);
+    state_->stillAtShot[shot] = still;
 }
 
 bool SimPhone::Still() const

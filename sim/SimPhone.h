@@ -155,6 +155,9 @@ public:
     // (ball, frame counter and time stand), with fresh sensor grain; false
     // sets it moving again, the counter at the number of pictures shot.
     void SetStill(bool still);
+    // The same, from the picture of that number on (the first picture the
+    // phone shoots is number 1).
+    void SetStillAtShot(uint32_t shot, bool still);
     bool Still() const;
 
     // --- the phone's file system and state, for tests ---

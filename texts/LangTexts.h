@@ -89,6 +89,11 @@ inline constexpr LangEntry kOptServerPassword{"OPTIONS", "SERVER_PASSWORD", "П�
 inline constexpr LangEntry kOptClearPassword{"OPTIONS", "CLEAR_PASSWORD", "Снять защиту"};
 inline constexpr LangEntry kOptPasswordNeeded{"OPTIONS", "PASSWORD_NEEDED",
                                               "Для пользователя «%1» не задан пароль: введите пароль или снимите защиту."};
+// Recording only while something moves: the choice, the share of the
+// picture that must change, and how long recording goes on after it.
+inline constexpr LangEntry kOptRecordOnMotion{"OPTIONS", "RECORD_ON_MOTION", "Записывать только при движении"};
+inline constexpr LangEntry kOptMotionThreshold{"OPTIONS", "MOTION_THRESHOLD", "Порог движения (десятые доли % кадра):"};
+inline constexpr LangEntry kOptMotionKeep{"OPTIONS", "MOTION_KEEP", "Писать после движения (с):"};
 
 // --- status texts and messages. A key used in several places has one entry
 // per use, each with its own built-in text; a language file gives one text
@@ -147,6 +152,11 @@ inline constexpr LangEntry kManualNotOpened{"STRS", "NO_BROWSER",
 // once PipeWire runs (the panel's tip gives the system's reason).
 inline constexpr LangEntry kVirtualCameraUnavailable{"STRS", "VCAM_UNAVAILABLE", "Нет камеры PipeWire"};
 inline constexpr LangEntry kVirtualCameraWaiting{"STRS", "VCAM_WAITING", "PipeWire не запущен"};
+// Recording only while something moves: the work panel while nothing moves
+// and during an event; the status bar's time of the last event (%1).
+inline constexpr LangEntry kMotionWaiting{"STRS", "MOTION_WAITING", "Жду движения"};
+inline constexpr LangEntry kMotionRecording{"STRS", "MOTION_RECORDING", "Движение: запись"};
+inline constexpr LangEntry kMotionLast{"STRS", "MOTION_LAST", "Последнее движение: %1"};
 // The options' user name could never log in (web::CheckUserName).
 inline constexpr LangEntry kUserNameUnusable{
     "STRS", "USER_NAME_UNUSABLE",
@@ -213,6 +223,9 @@ inline constexpr LangEntry kFolderNotOpened{"STRS", "NO_FILE_MANAGER",
 inline constexpr LangEntry kAlreadyRunning{"STRS", "ALREADY_RUNNING", "Already running!"};
 // The title's mark while the web camera writes no file (%1 its time).
 inline constexpr LangEntry kLiveTitle{"STRS", "LIVE", "● ЭФИР %1"};
+// The title's mark while a recording on motion waits for something to move
+// (%1 its time); during an event the recording's own mark stands.
+inline constexpr LangEntry kMotionTitle{"STRS", "MOTION_TITLE", "○ ЖДУ %1"};
 // Closing the window while the web camera runs.
 inline constexpr LangEntry kStopAndExit{"STRS", "STOP_AND_EXIT",
                                         "Веб-камера работает. Остановить её и выйти из программы?"};
@@ -247,7 +260,7 @@ inline constexpr std::array<LangEntry, 19> kMenuTexts{
     txt::kMenuMailAuthor, txt::kMenuAbout,      txt::kMenuOpenRecordings, txt::kMenuCopyAddress,
 };
 
-inline constexpr std::array<LangEntry, 39> kOptionsTexts{
+inline constexpr std::array<LangEntry, 42> kOptionsTexts{
     txt::kOptPhoneTab,       txt::kOptProgramTab,        txt::kOptVideoTab,         txt::kOptServerTab,
     txt::kOptTempFile,       txt::kOptPictureType,       txt::kOptShotTimeout,      txt::kOptInitTimeout,
     txt::kOptLighting,       txt::kOptExposure,          txt::kOptCloseToTray,      txt::kOptAutoRestart,
@@ -258,7 +271,7 @@ inline constexpr std::array<LangEntry, 39> kOptionsTexts{
     txt::kOptLightNight,     txt::kOptServerStream,
     txt::kOptRecordToFile,   txt::kOptVirtualCamera,  txt::kOptSplitMinutes,   txt::kOptKeepMegabytes,
     txt::kOptLocalOnly,      txt::kOptServerUser,     txt::kOptServerPassword, txt::kOptClearPassword,
-    txt::kOptPasswordNeeded,
+    txt::kOptPasswordNeeded, txt::kOptRecordOnMotion, txt::kOptMotionThreshold, txt::kOptMotionKeep,
 };
 
 // Texts of the options dialog and the encoder's dialogs beyond the OPTIONS
@@ -272,7 +285,7 @@ inline constexpr std::array<LangEntry, 18> kOptionsMoreTexts{
 };
 
 // Every use of every STRS key (keys with several uses appear once per use).
-inline constexpr std::array<LangEntry, 38> kStatusTexts{
+inline constexpr std::array<LangEntry, 41> kStatusTexts{
     txt::kStr1Connected,         txt::kStr2Model,           txt::kStr3Idle,
     txt::kStr4NotConnected,
     txt::kStr5NoModel,           txt::kStr6StopCameraFirst, txt::kStr7PositionPhone,
@@ -288,16 +301,17 @@ inline constexpr std::array<LangEntry, 38> kStatusTexts{
     txt::kVirtualCameraUnavailable, txt::kVirtualCameraWaiting,
     txt::kPhoneLate,             txt::kUserNameUnusable,
     txt::kPrivilegedPort,
+    txt::kMotionWaiting,         txt::kMotionRecording,     txt::kMotionLast,
 };
 
 // The STRS texts that came with the window's title, about box, save dialog
 // and what it says of its state; and the tray's own item.
-inline constexpr std::array<LangEntry, 18> kWindowTexts{
+inline constexpr std::array<LangEntry, 19> kWindowTexts{
     txt::kTitleCredit,      txt::kAboutTitle,       txt::kAboutText,        txt::kBitmapFiles,
     txt::kJpegFiles,        txt::kSearching,        txt::kRecordingTitle,   txt::kServerAddress,
     txt::kStreamAddress,    txt::kRecordingWritten, txt::kFolderNotOpened,  txt::kAlreadyRunning,
     txt::kMenuRestore,      txt::kLiveTitle,        txt::kStopAndExit,      txt::kNoPhoneHint,
-    txt::kNoPhoneAccess,    txt::kNoPhoneMore,
+    txt::kNoPhoneAccess,    txt::kNoPhoneMore,      txt::kMotionTitle,
 };
 
 // Section LANGUAGE.
@@ -305,10 +319,10 @@ inline constexpr std::array<LangEntry, 3> kLanguageTexts{txt::kLanguageName, txt
 
 // Every text the work panel shows (the photo thread's, the recorder's and the
 // window's own), so that the panel is made wide enough for the longest.
-inline constexpr std::array<LangEntry, 9> kWorkPanelTexts{
+inline constexpr std::array<LangEntry, 11> kWorkPanelTexts{
     txt::kStr3Idle,          txt::kStr11PhotoCameraInit, txt::kStr11CameraInit,       txt::kStr12Shooting,
     txt::kStr13Downloading,  txt::kStr15PhotoCameraDeinit, txt::kStr15CameraDeinit, txt::kStr20Deleting,
-    txt::kPhoneLate,
+    txt::kMotionWaiting,     txt::kMotionRecording,      txt::kPhoneLate,
 };
 
 }  // namespace orv

@@ -11,6 +11,7 @@
 #include "platform/ControlPipe.h"
 #include "platform/UiThread.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -65,6 +66,9 @@ QString Describe(const RecorderProblem& problem)
     }
     return {};
 }
+
+// An event's time in the log: the local time of day.
+QString TimeOfDay(std::time_t when) { return QDateTime::fromSecsSinceEpoch(when).toString(QStringLiteral("HH:mm:ss")); }
 
 struct Census {
     std::mutex mutex;
@@ -140,8 +144,9 @@ SplitPlan SplitPlan::FromSettings(const Settings& settings)
 
 Recorder::Recorder(RecorderView& view, const Settings& settings, phone::PhoneLink& link, const CodecCatalogue& codecs,
                  std::function<void()> finished, const QString& fileName, Recording recording, bool automatic,
-                 std::optional<SplitPlan> plan, std::shared_ptr<RecordingLog> log)
-    : view_(view), settings_(settings), link_(link), automatic_(automatic), log_(std::move(log))
+                 std::optional<SplitPlan> plan, std::shared_ptr<RecordingLog> log, std::optional<MotionPlan> motion)
+    : view_(view), settings_(settings), link_(link), automatic_(automatic), log_(std::move(log)),
+      motion_(motion ? *motion : MotionPlan::FromSettings(settings))
 {
     const SplitPlan split = plan ? *plan : SplitPlan::FromSettings(settings);
     splitMs_ = split.splitMinutes * kMsPerMinute;
@@ -176,7 +181,9 @@ Recorder::Recorder(RecorderView& view, const Settings& settings, phone::PhoneLin
         } else if (!fileName.isEmpty() && (fileName.endsWith(QLatin1Char('/')) || QFileInfo(fileName).isDir())) {
             dated_ = true;
         }
-        numbered_ = !dated_ && splitMs_ > 0;
+        // Each event goes into a file of its own: a fixed name is numbered.
+        motionOn_ = motion_.enabled;
+        numbered_ = !dated_ && (splitMs_ > 0 || motionOn_);
         // The videos folder of the default file, and the folder chosen for
         // dated names, may not exist yet in a fresh home folder.
         makeFolder_ = dated_ || (fileName.isEmpty() && QFileInfo(aviName_).absolutePath() ==
@@ -186,6 +193,12 @@ Recorder::Recorder(RecorderView& view, const Settings& settings, phone::PhoneLin
             Fail(FileProblem(reason));
     }
 
+    if (motionOn_) {
+        detector_ = std::make_unique<MotionDetector>(motion_.thresholdTenths);
+        events_ = std::make_unique<MotionEvents>(motion_.keepSeconds * 1000);
+        qCInfo(lcRecorder) << "frames are recorded while something moves, and for" << motion_.keepSeconds
+                           << "s after";
+    }
     startTick_ = TheClock().TickCount();
     Start();
 }
@@ -342,6 +355,12 @@ bool Recorder::RecordOnce()
             SetStep(RecorderStep::Shooting);
     };
     hooks.late = [this](bool late) { ShowLate(late); };
+    if (motionOn_) {
+        // A new run of the camera starts a new background.
+        detector_->Reset();
+        events_->Reset();
+        hooks.decoded = [this](const QImage& picture) { frameMoved_ = detector_->Compare(picture).motion; };
+    }
     PhoneCapture capture(link_, std::move(plan), [this] { return Terminated(); }, std::move(hooks));
 
     SetStep(RecorderStep::CameraStarting);
@@ -358,6 +377,7 @@ bool Recorder::RecordOnce()
     double rate = 0;  // of every file of this recording
     while (!Terminated()) {
         const uint32_t t0 = TheClock().TickCount();
+        frameMoved_ = false;
         if (!CaptureFrame(capture)) {
             // A capture cut short by the stop is no camera error.
             if (!Terminated()) {
@@ -381,57 +401,148 @@ bool Recorder::RecordOnce()
                 streaming = false;
             }
         }
-        // The stream takes its rate from the first frame; later rates would
-        // be ignored, so the settings are not read for them.
         if (!recordToFile_) {
             ++segmentFrames_;
             ++framesRecorded_;
             SetStep(RecorderStep::FrameTaken);
             continue;
         }
-        if (!streaming) {
-            if (rate <= 0) {
-                const bool automatic = settings_.GetAutoFps();
-                rate = StreamRate(automatic, captureMs, automatic ? 0.0 : settings_.GetFps());
-            }
-            if (!encoder_->StartStream(*avi_, frame_, rate)) {
-                fault = ReportCompressorError();
+        if (motionOn_) {
+            // Every frame the camera gives counts as recorded: it was shown
+            // and served, and it was looked at.
+            ++segmentFrames_;
+            ++framesRecorded_;
+            if (!FollowMotion(streaming, rate, captureMs, captured, &fault))
                 break;
-            }
-            streaming = true;
-            fileMs_ = 0;
-            fileTick_ = captured;
+            SetStep(RecorderStep::FrameTaken);
+            continue;
         }
-        if (!encoder_->CompressFrame(frame_)) {
-            fault = ReportCompressorError();
+        if (!WriteFrame(frame_, streaming, rate, captureMs, captured, &fault))
             break;
-        }
-        // The first frame is in the file: now it replaces an earlier one
-        // (or, started automatically, takes the next free name).
-        if (!avi_->Published()) {
-            QString reason;
-            if (!avi_->Publish(!automatic_ && !dated_ && !numbered_, &reason)) {
-                qCWarning(lcRecorder).noquote() << "cannot name" << avi_->Path() << aviName_ + QLatin1Char(':') << reason;
-                Report(FileProblem(reason));
-                fault = true;
-                break;
-            }
-            aviName_ = avi_->Path();
-            qCInfo(lcRecorder).noquote() << "recording into" << aviName_;
-            if (log_)
-                log_->Started(aviName_);
-            KeepWithinLimit();
-        }
-        if (log_)
-            log_->AddFrame();
         ++segmentFrames_;
         ++framesRecorded_;
         SetStep(RecorderStep::FrameTaken);
     }
 
+    if (motionOn_ && events_->InEvent()) {
+        EndEvent();
+        events_->Reset();
+    }
     capture.SwitchOff();
     SetStep(RecorderStep::CameraStopped);
     return fault;
+}
+
+bool Recorder::WriteFrame(const QImage& frame, bool& streaming, double& rate, uint32_t captureMs, uint32_t captured,
+                          bool* fault)
+{
+    // The stream takes its rate from the first frame; later rates would
+    // be ignored, so the settings are not read for them.
+    if (!streaming) {
+        if (rate <= 0) {
+            const bool automatic = settings_.GetAutoFps();
+            rate = StreamRate(automatic, captureMs, automatic ? 0.0 : settings_.GetFps());
+        }
+        if (!encoder_->StartStream(*avi_, frame, rate)) {
+            *fault = ReportCompressorError();
+            return false;
+        }
+        streaming = true;
+        fileMs_ = 0;
+        fileTick_ = captured;
+    }
+    if (!encoder_->CompressFrame(frame)) {
+        *fault = ReportCompressorError();
+        return false;
+    }
+    // The first frame is in the file: now it replaces an earlier one
+    // (or, started automatically, takes the next free name).
+    if (!avi_->Published()) {
+        QString reason;
+        if (!avi_->Publish(!automatic_ && !dated_ && !numbered_, &reason)) {
+            qCWarning(lcRecorder).noquote() << "cannot name" << avi_->Path() << aviName_ + QLatin1Char(':') << reason;
+            Report(FileProblem(reason));
+            *fault = true;
+            return false;
+        }
+        aviName_ = avi_->Path();
+        qCInfo(lcRecorder).noquote() << "recording into" << aviName_;
+        if (log_)
+            log_->Started(aviName_);
+        KeepWithinLimit();
+    }
+    if (log_)
+        log_->AddFrame();
+    return true;
+}
+
+bool Recorder::FollowMotion(bool& streaming, double& rate, uint32_t captureMs, uint32_t captured, bool* fault)
+{
+    switch (events_->Feed(frameMoved_, captured, frame_)) {
+    case MotionEvents::Step::Wait: return true;
+    case MotionEvents::Step::End:
+        // The event's file is complete before the next one begins.
+        EndEvent();
+        CompleteFile();
+        streaming = false;
+        return true;
+    case MotionEvents::Step::Record:
+        if (!WriteFrame(frame_, streaming, rate, captureMs, captured, fault))
+            return false;
+        ++event_.frames;
+        event_.end = frameTime_;
+        return true;
+    case MotionEvents::Step::Start: break;
+    }
+    event_ = MotionEvent{event_.number + 1, frameTime_, frameTime_, QString(), 0, false};
+    if (!BeginEventFile()) {
+        *fault = true;
+        return false;
+    }
+    streaming = false;
+    // The frames from before the change (a frame of another size would not
+    // fit the stream), then this one.
+    std::vector<const QImage*> frames;
+    for (const QImage& before : events_->Before())
+        if (before.size() == frame_.size() && before.format() == frame_.format())
+            frames.push_back(&before);
+    frames.push_back(&frame_);
+    for (const QImage* frame : frames) {
+        if (!WriteFrame(*frame, streaming, rate, captureMs, captured, fault))
+            return false;
+        ++event_.frames;
+        event_.file = aviName_;
+    }
+    qCInfo(lcRecorder).noquote() << "motion at" << TimeOfDay(event_.start) << "- recording into" << event_.file;
+    Synchronize([&] { view_.RecorderMotion(event_); });
+    return true;
+}
+
+bool Recorder::BeginEventFile()
+{
+    // A file opened before (at the start, or after an event that a split
+    // cut) that holds no frame yet goes: the event's file is named now.
+    if (avi_ && !avi_->Published())
+        CompleteFile();
+    if (avi_)
+        return true;
+    encoder_ = std::make_unique<FrameEncoder>(entry_);
+    if (QString reason; !OpenFile(&reason)) {
+        Report(FileProblem(reason));
+        return false;
+    }
+    return true;
+}
+
+void Recorder::EndEvent()
+{
+    if (event_.file.isEmpty())
+        return;  // its first frames were never written
+    event_.ended = true;
+    qCInfo(lcRecorder).noquote() << "motion event" << event_.number << "from" << TimeOfDay(event_.start) << "to"
+                                 << TimeOfDay(event_.end) << "in" << event_.file + QLatin1Char(':') << event_.frames
+                                 << "frames";
+    Synchronize([&] { view_.RecorderMotion(event_); });
 }
 
 bool Recorder::SplitFile()
@@ -477,6 +588,7 @@ bool Recorder::CaptureFrame(PhoneCapture& capture)
     const bool framed = shot.outcome == CapturedPicture::Outcome::Picture;
     if (framed) {
         frame_ = std::move(shot.picture);
+        frameTime_ = TheClock().Now();
         ShowFrame();
     }
     SetStep(RecorderStep::Deleting);
@@ -493,6 +605,10 @@ void Recorder::ShowFrame()
 
 void Recorder::SetStep(RecorderStep step)
 {
+    // Recording on motion, the frame loop's steps say whether something moves.
+    if (motionOn_ && (step == RecorderStep::Shooting || step == RecorderStep::Deleting ||
+                      step == RecorderStep::FrameTaken))
+        step = events_->InEvent() ? RecorderStep::MotionRecording : RecorderStep::WaitingForMotion;
     Control().Beat();
     lastStep_ = step;
     const std::chrono::seconds elapsed((TheClock().TickCount() - startTick_) / 1000);

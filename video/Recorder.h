@@ -5,6 +5,8 @@
 // stopped or a capture fails.
 
 #include "platform/WorkerThread.h"
+#include "MotionDetector.h"
+#include "MotionEvents.h"
 #include "RecorderView.h"
 
 #include <QImage>
@@ -94,10 +96,15 @@ public:
     // keeps; without one, the settings say. With a split, a fixed name is
     // numbered (name-0001.avi, name-0002.avi, ...) and never replaced.
     // log: where the files written and their frames are noted.
+    // motion: whether only the frames around a change of the picture are
+    // written, each event into a file of its own; without one, the settings
+    // say. Only the file differs: every frame is shown and served. With it,
+    // a fixed name is numbered as with a split.
     Recorder(RecorderView& view, const Settings& settings, phone::PhoneLink& link, const CodecCatalogue& codecs,
              std::function<void()> finished, const QString& fileName = QString(),
              Recording recording = Recording::FromSettings, bool automatic = false,
-             std::optional<SplitPlan> plan = std::nullopt, std::shared_ptr<RecordingLog> log = nullptr);
+             std::optional<SplitPlan> plan = std::nullopt, std::shared_ptr<RecordingLog> log = nullptr,
+             std::optional<MotionPlan> motion = std::nullopt);
     ~Recorder() override;
 
     // Asks the recorder to end after the frame in progress. Main thread.
@@ -151,6 +158,20 @@ private:
     void Report(const RecorderProblem& problem);
     // The file could not be made, named or written, for reason.
     RecorderProblem FileProblem(const QString& reason) const;
+    // One frame into the file: the stream begins with the file's first
+    // (at rate, measured from captureMs when not yet known), the file takes
+    // its name with it. False when it failed; *fault then says whether a
+    // fault of the file or the camera ended it (not the encoder's refusal).
+    bool WriteFrame(const QImage& frame, bool& streaming, double& rate, uint32_t captureMs, uint32_t captured,
+                    bool* fault);
+    // Recording on motion: what the event tracker makes of the frame just
+    // captured (whether it moved, and its time). False when writing failed.
+    bool FollowMotion(bool& streaming, double& rate, uint32_t captureMs, uint32_t captured, bool* fault);
+    // The file of an event that begins: a new one, named now.
+    bool BeginEventFile();
+    // The event is over (the time to keep has passed, or the recording
+    // ends during it): the log and the view hear of it.
+    void EndEvent();
     // One picture: taken, downloaded, decoded, stamped, shown, deleted on the
     // phone. False when no frame came of it.
     bool CaptureFrame(PhoneCapture& capture);
@@ -205,6 +226,15 @@ private:
     uint64_t fileMs_ = 0;
     uint32_t fileTick_ = 0;
     std::shared_ptr<RecordingLog> log_;
+    // Recording on motion: the plan, the comparison (of each picture before
+    // its stamp), the events, and the one in progress or the last one.
+    MotionPlan motion_;
+    bool motionOn_ = false;
+    std::unique_ptr<MotionDetector> detector_;
+    std::unique_ptr<MotionEvents> events_;
+    bool frameMoved_ = false;  // the latest picture shows motion
+    std::time_t frameTime_ = 0;  // and was taken then
+    MotionEvent event_;
 };
 
 // The dated file name "dd-mm-yy_hhnn.avi" in folder, with one "/" between

@@ -8,6 +8,7 @@
 #include <QString>
 
 #include <chrono>
+#include <ctime>
 #include <utility>
 
 class QImage;
@@ -24,6 +25,10 @@ enum class RecorderStep {
     PhoneLate,        // the phone has not answered for a while; still waiting
     RestartPause,     // after a fault, waiting to start the camera again
     WaitingForPhone,  // in that pause, the phone is away
+    // Recording only while something moves: these stand for the shot, the
+    // deletion and the frame taken.
+    WaitingForMotion,  // nothing moves: frames are shown and served, not written
+    MotionRecording,   // something moves: frames go into the event's file
 };
 
 // What stopped a recording, or a part of one.
@@ -46,6 +51,16 @@ struct RecorderProblem {
     QString reason;  // FileFailed and DiskFull: the system's words
 };
 
+// An event of a recording that records only while something moves.
+struct MotionEvent {
+    int number = 0;          // 1 for the recorder's first event
+    std::time_t start = 0;   // the time of its first frame with motion
+    std::time_t end = 0;     // of its last frame written (so far)
+    QString file;            // the file it began in
+    long long frames = 0;    // written so far, those from before the change included
+    bool ended = false;      // false: it has begun; true: it is over
+};
+
 class RecorderView {
 public:
     virtual ~RecorderView() = default;
@@ -59,6 +74,9 @@ public:
     // picture, and with fit set as well the window is fitted to a frame
     // wider than 300 pixels.
     virtual void RecorderFrame(const QImage& frame, bool show, bool fit) = 0;
+    // An event began (its first frames are in its file) or ended (the time
+    // to keep has passed, or the recording stopped during it).
+    virtual void RecorderMotion(const MotionEvent& event) { (void)event; }
 };
 
 }  // namespace orv::video

@@ -140,7 +140,7 @@ WorkerThread* Session::MakeRecorder(video::RecorderView& view, std::function<voi
                                     std::shared_ptr<video::RecordingLog> log) const
 {
     return new video::Recorder(view, settings_, link_, codecs_, std::move(finished), request.file, request.recording,
-                               request.automatic, request.plan, std::move(log));
+                               request.automatic, request.plan, std::move(log), request.motion);
 }
 
 bool Session::Listen(QString* error)
@@ -213,6 +213,8 @@ void Session::RecorderStatus(video::RecorderStep step, std::chrono::seconds elap
         case RecorderStep::Shooting:
         case RecorderStep::Deleting:
         case RecorderStep::FrameTaken:
+        case RecorderStep::WaitingForMotion:
+        case RecorderStep::MotionRecording:
             SetState(recordsToFile_ ? State::Recording : State::Serving);
             break;
         case RecorderStep::RestartPause: SetState(State::RestartPause); break;

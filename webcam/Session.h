@@ -82,6 +82,8 @@ public:
     virtual void SessionVirtualCamera(bool running, const QString& reason) = 0;
     // The session is Idle again: the files are complete.
     virtual void SessionEnded(const Summary& summary) = 0;
+    // Recording on motion: an event began or ended.
+    virtual void SessionMotion(const video::MotionEvent& event) { (void)event; }
 };
 
 class Session final : public QObject, private video::RecorderView {
@@ -96,6 +98,8 @@ public:
         video::Recorder::Recording recording = video::Recorder::Recording::FromSettings;
         // Empty: the settings cut the recording into files.
         std::optional<video::SplitPlan> plan;
+        // Empty: the settings say whether only motion is recorded.
+        std::optional<video::MotionPlan> motion;
         // The phone's model, which names the PipeWire camera.
         QString model;
     };
@@ -184,6 +188,7 @@ private:
     void RecorderStatus(video::RecorderStep step, std::chrono::seconds elapsed) override;
     void RecorderFailed(const video::RecorderProblem& problem, bool restarting) override;
     void RecorderFrame(const QImage& frame, bool show, bool fit) override;
+    void RecorderMotion(const video::MotionEvent& event) override { observer_.SessionMotion(event); }
 
     bool OpenServer(QString* error);
     void StartVirtualCamera(const QString& model);

@@ -21,6 +21,8 @@ TEST(CommandLine, PhotoAndRecordOptions)
         int seconds = 0;
         std::optional<uint32_t> split = std::nullopt;
         std::optional<uint32_t> keep = std::nullopt;
+        bool onMotion = false;
+        std::optional<int> threshold = std::nullopt;
     };
     const auto args = [](std::initializer_list<const char*> words) {
         QStringList list;
@@ -71,6 +73,25 @@ TEST(CommandLine, PhotoAndRecordOptions)
         {args({"--photo", "a.jpg", "-d"}), Action::Error, "unexpected argument '-d' with --photo"},
         {args({"--record", "a.avi", "b.avi"}), Action::Error, "unexpected argument 'b.avi' with --record"},
         {args({"--help=1"}), Action::Error, "unknown option '--help=1'"},
+        {args({"--record", "door/", "--on-motion"}), Action::Record, "door/", 30, 0, 0, {}, {}, true},
+        {args({"--record", "door/", "--motion-threshold=0", "--on-motion", "--split-minutes", "5"}), Action::Record,
+         "door/", 30, 0, 0, 5, {}, true, 0},
+        {args({"--on-motion", "--motion-threshold", "1000", "--record", "a.avi"}), Action::Record, "a.avi", 30, 0, 0, {},
+         {}, true, 1000},
+        {args({"--record", "a.avi", "--motion-threshold", "15"}), Action::Error,
+         "option '--motion-threshold' goes with --on-motion"},
+        {args({"--record", "a.avi", "--on-motion", "--motion-threshold", "1001"}), Action::Error,
+         "option '--motion-threshold' needs a whole number of tenths of a percent from 0 to 1000, not '1001'"},
+        {args({"--record", "a.avi", "--on-motion", "--motion-threshold", "-1"}), Action::Error,
+         "option '--motion-threshold' needs a whole number of tenths of a percent from 0 to 1000, not '-1'"},
+        {args({"--record", "a.avi", "--on-motion", "--motion-threshold", "1.5"}), Action::Error,
+         "option '--motion-threshold' needs a whole number of tenths of a percent from 0 to 1000, not '1.5'"},
+        {args({"--record", "a.avi", "--on-motion", "--motion-threshold"}), Action::Error,
+         "option '--motion-threshold' needs a value"},
+        {args({"--serve", "--on-motion"}), Action::Error, "option '--on-motion' goes with --record, not with --serve"},
+        {args({"--photo", "a.jpg", "--on-motion"}), Action::Error,
+         "option '--on-motion' goes with --record, not with --photo"},
+        {args({"--on-motion"}), Action::Error, "option '--on-motion' goes with --photo, --record or --serve"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.arguments.join(QLatin1Char(' ')).toStdString());
@@ -87,6 +108,8 @@ TEST(CommandLine, PhotoAndRecordOptions)
             EXPECT_EQ(options.seconds, c.seconds);
             EXPECT_EQ(options.splitMinutes, c.split);
             EXPECT_EQ(options.keepMegabytes, c.keep);
+            EXPECT_EQ(options.onMotion, c.onMotion);
+            EXPECT_EQ(options.motionThreshold, c.threshold);
         }
     }
 }

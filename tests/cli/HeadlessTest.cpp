@@ -518,3 +518,76 @@ TEST(Headless, TheNextRecordingRemovesWhatAKilledOneLeft)
 
 }  // namespace
 }  // namespace orv::test
+
+namespace orv::test {
+namespace {
+
+// The pixels of two pictures whose grey levels differ by more than sensor
+// grain and JPEG leave (all of them when the sizes differ).
+int ChangedPixels(const QImage& a, const QImage& b)
+{
+    if (a.size() != b.size() || a.isNull())
+        return a.width() * a.height();
+    int changed = 0;
+    for (int y = 0; y < a.height(); ++y)
+        for (int x = 0; x < a.width(); ++x)
+            changed += std::abs(qGray(a.pixel(x, y)) - qGray(b.pixel(x, y))) > 40 ? 1 : 0;
+    return changed;
+}
+
+// --record --on-motion on the simulated phone, whose scene stands but for
+// two changes tied to its pictures: two files, each beginning with three
+// frames of the still scene before the change, read back with ffprobe; one
+// line for each event on standard output. The second event is cut by the
+// end of the run, so its frames are known: 3 before and pictures 42 to 46.
+TEST(Headless, OnMotionWritesEachEventIntoAFileOfItsOwnAndSaysSo)
+{
+    ProgramRun run{Dword("JpgType", 4) + Dword("MotionKeepSeconds", 2)};
+    ASSERT_TRUE(QDir(run.dir.path()).mkpath(QStringLiteral("door")));
+    qputenv("ORVELLO_SIM_EVENTS", "#1:still;#4:move;#6:still;#42:move;#44:still");
+    run.Start({QStringLiteral("--record"), QStringLiteral("%D/door/"), QStringLiteral("--on-motion"),
+               QStringLiteral("--motion-threshold"), QStringLiteral("10"), QStringLiteral("--frames"),
+               QStringLiteral("46"), QStringLiteral("--simulate-phone")});
+    qunsetenv("ORVELLO_SIM_EVENTS");
+    ASSERT_TRUE(run.Finish()) << run.error.toStdString();
+    EXPECT_EQ(run.process.exitCode(), 0) << run.error.toStdString();
+
+    static const QRegularExpression line(
+        QStringLiteral("^motion (\\d+): \\d\\d:\\d\\d:\\d\\d to \\d\\d:\\d\\d:\\d\\d, (\\d+) frames in (.+)$"));
+    const QStringList lines = run.shown.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 2) << run.shown.toStdString();
+    QStringList files;
+    for (int i = 0; i < lines.size(); ++i) {
+        const QRegularExpressionMatch match = line.match(lines[i]);
+        ASSERT_TRUE(match.hasMatch()) << lines[i].toStdString();
+        EXPECT_EQ(match.captured(1).toInt(), i + 1);
+        const QString file = match.captured(3);
+        files << QFileInfo(file).fileName();
+        const int frames = match.captured(2).toInt();
+        EXPECT_EQ(RunFfprobe(file).frames, frames) << "the line gives the file's frames";
+        if (i == 0) {
+            EXPECT_GE(frames, 3 + 2) << "three before, the two pictures of the change, and what follows";
+            EXPECT_LE(frames, 3 + 38) << "it ended before the second change";
+        } else {
+            EXPECT_EQ(frames, 8);
+        }
+        // Three frames of the still scene (alike but for the grain), then
+        // the change.
+        std::vector<QImage> decoded;
+        for (const auto& packet : ReadPacketData(file)) {
+            decoded.emplace_back();
+            EXPECT_TRUE(DecodeJpeg(packet.data(), packet.size(), &decoded.back()));
+        }
+        ASSERT_GE(decoded.size(), 4u);
+        EXPECT_LT(ChangedPixels(decoded[0], decoded[1]), 5);
+        EXPECT_LT(ChangedPixels(decoded[1], decoded[2]), 5);
+        EXPECT_GT(ChangedPixels(decoded[2], decoded[3]), 40) << "the ball and the counter move";
+    }
+    QStringList expected = files;
+    expected << QStringLiteral(".orvello-recordings");
+    expected.sort();
+    EXPECT_EQ(FilesIn(run.Path(QStringLiteral("door"))), expected);
+}
+
+}  // namespace
+}  // namespace orv::test

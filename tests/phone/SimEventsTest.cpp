@@ -25,6 +25,7 @@ using Action = SimEvent::Action;
 using Fault = SimPhone::Fault;
 
 SimEvent At(uint32_t ms, Action action, Fault fault = Fault::NoReply) { return {ms, action, fault}; }
+SimEvent AtShot(uint32_t shot, Action action) { return {0, action, Fault::NoReply, shot}; }
 
 TEST(SimEvents, GoodScriptsGiveTheirEventsInTimeOrder)
 {
@@ -46,6 +47,9 @@ TEST(SimEvents, GoodScriptsGiveTheirEventsInTimeOrder)
         {"0.001:fault ShortNameReply;0.1:fault Stall",
          {At(1, Action::Fault, Fault::ShortNameReply), At(100, Action::Fault, Fault::Stall)}},
         {"10:still; 12.5:move;20:still", {At(10000, Action::Still), At(12500, Action::Move), At(20000, Action::Still)}},
+        // Tied to the phone's pictures: first, in the script's order.
+        {"5:unplug; #30:move;#1:still", {AtShot(30, Action::Move), AtShot(1, Action::Still), At(5000, Action::Unplug)}},
+        {"#1000000000:still", {AtShot(1000000000, Action::Still)}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.script);
@@ -78,6 +82,11 @@ TEST(SimEvents, MalformedScriptsAreRefusedWithTheReason)
         {"5:stil", "unknown action \"stil\" (known: unplug, plug, mute, unmute, still, move, fault NAME)"},
         {"5:move 3", "unknown action \"move 3\""},
         {"5:fault", "unknown action \"fault\""},
+        {"#0:still", "the picture must be a number from 1 to 1000000000 after '#'"},
+        {"#:still", "the picture must be a number"},
+        {"#1000000001:still", "the picture must be a number"},
+        {"#-3:move", "the picture must be a number"},
+        {"#3:unplug", "only still and move can wait for a picture"},
         {"5:fault Nonsense", "unknown fault \"Nonsense\" (known: WrongSequence"},
         {"5:fault hugepicture", "unknown fault \"hugepicture\""},
         {"5:unplug;;7:bogus", "event 3 \"7:bogus\""},
@@ -224,6 +233,33 @@ TEST(SimEvents, StillBeforeTheFirstPictureStandsAtTheFirst)
     for (uint32_t shot = 1; shot <= 2; ++shot) {
         ASSERT_EQ(link.TakePicture("/a/temp.jpg"), phone::kOk);
         EXPECT_EQ(phone.File("/a/temp.jpg"), sim::ShootTestPicture(80, 60, 1, start, 1, 3, shot)) << shot;
+        clock->Advance(1000);
+    }
+    link.Close();
+}
+
+// A scene change tied to a picture comes with that picture, whatever the
+// time: the shot before it still moves, the one after stays.
+TEST(SimEvents, StillAndMoveAtAPictureComeWithThatPicture)
+{
+    ManualClockScope clock;
+    SimPhone::Options options;
+    options.startInTestMode = true;
+    sim::SimBus bus(options);
+    phone::PhoneLink link;
+    link.Attach(OpenTestInterface(bus));
+    std::vector<SimEvent> events;
+    ASSERT_TRUE(sim::ParseSimEvents("#3:still;#5:move", &events, nullptr));
+    sim::PlaySimEvents(bus.PhoneAt(0), events, clock->TickCount());
+    ASSERT_EQ(link.CameraOn(4), phone::kOk);
+    const std::time_t start = clock->Now();
+    // Frame drawn, at the time drawn, for shots 1 to 5.
+    const std::pair<uint32_t, std::time_t> drawn[] = {{1, start}, {2, start + 1}, {2, start + 1}, {2, start + 1},
+                                                      {5, start + 4}};
+    for (uint32_t shot = 1; shot <= 5; ++shot) {
+        ASSERT_EQ(link.TakePicture("/a/temp.jpg"), phone::kOk);
+        const auto [frame, when] = drawn[shot - 1];
+        EXPECT_EQ(bus.Phone(0).File("/a/temp.jpg"), sim::ShootTestPicture(80, 60, frame, when, 1, 3, shot)) << shot;
         clock->Advance(1000);
     }
     link.Close();

@@ -172,7 +172,8 @@ QStringList DefaultLines()
             QStringLiteral("\"AviSplitMinutes\"=dword:00000000"),
             QStringLiteral("\"AviKeepMegabytes\"=dword:00000000"),
             QStringLiteral("\"ServerLocalOnly\"=dword:00000000"), QStringLiteral("\"ServerUser\"=\"\""),
-            QStringLiteral("\"ServerPasswordHash\"=\"\"")};
+            QStringLiteral("\"ServerPasswordHash\"=\"\""), QStringLiteral("\"RecordOnMotion\"=dword:00000000"),
+            QStringLiteral("\"MotionThreshold\"=dword:0000000a"), QStringLiteral("\"MotionKeepSeconds\"=dword:0000000a")};
 }
 
 QStringList With(QStringList lines, const QStringList& changed)
@@ -205,7 +206,9 @@ TEST_F(OptionsTest, OkWritesTheTwentyFourValuesInOrderThenTheStreamSetting)
         QStringLiteral("\"AviKeepMegabytes\"=dword:00002800"),
         QStringLiteral("\"ServerLocalOnly\"=dword:00000001"), QStringLiteral("\"ServerUser\"=\"ann\""),
         // Kept as stored when no password is typed.
-        QStringLiteral("\"ServerPasswordHash\"=\"pbkdf2-sha256$20000$c2FsdHNhbHRzYWx0c2FsdA==$a2V5\"")};
+        QStringLiteral("\"ServerPasswordHash\"=\"pbkdf2-sha256$20000$c2FsdHNhbHRzYWx0c2FsdA==$a2V5\""),
+        QStringLiteral("\"RecordOnMotion\"=dword:00000001"), QStringLiteral("\"MotionThreshold\"=dword:00000005"),
+        QStringLiteral("\"MotionKeepSeconds\"=dword:0000001e")};
     QStringList backwards = everyValue;
     std::reverse(backwards.begin(), backwards.end());
     WriteLanguageFile(QStringLiteral("a.lng"), "[OPTIONS]\n");
@@ -371,6 +374,11 @@ TEST_F(OptionsTest, AnInvalidNumberKeepsTheDialogOpenAndWritesNothing)
         {&OptionsDialog::cameraInitEdit, "-1500", "Таймаут инициализации (мс): «-1500» — не целое число от 0 до 2147483647."},
         {&OptionsDialog::cameraInitEdit, "99999999999",
          "Таймаут инициализации (мс): «99999999999» — не целое число от 0 до 2147483647."},
+        {&OptionsDialog::motionThresholdEdit, "1001",
+         "Порог движения (десятые доли % кадра): «1001» — не целое число от 0 до 1000."},
+        {&OptionsDialog::motionThresholdEdit, "0,5", "Порог движения (десятые доли % кадра): «0,5» — не целое число от 0 до 1000."},
+        {&OptionsDialog::motionKeepEdit, "-5", "Писать после движения (с): «-5» — не целое число от 0 до 3600."},
+        {&OptionsDialog::motionKeepEdit, "3601", "Писать после движения (с): «3601» — не целое число от 0 до 3600."},
         // Auto fps disables the field: it is not checked, and "Fps" stays as stored.
         {&OptionsDialog::fpsEdit, "-2", nullptr, true},
     };
@@ -401,7 +409,7 @@ TEST_F(OptionsTest, AnInvalidNumberKeepsTheDialogOpenAndWritesNothing)
             }
             EXPECT_FALSE(dialog.isVisible());
         });
-        EXPECT_EQ(StoredLines().size(), 32);
+        EXPECT_EQ(StoredLines().size(), 35);
         EXPECT_EQ(Settings().GetTempJpgName(), QStringLiteral("/a/new.jpg"));
         EXPECT_EQ(Settings().GetFps(), row.field == &OptionsDialog::fpsEdit && row.message ? 7.0 : 1.0);
     }
@@ -533,6 +541,43 @@ TEST_F(OptionsTest, TheServerTabsTextsInBothLanguages)
             EXPECT_EQ(dialog.userLabel->text(), QString::fromUtf8(row.user));
             EXPECT_EQ(dialog.passwordLabel->text(), QString::fromUtf8(row.password));
             EXPECT_EQ(dialog.clearPasswordButton->text(), QString::fromUtf8(row.clear));
+        });
+    }
+}
+
+TEST_F(OptionsTest, TheMotionSettingsOnTheVideoTabInBothLanguages)
+{
+    struct Row {
+        int langIndex;
+        const char* onMotion;
+        const char* threshold;
+        const char* keep;
+    };
+    const Row rows[] = {
+        {0, "Записывать только при движении", "Порог движения (десятые доли % кадра):", "Писать после движения (с):"},
+        {1, "Record only while something moves", "Motion threshold (tenths of a % of the picture):",
+         "Go on recording after the motion (s):"},
+    };
+    ASSERT_TRUE(QFile::copy(SourceDir() + QStringLiteral("/lng/English.lng"),
+                            languageFolder_ + QStringLiteral("/English.lng")));
+    MainWindow& form = FormWithoutPhone();
+    Settings().SetRecordOnMotion(true);
+    Settings().SetMotionThreshold(25);
+    Settings().SetMotionKeepSeconds(4);
+    for (const Row& row : rows) {
+        Settings().SetLangIndex(row.langIndex);
+        OpenOptions(form, [&](OptionsDialog& dialog) {
+            EXPECT_EQ(dialog.recordOnMotionCheck->text(), QString::fromUtf8(row.onMotion));
+            EXPECT_EQ(dialog.motionThresholdLabel->text(), QString::fromUtf8(row.threshold));
+            EXPECT_EQ(dialog.motionKeepLabel->text(), QString::fromUtf8(row.keep));
+            // With the other recording choices.
+            for (QWidget* control : {static_cast<QWidget*>(dialog.recordOnMotionCheck),
+                                     static_cast<QWidget*>(dialog.motionThresholdEdit),
+                                     static_cast<QWidget*>(dialog.motionKeepEdit)})
+                EXPECT_EQ(control->parentWidget(), dialog.videoTab);
+            EXPECT_TRUE(dialog.recordOnMotionCheck->isChecked());
+            EXPECT_EQ(dialog.motionThresholdEdit->text(), QStringLiteral("25"));
+            EXPECT_EQ(dialog.motionKeepEdit->text(), QStringLiteral("4"));
         });
     }
 }

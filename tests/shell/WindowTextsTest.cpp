@@ -12,6 +12,7 @@
 #include <QAbstractButton>
 #include <QCheckBox>
 #include <QClipboard>
+#include <QDateTime>
 #include <QComboBox>
 #include <QFile>
 #include <QGuiApplication>
@@ -287,6 +288,55 @@ TEST_P(WindowTextsTest, HelpOpensTheManualOfTheLanguage)
         EXPECT_EQ(opened, expected);
     }
     EXPECT_TRUE(SharedDialogs().Messages().empty());
+}
+
+// Recording on motion: the work panel and the title's mark say whether the
+// web camera waits for something to move or records it; once an event has
+// begun, the status bar keeps the time it began.
+TEST_P(WindowTextsTest, RecordingOnMotionSaysWhetherItWaitsAndWhenSomethingLastMoved)
+{
+    const int language = GetParam();
+    UseShippedLanguages(language);
+    Settings().SetAutoPhoneConnect(false);
+    auto& form = MakeForm<CamForm>();
+    const QString title = form.windowTitle();
+    AddPhone();
+    form.ConnectPhone();
+    ASSERT_TRUE(WaitForConnected());
+    form.StartWebCamera();
+    ASSERT_TRUE(form.session->Running());
+    EXPECT_TRUE(form.motionPanel->isHidden()) << "no event yet";
+
+    form.SessionStatus(video::RecorderStep::WaitingForMotion, std::chrono::seconds(5));
+    EXPECT_EQ(form.PanelText(MainWindow::kWorkPanel), language == 0 ? QStringLiteral("Жду движения")
+                                                                     : QStringLiteral("Waiting for motion"));
+    EXPECT_EQ(form.windowTitle(), (language == 0 ? QStringLiteral("○ ЖДУ 00:00:05") : QStringLiteral("○ WAIT 00:00:05")) +
+                                      QStringLiteral(" \u2014 ") + title);
+
+    video::MotionEvent event;
+    event.number = 1;
+    event.start = QDateTime(QDate(2026, 12, 6), QTime(14, 30, 20)).toSecsSinceEpoch();
+    event.end = event.start;
+    event.file = QStringLiteral("/videos/06-12-26_1430.avi");
+    event.frames = 4;
+    form.SessionMotion(event);
+    form.SessionStatus(video::RecorderStep::MotionRecording, std::chrono::seconds(6));
+    EXPECT_EQ(form.PanelText(MainWindow::kWorkPanel), language == 0 ? QStringLiteral("Движение: запись")
+                                                                     : QStringLiteral("Motion: recording"));
+    EXPECT_EQ(form.windowTitle(), QStringLiteral("● REC 00:00:06 \u2014 ") + title);
+    EXPECT_FALSE(form.motionPanel->isHidden());
+    EXPECT_EQ(form.motionPanel->text(), language == 0 ? QStringLiteral("Последнее движение: 14:30:20")
+                                                      : QStringLiteral("Last motion: 14:30:20"));
+
+    // The event is over: waiting again, the time of the last one stays.
+    event.ended = true;
+    form.SessionMotion(event);
+    form.SessionStatus(video::RecorderStep::WaitingForMotion, std::chrono::seconds(20));
+    EXPECT_TRUE(form.windowTitle().startsWith(QStringLiteral("○ "))) << form.windowTitle().toStdString();
+    EXPECT_FALSE(form.motionPanel->isHidden());
+    form.StopWebCamera();
+    ASSERT_TRUE(WaitFor([&] { return CameraIdle(form); }));
+    EXPECT_EQ(form.windowTitle(), title);
 }
 
 INSTANTIATE_TEST_SUITE_P(Languages, WindowTextsTest, ::testing::Values(0, 1));

@@ -163,6 +163,11 @@ public:
         if (onFrame)
             onFrame(static_cast<int>(frames.size()));
     }
+    void RecorderMotion(const orv::video::MotionEvent& event) override
+    {
+        Check();
+        motions.push_back(event);
+    }
 
     std::vector<QString> Works() const
     {
@@ -175,6 +180,7 @@ public:
     std::vector<Status> statuses;
     QStringList messages;
     std::vector<Frame> frames;
+    std::vector<orv::video::MotionEvent> motions;
     bool allOnUiThread = true;
     // Called with the number of frames so far; the recorder waits meanwhile.
     std::function<void(int)> onFrame;
@@ -205,16 +211,7 @@ public:
         orv::test::FreshSettingsFile();
         clock_.Reset(1000);
         orv::SetClock(&clock_);
-        SimPhone::Options options;
-        options.startInTestMode = true;
-        bus_ = std::make_unique<orv::sim::SimBus>(options);
-        rules_ = std::make_shared<FaultyPipe::Rules>();
-        const auto interfaces = bus_->ListInterfaces();
-        ASSERT_EQ(interfaces.size(), 1u);
-        auto pipe = bus_->Open(interfaces.front().devicePath);
-        ASSERT_TRUE(pipe);
-        link_.Attach(std::make_unique<FaultyPipe>(std::move(pipe), rules_));
-        ASSERT_TRUE(link_.IsConnected());
+        AttachPhone();
         view_ = std::make_unique<RecorderView>(Phone());
         ASSERT_TRUE(folder_.isValid());
         file_ = folder_.filePath(QStringLiteral("record.avi"));
@@ -227,6 +224,22 @@ public:
     {
         link_.Close();
         orv::SetClock(nullptr);
+    }
+
+    // A simulated phone that has shot no picture yet, on the link.
+    void AttachPhone()
+    {
+        link_.Close();
+        SimPhone::Options options;
+        options.startInTestMode = true;
+        bus_ = std::make_unique<orv::sim::SimBus>(options);
+        rules_ = std::make_shared<FaultyPipe::Rules>();
+        const auto interfaces = bus_->ListInterfaces();
+        ASSERT_EQ(interfaces.size(), 1u);
+        auto pipe = bus_->Open(interfaces.front().devicePath);
+        ASSERT_TRUE(pipe);
+        link_.Attach(std::make_unique<FaultyPipe>(std::move(pipe), rules_));
+        ASSERT_TRUE(link_.IsConnected());
     }
 
     SimPhone& Phone() { return bus_->Phone(0); }
@@ -246,6 +259,7 @@ public:
         view_->statuses.clear();
         view_->messages.clear();
         view_->frames.clear();
+        view_->motions.clear();
         const auto hook = view_->onFrame;
         view_->onFrame = [this, hook, stopAfter](int frames) {
             if (hook)
@@ -1163,4 +1177,189 @@ TEST_F(RecorderTest, ASplitRunKeepsItsFolderWithinItsSize)
     for (const QString& minute : {QStringLiteral("30"), QStringLiteral("31"), QStringLiteral("32")})
         EXPECT_TRUE(lines.contains((" " + kStamp.left(11) + minute + QStringLiteral(".avi\n")).toUtf8()))
             << minute.toStdString() << " in " << lines.toStdString();
+}
+
+// --- recording only while something moves ---
+
+namespace orv_motion {
+
+// The scene in front of the simulated phone, by the frame of this recording
+// (from 1): "s" stands still from that frame on, "m" moves.
+struct SceneChange {
+    int frame;
+    bool still;
+};
+
+struct MotionFile {
+    QString name;
+    int firstFrame;  // the shown frame (from 0) the file begins with
+    int frames;
+};
+
+struct MotionCase {
+    const char* what;
+    std::vector<SceneChange> scene;
+    int keepSeconds;
+    int splitMinutes;
+    int frames;  // shown before the stop
+    std::vector<MotionFile> files;
+};
+
+}  // namespace orv_motion
+
+// One frame a second (the "Timeout" of each capture on the test's clock), at
+// 80 x 60. The scene stands from the first frame, so that only the changes
+// the case makes are motion; the ball stops in the picture, and that stays
+// motion until the background has taken it in some dozens of frames later.
+TEST_F(RecorderTest, RecordingOnMotionWritesEachEventWithItsFramesBeforeIntoAFileOfItsOwn)
+{
+    using orv_motion::MotionCase;
+    settings_.SetCodecIndex(EncoderIndex("mjpeg"));
+    settings_.SetJpgType(4);
+    settings_.SetRecordOnMotion(true);
+    settings_.SetMotionThreshold(10);
+    settings_.SetAutoAviFileName(true);
+    const MotionCase cases[] = {
+        {"nothing moves: no file", {{1, true}}, 0, 0, 40, {}},
+        {"one event: three frames before, the change, until it is taken in",
+         {{1, true}, {8, false}, {11, true}}, 0, 0, 60, {{QStringLiteral("06-12-26_1430.avi"), 4, 3 + 26}}},
+        {"the same, kept on for 5 s more", {{1, true}, {8, false}, {11, true}}, 5, 0, 60,
+         {{QStringLiteral("06-12-26_1430.avi"), 4, 3 + 26 + 5}}},
+        {"two events, each named at its start", {{1, true}, {8, false}, {10, true}, {70, false}, {72, true}}, 3, 0,
+         80, {{QStringLiteral("06-12-26_1430.avi"), 4, 3 + 29}, {QStringLiteral("06-12-26_1431.avi"), 66, 3 + 11}}},
+        {"stopped during an event: its file is complete", {{1, true}, {8, false}}, 0, 0, 12,
+         {{QStringLiteral("06-12-26_1430.avi"), 4, 3 + 5}}},
+        {"a long event is split", {{1, true}, {5, false}}, 0, 1, 80,
+         {{QStringLiteral("06-12-26_1430.avi"), 1, 3 + 60}, {QStringLiteral("06-12-26_1431.avi"), 64, 16}}},
+    };
+    for (const MotionCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        QTemporaryDir folder;
+        ASSERT_TRUE(folder.isValid());
+        settings_.SetAviFolder(folder.path() + QLatin1Char('/'));
+        settings_.SetMotionKeepSeconds(c.keepSeconds);
+        settings_.SetAviSplitMinutes(c.splitMinutes);
+        // The same pictures for the same script.
+        clock_.Reset(1000);
+        AttachPhone();
+        view_ = std::make_unique<RecorderView>(Phone());
+        for (const auto& change : c.scene)
+            Phone().SetStillAtShot(static_cast<uint32_t>(change.frame), change.still);
+        Record(c.frames, true);
+        EXPECT_TRUE(view_->messages.isEmpty()) << view_->messages.join(QLatin1Char('|')).toStdString();
+        ASSERT_EQ(static_cast<int>(view_->frames.size()), c.frames) << "every frame is shown and served";
+
+        QStringList names;
+        for (const auto& file : c.files)
+            names << file.name;
+        if (!names.isEmpty())
+            names << QStringLiteral(".orvello-recordings");
+        names.sort();
+        EXPECT_EQ(orv::test::FilesIn(folder.path()), names) << "no other file, no temporary one left";
+        for (const auto& file : c.files) {
+            SCOPED_TRACE(file.name.toStdString());
+            const QString path = folder.filePath(file.name);
+            EXPECT_TRUE(orv::test::HasIndex(path)) << "completed with its index";
+            EXPECT_EQ(RunFfprobe(path).frames, file.frames);
+            int expected = file.firstFrame;
+            for (const auto& packet : orv::test::ReadPacketData(path)) {
+                QImage decoded;
+                ASSERT_TRUE(orv::DecodeJpeg(packet.data(), packet.size(), &decoded));
+                EXPECT_EQ(orv_split::NearestFrame(decoded, view_->frames), expected) << "frames in order, none missing";
+                ++expected;
+            }
+        }
+        // Each event is reported as it begins and as it ends, the end with
+        // the frames of its file when no split cut it.
+        std::vector<std::pair<bool, long long>> reported;
+        for (const auto& motion : view_->motions)
+            reported.emplace_back(motion.ended, motion.frames);
+        std::vector<std::pair<bool, long long>> expected;
+        if (c.splitMinutes == 0)
+            for (const auto& file : c.files) {
+                expected.emplace_back(false, 4);
+                expected.emplace_back(true, file.frames);
+            }
+        else
+            expected = {{false, 4}, {true, 3 + 76}};
+        EXPECT_EQ(reported, expected);
+    }
+}
+
+// The picture is compared before its stamp: the stamp's minute changes and
+// nothing moves. The work panel says whether the recorder waits or records.
+TEST_F(RecorderTest, RecordingOnMotionIgnoresTheStampAndSaysWhetherItWaitsOrRecords)
+{
+    settings_.SetCodecIndex(EncoderIndex("mjpeg"));
+    settings_.SetJpgType(4);
+    settings_.SetPrintDateOnImage(true);
+    settings_.SetRecordOnMotion(true);
+    settings_.SetMotionKeepSeconds(2);
+    settings_.SetAutoAviFileName(true);
+    settings_.SetAviFolder(folder_.path() + QLatin1Char('/'));
+    const struct {
+        const char* what;
+        std::vector<orv_motion::SceneChange> scene;
+        std::vector<QString> works;  // each text once, in the order of its first showing
+        size_t files;
+    } rows[] = {
+        {"still across a minute", {{1, true}}, {kStr11, RecorderView::kMotionWaiting, kStr3}, 0},
+        {"a change",
+         {{1, true}, {5, false}, {6, true}},
+         {kStr11, RecorderView::kMotionWaiting, RecorderView::kMotionRecording, kStr3},
+         1},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        clock_.Reset(1000);
+        AttachPhone();
+        view_ = std::make_unique<RecorderView>(Phone());
+        for (const auto& change : row.scene)
+            Phone().SetStillAtShot(static_cast<uint32_t>(change.frame), change.still);
+        Record(70);
+        EXPECT_TRUE(view_->messages.isEmpty()) << view_->messages.join(QLatin1Char('|')).toStdString();
+        std::vector<QString> works;
+        for (const QString& work : view_->Works())
+            if (std::find(works.begin(), works.end(), work) == works.end())
+                works.push_back(work);
+        EXPECT_EQ(works, row.works);
+        EXPECT_EQ(view_->motions.size(), 2 * row.files);
+        EXPECT_NE(view_->frames.front().image, view_->frames.back().image) << "the stamp's minute moved on";
+    }
+}
+
+// Beside a fixed name each event is numbered, never replacing a file, and
+// the folder keeps within its size at each new file.
+TEST_F(RecorderTest, RecordingOnMotionNumbersAFixedNameAndKeepsTheFolderWithinItsSize)
+{
+    settings_.SetCodecIndex(EncoderIndex("mjpeg"));
+    settings_.SetJpgType(4);
+    settings_.SetRecordOnMotion(true);
+    settings_.SetMotionKeepSeconds(3);
+    settings_.SetAviKeepMegabytes(1);
+    const QString older = folder_.filePath(QStringLiteral("record-0001.avi"));
+    {
+        QFile file(older);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(QByteArray(1100 * 1024, 'x'));
+        ASSERT_TRUE(file.setFileTime(QDateTime::currentDateTimeUtc().addDays(-3), QFileDevice::FileModificationTime));
+        file.close();
+        ASSERT_TRUE(orv::video::NoteRecording(older));
+    }
+    AttachPhone();
+    view_ = std::make_unique<RecorderView>(Phone());
+    for (const orv_motion::SceneChange change : {orv_motion::SceneChange{1, true}, {8, false}, {10, true},
+                                                 {70, false}, {72, true}})
+        Phone().SetStillAtShot(static_cast<uint32_t>(change.frame), change.still);
+    Record(80);
+    EXPECT_TRUE(view_->messages.isEmpty()) << view_->messages.join(QLatin1Char('|')).toStdString();
+    EXPECT_EQ(orv::test::FilesIn(folder_.path()),
+              (QStringList{QStringLiteral(".orvello-recordings"), QStringLiteral("record-0002.avi"),
+                           QStringLiteral("record-0003.avi")}));
+    EXPECT_EQ(RunFfprobe(folder_.filePath(QStringLiteral("record-0002.avi"))).frames, 32);
+    EXPECT_EQ(RunFfprobe(folder_.filePath(QStringLiteral("record-0003.avi"))).frames, 14);
+    ASSERT_EQ(view_->motions.size(), 4u);
+    EXPECT_EQ(view_->motions[3].number, 2);
+    EXPECT_EQ(view_->motions[3].file, folder_.filePath(QStringLiteral("record-0003.avi")));
+    EXPECT_EQ(view_->motions[3].start, kNow + 70);  // the 70th frame, taken 70 s after the start
 }

@@ -20,6 +20,8 @@ public:
     static inline const QString kCameraStopped = QStringLiteral("Статус: не занят.");
     static inline const QString kLate = QStringLiteral("Статус: телефон не отвечает, жду...");
     static inline const QString kTimeLabel = QStringLiteral("Время съёмки:");
+    static inline const QString kMotionWaiting = QStringLiteral("Жду движения");
+    static inline const QString kMotionRecording = QStringLiteral("Движение: запись");
 
     void RecorderStatus(video::RecorderStep step, std::chrono::seconds elapsed) final
     {
@@ -31,6 +33,8 @@ public:
         case RecorderStep::Deleting: text = kDeleting; break;
         case RecorderStep::FrameTaken: text = kFrameTaken; break;
         case RecorderStep::CameraStopped: text = kCameraStopped; break;
+        case RecorderStep::WaitingForMotion: text = kMotionWaiting; break;
+        case RecorderStep::MotionRecording: text = kMotionRecording; break;
         case RecorderStep::PhoneLate: ShowWorkStatus(kLate); return;  // the work panel alone
         case RecorderStep::RestartPause:
         case RecorderStep::WaitingForPhone: break;
