@@ -35,6 +35,7 @@
 
 #include <atomic>
 #include <cmath>
+#include <initializer_list>
 #include <limits>
 #include <mutex>
 #include <optional>
@@ -360,6 +361,7 @@ OptionsDialog::OptionsDialog(QWidget* parent, Settings& settings, video::CodecCa
 
     connect(autoFpsCheck, &QCheckBox::toggled, this, &OptionsDialog::AutoFpsToggled);
     connect(datedNamesCheck, &QCheckBox::toggled, this, &OptionsDialog::DatedNamesToggled);
+    connect(recordOnMotionCheck, &QCheckBox::toggled, this, &OptionsDialog::RecordOnMotionToggled);
     connect(chooseFileButton, &QPushButton::clicked, this, &OptionsDialog::ChooseAviFile);
     connect(fpsTestButton, &QPushButton::clicked, this, &OptionsDialog::MeasureFrameRate);
     connect(configureEncoderButton, &QPushButton::clicked, this, &OptionsDialog::ConfigureEncoder);
@@ -368,6 +370,7 @@ OptionsDialog::OptionsDialog(QWidget* parent, Settings& settings, video::CodecCa
     connect(clearPasswordButton, &QPushButton::clicked, this, &OptionsDialog::RemoveProtection);
     AutoFpsToggled();
     DatedNamesToggled();
+    RecordOnMotionToggled();
     GuardWheel(this);
 }
 
@@ -658,12 +661,19 @@ bool OptionsDialog::SaveSettings(QString* failure)
     reg::TakeWriteFailure();
     for (const Row& row : Rows()) {
         std::visit(
-            [this](const auto& binding) {
-                typename std::decay_t<decltype(binding)>::Value value{};
-                if (binding.read)
+            [this, &row](const auto& binding) {
+                using Bound = std::decay_t<decltype(binding)>;
+                typename Bound::Value value{};
+                bool taken = true;
+                if (binding.read) {
                     value = (this->*binding.read)();
-                else if (!Read(this->*binding.control, &value))
-                    value = (settings_.*binding.get)();  // a disabled field without a number
+                } else {
+                    taken = Read(this->*binding.control, &value);
+                    if constexpr (Bound::kNumberField)
+                        taken = taken && WithinMost(value, row.most);
+                }
+                if (!taken)
+                    value = (settings_.*binding.get)();  // a disabled field without a number in range
                 (settings_.*binding.set)(value);
             },
             row.binding);
@@ -716,6 +726,14 @@ void OptionsDialog::DatedNamesToggled()
     chooseFileButton->setEnabled(!dated);
     aviFolderEdit->setEnabled(dated);
     chooseFolderButton->setEnabled(dated);
+}
+
+void OptionsDialog::RecordOnMotionToggled()
+{
+    const bool onMotion = recordOnMotionCheck->isChecked();
+    for (QWidget* control : std::initializer_list<QWidget*>{motionThresholdLabel, motionThresholdEdit, motionKeepLabel,
+                                                           motionKeepEdit})
+        control->setEnabled(onMotion);
 }
 
 void OptionsDialog::ChooseAviFile()

@@ -54,9 +54,11 @@ public:
     // Relabels the tabs, labels, check boxes, buttons and lighting list from
     // section OPTIONS in the language selected in the list; runs when shown.
     void Relabel();
-    // The enabling rules of "Auto fps" and "Auto file name:".
+    // The enabling rules of "Auto fps", "Auto file name:" and recording on
+    // motion (its threshold and keep time are in use only with it).
     void AutoFpsToggled();
     void DatedNamesToggled();
+    void RecordOnMotionToggled();
     void ChooseAviFile();  // choose the AVI file
     void ChooseAviFolder();  // choose the folder of dated AVI files
     void MeasureFrameRate();  // frame-rate test

@@ -287,33 +287,39 @@ TEST_F(OptionsTest, LanguageListAndLabels)
     }
 }
 
-TEST_F(OptionsTest, AutoFpsAndAutoFileNameEnableTheirFields)
+TEST_F(OptionsTest, AutoFpsAutoFileNameAndRecordOnMotionEnableTheirFields)
 {
     struct Row {
         bool autoFps, autoFileName;
-        // fpsEdit, fpsTestButton, aviFileEdit, chooseFileButton, aviFolderEdit, chooseFolderButton
-        std::array<bool, 6> enabled;
+        bool onMotion;
+        // fpsEdit, fpsTestButton, aviFileEdit, chooseFileButton, aviFolderEdit, chooseFolderButton,
+        // motionThresholdEdit, motionKeepEdit
+        std::array<bool, 8> enabled;
     };
     const Row rows[] = {
-        {false, false, {true, true, true, true, false, false}},
-        {true, false, {false, false, true, true, false, false}},
-        {false, true, {true, true, false, false, true, true}},
-        {true, true, {false, false, false, false, true, true}},
+        {false, false, false, {true, true, true, true, false, false, false, false}},
+        {true, false, true, {false, false, true, true, false, false, true, true}},
+        {false, true, false, {true, true, false, false, true, true, false, false}},
+        {true, true, true, {false, false, false, false, true, true, true, true}},
     };
     const auto states = [](const OptionsDialog& d) {
-        return std::array<bool, 6>{d.fpsEdit->isEnabled(), d.fpsTestButton->isEnabled(), d.aviFileEdit->isEnabled(),
-                                   d.chooseFileButton->isEnabled(), d.aviFolderEdit->isEnabled(), d.chooseFolderButton->isEnabled()};
+        return std::array<bool, 8>{d.fpsEdit->isEnabled(),          d.fpsTestButton->isEnabled(),
+                                   d.aviFileEdit->isEnabled(),      d.chooseFileButton->isEnabled(),
+                                   d.aviFolderEdit->isEnabled(),    d.chooseFolderButton->isEnabled(),
+                                   d.motionThresholdEdit->isEnabled(), d.motionKeepEdit->isEnabled()};
     };
     MainWindow& form = FormWithoutPhone();
     for (const Row& row : rows) {
         Settings().SetAutoFps(row.autoFps);
         Settings().SetAutoAviFileName(row.autoFileName);
+        Settings().SetRecordOnMotion(row.onMotion);
         OpenOptions(form, [&](OptionsDialog& dialog) {
             EXPECT_EQ(states(dialog), row.enabled) << row.autoFps << row.autoFileName;
-            // Clicking both boxes turns every rule round.
+            // Clicking the boxes turns every rule round.
             dialog.autoFpsCheck->click();
             dialog.datedNamesCheck->click();
-            std::array<bool, 6> flipped{};
+            dialog.recordOnMotionCheck->click();
+            std::array<bool, 8> flipped{};
             for (size_t i = 0; i < flipped.size(); ++i)
                 flipped[i] = !row.enabled[i];
             EXPECT_EQ(states(dialog), flipped) << row.autoFps << row.autoFileName;
@@ -361,6 +367,7 @@ TEST_F(OptionsTest, AnInvalidNumberKeepsTheDialogOpenAndWritesNothing)
         const char* text;
         const char* message;  // nullptr: taken
         bool autoFps = false;
+        bool onMotion = true;
     };
     // The message names the field by its label and gives its range.
     const Row rows[] = {
@@ -381,6 +388,9 @@ TEST_F(OptionsTest, AnInvalidNumberKeepsTheDialogOpenAndWritesNothing)
         {&OptionsDialog::motionKeepEdit, "3601", "Писать после движения (с): «3601» — не целое число от 0 до 3600."},
         // Auto fps disables the field: it is not checked, and "Fps" stays as stored.
         {&OptionsDialog::fpsEdit, "-2", nullptr, true},
+        // So does recording on motion off for its threshold, whose number
+        // out of range is not written either.
+        {&OptionsDialog::motionThresholdEdit, "5000", nullptr, false, false},
     };
     MainWindow& form = FormWithoutPhone();
     for (const Row& row : rows) {
@@ -388,6 +398,7 @@ TEST_F(OptionsTest, AnInvalidNumberKeepsTheDialogOpenAndWritesNothing)
         SharedDialogs().Clear();
         reg::DeleteSettingsKey();
         Settings().SetAutoFps(row.autoFps);
+        Settings().SetRecordOnMotion(row.onMotion);
         const QStringList before = StoredLines();
         OpenOptions(form, [&](OptionsDialog& dialog) {
             QLineEdit* field = dialog.*row.field;
@@ -412,6 +423,7 @@ TEST_F(OptionsTest, AnInvalidNumberKeepsTheDialogOpenAndWritesNothing)
         EXPECT_EQ(StoredLines().size(), 35);
         EXPECT_EQ(Settings().GetTempJpgName(), QStringLiteral("/a/new.jpg"));
         EXPECT_EQ(Settings().GetFps(), row.field == &OptionsDialog::fpsEdit && row.message ? 7.0 : 1.0);
+        EXPECT_EQ(Settings().GetMotionThreshold(), row.field == &OptionsDialog::motionThresholdEdit && row.message ? 7 : 10);
     }
 }
 
