@@ -12,6 +12,7 @@
 //
 // Usage: bench_motion [--rounds N] [--frames N] [--memory-frames N]
 
+#include "BenchKit.h"
 #include "capture/Jpeg.h"
 #include "config/Settings.h"
 #include "phone/PhoneLink.h"
@@ -66,27 +67,9 @@ struct Options {
 Options Parse(int argc, char** argv)
 {
     Options options;
-    for (int i = 1; i + 1 < argc; i += 2) {
-        const int value = std::max(1, std::atoi(argv[i + 1]));
-        if (std::strcmp(argv[i], "--rounds") == 0)
-            options.rounds = value;
-        else if (std::strcmp(argv[i], "--frames") == 0)
-            options.frames = value;
-        else if (std::strcmp(argv[i], "--memory-frames") == 0)
-            options.memoryFrames = value;
-    }
+    orv::bench::ParseCounts(argc, argv,
+                            {{"--rounds", &options.rounds}, {"--frames", &options.frames}, {"--memory-frames", &options.memoryFrames}});
     return options;
-}
-
-long ResidentKiB()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').front().toLong();
-    return -1;
 }
 
 // The simulated phone's picture of that frame number, decoded as the
@@ -147,7 +130,7 @@ public:
     {
         ++frames;
         clock_.Advance(frameMs_);
-        const long now = ResidentKiB();
+        const long now = orv::bench::ResidentKiB();
         if (frames == warmUp)
             atWarmUp = now;
         if (frames > warmUp)
@@ -296,7 +279,7 @@ int main(int argc, char** argv)
         case MotionEvents::Step::End:
         case MotionEvents::Step::Wait: break;
         }
-        const long now = ResidentKiB();
+        const long now = orv::bench::ResidentKiB();
         if (i + 1 == warmUp)
             atWarmUp = now;
         if (i + 1 > warmUp)

@@ -9,6 +9,7 @@
 //
 // Usage: bench_recorder [--rounds N] [--frames N] [--memory-frames N]
 
+#include "BenchKit.h"
 #include "video/AviFile.h"
 #include "video/RecorderView.h"
 #include "video/Recorder.h"
@@ -47,17 +48,6 @@ struct Options {
     int frames = 40;          // per round at VGA; a quarter of it at UXGA
     int memoryFrames = 2000;  // VGA
 };
-
-long ResidentKiB()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').front().toLong();
-    return -1;
-}
 
 // The window's share of the work, as light as it can be: the frame becomes
 // the current frame, texts are kept.
@@ -204,15 +194,8 @@ private:
 Options Parse(int argc, char** argv)
 {
     Options options;
-    for (int i = 1; i + 1 < argc; i += 2) {
-        const int value = std::max(1, std::atoi(argv[i + 1]));
-        if (std::strcmp(argv[i], "--rounds") == 0)
-            options.rounds = value;
-        else if (std::strcmp(argv[i], "--frames") == 0)
-            options.frames = value;
-        else if (std::strcmp(argv[i], "--memory-frames") == 0)
-            options.memoryFrames = value;
-    }
+    orv::bench::ParseCounts(argc, argv,
+                            {{"--rounds", &options.rounds}, {"--frames", &options.frames}, {"--memory-frames", &options.memoryFrames}});
     return options;
 }
 
@@ -266,7 +249,7 @@ int main(int argc, char** argv)
     long atWarmUp = 0, peak = 0;
     BenchView view;
     const double perFrame = bench.RecorderLoop(options.memoryFrames, &view, [&](int shown) {
-        const long now = ResidentKiB();
+        const long now = orv::bench::ResidentKiB();
         if (shown == warmUp)
             atWarmUp = now;
         if (shown > warmUp)

@@ -12,6 +12,7 @@
 //
 // Usage: bench_recorder_files [--files N] [--frames-per-file N] [--keep-megabytes N]
 
+#include "BenchKit.h"
 #include "video/Recorder.h"
 #include "video/RecorderView.h"
 #include "video/CodecCatalogue.h"
@@ -45,27 +46,11 @@ struct Options {
 Options Parse(int argc, char** argv)
 {
     Options options;
-    for (int i = 1; i + 1 < argc; i += 2) {
-        const int value = std::max(1, std::atoi(argv[i + 1]));
-        if (std::strcmp(argv[i], "--files") == 0)
-            options.files = value;
-        else if (std::strcmp(argv[i], "--frames-per-file") == 0)
-            options.framesPerFile = value;
-        else if (std::strcmp(argv[i], "--keep-megabytes") == 0)
-            options.keepMegabytes = value;
-    }
+    orv::bench::ParseCounts(argc, argv,
+                            {{"--files", &options.files},
+                             {"--frames-per-file", &options.framesPerFile},
+                             {"--keep-megabytes", &options.keepMegabytes}});
     return options;
-}
-
-long ResidentKiB()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').front().toLong();
-    return -1;
 }
 
 struct Sample {
@@ -77,7 +62,7 @@ struct Sample {
 Sample Measure()
 {
     const struct mallinfo2 heap = mallinfo2();
-    return {ResidentKiB(), long((heap.uordblks + heap.hblkhd) / 1024), long((heap.arena + heap.hblkhd) / 1024)};
+    return {orv::bench::ResidentKiB(), long((heap.uordblks + heap.hblkhd) / 1024), long((heap.arena + heap.hblkhd) / 1024)};
 }
 
 // The window's share, as light as it can be; each frame moves the clock on
@@ -170,7 +155,7 @@ int main(int argc, char** argv)
             samples.push_back(Measure());
             currentFile = name;
         }
-        samples.back().residentKiB = std::max(samples.back().residentKiB, ResidentKiB());
+        samples.back().residentKiB = std::max(samples.back().residentKiB, orv::bench::ResidentKiB());
     };
     QEventLoop loop;
     const orv::video::SplitPlan plan{1, static_cast<uint32_t>(options.keepMegabytes)};
