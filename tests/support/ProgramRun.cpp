@@ -61,7 +61,9 @@ bool ProgramRun::WaitFor(const std::function<bool()>& condition, int millisecond
 
 bool ProgramRun::Finish(int milliseconds)
 {
-    return process.waitForFinished(milliseconds) && process.exitStatus() == QProcess::NormalExit;
+    // The end may have been seen already while events were handled.
+    const bool ended = process.state() == QProcess::NotRunning || process.waitForFinished(milliseconds);
+    return ended && process.exitStatus() == QProcess::NormalExit;
 }
 
 void ProgramRun::Signal(int number) const { ::kill(static_cast<pid_t>(process.processId()), number); }
