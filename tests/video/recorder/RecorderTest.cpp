@@ -1011,6 +1011,20 @@ TEST_F(RecorderTest, FramesReachTheWindowStampedAndWithTheirDisplaySettings)
     }
 }
 
+TEST(RecordingTime, HoursMinutesAndSecondsEachWrapWhereTheyShould)
+{
+    const struct {
+        long long seconds;
+        const char* shown;
+    } rows[] = {
+        {0, " 00:00:00"},    {59, " 00:00:59"},      {60, " 00:01:00"},        {3599, " 00:59:59"},
+        {3600, " 01:00:00"}, {3661, " 01:01:01"},    {7322, " 02:02:02"},      {86399, " 23:59:59"},
+        {360000, " 100:00:00"}, {-5, " 00:00:00"},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(orv::video::RecordingTimeText(row.seconds), QString::fromLatin1(row.shown)) << row.seconds;
+}
+
 }  // namespace
 
 // --- long runs cut into files ---
