@@ -155,6 +155,24 @@ TEST_F(PhoneStop, StoppedWhileWaitingForTheTurnGivesUpAndLeavesTheHolderAlone)
     EXPECT_EQ(Phone().Resolution(), 3);
 }
 
+TEST_F(PhoneStop, ClosingWaitsForTheCommandOnTheWire)
+{
+    Phone().SetSilent(true);
+    auto holder = std::async(std::launch::async, [this] { return link.CameraOn(2); });
+    ASSERT_TRUE(HoldsTransfer(0));
+    std::atomic<bool> closed{false};
+    auto closer = std::async(std::launch::async, [&] {
+        link.Close();
+        closed = true;
+    });
+    EXPECT_FALSE(WaitFor([&] { return closed || !link.IsConnected(); }, 200))
+        << "the handle went while a command was on the wire";
+    Phone().SetSilent(false);
+    EXPECT_EQ(holder.get(), phone::kOk);
+    closer.get();
+    EXPECT_FALSE(link.IsConnected());
+}
+
 TEST_F(PhoneStop, StopAskedForBeforehandSendsNothing)
 {
     TransferControl control;
