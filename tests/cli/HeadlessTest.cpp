@@ -419,7 +419,8 @@ TEST(Headless, TheNextRecordingRemovesWhatAKilledOneLeft)
     const auto parts = [&run] {
         return QDir(run.dir.path()).entryList({QStringLiteral(".take.avi.*.part")}, QDir::Files | QDir::Hidden);
     };
-    run.WaitFor([&] { return !parts().isEmpty(); }, kLimitMs);
+    // Killed once the file holds its header, an AVI without a stream yet.
+    run.WaitFor([&] { return parts().size() == 1 && QFileInfo(run.Path(parts().first())).size() == 100; }, kLimitMs);
     ASSERT_EQ(parts().size(), 1);
     const QString leftover = parts().first();
     run.process.kill();
