@@ -492,13 +492,12 @@ int ChangedPixels(const QImage& a, const QImage& b)
 // end of the run, so its frames are known: 3 before and pictures 42 to 46.
 TEST(Headless, OnMotionWritesEachEventIntoAFileOfItsOwnAndSaysSo)
 {
-    ProgramRun run{Dword("JpgType", 4) + Dword("MotionKeepSeconds", 2)};
+    HeadlessRun run{Dword("JpgType", 4) + Dword("MotionKeepSeconds", 2)};
     ASSERT_TRUE(QDir(run.dir.path()).mkpath(QStringLiteral("door")));
-    qputenv("ORVELLO_SIM_EVENTS", "#1:still;#4:move;#6:still;#42:move;#44:still");
+    run.environment.insert(QStringLiteral("ORVELLO_SIM_EVENTS"), QStringLiteral("#1:still;#4:move;#6:still;#42:move;#44:still"));
     run.Start({QStringLiteral("--record"), QStringLiteral("%D/door/"), QStringLiteral("--on-motion"),
                QStringLiteral("--motion-threshold"), QStringLiteral("10"), QStringLiteral("--frames"),
                QStringLiteral("46"), QStringLiteral("--simulate-phone")});
-    qunsetenv("ORVELLO_SIM_EVENTS");
     ASSERT_TRUE(run.Finish()) << run.error.toStdString();
     EXPECT_EQ(run.process.exitCode(), 0) << run.error.toStdString();
 
