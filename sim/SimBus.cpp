@@ -1,7 +1,9 @@
 #include "SimBus.h"
 
 #include <atomic>
+#include <cstdlib>
 #include <stdexcept>
+#include <string_view>
 
 namespace orv::sim {
 namespace {
@@ -164,7 +166,8 @@ std::unique_ptr<PhoneBus> MakeSimBus(std::vector<SimEvent> events, uint32_t star
 SimPhone::Options SimulatedPhoneOptions()
 {
     SimPhone::Options options;
-    options.startInTestMode = false;
+    const char* switched = std::getenv(kSwitchedVariable);
+    options.startInTestMode = switched != nullptr && std::string_view(switched) == "1";
     options.exchangeLatencyMs = 2;
     options.shotLatencyMs = 300;
     return options;

@@ -43,9 +43,15 @@ private:
     std::string denied_;
 };
 
-// The phone of `orvello --simulate-phone`: in its normal mode, so the whole
-// discovery runs, with a few milliseconds per exchange and about 300 ms per
-// shot.
+// Set to 1, the phone of `orvello --simulate-phone` comes up switched to
+// test-command mode already: the discovery finds its interface at once,
+// without the mode switch and the pause after it (for tests of the whole
+// program that are not about the discovery).
+inline constexpr char kSwitchedVariable[] = "ORVELLO_SIM_SWITCHED";
+
+// The phone of `orvello --simulate-phone`: in its normal mode (unless the
+// variable above says otherwise), so the whole discovery runs, with a few
+// milliseconds per exchange and about 300 ms per shot.
 SimPhone::Options SimulatedPhoneOptions();
 // The bus behind `orvello --simulate-phone`, with that one phone.
 std::unique_ptr<PhoneBus> MakeSimBus();

@@ -687,6 +687,7 @@ TransferResult SimPhone::ControlTransfer(const SetupPacket& setup, uint8_t* data
         // a stop on the calling thread cancels the transfer.
         const uint32_t start = TheClock().TickCount();
         const bool limited = limit < std::chrono::milliseconds(UINT32_MAX);
+        ++state_->counters.silentHolds;
         while (state_->silent && state_->plugged) {
             if (control != nullptr) {
                 if (control->StopRequested())

@@ -90,6 +90,7 @@ public:
         int restarts = 0;
         int suspends = 0;
         int shots = 0;
+        int silentHolds = 0;  // test-command transfers that began to hang on the silent phone
     };
 
     SimPhone();

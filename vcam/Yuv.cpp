@@ -31,9 +31,23 @@ struct Rgb {
 
 }  // namespace
 
-uint8_t LumaOf(int r, int g, int b) { return Clamp(((66 * r + 129 * g + 25 * b + 128) >> 8) + 16); }
-uint8_t BlueDifferenceOf(int r, int g, int b) { return Clamp(((-38 * r - 74 * g + 112 * b + 128) >> 8) + 128); }
-uint8_t RedDifferenceOf(int r, int g, int b) { return Clamp(((112 * r - 94 * g - 18 * b + 128) >> 8) + 128); }
+// BT.601 with its coefficients to three decimals (Y = 16 + 65.481 R +
+// 128.553 G + 24.966 B for R, G, B from 0 to 1), in thousandths over 255 and
+// rounded to the nearest code: the 8-bit shortcut of 66, 129 and 25 in 256ths
+// is a code off for pure red and green.
+constexpr int kScale = 255 * 1000;
+uint8_t LumaOf(int r, int g, int b)
+{
+    return Clamp((16 * kScale + 65481 * r + 128553 * g + 24966 * b + kScale / 2) / kScale);
+}
+uint8_t BlueDifferenceOf(int r, int g, int b)
+{
+    return Clamp((128 * kScale - 37797 * r - 74203 * g + 112000 * b + kScale / 2) / kScale);
+}
+uint8_t RedDifferenceOf(int r, int g, int b)
+{
+    return Clamp((128 * kScale + 112000 * r - 93786 * g - 18214 * b + kScale / 2) / kScale);
+}
 
 int RowBytes(PixelLayout layout, int width)
 {

@@ -10,6 +10,7 @@
 #include "sim/SimBus.h"
 #include "tests/support/StepClock.h"
 #include "tests/support/TestEnv.h"
+#include "tests/support/Wait.h"
 
 #include <QCoreApplication>
 #include <QImage>
@@ -39,28 +40,20 @@ public:
     std::atomic<long long> downloaded{0};
 };
 
-bool Until(const std::function<bool()>& condition, int milliseconds = 10000)
-{
-    for (int waited = 0; waited < milliseconds; ++waited) {
-        QCoreApplication::processEvents();
-        if (condition())
-            return true;
-        QThread::msleep(1);
-    }
-    QCoreApplication::processEvents();
-    return condition();
-}
-
 TEST(PhotoStop, StopEndsThePhotoAtOnceWhateverThePhoneDoes)
 {
     const struct {
         const char* fault;
         std::function<void(SimPhone&)> make;
-        bool inDownload;  // stopped once the download is under way
+        // What shows that the fault holds the photo.
+        std::function<bool(SimPhone&, const PhotoView&)> held;
     } cases[] = {
-        {"mute", [](SimPhone& p) { p.SetSilent(true); }, false},
-        {"no reply to camera-on", [](SimPhone& p) { p.InjectFault(SimPhone::Fault::NoReply); }, false},
-        {"a picture without end", [](SimPhone& p) { p.InjectFault(SimPhone::Fault::LongPicture); }, true},
+        {"mute", [](SimPhone& p) { p.SetSilent(true); },
+         [](SimPhone& p, const PhotoView&) { return p.Count().silentHolds == 1; }},
+        {"no reply to camera-on", [](SimPhone& p) { p.InjectFault(SimPhone::Fault::NoReply); },
+         [](SimPhone& p, const PhotoView&) { return p.Count().commands == 1; }},
+        {"a picture without end", [](SimPhone& p) { p.InjectFault(SimPhone::Fault::LongPicture); },
+         [](SimPhone&, const PhotoView& view) { return view.downloaded.load() > 200000; }},
     };
     FreshSettingsFile();
     StepClock clock{1796567415};
@@ -83,14 +76,11 @@ TEST(PhotoStop, StopEndsThePhotoAtOnceWhateverThePhoneDoes)
         // Kept until the end handler has run: the photo frees itself only
         // after that, on this thread.
         PhotoThread* photo = new PhotoThread(view, settings, link, [&] { finished = true; });
-        if (c.inDownload)
-            ASSERT_TRUE(Until([&] { return view.downloaded.load() > 200000; }, 60000));
-        else
-            QThread::msleep(30);
+        ASSERT_TRUE(WaitFor([&] { return c.held(bus.Phone(0), view); }));
         ASSERT_FALSE(finished.load()) << "the fault did not hold the photo";
         const uint32_t stoppedAt = clock.TickCount();
         photo->Terminate();
-        ASSERT_TRUE(Until([&] { return finished.load(); })) << "the photo did not end";
+        ASSERT_TRUE(WaitFor([&] { return finished.load(); })) << "the photo did not end";
         EXPECT_LT(clock.TickCount() - stoppedAt, 2000u);
         EXPECT_TRUE(view.failures.empty());
         EXPECT_EQ(view.pictures, 0);

@@ -5,10 +5,12 @@
 
 #include "tests/video/recorder/AviReadBack.h"
 #include "capture/Jpeg.h"
+#include "tests/support/FreePort.h"
+#include "tests/support/ProgramRun.h"
 #include "tests/support/TestEnv.h"
+#include "tests/support/Wait.h"
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QHostAddress>
@@ -18,7 +20,6 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
-#include <QThread>
 
 #include <gtest/gtest.h>
 
@@ -51,99 +52,65 @@ QSize PictureSize(const QString& path)
     return picture.size();
 }
 
-// One run of the program in a folder of its own: settings (with short
-// waiting times), lock, files. "%D" in the arguments stands for the folder.
-class ProgramRun {
+// One run of the program without a display (pointed at one that does not
+// exist), with short waiting times and the language file given, if any.
+class HeadlessRun : public ProgramRun {
 public:
-    explicit ProgramRun(const QByteArray& settings)
+    explicit HeadlessRun(const QByteArray& settings)
     {
-        QFile file(dir.filePath(QStringLiteral("settings.reg")));
-        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\TARVIN\\Orvello]\n"
-                   "\"CameraInitTime\"=dword:00000000\n\"Timeout\"=dword:00000000\n" +
-                   settings);
-        file.close();
+        WriteSettings("\"CameraInitTime\"=dword:00000000\n\"Timeout\"=dword:00000000\n" + settings);
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        environment.insert(QStringLiteral("DISPLAY"), QStringLiteral(":9999"));
+        environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
+        environment.insert(QStringLiteral("ORVELLO_LNG_DIR"), Folder());
+        environment.remove(QStringLiteral("ORVELLO_DIALOG_LOG"));
+        // No PipeWire daemon listens in the run's own folder: the PipeWire
+        // camera, where turned on, finds none, whatever runs on the machine.
+        environment.insert(QStringLiteral("PIPEWIRE_RUNTIME_DIR"), Folder());
+        environment.remove(QStringLiteral("PIPEWIRE_REMOTE"));
     }
 
-    // language: the text of the run's one language file, when there is one.
-    ProgramRun(const QStringList& arguments, const QByteArray& settings, bool terminal = false,
-               const QByteArray& language = {})
-        : ProgramRun(settings)
+    HeadlessRun(const QStringList& arguments, const QByteArray& settings, bool terminal = false,
+                const QByteArray& language = {})
+        : HeadlessRun(settings)
     {
         if (!language.isEmpty()) {
-            QFile file(dir.filePath(QStringLiteral("test.lng")));
+            QFile file(Path(QStringLiteral("test.lng")));
             EXPECT_TRUE(file.open(QIODevice::WriteOnly));
             file.write(language);
         }
         Start(arguments, terminal);
     }
 
+    // On a terminal, `script` gives the program one and copies what it
+    // writes there.
     void Start(const QStringList& arguments, bool terminal = false)
     {
-        const QString folder = dir.path();
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        // No display: nothing may need one.
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-        env.insert(QStringLiteral("DISPLAY"), QStringLiteral(":9999"));
-        env.remove(QStringLiteral("WAYLAND_DISPLAY"));
-        env.insert(QStringLiteral("ORVELLO_SETTINGS_FILE"), dir.filePath(QStringLiteral("settings.reg")));
-        env.insert(QStringLiteral("ORVELLO_LOCK_DIR"), folder);
-        env.insert(QStringLiteral("ORVELLO_LNG_DIR"), folder);
-        env.insert(QStringLiteral("ORVELLO_PHONE_TRACE"), dir.filePath(QStringLiteral("phone.trace")));
-        // No PipeWire daemon listens in the run's own folder: the PipeWire
-        // camera, where turned on, finds none, whatever runs on the machine.
-        env.insert(QStringLiteral("PIPEWIRE_RUNTIME_DIR"), folder);
-        env.remove(QStringLiteral("PIPEWIRE_REMOTE"));
-        process.setProcessEnvironment(env);
-        QStringList expanded;
-        for (const QString& argument : arguments)
-            expanded << QString(argument).replace(QStringLiteral("%D"), folder);
-        const QString program = BinaryDir() + QStringLiteral("/orvello");
-        if (terminal) {
-            // script gives the program a terminal and copies what it writes there.
-            QStringList quoted{program};
-            for (const QString& argument : expanded)
-                quoted << QLatin1Char('\'') + argument + QLatin1Char('\'');
-            process.start(QStringLiteral("script"),
-                          {QStringLiteral("-qec"), quoted.join(QLatin1Char(' ')), QStringLiteral("/dev/null")});
-        } else {
-            process.start(program, expanded);
+        if (!terminal) {
+            EXPECT_TRUE(ProgramRun::Start(arguments));
+            return;
         }
+        QStringList quoted{BinaryDir() + QStringLiteral("/orvello")};
+        for (const QString& argument : arguments)
+            quoted << QLatin1Char('\'') + QString(argument).replace(QStringLiteral("%D"), Folder()) + QLatin1Char('\'');
+        process.setProcessEnvironment(environment);
+        process.start(QStringLiteral("script"),
+                      {QStringLiteral("-qec"), quoted.join(QLatin1Char(' ')), QStringLiteral("/dev/null")});
         EXPECT_TRUE(process.waitForStarted());
     }
-
-    ~ProgramRun()
-    {
-        if (process.state() != QProcess::NotRunning) {
-            process.kill();
-            process.waitForFinished(10000);
-        }
-    }
-
-    QString Path(const QString& name) const { return dir.filePath(name); }
 
     // Waits for the end; stderr (or, on a terminal, what it showed).
     bool Finish()
     {
-        if (!process.waitForFinished(kLimitMs))
-            return false;
+        const bool ended = ProgramRun::Finish(kLimitMs);
         error = QString::fromLocal8Bit(process.readAllStandardError());
         shown = QString::fromLocal8Bit(process.readAllStandardOutput());
-        return process.exitStatus() == QProcess::NormalExit;
+        return ended;
     }
 
-    QTemporaryDir dir;
-    QProcess process;
     QString error;
     QString shown;
 };
-
-int FreePort()
-{
-    QTcpServer probe;
-    EXPECT_TRUE(probe.listen(QHostAddress::AnyIPv4, 0));
-    return probe.serverPort();
-}
 
 // Whether the process has a handler of its own for the signal.
 bool Catches(qint64 pid, int signal)
@@ -158,11 +125,6 @@ bool Catches(qint64 pid, int signal)
     return false;
 }
 
-QByteArray Dword(const char* name, int value)
-{
-    return QStringLiteral("\"%1\"=dword:%2\n").arg(QLatin1String(name)).arg(value, 8, 16, QLatin1Char('0')).toUtf8();
-}
-
 TEST(Headless, EachOutcomeHasItsExitStatusAndLine)
 {
     struct Case {
@@ -171,7 +133,7 @@ TEST(Headless, EachOutcomeHasItsExitStatusAndLine)
         QByteArray settings;
         int status;
         QString error;  // the whole of standard error; %D the run's folder
-        std::function<void(const ProgramRun&)> check;
+        std::function<void(const HeadlessRun&)> check;
         bool terminal = false;
         int signal = 0;  // sent once the program handles it
         QByteArray language = QByteArray();  // the language file in force, if any
@@ -186,16 +148,16 @@ TEST(Headless, EachOutcomeHasItsExitStatusAndLine)
         return list;
     };
     const auto noFile = [](const char* name) {
-        return [name](const ProgramRun& run) { EXPECT_FALSE(QFile::exists(run.Path(QLatin1String(name)))) << name; };
+        return [name](const HeadlessRun& run) { EXPECT_FALSE(QFile::exists(run.Path(QLatin1String(name)))) << name; };
     };
     const Case cases[] = {
         {"JPEG photo", args({"--photo", "%D/shot.jpg", "--simulate-phone"}), Dword("JpgType", 7), 0, "",
-         [](const ProgramRun& run) { EXPECT_EQ(PictureSize(run.Path(QStringLiteral("shot.jpg"))), QSize(128, 96)); }},
+         [](const HeadlessRun& run) { EXPECT_EQ(PictureSize(run.Path(QStringLiteral("shot.jpg"))), QSize(128, 96)); }},
         {"bitmap photo", args({"--photo=%D/shot.BMP", "--wait", "20", "--simulate-phone"}), Dword("JpgType", 4), 0, "",
-         [](const ProgramRun& run) { EXPECT_EQ(PictureSize(run.Path(QStringLiteral("shot.BMP"))), QSize(80, 60)); }},
+         [](const HeadlessRun& run) { EXPECT_EQ(PictureSize(run.Path(QStringLiteral("shot.BMP"))), QSize(80, 60)); }},
         {"photo with progress on a terminal", args({"--photo", "%D/shot.jpeg", "--simulate-phone"}),
          Dword("JpgType", 2), 0, "",
-         [](const ProgramRun& run) {
+         [](const HeadlessRun& run) {
              EXPECT_EQ(PictureSize(run.Path(QStringLiteral("shot.jpeg"))), QSize(160, 120));
              for (const char* line : {"orvello: waiting for the phone\r\n", "orvello: phone connected\r\n",
                                       "orvello: shooting\r\n", "orvello: 160 x 120 photo written to "})
@@ -204,7 +166,7 @@ TEST(Headless, EachOutcomeHasItsExitStatusAndLine)
          true},
         {"recording of 3 frames", args({"--record", "%D/three.avi", "--frames", "3", "--simulate-phone"}),
          Dword("JpgType", 4), 0, "",
-         [](const ProgramRun& run) {
+         [](const HeadlessRun& run) {
              const QString avi = run.Path(QStringLiteral("three.avi"));
              EXPECT_TRUE(HasIndex(avi));
              const Probe probe = RunFfprobe(avi);
@@ -214,7 +176,7 @@ TEST(Headless, EachOutcomeHasItsExitStatusAndLine)
          }},
         {"recording of 2 seconds", args({"--record", "%D/timed.avi", "--seconds", "2", "--simulate-phone"}),
          Dword("JpgType", 4), 0, "",
-         [](const ProgramRun& run) {
+         [](const HeadlessRun& run) {
              const QString avi = run.Path(QStringLiteral("timed.avi"));
              EXPECT_TRUE(HasIndex(avi));
              EXPECT_GE(CountFrameChunks(avi), 1);
@@ -222,7 +184,7 @@ TEST(Headless, EachOutcomeHasItsExitStatusAndLine)
         {"serving 3 frames without recording", args({"--serve", "--frames", "3", "--simulate-phone"}),
          Dword("JpgType", 4) + "\"AviTempName\"=\"" + QDir::tempPath().toUtf8() + "/orvello-never-written.avi\"\n",
          0, "",
-         [](const ProgramRun& run) {
+         [](const HeadlessRun& run) {
              // Three frames came (the run ends after them), and no file was
              // made, here nor where the settings name one.
              EXPECT_FALSE(QFile::exists(QDir::tempPath() + QStringLiteral("/orvello-never-written.avi")));
@@ -231,7 +193,7 @@ TEST(Headless, EachOutcomeHasItsExitStatusAndLine)
         {"recording turned off in the settings", args({"--record", "%D/kept.avi", "--frames", "2", "--simulate-phone"}),
          Dword("JpgType", 4) + Dword("RecordToFile", 0), 0, "",
          // A file named on the command line is recorded all the same.
-         [](const ProgramRun& run) { EXPECT_TRUE(HasIndex(run.Path(QStringLiteral("kept.avi")))); }},
+         [](const HeadlessRun& run) { EXPECT_TRUE(HasIndex(run.Path(QStringLiteral("kept.avi")))); }},
         {"PipeWire camera without PipeWire", args({"--serve", "--frames", "2", "--simulate-phone"}),
          Dword("JpgType", 4) + Dword("VirtualCamera", 1), 0,
          "orvello: the PipeWire camera waits for PipeWire: PipeWire is not running (no daemon in %D)\n",
@@ -264,7 +226,7 @@ TEST(Headless, EachOutcomeHasItsExitStatusAndLine)
          noFile("none.jpg"), false, 0, "[STRS]\nSTR8=Nope\nSTR9=Nope\n"},
         {"recording camera that does not start", args({"--record", "%D/none.avi", "--simulate-phone"}),
          Dword("JpgType", 11), 4, "orvello: the camera could not be started\n",
-         [](const ProgramRun& run) { EXPECT_FALSE(HasIndex(run.Path(QStringLiteral("none.avi")))); }},
+         [](const HeadlessRun& run) { EXPECT_FALSE(HasIndex(run.Path(QStringLiteral("none.avi")))); }},
         {"photo into a missing folder", args({"--photo", "%D/missing/none.jpg", "--simulate-phone"}), {}, 5,
          "orvello: cannot write %D/missing/none.jpg: there is no folder %D/missing\n", {}},
         {"video into a missing folder", args({"--record", "%D/missing/none.avi", "--simulate-phone"}), {}, 5,
@@ -288,20 +250,17 @@ TEST(Headless, EachOutcomeHasItsExitStatusAndLine)
          "Try 'orvello --help' for more information.\n",
          {}},
     };
-    std::vector<std::unique_ptr<ProgramRun>> runs;
+    std::vector<std::unique_ptr<HeadlessRun>> runs;
     for (const Case& c : cases)
-        runs.push_back(std::make_unique<ProgramRun>(c.arguments, c.settings, c.terminal, c.language));
+        runs.push_back(std::make_unique<HeadlessRun>(c.arguments, c.settings, c.terminal, c.language));
     for (size_t i = 0; i < std::size(cases); ++i) {
         const Case& c = cases[i];
-        ProgramRun& run = *runs[i];
+        HeadlessRun& run = *runs[i];
         SCOPED_TRACE(c.name);
         if (c.signal != 0) {
             const qint64 pid = run.process.processId();
-            QElapsedTimer waited;
-            waited.start();
-            while (!Catches(pid, c.signal) && waited.elapsed() < kLimitMs)
-                QThread::msleep(10);
-            ::kill(static_cast<pid_t>(pid), c.signal);
+            ASSERT_TRUE(run.WaitFor([&] { return Catches(pid, c.signal); }, kLimitMs));
+            run.Signal(c.signal);
         }
         ASSERT_TRUE(run.Finish());
         EXPECT_EQ(run.process.exitCode(), c.status);
@@ -315,7 +274,7 @@ TEST(Headless, SecondCopyTouchesNoPhone)
 {
     for (const char* file : {"none.jpg", "none.avi"}) {
         SCOPED_TRACE(file);
-        ProgramRun run{QByteArray()};
+        HeadlessRun run{QByteArray()};
         const QString lockFile = run.Path(QStringLiteral("OrvelloIsAlreadyRunning.lock"));
         const int fd = ::open(lockFile.toUtf8().constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
         ASSERT_GE(fd, 0);
@@ -337,7 +296,7 @@ TEST(Headless, SecondCopyTouchesNoPhone)
 // progress line names.
 TEST(Headless, RecordingBesideAnEarlierFileTakesTheNextFreeName)
 {
-    ProgramRun run{Dword("JpgType", 4)};
+    HeadlessRun run{Dword("JpgType", 4)};
     const QByteArray earlier("an earlier recording");
     for (const char* name : {"take.avi", "take-2.avi"}) {
         QFile file(run.Path(QLatin1String(name)));
@@ -367,18 +326,14 @@ TEST(Headless, RecordingBesideAnEarlierFileTakesTheNextFreeName)
 TEST(Headless, TermEndsARecordingWithACompleteFileAndEndsTheStreams)
 {
     const int port = FreePort();
-    ProgramRun run({QStringLiteral("--record"), QStringLiteral("%D/"), QStringLiteral("--simulate-phone")},
+    HeadlessRun run({QStringLiteral("--record"), QStringLiteral("%D/"), QStringLiteral("--simulate-phone")},
             Dword("JpgType", 4) + Dword("ServerEnabled", 1) + Dword("ServerStream", 1) + Dword("ServerPort", port));
     // A dated name in the folder: the only .avi file there.
     const auto recording = [&run] {
         const QStringList files = QDir(run.dir.path()).entryList({QStringLiteral("*.avi")});
         return files.size() == 1 ? run.Path(files.first()) : QString();
     };
-    QElapsedTimer waited;
-    waited.start();
-    while ((recording().isEmpty() || CountFrameChunks(recording()) < 3) && waited.elapsed() < kLimitMs &&
-           run.process.state() == QProcess::Running)
-        QThread::msleep(20);
+    run.WaitFor([&] { return !recording().isEmpty() && CountFrameChunks(recording()) >= 3; }, kLimitMs);
     ASSERT_GE(CountFrameChunks(recording()), 3);
     EXPECT_TRUE(QRegularExpression(QStringLiteral("^\\d\\d-\\d\\d-\\d\\d_\\d{4}\\.avi$"))
                     .match(QFileInfo(recording()).fileName())
@@ -393,7 +348,7 @@ TEST(Headless, TermEndsARecordingWithACompleteFileAndEndsTheStreams)
         stream += viewer.readAll();
     ASSERT_EQ(stream.count("--orvelloframe\r\n"), 2);
 
-    ::kill(static_cast<pid_t>(run.process.processId()), SIGTERM);
+    run.Signal(SIGTERM);
     while (viewer.waitForReadyRead(10000))
         stream += viewer.readAll();
     EXPECT_TRUE(stream.endsWith("\r\n--orvelloframe--\r\n"));
@@ -418,7 +373,7 @@ TEST(Headless, TermEndsARecordingWithACompleteFileAndEndsTheStreams)
 // with its frames.
 TEST(Headless, AFullDiskEndsWithStatus5AndNamesTheFileKept)
 {
-    ProgramRun run{Dword("JpgType", 0)};
+    HeadlessRun run{Dword("JpgType", 0)};
     const QString folder = run.Path(QStringLiteral("small"));
     ASSERT_TRUE(QDir().mkpath(folder));
     QProcess mount;
@@ -437,12 +392,9 @@ TEST(Headless, AFullDiskEndsWithStatus5AndNamesTheFileKept)
         const QStringList files = QDir(folder).entryList({QStringLiteral("*.avi")});
         return files.size() == 1 && HasIndex(folder + QLatin1Char('/') + files.first());
     };
-    QElapsedTimer waited;
-    waited.start();
-    while (!completed() && waited.elapsed() < kLimitMs && run.process.state() == QProcess::Running)
-        QThread::msleep(20);
+    run.WaitFor(completed, kLimitMs);
     ASSERT_TRUE(completed());
-    ::kill(static_cast<pid_t>(run.process.processId()), SIGTERM);
+    run.Signal(SIGTERM);
     ASSERT_TRUE(run.Finish());
     EXPECT_EQ(run.process.exitCode(), 5);
     const QStringList files = QDir(folder).entryList({QStringLiteral("*.avi")});
@@ -462,15 +414,13 @@ TEST(Headless, AFullDiskEndsWithStatus5AndNamesTheFileKept)
 // files of its form that no running recording holds.
 TEST(Headless, TheNextRecordingRemovesWhatAKilledOneLeft)
 {
-    ProgramRun run{Dword("JpgType", 4) + Dword("CameraInitTime", 600000)};  // no first frame for ten minutes
+    HeadlessRun run{Dword("JpgType", 4) + Dword("CameraInitTime", 600000)};  // no first frame for ten minutes
     run.Start({QStringLiteral("--record"), QStringLiteral("%D/take.avi"), QStringLiteral("--simulate-phone")});
     const auto parts = [&run] {
         return QDir(run.dir.path()).entryList({QStringLiteral(".take.avi.*.part")}, QDir::Files | QDir::Hidden);
     };
-    QElapsedTimer waited;
-    waited.start();
-    while (parts().isEmpty() && waited.elapsed() < kLimitMs && run.process.state() == QProcess::Running)
-        QThread::msleep(20);
+    // Killed once the file holds its header, an AVI without a stream yet.
+    run.WaitFor([&] { return parts().size() == 1 && QFileInfo(run.Path(parts().first())).size() == 100; }, kLimitMs);
     ASSERT_EQ(parts().size(), 1);
     const QString leftover = parts().first();
     run.process.kill();
@@ -542,13 +492,12 @@ int ChangedPixels(const QImage& a, const QImage& b)
 // end of the run, so its frames are known: 3 before and pictures 42 to 46.
 TEST(Headless, OnMotionWritesEachEventIntoAFileOfItsOwnAndSaysSo)
 {
-    ProgramRun run{Dword("JpgType", 4) + Dword("MotionKeepSeconds", 2)};
+    HeadlessRun run{Dword("JpgType", 4) + Dword("MotionKeepSeconds", 2)};
     ASSERT_TRUE(QDir(run.dir.path()).mkpath(QStringLiteral("door")));
-    qputenv("ORVELLO_SIM_EVENTS", "#1:still;#4:move;#6:still;#42:move;#44:still");
+    run.environment.insert(QStringLiteral("ORVELLO_SIM_EVENTS"), QStringLiteral("#1:still;#4:move;#6:still;#42:move;#44:still"));
     run.Start({QStringLiteral("--record"), QStringLiteral("%D/door/"), QStringLiteral("--on-motion"),
                QStringLiteral("--motion-threshold"), QStringLiteral("10"), QStringLiteral("--frames"),
                QStringLiteral("46"), QStringLiteral("--simulate-phone")});
-    qunsetenv("ORVELLO_SIM_EVENTS");
     ASSERT_TRUE(run.Finish()) << run.error.toStdString();
     EXPECT_EQ(run.process.exitCode(), 0) << run.error.toStdString();
 

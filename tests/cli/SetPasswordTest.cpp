@@ -103,6 +103,7 @@ TEST(SetPassword, RunAsAProgram)
         const char* user;      // "ServerUser" afterwards
         const char* password;  // what the stored hash must match; nullptr: the hash as before
         const char* said;      // in the output line
+        bool readOnly = false;  // the settings file is made read-only: it takes nothing
     };
     const QByteArray oldHash = web::MakePasswordHash(QStringLiteral("old secret"), 1000).toUtf8();
     const QByteArray protectedKey = "\"ServerUser\"=\"ann\"\n\"ServerPasswordHash\"=\"" + oldHash + "\"\n";
@@ -125,6 +126,8 @@ TEST(SetPassword, RunAsAProgram)
          "ann", nullptr, "a user name cannot hold a control character"},
         {"a wrong option", protectedKey, {QStringLiteral("ann"), QStringLiteral("bob")}, "new secret\n", 2, "ann",
          nullptr, "unexpected argument 'bob'"},
+        {"a settings file that takes nothing", protectedKey, {QStringLiteral("bob")}, "new secret\n", 5, "ann", nullptr,
+         "took no password", true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -135,6 +138,9 @@ TEST(SetPassword, RunAsAProgram)
             QFile file(settings);
             ASSERT_TRUE(file.open(QIODevice::WriteOnly));
             file.write("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\TARVIN\\Orvello]\n" + c.stored);
+        }
+        if (c.readOnly) {
+            ASSERT_TRUE(QFile::setPermissions(settings, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
         }
         QProcess process;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();

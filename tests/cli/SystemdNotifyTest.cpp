@@ -3,11 +3,10 @@
 // READY=1, its state in STATUS= lines, and WATCHDOG=1 at half the interval,
 // also while the phone is away; a stopped process says nothing.
 
+#include "tests/support/ProgramRun.h"
 #include "tests/support/TestEnv.h"
 
 #include <QElapsedTimer>
-#include <QFile>
-#include <QProcess>
 #include <QStringList>
 #include <QTemporaryDir>
 
@@ -88,26 +87,16 @@ TEST(SystemdNotify, ReadyStatusAndAWatchdogThatGoesOnWithoutAPhoneAndStopsWithTh
     ASSERT_TRUE(dir.isValid());
     NotifySocket systemd(dir.filePath(QStringLiteral("notify")));
     ASSERT_TRUE(systemd.Bound());
-    QFile settings(dir.filePath(QStringLiteral("settings.reg")));
-    ASSERT_TRUE(settings.open(QIODevice::WriteOnly));
-    settings.write("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\TARVIN\\Orvello]\n"
-                   "\"CameraInitTime\"=dword:00000000\n\"Timeout\"=dword:00000000\n\"JpgType\"=dword:00000004\n");
-    settings.close();
-
-    QProcess program;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("ORVELLO_SETTINGS_FILE"), settings.fileName());
-    env.insert(QStringLiteral("ORVELLO_LOCK_DIR"), dir.path());
-    env.insert(QStringLiteral("PIPEWIRE_RUNTIME_DIR"), dir.path());
-    env.insert(QStringLiteral("NOTIFY_SOCKET"), dir.filePath(QStringLiteral("notify")));
+    ProgramRun program;
+    program.WriteSettings("\"CameraInitTime\"=dword:00000000\n\"Timeout\"=dword:00000000\n\"JpgType\"=dword:00000004\n");
+    program.environment.insert(QStringLiteral("PIPEWIRE_RUNTIME_DIR"), program.Folder());
+    program.environment.insert(QStringLiteral("NOTIFY_SOCKET"), dir.filePath(QStringLiteral("notify")));
     // WatchdogSec=0.4: "alive" every 200 ms.
-    env.insert(QStringLiteral("WATCHDOG_USEC"), QStringLiteral("400000"));
+    program.environment.insert(QStringLiteral("WATCHDOG_USEC"), QStringLiteral("400000"));
     // The phone goes once it has served a few frames.
-    env.insert(QStringLiteral("ORVELLO_SIM_EVENTS"), QStringLiteral("10:unplug"));
-    program.setProcessEnvironment(env);
-    program.start(BinaryDir() + QStringLiteral("/orvello"), {QStringLiteral("--serve"), QStringLiteral("--simulate-phone")});
-    ASSERT_TRUE(program.waitForStarted());
-    const auto pid = static_cast<pid_t>(program.processId());
+    program.environment.insert(QStringLiteral("ORVELLO_SIM_EVENTS"), QStringLiteral("4:unplug"));
+    ASSERT_TRUE(program.Start({QStringLiteral("--serve"), QStringLiteral("--simulate-phone")}));
+    const auto pid = static_cast<pid_t>(program.process.processId());
 
     // Serving frames needs no recording: ready at once, then the phone.
     QStringList lines = systemd.Until([](const QString& line) { return line == QLatin1String("STATUS=serving frames without recording"); });
@@ -131,9 +120,9 @@ TEST(SystemdNotify, ReadyStatusAndAWatchdogThatGoesOnWithoutAPhoneAndStopsWithTh
     EXPECT_TRUE(systemd.Until([](const QString& line) { return line == QLatin1String("WATCHDOG=1"); }, 5000)
                     .contains(QStringLiteral("WATCHDOG=1")));
 
-    ::kill(pid, SIGTERM);
-    ASSERT_TRUE(program.waitForFinished(60000));
-    EXPECT_EQ(program.exitCode(), 0);
+    program.Signal(SIGTERM);
+    ASSERT_TRUE(program.Finish());
+    EXPECT_EQ(program.process.exitCode(), 0);
 }
 
 }  // namespace

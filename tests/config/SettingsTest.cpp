@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <iterator>
 #include <optional>
 
 namespace orv {
@@ -76,9 +77,9 @@ TEST_P(SettingsAccessorTest, DefaultCreatesTheKeyAndTheValueIsStoredInItsForm)
     EXPECT_EQ(a.get(settings), a.written);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    All, SettingsAccessorTest,
-    ::testing::Values(
+// One row per setting, in the order of ORV_SETTINGS, with its shipped
+// default as a literal.
+const Accessor kRows[] = {
         ROW(TempJpgName, "TempJpgName", QStringLiteral("/a/temp.jpg"), QStringLiteral("/b/x.jpg"), kRegSz, '/',
             'b', '/', 'x', '.', 'j', 'p', 'g', 0),
         ROW(AutoSuspendMode, "AutoSuspendMode", true, false, kRegDword, 0, 0, 0, 0),
@@ -90,7 +91,8 @@ INSTANTIATE_TEST_SUITE_P(
         ROW(ShowSplash, "ShowSplash", true, false, kRegDword, 0, 0, 0, 0),
         ROW(AviTempName, "AviTempName", test::TempFolder() + QStringLiteral("/home/Videos/temp.avi"),
             QStringLiteral("/v/a.avi"), kRegSz, '/', 'v', '/', 'a', '.', 'a', 'v', 'i', 0),
-        ROW(Fps, "Fps", 1.0, 12.5, kRegBinary, 0, 0, 0, 0, 0, 0, 0x29, 0x40),
+        // 0.4 has no exact single-precision twin: stored narrowed, it would be 0.4000000059604645.
+        ROW(Fps, "Fps", 1.0, 0.4, kRegBinary, 0x9A, 0x99, 0x99, 0x99, 0x99, 0x99, 0xD9, 0x3F),
         ROW(DuplicatePicture, "DuplicatePicture", true, false, kRegDword, 0, 0, 0, 0),
         ROW(CodecIndex, "CodecIndex", 0, 3, kRegDword, 3, 0, 0, 0),
         ROW(OptionsTabIndex, "OptionsTabIndex", 0, 2, kRegDword, 2, 0, 0, 0),
@@ -106,15 +108,28 @@ INSTANTIATE_TEST_SUITE_P(
         ROW(ServerPort, "ServerPort", 8080, 80, kRegDword, 0x50, 0, 0, 0),
         ROW(AutoPhoneConnect, "AutoPhoneConnect", true, false, kRegDword, 0, 0, 0, 0),
         ROW(LangIndex, "LangIndex", 0, -1, kRegDword, 0xFF, 0xFF, 0xFF, 0xFF),
+        ROW(ServerStream, "ServerStream", false, true, kRegDword, 1, 0, 0, 0),
+        ROW(RecordToFile, "RecordToFile", true, false, kRegDword, 0, 0, 0, 0),
+        ROW(VirtualCamera, "VirtualCamera", false, true, kRegDword, 1, 0, 0, 0),
+        ROW(AviSplitMinutes, "AviSplitMinutes", 0, 60, kRegDword, 60, 0, 0, 0),
+        ROW(AviKeepMegabytes, "AviKeepMegabytes", 0, 10240, kRegDword, 0x00, 0x28, 0, 0),
         ROW(ServerLocalOnly, "ServerLocalOnly", false, true, kRegDword, 1, 0, 0, 0),
         ROW(ServerUser, "ServerUser", QString(), QStringLiteral("cam"), kRegSz, 'c', 'a', 'm', 0),
         ROW(ServerPasswordHash, "ServerPasswordHash", QString(), QStringLiteral("p$1"), kRegSz, 'p', '$', '1', 0),
-        ROW(AviSplitMinutes, "AviSplitMinutes", 0, 60, kRegDword, 60, 0, 0, 0),
-        ROW(AviKeepMegabytes, "AviKeepMegabytes", 0, 10240, kRegDword, 0x00, 0x28, 0, 0),
         ROW(RecordOnMotion, "RecordOnMotion", false, true, kRegDword, 1, 0, 0, 0),
         ROW(MotionThreshold, "MotionThreshold", 10, 250, kRegDword, 0xFA, 0, 0, 0),
-        ROW(MotionKeepSeconds, "MotionKeepSeconds", 10, 300, kRegDword, 0x2C, 0x01, 0, 0)),
-    [](const ::testing::TestParamInfo<Accessor>& row) { return std::string(row.param.name); });
+        ROW(MotionKeepSeconds, "MotionKeepSeconds", 10, 300, kRegDword, 0x2C, 0x01, 0, 0),
+};
+
+INSTANTIATE_TEST_SUITE_P(All, SettingsAccessorTest, ::testing::ValuesIn(kRows),
+                         [](const ::testing::TestParamInfo<Accessor>& row) { return std::string(row.param.name); });
+
+TEST(SettingsTable, HasARowForEverySettingInItsOrder)
+{
+    ASSERT_EQ(std::size(kRows), std::size(kSettingNames));
+    for (size_t i = 0; i < std::size(kRows); ++i)
+        EXPECT_STREQ(kRows[i].name, kSettingNames[i]);
+}
 
 }  // namespace
 }  // namespace orv

@@ -10,6 +10,7 @@
 #include "phone/PhoneWorker.h"
 #include "sim/SimBus.h"
 #include "tests/support/TestEnv.h"
+#include "tests/support/Wait.h"
 
 #include <gtest/gtest.h>
 
@@ -46,18 +47,6 @@ struct Events {
         return states;
     }
 };
-
-// Waits (in real time, briefly each turn) until ready() holds; false after 20 s.
-bool Eventually(const std::function<bool()>& ready)
-{
-    const auto until = std::chrono::steady_clock::now() + 20s;
-    while (!ready()) {
-        if (std::chrono::steady_clock::now() > until)
-            return false;
-        std::this_thread::sleep_for(1ms);
-    }
-    return true;
-}
 
 // The bus of the tests: the simulated phones, seen through hooks.
 class HookBus final : public PhoneBus {
@@ -274,7 +263,7 @@ TEST_F(MonitorTest, UnplugGivesOneZeroAndTheSearchResumesFiveSecondsLater)
     };
     phone.Unplug();
     ASSERT_TRUE(events->WaitFor([&] { return events->states.size() >= 3; }));
-    ASSERT_TRUE(Eventually([&] {
+    ASSERT_TRUE(WaitFor([&] {
         std::lock_guard lock(lookupMutex);
         return !lookups.empty();
     }));
@@ -283,6 +272,8 @@ TEST_F(MonitorTest, UnplugGivesOneZeroAndTheSearchResumesFiveSecondsLater)
         // The 5000 ms pause, then the 1000 ms of the next pass.
         EXPECT_EQ(lookups.front() - events->slept[2], 6000u);
     }
+    EXPECT_FALSE(link.Found()) << "the phone that went is not found any more";
+    EXPECT_EQ(link.DevicePath(), "");
     EXPECT_EQ(events->States(), (std::vector<int>{0, 1, 0}));
 
     phone.Plug();  // back in its normal mode: switched and found again
@@ -303,7 +294,7 @@ TEST_F(MonitorTest, DisconnectWithoutAPhoneEndsThePassAndSendsNothing)
     auto& phone = *sims.AddPhone(other);
     auto events = std::make_shared<Events>();
     DeviceMonitor* monitor = Start(events);
-    ASSERT_TRUE(Eventually([&] { return bus.Callers().size() > 10; }));  // a few passes
+    ASSERT_TRUE(WaitFor([&] { return bus.Callers().size() > 10; }));  // a few passes
     monitor->Disconnect();
     ASSERT_TRUE(WaitForEnd(*events, 2));
     EXPECT_EQ(events->States(), (std::vector<int>{0, 0}));

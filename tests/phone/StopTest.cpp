@@ -7,6 +7,7 @@
 #include "PhoneTestKit.h"
 #include "sim/SimBus.h"
 #include "tests/support/StepClock.h"
+#include "tests/support/Wait.h"
 
 #include <gtest/gtest.h>
 
@@ -23,18 +24,6 @@ namespace {
 using namespace std::chrono_literals;
 using phone::PhoneLink;
 using sim::SimPhone;
-
-// Polls a condition in real time for a few seconds at most; the program's
-// clock does not move meanwhile.
-bool Eventually(const std::function<bool()>& condition, int milliseconds = 5000)
-{
-    for (int i = 0; i < milliseconds; ++i) {
-        if (condition())
-            return true;
-        std::this_thread::sleep_for(1ms);
-    }
-    return condition();
-}
 
 class PhoneStop : public ::testing::Test {
 protected:
@@ -53,6 +42,14 @@ protected:
     }
 
     SimPhone& Phone() { return bus->Phone(0); }
+    // Waits until the silent phone holds one more transfer than `before`.
+    bool HoldsTransfer(int before) { return WaitFor([&] { return Phone().Count().silentHolds == before + 1; }); }
+    // Waits until the thread under control has looked at the program's
+    // clock since the test last moved it.
+    bool SeenTheClock(const TransferControl& control)
+    {
+        return WaitFor([&] { return control.LastLife() == clock.TickCount(); });
+    }
 
     // Runs work on a thread of its own under control.
     std::future<int> RunUnder(TransferControl& control, std::function<int()> work)
@@ -83,15 +80,15 @@ TEST_F(PhoneStop, StopEndsTheExchangeInFlightUnderEveryFaultAndTheLinkWorksOn)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.fault);
-        const int before = Phone().Count().commands;
+        const SimPhone::Counters before = Phone().Count();
         c.make(Phone());
         TransferControl control;
         const uint32_t start = clock.TickCount();
         auto result = RunUnder(control, [this] { return link.CameraOn(0); });
         if (c.commandArrives)
-            ASSERT_TRUE(Eventually([&] { return Phone().Count().commands == before + 1; }));
+            ASSERT_TRUE(WaitFor([&] { return Phone().Count().commands == before.commands + 1; }));
         else
-            std::this_thread::sleep_for(20ms);  // into the write that hangs
+            ASSERT_TRUE(HoldsTransfer(before.silentHolds)) << "the write did not reach the phone";
         ASSERT_EQ(result.wait_for(0s), std::future_status::timeout) << "the fault did not hold the exchange";
 
         control.RequestStop();
@@ -135,15 +132,14 @@ TEST_F(PhoneStop, StopBetweenBlocksEndsTheReadOfAPictureWithoutEnd)
 TEST_F(PhoneStop, StoppedWhileWaitingForTheTurnGivesUpAndLeavesTheHolderAlone)
 {
     Phone().SetSilent(true);
-    // Another thread's exchange hangs on the mute phone; it runs under no
-    // control and keeps its time limits.
+    // Another thread's exchange hangs on the mute phone, holding the turn; it
+    // runs under no control and keeps its time limits.
     auto holder = std::async(std::launch::async, [this] { return link.CameraOn(2); });
-    ASSERT_TRUE(Eventually([&] { return link.CommandsWaiting() == 0 && holder.wait_for(0s) != std::future_status::ready; }));
-    std::this_thread::sleep_for(20ms);
+    ASSERT_TRUE(HoldsTransfer(0)) << "the holder's write did not reach the phone";
 
     TransferControl control;
     auto waiter = RunUnder(control, [this] { return link.CameraOff(); });
-    ASSERT_TRUE(Eventually([&] { return link.CommandsWaiting() == 1; })) << "the second command waits for its turn";
+    ASSERT_TRUE(WaitFor([&] { return link.CommandsWaiting() == 1; })) << "the second command waits for its turn";
     control.RequestStop();
     ASSERT_EQ(waiter.wait_for(10s), std::future_status::ready);
     EXPECT_EQ(waiter.get(), phone::kFailed);
@@ -157,6 +153,24 @@ TEST_F(PhoneStop, StoppedWhileWaitingForTheTurnGivesUpAndLeavesTheHolderAlone)
     EXPECT_EQ(link.CameraOff(), phone::kOk);
     EXPECT_EQ(link.CameraOn(3), phone::kOk);
     EXPECT_EQ(Phone().Resolution(), 3);
+}
+
+TEST_F(PhoneStop, ClosingWaitsForTheCommandOnTheWire)
+{
+    Phone().SetSilent(true);
+    auto holder = std::async(std::launch::async, [this] { return link.CameraOn(2); });
+    ASSERT_TRUE(HoldsTransfer(0));
+    std::atomic<bool> closed{false};
+    auto closer = std::async(std::launch::async, [&] {
+        link.Close();
+        closed = true;
+    });
+    EXPECT_FALSE(WaitFor([&] { return closed || !link.IsConnected(); }, 200))
+        << "the handle went while a command was on the wire";
+    Phone().SetSilent(false);
+    EXPECT_EQ(holder.get(), phone::kOk);
+    closer.get();
+    EXPECT_FALSE(link.IsConnected());
 }
 
 TEST_F(PhoneStop, StopAskedForBeforehandSendsNothing)
@@ -187,9 +201,11 @@ TEST_F(PhoneStop, LateExchangeIsToldOnceAndItsEndToo)
     TransferControl control;
     std::mutex mutex;
     std::vector<bool> told;
+    uint32_t toldAt = 0;
     control.SetLateNotice(phone::kLateReplyMs, [&](bool late) {
         std::lock_guard lock(mutex);
         told.push_back(late);
+        toldAt = told.size() == 1 ? clock.TickCount() : toldAt;
     });
     const auto heard = [&] {
         std::lock_guard lock(mutex);
@@ -197,17 +213,18 @@ TEST_F(PhoneStop, LateExchangeIsToldOnceAndItsEndToo)
     };
     const uint32_t start = clock.TickCount();
     auto result = RunUnder(control, [this] { return link.CameraOn(4); });
-    // The clock moves a quarter of a second at a time while the write hangs;
-    // the steps are counted, not the time since the test began, since the
-    // command's thread may come to its write after some of them.
-    for (int steps = 0; heard().empty() && steps < 400; ++steps) {
+    ASSERT_TRUE(HoldsTransfer(0));
+    // The clock moves a quarter of a second at a time while the write hangs,
+    // each step once the waiting thread has seen the one before.
+    for (int steps = 0; heard().empty() && steps < 40; ++steps) {
+        ASSERT_TRUE(SeenTheClock(control));
         clock.Advance(250);
-        std::this_thread::sleep_for(5ms);
-        Eventually([&] { return !heard().empty(); }, 20);
     }
+    ASSERT_TRUE(WaitFor([&] { return !heard().empty(); }));
     ASSERT_EQ(heard(), std::vector<bool>{true});
-    EXPECT_GE(clock.TickCount() - start, phone::kLateReplyMs) << "not before it is late";
-    std::this_thread::sleep_for(20ms);
+    EXPECT_GE(toldAt - start, phone::kLateReplyMs) << "not before it is late";
+    clock.Advance(250);
+    ASSERT_TRUE(SeenTheClock(control));
     EXPECT_EQ(heard(), std::vector<bool>{true}) << "told once while it waits";
 
     Phone().SetSilent(false);
@@ -226,9 +243,9 @@ TEST_F(PhoneStop, DeadlineStopsByItselfOnTheProgramsClock)
     TransferControl control;
     control.SetDeadline(clock.TickCount() + 500);
     auto result = RunUnder(control, [this] { return link.CameraOff(); });
-    std::this_thread::sleep_for(20ms);
+    ASSERT_TRUE(HoldsTransfer(0));
     clock.Advance(499);
-    std::this_thread::sleep_for(20ms);
+    ASSERT_TRUE(SeenTheClock(control));
     EXPECT_EQ(result.wait_for(0s), std::future_status::timeout) << "before the deadline";
     EXPECT_FALSE(control.StopRequested());
     clock.Advance(1);

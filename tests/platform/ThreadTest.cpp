@@ -1,6 +1,7 @@
 // Worker threads, calls brought onto the user-interface thread, and the clock
 // that tests replace.
 
+#include "tests/support/Wait.h"
 #include "platform/Clock.h"
 #include "platform/WorkerThread.h"
 #include "tests/support/TestEnv.h"
@@ -17,17 +18,7 @@
 
 namespace {
 
-bool WaitFor(const std::function<bool()>& condition, int milliseconds = 10000)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition()) {
-        if (timer.elapsed() > milliseconds)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-    return true;
-}
+using orv::test::WaitFor;
 
 class Worker : public orv::WorkerThread {
 public:

@@ -185,14 +185,14 @@ QStringList With(QStringList lines, const QStringList& changed)
     return lines;
 }
 
-TEST_F(OptionsTest, OkWritesTheTwentyFourValuesInOrderThenTheStreamSetting)
+TEST_F(OptionsTest, OkWritesEveryValueInOrderThenTheStreamSetting)
 {
     const QStringList everyValue{
         QStringLiteral("\"TempJpgName\"=\"/a/shot.jpg\""), QStringLiteral("\"AutoSuspendMode\"=dword:00000000"),
         QStringLiteral("\"JpgType\"=dword:0000000a"), QStringLiteral("\"Timeout\"=dword:000009c4"),
         QStringLiteral("\"CloseToTray\"=dword:00000001"), QStringLiteral("\"AutoRestart\"=dword:00000000"),
         QStringLiteral("\"AutoFormResize\"=dword:00000000"), QStringLiteral("\"ShowSplash\"=dword:00000000"),
-        QStringLiteral("\"AviTempName\"=\"/srv/video/night.avi\""), QStringLiteral("\"Fps\"=hex:00,00,00,00,00,00,29,40"),
+        QStringLiteral("\"AviTempName\"=\"/srv/video/night.avi\""), QStringLiteral("\"Fps\"=hex:9a,99,99,99,99,99,d9,3f"),
         QStringLiteral("\"DuplicatePicture\"=dword:00000000"), QStringLiteral("\"CodecIndex\"=dword:00000001"),
         QStringLiteral("\"OptionsTabIndex\"=dword:00000003"), QStringLiteral("\"PrintDateOnImage\"=dword:00000000"),
         QStringLiteral("\"CameraInitTime\"=dword:000000fa"), QStringLiteral("\"AmbientLight\"=dword:00000005"),

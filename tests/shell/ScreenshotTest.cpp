@@ -3,6 +3,7 @@
 // build folder. Also checks what can be checked on them: nothing of the
 // status bar is cut off, and the menu bar holds every caption.
 
+#include "tests/support/FreePort.h"
 #include "WindowFixture.h"
 
 #include "texts/LangTexts.h"
@@ -183,11 +184,7 @@ TEST_P(ScreenshotTest, WindowConnectingRecordingAndServing)
     Settings().SetLangIndex(language);
     Settings().SetServerEnabled(true);
     Settings().SetServerStream(true);
-    {
-        QTcpServer probe;
-        ASSERT_TRUE(probe.listen(QHostAddress::Any, 0));
-        Settings().SetServerPort(probe.serverPort());
-    }
+    Settings().SetServerPort(FreePort());
     auto& form = MakeForm<CamForm>();
     form.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));

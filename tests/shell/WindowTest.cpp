@@ -1,6 +1,7 @@
 // The main window on the simulated phone: its states, the state handler, the
 // commands, the close rules, the lamp, the panels, saving and resizing.
 
+#include "tests/support/FreePort.h"
 #include "WindowFixture.h"
 
 #include "texts/LangTexts.h"
@@ -435,10 +436,7 @@ TEST_F(WindowTest, RecorderThatCannotStartGivesStartBack)
 
 TEST_F(WindowTest, WebServerListensOnlyWhileTheCameraRuns)
 {
-    QTcpServer probe;
-    ASSERT_TRUE(probe.listen(QHostAddress::Any, 0));
-    const int port = probe.serverPort();
-    probe.close();
+    const int port = FreePort();
     Settings().SetAutoPhoneConnect(false);
     Settings().SetServerEnabled(true);
     Settings().SetServerPort(port);

@@ -7,8 +7,10 @@
 namespace orv::vcam {
 namespace {
 
-// Reference values of BT.601 limited range (ITU-R BT.601, 8 bits): black
-// and white at 16 and 235, primaries at their published codes.
+// BT.601 limited range, 8 bits, worked out by hand from the standard's
+// coefficients (Y = 16 + 65.481 R + 128.553 G + 24.966 B, Cb = 128 - 37.797 R
+// - 74.203 G + 112 B, Cr = 128 + 112 R - 93.786 G - 18.214 B, R, G, B from 0
+// to 1), rounded: red's luma 81.48 is 81, green's 144.55 is 145.
 TEST(Yuv, ColoursHaveTheirBt601Codes)
 {
     struct Row {
@@ -18,7 +20,7 @@ TEST(Yuv, ColoursHaveTheirBt601Codes)
     };
     const Row rows[] = {
         {"black", 0, 0, 0, 16, 128, 128},     {"white", 255, 255, 255, 235, 128, 128},
-        {"red", 255, 0, 0, 82, 90, 240},      {"green", 0, 255, 0, 144, 54, 34},
+        {"red", 255, 0, 0, 81, 90, 240},      {"green", 0, 255, 0, 145, 54, 34},
         {"blue", 0, 0, 255, 41, 240, 110},    {"mid grey", 128, 128, 128, 126, 128, 128},
     };
     for (const Row& row : rows) {
@@ -66,9 +68,9 @@ TEST(Yuv, Yuy2PairsShareTheirAveragedChroma)
     const std::vector<uint8_t> rgb = Pixels({{255, 0, 0}, {0, 0, 255}, {255, 255, 255}});
     std::vector<uint8_t> out(FrameBytes(PixelLayout::Yuy2, 3, 1), 0xee);
     ASSERT_TRUE(ConvertRgb(rgb.data(), 3, 1, 9, PixelLayout::Yuy2, out.data(), out.size()));
-    const uint8_t pairU = BlueDifferenceOf(128, 0, 128);
-    const uint8_t pairV = RedDifferenceOf(128, 0, 128);
-    const std::vector<uint8_t> expected{82, pairU, 41, pairV, 235, 128, 235, 128};
+    // The pair's chroma is that of their average (128, 0, 128): Cb 165.25,
+    // Cr 175.08.
+    const std::vector<uint8_t> expected{81, 165, 41, 175, 235, 128, 235, 128};
     EXPECT_EQ(out, expected);
 }
 

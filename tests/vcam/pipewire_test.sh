@@ -100,7 +100,8 @@ port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); p
 settings=$work/settings.reg
 printf 'REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\TARVIN\\Orvello]\n"CameraInitTime"=dword:00000000\n"Timeout"=dword:000000c8\n"JpgType"=dword:00000002\n"VirtualCamera"=dword:00000001\n"ServerEnabled"=dword:00000001\n"ServerPort"=dword:%08x\n"AviTempName"="%s/never.avi"\n' \
   "$port" "$work" >"$settings"
-export ORVELLO_SETTINGS_FILE=$settings ORVELLO_LOCK_DIR=$work QT_QPA_PLATFORM=offscreen
+# The simulated phone comes up switched: no discovery pause before the camera.
+export ORVELLO_SETTINGS_FILE=$settings ORVELLO_LOCK_DIR=$work QT_QPA_PLATFORM=offscreen ORVELLO_SIM_SWITCHED=1
 "$bin/orvello" --serve --simulate-phone --wait 60 >"$work/orvello.log" 2>&1 &
 orvello=$!
 pids+=($orvello)

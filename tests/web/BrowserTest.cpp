@@ -3,10 +3,11 @@
 // headless Chromium loads the page and takes a screenshot, which must show
 // the camera's picture on the page's black background.
 
+#include "tests/support/FreePort.h"
+#include "tests/support/ProgramRun.h"
 #include "capture/Jpeg.h"
 #include "tests/support/TestEnv.h"
 
-#include <QElapsedTimer>
 #include <QFile>
 #include <QHostAddress>
 #include <QImage>
@@ -15,7 +16,6 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
-#include <QThread>
 
 #include <gtest/gtest.h>
 
@@ -26,13 +26,6 @@ namespace {
 
 constexpr int kWindowWidth = 800;
 constexpr int kWindowHeight = 600;
-
-int FreePort()
-{
-    QTcpServer probe;
-    EXPECT_TRUE(probe.listen(QHostAddress::AnyIPv4, 0));
-    return probe.serverPort();
-}
 
 // The body of the picture answer; empty while there is no picture (or no
 // server) yet.
@@ -96,21 +89,6 @@ QPoint BestMatch(const QImage& page, const QImage& picture)
     return best;
 }
 
-// The program for the length of the test; it is ended however the test ends.
-struct Program {
-    QProcess process;
-    ~Program()
-    {
-        if (process.state() == QProcess::NotRunning)
-            return;
-        process.terminate();  // a recording is completed, then the program ends
-        if (!process.waitForFinished(20000)) {
-            process.kill();
-            process.waitForFinished(5000);
-        }
-    }
-};
-
 TEST(BrowserTest, PageShowsTheCameraPictureOnBlack)
 {
     const QString chromium = QStandardPaths::findExecutable(QStringLiteral("chromium"));
@@ -119,48 +97,22 @@ TEST(BrowserTest, PageShowsTheCameraPictureOnBlack)
 
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
-    const int port = FreePort();
-    const QString settings = dir.filePath(QStringLiteral("settings.reg"));
-    {
-        QFile file(settings);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(QStringLiteral("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\TARVIN\\Orvello]\n"
-                                  "\"ServerEnabled\"=dword:00000001\n"
-                                  "\"ServerPort\"=dword:%1\n"
-                                  "\"ShowSplash\"=dword:00000000\n"
-                                  "\"AutoPhoneConnect\"=dword:00000001\n"
-                                  "\"CameraInitTime\"=dword:00000064\n"
-                                  "\"Timeout\"=dword:00000064\n"
-                                  "\"AviTempName\"=\"%2/temp.avi\"\n"
-                                  "\"AviFolder\"=\"%2/\"\n")
-                       .arg(port, 8, 16, QLatin1Char('0'))
-                       .arg(dir.path())
-                       .toUtf8());
-    }
-    const QString dialogLog = dir.filePath(QStringLiteral("dialogs.log"));
-    Program program;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    env.insert(QStringLiteral("ORVELLO_SETTINGS_FILE"), settings);
-    env.insert(QStringLiteral("ORVELLO_LOCK_DIR"), dir.path());
-    env.insert(QStringLiteral("ORVELLO_DIALOG_LOG"), dialogLog);
-    program.process.setProcessEnvironment(env);
+    const int port = orv::test::FreePort();
+    orv::test::ProgramRun program;
+    program.WriteSettings(orv::test::Dword("ServerEnabled", 1) + orv::test::Dword("ServerPort", port) +
+                          orv::test::Dword("ShowSplash", 0) + orv::test::Dword("AutoPhoneConnect", 1) +
+                          orv::test::Dword("CameraInitTime", 100) + orv::test::Dword("Timeout", 100) +
+                          QStringLiteral("\"AviTempName\"=\"%1/temp.avi\"\n\"AviFolder\"=\"%1/\"\n")
+                              .arg(program.Folder())
+                              .toUtf8());
     program.process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    program.process.start(orv::test::BinaryDir() + QStringLiteral("/orvello"),
-                          {QStringLiteral("--simulate-phone"), QStringLiteral("-S")});
-    ASSERT_TRUE(program.process.waitForStarted());
+    ASSERT_TRUE(program.Start({QStringLiteral("--simulate-phone"), QStringLiteral("-S")}));
 
     // The phone connects, the web camera starts and hands over its first frame.
     QByteArray picture;
-    QElapsedTimer waited;
-    waited.start();
-    while (picture.isEmpty() && waited.elapsed() < 60000 && program.process.state() == QProcess::Running) {
-        QThread::msleep(200);
-        picture = FetchPicture(port);
-    }
-    QFile log(dialogLog);
-    log.open(QIODevice::ReadOnly);
-    ASSERT_FALSE(picture.isEmpty()) << "no picture from the program; its messages: " << log.readAll().toStdString();
+    program.WaitFor([&] { return !(picture = FetchPicture(port)).isEmpty(); });
+    ASSERT_FALSE(picture.isEmpty()) << "no picture from the program; its messages: "
+                                    << program.Messages().toStdString();
     QImage frame;
     ASSERT_TRUE(orv::DecodeJpeg(reinterpret_cast<const uint8_t*>(picture.constData()),
                                 static_cast<size_t>(picture.size()), &frame));

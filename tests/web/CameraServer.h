@@ -3,19 +3,13 @@
 
 #pragma once
 
+#include "tests/support/FreePort.h"
 #include "tests/shell/WindowFixture.h"
 
 #include <QHostAddress>
 #include <QTcpServer>
 
 namespace orv::test {
-
-inline int FreePort()
-{
-    QTcpServer probe;
-    EXPECT_TRUE(probe.listen(QHostAddress::AnyIPv4, 0));
-    return probe.serverPort();
-}
 
 class CameraServerTest : public WindowTest {
 protected:

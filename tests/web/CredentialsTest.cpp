@@ -9,7 +9,12 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <cstring>
 #include <string>
+
+#include <sys/mman.h>
+#include <unistd.h>
 
 namespace orv::web {
 namespace {
@@ -56,6 +61,49 @@ TEST(CredentialsTest, HashIsSaltedPbkdf2ThatOnlyItsPasswordMatches)
         EXPECT_EQ(PasswordMatches(c.password, c.hash), c.matches) << c.password.constData() << " " << c.hash.toStdString();
         EXPECT_EQ(UsableHash(c.hash), c.usable) << c.hash.toStdString();
     }
+}
+
+// The page that SameBytes must still read, kept unreadable: the first read
+// there is noted and the page opened, and the read goes on.
+volatile std::sig_atomic_t gLastPageRead = 0;
+void* gLastPage = nullptr;
+size_t gPageSize = 0;
+
+void OnLastPageRead(int, siginfo_t*, void*)
+{
+    gLastPageRead = 1;
+    ::mprotect(gLastPage, gPageSize, PROT_READ | PROT_WRITE);
+}
+
+// Its time tells nothing of how much was right: it reads both arrays to their
+// ends wherever they differ first.
+TEST(CredentialsTest, SameBytesReadsEveryByteWhereverTheyDiffer)
+{
+    gPageSize = static_cast<size_t>(::sysconf(_SC_PAGESIZE));
+    void* const map = ::mmap(nullptr, 2 * gPageSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    ASSERT_NE(map, MAP_FAILED);
+    char* const bytes = static_cast<char*>(map);
+    std::memset(bytes, 'k', 2 * gPageSize);
+    gLastPage = bytes + gPageSize;
+    // 32 bytes, the last 16 of them on the second page.
+    const QByteArray key = QByteArray::fromRawData(bytes + gPageSize - 16, 32);
+    struct sigaction onRead {};
+    onRead.sa_sigaction = OnLastPageRead;
+    onRead.sa_flags = SA_SIGINFO;
+    struct sigaction before {};
+    ASSERT_EQ(::sigaction(SIGSEGV, &onRead, &before), 0);
+    for (const int differsAt : {0, 1, 15, 31, -1}) {
+        SCOPED_TRACE(differsAt);
+        QByteArray other(32, 'k');
+        if (differsAt >= 0)
+            other[differsAt] = 'K';
+        gLastPageRead = 0;
+        ASSERT_EQ(::mprotect(gLastPage, gPageSize, PROT_NONE), 0);
+        EXPECT_EQ(SameBytes(other, key), differsAt < 0);
+        EXPECT_EQ(gLastPageRead, 1) << "the comparison stopped before the end";
+    }
+    ::sigaction(SIGSEGV, &before, nullptr);
+    ::munmap(map, 2 * gPageSize);
 }
 
 TEST(CredentialsTest, SameBytesComparesWholeArrays)

@@ -699,7 +699,7 @@ TEST_F(WebServerTest, WithAUserNameEveryRequestNeedsItsCredentials)
          kUnauthorized},
     };
     int n = 0;
-    for (const Case& c : cases) {
+    const auto ask = [&](const Case& c) {
         SCOPED_TRACE(c.name);
         // Each from an address of its own, a second apart: keys are
         // derived for each address at most once a second, and a few a
@@ -710,7 +710,20 @@ TEST_F(WebServerTest, WithAUserNameEveryRequestNeedsItsCredentials)
         ASSERT_TRUE(client.Send(c.request));
         EXPECT_TRUE(client.ReadToEnd());
         EXPECT_EQ(client.Received(), c.answer);
-    }
+    };
+    for (const Case& c : cases)
+        ask(c);
+
+    // A new password shuts the old one out at once, though the server had
+    // taken it as good before.
+    form.session->Server().SetCredentials(QStringLiteral("viewer"),
+                                          web::MakePasswordHash(QStringLiteral("changed"), 1000));
+    const Case changed[] = {
+        {"old password", "GET / HTTP/1.1\r\n" + good + "\r\n", kUnauthorized},
+        {"new password", "GET / HTTP/1.1\r\n" + BasicLine("viewer:changed") + "\r\n", kPageHeader + ExpectedPage()},
+    };
+    for (const Case& c : changed)
+        ask(c);
 }
 
 // The state a dashboard reads, over the same connections and with the same

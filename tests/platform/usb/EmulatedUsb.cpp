@@ -598,16 +598,4 @@ gboolean EmulatedPhone::Device::HandleIoctl(UMockdevIoctlClient* client)
     }
 }
 
-bool Eventually(const std::function<bool()>& condition, std::chrono::milliseconds limit)
-{
-    const auto end = std::chrono::steady_clock::now() + limit;
-    for (;;) {
-        if (condition())
-            return true;
-        if (std::chrono::steady_clock::now() >= end)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-}
-
 }  // namespace orv::test

@@ -122,9 +122,4 @@ private:
     bool plugged_ = false;
 };
 
-// Waits (a few milliseconds at a time, at most `limit`) until condition()
-// holds: for what other threads of the process do in reply to uevents.
-bool Eventually(const std::function<bool()>& condition,
-                std::chrono::milliseconds limit = std::chrono::milliseconds(5000));
-
 }  // namespace orv::test

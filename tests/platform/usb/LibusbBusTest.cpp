@@ -4,6 +4,7 @@
 // by control transfers, the unplug noticed, and nothing else on the bus
 // opened or written.
 
+#include "tests/support/Wait.h"
 #include "EmulatedUsb.h"
 #include "platform/LibusbBus.h"
 #include "platform/Clock.h"
@@ -182,7 +183,7 @@ protected:
         layout.interfaceNames = NamesOf(*model);
         auto plugged = std::make_unique<EmulatedPhone>(std::move(layout));
         const std::string path = PathOf(*plugged);
-        EXPECT_TRUE(Eventually([&] { return UsbKnows(path); })) << path << " never seen by libusb";
+        EXPECT_TRUE(WaitFor([&] { return UsbKnows(path); })) << path << " never seen by libusb";
         return plugged;
     }
     // A phone in its normal mode: a USB modem only.
@@ -371,7 +372,7 @@ TEST_F(UsbRoute, OpenRefusesPathsOfNoPresentDevice)
     pipe.reset();
 
     phone->Unplug();
-    EXPECT_TRUE(Eventually([&] { return !UsbKnows(path); }));
+    EXPECT_TRUE(WaitFor([&] { return !UsbKnows(path); }));
 }
 
 // --- control transfers -----------------------------------------------------------
@@ -478,7 +479,7 @@ TEST_F(UsbRoute, AStopCancelsTheTransferInFlightAndIsToldOfItsLateness)
     std::this_thread::sleep_for(100ms);
     EXPECT_EQ(late.load(), 0);
     clock_.Advance(3001);
-    EXPECT_TRUE(Eventually([&] { return late.load() == 1; })) << "the wait in flight was not told late";
+    EXPECT_TRUE(WaitFor([&] { return late.load() == 1; })) << "the wait in flight was not told late";
     ASSERT_EQ(transfer.wait_for(0s), std::future_status::timeout);
     const auto start = std::chrono::steady_clock::now();
     control.RequestStop();
@@ -514,7 +515,7 @@ TEST_F(UsbRoute, ClosingReleasesTheInterfaceAndTheDevice)
 
     pipe.reset();
     EXPECT_EQ(phone->ReleasedInterfaces(), std::vector<int>{8});
-    EXPECT_TRUE(Eventually([&] { return phone->OpenClients() == 0; }));
+    EXPECT_TRUE(WaitFor([&] { return phone->OpenClients() == 0; }));
 }
 
 // --- the unplug ----------------------------------------------------------------------
@@ -631,7 +632,7 @@ TEST_F(UsbRoute, DiscoverySwitchesFindsAndTalksToThePhone)
     }
     EXPECT_FALSE(phone::ReadModelName(link, &name));
     link.Close();
-    EXPECT_TRUE(Eventually([&] { return phone->OpenClients() == 0; }));
+    EXPECT_TRUE(WaitFor([&] { return phone->OpenClients() == 0; }));
 }
 
 TEST_F(UsbRoute, DiscoveryLeavesOtherDevicesAlone)

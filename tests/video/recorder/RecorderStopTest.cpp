@@ -11,6 +11,7 @@
 #include "sim/SimBus.h"
 #include "tests/support/StepClock.h"
 #include "tests/support/TestEnv.h"
+#include "tests/support/Wait.h"
 #include "texts/LangTexts.h"
 #include "TextRecorderView.h"
 #include "video/Recorder.h"
@@ -116,18 +117,14 @@ protected:
         });
     }
 
-    // Handles the window's events in real time until the condition holds,
-    // for a few seconds at most; the program's clock does not move.
-    bool Until(const std::function<bool()>& condition, int milliseconds = 10000)
+    // Waits until the recorder has ended or has looked at the program's
+    // clock since the test last moved it; then handles what it posted to the
+    // window before.
+    bool SeenTheClock()
     {
-        for (int waited = 0; waited < milliseconds; ++waited) {
-            QCoreApplication::processEvents();
-            if (condition())
-                return true;
-            QThread::msleep(1);
-        }
+        const bool seen = WaitFor([&] { return finished_.load() || recorder_->LastLife() == clock_.TickCount(); });
         QCoreApplication::processEvents();
-        return condition();
+        return seen;
     }
 
     void Stop()
@@ -139,18 +136,12 @@ protected:
     // Waits for the end, the freeing and the completed file.
     void Finish()
     {
-        ASSERT_TRUE(Until([&] { return finished_.load(); })) << "the recorder did not end";
+        ASSERT_TRUE(WaitFor([&] { return finished_.load(); })) << "the recorder did not end";
         ASSERT_TRUE(Recorder::WaitUntilNoneAlive(std::chrono::seconds(30)));
         ASSERT_TRUE(WaitForWorkersToEnd());
     }
 
-    int Shots() const
-    {
-        int count = 0;
-        for (const auto& command : bus_->Phone(0).Commands())
-            count += command.code == 0x61 && !command.data.empty() && command.data[0] == 0x01 ? 1 : 0;
-        return count;
-    }
+    int Shots() const { return bus_->Phone(0).Count().shots; }
 
     StepClock clock_{1796567415, true};
     Settings settings_;
@@ -191,12 +182,10 @@ TEST_F(RecorderStop, StopEndsTheWaitForAnAnsweringPhoneAtOnceUnderEachFault)
         Start();
         if (c.inReading) {
             // Well into the reading of the picture, block by block.
-            ASSERT_TRUE(Until([&] { return injectedAt >= 0 && Phone().Count().commands >= injectedAt + 300; },
-                              60000));
+            ASSERT_TRUE(WaitFor([&] { return injectedAt >= 0 && Phone().Count().commands >= injectedAt + 300; }));
         } else {
-            ASSERT_TRUE(Until([&] { return Shots() >= shotsBefore + 3; }));
+            ASSERT_TRUE(WaitFor([&] { return Shots() == shotsBefore + 3; })) << "the third shot reached the phone";
         }
-        QThread::msleep(20);
         ASSERT_FALSE(finished_.load()) << "the fault did not hold the recorder";
         const int commands = Phone().Count().commands;
         Stop();
@@ -227,21 +216,19 @@ TEST_F(RecorderStop, StopEndsTheWaitForAMutePhoneWithinTheGraceForTheCamera)
             Phone().SetSilent(true);
     };
     Start();
-    ASSERT_TRUE(Until([&] { return view_.frames == 2 && Shots() == 2; }));
-    QThread::msleep(50);  // into the shot that hangs
+    ASSERT_TRUE(WaitFor([&] { return Phone().Count().silentHolds == 1; })) << "the third shot hangs";
+    EXPECT_EQ(Shots(), 2);
     ASSERT_FALSE(finished_.load());
     Stop();
     // The capture ends at once; the camera-off that follows gets 500 ms of
-    // the program's clock, which does not move until the test moves it.
-    ASSERT_FALSE(Until([&] { return finished_.load(); }, 500));
+    // the program's clock, which moves only when the test moves it.
+    ASSERT_TRUE(WaitFor([&] { return finished_ || Phone().Count().silentHolds == 2; }));
+    ASSERT_FALSE(finished_.load()) << "the camera-off was not sent";
     clock_.Advance(499);
-    EXPECT_FALSE(Until([&] { return finished_.load(); }, 50)) << "ended before the camera's grace";
-    // From here the clock moves on in small steps until the end.
-    while (clock_.TickCount() - stoppedAt_ < 5000 && !Until([&] { return finished_.load(); }, 30))
-        clock_.Advance(50);
+    EXPECT_FALSE(WaitFor([&] { return finished_.load(); }, 50)) << "ended before the camera's grace";
+    clock_.Advance(1);
     Finish();
-    EXPECT_GE(finishedAt_ - stoppedAt_, 500u);
-    EXPECT_LE(finishedAt_ - stoppedAt_, 2000u);
+    EXPECT_EQ(finishedAt_ - stoppedAt_, 500u);
     EXPECT_TRUE(view_.messages.isEmpty()) << view_.messages.join(QLatin1Char('|')).toStdString();
     EXPECT_TRUE(HasIndex(file_));
     EXPECT_EQ(CountFrameChunks(file_), 2);
@@ -256,19 +243,22 @@ TEST_F(RecorderStop, LateReplyShowsInTheWorkPanelUntilItComes)
             recorder_->Stop();
     };
     Start();
-    ASSERT_TRUE(Until([&] { return view_.works.size() > 0 && view_.works.back() == kStr12 && view_.frames == 1; }));
+    ASSERT_TRUE(WaitFor([&] { return Phone().Count().silentHolds == 1; })) << "the second shot hangs";
+    const auto told = [&] { return std::count(view_.works.begin(), view_.works.end(), kLate); };
     // The program's clock moves half a second at a time while the shot
-    // hangs: the notice comes once 3 s have passed since the shot went out.
-    uint32_t advanced = 0;
-    while (advanced < 10000 && !Until([&] { return view_.works.back() == kLate; }, 30)) {
+    // hangs, each step once the recorder has seen the one before: the notice
+    // comes once 3 s have passed since the shot went out, and not before.
+    const uint32_t hung = clock_.TickCount();
+    while (clock_.TickCount() - hung < phone::kLateReplyMs) {
+        ASSERT_TRUE(SeenTheClock());
+        ASSERT_EQ(told(), 0) << "told after " << clock_.TickCount() - hung << " ms";
         clock_.Advance(500);
-        advanced += 500;
     }
-    ASSERT_EQ(view_.works.back(), kLate);
-    EXPECT_GE(advanced, phone::kLateReplyMs) << "not before the reply is late";
-    EXPECT_EQ(std::count(view_.works.begin(), view_.works.end(), kLate), 1);
-    Until([] { return false; }, 50);
-    EXPECT_EQ(std::count(view_.works.begin(), view_.works.end(), kLate), 1) << "told once";
+    ASSERT_TRUE(WaitFor([&] { return told() > 0; }));
+    EXPECT_EQ(view_.works.back(), kLate);
+    clock_.Advance(500);
+    ASSERT_TRUE(SeenTheClock());
+    EXPECT_EQ(told(), 1) << "told once";
 
     Phone().SetSilent(false);
     Finish();

@@ -393,6 +393,7 @@ struct RateCase {
     uint32_t startTicks;  // the tick count when the recorder is made
     int firstTimeout;     // "Timeout" of the first capture
     uint32_t rate;        // expected dwRate over dwScale 10000
+    int cameraInitTime = 0;  // "CameraInitTime": not part of the first capture
 };
 
 TEST_F(RecorderTest, FirstCaptureOrTheFixedRateSetsTheStreamRate)
@@ -401,6 +402,7 @@ TEST_F(RecorderTest, FirstCaptureOrTheFixedRateSetsTheStreamRate)
         {"1500 ms", true, 1.0, 1000, 1500, 6666},
         {"1250 ms", true, 1.0, 1000, 1250, 8000},
         {"1250 ms across the tick count's wrap", true, 1.0, 0xFFFFFFFFu - 600, 1250, 8000},
+        {"1250 ms after the camera's start of 4 s", true, 1.0, 1000, 1250, 8000, 4000},
         {"0 ms counts as 1 ms", true, 1.0, 1000, 0, 10000000},
         {"fixed 2.5", false, 2.5, 1000, 1250, 25000},
         {"fixed 0", false, 0.0, 1000, 1250, 10000},
@@ -414,6 +416,7 @@ TEST_F(RecorderTest, FirstCaptureOrTheFixedRateSetsTheStreamRate)
         settings_.SetAutoFps(c.autoFps);
         settings_.SetFps(c.fps);
         settings_.SetTimeout(c.firstTimeout);
+        settings_.SetCameraInitTime(c.cameraInitTime);
         // Later captures take longer, and the fixed rate changes once the
         // stream exists: neither touches the stream any more.
         view_->onFrame = [this](int frames) {
@@ -1009,6 +1012,20 @@ TEST_F(RecorderTest, FramesReachTheWindowStampedAndWithTheirDisplaySettings)
         }
         EXPECT_NE(view_->frames[0].image, view_->frames[1].image) << "the phone's frame counter moves on";
     }
+}
+
+TEST(RecordingTime, HoursMinutesAndSecondsEachWrapWhereTheyShould)
+{
+    const struct {
+        long long seconds;
+        const char* shown;
+    } rows[] = {
+        {0, " 00:00:00"},    {59, " 00:00:59"},      {60, " 00:01:00"},        {3599, " 00:59:59"},
+        {3600, " 01:00:00"}, {3661, " 01:01:01"},    {7322, " 02:02:02"},      {86399, " 23:59:59"},
+        {360000, " 100:00:00"}, {-5, " 00:00:00"},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(orv::video::RecordingTimeText(row.seconds), QString::fromLatin1(row.shown)) << row.seconds;
 }
 
 }  // namespace
