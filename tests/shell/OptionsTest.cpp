@@ -13,6 +13,7 @@
 #include "sim/SimBus.h"
 #include "sim/SimPhone.h"
 #include "tests/support/PhoneCommands.h"
+#include "tests/support/Wait.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -29,6 +30,7 @@
 #include <algorithm>
 #include <array>
 #include <ostream>
+#include <thread>
 
 #include <sys/stat.h>
 
@@ -606,6 +608,17 @@ TEST_F(OptionsTest, FrameRateTest)
         QString rate;  // fpsEdit afterwards; "3" is unchanged
     };
     const Prepare nothing = [](sim::SimPhone&, OptionsDialog&) {};
+    // Moves the clock over the camera's start once the phone has switched
+    // it on (its answer then waits for those 4 s).
+    std::thread cameraStart;
+    const Prepare slowCamera = [&cameraStart](sim::SimPhone& phone, OptionsDialog&) {
+        phone.SetLatency(0, 0, 4000);
+        cameraStart = std::thread([&phone] {
+            ASSERT_TRUE(orv::test::WaitFor([&phone] { return phone.CameraOn(); }));
+            phone.SetLatency(0, 0, 0);
+            SharedHeldClock().ticks += 4000;
+        });
+    };
     const Row rows[] = {
         // The picture's file is opened before it is read, as this phone
         // wants it. No time passes on the clock: counted as one millisecond.
@@ -619,6 +632,11 @@ TEST_F(OptionsTest, FrameRateTest)
              ASSERT_EQ(phone::PhoneLink::Instance().OpenPhoneFile("/a/temp.jpg", 0), phone::kOk);
          },
          0, {kStr7},
+         {"camera on 0", "shoot /a/temp.jpg", "close", "open /a/temp.jpg", "read", "close", "delete /a/temp.jpg",
+          "camera off"},
+         QStringLiteral("1000")},
+        // The camera's start is no part of a frame's time.
+        {"a camera that takes 4 s to start", slowCamera, 0, {kStr7},
          {"camera on 0", "shoot /a/temp.jpg", "close", "open /a/temp.jpg", "read", "close", "delete /a/temp.jpg",
           "camera off"},
          QStringLiteral("1000")},
@@ -673,6 +691,8 @@ TEST_F(OptionsTest, FrameRateTest)
         SharedDialogs().onMessage = nullptr;
         EXPECT_EQ(SharedDialogs().MessageTexts(), row.messages) << row.name;
         EXPECT_FALSE(phone.CameraOn()) << row.name;
+        if (cameraStart.joinable())
+            cameraStart.join();
     }
 }
 
